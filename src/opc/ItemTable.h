@@ -1,0 +1,36 @@
+#pragma once
+#include "common/Variant.h"
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+class OPCItem;
+
+// One published item as the program keeps it beside the toolkit.
+struct ItemRecord {
+    OPCItem *Tag = nullptr;     // null when the toolkit refused the item
+    Variant Value;              // last value handed to the toolkit
+    std::int16_t Quality = 0;   // last quality handed to the toolkit
+    QString Description;
+};
+
+// The process-wide item table: indexed from 1, grown one entry per item by the
+// engines' InitialUpdate, never shrunk. Each toolkit item's UserIndex is its index.
+class ItemTable {
+public:
+    ItemTable() : entries_(1) {}
+    int ItemCount() const { return int(entries_.size()) - 1; }
+    // Appends an entry and returns its index.
+    int add(ItemRecord record)
+    {
+        entries_.push_back(std::move(record));
+        return ItemCount();
+    }
+    bool contains(int index) const { return index >= 1 && index <= ItemCount(); }
+    ItemRecord &operator[](int index) { return entries_[std::size_t(index)]; }
+    const ItemRecord &operator[](int index) const { return entries_[std::size_t(index)]; }
+
+private:
+    std::vector<ItemRecord> entries_;
+};

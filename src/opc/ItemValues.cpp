@@ -1,0 +1,174 @@
+#include "opc/ItemValues.h"
+#include "common/Error.h"
+#include "common/Val.h"
+#include "ui/Log.h"
+
+#include <QLocale>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+ItemValues::ItemValues(OPCServer &server) : server_(server)
+{
+    server_.OnRead = [this](std::int32_t count, const std::vector<OPCItem *> &, std::vector<std::int32_t> &errors,
+                            std::int32_t &result) {
+        try {
+            if (!stateAllowsRequests()) {
+                result = E_FAIL_;
+                return;
+            }
+            // ReadRequest: every item succeeds; the toolkit serves the values it holds.
+            errors.assign(std::size_t(std::max(count, 0)), S_OK_);
+            result = S_OK_;
+        } catch (const RuntimeError &e) {
+            result = E_FAIL_;
+            Log::ReportEvent(e.description(), QStringLiteral("OnRead Event Error"));
+        }
+    };
+    server_.OnWrite = [this](std::int32_t, const std::vector<OPCItem *> &, const std::vector<Variant> &,
+                             std::vector<std::int32_t> &, std::int32_t &result) {
+        try {
+            if (!stateAllowsRequests()) {
+                result = E_FAIL_;
+                return;
+            }
+            // WriteRequest changes nothing itself: the toolkit stores the values once
+            // this handler has accepted them, so the detail is refreshed right after.
+            QTimer::singleShot(0, &context_, [this] { refresh(); });
+        } catch (const RuntimeError &e) {
+            result = E_FAIL_;
+            Log::ReportEvent(e.description(), QStringLiteral("OnWrite Event Error"));
+        }
+    };
+    server_.OnWriteVQT = [this](std::int32_t count, const std::vector<OPCItem *> &items,
+                                const std::vector<Variant> &values, const std::vector<std::int16_t> &qualities,
+                                const std::vector<QDateTime> &timestamps, std::vector<std::int32_t> &errors,
+                                std::int32_t &result) {
+        try {
+            if (!stateAllowsRequests()) {
+                result = E_FAIL_;
+                return;
+            }
+            bool shown = false;
+            for (std::int32_t i = 0; i < count; ++i) {
+                const auto k = std::size_t(i);
+                items.at(k)->SetVQT(values.at(k), qualities.at(k), timestamps.at(k));
+                errors.at(k) = S_OK_;
+                shown = shown || detailShows(items[k]);
+            }
+            result = S_OK_;
+            if (shown)
+                refresh();
+        } catch (const std::exception &e) {
+            result = E_FAIL_;
+            Log::ReportEvent(QString::fromUtf8(e.what()), QStringLiteral("OnWriteVQT Event Error"));
+        }
+    };
+    server_.OnTraceMessage = [](const QString &line) { Log::LogTraceMessage(line.isEmpty() ? line : line.chopped(1)); };
+}
+
+ItemValues::~ItemValues()
+{
+    server_.OnRead = nullptr;
+    server_.OnWrite = nullptr;
+    server_.OnWriteVQT = nullptr;
+    server_.OnTraceMessage = nullptr;
+}
+
+bool ItemValues::stateAllowsRequests() const
+{
+    const std::int32_t state = server_.ServerState();
+    return state == ServerStates::Running || state == ServerStates::Test;
+}
+
+bool ItemValues::detailShows(const OPCItem *item) const
+{
+    return item && detailItemId && detailItemId() == item->ItemID();
+}
+
+void ItemValues::refresh()
+{
+    if (refreshDetail)
+        refreshDetail();
+}
+
+void ItemValues::PasaDatoValue(OPCItem *item, const Variant &value, std::int16_t quality)
+{
+    if (!item)
+        return;
+    try {
+        item->SetVQT(value, quality);
+    } catch (const RuntimeError &) {
+        // A value the item cannot take is dropped; the detail still shows the truth.
+    }
+    if (detailShows(item))
+        refresh();
+}
+
+void ItemValues::PasaDatoValueTagName(const QString &itemId, const Variant &value)
+{
+    if (OPCItem *item = server_.Tags().find(itemId))
+        PasaDatoValue(item, value, Quality::Good);
+}
+
+namespace {
+
+// The leading number clamped to the target range before rounding, so it never overflows.
+double clampedRound(const QString &text, double low, double high)
+{
+    return RoundHalfEven(std::clamp(Val(text), low, high));
+}
+
+// A number in the regional format, or in the C format as a fallback.
+double regionalNumber(const QString &text)
+{
+    const QString t = text.trimmed();
+    bool ok = false;
+    double d = QLocale::system().toDouble(t, &ok);
+    if (!ok)
+        d = QLocale::c().toDouble(t, &ok);
+    if (!ok)
+        throw RuntimeError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch"));
+    return d;
+}
+
+QDateTime regionalDate(const QString &text)
+{
+    const QString t = text.trimmed();
+    for (auto format : {QLocale::ShortFormat, QLocale::LongFormat}) {
+        QDateTime dt = QLocale::system().toDateTime(t, format);
+        if (dt.isValid())
+            return dt;
+        const QDate d = QLocale::system().toDate(t, format);
+        if (d.isValid())
+            return QDateTime(d, QTime(0, 0));
+    }
+    const QDateTime iso = QDateTime::fromString(t, Qt::ISODate);
+    if (iso.isValid())
+        return iso;
+    throw RuntimeError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch"));
+}
+
+} // namespace
+
+Variant ConvertValue(int typeCode, const QString &text)
+{
+    try {
+        if (typeCode >= 8192)
+            return Variant(text);
+        switch (VarType(typeCode)) {
+        case VarType::Empty: return {};
+        case VarType::Boolean: return Variant(Val(text) != 0.0);
+        case VarType::Byte: return Variant(std::uint8_t(clampedRound(text, 0, 255)));
+        case VarType::Integer: return Variant(std::int16_t(clampedRound(text, -32768, 32767)));
+        case VarType::Long: return Variant(std::int32_t(clampedRound(text, -2147483648.0, 2147483647.0)));
+        case VarType::Single: return Variant(regionalNumber(text)).convertTo(VarType::Single);
+        case VarType::Double: return Variant(regionalNumber(text));
+        case VarType::Currency: return Variant(regionalNumber(text)).convertTo(VarType::Currency);
+        case VarType::Date: return Variant(regionalDate(text));
+        case VarType::String: return Variant(text);
+        }
+    } catch (const RuntimeError &) {
+    }
+    return Variant(std::int16_t(0));
+}

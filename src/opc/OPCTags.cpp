@@ -1,0 +1,28 @@
+#include "opc/OPCTags.h"
+#include "common/Error.h"
+
+OPCItem *OPCTags::Add(const QString &itemId, std::uint8_t accessRights, const Variant &initialValue,
+                      std::int16_t quality, const QDateTime &timestamp)
+{
+    if (itemId.isEmpty())
+        throw RuntimeError(ErrorNumber::ToolkitError, QStringLiteral("Invalid item ID"));
+    if (byId_.contains(itemId))
+        throw RuntimeError(ErrorNumber::ToolkitError, QStringLiteral("Duplicate item ID: ") + itemId);
+    if (accessRights < AccessRights::Read || accessRights > AccessRights::ReadWrite)
+        throw RuntimeError(ErrorNumber::ToolkitError, QStringLiteral("Invalid access rights"));
+    const QDateTime stamp = timestamp.isValid() ? timestamp : QDateTime::currentDateTimeUtc();
+    auto *item = new OPCItem(owner_, Count(), itemId, accessRights, initialValue, quality, stamp);
+    items_.emplace_back(item);
+    byId_.insert(itemId, item);
+    return item;
+}
+
+OPCItem *OPCTags::find(const QString &itemId) const { return byId_.value(itemId, nullptr); }
+
+OPCItem *OPCTags::Item(const QString &itemId) const
+{
+    OPCItem *item = find(itemId);
+    if (!item)
+        throw RuntimeError(ErrorNumber::ToolkitError, QStringLiteral("Unknown item ID: ") + itemId);
+    return item;
+}
