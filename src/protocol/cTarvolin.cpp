@@ -1,0 +1,156 @@
+// The link: lifecycle, line assembly and supervision of one panel line.
+#include "protocol/cTarvolin.h"
+#include "opc/ItemTable.h"
+#include "opc/OPCItem.h"
+
+#include <algorithm>
+#include <cstring>
+
+cTarvolin::cTarvolin()
+{
+    mTimeOut2_.setInterval(TickPeriodMs);
+    mTimeOut2_.Tick = [this] { mTimeOut2_Tick(); };
+}
+
+cTarvolin::~cTarvolin()
+{
+    mTimeOut2_.Tick = nullptr;
+    try {
+        mTimeOut2_.setEnabled(false);
+    } catch (...) {
+    }
+}
+
+void cTarvolin::Pasa_Dato(OPCItem *) {}
+
+void cTarvolin::ProtocolStart()
+{
+    Running_ = 1;
+    mTimeOut2_.setEnabled(true);
+}
+
+void cTarvolin::ProtocolStop()
+{
+    mTimeOut2_.setEnabled(false);
+    Running_ = 0;
+}
+
+void cTarvolin::setTimeOutT2(std::int16_t ms) { mTimeOut2_.setInterval(std::clamp<std::int32_t>(ms, 1, 2000)); }
+
+void cTarvolin::Receive(const QString &r) { Receive(QByteArrayView(r.toLatin1())); }
+
+void cTarvolin::Receive(QByteArrayView r)
+{
+    if (Running_ == 0)
+        return;
+    // A handler below that lets events run could deliver the next burst in the
+    // middle of this one; it waits its turn instead of racing the buffer.
+    if (receiving_) {
+        pendingInput_.append(r);
+        return;
+    }
+    receiving_ = true;
+    QByteArray later;
+    for (;;) {
+        assemble(r);
+        if (pendingInput_.isEmpty() || Running_ == 0)
+            break;
+        later = std::move(pendingInput_);
+        pendingInput_.clear();
+        r = later;
+    }
+    pendingInput_.clear();
+    receiving_ = false;
+}
+
+void cTarvolin::assemble(QByteArrayView r)
+{
+    if (skippingToCR_) {
+        const void *cr = std::memchr(r.data(), '\r', std::size_t(r.size()));
+        if (!cr)
+            return;
+        r = r.sliced(static_cast<const char *>(cr) - r.data() + 1);
+        skippingToCR_ = false;
+    }
+    // Lines are cut straight from the input when nothing is pending, so the common
+    // case copies nothing.
+    const bool buffered = !RxBuffer_.isEmpty();
+    if (buffered)
+        RxBuffer_.append(r);
+    const QByteArrayView data = buffered ? QByteArrayView(RxBuffer_) : r;
+    qsizetype start = 0;
+    for (;;) {
+        const void *cr = std::memchr(data.data() + start, '\r', std::size_t(data.size() - start));
+        if (!cr)
+            break;
+        const qsizetype end = static_cast<const char *>(cr) - data.data();
+        const QByteArrayView line = data.sliced(start, end - start + 1);
+        if (frameObserver)
+            frameObserver(line);
+        if (line[0] == 'W')
+            ProcessFrame(line.chopped(1));
+        start = end + 1;
+    }
+    const qsizetype rest = data.size() - start;
+    if (rest > RxBufferLimit) {
+        RxBuffer_.clear();
+        ++discardedLines_;
+        skippingToCR_ = true;
+    } else if (buffered) {
+        RxBuffer_.remove(0, start);
+    } else if (rest > 0) {
+        RxBuffer_ = data.sliced(start).toByteArray();
+    }
+}
+
+void cTarvolin::mTimeOut2_Tick()
+{
+    if (CommError_ == 0) {
+        // Counted in 32 bits: a 16-bit count would overflow at a limit of 32767.
+        ++Silence_;
+        if (Silence_ > TimeoutError_)
+            SetCommError(1);
+    }
+    const Variant zero(std::int16_t(0));
+    for (int z = 1; z <= Zones; ++z) {
+        ZoneStatus &s = Zones_[std::size_t(z - 1)];
+        if (s.State != 0 && s.ZoneSilence > 0) {
+            if (--s.ZoneSilence == 0)
+                ResetZone(z);
+        }
+        if (s.PrgIng > 0 && --s.PrgIng == 0)
+            setZoneItem(z, ZPrgIng, zero);
+        if (s.FailPower > 0 && s.State == 2 && --s.FailPower == 0)
+            setZoneItem(z, ZFailPower, zero);
+        if (s.FailBat > 0 && s.State == 2 && --s.FailBat == 0)
+            setZoneItem(z, ZFailBat, zero);
+        if (s.FailGroup > 0 && --s.FailGroup == 0)
+            setZoneItem(z, ZFailGroup, zero);
+    }
+}
+
+void cTarvolin::SetCommError(std::int16_t state)
+{
+    SetItemValue(Variant(state), ErrCommIndex_);
+    CommError_ = state;
+}
+
+void cTarvolin::SetItemValue(const Variant &value, int index)
+{
+    // Without InitialUpdate there is nothing to write; a write must never fail the
+    // tick, which would stop supervision for good.
+    if (!items_ || !items_->contains(index))
+        return;
+    ItemRecord &record = (*items_)[index];
+    record.Value = value;
+    try {
+        if (writer_)
+            writer_(record.Tag, record.Value, Quality::Good);
+        else if (record.Tag)
+            record.Tag->SetVQT(record.Value, Quality::Good);
+    } catch (const std::exception &) {
+        // The toolkit refused the value; the table still holds what the panel said.
+    }
+    // The writer may have let events run; the table may have grown meanwhile.
+    (*items_)[index].Quality = Quality::Good;
+}

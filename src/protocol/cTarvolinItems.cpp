@@ -1,0 +1,155 @@
+// InitialUpdate: the link's settings and the 478 items of one connection.
+#include "common/AppInfo.h"
+#include "common/Error.h"
+#include "common/Val.h"
+#include "config/Ini.h"
+#include "opc/ItemTable.h"
+#include "opc/OPCServer.h"
+#include "protocol/cTarvolin.h"
+#include "ui/Log.h"
+
+namespace {
+
+void logFailure(const QString &name, const QString &description)
+{
+    Log::LogTraceMessage(QStringLiteral("InitialUpdate. Tag:") + name + QStringLiteral(" Err:") + description);
+}
+
+QString description(const std::exception &e)
+{
+    if (const auto *r = dynamic_cast<const RuntimeError *>(&e))
+        return r->description();
+    return QString::fromUtf8(e.what());
+}
+
+// At least two digits, as "00" formats a number.
+QString twoDigits(int n)
+{
+    const QString digits = QString::number(std::abs(n)).rightJustified(2, QLatin1Char('0'));
+    return n < 0 ? QLatin1Char('-') + digits : digits;
+}
+
+std::int16_t readTimeoutError()
+{
+    const QString text = Ini::ProtocolIniGetString(AppInfo::Protocol.name, QStringLiteral("TimeoutError"),
+                                                   QString::number(cTarvolin::DefaultTimeoutError));
+    std::int16_t limit = cTarvolin::DefaultTimeoutError;
+    try {
+        limit = CInt(Val(text));
+    } catch (const RuntimeError &) {
+        // Outside the 16-bit range: the default.
+    }
+    return limit < cTarvolin::DefaultTimeoutError ? cTarvolin::DefaultTimeoutError : limit;
+}
+
+} // namespace
+
+void cTarvolin::InitialUpdate(OPCServer &server, comPort *com, ItemTable &items)
+{
+    items_ = &items;
+    com_ = com;
+    try {
+        TimeoutError_ = readTimeoutError();
+    } catch (const std::exception &e) {
+        logFailure(QString(), description(e));
+    }
+    try {
+        mTimeOut2_.setInterval(TickPeriodMs);
+    } catch (const std::exception &e) {
+        logFailure(QString(), description(e));
+    }
+    CommError_ = 1;
+
+    const QString P = QLatin1Char('C') + twoDigits(Index_) + QLatin1Char('.');
+    const Variant byte0(std::uint8_t(0));
+    const Variant text0{QString()};
+    const Variant float0(0.0f);
+
+    ErrCommIndex_ = createItem(P + QStringLiteral("Error_Comm"),
+                               QStringLiteral("Communication Error with Panel. Connexion:") + QString::number(Index_),
+                               Variant(std::uint8_t(1)), server);
+    NPanelIndex_ = createItem(P + QStringLiteral("NPanel"), QStringLiteral("Number of the Panel"), byte0, server);
+
+    struct Row {
+        const char *suffix;
+        const char *key;
+        const char *description;
+        const Variant *initial;
+    };
+    const Row zoneRows[ZoneFieldCount] = {
+        {"State", "", "Zone State", &byte0},
+        {"StateStr", "s", "Zone State String", &text0},
+        {"StsPrgIng", "pi", "Zone in Prog.Ingenier", &byte0},
+        {"StsPrgUsr", "pu", "Zone in Prog.User", &byte0},
+        {"StsFailPower", "fr", "Zone with power fail", &byte0},
+        {"StsFailBat", "fb", "Zone with battery fail", &byte0},
+        {"StsFailGroup", "fg", "Zone with group fail", &byte0},
+    };
+    const Row groupRows[GroupFieldCount] = {
+        {".State", "", "Group State", &byte0},
+        {".StateStr", "s", "Group State String", &text0},
+        {".Gas", "g", "Group Gas", &byte0},
+        {".GasStr", "gs", "Group Gas String", &text0},
+    };
+    const Row detectorRows[DetectorFieldCount] = {
+        {".Group", "Gr", "Group associated to Detector", &byte0},
+        {".Value", "v", "Detector value of mesure", &float0},
+        {".State", "", "Detector State", &byte0},
+        {".StateStr", "s", "Detector State String", &text0},
+        {".Gas", "g", "Detector Gas", &byte0},
+        {".GasStr", "gs", "Detector Gas String", &text0},
+    };
+
+    // The fast index tables follow Keys: a key filed twice keeps its first entry.
+    auto file = [this](const QString &key, int index, int &slot) {
+        if (Keys_.contains(key)) {
+            logFailure(QString(), QStringLiteral("This key is already associated with an element of this collection"));
+            return;
+        }
+        Keys_.insert(key, index);
+        slot = index;
+    };
+    auto make = [&](const QString &name, const Row &row, const QString &key, int &slot) {
+        const int index = createItem(name, QString::fromLatin1(row.description), *row.initial, server);
+        file(key, index, slot);
+    };
+
+    for (int z = 1; z <= Zones; ++z) {
+        const QString Z = P + QLatin1Char('Z') + QString::number(z) + QLatin1Char('.');
+        const QString zk = QLatin1Char('Z') + QString::number(z);
+        for (int f = 0; f < ZoneFieldCount; ++f)
+            make(Z + QLatin1String(zoneRows[f].suffix), zoneRows[f], zk + QLatin1String(zoneRows[f].key),
+                 zoneIndex_[std::size_t(z)][std::size_t(f)]);
+        for (int g = 1; g <= Groups; ++g) {
+            const QString G = Z + QLatin1Char('G') + QString::number(g);
+            const QString gk = zk + QLatin1Char('G') + QString::number(g);
+            for (int f = 0; f < GroupFieldCount; ++f)
+                make(G + QLatin1String(groupRows[f].suffix), groupRows[f], gk + QLatin1String(groupRows[f].key),
+                     groupIndex_[std::size_t(z)][std::size_t(g)][std::size_t(f)]);
+        }
+        for (int d = 1; d <= Detectors; ++d) {
+            const QString D = Z + QLatin1Char('D') + twoDigits(d);
+            const QString dk = zk + QLatin1Char('D') + QString::number(d);
+            for (int f = 0; f < DetectorFieldCount; ++f)
+                make(D + QLatin1String(detectorRows[f].suffix), detectorRows[f], dk + QLatin1String(detectorRows[f].key),
+                     detectorIndex_[std::size_t(z)][std::size_t(d)][std::size_t(f)]);
+        }
+    }
+}
+
+// One entry of the table and one toolkit item. The entry stays even when the
+// toolkit refuses the item; writes to it then reach no client.
+int cTarvolin::createItem(const QString &name, const QString &text, const Variant &initial, OPCServer &server)
+{
+    ItemRecord record;
+    record.Description = text;
+    const int index = items_->add(std::move(record));
+    try {
+        OPCItem *item = server.Tags().Add(name, AccessRights::Read, initial, Quality::Good);
+        (*items_)[index].Tag = item;
+        item->setUserIndex(index);
+    } catch (const std::exception &e) {
+        logFailure(name, description(e));
+    }
+    return index;
+}

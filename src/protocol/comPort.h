@@ -1,0 +1,76 @@
+#pragma once
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <cstdint>
+
+// One element of the serial port control array: a receive-only port over
+// QSerialPort. Port number n is the device named by key "COM"&n of section "Ports"
+// of the application INI file, else /dev/ttyS(n-1). Raising DTR or RTS may fail (a
+// pseudo-terminal has no modem lines); that is not an open failure.
+//
+// Receive path: when characters arrive, CommEvent becomes comEvReceive and OnComm
+// is emitted with the element's index; the handler then repeats
+// Receive(Input()) while InBufferCount() >= 1.
+class comPort : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::int16_t comEvReceive = 2;
+
+    explicit comPort(int index = 0, QObject *parent = nullptr);
+    ~comPort() override;
+
+    int Index() const { return index_; }
+
+    // "baud,parity,data,stop", as "4800,n,8,1". An invalid text raises
+    // RuntimeError 380 and keeps the previous settings.
+    QString Settings() const { return settings_; }
+    void setSettings(const QString &settings);
+
+    std::int16_t CommPort() const { return commPort_; }
+    // Raises RuntimeError 8005 while the port is open.
+    void setCommPort(std::int16_t port);
+
+    // 0 none, 1 XOn/XOff, 2 RTS/CTS, 3 both (RTS/CTS here).
+    std::int32_t Handshaking() const { return handshaking_; }
+    void setHandshaking(std::int32_t handshaking);
+
+    QString Tag; // the connection number as text, kept for the creator
+
+    bool PortOpen() const;
+    // True opens (RuntimeError with the reason when it cannot), False closes.
+    void setPortOpen(bool open);
+
+    bool DTREnable() const { return dtr_; }
+    void setDTREnable(bool enable);
+    bool RTSEnable() const { return rts_; }
+    void setRTSEnable(bool enable);
+
+    std::int16_t CommEvent() const { return commEvent_; }
+    // Everything waiting, removed from the receive buffer: one character per byte.
+    QString Input();
+    // The same as bytes, for callers that keep the line in bytes.
+    QByteArray InputBytes();
+    int InBufferCount() const;
+
+    // The device a port number names.
+    static QString devicePathFor(std::int16_t port);
+
+signals:
+    void OnComm(int index);
+
+private:
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+    void applyModemLines();
+
+    int index_;
+    QSerialPort port_;
+    QString settings_ = QStringLiteral("9600,n,8,1");
+    std::int16_t commPort_ = 1;
+    std::int32_t handshaking_ = 0;
+    bool dtr_ = false;
+    bool rts_ = false;
+    std::int16_t commEvent_ = 0;
+};
