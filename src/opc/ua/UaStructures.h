@@ -1,0 +1,408 @@
+#pragma once
+#include "opc/ua/UaTypeDescription.h"
+
+#include <vector>
+
+// The structures of the services this server implements, with the fields and field
+// order of OPC 10000-4 (binary layouts as published with the standard). Enumerations
+// are Int32 on the wire and are held as such. Their type descriptions are in
+// UaStructures.cpp.
+namespace Ua {
+
+struct RequestHeader {
+    NodeId authenticationToken;
+    DateTime timestamp = 0;
+    std::uint32_t requestHandle = 0;
+    std::uint32_t returnDiagnostics = 0;
+    QString auditEntryId;
+    std::uint32_t timeoutHint = 0;
+    ExtensionObject additionalHeader;
+    static const TypeDesc &desc();
+};
+
+struct ResponseHeader {
+    DateTime timestamp = 0;
+    std::uint32_t requestHandle = 0;
+    StatusCode serviceResult = 0;
+    DiagnosticInfo serviceDiagnostics;
+    std::vector<QString> stringTable;
+    ExtensionObject additionalHeader;
+    static const TypeDesc &desc();
+};
+
+struct ChannelSecurityToken {
+    std::uint32_t channelId = 0;
+    std::uint32_t tokenId = 0;
+    DateTime createdAt = 0;
+    std::uint32_t revisedLifetime = 0;
+    static const TypeDesc &desc();
+};
+
+struct OpenSecureChannelRequest {
+    RequestHeader requestHeader;
+    std::uint32_t clientProtocolVersion = 0;
+    std::int32_t requestType = 0;
+    std::int32_t securityMode = 0;
+    QByteArray clientNonce;
+    std::uint32_t requestedLifetime = 0;
+    static const TypeDesc &desc();
+};
+
+struct OpenSecureChannelResponse {
+    ResponseHeader responseHeader;
+    std::uint32_t serverProtocolVersion = 0;
+    ChannelSecurityToken securityToken;
+    QByteArray serverNonce;
+    static const TypeDesc &desc();
+};
+
+struct CloseSecureChannelRequest {
+    RequestHeader requestHeader;
+    static const TypeDesc &desc();
+};
+
+struct UserTokenPolicy {
+    QString policyId;
+    std::int32_t tokenType = 0;
+    QString issuedTokenType;
+    QString issuerEndpointUrl;
+    QString securityPolicyUri;
+    static const TypeDesc &desc();
+};
+
+struct ApplicationDescription {
+    QString applicationUri;
+    QString productUri;
+    LocalizedText applicationName;
+    std::int32_t applicationType = 0;
+    QString gatewayServerUri;
+    QString discoveryProfileUri;
+    std::vector<QString> discoveryUrls;
+    static const TypeDesc &desc();
+};
+
+struct EndpointDescription {
+    QString endpointUrl;
+    ApplicationDescription server;
+    QByteArray serverCertificate;
+    std::int32_t securityMode = 0;
+    QString securityPolicyUri;
+    std::vector<UserTokenPolicy> userIdentityTokens;
+    QString transportProfileUri;
+    std::uint8_t securityLevel = 0;
+    static const TypeDesc &desc();
+};
+
+struct GetEndpointsRequest {
+    RequestHeader requestHeader;
+    QString endpointUrl;
+    std::vector<QString> localeIds;
+    std::vector<QString> profileUris;
+    static const TypeDesc &desc();
+};
+
+struct GetEndpointsResponse {
+    ResponseHeader responseHeader;
+    std::vector<EndpointDescription> endpoints;
+    static const TypeDesc &desc();
+};
+
+struct FindServersRequest {
+    RequestHeader requestHeader;
+    QString endpointUrl;
+    std::vector<QString> localeIds;
+    std::vector<QString> serverUris;
+    static const TypeDesc &desc();
+};
+
+struct FindServersResponse {
+    ResponseHeader responseHeader;
+    std::vector<ApplicationDescription> servers;
+    static const TypeDesc &desc();
+};
+
+struct SignatureData {
+    QString algorithm;
+    QByteArray signature;
+    static const TypeDesc &desc();
+};
+
+struct SignedSoftwareCertificate {
+    QByteArray certificateData;
+    QByteArray signature;
+    static const TypeDesc &desc();
+};
+
+struct CreateSessionRequest {
+    RequestHeader requestHeader;
+    ApplicationDescription clientDescription;
+    QString serverUri;
+    QString endpointUrl;
+    QString sessionName;
+    QByteArray clientNonce;
+    QByteArray clientCertificate;
+    double requestedSessionTimeout = 0;
+    std::uint32_t maxResponseMessageSize = 0;
+    static const TypeDesc &desc();
+};
+
+struct CreateSessionResponse {
+    ResponseHeader responseHeader;
+    NodeId sessionId;
+    NodeId authenticationToken;
+    double revisedSessionTimeout = 0;
+    QByteArray serverNonce;
+    QByteArray serverCertificate;
+    std::vector<EndpointDescription> serverEndpoints;
+    std::vector<SignedSoftwareCertificate> serverSoftwareCertificates;
+    SignatureData serverSignature;
+    std::uint32_t maxRequestMessageSize = 0;
+    static const TypeDesc &desc();
+};
+
+struct ActivateSessionRequest {
+    RequestHeader requestHeader;
+    SignatureData clientSignature;
+    std::vector<SignedSoftwareCertificate> clientSoftwareCertificates;
+    std::vector<QString> localeIds;
+    ExtensionObject userIdentityToken;
+    SignatureData userTokenSignature;
+    static const TypeDesc &desc();
+};
+
+struct ActivateSessionResponse {
+    ResponseHeader responseHeader;
+    QByteArray serverNonce;
+    std::vector<StatusCode> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct CloseSessionRequest {
+    RequestHeader requestHeader;
+    bool deleteSubscriptions = false;
+    static const TypeDesc &desc();
+};
+
+struct CloseSessionResponse {
+    ResponseHeader responseHeader;
+    static const TypeDesc &desc();
+};
+
+struct CancelRequest {
+    RequestHeader requestHeader;
+    std::uint32_t requestHandle = 0;
+    static const TypeDesc &desc();
+};
+
+struct CancelResponse {
+    ResponseHeader responseHeader;
+    std::uint32_t cancelCount = 0;
+    static const TypeDesc &desc();
+};
+
+struct AnonymousIdentityToken {
+    QString policyId;
+    static const TypeDesc &desc();
+};
+
+struct ViewDescription {
+    NodeId viewId;
+    DateTime timestamp = 0;
+    std::uint32_t viewVersion = 0;
+    static const TypeDesc &desc();
+};
+
+struct BrowseDescription {
+    NodeId nodeId;
+    std::int32_t browseDirection = 0;
+    NodeId referenceTypeId;
+    bool includeSubtypes = false;
+    std::uint32_t nodeClassMask = 0;
+    std::uint32_t resultMask = 0;
+    static const TypeDesc &desc();
+};
+
+struct ReferenceDescription {
+    NodeId referenceTypeId;
+    bool isForward = false;
+    ExpandedNodeId nodeId;
+    QualifiedName browseName;
+    LocalizedText displayName;
+    std::int32_t nodeClass = 0;
+    ExpandedNodeId typeDefinition;
+    static const TypeDesc &desc();
+};
+
+struct BrowseResult {
+    StatusCode statusCode = 0;
+    QByteArray continuationPoint;
+    std::vector<ReferenceDescription> references;
+    static const TypeDesc &desc();
+};
+
+struct BrowseRequest {
+    RequestHeader requestHeader;
+    ViewDescription view;
+    std::uint32_t requestedMaxReferencesPerNode = 0;
+    std::vector<BrowseDescription> nodesToBrowse;
+    static const TypeDesc &desc();
+};
+
+struct BrowseResponse {
+    ResponseHeader responseHeader;
+    std::vector<BrowseResult> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct BrowseNextRequest {
+    RequestHeader requestHeader;
+    bool releaseContinuationPoints = false;
+    std::vector<QByteArray> continuationPoints;
+    static const TypeDesc &desc();
+};
+
+struct BrowseNextResponse {
+    ResponseHeader responseHeader;
+    std::vector<BrowseResult> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct RelativePathElement {
+    NodeId referenceTypeId;
+    bool isInverse = false;
+    bool includeSubtypes = false;
+    QualifiedName targetName;
+    static const TypeDesc &desc();
+};
+
+struct RelativePath {
+    std::vector<RelativePathElement> elements;
+    static const TypeDesc &desc();
+};
+
+struct BrowsePath {
+    NodeId startingNode;
+    RelativePath relativePath;
+    static const TypeDesc &desc();
+};
+
+struct BrowsePathTarget {
+    ExpandedNodeId targetId;
+    std::uint32_t remainingPathIndex = 0;
+    static const TypeDesc &desc();
+};
+
+struct BrowsePathResult {
+    StatusCode statusCode = 0;
+    std::vector<BrowsePathTarget> targets;
+    static const TypeDesc &desc();
+};
+
+struct TranslateBrowsePathsToNodeIdsRequest {
+    RequestHeader requestHeader;
+    std::vector<BrowsePath> browsePaths;
+    static const TypeDesc &desc();
+};
+
+struct TranslateBrowsePathsToNodeIdsResponse {
+    ResponseHeader responseHeader;
+    std::vector<BrowsePathResult> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct RegisterNodesRequest {
+    RequestHeader requestHeader;
+    std::vector<NodeId> nodesToRegister;
+    static const TypeDesc &desc();
+};
+
+struct RegisterNodesResponse {
+    ResponseHeader responseHeader;
+    std::vector<NodeId> registeredNodeIds;
+    static const TypeDesc &desc();
+};
+
+struct UnregisterNodesRequest {
+    RequestHeader requestHeader;
+    std::vector<NodeId> nodesToUnregister;
+    static const TypeDesc &desc();
+};
+
+struct UnregisterNodesResponse {
+    ResponseHeader responseHeader;
+    static const TypeDesc &desc();
+};
+
+struct ReadValueId {
+    NodeId nodeId;
+    std::uint32_t attributeId = 0;
+    QString indexRange;
+    QualifiedName dataEncoding;
+    static const TypeDesc &desc();
+};
+
+struct ReadRequest {
+    RequestHeader requestHeader;
+    double maxAge = 0;
+    std::int32_t timestampsToReturn = 0;
+    std::vector<ReadValueId> nodesToRead;
+    static const TypeDesc &desc();
+};
+
+struct ReadResponse {
+    ResponseHeader responseHeader;
+    std::vector<DataValue> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct WriteValue {
+    NodeId nodeId;
+    std::uint32_t attributeId = 0;
+    QString indexRange;
+    DataValue value;
+    static const TypeDesc &desc();
+};
+
+struct WriteRequest {
+    RequestHeader requestHeader;
+    std::vector<WriteValue> nodesToWrite;
+    static const TypeDesc &desc();
+};
+
+struct WriteResponse {
+    ResponseHeader responseHeader;
+    std::vector<StatusCode> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct ServiceFault {
+    ResponseHeader responseHeader;
+    static const TypeDesc &desc();
+};
+
+struct BuildInfo {
+    QString productUri;
+    QString manufacturerName;
+    QString productName;
+    QString softwareVersion;
+    QString buildNumber;
+    DateTime buildDate = 0;
+    static const TypeDesc &desc();
+};
+
+struct ServerStatusDataType {
+    DateTime startTime = 0;
+    DateTime currentTime = 0;
+    std::int32_t state = 0;
+    BuildInfo buildInfo;
+    std::uint32_t secondsTillShutdown = 0;
+    LocalizedText shutdownReason;
+    static const TypeDesc &desc();
+};
+} // namespace Ua
