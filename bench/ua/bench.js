@@ -1,0 +1,112 @@
+#!/usr/bin/env node
+"use strict";
+// OPC UA benchmark driver. Against one endpoint and the server's process id it measures:
+//  - Read: one client reading all item values (7,648 with 16 lines) in one Read request,
+//    repeated; requests per second and latency percentiles;
+//  - Browse: a full walk of the item tree below Objects; time per full browse;
+//  - the server's CPU time over each phase (utime + stime from /proc/<pid>/stat) and its
+//    resident memory (VmRSS, VmHWM from /proc/<pid>/status).
+// Usage: node bench.js <endpoint> <pid> [readIterations] [browseIterations]
+// Every loop is bounded by its iteration count and by a time cap.
+
+const fs = require("node:fs");
+const path = require("node:path");
+const { execFileSync } = require("node:child_process");
+const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
+const { connect, browseTree } = require(path.join(interop, "lib", "client.js"));
+
+const CLK_TCK = Number(execFileSync("getconf", ["CLK_TCK"]).toString().trim()) || 100;
+
+function cpuMs(pid) {
+  const stat = fs.readFileSync(`/proc/${pid}/stat`, "utf8");
+  // Fields after the command name, which is in parentheses and may hold blanks.
+  const rest = stat.slice(stat.lastIndexOf(")") + 2).split(" ");
+  const utime = Number(rest[11]);
+  const stime = Number(rest[12]);
+  return ((utime + stime) * 1000) / CLK_TCK;
+}
+
+function memKiB(pid) {
+  const status = fs.readFileSync(`/proc/${pid}/status`, "utf8");
+  const get = (k) => Number((status.match(new RegExp(`^${k}:\\s+(\\d+)`, "m")) || [])[1]);
+  return { rss: get("VmRSS"), hwm: get("VmHWM") };
+}
+
+function percentile(sorted, p) {
+  if (sorted.length === 0) return NaN;
+  const i = Math.min(sorted.length - 1, Math.max(0, Math.ceil((p / 100) * sorted.length) - 1));
+  return sorted[i];
+}
+
+function stats(samples) {
+  const s = [...samples].sort((a, b) => a - b);
+  const sum = s.reduce((a, b) => a + b, 0);
+  return { n: s.length, mean: sum / s.length, p50: percentile(s, 50), p90: percentile(s, 90), p99: percentile(s, 99), max: s[s.length - 1] };
+}
+
+async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, capMs = 120000 } = {}) {
+  const result = { endpoint };
+  result.memIdle = memKiB(pid);
+  const c = await connect(endpoint);
+  try {
+    const tree = await browseTree(c.session);
+    const ids = [...tree.variables.keys()];
+    result.variables = ids.length;
+    result.folders = tree.folders.size;
+    const nodesToRead = ids.map((id) => ({ nodeId: `ns=1;s=${id}`, attributeId: 13 }));
+
+    for (let i = 0; i < warmup; i++) await c.session.read(nodesToRead);
+    // Sanity: every value good, so both servers do the same work.
+    const check = await c.session.read(nodesToRead);
+    result.readBad = check.filter((dv) => dv.statusCode.isNotGood()).length;
+
+    let lat = [];
+    let cpu0 = cpuMs(pid);
+    let t0 = process.hrtime.bigint();
+    const readCap = Date.now() + capMs;
+    for (let i = 0; i < reads && Date.now() < readCap; i++) {
+      const a = process.hrtime.bigint();
+      const dvs = await c.session.read(nodesToRead);
+      lat.push(Number(process.hrtime.bigint() - a) / 1e6);
+      if (dvs.length !== nodesToRead.length) throw new Error(`Read returned ${dvs.length} results`);
+    }
+    let wall = Number(process.hrtime.bigint() - t0) / 1e6;
+    let cpu = cpuMs(pid) - cpu0;
+    result.read = { ...stats(lat), perSecond: (lat.length * 1000) / wall, serverCpuMsPerRequest: cpu / lat.length };
+
+    lat = [];
+    cpu0 = cpuMs(pid);
+    t0 = process.hrtime.bigint();
+    const browseCap = Date.now() + capMs;
+    for (let i = 0; i < browses && Date.now() < browseCap; i++) {
+      const a = process.hrtime.bigint();
+      const t = await browseTree(c.session);
+      lat.push(Number(process.hrtime.bigint() - a) / 1e6);
+      if (t.variables.size !== ids.length) throw new Error(`browse found ${t.variables.size} variables`);
+      result.browseRequests = t.requests;
+    }
+    wall = Number(process.hrtime.bigint() - t0) / 1e6;
+    cpu = cpuMs(pid) - cpu0;
+    result.browse = { ...stats(lat), serverCpuMsPerBrowse: cpu / lat.length };
+  } finally {
+    await c.close();
+  }
+  result.memAfter = memKiB(pid);
+  return result;
+}
+
+module.exports = { measure, cpuMs, memKiB };
+
+if (require.main === module) {
+  const [endpoint, pid, reads, browses] = process.argv.slice(2);
+  if (!endpoint || !pid) {
+    console.error("usage: node bench.js <endpoint> <pid> [readIterations] [browseIterations]");
+    process.exit(2);
+  }
+  measure(endpoint, Number(pid), { reads: Number(reads || 200), browses: Number(browses || 10) })
+    .then((r) => console.log(JSON.stringify(r, null, 2)))
+    .catch((e) => {
+      console.error(e);
+      process.exit(1);
+    });
+}

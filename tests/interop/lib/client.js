@@ -1,0 +1,116 @@
+"use strict";
+// Client side helpers shared by the interop tests and the benchmark driver: a bounded connect
+// with security None and an anonymous session, and a breadth-first walk of the item tree.
+
+const {
+  OPCUAClient,
+  MessageSecurityMode,
+  SecurityPolicy,
+  BrowseDirection,
+  NodeClass,
+  AttributeIds,
+  StatusCodes,
+  resolveNodeId,
+} = require("node-opcua-client");
+const { withTimeout } = require("./harness");
+
+const REQUEST_TIMEOUT_MS = 20000;
+
+function makeClient(name = "NodeOPCUA-Client") {
+  return OPCUAClient.create({
+    applicationName: name,
+    endpointMustExist: false,
+    securityMode: MessageSecurityMode.None,
+    securityPolicy: SecurityPolicy.None,
+    keepSessionAlive: false,
+    requestedSessionTimeout: 60000,
+    defaultTransactionTimeout: REQUEST_TIMEOUT_MS,
+    transportTimeout: REQUEST_TIMEOUT_MS,
+    connectionStrategy: { maxRetry: 0, initialDelay: 100, maxDelay: 200 },
+  });
+}
+
+/** Connects and opens an anonymous session; resolves {client, session, close()}. */
+async function connect(endpoint, { name, timeoutMs = 15000 } = {}) {
+  const client = makeClient(name);
+  try {
+    await withTimeout(client.connect(endpoint), timeoutMs, `connect ${endpoint}`);
+    const session = await withTimeout(client.createSession(), timeoutMs, "CreateSession/ActivateSession");
+    return {
+      client,
+      session,
+      async close() {
+        await withTimeout(session.close(true), 5000, "CloseSession").catch(() => {});
+        await withTimeout(client.disconnect(), 5000, "disconnect").catch(() => {});
+      },
+    };
+  } catch (e) {
+    await withTimeout(client.disconnect(), 5000, "disconnect").catch(() => {});
+    throw e;
+  }
+}
+
+const OBJECTS_FOLDER = resolveNodeId("ObjectsFolder");
+const HIERARCHICAL = resolveNodeId("HierarchicalReferences");
+
+/**
+ * Walks the hierarchy below Objects, level by level, keeping the nodes of namespace `ns`.
+ * Each level is browsed in Browse requests of at most `batch` nodes, with BrowseNext for
+ * continuation points. Returns {folders: Map<id, ref>, variables: Map<id, ref>, requests}.
+ * Loops are bounded: at most `maxNodes` nodes and `maxRequests` requests.
+ */
+async function browseTree(session, { ns = 1, batch = 500, maxNodes = 20000, maxRequests = 2000 } = {}) {
+  const folders = new Map();
+  const variables = new Map();
+  const parentOf = new Map();
+  let requests = 0;
+  let level = [OBJECTS_FOLDER];
+  const describe = (nodeId) => ({
+    nodeId,
+    browseDirection: BrowseDirection.Forward,
+    referenceTypeId: HIERARCHICAL,
+    includeSubtypes: true,
+    nodeClassMask: 0,
+    resultMask: 63,
+  });
+  while (level.length > 0) {
+    const next = [];
+    for (let i = 0; i < level.length; i += batch) {
+      const parents = level.slice(i, i + batch);
+      if (++requests > maxRequests) throw new Error("browse: too many requests");
+      let results = await session.browse(parents.map(describe));
+      let owners = parents;
+      for (let round = 0; ; round++) {
+        const pending = [];
+        const pendingOwners = [];
+        results.forEach((r, k) => {
+          if (r.statusCode.isNotGood()) throw new Error(`browse ${owners[k].toString()}: ${r.statusCode.toString()}`);
+          for (const ref of r.references || []) {
+            if (ref.nodeId.namespace !== ns) continue;
+            const id = ref.nodeId.value;
+            if (folders.has(id) || variables.has(id)) continue;
+            if (folders.size + variables.size >= maxNodes) throw new Error("browse: too many nodes");
+            parentOf.set(id, owners[k]);
+            if (ref.nodeClass === NodeClass.Variable) variables.set(id, ref);
+            else {
+              folders.set(id, ref);
+              next.push(ref.nodeId);
+            }
+          }
+          if (r.continuationPoint && r.continuationPoint.length > 0) {
+            pending.push(r.continuationPoint);
+            pendingOwners.push(owners[k]);
+          }
+        });
+        if (pending.length === 0) break;
+        if (round > 1000 || ++requests > maxRequests) throw new Error("browse: BrowseNext does not end");
+        results = await session.browseNext(pending, false);
+        owners = pendingOwners;
+      }
+    }
+    level = next;
+  }
+  return { folders, variables, parentOf, requests };
+}
+
+module.exports = { connect, makeClient, browseTree, AttributeIds, StatusCodes, OBJECTS_FOLDER };
