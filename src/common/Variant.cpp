@@ -13,21 +13,29 @@ VarType Variant::type() const
     return kinds[data_.index()];
 }
 
-// An OLE date: days since 1899-12-30, local time.
+// An OLE date: days since 1899-12-30 on the local wall clock. Counted by date and
+// time of day, not by elapsed milliseconds, so the zone's offset (which in 1899 was
+// often an odd local mean time) and summer time play no part.
+static const QDate kOleEpoch(1899, 12, 30);
+constexpr qint64 kMsPerDay = 86400000;
+
 static double dateToDouble(const QDateTime &dt)
 {
-    static const QDateTime epoch(QDate(1899, 12, 30), QTime(0, 0));
     const QDateTime local = dt.toLocalTime();
-    const qint64 ms = epoch.msecsTo(QDateTime(local.date(), local.time()));
-    return double(ms) / 86400000.0;
+    return double(kOleEpoch.daysTo(local.date())) + double(local.time().msecsSinceStartOfDay()) / double(kMsPerDay);
 }
 
 static QDateTime doubleToDate(double days)
 {
-    static const QDateTime epoch(QDate(1899, 12, 30), QTime(0, 0));
     if (!std::isfinite(days) || std::fabs(days) > 3.0e6)
         throw RuntimeError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
-    return epoch.addMSecs(qint64(std::llround(days * 86400000.0)));
+    const qint64 ms = qint64(std::llround(days * double(kMsPerDay)));
+    qint64 whole = ms / kMsPerDay, rest = ms % kMsPerDay;
+    if (rest < 0) {
+        --whole;
+        rest += kMsPerDay;
+    }
+    return QDateTime(kOleEpoch.addDays(whole), QTime::fromMSecsSinceStartOfDay(int(rest)), Qt::LocalTime);
 }
 
 double Variant::toDouble() const

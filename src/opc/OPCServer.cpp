@@ -83,7 +83,9 @@ void OPCServer::RegisterServer()
     line("Executable", executable);
     line("Endpoint", endpoint);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+    // flush() before commit(): commit() misses a write that fails only when the
+    // buffer is written out, and would install a cut-short file.
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit())
         throw RuntimeError(ErrorNumber::ToolkitError, QStringLiteral("Cannot write registration ") + path);
 }
 

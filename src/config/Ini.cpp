@@ -1,0 +1,69 @@
+#include "config/Ini.h"
+#include "common/AppInfo.h"
+#include "config/ProfileFile.h"
+#include "ui/Dialogs.h"
+#include "ui/Language.h"
+
+namespace Ini {
+
+QString ProtocolIniName;
+
+namespace {
+
+QString protocolFileName(const QString &section)
+{
+    return (ProtocolIniName.isEmpty() ? section : ProtocolIniName) + QStringLiteral(".ini");
+}
+
+QString applicationFileName() { return AppInfo::Title + QStringLiteral(".ini"); }
+
+QString inFolder(const QString &fileName) { return AppInfo::applicationFolder() + QLatin1Char('/') + fileName; }
+
+// The caller is not told about a failed write; the operator is, and goes on.
+void put(const QString &fileName, const QString &section, const QString &key, const QString &value)
+{
+    if (Profile::writeString(inFolder(fileName), section, key, value))
+        return;
+    Dialogs::Request request;
+    request.kind = Dialogs::Kind::StandardMessage;
+    request.title = AppInfo::Title;
+    request.text = GetLangText(QStringLiteral("ErrorAlEscribirEn")) + fileName;
+    Dialogs::show(request);
+}
+
+} // namespace
+
+QString applicationIniPath() { return inFolder(applicationFileName()); }
+QString protocolIniPath(const QString &section) { return inFolder(protocolFileName(section)); }
+
+QString IniGetString(const QString &section, const QString &key, const QString &defaultValue)
+{
+    return Profile::readString(applicationIniPath(), section, key, defaultValue);
+}
+
+std::int32_t IniGetInt(const QString &section, const QString &key, std::int32_t defaultValue)
+{
+    return Profile::readInt(applicationIniPath(), section, key, defaultValue);
+}
+
+void IniPutString(const QString &section, const QString &key, const QString &value)
+{
+    put(applicationFileName(), section, key, value);
+}
+
+QString ProtocolIniGetString(const QString &section, const QString &key, const QString &defaultValue)
+{
+    return Profile::readString(protocolIniPath(section), section, key, defaultValue);
+}
+
+std::int32_t ProtocolIniGetInt(const QString &section, const QString &key, std::int32_t defaultValue)
+{
+    return Profile::readInt(protocolIniPath(section), section, key, defaultValue);
+}
+
+void ProtocolIniPutString(const QString &section, const QString &key, const QString &value)
+{
+    put(protocolFileName(section), section, key, value);
+}
+
+} // namespace Ini
