@@ -26,7 +26,7 @@ async function main() {
     securityPolicies: [SecurityPolicy.None],
     securityModes: [MessageSecurityMode.None],
     allowAnonymous: true,
-    maxConnections: 100,
+    maxConnectionsPerEndpoint: 100,
     serverInfo: { applicationUri: "urn:QUARLEN.KV7.1", productUri: "urn:kv7-bench-peer", applicationName: "kv7 peer" },
     serverCapabilities: {
       maxSessions: 100,
