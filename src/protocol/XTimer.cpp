@@ -40,6 +40,9 @@ void XTimer::setInterval(std::int32_t interval)
 
 void XTimer::RaiseTick()
 {
-    if (Tick)
-        Tick();
+    // A copy: the handler may destroy this timer, and with it Tick.
+    if (Tick) {
+        const std::function<void()> handler = Tick;
+        handler();
+    }
 }

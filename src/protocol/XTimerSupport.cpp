@@ -36,7 +36,7 @@ struct TimerSlot {
     bool Busy = false;
 };
 
-std::vector<TimerSlot> &slots()
+std::vector<TimerSlot> &timerTable()
 {
     static std::vector<TimerSlot> table(1); // entry 0 unused
     return table;
@@ -69,7 +69,7 @@ void killSystemTimer(std::int32_t id)
 // matters: an id freed by a dead timer may since belong to another one.
 int findSlot(const XTimer *timer, std::int32_t id)
 {
-    auto &table = slots();
+    auto &table = timerTable();
     for (std::size_t i = 1; i < table.size(); ++i)
         if (table[i].TimerID == id && (!timer || table[i].Timer == timer))
             return int(i);
@@ -93,7 +93,7 @@ std::int32_t StartTimer(XTimer &timer, std::int32_t interval)
     const std::int32_t id = s ? s->SetTimer(interval) : 0;
     if (id == 0)
         throw RuntimeError(NoTimersAvailable, QStringLiteral("No timers available"));
-    auto &table = slots();
+    auto &table = timerTable();
     int free = findSlot(nullptr, 0);
     if (free == 0) {
         free = int(table.size());
@@ -112,7 +112,7 @@ void StopTimer(XTimer &timer)
     if (slot == 0)
         return;
     killSystemTimer(id);
-    auto &entry = slots()[std::size_t(slot)];
+    auto &entry = timerTable()[std::size_t(slot)];
     entry.Timer = nullptr;
     entry.TimerID = 0;
 }
@@ -127,17 +127,17 @@ void TimerProc(void *, std::uint32_t, std::int32_t id, std::uint32_t)
         return;
     }
     // Index the table afresh after the tick: the handler may have grown it.
-    if (slots()[std::size_t(slot)].Busy)
+    if (timerTable()[std::size_t(slot)].Busy)
         return;
-    slots()[std::size_t(slot)].Busy = true;
-    XTimer *timer = slots()[std::size_t(slot)].Timer;
+    timerTable()[std::size_t(slot)].Busy = true;
+    XTimer *timer = timerTable()[std::size_t(slot)].Timer;
     bool failed = false;
     try {
         timer->RaiseTick();
     } catch (...) {
         failed = true;
     }
-    TimerSlot &entry = slots()[std::size_t(slot)];
+    TimerSlot &entry = timerTable()[std::size_t(slot)];
     // The handler may have stopped (or destroyed) its own timer: then the slot is
     // already free, or even reused by another timer, and is left alone.
     if (entry.Timer != timer || entry.TimerID != id)
@@ -150,16 +150,16 @@ void TimerProc(void *, std::uint32_t, std::int32_t id, std::uint32_t)
     entry.Busy = false;
 }
 
-int SlotCount() { return int(slots().size()) - 1; }
+int SlotCount() { return int(timerTable().size()) - 1; }
 
 std::int32_t SlotTimerID(int slot)
 {
-    return slot >= 1 && slot <= SlotCount() ? slots()[std::size_t(slot)].TimerID : 0;
+    return slot >= 1 && slot <= SlotCount() ? timerTable()[std::size_t(slot)].TimerID : 0;
 }
 
 const XTimer *SlotTimer(int slot)
 {
-    return slot >= 1 && slot <= SlotCount() ? slots()[std::size_t(slot)].Timer : nullptr;
+    return slot >= 1 && slot <= SlotCount() ? timerTable()[std::size_t(slot)].Timer : nullptr;
 }
 
 } // namespace XTimerSupport
