@@ -21,6 +21,9 @@ struct Request {
     QString text;
     QStringList buttons;  // captions, in order; empty means a single OK
     QString defaultInput; // for Kind::Input
+    int icon = 0;          // fMsgBox icon: 2 exclamation, 3 alert, anything else the question mark
+    int defaultButton = 0; // index of the button Enter presses; -1 or out of range: none
+    int escapeButton = -1; // index of the button Escape presses; -1: Escape closes (answer -1)
 };
 
 struct Answer {

@@ -1,0 +1,76 @@
+// OPC-KV7: the OPC server for gas-detection panels on serial lines.
+#include "common/AppInfo.h"
+#include "shell/MainOPC.h"
+#include "shell/TerminationSignals.h"
+#include "shell/fMainOPC.h"
+#include "ui/WidgetDialogs.h"
+
+#include <QApplication>
+#include <cstdio>
+
+namespace {
+
+// Without a display the server runs just the same on the offscreen platform.
+bool chooseHeadlessPlatform()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return qEnvironmentVariable("QT_QPA_PLATFORM") == QLatin1String("offscreen");
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    TerminationSignals::block();
+    const bool headless = chooseHeadlessPlatform();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(AppInfo::Title);
+    QApplication::setApplicationVersion(AppInfo::versionText());
+    // The window may stay hidden (a server launched for a client): the process
+    // ends when the shutdown is complete, not when a window closes.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // On a screen every dialog is a real window; headless, nobody could answer
+    // one, so the seam writes each message to standard error instead.
+    if (!headless)
+        WidgetDialogs::install();
+
+    fMainOPC window;
+    MainOPC &server = window.logic();
+    QObject::connect(&server, &MainOPC::unloaded, &app, [] { QCoreApplication::exit(0); },
+                     Qt::QueuedConnection);
+
+    TerminationSignals terminations;
+    QObject::connect(&terminations, &TerminationSignals::received, &server,
+                     [&server](int) { server.requestClose(MainOPC::UnloadMode::SystemSession); });
+
+    switch (server.Form_Load(QApplication::arguments())) {
+    case MainOPC::LoadResult::SecondInstance:
+    case MainOPC::LoadResult::Registered:
+        return 0;
+    case MainOPC::LoadResult::Failed: {
+        const QString line = QStringLiteral("Startup Error: ") + server.startupError();
+        std::fprintf(stderr, "%s: %s\n", qPrintable(AppInfo::Title), qPrintable(line));
+        if (!headless) {
+            Dialogs::Request request;
+            request.kind = Dialogs::Kind::StandardMessage;
+            request.title = AppInfo::Title;
+            request.text = line;
+            Dialogs::show(request);
+        }
+        return 1;
+    }
+    case MainOPC::LoadResult::Running:
+        break;
+    }
+    if (const OPCFrontEnd *frontEnd = server.server().frontEnd()) {
+        std::printf("Serving OPC UA at %s\n", qPrintable(frontEnd->endpointUrl()));
+        std::fflush(stdout);
+    }
+    return app.exec();
+}

@@ -1,0 +1,105 @@
+#include "opc/NamespaceView.h"
+#include "opc/CodeText.h"
+#include "opc/ItemTable.h"
+#include "opc/ItemValues.h"
+#include "opc/OPCServer.h"
+
+#include <QHash>
+#include <QLocale>
+#include <QSet>
+
+std::vector<NamespaceNode> BuildNamespaceTree(const OPCServer &server)
+{
+    std::vector<NamespaceNode> nodes;
+    QHash<QString, int> folders; // folder key -> position in nodes, only while building
+    QSet<QString> keys;          // every key used: a key is never given twice
+    const QChar separator = QLatin1Char('.');
+
+    for (const OPCItem *item : server.Tags()) {
+        QString rest = item->ItemID();
+        QString key;
+        QString parent;
+        QString segment;
+        for (int level = 1;; ++level) {
+            const qsizetype dot = rest.indexOf(separator);
+            if (dot < 0) {
+                segment = rest;
+                rest.clear();
+            } else {
+                segment = rest.left(dot);
+                rest = rest.mid(dot + 1);
+            }
+            key += QString::number(level) + QLatin1Char('-') + segment + QLatin1Char('-');
+            if (const auto found = folders.constFind(key); found != folders.constEnd()) {
+                parent = key;
+                continue;
+            }
+            if (rest.isEmpty())
+                break;
+            if (keys.contains(key))
+                continue; // a leaf already holds this key: the folder cannot be added
+            NamespaceNode folder;
+            folder.key = key;
+            folder.text = segment;
+            folder.parentKey = parent;
+            folder.image = 1;
+            folder.selectedImage = 2;
+            folders.insert(key, int(nodes.size()));
+            keys.insert(key);
+            nodes.push_back(folder);
+            parent = key;
+        }
+        if (keys.contains(key))
+            continue; // duplicate key: the leaf cannot be added
+        NamespaceNode leaf;
+        leaf.key = key;
+        leaf.text = segment;
+        leaf.parentKey = parent;
+        leaf.tag = item->ItemID();
+        leaf.image = parent.isEmpty() ? 1 : 3;
+        leaf.selectedImage = parent.isEmpty() ? 2 : 3;
+        keys.insert(key);
+        nodes.push_back(leaf);
+    }
+    return nodes;
+}
+
+void ShowNodeDetail(ItemDetail &detail, const QString &fullPath, const QString &tag, const OPCServer &server,
+                    const ItemTable &items)
+{
+    detail.txtTagFQID = fullPath;
+    if (tag.isEmpty()) {
+        detail.txtTagCanDT.clear();
+        detail.txtTagAccPerm.clear();
+        detail.txtTagValue.clear();
+        detail.txtTagQuality.clear();
+        detail.txtTagTimestamp.clear();
+        detail.txtTagDesc.clear();
+        return;
+    }
+    const OPCItem *item = server.Tags().find(tag);
+    if (!item) {
+        detail.txtTagDesc.clear();
+        detail.txtTagValue.clear();
+        detail.txtTagQuality.clear();
+        detail.txtTagTimestamp.clear();
+        return;
+    }
+    detail.txtTagCanDT = DataTypeText(int(item->DataType()));
+    detail.txtTagAccPerm = AccessRightsText(item->AccessRights());
+    detail.txtTagValue = item->Value().toString();
+    detail.txtTagQuality = QualityText(item->Quality());
+    detail.txtTagTimestamp = QLocale::system().toString(item->Timestamp(), QLocale::ShortFormat);
+    detail.txtTagDesc = items.contains(item->UserIndex()) ? items[item->UserIndex()].Description : QString();
+}
+
+bool TestWrite(const QString &selectedTag, const QString &text, OPCServer &server, ItemValues &values)
+{
+    if (selectedTag.isEmpty())
+        return false;
+    OPCItem *item = server.Tags().find(selectedTag);
+    if (!item)
+        return false;
+    values.PasaDatoValue(item, ConvertValue(int(item->DataType()), text), Quality::Good);
+    return true;
+}

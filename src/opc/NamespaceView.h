@@ -1,0 +1,40 @@
+#pragma once
+#include <QString>
+#include <vector>
+
+class OPCServer;
+class ItemTable;
+class ItemValues;
+
+// One node of the namespace tree as the window shows it.
+struct NamespaceNode {
+    QString key;       // level by level: "1-C01-", "1-C01-2-Z1-", ...
+    QString text;      // one segment of the item ID
+    QString parentKey; // empty at the top
+    QString tag;       // the full item ID on leaves, empty on folders
+    int image = 0;
+    int selectedImage = 0;
+};
+
+// The tree of the toolkit's items, in the order the nodes are added. Folders
+// come from the leading parts of the IDs split at "."; a node's full path (texts
+// joined with ".") is its item ID.
+std::vector<NamespaceNode> BuildNamespaceTree(const OPCServer &server);
+
+// The seven fields of the item detail.
+struct ItemDetail {
+    QString txtTagFQID, txtTagCanDT, txtTagAccPerm, txtTagValue, txtTagQuality, txtTagTimestamp, txtTagDesc;
+    bool operator==(const ItemDetail &) const = default;
+};
+
+// Fills the detail for a clicked node (its full path and tag). A folder blanks
+// everything but the path; a leaf whose item is gone blanks value, quality,
+// timestamp and description and leaves type and access as they were.
+void ShowNodeDetail(ItemDetail &detail, const QString &fullPath, const QString &tag, const OPCServer &server,
+                    const ItemTable &items);
+
+// The operator's test write: the text converted to the item's type and handed
+// to the item with quality Good. Nothing happens for a folder or no selection.
+// Returns true when an item was written (the caller then tells the panel engine
+// about a writable item).
+bool TestWrite(const QString &selectedTag, const QString &text, OPCServer &server, ItemValues &values);

@@ -1,0 +1,475 @@
+#include "shell/MainOPC.h"
+#include "common/AppInfo.h"
+#include "common/Error.h"
+#include "common/Val.h"
+#include "config/Ini.h"
+#include "opc/CodeText.h"
+#include "opc/NamespaceView.h"
+#include "protocol/cTarvolin.h"
+#include "shell/MainView.h"
+#include "shell/PanelConnections.h"
+#include "shell/Placement.h"
+#include "ui/AboutBox.h"
+#include "ui/LangText.h"
+#include "ui/Language.h"
+#include "ui/Log.h"
+#include "ui/MsgBox.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+bool DebugMode = false;
+bool ExitForced = false;
+std::int16_t SessionSeconds = 0;
+
+namespace {
+
+const QString Configuracion = QStringLiteral("Configuracion");
+
+// The server's two fixed registration GUIDs.
+const QString Guid1 = QStringLiteral("{6B1D7C52-3F0E-4A8B-9C21-5E7A4D0B8F13}");
+const QString Guid2 = QStringLiteral("{A4E29F06-81C3-4D57-B6E8-2F0C9A7D3E41}");
+
+// A warning the operator of a headless server must see in the journal as well.
+void warn(const QString &line)
+{
+    Log::LogDebugMessage(line);
+    std::fprintf(stderr, "%s: %s\n", qPrintable(AppInfo::Title), qPrintable(line));
+    std::fflush(stderr);
+}
+
+// Controls whose captions follow the language, in the order they are set.
+struct LanguageControl {
+    const char *control;
+    const char *key;
+};
+constexpr LanguageControl LanguageControls[] = {
+    {"mnuFile", "mnuArchivo"},
+    {"mnuAInicioSesion", "mnuAInicioSesion"},
+    {"mnuACerrarSesion", "mnuACerrarSesion"},
+    {"mnuFileForceExit", "mnuFileForceExit"},
+    {"mnuFileExit", "mnuASalir"},
+    {"mnuEdit", "mnuEdit"},
+    {"mnuEditConfiguracion", "mnuEditConfiguracion"},
+    {"mnuCPassword", "mnuCPassword"},
+    {"mnuCIdioma", "mnuCIdioma"},
+    {"mnuCISel(0)", "mnuIdioma_0"},
+    {"mnuCISel(1)", "mnuIdioma_1"},
+    {"mnuVer", "mnuVer"},
+    {"mnuVBus", "mnuVBus"},
+    {"mnuHelpAbout", "mnuHelpAbout"},
+    {"lblTagDesc", "lblTagDesc"},
+    {"lblTagFQID", "lblTagFQID"},
+    {"lblTagCanDT", "lblTagCanDT"},
+    {"lblTagAccPerm", "lblTagAccPerm"},
+    {"lblTagValue", "lblTagValue"},
+    {"lblTagQuality", "lblTagQuality"},
+    {"lblTagTimestamp", "lblTagTimestamp"},
+    {"txtTagValue", "txtTagValueTT"},
+};
+
+std::int16_t qualityForStatus(int n)
+{
+    switch (n) {
+    case ServerStates::Failed: return Quality::BadDeviceFailure;
+    case ServerStates::NoConfiguration: return Quality::BadConfigurationError;
+    case ServerStates::Suspended: return Quality::BadOutOfService;
+    default: return Quality::Good;
+    }
+}
+
+} // namespace
+
+MainOPC::MainOPC(MainView &view, QObject *parent) : QObject(parent), view_(view)
+{
+    values_ = std::make_unique<ItemValues>(server_);
+    values_->detailItemId = [this] { return view_.detailItemId(); };
+    values_->refreshDetail = [this] { view_.refreshDetail(); };
+    connections_ = std::make_unique<PanelConnections>(server_, items_, *values_);
+    connections_->onPortError = [](const QString &line) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(AppInfo::Title), qPrintable(line));
+        std::fflush(stderr);
+    };
+
+    tmrMain_.setInterval(1000);
+    tmrTagUpdate_.setInterval(500);
+    connect(&tmrMain_, &QTimer::timeout, this, &MainOPC::tmrMain_Timer);
+
+    server_.OnClientConnect = [this](std::int32_t count, bool &accept) { OnClientConnect(count, accept); };
+    server_.OnClientDisconnect = [this](std::int32_t count) { OnClientDisconnect(count); };
+}
+
+MainOPC::~MainOPC()
+{
+    server_.OnClientConnect = nullptr;
+    server_.OnClientDisconnect = nullptr;
+    connections_.reset();
+    values_.reset();
+}
+
+MainOPC::LoadResult MainOPC::Form_Load(const QStringList &arguments)
+{
+    // One server per application folder: a second start ends silently.
+    applicationFolder_ = AppInfo::applicationFolder();
+    instanceLock_ = std::make_unique<QLockFile>(applicationFolder_ + QLatin1Char('/') + AppInfo::Title +
+                                                QStringLiteral(".lock"));
+    instanceLock_->setStaleLockTime(0);
+    if (!instanceLock_->tryLock(0)) {
+        const bool held = instanceLock_->error() == QLockFile::LockFailedError;
+        instanceLock_.reset();
+        unloaded_ = true;
+        if (held)
+            return LoadResult::SecondInstance;
+        startupError_ = QStringLiteral("Cannot use the application folder %1").arg(applicationFolder_);
+        Log::ReportEvent(startupError_, QStringLiteral("Startup Error"));
+        return LoadResult::Failed;
+    }
+
+    const CommandLine commandLine = CommandLine::parse(CommandLine::join(arguments));
+    try {
+        giveIdentity();
+        server_.setLaunchedByClient(commandLine.launchedByClient);
+        if (commandLine.unregisterServer || commandLine.registerServer) {
+            if (commandLine.unregisterServer)
+                server_.UnregisterServer();
+            else
+                server_.RegisterServer();
+            CloseForced = true;
+            requestClose(UnloadMode::Code);
+            return LoadResult::Registered;
+        }
+        DebugMode = commandLine.debugMode;
+        startUp(commandLine);
+        return LoadResult::Running;
+    } catch (const std::exception &e) {
+        const RuntimeError *runtime = dynamic_cast<const RuntimeError *>(&e);
+        startupError_ = runtime ? runtime->description() : QString::fromUtf8(e.what());
+        Log::ReportEvent(startupError_, QStringLiteral("Startup Error"));
+        CloseForced = true;
+        requestClose(UnloadMode::Code);
+        return LoadResult::Failed;
+    }
+}
+
+void MainOPC::giveIdentity()
+{
+    server_.ServerName = AppInfo::Title;
+    server_.VendorName = AppInfo::companyName();
+    server_.ServerDescription = AppInfo::fileDescription();
+    server_.ProgID = AppInfo::ProgID;
+    server_.RegistrationGuid1 = Guid1;
+    server_.RegistrationGuid2 = Guid2;
+    server_.MinUpdatePeriod = 50;
+    server_.PathDelimiter = QStringLiteral(".");
+    server_.OptionB = 1;
+    server_.OptionC = false;
+    server_.StatisticsPeriod = 1000;
+    server_.OptionA = true;
+    server_.setServerState(ServerStates::NoConfiguration);
+}
+
+void MainOPC::startUp(const CommandLine &)
+{
+    view_.setCaption(AppInfo::Title);
+    readPlacement();
+
+    if (Language::LoadLanguageFile() == Language::LoadResult::Fatal)
+        warn(QStringLiteral("No usable language file (%1); the designed captions stay")
+                 .arg(Language::languageFilePath()));
+    buildLanguageMenu();
+
+    CloseSession();
+    LoadGeneralSettings(settings_);
+    connections_->Carga_General();
+    ApplyLanguage();
+
+    AutoSession = Ini::ProtocolIniGetInt(AppInfo::Protocol.name, QStringLiteral("AutoSesion"), 0) != 0;
+    if (AutoSession || DebugMode)
+        Sesion_Iniciar(true);
+
+    InitializeServer();
+
+    QCoreApplication::processEvents();
+    LaunchedByClient = server_.LaunchedByClient();
+    FirstTick = true;
+}
+
+void MainOPC::readPlacement()
+{
+    placementRead_ = true;
+    // A damaged value must not keep the server from serving: it falls back to its
+    // design value, is reported, and is written back sound at shutdown.
+    auto number = [](const char *key, double designed) {
+        const QString text = Ini::IniGetString(Configuracion, QLatin1String(key), QString::number(designed));
+        try {
+            return Placement::strictNumber(text);
+        } catch (const RuntimeError &e) {
+            warn(QStringLiteral("%1/%2: %3; using %4").arg(Configuracion, QLatin1String(key), e.description())
+                     .arg(designed));
+            return designed;
+        }
+    };
+    const double left = number("MainLeft", Placement::DefaultLeft);
+    const double top = number("MainTop", Placement::DefaultTop);
+    const double width = number("MainWidth", Placement::DefaultWidth);
+    const double height = number("MainHeight", Placement::DefaultHeight);
+    view_.setPlacementTwips(QRectF(left, top, width, height));
+
+    const int tab = Ini::IniGetInt(Configuracion, QStringLiteral("TabSelected"), 0);
+    const double state = number("WindowState", 0);
+    view_.setWindowStateCode(state == 1 || state == 2 ? int(state) : 0);
+    view_.setSelectedTab(Placement::clampTab(tab, view_.tabCount()));
+}
+
+void MainOPC::savePlacement()
+{
+    if (view_.windowStateCode() != 1) {
+        const QRectF p = view_.placementTwips();
+        Ini::IniPutString(Configuracion, QStringLiteral("MainLeft"), QString::number(qRound(p.left())));
+        Ini::IniPutString(Configuracion, QStringLiteral("MainTop"), QString::number(qRound(p.top())));
+        Ini::IniPutString(Configuracion, QStringLiteral("MainWidth"), QString::number(qRound(p.width())));
+        Ini::IniPutString(Configuracion, QStringLiteral("MainHeight"), QString::number(qRound(p.height())));
+    }
+    Ini::IniPutString(Configuracion, QStringLiteral("WindowState"), QString::number(view_.windowStateCode()));
+    Ini::IniPutString(Configuracion, QStringLiteral("TabSelected"), QString::number(view_.selectedTab()));
+    Ini::IniPutString(Configuracion, QStringLiteral("TraceLevel"), QString::number(server_.TraceLevel()));
+}
+
+void MainOPC::buildLanguageMenu()
+{
+    const QStringList &names = Language::Languages();
+    view_.setLanguageMenu(names);
+    // A "Language" beyond the file's languages reads the first one; the menu
+    // says so instead of failing the start-up.
+    const int index = Language::LanguageIndex();
+    view_.setLanguageChecked(index >= 0 && index < names.size() ? index : 0, true);
+}
+
+void MainOPC::ApplyLanguage()
+{
+    if (Language::LoadLanguageFile() == Language::LoadResult::Fatal || Language::Languages().isEmpty())
+        return; // the message has been shown; the captions stay as they are
+    for (const LanguageControl &c : LanguageControls) {
+        if (QLatin1String(c.control) == QLatin1String("mnuCISel(1)") && Language::Languages().size() < 2)
+            continue; // a one-language file has no second entry
+        view_.setControlText(QLatin1String(c.control), GetLangText(QLatin1String(c.key)));
+    }
+}
+
+void MainOPC::mnuCISel_Click(int index)
+{
+    view_.setLanguageChecked(Language::LanguageIndex(), false);
+    view_.setLanguageChecked(index, true);
+    Ini::IniPutString(Configuracion, QStringLiteral("Language"), QString::number(index));
+    ApplyLanguage();
+}
+
+void MainOPC::InitializeServer()
+{
+    // The level saved at shutdown lives in "Configuracion"; a level set by hand in
+    // the title's section wins, so both places work.
+    std::int32_t level = Ini::IniGetInt(Configuracion, QStringLiteral("TraceLevel"), 0);
+    level = Ini::IniGetInt(AppInfo::Title, QStringLiteral("TraceLevel"), level);
+    view_.showNamespace(BuildNamespaceTree(server_));
+    server_.SetTraceLevel(level, 3);
+    view_.showTraceLevel(level);
+    server_.StartServer();
+    tmrMain_.start();
+    Log::LogDebugMessage(QStringLiteral("Server initialization completed."));
+    mnuEditStatusCurrent_Click(ServerStates::Running);
+}
+
+void MainOPC::mnuEditStatusCurrent_Click(int n)
+{
+    try {
+        server_.setServerState(n);
+        view_.setStatusChecked(n);
+        Log::LogDebugMessage(QStringLiteral("Server Status: ") + ServerStatusText(server_.ServerState()));
+        const std::int16_t quality = qualityForStatus(n);
+        for (OPCItem *item : server_.Tags())
+            item->SetVQT(std::nullopt, quality);
+    } catch (const RuntimeError &e) {
+        Log::ReportEvent(e.description(), QStringLiteral("Set Server Status Error"));
+    }
+}
+
+void MainOPC::tmrMain_Timer()
+{
+    if (FirstTick) {
+        FirstTick = false;
+        LaunchedByClient = server_.LaunchedByClient();
+        const bool visible =
+            !LaunchedByClient || Ini::IniGetInt(Configuracion, QStringLiteral("Visible"), 1) != 0;
+        view_.setWindowVisible(visible);
+    }
+    if (ShutdownPending) {
+        mnuFileForceExit_Click();
+        return;
+    }
+    SessionExpiryStep();
+}
+
+bool MainOPC::Form_QueryUnload(UnloadMode mode)
+{
+    try {
+        if (mode == UnloadMode::CloseBox && SessionSeconds == 0) {
+            view_.restoreAndShow();
+            return false;
+        }
+        if (server_.LaunchedByClient() && !CloseForced && mode != UnloadMode::SystemSession) {
+            ShowMessage(LangTextOr(QStringLiteral("NoPosClose"),
+                                   QStringLiteral("The server serves OPC clients and cannot be closed now.")),
+                        AppInfo::Title, fMsgBox::Question, 2, 1,
+                        LangTextOr(QStringLiteral("&Aceptar"), QStringLiteral("&Aceptar")),
+                        LangTextOr(QStringLiteral("&Cancelar"), QStringLiteral("&Cancelar")));
+            return false;
+        }
+    } catch (const std::exception &) {
+    }
+    tmrMain_.stop();
+    tmrTagUpdate_.stop();
+    server_.setServerState(ServerStates::Failed);
+    return true;
+}
+
+void MainOPC::Form_Unload()
+{
+    try {
+        connections_->Ports_Desconectar();
+        connections_->Conexiones_Liberar();
+    } catch (const std::exception &) {
+    }
+    if (placementRead_) {
+        try {
+            savePlacement();
+        } catch (const std::exception &) {
+        }
+    }
+    server_.StopServer();
+    if (instanceLock_)
+        instanceLock_->unlock();
+}
+
+bool MainOPC::requestClose(UnloadMode mode)
+{
+    if (unloading_ || unloaded_)
+        return true;
+    if (!Form_QueryUnload(mode))
+        return false;
+    unloading_ = true;
+    Form_Unload();
+    unloaded_ = true;
+    view_.destroyWindow();
+    emit unloaded();
+    return true;
+}
+
+void MainOPC::mnuFileForceExit_Click()
+{
+    ExitForced = true;
+    CloseForced = true;
+    try {
+        requestClose(UnloadMode::Code);
+    } catch (const std::exception &) {
+    }
+}
+
+void MainOPC::mnuFileClientDisc_Click()
+{
+    try {
+        server_.RequestDisconnect(QStringLiteral("Server shutdown in 1 minute..."));
+    } catch (const RuntimeError &e) {
+        Log::ReportEvent(e.description(), QStringLiteral("Request Disconnect Error"));
+    }
+}
+
+void MainOPC::mnuTraceLevel_Click(int level)
+{
+    try {
+        std::int32_t l = level;
+        server_.SetTraceLevel(l);
+        view_.showTraceLevel(level);
+    } catch (const RuntimeError &e) {
+        Log::ReportEvent(e.description(), QStringLiteral("Trace Level Update Error"));
+    }
+}
+
+void MainOPC::mnuTraceCOM_Click(bool checked) { server_.ComTrace = checked; }
+
+void MainOPC::mnuHelpAbout_Click()
+{
+    frmAbout about;
+    about.showModal();
+}
+
+void MainOPC::txtTagValue_Enter(const QString &selectedTag, const QString &text)
+{
+    if (SessionSeconds == 0)
+        return; // the value box is locked without a session
+    if (!TestWrite(selectedTag, text, server_, *values_))
+        return;
+    OPCItem *item = server_.Tags().find(selectedTag);
+    if (item && (item->AccessRights() & AccessRights::Write))
+        if (cTarvolin *engine = connections_->firstEngine())
+            engine->Pasa_Dato(item);
+}
+
+void MainOPC::Sesion_Iniciar(bool Permiso)
+{
+    for (const char *control :
+         {"mnuFileExit", "mnuFileClientDisc", "mnuFileForceExit", "mnuTrace", "mnuEdit", "mnuEditConfiguracion"})
+        view_.setControlEnabled(QLatin1String(control), Permiso);
+    view_.setValueLocked(!Permiso);
+    SessionSeconds = 1;
+    if (!Permiso) {
+        Log::LogDebugMessage(QStringLiteral("Session closed"));
+    } else if (AutoSession) {
+        view_.setControlEnabled(QStringLiteral("mnuAInicioSesion"), false);
+        view_.setControlEnabled(QStringLiteral("mnuACerrarSesion"), false);
+        Log::LogDebugMessage(QStringLiteral("Auto Session opened"));
+    } else {
+        Log::LogDebugMessage(QStringLiteral("Session opened"));
+    }
+}
+
+void MainOPC::CloseSession()
+{
+    Sesion_Iniciar(false);
+    SessionSeconds = 0;
+    view_.setSessionPanel(QString());
+}
+
+void MainOPC::SessionExpiryStep()
+{
+    if (DebugMode || AutoSession || SessionSeconds <= 0)
+        return;
+    // Counted in 16 bits: a session never outlives the largest count.
+    if (SessionSeconds < 32767)
+        ++SessionSeconds;
+    if (SessionSeconds <= settings_.SessionTimeout && SessionSeconds < 32767)
+        view_.setSessionPanel(QString::number(settings_.SessionTimeout - SessionSeconds));
+    else
+        CloseSession();
+}
+
+void MainOPC::OnClientConnect(std::int32_t count, bool &accept)
+{
+    if (ShutdownPending) {
+        accept = false;
+        return;
+    }
+    ClientCount = std::int16_t(count + 1);
+    accept = true;
+}
+
+void MainOPC::OnClientDisconnect(std::int32_t count)
+{
+    ClientCount = std::int16_t(count);
+    QCoreApplication::processEvents();
+    if (LaunchedByClient && ClientCount == 0) {
+        tmrMain_.stop();
+        tmrMain_.setInterval(2000);
+        tmrMain_.start();
+        ShutdownPending = true;
+    }
+}

@@ -1,0 +1,126 @@
+#pragma once
+#include "config/Settings.h"
+#include "opc/ItemTable.h"
+#include "opc/ItemValues.h"
+#include "opc/OPCServer.h"
+#include "shell/CommandLine.h"
+
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
+
+class MainView;
+class PanelConnections;
+
+// Process-wide operator state.
+extern bool DebugMode;
+extern bool ExitForced;
+extern std::int16_t SessionSeconds;
+
+// The server's main window logic: start-up, the close request and shutdown, the
+// panel lines, the main timer and server status, the session state of the
+// menus, the language menu and the toolkit's client events. It owns the toolkit,
+// the item table and the connections for the life of the process.
+class MainOPC : public QObject {
+    Q_OBJECT
+public:
+    enum class LoadResult {
+        Running,        // serving
+        SecondInstance, // another server holds the application folder: end silently
+        Registered,     // a (un)registration run: done
+        Failed,         // a start-up error: see startupError()
+    };
+    // Why the window is closing.
+    enum class UnloadMode {
+        CloseBox,      // the operator's close box or system menu
+        Code,          // the program (Exit, Force close)
+        SystemSession, // the system is shutting down: SIGTERM, SIGINT, session end
+    };
+
+    explicit MainOPC(MainView &view, QObject *parent = nullptr);
+    ~MainOPC() override;
+
+    // The load event: the whole start-up. `arguments` as in main's argv.
+    LoadResult Form_Load(const QStringList &arguments);
+    const QString &startupError() const { return startupError_; }
+
+    // A request to close. Returns false when refused; otherwise the shutdown has
+    // run and unloaded() has been emitted.
+    bool requestClose(UnloadMode mode);
+    bool Form_QueryUnload(UnloadMode mode);
+    void Form_Unload();
+    bool isUnloaded() const { return unloaded_; }
+
+    // Menu actions.
+    void mnuFileExit_Click() { requestClose(UnloadMode::Code); }
+    void mnuFileForceExit_Click();
+    void mnuFileClientDisc_Click();
+    void mnuCISel_Click(int index);
+    void mnuEditStatusCurrent_Click(int n); // the status operation
+    void mnuTraceLevel_Click(int level);
+    void mnuTraceCOM_Click(bool checked);
+    void mnuHelpAbout_Click();
+    void mnuACerrarSesion_Click() { CloseSession(); }
+
+    // The operator's test write from the item detail (Enter in txtTagValue).
+    void txtTagValue_Enter(const QString &selectedTag, const QString &text);
+
+    // Sessions: the state of the menus and of the value box.
+    void Sesion_Iniciar(bool Permiso);
+    void CloseSession();
+    void SessionExpiryStep();
+
+    void ApplyLanguage();
+    void tmrMain_Timer();
+
+    // Toolkit client events.
+    void OnClientConnect(std::int32_t count, bool &accept);
+    void OnClientDisconnect(std::int32_t count);
+
+    OPCServer &server() { return server_; }
+    ItemTable &items() { return items_; }
+    ItemValues &values() { return *values_; }
+    PanelConnections &connections() { return *connections_; }
+    QTimer &tmrMain() { return tmrMain_; }
+    const GeneralSettings &settings() const { return settings_; }
+
+    bool CloseForced = false;
+    std::int16_t ClientCount = 0;
+    bool LaunchedByClient = false;
+    bool ShutdownPending = false;
+    bool FirstTick = false;
+    bool AutoSession = false;
+
+    // The OPC UA front end, when there is one; set before Form_Load.
+    void setFrontEnd(OPCFrontEnd *frontEnd) { server_.setFrontEnd(frontEnd); }
+
+signals:
+    // The shutdown is complete; the process may end.
+    void unloaded();
+
+private:
+    void startUp(const CommandLine &commandLine);
+    void readPlacement();
+    void savePlacement();
+    void buildLanguageMenu();
+    void InitializeServer();
+    void giveIdentity();
+
+    MainView &view_;
+    OPCServer server_;
+    ItemTable items_;
+    std::unique_ptr<ItemValues> values_;
+    std::unique_ptr<PanelConnections> connections_;
+    GeneralSettings settings_;
+    QTimer tmrMain_;
+    QTimer tmrTagUpdate_;
+    std::unique_ptr<QLockFile> instanceLock_;
+    QString applicationFolder_;
+    QString startupError_;
+    bool placementRead_ = false; // only a placement read from the file is written back
+    bool unloading_ = false;
+    bool unloaded_ = false;
+};

@@ -1,0 +1,236 @@
+#include "shell/PanelConnections.h"
+#include "common/AppInfo.h"
+#include "common/Error.h"
+#include "opc/ItemTable.h"
+#include "opc/ItemValues.h"
+#include "opc/OPCServer.h"
+#include "protocol/cTarvolin.h"
+#include "protocol/comPort.h"
+#include "ui/Language.h"
+#include "ui/Log.h"
+
+#include <QCoreApplication>
+
+PanelConnections::PanelConnections(OPCServer &server, ItemTable &items, ItemValues &values, QObject *parent)
+    : QObject(parent), server_(server), items_(items), values_(values)
+{
+    ports_.push_back(std::make_unique<comPort>(0));
+    connect(ports_[0].get(), &comPort::OnComm, this, &PanelConnections::comPort_OnComm);
+}
+
+PanelConnections::~PanelConnections()
+{
+    // Ports close before the engines they feed go away.
+    for (auto &p : ports_)
+        p->disconnect(this);
+    ports_.clear();
+    engines_.clear();
+}
+
+comPort *PanelConnections::port(int k) const
+{
+    return k >= 0 && k < int(ports_.size()) ? ports_[std::size_t(k)].get() : nullptr;
+}
+
+void PanelConnections::Carga_General()
+{
+    Ports_Desconectar();
+    if (table_.ConnectionCount > 0)
+        Conexiones_Liberar();
+    LoadConnectionTable(table_);
+    Ports_Crear();
+    Protocolos_Crear();
+    Ports_Conectar();
+}
+
+void PanelConnections::Ports_Crear()
+{
+    ports_.resize(1);
+    int k = 0;
+    for (int i = 1; i <= table_.ConnectionCount; ++i) {
+        ConnectionRecord &c = table_[i];
+        if (c.Enabled == 0)
+            continue;
+        if (k > 0) {
+            ports_.push_back(std::make_unique<comPort>(k));
+            connect(ports_.back().get(), &comPort::OnComm, this, &PanelConnections::comPort_OnComm);
+        }
+        c.PortIndex = std::int16_t(k);
+        comPort &p = *ports_[std::size_t(k)];
+        try {
+            if (p.PortOpen())
+                p.setPortOpen(false);
+            p.setSettings(c.Settings);
+            p.setCommPort(c.ComPort);
+            p.setHandshaking(c.Handshaking);
+            p.Tag = QString::number(i);
+        } catch (const RuntimeError &e) {
+            // A setting the port refuses keeps its previous value; opening will tell.
+            Log::LogDebugMessage(e.description());
+        }
+        ++k;
+    }
+}
+
+void PanelConnections::Protocolos_Crear()
+{
+    for (int i = 1; i <= table_.ConnectionCount; ++i) {
+        ConnectionRecord &c = table_[i];
+        c.Engine = nullptr;
+        if (c.Enabled == 0)
+            continue;
+        try {
+            auto engine = std::make_unique<cTarvolin>();
+            cTarvolin *e = engine.get();
+            engines_.push_back(std::move(engine));
+            e->setClaveProtocol(c.ProtocolKey);
+            c.Engine = e;
+            if (!engineCollection_.contains(c.ProtocolKey))
+                engineCollection_.insert(c.ProtocolKey, e);
+            e->setIndex(std::int16_t(i));
+            e->setValueWriter([this](OPCItem *item, const Variant &value, std::int16_t quality) {
+                values_.PasaDatoValue(item, value, quality);
+            });
+            e->frameObserver = [this, i](QByteArrayView line) {
+                if (onFrame)
+                    onFrame(i, line);
+            };
+            if (c.Protocol != 0)
+                e->InitialUpdate(server_, port(c.PortIndex), items_);
+        } catch (const RuntimeError &err) {
+            Log::LogTraceMessage(err.description());
+        }
+    }
+}
+
+QString PanelConnections::openedBy(int i) const
+{
+    // Two connections on one port would read each other's bytes in turn; the
+    // second one is refused instead, so each line keeps one reader.
+    const ConnectionRecord &c = table_.Connections[std::size_t(i)];
+    for (int j = 1; j <= table_.ConnectionCount; ++j) {
+        const ConnectionRecord &o = table_.Connections[std::size_t(j)];
+        if (j != i && o.Enabled != 0 && o.IsOpen && o.ComPort == c.ComPort && o.ComPort >= 1)
+            return QStringLiteral("Port already used by connection %1").arg(j);
+    }
+    return {};
+}
+
+void PanelConnections::portError(int i, const QString &description)
+{
+    const ConnectionRecord &c = table_[i];
+    const QString protocolName = c.Protocol == AppInfo::Protocol.number ? AppInfo::Protocol.name : QString();
+    const QString line = GetLangText(QStringLiteral("NoSePuedeAbrirCOM")) + QString::number(c.ComPort) +
+                         QStringLiteral(". ") + GetLangText(QStringLiteral("Protocolo")) + QLatin1Char(':') +
+                         protocolName + QStringLiteral("  Error: ") + description;
+    Log::LogDebugMessage(line);
+    if (onPortError)
+        onPortError(line);
+}
+
+void PanelConnections::Ports_Conectar(int index)
+{
+    const int first = index > 0 ? index : 1;
+    const int last = index > 0 ? std::min<int>(index, table_.ConnectionCount) : table_.ConnectionCount;
+    for (int i = first; i <= last; ++i) {
+        ConnectionRecord &c = table_[i];
+        if (c.Enabled == 0)
+            continue;
+        try {
+            if (c.ComPort < 1) {
+                c.IsOpen = true;
+                if (c.Engine)
+                    c.Engine->ProtocolStart();
+                continue;
+            }
+            comPort *p = port(c.PortIndex);
+            if (!p)
+                continue;
+            QString failure = openedBy(i);
+            if (failure.isEmpty()) {
+                try {
+                    if (p->PortOpen())
+                        p->setPortOpen(false);
+                    p->setDTREnable(true);
+                    p->setRTSEnable(true);
+                    p->setPortOpen(true);
+                } catch (const RuntimeError &e) {
+                    failure = e.description();
+                }
+            }
+            if (failure.isEmpty()) {
+                p->setRTSEnable(true);
+                c.IsOpen = true;
+                if (c.Engine)
+                    c.Engine->ProtocolStart();
+            } else {
+                portError(i, failure);
+                c.IsOpen = false;
+                if (c.Engine) {
+                    c.Engine->ProtocolStop();
+                    c.Engine->ProtocolStart();
+                }
+            }
+        } catch (const RuntimeError &) {
+            // The next connection still gets its chance.
+        }
+    }
+}
+
+void PanelConnections::Ports_Desconectar(int index)
+{
+    const int first = index > 0 ? index : 1;
+    const int last = index > 0 ? std::min<int>(index, table_.ConnectionCount) : table_.ConnectionCount;
+    for (int i = first; i <= last; ++i) {
+        ConnectionRecord &c = table_[i];
+        if (c.Enabled == 0)
+            continue;
+        try {
+            if (c.Engine)
+                c.Engine->ProtocolStop();
+        } catch (const RuntimeError &) {
+        }
+        QCoreApplication::processEvents();
+        c.IsOpen = false;
+        if (c.ComPort < 1) {
+            QCoreApplication::processEvents();
+            continue;
+        }
+        try {
+            if (comPort *p = port(c.PortIndex)) {
+                if (p->PortOpen())
+                    p->setPortOpen(false);
+                p->setDTREnable(false);
+            }
+        } catch (const RuntimeError &) {
+        }
+        QCoreApplication::processEvents();
+    }
+}
+
+void PanelConnections::Conexiones_Liberar()
+{
+    engineCollection_.clear();
+    for (int i = 1; i <= table_.ConnectionCount; ++i)
+        table_[i].Engine = nullptr;
+    engines_.clear();
+    table_.Connections.assign(1, ConnectionRecord{});
+    table_.ConnectionCount = 0;
+}
+
+void PanelConnections::comPort_OnComm(int k)
+{
+    comPort *p = port(k);
+    if (!p || p->CommEvent() != comPort::comEvReceive)
+        return;
+    cTarvolin *engine = nullptr;
+    for (int i = 1; i <= table_.ConnectionCount; ++i)
+        if (table_[i].Enabled != 0 && table_[i].PortIndex == k)
+            engine = table_[i].Engine;
+    if (!engine)
+        return;
+    do {
+        const QByteArray input = p->InputBytes();
+        engine->Receive(QByteArrayView(input));
+    } while (p->InBufferCount() >= 1);
+}

@@ -1,0 +1,65 @@
+#pragma once
+#include "config/Settings.h"
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class OPCServer;
+class ItemTable;
+class ItemValues;
+class comPort;
+class cTarvolin;
+
+// The panel lines: the connection table, one serial port element and one
+// protocol engine per connection, opening and closing, and the receive path
+// from each port to its engine.
+class PanelConnections : public QObject {
+    Q_OBJECT
+public:
+    PanelConnections(OPCServer &server, ItemTable &items, ItemValues &values, QObject *parent = nullptr);
+    ~PanelConnections() override;
+
+    // Rebuilds every connection from the configuration: stop and release the old
+    // ones, read the table, create ports and engines (with their items), open.
+    void Carga_General();
+
+    // Opens the port and starts the engine of connection `index`, or of all (0).
+    void Ports_Conectar(int index = 0);
+    // Stops the engine and closes the port of connection `index`, or of all (0).
+    void Ports_Desconectar(int index = 0);
+    void Ports_Crear();
+    void Protocolos_Crear();
+    void Conexiones_Liberar();
+
+    // The receive handler of port element k.
+    void comPort_OnComm(int k);
+
+    ConnectionTable &table() { return table_; }
+    const ConnectionTable &table() const { return table_; }
+    comPort *port(int k) const;
+    int portCount() const { return int(ports_.size()); }
+    // The engine collection: the first engine of each protocol key.
+    cTarvolin *firstEngine(const QString &protocolKey) const { return engineCollection_.value(protocolKey); }
+    cTarvolin *firstEngine() const { return engineCollection_.isEmpty() ? nullptr : engineCollection_.first(); }
+
+    // Each line of a port that cannot be opened, as logged (for a clear message).
+    std::function<void(const QString &line)> onPortError;
+    // Each complete line received by any engine (the communications monitor).
+    std::function<void(int connection, QByteArrayView line)> onFrame;
+
+private:
+    void portError(int i, const QString &description);
+    QString openedBy(int i) const;
+
+    OPCServer &server_;
+    ItemTable &items_;
+    ItemValues &values_;
+    ConnectionTable table_;
+    std::vector<std::unique_ptr<comPort>> ports_;     // element 0 always exists
+    std::vector<std::unique_ptr<cTarvolin>> engines_; // owned here, referenced by the records
+    QMap<QString, cTarvolin *> engineCollection_;
+};

@@ -1,0 +1,96 @@
+#pragma once
+#include "shell/MainOPC.h"
+#include "shell/MainView.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QTabWidget;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The main window: menus, the tabs with the namespace tree and item detail, the
+// statistics list and the trace pane, and the status bar. It holds widgets and
+// forwards every action to its MainOPC.
+class fMainOPC : public QMainWindow, public MainView {
+    Q_OBJECT
+public:
+    explicit fMainOPC(QWidget *parent = nullptr);
+    ~fMainOPC() override;
+
+    MainOPC &logic() { return *logic_; }
+
+    // MainView.
+    void setCaption(const QString &caption) override;
+    QRectF placementTwips() const override;
+    void setPlacementTwips(const QRectF &placement) override;
+    int windowStateCode() const override;
+    void setWindowStateCode(int state) override;
+    int tabCount() const override;
+    int selectedTab() const override;
+    void setSelectedTab(int tab) override;
+    void setWindowVisible(bool visible) override;
+    void restoreAndShow() override;
+    void destroyWindow() override;
+    void setLanguageMenu(const QStringList &names) override;
+    void setLanguageChecked(int index, bool checked) override;
+    void setControlText(const QString &control, const QString &text) override;
+    void setControlEnabled(const QString &control, bool enabled) override;
+    void setValueLocked(bool locked) override;
+    void setSessionPanel(const QString &text) override;
+    void setStatusChecked(int n) override;
+    void showTraceLevel(int level) override;
+    void showNamespace(const std::vector<NamespaceNode> &nodes) override;
+    QString detailItemId() const override;
+    void refreshDetail() override;
+
+    // For the operator's actions and for tests: controls by their design names.
+    QString controlText(const QString &control) const;
+    bool controlEnabled(const QString &control) const;
+    QAction *action(const QString &control) const;
+    QTreeWidget *tree() const { return tvNamespace_; }
+    QLineEdit *detailField(const QString &name) const;
+    QPlainTextEdit *tracePane() const { return txtTraceMsgs_; }
+    QString sessionPanel() const;
+    // Selects the node whose full path is `path`; false when there is none.
+    bool selectNode(const QString &path);
+    static QString fullPath(const QTreeWidgetItem *node);
+
+signals:
+    // Windows of other parts of the operator interface.
+    void loginRequested();
+    void configurationRequested();
+    void passwordChangeRequested();
+    void monitorRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildMenus();
+    void buildTabs();
+    QAction *addAction(QMenu *menu, const QString &name, const QString &caption);
+    QMenu *addMenu(QMenu *parent, const QString &name, const QString &caption);
+    void nodeSelected(QTreeWidgetItem *current, QTreeWidgetItem *previous);
+
+    MainOPC *logic_ = nullptr;
+    QHash<QString, QObject *> controls_;
+    std::vector<QAction *> languageEntries_;
+    std::vector<QAction *> statusEntries_;
+    std::vector<QAction *> traceEntries_;
+    QMenu *languageMenu_ = nullptr;
+    QTabWidget *tabMain_ = nullptr;
+    QTreeWidget *tvNamespace_ = nullptr;
+    QTreeWidget *lvStats_ = nullptr;
+    QPlainTextEdit *txtTraceMsgs_ = nullptr;
+    QHash<QString, QLineEdit *> detailFields_;
+    QLabel *sessionPanel_ = nullptr;
+    ItemDetail detail_;
+    bool closing_ = false;
+};
