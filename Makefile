@@ -26,14 +26,13 @@ build: setup $(BUILD)/build.ninja
 
 fuzz: setup
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -G Ninja -DKV7_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD)-fuzz -j $(JOBS)
+	cmake --build $(BUILD)-fuzz -j $(JOBS) --target fuzzers
 
 interop-deps:
 	@if [ -f tests/interop/package.json ]; then cd tests/interop && npm ci --no-audit --no-fund --loglevel=error; fi
 
 test: build fuzz interop-deps
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2
-	@if [ -d $(BUILD)-fuzz/fuzz ]; then ./fuzz/run-short.sh $(BUILD)-fuzz; fi
 
 demo: build
 	./data/demo/run-demo.sh $(BUILD)
