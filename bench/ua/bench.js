@@ -14,6 +14,8 @@ const path = require("node:path");
 const { execFileSync } = require("node:child_process");
 const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
 const { connect, browseTree } = require(path.join(interop, "lib", "client.js"));
+const { LeanClient } = require("./lean-client.js");
+const { MessageSecurityMode, UserTokenType } = require(path.join(interop, "node_modules", "node-opcua-client"));
 
 const CLK_TCK = Number(execFileSync("getconf", ["CLK_TCK"]).toString().trim()) || 100;
 
@@ -44,7 +46,33 @@ function stats(samples) {
   return { n: s.length, mean: sum / s.length, p50: percentile(s, 50), p90: percentile(s, 90), p99: percentile(s, 99), max: s[s.length - 1] };
 }
 
-async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, capMs = 120000 } = {}) {
+/** The same Read loop with the lean client: the request encoded once, responses not decoded. */
+async function leanReads(endpoint, pid, ids, policyId, { reads, warmup, capMs }) {
+  const lean = new LeanClient(endpoint);
+  await lean.connect({ policyId });
+  try {
+    const prepared = lean.prepareRead(1, ids);
+    for (let i = 0; i < warmup; i++) await lean.read(prepared);
+    const check = await lean.read(prepared, { check: true });
+    if (check.good !== ids.length) throw new Error(`lean client: ${ids.length - check.good} values not Good`);
+    const lat = [];
+    const cpu0 = cpuMs(pid);
+    const t0 = process.hrtime.bigint();
+    const cap = Date.now() + capMs;
+    for (let i = 0; i < reads && Date.now() < cap; i++) {
+      const a = process.hrtime.bigint();
+      await lean.read(prepared);
+      lat.push(Number(process.hrtime.bigint() - a) / 1e6);
+    }
+    const wall = Number(process.hrtime.bigint() - t0) / 1e6;
+    const cpu = cpuMs(pid) - cpu0;
+    return { ...stats(lat), perSecond: (lat.length * 1000) / wall, serverCpuMsPerRequest: cpu / lat.length };
+  } finally {
+    await lean.close();
+  }
+}
+
+async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, capMs = 120000, lean = true } = {}) {
   const result = { endpoint };
   result.memIdle = memKiB(pid);
   const c = await connect(endpoint);
@@ -73,6 +101,13 @@ async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, c
     let wall = Number(process.hrtime.bigint() - t0) / 1e6;
     let cpu = cpuMs(pid) - cpu0;
     result.read = { ...stats(lat), perSecond: (lat.length * 1000) / wall, serverCpuMsPerRequest: cpu / lat.length };
+
+    if (lean) {
+      const eps = await c.client.getEndpoints();
+      const ep = eps.find((e) => e.securityMode === MessageSecurityMode.None);
+      const token = ep && (ep.userIdentityTokens || []).find((t) => t.tokenType === UserTokenType.Anonymous);
+      result.lean = await leanReads(endpoint, pid, ids, token ? token.policyId : null, { reads: reads * 2, warmup, capMs });
+    }
 
     lat = [];
     cpu0 = cpuMs(pid);

@@ -432,3 +432,59 @@ describe("many sessions", () => {
     }
   });
 });
+
+// The server state can only leave Running from outside through the close request (SIGTERM):
+// it sets Failed before the ports close. Every Read answered from then on must refuse item
+// values with BadOutOfService while the standard nodes stay readable. Runs last: it ends
+// the server.
+describe("server-state gate and shutdown", () => {
+  it("answers each Read consistently with the server state until the process ends", async (t) => {
+    const probe = await connect(server.endpoint);
+    const seen = { running: 0, other: 0, errors: 0 };
+    const inconsistent = [];
+    const exited = new Promise((r) => server.proc.once("exit", (code, signal) => r({ code, signal })));
+    let stopReading = false;
+    const reader = (async () => {
+      for (let i = 0; i < 100000 && !stopReading; i++) {
+        let res;
+        try {
+          res = await probe.session.read([
+            { nodeId: SERVER_STATE, attributeId: AttributeIds.Value },
+            { nodeId: nodeOf("C02.Z3.D07.Value"), attributeId: AttributeIds.Value },
+            { nodeId: nodeOf("C02.Error_Comm"), attributeId: AttributeIds.Value },
+          ]);
+        } catch {
+          seen.errors++;
+          return; // the connection ended with the process
+        }
+        const [state, value, comm] = res;
+        if (!state.statusCode.isGood()) {
+          inconsistent.push(`ServerState unreadable: ${state.statusCode}`);
+          continue;
+        }
+        const s = state.value.value;
+        const gated = s !== 0 && s !== 5; // neither Running nor Test
+        if (gated) seen.other++;
+        else seen.running++;
+        for (const dv of [value, comm]) {
+          if (gated && dv.statusCode.value !== StatusCodes.BadOutOfService.value)
+            inconsistent.push(`state ${s}: item answered ${dv.statusCode.toString()}`);
+          if (!gated && !dv.statusCode.isGood()) inconsistent.push(`state ${s}: item answered ${dv.statusCode.toString()}`);
+        }
+      }
+    })();
+    try {
+      await poll(() => seen.running >= 3, { tries: 100, everyMs: 20 });
+      assert.ok(seen.running >= 3, "reads before shutdown did not succeed");
+      server.proc.kill("SIGTERM");
+      const how = await withTimeout(exited, 15000, "server exit after SIGTERM");
+      t.diagnostic(`reads while Running: ${seen.running}, while not Running: ${seen.other}; exit ${JSON.stringify(how)}`);
+      assert.equal(how.code, 0, `exit status after SIGTERM: ${JSON.stringify(how)}`);
+    } finally {
+      stopReading = true;
+      await withTimeout(reader, 20000, "reader end").catch(() => {});
+      await probe.close();
+    }
+    assert.deepEqual(inconsistent.slice(0, 5), []);
+  });
+});

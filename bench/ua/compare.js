@@ -1,0 +1,171 @@
+#!/usr/bin/env node
+"use strict";
+// Runs the OPC UA comparison in one go: OPC-KV7 (the real binary, 16 panel lines on
+// pseudo-terminals) and the node-opcua peer (same 7,648 variables), one after the other on
+// the same machine, measured by bench.js. Prints the results as JSON and as a Markdown
+// section; with --write-doc FILE it replaces the "OPC UA" section of that file.
+// Usage: node compare.js [--reads N] [--browses N] [--write-doc docs/BENCHMARKS.md]
+
+const fs = require("node:fs");
+const os = require("node:os");
+const path = require("node:path");
+const { spawn, execFileSync } = require("node:child_process");
+const readline = require("node:readline");
+const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
+const { startServer, freePort, withTimeout, SERVER_BIN } = require(path.join(interop, "lib", "harness.js"));
+const { measure } = require("./bench.js");
+
+function arg(name, dflt) {
+  const i = process.argv.indexOf(name);
+  return i > 0 && i + 1 < process.argv.length ? process.argv[i + 1] : dflt;
+}
+
+async function startPeer() {
+  const port = await freePort();
+  const proc = spawn(process.execPath, [path.join(__dirname, "peer.js"), String(port)], { stdio: ["ignore", "pipe", "ignore"] });
+  const rl = readline.createInterface({ input: proc.stdout });
+  const ready = new Promise((resolve, reject) => {
+    rl.on("line", (l) => l.startsWith("READY") && resolve());
+    proc.once("exit", (c) => reject(new Error(`peer exited ${c}`)));
+  });
+  const stop = async () => {
+    if (proc.exitCode !== null || proc.signalCode !== null) return;
+    const gone = new Promise((r) => proc.once("exit", r));
+    proc.kill("SIGTERM");
+    await withTimeout(gone, 10000, "peer exit").catch(() => proc.kill("SIGKILL"));
+  };
+  try {
+    await withTimeout(ready, 120000, "peer start");
+  } catch (e) {
+    await stop();
+    throw e;
+  }
+  return { endpoint: `opc.tcp://127.0.0.1:${port}`, pid: proc.pid, stop };
+}
+
+function machine() {
+  let model = os.cpus()[0]?.model || "unknown";
+  try {
+    const m = execFileSync("lscpu", { encoding: "utf8" }).match(/^Model name:\s*(.+)$/m);
+    if (m) model = m[1].trim();
+  } catch {}
+  let buildType = "unknown";
+  try {
+    const cache = fs.readFileSync(path.join(path.dirname(path.dirname(SERVER_BIN)), "CMakeCache.txt"), "utf8");
+    buildType = (cache.match(/^CMAKE_BUILD_TYPE:STRING=(.*)$/m) || [])[1] || buildType;
+  } catch {}
+  const pkg = JSON.parse(fs.readFileSync(path.join(interop, "node_modules", "node-opcua-server", "package.json"), "utf8"));
+  return {
+    cpu: model,
+    cores: os.cpus().length,
+    memGiB: Math.round(os.totalmem() / 2 ** 30),
+    kernel: os.release(),
+    node: process.version,
+    nodeOpcua: pkg.version,
+    buildType,
+    date: new Date().toISOString().slice(0, 16).replace("T", " ") + " UTC",
+  };
+}
+
+const f1 = (x) => (Number.isFinite(x) ? x.toFixed(1) : "n/a");
+const f2 = (x) => (Number.isFinite(x) ? x.toFixed(2) : "n/a");
+const mib = (kib) => (kib / 1024).toFixed(1);
+const ratio = (a, b) => (Number.isFinite(a) && Number.isFinite(b) && b > 0 ? `${(a / b).toFixed(1)}×` : "n/a");
+
+function markdown(m, ours, peer, opts) {
+  const rows = [
+    ["Read of all 7,648 values: requests/s (higher is better)", f1(ours.read.perSecond), f1(peer.read.perSecond), ratio(ours.read.perSecond, peer.read.perSecond)],
+    ["Read latency p50, ms", f1(ours.read.p50), f1(peer.read.p50), ratio(peer.read.p50, ours.read.p50)],
+    ["Read latency p90, ms", f1(ours.read.p90), f1(peer.read.p90), ratio(peer.read.p90, ours.read.p90)],
+    ["Read latency p99, ms", f1(ours.read.p99), f1(peer.read.p99), ratio(peer.read.p99, ours.read.p99)],
+    ["Server CPU per Read, ms", f2(ours.read.serverCpuMsPerRequest), f2(peer.read.serverCpuMsPerRequest), ratio(peer.read.serverCpuMsPerRequest, ours.read.serverCpuMsPerRequest)],
+    ["Full browse (1,360 folders + 7,648 variables), ms p50", f1(ours.browse.p50), f1(peer.browse.p50), ratio(peer.browse.p50, ours.browse.p50)],
+    ["Server CPU per full browse, ms", f2(ours.browse.serverCpuMsPerBrowse), f2(peer.browse.serverCpuMsPerBrowse), ratio(peer.browse.serverCpuMsPerBrowse, ours.browse.serverCpuMsPerBrowse)],
+    ["Resident memory idle (VmRSS), MiB", mib(ours.memIdle.rss), mib(peer.memIdle.rss), ratio(peer.memIdle.rss, ours.memIdle.rss)],
+    ["Resident memory after the load (VmRSS), MiB", mib(ours.memAfter.rss), mib(peer.memAfter.rss), ratio(peer.memAfter.rss, ours.memAfter.rss)],
+    ["Peak resident memory (VmHWM), MiB", mib(ours.memAfter.hwm), mib(peer.memAfter.hwm), ratio(peer.memAfter.hwm, ours.memAfter.hwm)],
+  ];
+  if (ours.lean && peer.lean) {
+    rows.splice(
+      5,
+      0,
+      ["Read, lean client: requests/s", f1(ours.lean.perSecond), f1(peer.lean.perSecond), ratio(ours.lean.perSecond, peer.lean.perSecond)],
+      ["Read, lean client: latency p50, ms", f1(ours.lean.p50), f1(peer.lean.p50), ratio(peer.lean.p50, ours.lean.p50)],
+      ["Read, lean client: latency p99, ms", f1(ours.lean.p99), f1(peer.lean.p99), ratio(peer.lean.p99, ours.lean.p99)],
+      ["Server CPU per Read, lean client, ms", f2(ours.lean.serverCpuMsPerRequest), f2(peer.lean.serverCpuMsPerRequest), ratio(peer.lean.serverCpuMsPerRequest, ours.lean.serverCpuMsPerRequest)]
+    );
+  }
+  return [
+    "## OPC UA",
+    "",
+    "<!-- Written by bench/ua/run.sh (bench/ua/compare.js --write-doc); numbers are measured, not edited. -->",
+    "",
+    `OPC-KV7's own OPC UA server against a node-opcua ${m.nodeOpcua} server (bench/ua/peer.js) that serves the same address space: 7,648 variables (16 panel lines × 478 items, same NodeIds, data types and descriptions) in one folder per ID prefix under Objects, security None, anonymous. OPC-KV7 is the real binary (${m.buildType} build) with 16 panel lines on pseudo-terminals; the peer holds the standard nodeset that every node-opcua server loads. Both listen on 127.0.0.1 and are measured one after the other in the same run by the same driver (bench/ua/bench.js).`,
+    "",
+    "Method:",
+    "",
+    `- Read: one client session reads the Value attribute of all 7,648 variables in one Read request (maxAge 0), ${opts.warmup} warm-up requests, then ${ours.read.n} sequential requests; requests per second over the loop and latency percentiles per request. The client is node-opcua-client, which decodes every DataValue, so its own work is part of the latency.`,
+    ours.lean
+      ? `- Read, lean client: the same Read request encoded once and sent ${ours.lean.n} times by a minimal UA Binary client (bench/ua/lean-client.js) that waits for the whole response but does not decode the values; it shows the servers' own speed with as little client work as possible.`
+      : null,
+    `- Browse: a full walk of the tree below Objects (HierarchicalReferences, level by level, up to 500 nodes per Browse request, BrowseNext for continuation points; ${ours.browseRequests} requests per walk), ${ours.browse.n} walks; time per walk.`,
+    "- Server CPU: utime + stime of the server process from /proc/<pid>/stat before and after each loop, divided by the number of requests (walks).",
+    "- Memory: VmRSS of the server from /proc/<pid>/status before the client connects (idle, after start-up) and after the loops, and VmHWM (peak) after the loops.",
+    "- Ratios are written so that above 1× means OPC-KV7 is better (faster, less CPU, less memory).",
+    "",
+    `Machine: ${m.cpu}, ${m.cores} cores, ${m.memGiB} GiB; Linux ${m.kernel}; Node.js ${m.node}; measured ${m.date}.`,
+    "",
+    "| Measure | OPC-KV7 | node-opcua peer | OPC-KV7 advantage |",
+    "|---|---:|---:|---:|",
+    ...rows.map((r) => `| ${r.join(" | ")} |`),
+    "",
+  ]
+    .filter((l) => l !== null)
+    .join("\n");
+}
+
+function writeDoc(file, section) {
+  let text = fs.existsSync(file) ? fs.readFileSync(file, "utf8") : "# Benchmarks\n";
+  const start = text.search(/^## OPC UA\s*$/m);
+  if (start >= 0) {
+    const after = text.slice(start + 1).search(/^## /m);
+    const end = after >= 0 ? start + 1 + after : text.length;
+    text = text.slice(0, start) + section + "\n" + text.slice(end);
+  } else {
+    text = text.replace(/\n*$/, "\n\n") + section;
+  }
+  fs.writeFileSync(file, text.replace(/\n*$/, "\n"));
+}
+
+async function main() {
+  const opts = { reads: Number(arg("--reads", 200)), browses: Number(arg("--browses", 20)), warmup: 5, lean: arg("--lean", "1") !== "0" };
+  const m = machine();
+  const results = {};
+
+  const ours = await startServer({ lines: 16 });
+  try {
+    results.ours = await measure(ours.endpoint, ours.pid, opts);
+  } finally {
+    await ours.stop();
+  }
+  const peer = await startPeer();
+  try {
+    results.peer = await measure(peer.endpoint, peer.pid, opts);
+  } finally {
+    await peer.stop();
+  }
+  for (const k of ["ours", "peer"]) {
+    if (results[k].variables !== 7648) throw new Error(`${k}: ${results[k].variables} variables found, not 7648`);
+    if (results[k].readBad !== 0) throw new Error(`${k}: ${results[k].readBad} values not Good`);
+  }
+  const section = markdown(m, results.ours, results.peer, opts);
+  console.log(JSON.stringify({ machine: m, ...results }, null, 2));
+  console.log(section);
+  const doc = arg("--write-doc", null);
+  if (doc) writeDoc(path.resolve(doc), section);
+}
+
+main().catch((e) => {
+  console.error(e);
+  process.exit(1);
+});

@@ -1,0 +1,338 @@
+"use strict";
+// A minimal OPC UA client over opc.tcp, UA Binary, security None, anonymous: just enough of
+// the OPC UA standard's transport, secure channel and session services to send one Read
+// request, encoded once, again and again and wait for each whole response without decoding
+// its values. The benchmark uses it to see the servers' own speed with as little client
+// work as possible; the interop tests use the full node-opcua client.
+
+const net = require("node:net");
+const crypto = require("node:crypto");
+
+const POLICY_NONE = "http://opcfoundation.org/UA/SecurityPolicy#None";
+// Binary encoding ids of the services used (namespace 0).
+const ID = {
+  OpenSecureChannelRequest: 446, OpenSecureChannelResponse: 449, CloseSecureChannelRequest: 452,
+  CreateSessionRequest: 461, CreateSessionResponse: 464, ActivateSessionRequest: 467, ActivateSessionResponse: 470,
+  CloseSessionRequest: 473, CloseSessionResponse: 476, ReadRequest: 631, ReadResponse: 634,
+  ServiceFault: 397, AnonymousIdentityToken: 321,
+};
+
+class Writer {
+  constructor(size = 1024) {
+    this.buf = Buffer.alloc(size);
+    this.pos = 0;
+  }
+  need(n) {
+    if (this.pos + n <= this.buf.length) return;
+    const b = Buffer.alloc(Math.max(this.buf.length * 2, this.pos + n));
+    this.buf.copy(b, 0, 0, this.pos);
+    this.buf = b;
+  }
+  u8(v) { this.need(1); this.buf.writeUInt8(v, this.pos); this.pos += 1; return this; }
+  u16(v) { this.need(2); this.buf.writeUInt16LE(v, this.pos); this.pos += 2; return this; }
+  u32(v) { this.need(4); this.buf.writeUInt32LE(v >>> 0, this.pos); this.pos += 4; return this; }
+  i32(v) { this.need(4); this.buf.writeInt32LE(v, this.pos); this.pos += 4; return this; }
+  f64(v) { this.need(8); this.buf.writeDoubleLE(v, this.pos); this.pos += 8; return this; }
+  i64zero() { this.need(8); this.buf.fill(0, this.pos, this.pos + 8); this.pos += 8; return this; }
+  bytes(b) { this.need(b.length); b.copy(this.buf, this.pos); this.pos += b.length; return this; }
+  string(s) {
+    if (s === null || s === undefined) return this.i32(-1);
+    const b = Buffer.from(s, "utf8");
+    return this.i32(b.length).bytes(b);
+  }
+  byteString(b) { return b ? this.i32(b.length).bytes(b) : this.i32(-1); }
+  nodeIdNumeric(id) { return id <= 0xffff ? this.u8(1).u8(0).u16(id) : this.u8(2).u16(0).u32(id); }
+  nodeIdString(ns, s) { return this.u8(3).u16(ns).string(s); }
+  nullExtensionObject() { return this.u8(0).u8(0).u8(0); }
+  done() { return this.buf.subarray(0, this.pos); }
+}
+
+class Reader {
+  constructor(buf, pos = 0) { this.buf = buf; this.pos = pos; }
+  u8() { return this.buf.readUInt8(this.pos++); }
+  u16() { const v = this.buf.readUInt16LE(this.pos); this.pos += 2; return v; }
+  u32() { const v = this.buf.readUInt32LE(this.pos); this.pos += 4; return v; }
+  i32() { const v = this.buf.readInt32LE(this.pos); this.pos += 4; return v; }
+  skip(n) { this.pos += n; }
+  string() { const n = this.i32(); if (n < 0) return null; const s = this.buf.toString("utf8", this.pos, this.pos + n); this.pos += n; return s; }
+  byteString() { const n = this.i32(); if (n < 0) return null; const b = this.buf.subarray(this.pos, this.pos + n); this.pos += n; return b; }
+  /** Returns {raw, ns, id} of a NodeId; raw is its encoding, to be sent back as it came. */
+  nodeId() {
+    const start = this.pos;
+    const enc = this.u8() & 0x3f;
+    let id;
+    if (enc === 0) id = this.u8();
+    else if (enc === 1) { this.u8(); id = this.u16(); }
+    else if (enc === 2) { this.u16(); id = this.u32(); }
+    else if (enc === 3) { this.u16(); id = this.string(); }
+    else if (enc === 4) { this.u16(); this.skip(16); id = "guid"; }
+    else if (enc === 5) { this.u16(); id = this.byteString(); }
+    else throw new Error(`NodeId encoding ${enc}`);
+    return { raw: Buffer.from(this.buf.subarray(start, this.pos)), id };
+  }
+  diagnosticInfo() {
+    const mask = this.u8();
+    for (const bit of [0x01, 0x02, 0x04, 0x08]) if (mask & bit) this.i32();
+    if (mask & 0x10) this.string();
+    if (mask & 0x20) this.u32();
+    if (mask & 0x40) this.diagnosticInfo();
+  }
+  /** ResponseHeader; returns the service result. */
+  responseHeader() {
+    this.skip(8 + 4);
+    const result = this.u32();
+    this.diagnosticInfo();
+    const n = this.i32();
+    for (let i = 0; i < n; i++) this.string();
+    this.nodeId();
+    const enc = this.u8();
+    if (enc === 1 || enc === 2) this.byteString();
+    return result;
+  }
+}
+
+function requestHeader(w, authToken, handle) {
+  if (authToken) w.bytes(authToken);
+  else w.u8(0).u8(0);
+  w.i64zero().u32(handle).u32(0).string(null).u32(30000).nullExtensionObject();
+}
+
+function header(type, chunk, size) {
+  const b = Buffer.alloc(8);
+  b.write(type, 0, "ascii");
+  b.write(chunk, 3, "ascii");
+  b.writeUInt32LE(size, 4);
+  return b;
+}
+
+const hex = (n) => "0x" + (n >>> 0).toString(16).padStart(8, "0");
+
+class LeanClient {
+  constructor(endpoint) {
+    this.endpoint = endpoint;
+    this.seq = 1;
+    this.requestId = 1;
+    this.handle = 1;
+    this.pending = new Map();
+    this.partial = new Map();
+    this.rx = Buffer.alloc(0);
+  }
+
+  async connect({ policyId, timeoutMs = 10000 } = {}) {
+    const u = new URL(this.endpoint.replace(/^opc\.tcp:/, "http:"));
+    this.sock = net.connect({ host: u.hostname, port: Number(u.port) });
+    this.sock.setNoDelay(true);
+    await new Promise((res, rej) => { this.sock.once("connect", res); this.sock.once("error", rej); });
+    this.sock.on("data", (d) => this.onData(d));
+    this.sock.on("error", (e) => this.failAll(e));
+    this.sock.on("close", () => this.failAll(new Error("connection closed")));
+
+    const hel = new Writer().u32(0).u32(1 << 16).u32(1 << 16).u32(0).u32(0).string(this.endpoint).done();
+    const ack = await this.exchange("HEL", Buffer.concat([header("HEL", "F", 8 + hel.length), hel]), timeoutMs);
+    const r = new Reader(ack, 8);
+    r.u32();
+    this.serverReceive = r.u32(); // the largest chunk the server accepts from us
+    this.serverReceive = Math.min(this.serverReceive || 65536, 1 << 20);
+
+    // OpenSecureChannel, security None: no certificates, no signature.
+    const body = new Writer();
+    body.nodeIdNumeric(ID.OpenSecureChannelRequest);
+    requestHeader(body, null, this.handle++);
+    body.u32(0).u32(0).u32(1).byteString(Buffer.alloc(0)).u32(600000);
+    const asym = new Writer().u32(0).string(POLICY_NONE).byteString(null).byteString(null).u32(this.seq++).u32(this.requestId++).done();
+    const opnBody = Buffer.concat([asym, body.done()]);
+    const opn = await this.exchange("OPN", Buffer.concat([header("OPN", "F", 8 + opnBody.length), opnBody]), timeoutMs);
+    const o = new Reader(opn, 8);
+    this.channelId = o.u32();
+    o.string(); o.byteString(); o.byteString(); o.u32(); o.u32();
+    const t = o.nodeId();
+    if (t.id !== ID.OpenSecureChannelResponse) throw new Error(`OpenSecureChannel answered with type ${t.id}`);
+    const sr = o.responseHeader();
+    if (sr !== 0) throw new Error(`OpenSecureChannel: ${hex(sr)}`);
+    o.u32();
+    o.u32();
+    this.tokenId = o.u32();
+
+    const cs = new Writer();
+    cs.nodeIdNumeric(ID.CreateSessionRequest);
+    requestHeader(cs, null, this.handle++);
+    cs.string("urn:kv7-bench:lean").string(null).u8(2).string("kv7 lean bench client").u32(1).string(null).string(null).i32(0);
+    cs.string(null).string(this.endpoint).string("lean").byteString(crypto.randomBytes(32)).byteString(null).f64(60000).u32(0);
+    let rr = await this.call(cs.done(), ID.CreateSessionResponse, timeoutMs);
+    rr.nodeId();
+    this.authToken = rr.nodeId().raw;
+
+    const as = new Writer();
+    as.nodeIdNumeric(ID.ActivateSessionRequest);
+    requestHeader(as, this.authToken, this.handle++);
+    as.string(null).byteString(null); // client signature
+    as.i32(0).i32(0); // software certificates, locale ids
+    const token = new Writer().string(policyId || "anonymous").done();
+    as.nodeIdNumeric(ID.AnonymousIdentityToken).u8(1).byteString(token);
+    as.string(null).byteString(null); // user token signature
+    rr = await this.call(as.done(), ID.ActivateSessionResponse, timeoutMs);
+  }
+
+  /** Encodes a Read of the Value of `nodeIds` (strings in namespace `ns`) once. */
+  prepareRead(ns, ids) {
+    const w = new Writer(64 + ids.length * 40);
+    w.nodeIdNumeric(ID.ReadRequest);
+    const at = w.pos;
+    requestHeader(w, this.authToken, 0);
+    this.handleOffset = at + this.authToken.length + 8; // where RequestHandle sits
+    w.f64(0).u32(2).i32(ids.length);
+    for (const id of ids) w.nodeIdString(ns, id).u32(13).string(null).u16(0).string(null);
+    return { body: Buffer.from(w.done()), count: ids.length };
+  }
+
+  /** Sends a prepared Read; resolves {bytes, count, goodCount?} once the whole response came. */
+  async read(prepared, { check = false, timeoutMs = 30000 } = {}) {
+    prepared.body.writeUInt32LE(this.handle++, this.handleOffset);
+    const r = await this.call(prepared.body, ID.ReadResponse, timeoutMs);
+    const n = r.i32();
+    if (n !== prepared.count) throw new Error(`Read returned ${n} results for ${prepared.count}`);
+    if (!check) return { count: n };
+    let good = 0;
+    for (let i = 0; i < n; i++) {
+      const mask = r.u8();
+      if (mask & 0x01) skipVariant(r);
+      const status = mask & 0x02 ? r.u32() : 0;
+      if (mask & 0x04) r.skip(8);
+      if (mask & 0x08) r.skip(8);
+      if (mask & 0x10) r.skip(2);
+      if (mask & 0x20) r.skip(2);
+      if (status >>> 30 === 0) good++;
+    }
+    return { count: n, good };
+  }
+
+  async close() {
+    try {
+      const w = new Writer();
+      w.nodeIdNumeric(ID.CloseSessionRequest);
+      requestHeader(w, this.authToken, this.handle++);
+      w.u8(1);
+      await this.call(w.done(), ID.CloseSessionResponse, 5000);
+      const c = new Writer();
+      c.nodeIdNumeric(ID.CloseSecureChannelRequest);
+      requestHeader(c, this.authToken, this.handle++);
+      this.sendChunks("CLO", c.done(), this.requestId++);
+    } catch {}
+    this.sock.end();
+    this.sock.destroy();
+  }
+
+  // --- transport ---
+  sendChunks(type, body, requestId) {
+    const room = this.serverReceive - 24;
+    const parts = [];
+    for (let off = 0; off < body.length || off === 0; off += room) {
+      const piece = body.subarray(off, Math.min(body.length, off + room));
+      const last = off + room >= body.length;
+      const h = header(type, last ? "F" : "C", 24 + piece.length);
+      const sec = Buffer.alloc(16);
+      sec.writeUInt32LE(this.channelId, 0);
+      sec.writeUInt32LE(this.tokenId, 4);
+      sec.writeUInt32LE(this.seq++, 8);
+      sec.writeUInt32LE(requestId, 12);
+      parts.push(h, sec, piece);
+      if (last) break;
+    }
+    this.sock.write(Buffer.concat(parts));
+  }
+
+  call(body, expectType, timeoutMs) {
+    const requestId = this.requestId++;
+    const p = new Promise((resolve, reject) => {
+      const timer = setTimeout(() => { this.pending.delete(requestId); reject(new Error(`no response in ${timeoutMs} ms`)); }, timeoutMs);
+      this.pending.set(requestId, { resolve, reject, timer });
+    });
+    this.sendChunks("MSG", body, requestId);
+    return p.then((whole) => {
+      const r = new Reader(whole);
+      const t = r.nodeId();
+      const sr = r.responseHeader();
+      if (t.id === ID.ServiceFault) throw new Error(`ServiceFault ${hex(sr)}`);
+      if (t.id !== expectType) throw new Error(`unexpected response type ${t.id}`);
+      if (sr >>> 30 !== 0) throw new Error(`service result ${hex(sr)}`);
+      return r;
+    });
+  }
+
+  exchange(type, message, timeoutMs) {
+    const p = new Promise((resolve, reject) => {
+      const timer = setTimeout(() => { this.pending.delete(type); reject(new Error(`no answer to ${type}`)); }, timeoutMs);
+      this.pending.set(type, { resolve, reject, timer });
+    });
+    this.sock.write(message);
+    return p;
+  }
+
+  settle(key, fn) {
+    const w = this.pending.get(key);
+    if (!w) return;
+    this.pending.delete(key);
+    clearTimeout(w.timer);
+    fn(w);
+  }
+
+  failAll(err) {
+    for (const key of [...this.pending.keys()]) this.settle(key, (w) => w.reject(err));
+  }
+
+  onData(d) {
+    this.rx = this.rx.length ? Buffer.concat([this.rx, d]) : d;
+    while (this.rx.length >= 8) {
+      const size = this.rx.readUInt32LE(4);
+      if (this.rx.length < size) return;
+      const msg = this.rx.subarray(0, size);
+      this.rx = this.rx.subarray(size);
+      const type = msg.toString("ascii", 0, 3);
+      const chunk = msg.toString("ascii", 3, 4);
+      if (type === "ACK") this.settle("HEL", (w) => w.resolve(msg));
+      else if (type === "ERR") {
+        const err = new Error(`ERR ${hex(msg.readUInt32LE(8))}`);
+        this.failAll(err);
+      } else if (type === "OPN") this.settle("OPN", (w) => w.resolve(msg));
+      else if (type === "MSG") {
+        const requestId = msg.readUInt32LE(20);
+        const body = msg.subarray(24);
+        if (chunk === "A") {
+          this.partial.delete(requestId);
+          this.settle(requestId, (w) => w.reject(new Error("response aborted")));
+          continue;
+        }
+        const parts = this.partial.get(requestId) || [];
+        parts.push(Buffer.from(body));
+        if (chunk === "C") {
+          this.partial.set(requestId, parts);
+          continue;
+        }
+        this.partial.delete(requestId);
+        this.settle(requestId, (w) => w.resolve(parts.length === 1 ? parts[0] : Buffer.concat(parts)));
+      }
+    }
+  }
+}
+
+function skipVariant(r) {
+  const enc = r.u8();
+  const type = enc & 0x3f;
+  const one = () => {
+    switch (type) {
+      case 1: case 2: case 3: r.skip(1); break;
+      case 4: case 5: r.skip(2); break;
+      case 6: case 7: case 10: case 19: r.skip(4); break;
+      case 8: case 9: case 11: case 13: r.skip(8); break;
+      case 12: case 15: r.byteString(); break;
+      default: throw new Error(`variant type ${type} not handled`);
+    }
+  };
+  if (enc & 0x80) {
+    const n = r.i32();
+    for (let i = 0; i < n; i++) one();
+    if (enc & 0x40) { const d = r.i32(); r.skip(4 * Math.max(0, d)); }
+  } else one();
+}
+
+module.exports = { LeanClient };
