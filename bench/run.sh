@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs every benchmark binary of a build: ./bench/run.sh BUILD_DIR [extra benchmark flags]
+# A binary is any executable bench_* in BUILD_DIR/bin; each one writes its console
+# table and a JSON report to BUILD_DIR/bench-results/<name>.json.
+set -euo pipefail
+build=${1:?usage: bench/run.sh BUILD_DIR [benchmark flags]}
+shift
+bin="$build/bin"
+out="$build/bench-results"
+mkdir -p "$out"
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+found=0
+status=0
+for exe in "$bin"/bench_*; do
+  [ -x "$exe" ] && [ -f "$exe" ] || continue
+  found=1
+  name=$(basename "$exe")
+  echo "== $name"
+  if ! "$exe" --benchmark_out="$out/$name.json" --benchmark_out_format=json "$@"; then
+    echo "!! $name failed" >&2
+    status=1
+  fi
+done
+# Benchmarks that are not Google Benchmark binaries bring their own runner:
+# bench/<name>/run.sh BUILD_DIR.
+here=$(cd "$(dirname "$0")" && pwd)
+for runner in "$here"/*/run.sh; do
+  [ -x "$runner" ] || continue
+  found=1
+  echo "== $(basename "$(dirname "$runner")")"
+  if ! "$runner" "$build"; then
+    echo "!! $runner failed" >&2
+    status=1
+  fi
+done
+if [ "$found" = 0 ]; then
+  echo "No benchmark binaries in $bin (is libbenchmark-dev installed? make setup installs it)." >&2
+  exit 1
+fi
+exit $status
