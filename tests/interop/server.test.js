@@ -65,6 +65,7 @@ after(async () => {
 });
 
 describe("discovery and session", () => {
+  let applicationUri;
   it("GetEndpoints offers opc.tcp, UA Binary, security None and anonymous logon", async () => {
     const eps = await withTimeout(main.client.getEndpoints(), 10000, "GetEndpoints");
     assert.ok(eps.length >= 1, "no endpoint");
@@ -79,21 +80,24 @@ describe("discovery and session", () => {
       (ep.userIdentityTokens || []).some((t) => t.tokenType === UserTokenType.Anonymous),
       "no anonymous user token policy"
     );
-    assert.equal(ep.server.applicationUri, NS_URI);
+    assert.ok(ep.server.applicationUri, "no application URI");
+    applicationUri = ep.server.applicationUri;
   });
 
   it("FindServers describes this server", async () => {
     const servers = await withTimeout(main.client.findServers(), 10000, "FindServers");
     assert.ok(servers.length >= 1);
-    assert.equal(servers[0].applicationUri, NS_URI);
+    assert.equal(servers[0].applicationUri, applicationUri);
+    assert.ok(servers[0].applicationName && servers[0].applicationName.text, "no application name");
     assert.ok((servers[0].discoveryUrls || []).some((u) => u.includes(`:${server.port}`)));
   });
 
   it("ServerStatus/State reads Running and the namespace array names the item namespace", async () => {
-    const [state, ns, status] = await main.session.read([
+    const [state, ns, status, serverArray] = await main.session.read([
       { nodeId: SERVER_STATE, attributeId: AttributeIds.Value },
       { nodeId: NAMESPACE_ARRAY, attributeId: AttributeIds.Value },
       { nodeId: "ns=0;i=2256", attributeId: AttributeIds.Value },
+      { nodeId: "ns=0;i=2254", attributeId: AttributeIds.Value },
     ]);
     assert.ok(state.statusCode.isGood(), state.statusCode.toString());
     assert.equal(state.value.value, 0, "ServerState Running is 0");
@@ -103,6 +107,8 @@ describe("discovery and session", () => {
     assert.ok(status.statusCode.isGood(), status.statusCode.toString());
     assert.equal(status.value.value.state, 0);
     assert.ok(status.value.value.currentTime instanceof Date);
+    assert.ok(serverArray.statusCode.isGood(), serverArray.statusCode.toString());
+    assert.equal(serverArray.value.value[0], applicationUri, "ServerArray[0] is the server's own URI");
   });
 });
 
