@@ -97,7 +97,12 @@ void UaServer::stop()
     }
     if (!core_)
         return;
-    core_->stop();
+    {
+        // Closing a socket may report its disconnection at once; the clean-up that
+        // would run then must wait until this loop is done.
+        Busy busy(busy_);
+        core_->stop();
+    }
     for (auto &client : clients_) {
         core_->removeConnection(client.connection);
         client.socket->disconnect(this);

@@ -70,13 +70,19 @@ void ServerCore::stop()
 {
     while (!sessions_.empty())
         endSession(sessions_.back().get(), QStringLiteral("server stopped"));
+    std::vector<Connection *> open;
     for (auto &c : connections_)
+        open.push_back(c.get());
+    for (Connection *c : open)
         c->fail(Status::BadServerHalted, QStringLiteral("Server stopped"));
 }
 
 void ServerCore::tick()
 {
+    std::vector<Connection *> open;
     for (auto &c : connections_)
+        open.push_back(c.get());
+    for (Connection *c : open)
         c->tick();
     expireSessions();
     if (dispatchDepth_ == 0)
