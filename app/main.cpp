@@ -22,12 +22,27 @@ bool chooseHeadlessPlatform()
     return false;
 }
 
+QtMessageHandler defaultHandler = nullptr;
+
+// The offscreen platform's notes about what it cannot do (raise a window, hint
+// a size) and the runtime folder notice say nothing to a service's operator.
+void headlessMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtCriticalMsg && type != QtFatalMsg &&
+        (message.startsWith(QLatin1String("This plugin does not support")) ||
+         message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))))
+        return;
+    defaultHandler(type, context, message);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     TerminationSignals::block();
     const bool headless = chooseHeadlessPlatform();
+    if (headless)
+        defaultHandler = qInstallMessageHandler(headlessMessages);
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppInfo::Title);
     QApplication::setApplicationVersion(AppInfo::versionText());

@@ -5,6 +5,7 @@
 #include "config/Ini.h"
 #include "opc/CodeText.h"
 #include "opc/NamespaceView.h"
+#include "opc/ua/UaServer.h"
 #include "protocol/cTarvolin.h"
 #include "shell/MainView.h"
 #include "shell/PanelConnections.h"
@@ -101,6 +102,9 @@ MainOPC::MainOPC(MainView &view, QObject *parent) : QObject(parent), view_(view)
 
 MainOPC::~MainOPC()
 {
+    server_.StopServer();
+    server_.setFrontEnd(nullptr);
+    uaServer_.reset();
     server_.OnClientConnect = nullptr;
     server_.OnClientDisconnect = nullptr;
     connections_.reset();
@@ -128,6 +132,7 @@ MainOPC::LoadResult MainOPC::Form_Load(const QStringList &arguments)
     const CommandLine commandLine = CommandLine::parse(CommandLine::join(arguments));
     try {
         giveIdentity();
+        createFrontEnd();
         server_.setLaunchedByClient(commandLine.launchedByClient);
         if (commandLine.unregisterServer || commandLine.registerServer) {
             if (commandLine.unregisterServer)
@@ -166,6 +171,20 @@ void MainOPC::giveIdentity()
     server_.StatisticsPeriod = 1000;
     server_.OptionA = true;
     server_.setServerState(ServerStates::NoConfiguration);
+}
+
+void MainOPC::createFrontEnd()
+{
+    const QString host = Ini::IniGetString(AppInfo::Title, QStringLiteral("UaHost"), QString()).trimmed();
+    std::int32_t port = Ini::IniGetInt(AppInfo::Title, QStringLiteral("UaPort"), 4840);
+    if (port < 0 || port > 65535) {
+        warn(QStringLiteral("%1/UaPort: %2 is no TCP port; using 4840").arg(AppInfo::Title).arg(port));
+        port = 4840;
+    }
+    uaServer_ = std::make_unique<UaServer>(server_, host, quint16(port), [this](const OPCItem &item) {
+        return items_.contains(item.UserIndex()) ? items_[item.UserIndex()].Description : QString();
+    });
+    server_.setFrontEnd(uaServer_.get());
 }
 
 void MainOPC::startUp(const CommandLine &)

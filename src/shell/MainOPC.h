@@ -14,6 +14,7 @@
 
 class MainView;
 class PanelConnections;
+class UaServer;
 
 // Process-wide operator state.
 extern bool DebugMode;
@@ -94,8 +95,8 @@ public:
     bool FirstTick = false;
     bool AutoSession = false;
 
-    // The OPC UA front end, when there is one; set before Form_Load.
-    void setFrontEnd(OPCFrontEnd *frontEnd) { server_.setFrontEnd(frontEnd); }
+    // The OPC UA front end, made at start-up from "UaHost" and "UaPort".
+    UaServer *uaServer() const { return uaServer_.get(); }
 
 signals:
     // The shutdown is complete; the process may end.
@@ -108,12 +109,14 @@ private:
     void buildLanguageMenu();
     void InitializeServer();
     void giveIdentity();
+    void createFrontEnd();
 
     MainView &view_;
     OPCServer server_;
     ItemTable items_;
     std::unique_ptr<ItemValues> values_;
     std::unique_ptr<PanelConnections> connections_;
+    std::unique_ptr<UaServer> uaServer_;
     GeneralSettings settings_;
     QTimer tmrMain_;
     QTimer tmrTagUpdate_;

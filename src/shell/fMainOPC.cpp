@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
@@ -168,12 +170,22 @@ void fMainOPC::buildTabs()
     auto *frame = new QGroupBox(QStringLiteral("Tag Detail"), page);
     frame->setObjectName(QStringLiteral("fraTagDetail"));
     frame->setMaximumWidth(Placement::twipsToPixels(3495, logicalDpiX()));
-    auto *form = new QFormLayout(frame);
+    // The detail scrolls rather than forcing the window above its design size.
+    auto *frameLayout = new QVBoxLayout(frame);
+    frameLayout->setContentsMargins(0, 0, 0, 0);
+    auto *scroll = new QScrollArea(frame);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    frameLayout->addWidget(scroll);
+    auto *fields = new QWidget(scroll);
+    scroll->setWidget(fields);
+    auto *form = new QFormLayout(fields);
     form->setRowWrapPolicy(QFormLayout::WrapAllRows);
     for (const DetailField &d : DetailFields) {
-        auto *label = new QLabel(QLatin1String(d.caption), frame);
+        auto *label = new QLabel(QLatin1String(d.caption), fields);
         label->setObjectName(QLatin1String(d.label));
-        auto *field = new QLineEdit(frame);
+        auto *field = new QLineEdit(fields);
         field->setObjectName(QLatin1String(d.field));
         field->setReadOnly(true);
         form->addRow(label, field);

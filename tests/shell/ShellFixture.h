@@ -1,5 +1,6 @@
 #pragma once
 #include "TestSupport.h"
+#include "config/Ini.h"
 #include "shell/fMainOPC.h"
 
 #include <QByteArray>
@@ -71,8 +72,11 @@ struct Server {
     std::unique_ptr<fMainOPC> window = std::make_unique<fMainOPC>();
     MainOPC &logic() { return window->logic(); }
     OPCServer &opc() { return window->logic().server(); }
+    // Tests serve OPC UA on a free port, so they never meet another server's.
     MainOPC::LoadResult load(const QStringList &arguments = {QStringLiteral("opc-kv7")})
     {
+        if (Ini::IniGetString(QStringLiteral("OPC-KV7"), QStringLiteral("UaPort"), QString()).isEmpty())
+            Ini::IniPutString(QStringLiteral("OPC-KV7"), QStringLiteral("UaPort"), QStringLiteral("0"));
         return window->logic().Form_Load(arguments);
     }
     Variant value(const QString &id) const
