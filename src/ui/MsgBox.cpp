@@ -48,8 +48,11 @@ void fMsgBox::Msgbox1(const QString &Message, const QString &Title, std::int16_t
         messageTop_ = MessageTopShort;
         centred_ = true;
     }
-    message_ = ReplaceText(ReplaceText(Message, QStringLiteral("\n"), QString()), QStringLiteral("\r"),
-                           QStringLiteral("\r\n"));
+    // Every break becomes CR LF: CR LF pairs, lone CRs and lone LFs alike, so a
+    // message written with LF only keeps its lines.
+    QString breaks = ReplaceText(Message, QStringLiteral("\r\n"), QStringLiteral("\r"));
+    breaks = ReplaceText(breaks, QStringLiteral("\n"), QStringLiteral("\r"));
+    message_ = ReplaceText(breaks, QStringLiteral("\r"), QStringLiteral("\r\n"));
     caption_ = Title.isEmpty() ? AppInfo::Title : Title;
     if (Icon == Exclamation || Icon == Alert)
         icon_ = Icon;
