@@ -75,6 +75,7 @@ void showMessage(const QString &text)
     Dialogs::Request request;
     request.kind = Dialogs::Kind::Message;
     request.text = text;
+    request.icon = 3; // alert
     Dialogs::show(request);
 }
 

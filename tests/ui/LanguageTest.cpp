@@ -1,6 +1,8 @@
 #include "ui/Language.h"
 #include "TestSupport.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <gtest/gtest.h>
 
 using Language::LoadResult;
@@ -81,6 +83,8 @@ TEST(Language, AMissingKeyShowsAMessageAndGivesQuestionMarks)
     EXPECT_EQ(shown.kind, Dialogs::Kind::Message);
     EXPECT_EQ(shown.text, "No text found for Key: NoSuchKey");
     EXPECT_EQ(shown.title, "");
+    EXPECT_EQ(shown.icon, 3);
+    EXPECT_TRUE(shown.buttons.isEmpty());
 }
 
 TEST(Language, HeaderRulesDecideTheLanguages)
@@ -161,5 +165,42 @@ TEST(Language, ArbitraryBytesNeverCrash)
         EXPECT_LE(parsed.languages.size(), 2);
         for (const QString &text : parsed.texts)
             EXPECT_FALSE(text.isEmpty());
+    }
+}
+
+TEST(Language, TheShippedFileHasEveryKeyInBothLanguages)
+{
+    QString source = qEnvironmentVariable("KV7_SOURCE_DIR");
+    if (source.isEmpty())
+        source = QCoreApplication::applicationDirPath() + "/../..";
+    QFile file(source + "/data/OPC-KV7.LNG");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << qPrintable(file.fileName());
+    const QByteArray bytes = file.readAll();
+    const QStringList keys = {
+        // main window
+        "mnuArchivo", "mnuAInicioSesion", "mnuACerrarSesion", "mnuFileForceExit", "mnuASalir", "mnuEdit",
+        "mnuEditConfiguracion", "mnuCPassword", "mnuCIdioma", "mnuIdioma_0", "mnuIdioma_1", "mnuVer", "mnuVBus",
+        "mnuHelpAbout", "lblTagDesc", "lblTagFQID", "lblTagCanDT", "lblTagAccPerm", "lblTagValue", "lblTagQuality",
+        "lblTagTimestamp", "txtTagValueTT",
+        // INI access, start-up and ports
+        "ErrorAlEscribirEn", "NoPosClose", "&Aceptar", "&Cancelar", "&Salir", "NoSePuedeAbrirCOM", "Protocolo",
+        // configuration editor
+        "Centrales", "Conexion", "Nombre", "chkAutoSesion", "SelCom", "MarcarDispoAUtilizar", "NombreDescriptivo",
+        "TmError", "chAutSesDes", "AskSave", "EstaSeguroDeSalirSinGrabar", "Si", "No", "ComDup", "SelCen",
+        // sessions and passwords
+        "IniciarSesion", "CambiarPassword", "PasswordActual", "PasswordNuevo", "RepetirPasswordNuevo",
+        "PasswordIncorrecto", "NoSeHaPodidoGrabarArchivoPassword",
+        // monitor and about box
+        "WBus", "chkUltimo", "chkBus", "chkLog", "Acercade", "Version", "Disclaimer"};
+    for (int index = 0; index < 2; ++index) {
+        const auto parsed = Language::parseLanguageFile(bytes, index);
+        ASSERT_TRUE(parsed.valid);
+        EXPECT_EQ(parsed.languages, QStringList({QStringLiteral("Español"), "English"}));
+        EXPECT_EQ(parsed.languageIndex, index);
+        EXPECT_TRUE(parsed.duplicateKeys.isEmpty()) << qPrintable(parsed.duplicateKeys.join(", "));
+        for (const QString &key : keys) {
+            const QString text = parsed.texts.value(key.toCaseFolded());
+            EXPECT_FALSE(text.isEmpty() || text == "???") << qPrintable(key) << " in language " << index;
+        }
     }
 }
