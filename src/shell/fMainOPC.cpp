@@ -231,6 +231,8 @@ QRectF fMainOPC::placementTwips() const
 
 void fMainOPC::setPlacementTwips(const QRectF &p)
 {
+    if (!isVisible())
+        pendingPlacement_ = p;
     const double dpi = logicalDpiX();
     // The stored size is the outer one: take off what the frame adds.
     const QSize frame = frameGeometry().size() - geometry().size();
@@ -425,6 +427,16 @@ bool fMainOPC::selectNode(const QString &path)
         }
     }
     return false;
+}
+
+void fMainOPC::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (pendingPlacement_.isValid() && !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) {
+        const QRectF p = pendingPlacement_;
+        pendingPlacement_ = QRectF();
+        setPlacementTwips(p);
+    }
 }
 
 void fMainOPC::closeEvent(QCloseEvent *event)

@@ -71,6 +71,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void buildMenus();
@@ -93,4 +94,7 @@ private:
     QLabel *sessionPanel_ = nullptr;
     ItemDetail detail_;
     bool closing_ = false;
+    // The frame is known only once the window shows: the stored outer placement
+    // is applied again then, so it round-trips exactly.
+    QRectF pendingPlacement_;
 };

@@ -128,6 +128,23 @@ TEST_F(StartupTest, PlacementDefaultsWithoutIniAndIsSavedAtClose)
     EXPECT_TRUE(again.window->action(QStringLiteral("mnuTraceItem"))->isChecked());
 }
 
+TEST_F(StartupTest, PlacementRoundTripsAcrossShowingTheWindow)
+{
+    folder.write(QStringLiteral("OPC-KV7.ini"),
+                 crlf(QStringLiteral("[Configuracion]\nMainLeft=1200\nMainTop=900\nMainWidth=11400\nMainHeight=7800\n")));
+    for (int run = 0; run < 2; ++run) {
+        Server s;
+        ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
+        s.logic().tmrMain_Timer(); // shown, with whatever frame the platform adds
+        ASSERT_TRUE(s.window->isVisible());
+        s.logic().mnuFileForceExit_Click();
+        EXPECT_EQ(ini(QStringLiteral("MainLeft")), QStringLiteral("1200")) << run;
+        EXPECT_EQ(ini(QStringLiteral("MainTop")), QStringLiteral("900")) << run;
+        EXPECT_EQ(ini(QStringLiteral("MainWidth")), QStringLiteral("11400")) << run;
+        EXPECT_EQ(ini(QStringLiteral("MainHeight")), QStringLiteral("7800")) << run;
+    }
+}
+
 TEST_F(StartupTest, SelectedTabIsLimitedAndWindowStateRestored)
 {
     folder.write(QStringLiteral("OPC-KV7.ini"),
