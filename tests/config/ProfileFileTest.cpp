@@ -7,6 +7,7 @@
 #include <csignal>
 #include <limits>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace Profile;
 
@@ -64,6 +65,10 @@ TEST(ProfileText, NamesMatchWithoutCaseAndKeepTheFileSpelling)
     EXPECT_EQ(text.getString(QStringLiteral("CONFIGURACIÓN"), "tiemposesion", "x"), "900");
     text.setString(QStringLiteral("configuración"), "TIEMPOSESION", "60");
     EXPECT_EQ(text.bytes(), QByteArray("[Configuraci\xF3n]\r\nTiempoSesion=60\r\n"));
+    // Letters of the code page's upper half pair up as well.
+    const ProfileText upper(QByteArray("[\x8A\x8E\x8C\x9F\xC6]\r\n\xD1\xC1=1\r\n"));
+    EXPECT_EQ(upper.getString(QStringLiteral("šžœÿæ"), QStringLiteral("ñá"), "x"), "1");
+    EXPECT_EQ(upper.getString(QStringLiteral("šžœÿæ"), QStringLiteral("na"), "x"), "x");
 }
 
 TEST(ProfileText, ReadsFollowTheProfileCallRules)
@@ -216,4 +221,19 @@ TEST(ProfileFile, AFailedWriteReportsFailureAndLeavesTheOldFile)
     // After all that, a normal write still works.
     EXPECT_TRUE(writeString(folder.file("plain.ini"), "S", "K", "new"));
     EXPECT_EQ(folder.read("plain.ini"), QByteArray("[S]\r\n; keep me\r\nK=new\r\n"));
+}
+
+TEST(ProfileFile, AWriteReplacesTheFileInsteadOfOverwritingIt)
+{
+    // A second name for the old file still shows the old bytes after the write: the
+    // new text went to a new file that took the name, so no reader ever sees half.
+    TempAppFolder folder;
+    const QByteArray before = "[S]\r\nK=old\r\n";
+    folder.write("KV7.ini", before);
+    ASSERT_EQ(::link(QFile::encodeName(folder.file("KV7.ini")).constData(),
+                     QFile::encodeName(folder.file("old.ini")).constData()),
+              0);
+    ASSERT_TRUE(writeString(folder.file("KV7.ini"), "S", "K", "new"));
+    EXPECT_EQ(folder.read("KV7.ini"), QByteArray("[S]\r\nK=new\r\n"));
+    EXPECT_EQ(folder.read("old.ini"), before);
 }
