@@ -386,8 +386,11 @@ void fMainOPC::refreshDetail()
         {"txtTagQuality", &detail_.txtTagQuality}, {"txtTagTimestamp", &detail_.txtTagTimestamp},
         {"txtTagDesc", &detail_.txtTagDesc},
     };
-    for (const auto &[name, text] : fields)
-        detailFields_.value(QLatin1String(name))->setText(*text);
+    for (const auto &[name, text] : fields) {
+        QLineEdit *field = detailFields_.value(QLatin1String(name));
+        field->setText(*text);
+        field->setCursorPosition(0); // the start of a long text is what tells
+    }
 }
 
 // --- Access by design name -------------------------------------------------------
@@ -421,6 +424,9 @@ bool fMainOPC::selectNode(const QString &path)
     QTreeWidgetItemIterator it(tvNamespace_);
     for (; *it; ++it) {
         if (fullPath(*it) == path) {
+            // Open the way first: an expansion selects the node it opens.
+            for (QTreeWidgetItem *up = (*it)->parent(); up; up = up->parent())
+                up->setExpanded(true);
             tvNamespace_->setCurrentItem(*it);
             refreshDetail();
             return true;

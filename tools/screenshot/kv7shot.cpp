@@ -1,0 +1,97 @@
+// kv7shot: a picture of the main window serving simulated panels, taken on the
+// offscreen platform. Usage: kv7shot OUTPUT.png [SOURCE_DIR]
+#include "config/Ini.h"
+#include "shell/MainOPC.h"
+#include "shell/fMainOPC.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QPixmap>
+#include <QProcess>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdio>
+
+namespace {
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "kv7shot: %s\n", qPrintable(message));
+    return 1;
+}
+
+void runEventsFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = QApplication::arguments();
+    if (args.size() < 2)
+        return fail(QStringLiteral("usage: kv7shot OUTPUT.png [SOURCE_DIR]"));
+    const QString output = QFileInfo(args[1]).absoluteFilePath();
+    const QString source = args.size() > 2 ? args[2] : QDir::currentPath();
+
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return fail(QStringLiteral("no temporary folder"));
+    for (const char *name : {"data/demo/OPC-KV7.ini", "data/demo/KV7.ini", "data/OPC-KV7.LNG"}) {
+        const QString from = source + QLatin1Char('/') + QLatin1String(name);
+        if (!QFile::copy(from, folder.filePath(QFileInfo(from).fileName())))
+            return fail(QStringLiteral("cannot copy %1").arg(from));
+    }
+    qputenv("OPC_KV7_HOME", folder.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", folder.filePath(QStringLiteral(".config")).toLocal8Bit());
+
+    // The panels: the simulator on three pseudo-terminals.
+    QProcess sim;
+    sim.start(QApplication::applicationDirPath() + QStringLiteral("/kv7sim"), {QStringLiteral("--pty"), QStringLiteral("3")});
+    QStringList ptys;
+    for (int i = 0; i < 50 && ptys.size() < 3 && sim.state() != QProcess::NotRunning; ++i) {
+        sim.waitForReadyRead(100);
+        while (sim.canReadLine())
+            ptys << QString::fromLocal8Bit(sim.readLine()).trimmed();
+    }
+    if (ptys.size() < 3)
+        return fail(QStringLiteral("kv7sim gave no pseudo-terminals"));
+    for (int i = 0; i < 3; ++i)
+        Ini::IniPutString(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(i + 1), ptys[i]);
+    Ini::IniPutString(QStringLiteral("OPC-KV7"), QStringLiteral("UaPort"), QStringLiteral("0"));
+    Ini::IniPutString(QStringLiteral("Configuracion"), QStringLiteral("Language"), QStringLiteral("1"));
+
+    int status = 0;
+    {
+        fMainOPC window;
+        if (window.logic().Form_Load({QStringLiteral("opc-kv7")}) != MainOPC::LoadResult::Running) {
+            status = fail(QStringLiteral("start-up failed: ") + window.logic().startupError());
+        } else {
+            window.logic().tmrMain_Timer(); // the first tick shows the window
+            window.resize(880, 560);
+            runEventsFor(4000); // let the panels report
+            window.selectNode(QStringLiteral("C01.Z1.D01.Value"));
+            if (QTreeWidgetItem *node = window.tree()->currentItem())
+                window.tree()->scrollToItem(node);
+            runEventsFor(300);
+            if (!window.grab().save(output, "PNG"))
+                status = fail(QStringLiteral("cannot write ") + output);
+            window.logic().mnuFileForceExit_Click();
+        }
+    }
+    sim.terminate();
+    sim.waitForFinished(5000);
+    if (status == 0)
+        std::printf("kv7shot: %s\n", qPrintable(output));
+    return status;
+}
