@@ -85,10 +85,17 @@ void cTarvolin::assemble(QByteArrayView r)
             break;
         const qsizetype end = static_cast<const char *>(cr) - data.data();
         const QByteArrayView line = data.sliced(start, end - start + 1);
-        if (frameObserver)
-            frameObserver(line);
-        if (line[0] == 'W')
-            ProcessFrame(line.chopped(1));
+        // A failing step skips only itself; nothing may escape into the port's slot.
+        try {
+            if (frameObserver)
+                frameObserver(line);
+        } catch (const std::exception &) {
+        }
+        try {
+            if (line[0] == 'W')
+                ProcessFrame(line.chopped(1));
+        } catch (const std::exception &) {
+        }
         start = end + 1;
     }
     const qsizetype rest = data.size() - start;

@@ -1,5 +1,6 @@
 // Line assembly and supervision of the link, driven by ticks on demand.
 #include "ProtocolFixture.h"
+#include "common/Error.h"
 #include "ui/Log.h"
 
 #include <QStringList>
@@ -122,6 +123,15 @@ TEST_F(Link, ABurstArrivingInsideAHandlerWaitsItsTurn)
     };
     feed("W01 1OF\rW01 2OF\r");
     EXPECT_EQ(observed, (QStringList{"W01 1OF\r", "W01 2OF\r", "W02 3OF\r"}));
+    EXPECT_EQ(value("C01.Z3.State"), Variant(std::uint8_t(1)));
+}
+
+TEST_F(Link, AFailingMonitorDoesNotStopDecoding)
+{
+    engine->frameObserver = [](QByteArrayView) { throw RuntimeError(61, QStringLiteral("Disk full")); };
+    EXPECT_NO_THROW(feed("W01 1OF\rW01 2OF\rW01 3O"));
+    EXPECT_EQ(value("C01.Z2.State"), Variant(std::uint8_t(1)));
+    feed("F\r");
     EXPECT_EQ(value("C01.Z3.State"), Variant(std::uint8_t(1)));
 }
 

@@ -105,17 +105,6 @@ TEST_F(Serial, ALineThatNeverEndsIsBoundedAndTheNextOneStillArrives)
     EXPECT_EQ(value("C01.Z1.State"), Variant(std::uint8_t(1)));
 }
 
-TEST_F(Serial, SilenceOnTheLineRaisesTheErrorAndTheNextFrameClearsIt)
-{
-    ASSERT_TRUE(send("W01 1OF\r"));
-    ASSERT_TRUE(seen(1));
-    tick(101);
-    EXPECT_EQ(value("C01.Error_Comm"), Variant(std::uint8_t(1)));
-    ASSERT_TRUE(send("W01 1OF\r"));
-    ASSERT_TRUE(seen(2));
-    EXPECT_EQ(value("C01.Error_Comm"), Variant(std::uint8_t(0)));
-}
-
 TEST(SerialPort, OpenFailuresAndSettings)
 {
     TempAppFolder folder;
