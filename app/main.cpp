@@ -60,10 +60,6 @@ int main(int argc, char **argv)
     QObject::connect(&server, &MainOPC::unloaded, &app, [] { QCoreApplication::exit(0); },
                      Qt::QueuedConnection);
 
-    TerminationSignals terminations;
-    QObject::connect(&terminations, &TerminationSignals::received, &server,
-                     [&server](int) { server.requestClose(MainOPC::UnloadMode::SystemSession); });
-
     switch (server.Form_Load(QApplication::arguments())) {
     case MainOPC::LoadResult::SecondInstance:
     case MainOPC::LoadResult::Registered:
@@ -83,6 +79,11 @@ int main(int argc, char **argv)
     case MainOPC::LoadResult::Running:
         break;
     }
+    // Read only now: a signal that came during start-up waits in the descriptor
+    // and closes the server as soon as the loop runs.
+    TerminationSignals terminations;
+    QObject::connect(&terminations, &TerminationSignals::received, &server,
+                     [&server](int) { server.requestClose(MainOPC::UnloadMode::SystemSession); });
     if (const OPCFrontEnd *frontEnd = server.server().frontEnd()) {
         std::printf("Serving OPC UA at %s\n", qPrintable(frontEnd->endpointUrl()));
         std::fflush(stdout);

@@ -314,6 +314,8 @@ void MainOPC::mnuEditStatusCurrent_Click(int n)
 
 void MainOPC::tmrMain_Timer()
 {
+    if (unloading_ || unloaded_)
+        return;
     if (FirstTick) {
         FirstTick = false;
         LaunchedByClient = server_.LaunchedByClient();
@@ -485,6 +487,9 @@ void MainOPC::OnClientDisconnect(std::int32_t count)
 {
     ClientCount = std::int16_t(count);
     QCoreApplication::processEvents();
+    // Clients dropped by the shutdown itself schedule nothing.
+    if (unloading_ || unloaded_)
+        return;
     if (LaunchedByClient && ClientCount == 0) {
         tmrMain_.stop();
         tmrMain_.setInterval(2000);
