@@ -53,14 +53,14 @@ fMainOPC::fMainOPC(QWidget *parent) : QMainWindow(parent)
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->addWidget(sessionPanel_);
     // The trace sink shows its lines here, so an operator can follow the server.
-    Log::setListener([this](const QString &line) { txtTraceMsgs_->appendPlainText(line); });
+    previousListener_ = Log::setListener([this](const QString &line) { txtTraceMsgs_->appendPlainText(line); });
     logic_ = new MainOPC(*this, this);
 }
 
 fMainOPC::~fMainOPC()
 {
-    Log::setListener({});
     delete logic_;
+    Log::setListener(std::move(previousListener_));
     logic_ = nullptr;
 }
 

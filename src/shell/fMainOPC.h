@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <functional>
 #include <vector>
 
 class QAction;
@@ -94,6 +95,7 @@ private:
     QLabel *sessionPanel_ = nullptr;
     ItemDetail detail_;
     bool closing_ = false;
+    std::function<void(const QString &)> previousListener_;
     // The frame is known only once the window shows: the stored outer placement
     // is applied again then, so it round-trips exactly.
     QRectF pendingPlacement_;

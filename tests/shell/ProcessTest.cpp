@@ -81,6 +81,23 @@ TEST_F(ProcessTest, SecondInstanceEndsSilentlyAndSigtermClosesCleanly)
     EXPECT_EQ(third.exitCode(), 0);
 }
 
+TEST_F(ProcessTest, ServerKilledHardLeavesNoLockBehind)
+{
+    QProcess first;
+    start(first);
+    QByteArray out;
+    ASSERT_TRUE(serving(first, out));
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished(20000));
+    QProcess second;
+    start(second);
+    QByteArray out2;
+    EXPECT_TRUE(serving(second, out2)) << second.readAllStandardError().constData();
+    second.terminate(); // SIGTERM
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitCode(), 0);
+}
+
 TEST_F(ProcessTest, RegserverAndUnregserverRunAndEnd)
 {
     const QString file = folder.path() + QStringLiteral("/.config/opc/servers/QUARLEN.KV7.1.ini");

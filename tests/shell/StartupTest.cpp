@@ -3,6 +3,7 @@
 #include "config/Ini.h"
 #include "opc/OPCServer.h"
 
+#include <QAction>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <gtest/gtest.h>
@@ -255,10 +256,27 @@ TEST_F(StartupTest, ClientLaunchedServerClosesAfterItsLastClientAndRefusesNewOne
     EXPECT_FALSE(s.opc().clientConnecting()); // too late: the close is pending
     EXPECT_FALSE(s.logic().isUnloaded());
 
-    s.logic().tmrMain_Timer();
-    EXPECT_TRUE(s.logic().isUnloaded());
+    // The main timer itself closes the server.
+    EXPECT_TRUE(waitFor([&] { return s.logic().isUnloaded(); }, 15000));
     EXPECT_TRUE(unloadedSignal);
+    EXPECT_EQ(s.opc().ServerState(), ServerStates::Failed);
     EXPECT_TRUE(dialogs.requests().empty());
+}
+
+TEST_F(StartupTest, ToolkitTraceLinesAndRequestDisconnectReachTheTracePane)
+{
+    Server s;
+    ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
+    s.logic().Sesion_Iniciar(true);
+    s.window->action(QStringLiteral("mnuTraceConnect"))->trigger();
+    EXPECT_EQ(s.opc().TraceLevel(), 1);
+    ASSERT_TRUE(s.opc().clientConnecting());
+    EXPECT_TRUE(s.traceHas(QStringLiteral("Client connected; clients: 1")));
+    s.logic().mnuFileClientDisc_Click(); // asks clients to go; the server stays
+    EXPECT_EQ(s.opc().ServerState(), ServerStates::Running);
+    EXPECT_FALSE(s.window->tracePane()->toPlainText().contains(QStringLiteral("Request Disconnect Error")));
+    s.window->action(QStringLiteral("mnuTraceClear"))->trigger();
+    EXPECT_TRUE(s.window->tracePane()->toPlainText().isEmpty());
 }
 
 TEST_F(StartupTest, HandStartedServerKeepsRunningWithoutClients)
