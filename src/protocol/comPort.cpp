@@ -4,6 +4,10 @@
 
 #include <QStringList>
 
+#include <cerrno>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace {
 
 // Error numbers of the serial control.
@@ -167,14 +171,35 @@ void comPort::applyModemLines()
 
 QString comPort::Input() { return QString::fromLatin1(InputBytes()); }
 
+// Characters the system holds that QSerialPort has not fetched yet: they arrived
+// while the receive handler ran, and the handler takes them in the same call.
+int comPort::waitingInSystem() const
+{
+    int n = 0;
+    if (!port_.isOpen() || port_.handle() < 0 || ::ioctl(port_.handle(), FIONREAD, &n) != 0)
+        return 0;
+    return n > 0 ? n : 0;
+}
+
 QByteArray comPort::InputBytes()
 {
     if (!port_.isOpen())
         return {};
-    return port_.readAll();
+    QByteArray data = port_.readAll();
+    const int waiting = waitingInSystem();
+    if (waiting > 0) {
+        const qsizetype had = data.size();
+        data.resize(had + waiting);
+        ssize_t n;
+        do
+            n = ::read(port_.handle(), data.data() + had, std::size_t(waiting));
+        while (n < 0 && errno == EINTR);
+        data.resize(had + (n > 0 ? n : 0));
+    }
+    return data;
 }
 
-int comPort::InBufferCount() const { return port_.isOpen() ? int(port_.bytesAvailable()) : 0; }
+int comPort::InBufferCount() const { return port_.isOpen() ? int(port_.bytesAvailable()) + waitingInSystem() : 0; }
 
 void comPort::onReadyRead()
 {
@@ -188,4 +213,7 @@ void comPort::onError(QSerialPort::SerialPortError error)
     // would otherwise report the same failure for ever.
     if (error == QSerialPort::ResourceError && port_.isOpen())
         port_.close();
+    // A read notification for characters Input already took finds none; harmless.
+    else if (error == QSerialPort::ReadError)
+        port_.clearError();
 }

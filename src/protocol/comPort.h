@@ -64,6 +64,7 @@ private:
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void applyModemLines();
+    int waitingInSystem() const;
 
     int index_;
     QSerialPort port_;

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -44,4 +46,35 @@ bool PtyPair::write(const QByteArray &bytes)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return done == bytes.size();
+}
+
+int PtyPair::waitingOnSlave() const
+{
+    int n = 0;
+    return ::ioctl(slave_, FIONREAD, &n) == 0 ? n : 0;
+}
+
+bool PtyPair::waitQueued(int n) const
+{
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+        if (waitingOnSlave() >= n)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+QByteArray PtyPair::readMaster(int bytes, int timeoutMs)
+{
+    QByteArray out;
+    for (int waited = 0; out.size() < bytes && waited < timeoutMs; waited += 10) {
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, 10) <= 0)
+            continue;
+        char buf[512];
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n > 0)
+            out.append(buf, n);
+    }
+    return out;
 }

@@ -13,8 +13,15 @@ public:
 
     bool ok() const { return master_ >= 0; }
     const QString &slavePath() const { return slavePath_; }
+    int slaveFd() const { return slave_; }
     // Writes every byte (bounded retries while the line is full); true when all went.
     bool write(const QByteArray &bytes);
+    // Characters in the slave's input queue, not yet read by anyone.
+    int waitingOnSlave() const;
+    // Waits (bounded) until at least n characters are queued on the slave.
+    bool waitQueued(int n) const;
+    // Reads what the slave side sent to the master, waiting up to timeoutMs for it.
+    QByteArray readMaster(int bytes, int timeoutMs);
 
 private:
     int master_ = -1;

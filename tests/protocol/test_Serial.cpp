@@ -21,6 +21,7 @@ protected:
                      ("[Ports]\r\nCOM1=" + pty.slavePath() + "\r\nCOM2=/nonexistent/ttyKV7\r\n").toLatin1());
         engine->frameObserver = [this](QByteArrayView l) { observed << QString::fromLatin1(l); };
         QObject::connect(&port, &comPort::OnComm, [this](int) {
+            ++handlerCalls;
             if (port.CommEvent() != comPort::comEvReceive)
                 return;
             do
@@ -49,6 +50,7 @@ protected:
     PtyPair pty;
     comPort port{0};
     QStringList observed;
+    int handlerCalls = 0;
 };
 
 TEST_F(Serial, FramesReachTheItems)
@@ -103,6 +105,26 @@ TEST_F(Serial, ALineThatNeverEndsIsBoundedAndTheNextOneStillArrives)
     ASSERT_TRUE(seen(1));
     EXPECT_EQ(observed.last(), QStringLiteral("W01 1OF\r"));
     EXPECT_EQ(value("C01.Z1.State"), Variant(std::uint8_t(1)));
+}
+
+TEST_F(Serial, CharactersArrivingDuringTheHandlerAreTakenInTheSameCall)
+{
+    bool wrote = false;
+    engine->frameObserver = [&](QByteArrayView l) {
+        observed << QString::fromLatin1(l);
+        if (!wrote) {
+            wrote = true;
+            ASSERT_TRUE(send("W01 2OF\r"));
+            ASSERT_TRUE(pty.waitQueued(8));
+        }
+    };
+    ASSERT_TRUE(send("W01 1OF\r"));
+    ASSERT_TRUE(seen(2));
+    EXPECT_EQ(handlerCalls, 1);
+    EXPECT_EQ(observed, (QStringList{"W01 1OF\r", "W01 2OF\r"}));
+    waitFor([] { return false; }, 50);
+    EXPECT_EQ(handlerCalls, 1);
+    EXPECT_TRUE(port.PortOpen());
 }
 
 TEST(SerialPort, OpenFailuresAndSettings)

@@ -2,6 +2,7 @@
 // read by the real serial code, and it behaves as a command-line tool.
 #include "../../tools/kv7sim/PanelModel.h"
 #include "ProtocolFixture.h"
+#include "PtyPair.h"
 #include "protocol/comPort.h"
 
 #include <QProcess>
@@ -9,6 +10,7 @@
 #include <QTemporaryFile>
 #include <cmath>
 #include <csignal>
+#include <termios.h>
 
 namespace {
 
@@ -202,6 +204,27 @@ TEST(SimulatorCommandLine, BadArgumentsFailWithAMessage)
     ASSERT_TRUE(help.waitForFinished(5000));
     EXPECT_EQ(help.exitCode(), 0);
     EXPECT_TRUE(help.readAllStandardOutput().contains("--silent-after"));
+}
+
+TEST(SimulatorCommandLine, SendsOnAnExistingDeviceAt4800Baud)
+{
+    if (!QFile::exists(simulator()))
+        GTEST_SKIP() << "kv7sim is not built";
+    PtyPair pty; // the slave plays the serial device; what it sends arrives on the master
+    ASSERT_TRUE(pty.ok());
+    SimulatorProcess sim({"--device", pty.slavePath(), "--rate", "100"});
+    const QByteArray sent = pty.readMaster(400, 10000);
+    ASSERT_GE(sent.size(), 400);
+    const QList<QByteArray> lines = sent.split('\r');
+    ASSERT_GE(lines.size(), 3);
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        EXPECT_TRUE(lines[i].startsWith("W01 ")) << lines[i].toStdString();
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty.slaveFd(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
+    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), tcflag_t(0));
+    EXPECT_EQ(sim.stop(SIGTERM), 0);
 }
 
 TEST(SimulatorCommandLine, KeepsRunningWhenNobodyReads)
