@@ -63,13 +63,16 @@ public:
     // Test write of an item of this protocol: nothing to do, its items are read-only.
     void Pasa_Dato(OPCItem *tag);
 
+    // Start may raise RuntimeError when no system timer is available; the engine
+    // then takes input but has no supervision until it is stopped and started again.
     void ProtocolStart();
     void ProtocolStop();
     // Tick period in ms, held within 1..2000.
     void setTimeOutT2(std::int16_t ms);
 
     // Reads the TimeoutError limit, puts the line in communication error and
-    // creates the connection's items at the end of `items` and in `server`. Once.
+    // creates the connection's items at the end of `items` and in `server`. Once;
+    // both must outlive the engine. Failures go to the trace log, never out.
     void InitialUpdate(OPCServer &server, comPort *com, ItemTable &items);
 
     // Received characters, one per byte (Latin-1), in arrival order.
