@@ -1,0 +1,219 @@
+// Arbitrary bytes as what one client sends to the OPC UA server, through the
+// connection protocol, the secure channel, the decoders and the services, without
+// sockets. The first byte picks how the input is used:
+//   odd:  the whole rest is the raw byte stream, pushed in pieces of (byte >> 1) + 1
+//         bytes, starting from a fresh connection;
+//   even: a channel and an activated session are set up first, then the rest is a
+//         sequence of requests [service index][length, 2 bytes][body after the
+//         RequestHeader], each sent with a valid header for the session.
+// After every input the server is stopped: every session must have been reported
+// to the toolkit as gone, and nothing may leak.
+#include "opc/OPCServer.h"
+#include "opc/ua/UaServerCore.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+using namespace Ua;
+
+namespace {
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+struct World {
+    World()
+    {
+        server.ProgID = QStringLiteral("QUARLEN.KV7.1");
+        auto &tags = server.Tags();
+        tags.Add(QStringLiteral("C01.ComError"), AccessRights::Read, ::Variant(false), Quality::Good);
+        tags.Add(QStringLiteral("C01.Z1.State"), AccessRights::Read, ::Variant(std::uint8_t(1)), Quality::Good);
+        tags.Add(QStringLiteral("C01.Z1.G1.Gas"), AccessRights::ReadWrite, ::Variant(QStringLiteral("CO")), Quality::Good);
+        tags.Add(QStringLiteral("C01.Z1.D1.Measure"), AccessRights::ReadWrite, ::Variant(1.5f), Quality::Good);
+        tags.Add(QStringLiteral("C01.Z1.D1.Count"), AccessRights::ReadWrite, ::Variant(std::int16_t(3)), Quality::Good);
+        for (int k = 0; k < 30; ++k)
+            tags.Add(QStringLiteral("C02.I%1").arg(k), AccessRights::Read, ::Variant(std::int32_t(k)), Quality::Good);
+        server.setServerState(ServerStates::Running);
+        config.endpointUrl = QStringLiteral("opc.tcp://fuzz:4840");
+        config.applicationUri = QStringLiteral("urn:fuzz:QUARLEN.KV7.1");
+        config.namespaceUri = QStringLiteral("urn:QUARLEN.KV7.1");
+        config.transport.receiveBufferSize = 8192;
+        config.transport.sendBufferSize = 8192;
+        config.transport.maxMessageSize = 1 << 16;
+        config.transport.maxChunkCount = 16;
+        config.transport.decode.maxStringLength = 4096;
+        config.transport.decode.maxArrayLength = 1000;
+        config.maxSessions = 4;
+        config.maxContinuationPoints = 2;
+        config.maxNodesPerRequest = 500;
+    }
+    OPCServer server;
+    ServerConfig config;
+};
+
+// Builds what a well-behaved client sends.
+struct Client {
+    std::uint32_t channelId = 0, tokenId = 0, sequence = 1, requestId = 1, handle = 1;
+    NodeId token;
+
+    static QByteArray hello()
+    {
+        QByteArray f;
+        Encoder e(f);
+        e.raw("HELF", 4);
+        e.u32(0);
+        for (std::uint32_t v : {0u, 8192u, 8192u, 0u, 0u})
+            e.u32(v);
+        e.string(QStringLiteral("opc.tcp://fuzz:4840"));
+        e.patchU32(4, std::uint32_t(f.size()));
+        return f;
+    }
+    QByteArray open()
+    {
+        OpenSecureChannelRequest request;
+        request.securityMode = 1;
+        request.requestedLifetime = 60000;
+        QByteArray f;
+        Encoder e(f);
+        e.raw("OPNF", 4);
+        e.u32(0);
+        e.u32(0);
+        e.string(QStringLiteral("http://opcfoundation.org/UA/SecurityPolicy#None"));
+        e.byteString(QByteArray());
+        e.byteString(QByteArray());
+        e.u32(sequence++);
+        e.u32(requestId++);
+        encodeMessage(e, request);
+        e.patchU32(4, std::uint32_t(f.size()));
+        return f;
+    }
+    QByteArray message(const QByteArray &body)
+    {
+        QByteArray f;
+        Encoder e(f);
+        e.raw("MSGF", 4);
+        e.u32(0);
+        e.u32(channelId);
+        e.u32(tokenId);
+        e.u32(sequence++);
+        e.u32(requestId++);
+        e.raw(body.constData(), std::size_t(body.size()));
+        e.patchU32(4, std::uint32_t(f.size()));
+        return f;
+    }
+    template <class T> QByteArray request(T &r)
+    {
+        r.requestHeader.authenticationToken = token;
+        r.requestHeader.requestHandle = handle++;
+        QByteArray body;
+        Encoder e(body);
+        encodeMessage(e, r);
+        return message(body);
+    }
+};
+
+// The body of the last complete message in the output, after its headers.
+template <class T> bool lastResponse(const QByteArray &out, qsizetype headerSize, T &response)
+{
+    qsizetype at = 0, last = -1;
+    while (at + 8 <= out.size()) {
+        Decoder d(out.constData() + at + 4, 4);
+        const qsizetype size = qsizetype(d.u32());
+        if (size < 8 || at + size > out.size())
+            break;
+        last = at;
+        at += size;
+    }
+    if (last < 0)
+        return false;
+    Decoder d(out.constData() + last + 4, 4);
+    const qsizetype size = qsizetype(d.u32());
+    try {
+        Decoder body(out.constData() + last + headerSize, std::size_t(size - headerSize));
+        if (!decodeNodeId(body).isNumeric(T::desc().binaryEncodingId))
+            return false;
+        decodeInto(body, response);
+        return true;
+    } catch (const CodecError &) {
+        return false;
+    }
+}
+
+const std::uint32_t Services[] = {
+    Id::ReadRequest_Binary, Id::WriteRequest_Binary, Id::BrowseRequest_Binary, Id::BrowseNextRequest_Binary,
+    Id::TranslateBrowsePathsToNodeIdsRequest_Binary, Id::RegisterNodesRequest_Binary, Id::UnregisterNodesRequest_Binary,
+    Id::GetEndpointsRequest_Binary, Id::FindServersRequest_Binary, Id::CreateSessionRequest_Binary,
+    Id::ActivateSessionRequest_Binary, Id::CloseSessionRequest_Binary, Id::CancelRequest_Binary,
+    Id::CreateSubscriptionRequest_Binary, Id::PublishRequest_Binary, 9999,
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    static World world;
+    if (size == 0)
+        return 0;
+    const int clientsBefore = world.server.clientCount();
+    {
+        ServerCore core(world.server, world.config);
+        core.start();
+        Connection *connection = core.addConnection(QStringLiteral("fuzz"));
+        QByteArray out;
+        connection->onSend = [&out](const QByteArray &bytes) {
+            // Only the latest frames matter here; keep memory flat on long inputs.
+            if (out.size() > (1 << 20))
+                out.clear();
+            out += bytes;
+        };
+        const char *rest = reinterpret_cast<const char *>(data + 1);
+        const std::size_t restSize = size - 1;
+
+        if (data[0] & 1) {
+            const std::size_t piece = std::size_t(data[0] >> 1) + 1;
+            for (std::size_t at = 0; at < restSize && !connection->isClosed(); at += piece)
+                connection->receive(rest + at, std::min(piece, restSize - at));
+        } else {
+            Client client;
+            connection->receive(Client::hello());
+            connection->receive(client.open());
+            OpenSecureChannelResponse opened;
+            check(lastResponse(out, 8 + 4 + 4 + 47 + 4 + 4 + 8, opened));
+            client.channelId = opened.securityToken.channelId;
+            client.tokenId = opened.securityToken.tokenId;
+            CreateSessionRequest create;
+            create.requestedSessionTimeout = 60000;
+            connection->receive(client.request(create));
+            CreateSessionResponse created;
+            check(lastResponse(out, 24, created));
+            client.token = created.authenticationToken;
+            ActivateSessionRequest activate;
+            connection->receive(client.request(activate));
+            check(world.server.clientCount() == clientsBefore + 1);
+
+            std::size_t at = 0;
+            while (at + 3 <= restSize && !connection->isClosed()) {
+                const std::uint32_t service = Services[std::uint8_t(rest[at]) % std::size(Services)];
+                const std::size_t length = std::min<std::size_t>(
+                    std::uint8_t(rest[at + 1]) | (std::size_t(std::uint8_t(rest[at + 2])) << 8), restSize - at - 3);
+                RequestHeader header;
+                header.authenticationToken = client.token;
+                header.requestHandle = client.handle++;
+                QByteArray body;
+                Encoder e(body);
+                encodeNodeId(e, NodeId(0, service));
+                encodeStructure(e, RequestHeader::desc(), &header);
+                e.raw(rest + at + 3, length);
+                connection->receive(client.message(body));
+                at += 3 + length;
+            }
+        }
+        core.stop();
+        check(core.sessionCount() == 0);
+    }
+    check(world.server.clientCount() == clientsBefore);
+    return 0;
+}
