@@ -258,6 +258,7 @@ void MainOPC::buildLanguageMenu()
 {
     const QStringList &names = Language::Languages();
     view_.setLanguageMenu(names);
+    languageEntries_ = int(names.size());
     // A "Language" beyond the file's languages reads the first one; the menu
     // says so instead of failing the start-up.
     const int index = Language::LanguageIndex();
@@ -268,6 +269,8 @@ void MainOPC::ApplyLanguage()
 {
     if (Language::LoadLanguageFile() == Language::LoadResult::Fatal || Language::Languages().isEmpty())
         return; // the message has been shown; the captions stay as they are
+    if (languageEntries_ != Language::Languages().size())
+        buildLanguageMenu(); // the file was repaired since the menu was made
     for (const LanguageControl &c : LanguageControls) {
         if (QLatin1String(c.control) == QLatin1String("mnuCISel(1)") && Language::Languages().size() < 2)
             continue; // a one-language file has no second entry

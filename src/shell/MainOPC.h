@@ -123,6 +123,7 @@ private:
     std::unique_ptr<QLockFile> instanceLock_;
     QString applicationFolder_;
     QString startupError_;
+    int languageEntries_ = 0;    // entries in the language menu
     bool placementRead_ = false; // only a placement read from the file is written back
     bool unloading_ = false;
     bool unloaded_ = false;

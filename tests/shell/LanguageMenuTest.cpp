@@ -96,6 +96,32 @@ TEST(LanguageMenu, MissingLanguageFileKeepsTheServerServingWithDesignCaptions)
     EXPECT_LE(dialogs.requests().size(), 4u);
 }
 
+TEST(LanguageMenu, DamagedLanguageFileKeepsTheServerServing)
+{
+    TempAppFolder folder;
+    DialogRecorder dialogs;
+    // A header that declares no language, then binary noise.
+    folder.write(QStringLiteral("OPC-KV7.LNG"), QByteArray("Clave\tSoftware\r\n\x01\xff\t\t\0\0mnuArchivo\r\n", 31));
+    folder.write(QStringLiteral("KV7.ini"), crlf(QStringLiteral("[KV7]\nC1-On=1\nC1-Com=0\n")));
+    Server s;
+    ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
+    EXPECT_EQ(s.opc().Tags().Count(), 478);
+    EXPECT_EQ(s.opc().ServerState(), ServerStates::Running);
+    EXPECT_EQ(s.window->controlText(QStringLiteral("lblTagValue")), QStringLiteral("Current Value"));
+    ASSERT_FALSE(dialogs.requests().empty());
+    EXPECT_EQ(dialogs.requests()[0].kind, Dialogs::Kind::StandardMessage);
+    // The operator can still choose a language once the file is repaired.
+    installLanguageFile(folder);
+    s.logic().Sesion_Iniciar(true);
+    s.logic().mnuCISel_Click(1);
+    EXPECT_EQ(s.window->controlText(QStringLiteral("lblTagValue")), QStringLiteral("Current Value"));
+    EXPECT_EQ(s.window->controlText(QStringLiteral("mnuFile")), QStringLiteral("&File"));
+    EXPECT_EQ(s.window->controlText(QStringLiteral("mnuCISel(1)")), QStringLiteral("&English"));
+    EXPECT_TRUE(s.window->action(QStringLiteral("mnuCISel(1)"))->isChecked());
+    s.logic().mnuCISel_Click(0);
+    EXPECT_EQ(s.window->controlText(QStringLiteral("mnuFile")), QStringLiteral("&Archivo"));
+}
+
 TEST(LanguageMenu, LanguageBeyondTheFileChecksTheFirstEntry)
 {
     TempAppFolder folder;
