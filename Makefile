@@ -12,7 +12,7 @@ APT_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-ba
 .PHONY: setup build test demo bench fuzz clean interop-deps
 
 setup:
-	@missing=""; for p in $(APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	@missing=""; for p in $(APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || { [ $$p = npm ] && command -v npm >/dev/null; } || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
