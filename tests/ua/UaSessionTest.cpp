@@ -98,6 +98,21 @@ TEST(UaSession, IdleSessionTimesOutAndTheToolkitHearsOfIt)
     EXPECT_EQ(readFault(p), Status::BadSessionIdInvalid);
 }
 
+TEST(UaSession, SessionsNeverActivatedGoSooner)
+{
+    UaCore ua;
+    ua.config.unactivatedSessionTimeoutMs = 50;
+    ua.start();
+    MemoryPeer &idle = ua.connect();
+    ASSERT_TRUE(idle.hello() && idle.openChannel() && idle.createSession(60000));
+    MemoryPeer &active = ua.client();
+    QThread::msleep(120);
+    ua.core->tick();
+    EXPECT_EQ(ua.core->sessionCount(), 1u);
+    EXPECT_EQ(readFault(active), Status::Good);
+    EXPECT_FALSE(idle.activateSession());
+}
+
 TEST(UaSession, RequestsNeedAnActivatedSessionOnTheirOwnChannel)
 {
     UaCore ua;

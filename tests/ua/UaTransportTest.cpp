@@ -388,3 +388,52 @@ TEST(UaTransport, PortInUseRaisesAClearError)
     }
     EXPECT_TRUE(first.endpointUrl().endsWith(QStringLiteral(":%1").arg(first.port())));
 }
+
+TEST(UaTransport, ConnectionsBeyondTheLimitAreToldTheServerIsBusy)
+{
+    OPCServer server;
+    UaServer ua(server, QStringLiteral("127.0.0.1"), 0);
+    ua.config().maxConnections = 2;
+    ua.start();
+    SocketPeer a(ua.port()), b(ua.port());
+    ASSERT_TRUE(a.hello() && b.hello());
+    SocketPeer c(ua.port());
+    EXPECT_EQ(UaTestPeer::errorStatus(c.nextFrame(5000)), Status::BadTcpServerTooBusy);
+    EXPECT_TRUE(c.closedByServer(5000));
+    EXPECT_TRUE(a.openChannel()); // the others go on
+}
+
+TEST(UaTransport, TheToolkitDrivesTheFrontEnd)
+{
+    TempAppFolder folder;
+    OPCServer server;
+    server.ProgID = QStringLiteral("QUARLEN.KV7.1");
+    server.Tags().Add(QStringLiteral("A.B"), AccessRights::Read, ::Variant(std::int32_t(1)), Quality::Good);
+    UaServer ua(server, QStringLiteral("127.0.0.1"), 0);
+    server.setFrontEnd(&ua);
+    server.StartServer();
+    ASSERT_TRUE(ua.isListening());
+    EXPECT_EQ(ua.endpointUrl(), QStringLiteral("opc.tcp://127.0.0.1:%1").arg(ua.port()));
+    server.RegisterServer();
+    EXPECT_TRUE(folder.read(QStringLiteral(".config/opc/servers/QUARLEN.KV7.1.ini")).contains(ua.endpointUrl().toUtf8()));
+
+    SocketPeer client(ua.port());
+    ASSERT_TRUE(client.hello() && client.openChannel() && client.session());
+    server.RequestDisconnect(QStringLiteral("Shutting down"));
+    ReadRequest read;
+    read.nodesToRead = {readId(NodeId(0, Id::ShutdownReason)), readId(NodeId(0, Id::SecondsTillShutdown))};
+    ReadResponse response;
+    ASSERT_TRUE(client.call(read, response).ok);
+    EXPECT_EQ(response.results[0].value.x->localizedText.text, QStringLiteral("Shutting down"));
+    EXPECT_GT(response.results[1].value.i, 0);
+
+    server.StopServer();
+    EXPECT_EQ(UaTestPeer::errorStatus(client.nextFrame(5000)), Status::BadServerHalted);
+    EXPECT_TRUE(client.closedByServer(5000));
+    EXPECT_EQ(server.clientCount(), 0);
+    EXPECT_FALSE(ua.isListening());
+    // And it serves again after a restart.
+    server.StartServer();
+    SocketPeer again(ua.port());
+    EXPECT_TRUE(again.hello() && again.openChannel() && again.session());
+}

@@ -104,14 +104,20 @@ void UaServer::stop()
         core_->stop();
     }
     for (auto &client : clients_) {
-        core_->removeConnection(client.connection);
+        // The sockets go now; a request still in progress must not reach them.
+        client.connection->onSend = nullptr;
+        client.connection->onClose = nullptr;
+        if (busy_ == 0)
+            core_->removeConnection(client.connection);
         client.socket->disconnect(this);
         client.socket->abort();
         client.socket->deleteLater();
     }
     clients_.clear();
+    // Called from inside a request (a toolkit event that ran the event loop), the core
+    // and its connections are still on the call stack: they go once it unwinds.
     if (busy_ > 0)
-        retired_ = std::move(core_);
+        retired_.push_back(std::move(core_));
     else
         core_.reset();
 }
@@ -136,8 +142,17 @@ void UaServer::onNewConnection()
     while (listener_ && listener_->hasPendingConnections()) {
         QTcpSocket *socket = listener_->nextPendingConnection();
         if (!core_ || !core_->acceptsConnections()) {
-            socket->abort();
-            socket->deleteLater();
+            // Say why before closing, as a Hello would be answered.
+            QByteArray err;
+            Ua::Encoder e(err);
+            e.raw("ERRF", 4);
+            e.u32(0);
+            e.u32(Ua::Status::BadTcpServerTooBusy);
+            e.string(QStringLiteral("Too many connections"));
+            e.patchU32(4, std::uint32_t(err.size()));
+            socket->write(err);
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            socket->disconnectFromHost();
             continue;
         }
         const QString peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
@@ -200,7 +215,7 @@ void UaServer::cleanup()
 {
     if (busy_ > 0)
         return;
-    retired_.reset();
+    retired_.clear();
     for (auto it = clients_.begin(); it != clients_.end();) {
         if (!it->dead) {
             ++it;

@@ -59,7 +59,7 @@ private:
     QTcpServer *listener_ = nullptr;
     QTimer timer_;
     std::unique_ptr<Ua::ServerCore> core_;
-    std::unique_ptr<Ua::ServerCore> retired_; // a stopped core still on the call stack
+    std::vector<std::unique_ptr<Ua::ServerCore>> retired_; // stopped cores still on the call stack
     std::vector<Client> clients_;
     QString pendingShutdownReason_;
     int busy_ = 0;

@@ -28,6 +28,7 @@ struct ServerConfig {
     int maxSessions = 100;
     double minSessionTimeoutMs = 10000;
     double maxSessionTimeoutMs = 3600000;
+    double unactivatedSessionTimeoutMs = 30000; // a created session must be activated within
     int maxContinuationPoints = 10;           // per session
     std::uint32_t maxNodesPerRequest = 20000; // Read, Write, Browse, TranslateBrowsePaths, RegisterNodes
     std::uint16_t secondsTillShutdown = 10;   // announced by requestDisconnect

@@ -48,9 +48,12 @@ void ServerCore::expireSessions()
 {
     const qint64 now = nowMs();
     std::vector<Session *> expired;
-    for (auto &s : sessions_)
-        if (double(now - s->lastActivityMs) > s->timeoutMs)
+    for (auto &s : sessions_) {
+        // Sessions never activated hold a place others may need: they go sooner.
+        const double timeout = s->activated ? s->timeoutMs : std::min(s->timeoutMs, config_.unactivatedSessionTimeoutMs);
+        if (double(now - s->lastActivityMs) > timeout)
             expired.push_back(s.get());
+    }
     for (Session *s : expired)
         endSession(s, QStringLiteral("timed out"));
 }
