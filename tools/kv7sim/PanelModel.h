@@ -43,11 +43,10 @@ public:
 
     explicit PanelModel(int panelNumber = 1, std::uint32_t seed = 1) : panel_(panelNumber % 100), rng_(seed ? seed : 1)
     {
-        static const char *const gases[] = {"CO ", "CO2", "NO ", "NO2", "H2S", "SO2", "CL2", "HCL", "O2 ", "EXP", "NH3"};
         for (int z = 1; z <= Zones; ++z) {
             Zone &zone = zones_[z];
             for (int g = 1; g <= Groups; ++g)
-                zone.groups[g].gas = gases[next(11)];
+                zone.groups[g].gas = randomGas();
             for (int d = 1; d <= Detectors; ++d) {
                 zone.detectors[d].group = (d - 1) / 4 + 1;
                 zone.detectors[d].measure = baseline(zone.groups[zone.detectors[d].group].gas);
@@ -149,6 +148,12 @@ private:
 
     void advanceZone() { zone_ = zone_ % Zones + 1; }
 
+    const char *randomGas()
+    {
+        static const char *const gases[] = {"CO ", "CO2", "NO ", "NO2", "H2S", "SO2", "CL2", "HCL", "O2 ", "EXP", "NH3"};
+        return gases[next(11)];
+    }
+
     std::string header(const char *type)
     {
         last_ = Report();
@@ -175,10 +180,14 @@ private:
         det.saturated = det.measure > alarm * 2.0 && next(3) == 0;
         if (det.saturated)
             det.measure = alarm * 2.0;
-        if (next(500) == 0)
+        // Faults and manual operation are rare and short.
+        if (next(det.sensorFault ? 20 : 3000) == 0)
             det.sensorFault = !det.sensorFault;
-        if (next(300) == 0)
+        if (next(group.manual ? 60 : 2000) == 0)
             group.manual = !group.manual;
+        // Now and then a group is fitted with another sensor type.
+        if (next(3000) == 0)
+            group.gas = randomGas();
 
         // The group state follows its worst detector.
         double worst = 0.0;
