@@ -76,9 +76,11 @@ async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, c
   const result = { endpoint };
   result.memIdle = memKiB(pid);
   const c = await connect(endpoint);
+  let ids = [];
+  let policyId = null;
   try {
     const tree = await browseTree(c.session);
-    const ids = [...tree.variables.keys()];
+    ids = [...tree.variables.keys()];
     result.variables = ids.length;
     result.folders = tree.folders.size;
     const nodesToRead = ids.map((id) => ({ nodeId: `ns=1;s=${id}`, attributeId: 13 }));
@@ -102,12 +104,10 @@ async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, c
     let cpu = cpuMs(pid) - cpu0;
     result.read = { ...stats(lat), perSecond: (lat.length * 1000) / wall, serverCpuMsPerRequest: cpu / lat.length };
 
-    if (lean) {
-      const eps = await c.client.getEndpoints();
-      const ep = eps.find((e) => e.securityMode === MessageSecurityMode.None);
-      const token = ep && (ep.userIdentityTokens || []).find((t) => t.tokenType === UserTokenType.Anonymous);
-      result.lean = await leanReads(endpoint, pid, ids, token ? token.policyId : null, { reads: reads * 2, warmup, capMs });
-    }
+    const eps = await c.client.getEndpoints();
+    const ep = eps.find((e) => e.securityMode === MessageSecurityMode.None);
+    const token = ep && (ep.userIdentityTokens || []).find((t) => t.tokenType === UserTokenType.Anonymous);
+    policyId = token ? token.policyId : null;
 
     lat = [];
     cpu0 = cpuMs(pid);
@@ -126,6 +126,8 @@ async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, c
   } finally {
     await c.close();
   }
+  // The lean client runs on its own connection once the node-opcua session is closed.
+  if (lean) result.lean = await leanReads(endpoint, pid, ids, policyId, { reads: reads * 2, warmup, capMs });
   result.memAfter = memKiB(pid);
   return result;
 }
