@@ -17,6 +17,9 @@ const {
   ClientMonitoredItem,
   makeBrowsePath,
   BrowseDirection,
+  DataChangeFilter,
+  DataChangeTrigger,
+  DeadbandType,
   resolveNodeId,
 } = require("node-opcua-client");
 const { startServer, withTimeout, poll } = require("./lib/harness");
@@ -238,6 +241,20 @@ describe("attributes", () => {
   });
 });
 
+describe("registered nodes", () => {
+  it("RegisterNodes gives ids that read the same items", async () => {
+    const ids = ["C08.NPanel", "C08.Z2.G1.GasStr", "C08.Z3.D09.Value"];
+    const registered = await main.session.registerNodes(ids.map(nodeOf));
+    assert.equal(registered.length, ids.length);
+    const dvs = await main.session.read(registered.map((nodeId) => ({ nodeId, attributeId: AttributeIds.Value })));
+    dvs.forEach((dv, k) => {
+      assert.ok(dv.statusCode.isGood(), `${ids[k]}: ${dv.statusCode}`);
+      assert.equal(dv.value.dataType, VARIANT_TYPES[byId.get(ids[k]).type], ids[k]);
+    });
+    await main.session.unregisterNodes(registered);
+  });
+});
+
 describe("values", () => {
   it("reads all 7,648 items Good with their types and initial values", async () => {
     const ids = items.map((it) => it.id);
@@ -263,6 +280,40 @@ describe("values", () => {
   });
 });
 
+/** A subscription on the shared session; resolves once the server created it. */
+async function subscribe() {
+  const sub = ClientSubscription.create(main.session, {
+    requestedPublishingInterval: 100,
+    requestedLifetimeCount: 600,
+    requestedMaxKeepAliveCount: 10,
+    maxNotificationsPerPublish: 0,
+    publishingEnabled: true,
+    priority: 1,
+  });
+  await withTimeout(
+    new Promise((resolve, reject) => {
+      sub.once("started", resolve);
+      sub.once("internal_error", reject);
+    }),
+    10000,
+    "CreateSubscription"
+  );
+  return sub;
+}
+
+/** Monitors the Value of item `id`; every notification is pushed onto `list`. */
+function watch(sub, id, list, filter) {
+  const mi = ClientMonitoredItem.create(
+    sub,
+    { nodeId: nodeOf(id), attributeId: AttributeIds.Value },
+    { samplingInterval: 100, discardOldest: true, queueSize: 10, ...(filter ? { filter } : {}) },
+    TimestampsToReturn.Both
+  );
+  mi.on("changed", (dv) => list.push(dv));
+  mi.on("err", (e) => list.push({ error: String(e) }));
+  return mi;
+}
+
 /** A group and detector report: every field at its fixed position, 37 characters. */
 function groupFrame({ panel, zone, group, gas, groupState, detector, measure, detectorState }) {
   const f = `W${pad2(panel)} ${zone}Gr${group} ${gas.padEnd(3)}     ${groupState.padEnd(4)}${pad2(detector)} ${measure.padStart(6)} ${detectorState.padEnd(6)}`;
@@ -277,29 +328,11 @@ async function readMap(session, ids) {
 
 describe("values from the panel lines", () => {
   it("a group report on a pseudo-terminal reaches a subscription and every read", async () => {
-    const sub = ClientSubscription.create(main.session, {
-      requestedPublishingInterval: 100,
-      requestedLifetimeCount: 600,
-      requestedMaxKeepAliveCount: 10,
-      maxNotificationsPerPublish: 0,
-      publishingEnabled: true,
-      priority: 1,
-    });
-    await withTimeout(new Promise((r) => sub.once("started", r)), 10000, "CreateSubscription");
+    const sub = await subscribe();
     try {
       const seen = { value: [], comm: [] };
-      const watch = (id, list) => {
-        const mi = ClientMonitoredItem.create(
-          sub,
-          { nodeId: nodeOf(id), attributeId: AttributeIds.Value },
-          { samplingInterval: 100, discardOldest: true, queueSize: 10 },
-          TimestampsToReturn.Both
-        );
-        mi.on("changed", (dv) => list.push(dv));
-        return mi;
-      };
-      watch("C03.Z2.D05.Value", seen.value);
-      watch("C03.Error_Comm", seen.comm);
+      watch(sub, "C03.Z2.D05.Value", seen.value);
+      watch(sub, "C03.Error_Comm", seen.comm);
       // The first notification carries the current value.
       assert.ok(await poll(() => seen.value.length > 0 && seen.comm.length > 0, { tries: 100 }), "no initial notification");
       assert.equal(seen.comm[0].value.value, 1);
@@ -364,6 +397,34 @@ describe("values from the panel lines", () => {
   });
 });
 
+describe("subscriptions with a deadband", () => {
+  it("notifies a measure only when it moves by more than the absolute deadband", async () => {
+    const sub = await subscribe();
+    try {
+      const seen = [];
+      const filter = new DataChangeFilter({ trigger: DataChangeTrigger.StatusValue, deadbandType: DeadbandType.Absolute, deadbandValue: 5 });
+      watch(sub, "C06.Z1.D02.Value", seen, filter);
+      assert.ok(await poll(() => seen.length > 0, { tries: 100 }), "no initial notification");
+      assert.ok(!seen[0].error, `monitored item refused: ${seen[0].error}`);
+      assert.equal(seen[0].value.value, 0);
+      const report = (measure) =>
+        server.panels.frame(6, groupFrame({ panel: 6, zone: 1, group: 2, gas: "NH3", groupState: "Auto", detector: 2, measure, detectorState: "Aviso " }));
+      const notified = (v) => seen.some((dv) => dv.value && Math.abs(dv.value.value - v) < 1e-6);
+      // 0 -> 12.5 passes the deadband; 12.5 -> 14 does not; 14 -> 20 does (20 - 12.5 > 5).
+      await report("12.5");
+      assert.ok(await poll(() => notified(12.5), { tries: 100 }), "12.5 not notified");
+      await report("14");
+      // The read shows 14 at once; the subscription must stay quiet about it.
+      assert.ok(await poll(async () => (await readMap(main.session, ["C06.Z1.D02.Value"]))["C06.Z1.D02.Value"].value.value === 14, { tries: 100 }));
+      await report("20");
+      assert.ok(await poll(() => notified(20), { tries: 100 }), "20 not notified");
+      assert.equal(notified(14), false, "a change inside the deadband was notified");
+    } finally {
+      await withTimeout(sub.terminate(), 5000, "DeleteSubscriptions").catch(() => {});
+    }
+  });
+});
+
 describe("writes", () => {
   it("no item is writable: every AccessLevel is CurrentRead only", async () => {
     const res = [];
@@ -383,8 +444,10 @@ describe("writes", () => {
       { nodeId: nodeOf("C02.Z1.StateStr"), attributeId: AttributeIds.Value, value: { value: { dataType: DataType.String, value: "X" } } },
       { nodeId: nodeOf("C02.Z1.Nope"), attributeId: AttributeIds.Value, value: { value: { dataType: DataType.Byte, value: 1 } } },
       { nodeId: SERVER_STATE, attributeId: AttributeIds.Value, value: { value: { dataType: DataType.Int32, value: 3 } } },
+      { nodeId: nodeOf("C01.NPanel"), attributeId: AttributeIds.DisplayName, value: { value: { dataType: DataType.LocalizedText, value: { text: "X" } } } },
     ]);
-    assert.equal(results.length, 5);
+    assert.equal(results.length, 6);
+    assert.equal(results[5].value, StatusCodes.BadNotWritable.value, `DisplayName write: ${results[5].toString()}`);
     for (let k = 0; k < 3; k++) assert.equal(results[k].value, StatusCodes.BadNotWritable.value, results[k].toString());
     assert.equal(results[3].value, StatusCodes.BadNodeIdUnknown.value, results[3].toString());
     assert.ok(results[4].isNotGood(), `ServerState write answered ${results[4].toString()}`);
