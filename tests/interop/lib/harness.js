@@ -14,6 +14,12 @@ const SOURCE_DIR = process.env.KV7_SOURCE_DIR || path.resolve(__dirname, "..", "
 const BIN_DIR = process.env.KV7_BIN_DIR || path.join(SOURCE_DIR, "build", "bin");
 const SERVER_BIN = path.join(BIN_DIR, "opc-kv7");
 
+// Processes this module started; killed if the test process ends without stop().
+const started = new Set();
+process.once("exit", () => {
+  for (const p of started) if (p.exitCode === null && p.signalCode === null) p.kill("SIGKILL");
+});
+
 function delay(ms) {
   return new Promise((r) => setTimeout(r, ms));
 }
@@ -82,6 +88,8 @@ async function openPanels(count) {
   const proc = spawn("python3", [path.join(__dirname, "ptys.py"), String(count)], {
     stdio: ["pipe", "pipe", "inherit"],
   });
+  started.add(proc);
+  proc.once("exit", () => started.delete(proc));
   const rl = readline.createInterface({ input: proc.stdout });
   const paths = [];
   const waiting = new Map();
@@ -179,6 +187,8 @@ async function startServer({ lines = 16, startTimeoutMs = 30000, extraAppIni = {
       },
       stdio: ["ignore", "pipe", "pipe"],
     });
+    started.add(proc);
+    proc.once("exit", () => started.delete(proc));
     const keep = (d) => {
       out += d.toString();
       if (out.length > 20000) out = out.slice(-20000);
