@@ -5,7 +5,7 @@
 //    repeated; requests per second and latency percentiles;
 //  - Browse: a full walk of the item tree below Objects; time per full browse;
 //  - the server's CPU time over each phase (utime + stime from /proc/<pid>/stat) and its
-//    resident memory (VmRSS, VmHWM from /proc/<pid>/status).
+//    resident memory (VmRSS, VmHWM, RssAnon, RssFile from /proc/<pid>/status).
 // Usage: node bench.js <endpoint> <pid> [readIterations] [browseIterations]
 // Every loop is bounded by its iteration count and by a time cap.
 
@@ -31,7 +31,7 @@ function cpuMs(pid) {
 function memKiB(pid) {
   const status = fs.readFileSync(`/proc/${pid}/status`, "utf8");
   const get = (k) => Number((status.match(new RegExp(`^${k}:\\s+(\\d+)`, "m")) || [])[1]);
-  return { rss: get("VmRSS"), hwm: get("VmHWM") };
+  return { rss: get("VmRSS"), hwm: get("VmHWM"), anon: get("RssAnon"), file: get("RssFile") };
 }
 
 function percentile(sorted, p) {

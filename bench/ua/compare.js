@@ -91,6 +91,8 @@ function markdown(m, ours, peer, opts) {
     ["Resident memory idle (VmRSS), MiB", mib(ours.memIdle.rss), mib(peer.memIdle.rss), ratio(peer.memIdle.rss, ours.memIdle.rss)],
     ["Resident memory after the load (VmRSS), MiB", mib(ours.memAfter.rss), mib(peer.memAfter.rss), ratio(peer.memAfter.rss, ours.memAfter.rss)],
     ["Peak resident memory (VmHWM), MiB", mib(ours.memAfter.hwm), mib(peer.memAfter.hwm), ratio(peer.memAfter.hwm, ours.memAfter.hwm)],
+    ["Private memory after the load (RssAnon: heap and stacks, no mapped files), MiB", mib(ours.memAfter.anon), mib(peer.memAfter.anon), ratio(peer.memAfter.anon, ours.memAfter.anon)],
+    ["Mapped files after the load (RssFile: program and shared libraries), MiB", mib(ours.memAfter.file), mib(peer.memAfter.file), ratio(peer.memAfter.file, ours.memAfter.file)],
   ];
   if (ours.lean && peer.lean) {
     rows.splice(
@@ -117,7 +119,7 @@ function markdown(m, ours, peer, opts) {
       : null,
     `- Browse: a full walk of the tree below Objects (HierarchicalReferences, level by level, up to 500 nodes per Browse request, BrowseNext for continuation points; ${ours.browseRequests} requests per walk), ${ours.browse.n} walks; time per walk.`,
     "- Server CPU: utime + stime of the server process from /proc/<pid>/stat before and after each loop, divided by the number of requests (walks).",
-    "- Memory: VmRSS of the server from /proc/<pid>/status before the client connects (idle, after start-up) and after the loops, and VmHWM (peak) after the loops.",
+    "- Memory: VmRSS of the server from /proc/<pid>/status before the client connects (idle, after start-up) and after the loops, VmHWM (peak) after the loops, and the split of the resident memory after the loops into private memory (RssAnon) and mapped files (RssFile; OPC-KV7 maps the Qt libraries, the peer the Node.js binary).",
     "- Ratios are written so that above 1× means OPC-KV7 is better (faster, less CPU, less memory).",
     "",
     `Machine: ${m.cpu}, ${m.cores} cores, ${m.memGiB} GiB; Linux ${m.kernel}; Node.js ${m.node}; measured ${m.date}, one-minute load average ${m.load} at the start (the machine is shared with other builds, so wall times vary from run to run; the CPU times vary less).`,
@@ -147,6 +149,7 @@ function verdict(ours, peer) {
     ["resident memory idle", r(peer.memIdle.rss, ours.memIdle.rss)],
     ["resident memory after the load", r(peer.memAfter.rss, ours.memAfter.rss)],
     ["peak resident memory", r(peer.memAfter.hwm, ours.memAfter.hwm)],
+    ["private memory after the load", r(peer.memAfter.anon, ours.memAfter.anon)],
   ];
   const say = (list) => list.map(([k, v]) => `${k} ${v.toFixed(1)}× (${v >= 5 ? "met" : "not met"})`).join("; ");
   return `Target: OPC-KV7 at least 5× faster and 5× smaller in memory. In this run: ${say(speed)}. Memory: ${say(memory)}. Where node-opcua-client takes part, its own decoding is in both columns, which holds those ratios down.`;
