@@ -1,10 +1,12 @@
 #include "protocol/comPort.h"
 #include "common/Error.h"
 #include "config/Ini.h"
+#include "ui/Log.h"
 
 #include <QStringList>
 
 #include <cerrno>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -129,6 +131,7 @@ void comPort::setPortOpen(bool open)
         throw RuntimeError(InvalidPortNumber, QStringLiteral("Invalid port number"));
     const QString device = devicePathFor(commPort_);
     port_.setPortName(device);
+    device_ = device;
     port_.clearError();
     if (!port_.open(QIODevice::ReadOnly)) {
         const QSerialPort::SerialPortError error = port_.error();
@@ -207,13 +210,37 @@ void comPort::onReadyRead()
     emit OnComm(index_);
 }
 
+bool comPort::hungUp() const
+{
+    if (!port_.isOpen() || port_.handle() < 0)
+        return false;
+    pollfd p{int(port_.handle()), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 void comPort::onError(QSerialPort::SerialPortError error)
 {
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+        return;
     // A device that went away (an unplugged adapter, a closed pseudo-terminal master)
-    // would otherwise report the same failure for ever.
-    if (error == QSerialPort::ResourceError && port_.isOpen())
-        port_.close();
-    // A read notification for characters Input already took finds none; harmless.
-    else if (error == QSerialPort::ReadError)
+    // reports a read failure on every turn of the event loop: the port is closed.
+    // Any other read failure is a notification for characters Input already took.
+    if (error == QSerialPort::ReadError && !hungUp()) {
         port_.clearError();
+        return;
+    }
+    if (closing_)
+        return;
+    closing_ = true;
+    // Closed once the serial code has returned from its notification.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            closing_ = false;
+            if (!port_.isOpen())
+                return;
+            port_.close();
+            Log::LogDebugMessage(QStringLiteral("COM%1 %2 closed: the device went away").arg(commPort_).arg(device_));
+        },
+        Qt::QueuedConnection);
 }

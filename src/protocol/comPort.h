@@ -12,7 +12,8 @@
 //
 // Receive path: when characters arrive, CommEvent becomes comEvReceive and OnComm
 // is emitted with the element's index; the handler then repeats
-// Receive(Input()) while InBufferCount() >= 1.
+// Receive(Input()) while InBufferCount() >= 1. A device that goes away while open
+// closes the port (PortOpen reads False) with a line in the debug log.
 class comPort : public QObject {
     Q_OBJECT
 public:
@@ -65,6 +66,7 @@ private:
     void onError(QSerialPort::SerialPortError error);
     void applyModemLines();
     int waitingInSystem() const;
+    bool hungUp() const;
 
     int index_;
     QSerialPort port_;
@@ -74,4 +76,6 @@ private:
     bool dtr_ = false;
     bool rts_ = false;
     std::int16_t commEvent_ = 0;
+    bool closing_ = false;
+    QString device_; // the path last opened
 };

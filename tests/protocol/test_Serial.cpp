@@ -4,6 +4,7 @@
 #include "PtyPair.h"
 #include "common/Error.h"
 #include "protocol/comPort.h"
+#include "ui/Log.h"
 
 #include <QStringList>
 
@@ -168,6 +169,31 @@ TEST(SerialPort, APortInUseCannotChangeItsNumber)
     EXPECT_FALSE(port.PortOpen());
     port.setCommPort(5);
     EXPECT_EQ(port.CommPort(), 5);
+}
+
+TEST(SerialPort, ADeviceThatGoesAwayClosesThePort)
+{
+    TempAppFolder folder;
+    auto pty = std::make_unique<PtyPair>();
+    ASSERT_TRUE(pty->ok());
+    folder.write(QStringLiteral("OPC-KV7.ini"), ("[Ports]\r\nCOM1=" + pty->slavePath() + "\r\n").toLatin1());
+    comPort port;
+    int events = 0;
+    QObject::connect(&port, &comPort::OnComm, [&](int) { ++events; port.Input(); });
+    port.setCommPort(1);
+    port.setPortOpen(true);
+    ASSERT_TRUE(pty->write("W01 1OF\r"));
+    ASSERT_TRUE(waitFor([&] { return events >= 1; }));
+    QStringList trace;
+    Log::Listener previous = Log::setListener([&](const QString &l) { trace << l; });
+    const QString device = pty->slavePath();
+    pty.reset(); // the far end hangs up
+    // The port closes instead of reporting the failure for ever.
+    EXPECT_TRUE(waitFor([&] { return !port.PortOpen(); }, 5000));
+    Log::setListener(previous);
+    EXPECT_EQ(port.InBufferCount(), 0);
+    ASSERT_EQ(trace.size(), 1);
+    EXPECT_EQ(trace[0], QStringLiteral("(COM1 ") + device + QStringLiteral(" closed: the device went away)"));
 }
 
 } // namespace
