@@ -22,9 +22,10 @@ const {
   DeadbandType,
   resolveNodeId,
 } = require("node-opcua-client");
-const { startServer, withTimeout, poll } = require("./lib/harness");
+const { startServer, withTimeout, poll, delay } = require("./lib/harness");
 const { connect, browseTree } = require("./lib/client");
 const { allItems, lineItems, folderIds, pad2 } = require("./lib/items");
+const { LeanClient } = require("./lib/lean-client");
 
 const LINES = 16;
 const NS_URI = "urn:QUARLEN.KV7.1";
@@ -458,7 +459,28 @@ describe("writes", () => {
   });
 });
 
-describe("many sessions", () => {
+describe("sessions", () => {
+  // node-opcua-client repairs a session that the server ended, so the raw client asks here.
+  it("ends a session that stays silent past its revised time-out", async () => {
+    const eps = await main.client.getEndpoints();
+    const token = eps.flatMap((e) => e.userIdentityTokens || []).find((t) => t.tokenType === UserTokenType.Anonymous);
+    const raw = new LeanClient(server.endpoint);
+    await raw.connect({ policyId: token.policyId, sessionTimeoutMs: 1000 });
+    try {
+      const revised = raw.revisedSessionTimeout;
+      assert.ok(revised >= 1000 && revised <= 20000, `revised session time-out ${revised} ms`);
+      const read = raw.prepareRead(1, ["C10.NPanel"]);
+      assert.equal((await raw.read(read, { check: true })).good, 1);
+      await delay(revised / 2);
+      assert.equal((await raw.read(read, { check: true })).good, 1, "a session in use timed out");
+      await delay(revised + 3000);
+      const late = await raw.read(read).then(() => "answered", (e) => e.message);
+      assert.match(late, /0x80250000/, `read after the time-out (BadSessionIdInvalid expected): ${late}`);
+    } finally {
+      await raw.close();
+    }
+  });
+
   it("serves 50 concurrent sessions, each on its own connection", async () => {
     const N = 50;
     const results = await Promise.allSettled(

@@ -16,14 +16,14 @@ const { withTimeout } = require("./harness");
 
 const REQUEST_TIMEOUT_MS = 20000;
 
-function makeClient(name = "NodeOPCUA-Client") {
+function makeClient(name = "NodeOPCUA-Client", sessionTimeoutMs = 60000) {
   return OPCUAClient.create({
     applicationName: name,
     endpointMustExist: false,
     securityMode: MessageSecurityMode.None,
     securityPolicy: SecurityPolicy.None,
     keepSessionAlive: false,
-    requestedSessionTimeout: 60000,
+    requestedSessionTimeout: sessionTimeoutMs,
     defaultTransactionTimeout: REQUEST_TIMEOUT_MS,
     transportTimeout: REQUEST_TIMEOUT_MS,
     connectionStrategy: { maxRetry: 0, initialDelay: 100, maxDelay: 200 },
@@ -31,8 +31,8 @@ function makeClient(name = "NodeOPCUA-Client") {
 }
 
 /** Connects and opens an anonymous session; resolves {client, session, close()}. */
-async function connect(endpoint, { name, timeoutMs = 15000 } = {}) {
-  const client = makeClient(name);
+async function connect(endpoint, { name, timeoutMs = 15000, sessionTimeoutMs } = {}) {
+  const client = makeClient(name, sessionTimeoutMs);
   try {
     await withTimeout(client.connect(endpoint), timeoutMs, `connect ${endpoint}`);
     const session = await withTimeout(client.createSession(), timeoutMs, "CreateSession/ActivateSession");

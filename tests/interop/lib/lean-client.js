@@ -3,7 +3,8 @@
 // the OPC UA standard's transport, secure channel and session services to send one Read
 // request, encoded once, again and again and wait for each whole response without decoding
 // its values. The benchmark uses it to see the servers' own speed with as little client
-// work as possible; the interop tests use the full node-opcua client.
+// work as possible. The interop tests use it where node-opcua would hide the server's answer
+// (it silently repairs a session that the server has ended).
 
 const net = require("node:net");
 const crypto = require("node:crypto");
@@ -53,6 +54,7 @@ class Reader {
   u16() { const v = this.buf.readUInt16LE(this.pos); this.pos += 2; return v; }
   u32() { const v = this.buf.readUInt32LE(this.pos); this.pos += 4; return v; }
   i32() { const v = this.buf.readInt32LE(this.pos); this.pos += 4; return v; }
+  f64() { const v = this.buf.readDoubleLE(this.pos); this.pos += 8; return v; }
   skip(n) { this.pos += n; }
   string() { const n = this.i32(); if (n < 0) return null; const s = this.buf.toString("utf8", this.pos, this.pos + n); this.pos += n; return s; }
   byteString() { const n = this.i32(); if (n < 0) return null; const b = this.buf.subarray(this.pos, this.pos + n); this.pos += n; return b; }
@@ -118,7 +120,7 @@ class LeanClient {
     this.rx = Buffer.alloc(0);
   }
 
-  async connect({ policyId, timeoutMs = 10000 } = {}) {
+  async connect({ policyId, timeoutMs = 10000, sessionTimeoutMs = 60000 } = {}) {
     const u = new URL(this.endpoint.replace(/^opc\.tcp:/, "http:"));
     this.sock = net.connect({ host: u.hostname, port: Number(u.port) });
     this.sock.setNoDelay(true);
@@ -157,10 +159,11 @@ class LeanClient {
     cs.nodeIdNumeric(ID.CreateSessionRequest);
     requestHeader(cs, null, this.handle++);
     cs.string("urn:kv7-bench:lean").string(null).u8(2).string("kv7 lean bench client").u32(1).string(null).string(null).i32(0);
-    cs.string(null).string(this.endpoint).string("lean").byteString(crypto.randomBytes(32)).byteString(null).f64(60000).u32(0);
+    cs.string(null).string(this.endpoint).string("lean").byteString(crypto.randomBytes(32)).byteString(null).f64(sessionTimeoutMs).u32(0);
     let rr = await this.call(cs.done(), ID.CreateSessionResponse, timeoutMs);
     rr.nodeId();
     this.authToken = rr.nodeId().raw;
+    this.revisedSessionTimeout = rr.f64();
 
     const as = new Writer();
     as.nodeIdNumeric(ID.ActivateSessionRequest);
