@@ -310,6 +310,17 @@ TEST(UaEncoding, LimitsOnStringsArraysAndNesting)
     EXPECT_EQ(decodeStatus(encoded(nested), limits), Status::BadEncodingLimitsExceeded);
     EXPECT_EQ(decodeStatus(encoded(nested)), Status::Good);
 
+    // Tiny elements that take far more memory decoded than on the wire.
+    std::vector<Variant> flags(20000, Variant::boolean(true));
+    const QByteArray manyFlags = encoded(Variant::array(BuiltinType::Boolean, flags));
+    DecodeLimits budget;
+    budget.maxDecodedBytes = 1 << 20;
+    EXPECT_LT(manyFlags.size(), 1 << 15);
+    EXPECT_EQ(decodeStatus(manyFlags, budget), Status::BadEncodingLimitsExceeded);
+    EXPECT_EQ(decodeStatus(manyFlags), Status::Good);
+    std::vector<Variant> ids(5000, Variant::nodeId(NodeId(0, 1)));
+    EXPECT_EQ(decodeStatus(encoded(Variant::array(BuiltinType::NodeId, ids)), budget), Status::BadEncodingLimitsExceeded);
+
     // DiagnosticInfo chains likewise.
     QByteArray chain = hex("19");
     for (int k = 0; k < 100; ++k)

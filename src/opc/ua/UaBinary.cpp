@@ -220,6 +220,7 @@ QString Decoder::string()
     if (n > limits_.maxStringLength)
         throw CodecError{Status::BadEncodingLimitsExceeded};
     need(std::size_t(n));
+    charge(std::size_t(n) * 2);
     QString s = n == 0 ? QStringLiteral("") : QString::fromUtf8(reinterpret_cast<const char *>(p_), n);
     p_ += n;
     return s;
@@ -235,6 +236,7 @@ QByteArray Decoder::byteString()
     if (n > limits_.maxStringLength)
         throw CodecError{Status::BadEncodingLimitsExceeded};
     need(std::size_t(n));
+    charge(std::size_t(n));
     QByteArray b(reinterpret_cast<const char *>(p_), n);
     if (n == 0)
         b = QByteArray("", 0);
@@ -242,7 +244,7 @@ QByteArray Decoder::byteString()
     return b;
 }
 
-std::size_t Decoder::arrayLength(std::size_t minElementSize)
+std::size_t Decoder::arrayLength(std::size_t minElementSize, std::size_t elementCost)
 {
     const std::int32_t n = i32();
     if (n == -1)
@@ -253,6 +255,7 @@ std::size_t Decoder::arrayLength(std::size_t minElementSize)
         throw CodecError{Status::BadEncodingLimitsExceeded};
     if (std::size_t(n) * std::max<std::size_t>(minElementSize, 1) > remaining())
         throw CodecError{Status::BadDecodingError};
+    charge(std::size_t(n) * elementCost);
     return std::size_t(n);
 }
 
@@ -537,6 +540,9 @@ Variant decodeScalar(Decoder &d, BuiltinType t)
 {
     Variant v;
     v.type = t;
+    if (t >= BuiltinType::Guid && t != BuiltinType::ByteString && t != BuiltinType::XmlElement && t != BuiltinType::StatusCode &&
+        t != BuiltinType::Variant)
+        d.charge(sizeof(VariantData));
     switch (t) {
     case BuiltinType::Null: break;
     case BuiltinType::Boolean: v.i = d.u8() != 0; break;
@@ -619,7 +625,8 @@ Variant decodeVariant(Decoder &d)
     } else {
         if (type == BuiltinType::Null)
             throw CodecError{Status::BadDecodingError};
-        const std::size_t n = d.arrayLength(std::max<std::size_t>(fixedWireSize(type), 1));
+        const std::size_t n = d.arrayLength(std::max<std::size_t>(fixedWireSize(type), 1), sizeof(Variant));
+        d.charge(sizeof(VariantData));
         v.type = type;
         v.isArray = true;
         auto &elements = data(v).elements;

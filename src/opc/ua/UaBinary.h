@@ -13,6 +13,9 @@ struct DecodeLimits {
     std::int32_t maxStringLength = 1 << 20;
     std::int32_t maxArrayLength = 100000;
     int maxDepth = 32;
+    // Memory a decoded message may take: the in-memory forms are larger than the wire
+    // form, so a small message of tiny array elements must not blow up.
+    std::size_t maxDecodedBytes = 32u << 20;
 };
 
 // Thrown by the decoder (and by encoders of impossible values); callers turn it into
@@ -131,8 +134,16 @@ public:
         p_ += n;
     }
     // An array's length: -1 (null) gives 0; checked against the limit and against the
-    // bytes left, each element needing at least minElementSize bytes.
-    std::size_t arrayLength(std::size_t minElementSize = 1);
+    // bytes left, each element needing at least minElementSize bytes, and charged
+    // elementCost bytes of memory each.
+    std::size_t arrayLength(std::size_t minElementSize = 1, std::size_t elementCost = 0);
+    // Accounts for memory the decoded form takes.
+    void charge(std::size_t bytes)
+    {
+        decoded_ += bytes;
+        if (decoded_ > limits_.maxDecodedBytes)
+            throw CodecError{Status::BadEncodingLimitsExceeded};
+    }
 
     // Nesting guard for recursive types.
     void enter()
@@ -152,6 +163,7 @@ private:
     const std::uint8_t *end_;
     DecodeLimits limits_;
     int depth_ = 0;
+    std::size_t decoded_ = 0;
 };
 
 // Built-in types.

@@ -39,7 +39,7 @@ void decodeStructure(Decoder &d, const TypeDesc &type, void *object)
             decodeStructure(d, ft, m);
             continue;
         }
-        const std::size_t n = d.arrayLength(ft.minWireSize);
+        const std::size_t n = d.arrayLength(ft.minWireSize, f.elementSize);
         f.resize(m, n);
         for (std::size_t i = 0; i < n; ++i)
             decodeStructure(d, ft, f.at(m, i));

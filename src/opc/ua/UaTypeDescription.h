@@ -18,6 +18,7 @@ struct FieldDesc {
     std::size_t (*size)(const void *vector);
     void *(*at)(void *vector, std::size_t index);
     void (*resize)(void *vector, std::size_t size);
+    std::size_t elementSize; // in memory, charged against the decoder's budget
 };
 
 struct TypeDesc {
@@ -98,6 +99,7 @@ template <auto Member> constexpr FieldDesc field(const char *name)
         f.size = [](const void *v) { return static_cast<const T *>(v)->size(); };
         f.at = [](void *v, std::size_t i) -> void * { return &(*static_cast<T *>(v))[i]; };
         f.resize = [](void *v, std::size_t n) { static_cast<T *>(v)->resize(n); };
+        f.elementSize = sizeof(E);
     } else {
         f.isArray = false;
         f.type = &TypeOf<T>::get;

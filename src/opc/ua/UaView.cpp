@@ -55,10 +55,21 @@ void ServerCore::browseNode(Session &session, const BrowseDescription &descripti
         rd.nodeId = addressSpace_.nodeId(ref.target);
         if (mask & NodeClassBit)
             rd.nodeClass = std::int32_t(targetClass);
-        if (mask & BrowseNameBit)
-            rd.browseName = addressSpace_.browseName(ref.target);
-        if (mask & DisplayNameBit)
-            rd.displayName = addressSpace_.displayName(ref.target);
+        if (mask & (BrowseNameBit | DisplayNameBit)) {
+            if (const OPCItem *it = addressSpace_.item(ref.target)) {
+                // One copy of an item's name serves both (implicitly shared).
+                const QString name = addressSpace_.itemName(*it).toString();
+                if (mask & BrowseNameBit)
+                    rd.browseName = QualifiedName{1, name};
+                if (mask & DisplayNameBit)
+                    rd.displayName = LocalizedText{QString(), name};
+            } else {
+                if (mask & BrowseNameBit)
+                    rd.browseName = addressSpace_.browseName(ref.target);
+                if (mask & DisplayNameBit)
+                    rd.displayName = addressSpace_.displayName(ref.target);
+            }
+        }
         if ((mask & TypeDefinitionBit) && (targetClass == NodeClass::Object || targetClass == NodeClass::Variable)) {
             if (const std::uint32_t t = addressSpace_.typeDefinition(ref.target))
                 rd.typeDefinition = NodeId(0, t);
