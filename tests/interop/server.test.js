@@ -481,6 +481,26 @@ describe("sessions", () => {
     }
   });
 
+  it("keeps a session over a lost connection and lets a new channel activate it", async () => {
+    const eps = await main.client.getEndpoints();
+    const token = eps.flatMap((e) => e.userIdentityTokens || []).find((t) => t.tokenType === UserTokenType.Anonymous);
+    const first = new LeanClient(server.endpoint);
+    await first.connect({ policyId: token.policyId, sessionTimeoutMs: 30000 });
+    const authToken = first.authToken;
+    first.drop();
+    await delay(300);
+    const second = new LeanClient(server.endpoint);
+    await second.openChannel();
+    try {
+      second.authToken = authToken;
+      await second.activateSession({ policyId: token.policyId });
+      const r = await second.read(second.prepareRead(1, ["C11.Z1.D16.Value", "C11.NPanel"]), { check: true });
+      assert.equal(r.good, 2);
+    } finally {
+      await second.close();
+    }
+  });
+
   it("serves 50 concurrent sessions, each on its own connection", async () => {
     const N = 50;
     const results = await Promise.allSettled(

@@ -120,7 +120,14 @@ class LeanClient {
     this.rx = Buffer.alloc(0);
   }
 
+  /** Opens the connection and a secure channel, then creates and activates a session. */
   async connect({ policyId, timeoutMs = 10000, sessionTimeoutMs = 60000 } = {}) {
+    await this.openChannel({ timeoutMs });
+    await this.createSession({ timeoutMs, sessionTimeoutMs });
+    await this.activateSession({ policyId, timeoutMs });
+  }
+
+  async openChannel({ timeoutMs = 10000 } = {}) {
     const u = new URL(this.endpoint.replace(/^opc\.tcp:/, "http:"));
     this.sock = net.connect({ host: u.hostname, port: Number(u.port) });
     this.sock.setNoDelay(true);
@@ -154,17 +161,22 @@ class LeanClient {
     o.u32();
     o.u32();
     this.tokenId = o.u32();
+  }
 
+  async createSession({ timeoutMs = 10000, sessionTimeoutMs = 60000 } = {}) {
     const cs = new Writer();
     cs.nodeIdNumeric(ID.CreateSessionRequest);
     requestHeader(cs, null, this.handle++);
     cs.string("urn:kv7-bench:lean").string(null).u8(2).string("kv7 lean bench client").u32(1).string(null).string(null).i32(0);
     cs.string(null).string(this.endpoint).string("lean").byteString(crypto.randomBytes(32)).byteString(null).f64(sessionTimeoutMs).u32(0);
-    let rr = await this.call(cs.done(), ID.CreateSessionResponse, timeoutMs);
+    const rr = await this.call(cs.done(), ID.CreateSessionResponse, timeoutMs);
     rr.nodeId();
     this.authToken = rr.nodeId().raw;
     this.revisedSessionTimeout = rr.f64();
+  }
 
+  /** Activates the session of `this.authToken` on this client's channel (also one made elsewhere). */
+  async activateSession({ policyId, timeoutMs = 10000 } = {}) {
     const as = new Writer();
     as.nodeIdNumeric(ID.ActivateSessionRequest);
     requestHeader(as, this.authToken, this.handle++);
@@ -173,7 +185,12 @@ class LeanClient {
     const token = new Writer().string(policyId || "anonymous").done();
     as.nodeIdNumeric(ID.AnonymousIdentityToken).u8(1).byteString(token);
     as.string(null).byteString(null); // user token signature
-    rr = await this.call(as.done(), ID.ActivateSessionResponse, timeoutMs);
+    await this.call(as.done(), ID.ActivateSessionResponse, timeoutMs);
+  }
+
+  /** Drops the TCP connection without closing the session or the channel. */
+  drop() {
+    this.sock.destroy();
   }
 
   /** Encodes a Read of the Value of `nodeIds` (strings in namespace `ns`) once. */
