@@ -24,7 +24,7 @@ const {
 } = require("node-opcua-client");
 const { startServer, withTimeout, poll, delay } = require("./lib/harness");
 const { connect, browseTree } = require("./lib/client");
-const { allItems, lineItems, folderIds, pad2 } = require("./lib/items");
+const { allItems, folderIds, pad2 } = require("./lib/items");
 const { LeanClient } = require("./lib/lean-client");
 
 const LINES = 16;
@@ -65,7 +65,13 @@ before(async () => {
 
 after(async () => {
   if (main) await main.close();
-  if (server) await server.stop();
+  if (server) {
+    // A server that died on its own (not by the shutdown test's SIGTERM) shows its last words.
+    const { exitCode, signalCode } = server.proc;
+    if ((exitCode !== null && exitCode !== 0) || (signalCode !== null && signalCode !== "SIGTERM"))
+      console.error(`server ended with ${exitCode ?? signalCode}; its output:\n${server.output()}`);
+    await server.stop();
+  }
 });
 
 describe("discovery and session", () => {
@@ -585,6 +591,7 @@ describe("server-state gate and shutdown", () => {
       }
     })();
     try {
+      assert.equal(server.proc.exitCode, null, `the server had already ended:\n${server.output()}`);
       await poll(() => seen.running >= 3, { tries: 100, everyMs: 20 });
       assert.ok(seen.running >= 3, "reads before shutdown did not succeed");
       server.proc.kill("SIGTERM");
