@@ -178,6 +178,30 @@ TEST_F(WidgetDialogTest, EscapeEnterAndCloseBoxOnTheMessageDialog)
     EXPECT_EQ(ShowMessage(QStringLiteral("Sure?"), QStringLiteral("t"), 1, 1, 2, ok, cancel), 0);
 }
 
+TEST_F(WidgetDialogTest, StandardMessageAndAboutBoxAnswerTheirButton)
+{
+    Dialogs::Request standard;
+    standard.kind = Dialogs::Kind::StandardMessage;
+    standard.title = QStringLiteral("OPC-KV7");
+    standard.text = QStringLiteral("File not found. /x/OPC-KV7.LNG");
+    QString shown;
+    whenShown([&](QWidget *w) {
+        shown = w->windowTitle();
+        QTest::keyClick(w, Qt::Key_Return);
+    });
+    EXPECT_EQ(Dialogs::show(standard).button, 0);
+    EXPECT_EQ(shown, QStringLiteral("OPC-KV7"));
+
+    QString aboutTitle;
+    whenShown([&](QWidget *w) {
+        aboutTitle = w->windowTitle();
+        QTest::keyClick(w, Qt::Key_Escape);
+    });
+    frmAbout about;
+    about.showModal();
+    EXPECT_EQ(aboutTitle, about.caption);
+}
+
 TEST_F(WidgetDialogTest, EnterInTheInputFieldAccepts)
 {
     whenShown([](QWidget *w) {
