@@ -180,6 +180,8 @@ void Encoder::string(QStringView s, bool null)
     if (ascii) {
         i32(std::int32_t(n));
         const qsizetype at = out_.size();
+        if (out_.capacity() < at + n)
+            out_.reserve(std::max<qsizetype>(2 * out_.capacity(), at + n + 256));
         out_.resize(at + n);
         char *dst = out_.data() + at;
         for (qsizetype k = 0; k < n; ++k)

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QStringView>
+#include <algorithm>
 #include <cstring>
 
 // UA Binary (OPC 10000-6 5.2): little-endian writer and bounds-checked reader.
@@ -31,8 +32,16 @@ public:
     QByteArray &buffer() { return out_; }
     qsizetype size() const { return out_.size(); }
 
-    void raw(const void *p, std::size_t n) { out_.append(static_cast<const char *>(p), qsizetype(n)); }
-    void u8(std::uint8_t v) { out_.append(char(v)); }
+    void raw(const void *p, std::size_t n)
+    {
+        // resize and copy: cheaper than QByteArray::append for the many small writes here.
+        const qsizetype at = out_.size();
+        if (out_.capacity() < at + qsizetype(n))
+            out_.reserve(std::max<qsizetype>(2 * out_.capacity(), at + qsizetype(n) + 256));
+        out_.resize(at + qsizetype(n));
+        std::memcpy(out_.data() + at, p, n);
+    }
+    void u8(std::uint8_t v) { raw(&v, 1); }
     void u16(std::uint16_t v)
     {
         char b[2] = {char(v), char(v >> 8)};

@@ -28,6 +28,8 @@ void ServerCore::browseNode(Session &session, const BrowseDescription &descripti
     const bool anyType = description.referenceTypeId.isNull();
     const std::uint32_t filterType = description.referenceTypeId.numeric;
     addressSpace_.references(node, referenceScratch_);
+    result.references.reserve(maxReferences ? std::min<std::size_t>(maxReferences, referenceScratch_.size())
+                                            : referenceScratch_.size());
     std::size_t matched = 0;
     bool more = false;
     for (const Reference &ref : referenceScratch_) {
