@@ -133,6 +133,12 @@ TEST(UaRead, ItemValuesCarryTheirUaTypes)
     EXPECT_FLOAT_EQ(float(readOne(p, item("C01.Z1.D1.Measure")).value.d), 1.25f);
     EXPECT_EQ(fromDateTime(readOne(p, item("Test.Date")).value.i),
               QDateTime::fromString(QStringLiteral("2020-01-02T03:04:05Z"), Qt::ISODate));
+    // An empty text is an empty String, never the null String.
+    ua.server.Tags().Item(QStringLiteral("Test.Str"))->SetVQT(::Variant(QString()), Quality::Good);
+    const Ua::Variant empty = readOne(p, item("Test.Str")).value;
+    EXPECT_EQ(empty.type, BuiltinType::String);
+    EXPECT_FALSE(empty.s.isNull());
+    EXPECT_TRUE(empty.s.isEmpty());
     EXPECT_EQ(readOne(p, item("Test.WriteOnly")).status, Status::BadNotReadable);
     EXPECT_EQ(readOne(p, item("Nope")).status, Status::BadNodeIdUnknown);
 }

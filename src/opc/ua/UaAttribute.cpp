@@ -33,7 +33,12 @@ Variant uaValue(const ::Variant &v)
     case VarType::Double: return Variant::real(BuiltinType::Double, v.get<double>());
     case VarType::Currency: return Variant::real(BuiltinType::Double, v.get<Currency>().toDouble());
     case VarType::Date: return Variant::dateTime(toDateTime(v.get<QDateTime>()));
-    case VarType::String: return Variant::string(v.get<QString>());
+    case VarType::String: {
+        // A text item always holds a text: Qt's null string is the empty one here,
+        // not the UA null String.
+        const QString &text = v.get<QString>();
+        return Variant::string(text.isNull() ? QStringLiteral("") : text);
+    }
     case VarType::Boolean: return Variant::boolean(v.get<bool>());
     case VarType::Empty: break;
     }
