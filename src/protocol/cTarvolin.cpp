@@ -65,6 +65,8 @@ void cTarvolin::Receive(QByteArrayView r)
 
 void cTarvolin::assemble(QByteArrayView r)
 {
+    if (r.isEmpty())
+        return;
     if (skippingToCR_) {
         const void *cr = std::memchr(r.data(), '\r', std::size_t(r.size()));
         if (!cr)
@@ -79,7 +81,7 @@ void cTarvolin::assemble(QByteArrayView r)
         RxBuffer_.append(r);
     const QByteArrayView data = buffered ? QByteArrayView(RxBuffer_) : r;
     qsizetype start = 0;
-    for (;;) {
+    while (start < data.size()) {
         const void *cr = std::memchr(data.data() + start, '\r', std::size_t(data.size() - start));
         if (!cr)
             break;

@@ -101,10 +101,9 @@ public:
     // The supervision timer; XTimerSupport::TimerProc with its TimerID runs one tick.
     XTimer &timer() { return mTimeOut2_; }
 
+private:
     // Decodes one line (without its CR) that begins with "W".
     void ProcessFrame(QByteArrayView frame);
-
-private:
     // Internal keys, as fields of one zone / group / detector.
     enum ZoneField { ZState, ZStateStr, ZPrgIng, ZPrgUsr, ZFailPower, ZFailBat, ZFailGroup, ZoneFieldCount };
     enum GroupField { GState, GStateStr, GGas, GGasStr, GroupFieldCount };
