@@ -83,10 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int ticksPerChunk = data[0] >> 6 == 3 ? 40 : data[0] >> 6;
     for (std::size_t pos = 1; pos < size; pos += chunk) {
         const std::size_t n = std::min(chunk, size - pos);
-        world->engine.Receive(QByteArrayView(bytes + pos, qsizetype(n)));
+        // Both ways in: bytes as the port reads them, and text as the shell may pass it.
+        if (pos % 2)
+            world->engine.Receive(QByteArrayView(bytes + pos, qsizetype(n)));
+        else
+            world->engine.Receive(QString::fromLatin1(bytes + pos, qsizetype(n)));
         for (int t = 0; t < ticksPerChunk; ++t)
             XTimerSupport::TimerProc(nullptr, 0x113, XTimerAccess::TimerID(world->engine.timer()), 0);
     }
+    world->engine.Receive(QByteArrayView());
     checkConsistent(*world);
     return 0;
 }
