@@ -334,43 +334,55 @@ async function readMap(session, ids) {
 }
 
 describe("values from the panel lines", () => {
-  it("a group report on a pseudo-terminal reaches a subscription and every read", async () => {
+  it("a group report written on a pseudo-terminal shows in every read", async () => {
+    const frame = groupFrame({ panel: 7, zone: 2, group: 3, gas: "CO2", groupState: "Auto", detector: 5, measure: "12.5%", detectorState: "Alarma" });
+    await server.panels.frame(3, frame);
+    const ids = [
+      "C03.NPanel", "C03.Error_Comm", "C03.Z2.State", "C03.Z2.StateStr",
+      "C03.Z2.G3.State", "C03.Z2.G3.StateStr", "C03.Z2.G3.Gas", "C03.Z2.G3.GasStr",
+      "C03.Z2.D05.Group", "C03.Z2.D05.Value", "C03.Z2.D05.State", "C03.Z2.D05.StateStr",
+      "C03.Z2.D05.Gas", "C03.Z2.D05.GasStr", "C04.Error_Comm", "C03.Z1.State", "C03.Z2.D06.Value",
+    ];
+    const v = await poll(async () => {
+      const m = await readMap(main.session, ids);
+      return m["C03.Z2.State"].value.value === 2 ? m : null;
+    });
+    assert.ok(v, "the frame did not reach the items");
+    const expect = {
+      "C03.NPanel": 7, "C03.Error_Comm": 0, "C03.Z2.State": 2, "C03.Z2.StateStr": "ON",
+      "C03.Z2.G3.State": 2, "C03.Z2.G3.StateStr": "AUTO", "C03.Z2.G3.Gas": 2, "C03.Z2.G3.GasStr": "CO2",
+      "C03.Z2.D05.Group": 3, "C03.Z2.D05.Value": 12.5, "C03.Z2.D05.State": 4, "C03.Z2.D05.StateStr": "ALARMA",
+      "C03.Z2.D05.Gas": 2, "C03.Z2.D05.GasStr": "CO2",
+      // Other lines, zones and detectors keep their values.
+      "C04.Error_Comm": 1, "C03.Z1.State": 0, "C03.Z2.D06.Value": 0,
+    };
+    for (const [id, want] of Object.entries(expect)) {
+      assert.ok(v[id].statusCode.isGood(), `${id}: ${v[id].statusCode}`);
+      assert.equal(v[id].value.dataType, VARIANT_TYPES[byId.get(id).type], `${id} type`);
+      assert.equal(v[id].value.value, want, id);
+    }
+  });
+
+  it("a group report reaches a subscription as data changes", async () => {
     const sub = await subscribe();
     try {
       const seen = { value: [], comm: [] };
-      watch(sub, "C03.Z2.D05.Value", seen.value);
-      watch(sub, "C03.Error_Comm", seen.comm);
+      watch(sub, "C04.Z3.D11.Value", seen.value);
+      watch(sub, "C04.Error_Comm", seen.comm);
       // The first notification carries the current value.
       assert.ok(await poll(() => seen.value.length > 0 && seen.comm.length > 0, { tries: 100 }), "no initial notification");
+      assert.ok(!seen.value[0].error && !seen.comm[0].error, "monitored item refused");
       assert.equal(seen.comm[0].value.value, 1);
+      assert.equal(seen.value[0].value.value, 0);
 
-      const frame = groupFrame({ panel: 7, zone: 2, group: 3, gas: "CO2", groupState: "Auto", detector: 5, measure: "12.5%", detectorState: "Alarma" });
-      await server.panels.frame(3, frame);
-      const got = await poll(() => seen.value.find((dv) => dv.value.value !== 0), { tries: 100 });
+      await server.panels.frame(4, groupFrame({ panel: 4, zone: 3, group: 4, gas: "H2S", groupState: "Ven1", detector: 11, measure: "7.25", detectorState: "Preala" }));
+      const got = await poll(() => seen.value.find((dv) => dv.value && dv.value.value !== 0), { tries: 100 });
       assert.ok(got, "the detector measure was not notified");
       assert.equal(got.value.dataType, DataType.Float);
-      assert.ok(Math.abs(got.value.value - 12.5) < 1e-6, `measure ${got.value.value}`);
+      assert.equal(got.value.value, 7.25);
       assert.ok(got.statusCode.isGood());
-      assert.ok(await poll(() => seen.comm.some((dv) => dv.value.value === 0), { tries: 50 }), "Error_Comm did not drop to 0");
-
-      const v = await readMap(main.session, [
-        "C03.NPanel", "C03.Error_Comm", "C03.Z2.State", "C03.Z2.StateStr",
-        "C03.Z2.G3.State", "C03.Z2.G3.StateStr", "C03.Z2.G3.Gas", "C03.Z2.G3.GasStr",
-        "C03.Z2.D05.Group", "C03.Z2.D05.Value", "C03.Z2.D05.State", "C03.Z2.D05.StateStr",
-        "C03.Z2.D05.Gas", "C03.Z2.D05.GasStr", "C04.Error_Comm", "C03.Z1.State",
-      ]);
-      const expect = {
-        "C03.NPanel": 7, "C03.Error_Comm": 0, "C03.Z2.State": 2, "C03.Z2.StateStr": "ON",
-        "C03.Z2.G3.State": 2, "C03.Z2.G3.StateStr": "AUTO", "C03.Z2.G3.Gas": 2, "C03.Z2.G3.GasStr": "CO2",
-        "C03.Z2.D05.Group": 3, "C03.Z2.D05.State": 4, "C03.Z2.D05.StateStr": "ALARMA",
-        "C03.Z2.D05.Gas": 2, "C03.Z2.D05.GasStr": "CO2", "C04.Error_Comm": 1, "C03.Z1.State": 0,
-      };
-      for (const [id, want] of Object.entries(expect)) {
-        assert.ok(v[id].statusCode.isGood(), `${id}: ${v[id].statusCode}`);
-        assert.equal(v[id].value.dataType, VARIANT_TYPES[byId.get(id).type], `${id} type`);
-        assert.equal(v[id].value.value, want, id);
-      }
-      assert.ok(Math.abs(v["C03.Z2.D05.Value"].value.value - 12.5) < 1e-6);
+      assert.ok(got.sourceTimestamp instanceof Date && got.serverTimestamp instanceof Date, "timestamps missing");
+      assert.ok(await poll(() => seen.comm.some((dv) => dv.value && dv.value.value === 0), { tries: 50 }), "Error_Comm did not drop to 0");
     } finally {
       await withTimeout(sub.terminate(), 5000, "DeleteSubscriptions").catch(() => {});
     }
