@@ -435,5 +435,8 @@ TEST(UaTransport, TheToolkitDrivesTheFrontEnd)
     // And it serves again after a restart.
     server.StartServer();
     SocketPeer again(ua.port());
-    EXPECT_TRUE(again.hello() && again.openChannel() && again.session());
+    ASSERT_TRUE(again.hello() && again.openChannel() && again.session());
+    ASSERT_TRUE(again.call(read, response).ok);
+    EXPECT_TRUE(response.results[0].value.x->localizedText.text.isEmpty());
+    EXPECT_EQ(response.results[1].value.i, 0);
 }

@@ -82,8 +82,6 @@ void UaServer::start()
         config.namespaceUri = QStringLiteral("urn:") + progId;
     core_ = std::make_unique<Ua::ServerCore>(server_, config, describe_);
     core_->start();
-    if (!pendingShutdownReason_.isEmpty())
-        core_->requestDisconnect(pendingShutdownReason_);
     timer_.start(tickInterval_);
 }
 
@@ -124,7 +122,7 @@ void UaServer::stop()
 
 void UaServer::requestDisconnect(const QString &reason)
 {
-    pendingShutdownReason_ = reason;
+    // Only clients connected now are asked; a later start begins without the notice.
     if (core_)
         core_->requestDisconnect(reason);
 }

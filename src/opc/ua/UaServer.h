@@ -61,6 +61,5 @@ private:
     std::unique_ptr<Ua::ServerCore> core_;
     std::vector<std::unique_ptr<Ua::ServerCore>> retired_; // stopped cores still on the call stack
     std::vector<Client> clients_;
-    QString pendingShutdownReason_;
     int busy_ = 0;
 };
