@@ -222,7 +222,7 @@ async function startServer({ lines = 16, startTimeoutMs = 30000, extraAppIni = {
 }
 
 /** Polls `check` (async, returns truthy when done) at most `tries` times, `everyMs` apart. */
-async function poll(check, { tries = 50, everyMs = 100 } = {}) {
+async function poll(check, { tries = 100, everyMs = 100 } = {}) {
   let last;
   for (let i = 0; i < tries; i++) {
     last = await check();
