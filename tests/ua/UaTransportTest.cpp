@@ -256,7 +256,7 @@ TEST(UaTransport, MalformedOrUnknownRequestsAreServiceFaultsOnAnOpenChannel)
     EXPECT_EQ(fault.responseHeader.serviceResult, Status::BadDecodingError);
     EXPECT_EQ(fault.responseHeader.requestHandle, 4242u);
 
-    // An unknown request type, and the subscription services not served yet.
+    // An unknown request type, and a service that is not served (SetTriggering).
     body.clear();
     Encoder e2(body);
     encodeNodeId(e2, NodeId(0, 12345));
@@ -269,7 +269,7 @@ TEST(UaTransport, MalformedOrUnknownRequestsAreServiceFaultsOnAnOpenChannel)
 
     body.clear();
     Encoder e3(body);
-    encodeNodeId(e3, NodeId(0, Id::CreateSubscriptionRequest_Binary));
+    encodeNodeId(e3, NodeId(0, Id::SetTriggeringRequest_Binary));
     encodeStructure(e3, RequestHeader::desc(), &read.requestHeader);
     e3.raw(QByteArray(30, '\0').constData(), 30);
     answer = p.receiveMessage(p.sendMessage(body));

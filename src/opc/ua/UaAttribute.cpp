@@ -174,6 +174,23 @@ DataValue ServerCore::itemValue(const OPCItem &item) const
     return dv;
 }
 
+DataValue ServerCore::gatedItemValue(const OPCItem &item) const
+{
+    if (!(item.AccessRights() & AccessRights::Read))
+        return statusOnly(Status::BadNotReadable);
+    if (!gateOpen(server_))
+        return statusOnly(Status::BadOutOfService);
+    return itemValue(item);
+}
+
+DataValue ServerCore::sampleAttribute(NodeRef r, std::uint32_t attributeId)
+{
+    if (const OPCItem *item = addressSpace_.item(r); item && attributeId == Attr::Value)
+        return gatedItemValue(*item);
+    bool isValue = false;
+    return readNodeAttribute(r, attributeId, isValue);
+}
+
 DataValue ServerCore::readNodeAttribute(NodeRef r, std::uint32_t attributeId, bool &isValue)
 {
     isValue = false;
@@ -326,12 +343,12 @@ void ServerCore::read(RequestContext &, Decoder &d, Encoder &e)
                 continue;
             }
             const std::int32_t error = errors[itemIndex++];
-            if (!open || readResult != S_OK_)
+            if (readResult != S_OK_)
                 dv = statusOnly(Status::BadOutOfService);
-            else if (error != S_OK_)
+            else if (open && error != S_OK_)
                 dv = statusOnly(toolkitErrorStatus(error));
             else
-                dv = itemValue(*item);
+                dv = gatedItemValue(*item);
         } else {
             dv = readNodeAttribute(r, rv.attributeId, isValue);
         }

@@ -57,13 +57,16 @@ constexpr std::uint32_t AnonymousIdentityToken_Binary = 321, UserNameIdentityTok
                         UnregisterNodesResponse_Binary = 569, ReadRequest_Binary = 631, ReadResponse_Binary = 634,
                         WriteRequest_Binary = 673, WriteResponse_Binary = 676, ServerStatusDataType_Binary = 864;
 
-// Subscription and monitored item services (answered as unsupported until they exist).
+// Subscription and monitored item services, and the structures they carry.
 constexpr std::uint32_t CreateMonitoredItemsRequest_Binary = 751, ModifyMonitoredItemsRequest_Binary = 763,
                         SetMonitoringModeRequest_Binary = 769, SetTriggeringRequest_Binary = 775,
                         DeleteMonitoredItemsRequest_Binary = 781, CreateSubscriptionRequest_Binary = 787,
                         ModifySubscriptionRequest_Binary = 793, SetPublishingModeRequest_Binary = 799,
                         PublishRequest_Binary = 826, RepublishRequest_Binary = 832,
                         TransferSubscriptionsRequest_Binary = 841, DeleteSubscriptionsRequest_Binary = 847;
+constexpr std::uint32_t DataChangeFilter_Binary = 724, EventFilter_Binary = 727, AggregateFilter_Binary = 730,
+                        NotificationMessage_Binary = 805, MonitoredItemNotification_Binary = 808,
+                        DataChangeNotification_Binary = 811, StatusChangeNotification_Binary = 820;
 
 } // namespace Ua::Id
 

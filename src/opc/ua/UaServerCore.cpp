@@ -15,6 +15,8 @@ ServerCore::ServerCore(OPCServer &server, ServerConfig config, DescriptionFn des
       addressSpace_(server, config_.namespaceUri)
 {
     clock_.start();
+    publishTimer_.setSingleShot(true);
+    publishTimer_.callOnTimeout([this] { runSubscriptions(); });
 }
 
 ServerCore::~ServerCore() { stop(); }
@@ -36,18 +38,18 @@ const ServerCore::ServiceEntry *ServerCore::findService(std::uint32_t encodingId
         {Id::UnregisterNodesRequest_Binary, "UnregisterNodes", &ServerCore::unregisterNodes, true},
         {Id::ReadRequest_Binary, "Read", &ServerCore::read, true},
         {Id::WriteRequest_Binary, "Write", &ServerCore::write, true},
-        {Id::CreateSubscriptionRequest_Binary, "CreateSubscription", &ServerCore::subscriptionService, true},
-        {Id::ModifySubscriptionRequest_Binary, "ModifySubscription", &ServerCore::subscriptionService, true},
-        {Id::SetPublishingModeRequest_Binary, "SetPublishingMode", &ServerCore::subscriptionService, true},
-        {Id::PublishRequest_Binary, "Publish", &ServerCore::subscriptionService, true},
-        {Id::RepublishRequest_Binary, "Republish", &ServerCore::subscriptionService, true},
-        {Id::TransferSubscriptionsRequest_Binary, "TransferSubscriptions", &ServerCore::subscriptionService, true},
-        {Id::DeleteSubscriptionsRequest_Binary, "DeleteSubscriptions", &ServerCore::subscriptionService, true},
-        {Id::CreateMonitoredItemsRequest_Binary, "CreateMonitoredItems", &ServerCore::subscriptionService, true},
-        {Id::ModifyMonitoredItemsRequest_Binary, "ModifyMonitoredItems", &ServerCore::subscriptionService, true},
-        {Id::SetMonitoringModeRequest_Binary, "SetMonitoringMode", &ServerCore::subscriptionService, true},
-        {Id::SetTriggeringRequest_Binary, "SetTriggering", &ServerCore::subscriptionService, true},
-        {Id::DeleteMonitoredItemsRequest_Binary, "DeleteMonitoredItems", &ServerCore::subscriptionService, true},
+        {Id::CreateSubscriptionRequest_Binary, "CreateSubscription", &ServerCore::createSubscription, true},
+        {Id::ModifySubscriptionRequest_Binary, "ModifySubscription", &ServerCore::modifySubscription, true},
+        {Id::SetPublishingModeRequest_Binary, "SetPublishingMode", &ServerCore::setPublishingMode, true},
+        {Id::PublishRequest_Binary, "Publish", &ServerCore::publish, true},
+        {Id::RepublishRequest_Binary, "Republish", &ServerCore::republish, true},
+        {Id::TransferSubscriptionsRequest_Binary, "TransferSubscriptions", &ServerCore::unsupportedService, true},
+        {Id::DeleteSubscriptionsRequest_Binary, "DeleteSubscriptions", &ServerCore::deleteSubscriptions, true},
+        {Id::CreateMonitoredItemsRequest_Binary, "CreateMonitoredItems", &ServerCore::createMonitoredItems, true},
+        {Id::ModifyMonitoredItemsRequest_Binary, "ModifyMonitoredItems", &ServerCore::modifyMonitoredItems, true},
+        {Id::SetMonitoringModeRequest_Binary, "SetMonitoringMode", &ServerCore::setMonitoringMode, true},
+        {Id::SetTriggeringRequest_Binary, "SetTriggering", &ServerCore::unsupportedService, true},
+        {Id::DeleteMonitoredItemsRequest_Binary, "DeleteMonitoredItems", &ServerCore::deleteMonitoredItems, true},
     };
     for (const auto &s : services)
         if (s.requestId == encodingId)
@@ -63,6 +65,7 @@ void ServerCore::start()
     startTime_ = nowDateTime();
     addressSpace_.buildStandard(serverValues());
     addressSpace_.syncItems();
+    watchItems();
     trace(1, QStringLiteral("UA server started at %1 with %2 items").arg(config_.endpointUrl).arg(addressSpace_.itemCount()));
 }
 
@@ -70,6 +73,12 @@ void ServerCore::stop()
 {
     while (!sessions_.empty())
         endSession(sessions_.back().get(), QStringLiteral("server stopped"));
+    for (int *id : {&itemObserver_, &stateObserver_}) {
+        if (*id)
+            server_.removeObserver(*id);
+        *id = 0;
+    }
+    publishTimer_.stop();
     std::vector<Connection *> open;
     for (auto &c : connections_)
         open.push_back(c.get());
@@ -85,6 +94,7 @@ void ServerCore::tick()
     for (Connection *c : open)
         c->tick();
     expireSessions();
+    expirePublishRequests();
     if (dispatchDepth_ == 0)
         endedSessions_.clear();
 }
@@ -113,7 +123,9 @@ void ServerCore::removeConnection(Connection *connection)
 void ServerCore::connectionClosed(Connection &connection)
 {
     // Sessions outlive their channel until they time out: a client may come back on
-    // a new channel and activate them there.
+    // a new channel and activate them there. Publish requests cannot be answered
+    // on another channel, so they go.
+    dropPublishRequests(connection);
     trace(1, QStringLiteral("UA connection from %1 closed").arg(connection.peer));
 }
 
@@ -180,7 +192,8 @@ void ServerCore::handleMessage(Connection &connection, std::uint32_t requestId, 
         out.resize(0);
         Encoder e(out);
         (this->*service->handler)(context, request, e);
-        connection.sendResponse(requestId, handle, out);
+        if (!context.deferred)
+            connection.sendResponse(requestId, handle, out);
         // A large answer must not pin its memory until the next request.
         if (responseBuffer_.capacity() > (1 << 20))
             responseBuffer_ = QByteArray();

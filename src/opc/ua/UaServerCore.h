@@ -3,11 +3,14 @@
 #include "opc/ua/UaAddressSpace.h"
 #include "opc/ua/UaConnection.h"
 #include "opc/ua/UaStructures.h"
+#include "opc/ua/UaSubscription.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <functional>
 #include <list>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 class OPCServer;
@@ -32,6 +35,19 @@ struct ServerConfig {
     int maxContinuationPoints = 10;           // per session
     std::uint32_t maxNodesPerRequest = 20000; // Read, Write, Browse, TranslateBrowsePaths, RegisterNodes
     std::uint16_t secondsTillShutdown = 10;   // announced by requestDisconnect
+    // Subscriptions: enough for every item of a full installation in one session,
+    // bounded so that no client can exhaust the memory.
+    int maxSubscriptionsPerSession = 50;
+    std::size_t maxMonitoredItemsPerSession = 20000;
+    std::size_t maxMonitoredItems = 100000;     // all sessions together
+    std::size_t maxPublishRequestsPerSession = 20;
+    std::size_t maxRetransmissionMessages = 20; // per subscription, for Republish
+    std::uint32_t maxQueueSize = 100;           // per monitored item
+    std::uint32_t maxNotificationsPerMessage = 5000;
+    double minPublishingIntervalMs = 10;        // besides the toolkit's MinUpdatePeriod
+    double maxPublishingIntervalMs = 3600000;
+    std::uint32_t maxKeepAliveCount = 10000;
+    std::uint32_t maxLifetimeCount = 100000;
 };
 
 using DescriptionFn = std::function<QString(const OPCItem &)>;
@@ -54,6 +70,7 @@ struct Session {
     bool activated = false;
     bool counted = false; // reported to the toolkit as a connected client
     std::vector<ContinuationPoint> continuationPoints;
+    SessionSubscriptions subscriptions;
 };
 
 struct RequestContext {
@@ -61,6 +78,7 @@ struct RequestContext {
     std::uint32_t requestId;
     RequestHeader header;
     Session *session = nullptr;
+    bool deferred = false; // the service answers later (Publish)
 };
 
 // Thrown by a service to answer with a ServiceFault.
@@ -97,6 +115,8 @@ public:
     AddressSpace &addressSpace() { return addressSpace_; }
     std::size_t connectionCount() const { return connections_.size(); }
     std::size_t sessionCount() const { return sessions_.size(); }
+    std::size_t monitoredItemCount() const { return monitoredItemTotal_; }
+    std::size_t subscriptionCount() const;
 
     // MessageHandler.
     void handleMessage(Connection &connection, std::uint32_t requestId, const QByteArray &body) override;
@@ -156,7 +176,45 @@ private:
     DataValue itemValue(const OPCItem &item) const;
 
     // Subscriptions (UaSubscription.cpp).
-    void subscriptionService(RequestContext &, Decoder &, Encoder &);
+    void createSubscription(RequestContext &, Decoder &, Encoder &);
+    void modifySubscription(RequestContext &, Decoder &, Encoder &);
+    void setPublishingMode(RequestContext &, Decoder &, Encoder &);
+    void deleteSubscriptions(RequestContext &, Decoder &, Encoder &);
+    void publish(RequestContext &, Decoder &, Encoder &);
+    void republish(RequestContext &, Decoder &, Encoder &);
+    void unsupportedService(RequestContext &, Decoder &, Encoder &);
+    void reviseSubscription(Subscription &s, double interval, std::uint32_t lifetime, std::uint32_t keepAlive,
+                            std::uint32_t maxNotifications);
+    Subscription *findSubscription(Session &session, std::uint32_t id);
+    void deleteSubscription(Session &session, std::uint32_t id, const QString &why);
+    void endSubscriptions(Session &session, StatusCode pendingStatus);
+    void runSubscriptions();
+    void scheduleSubscriptions();
+    void publishCycle(Session &session, Subscription &s, qint64 now);
+    void servePublishRequests(Session &session);
+    bool sendMessage(Session &session, Subscription &s, bool keepAlive);
+    void answerPublish(PendingPublish &request, PublishResponse &response);
+    void dropPublishRequests(const Connection &connection);
+    void expirePublishRequests();
+
+    // Monitored items (UaMonitoredItems.cpp).
+    void createMonitoredItems(RequestContext &, Decoder &, Encoder &);
+    void modifyMonitoredItems(RequestContext &, Decoder &, Encoder &);
+    void setMonitoringMode(RequestContext &, Decoder &, Encoder &);
+    void deleteMonitoredItems(RequestContext &, Decoder &, Encoder &);
+    StatusCode applyParameters(MonitoredItem &m, const Subscription &s, const MonitoringParameters &p,
+                               double &revisedInterval, std::uint32_t &revisedQueue);
+    void removeMonitoredItem(Session &session, Subscription &s, std::uint32_t id);
+    void sample(MonitoredItem &m, qint64 now);
+    void sampleDue(Subscription &s, qint64 now);
+    void itemChanged(OPCItem &item);
+    void serverStateChanged();
+    void watchItems();
+
+    // The value a monitored item samples: item values with the state gate, as Read
+    // gives them without the toolkit's read event (UaAttribute.cpp).
+    DataValue sampleAttribute(NodeRef node, std::uint32_t attributeId);
+    DataValue gatedItemValue(const OPCItem &item) const;
 
     // Server object values.
     QHash<std::uint32_t, ValueSource> serverValues();
@@ -185,6 +243,12 @@ private:
     QString shutdownReason_;
     qint64 shutdownAtMs_ = -1;
     QByteArray responseBuffer_;
+    QTimer publishTimer_; // one timer for every subscription: fires at the next one due
+    std::unordered_map<const OPCItem *, std::vector<MonitoredItem *>> watchers_; // item -> its monitored items
+    std::uint32_t nextSubscriptionId_ = 1;
+    std::uint32_t nextMonitoredItemId_ = 1;
+    std::size_t monitoredItemTotal_ = 0;
+    int itemObserver_ = 0, stateObserver_ = 0;
     std::vector<Reference> referenceScratch_;
 };
 

@@ -37,6 +37,7 @@ void ServerCore::endSession(Session *session, const QString &why)
     // let other events run, and a request in progress may still point at it.
     endedSessions_.push_back(std::move(*it));
     sessions_.erase(it);
+    endSubscriptions(*session, Status::BadSessionClosed);
     trace(1, QStringLiteral("UA session %1 \"%2\" ended: %3").arg(session->sessionId.toString(), session->name, why));
     if (session->counted) {
         session->counted = false;

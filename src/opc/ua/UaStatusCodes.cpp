@@ -38,6 +38,14 @@ const char *statusName(StatusCode code)
     case Status::BadNoDataAvailable: return "BadNoDataAvailable";
     case Status::BadNoMatch: return "BadNoMatch";
     case Status::BadNoSubscription: return "BadNoSubscription";
+    case Status::BadSequenceNumberUnknown: return "BadSequenceNumberUnknown";
+    case Status::BadTooManySubscriptions: return "BadTooManySubscriptions";
+    case Status::BadTooManyMonitoredItems: return "BadTooManyMonitoredItems";
+    case Status::BadMonitoredItemIdInvalid: return "BadMonitoredItemIdInvalid";
+    case Status::BadMonitoredItemFilterUnsupported: return "BadMonitoredItemFilterUnsupported";
+    case Status::BadMonitoringModeInvalid: return "BadMonitoringModeInvalid";
+    case Status::BadFilterNotAllowed: return "BadFilterNotAllowed";
+    case Status::BadDeadbandFilterInvalid: return "BadDeadbandFilterInvalid";
     case Status::BadNodeIdInvalid: return "BadNodeIdInvalid";
     case Status::BadNodeIdUnknown: return "BadNodeIdUnknown";
     case Status::BadNodeNotInView: return "BadNodeNotInView";

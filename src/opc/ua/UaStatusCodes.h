@@ -94,6 +94,14 @@ constexpr StatusCode Good = 0x00000000u;
 constexpr StatusCode BadTooManyPublishRequests = 0x80780000u;
 constexpr StatusCode BadNoSubscription = 0x80790000u;
 constexpr StatusCode BadSubscriptionIdInvalid = 0x80280000u;
+constexpr StatusCode BadSequenceNumberUnknown = 0x807A0000u;
+constexpr StatusCode BadTooManySubscriptions = 0x80770000u;
+constexpr StatusCode BadTooManyMonitoredItems = 0x80DB0000u;
+constexpr StatusCode BadMonitoredItemIdInvalid = 0x80420000u;
+constexpr StatusCode BadMonitoredItemFilterUnsupported = 0x80440000u;
+constexpr StatusCode BadMonitoringModeInvalid = 0x80410000u;
+constexpr StatusCode BadFilterNotAllowed = 0x80450000u;
+constexpr StatusCode BadDeadbandFilterInvalid = 0x808E0000u;
 constexpr StatusCode BadRequestCancelledByClient = 0x802C0000u;
 constexpr StatusCode BadRequestTimeout = 0x80850000u;
 constexpr StatusCode BadTcpServerTooBusy = 0x807D0000u;
@@ -109,6 +117,9 @@ constexpr StatusCode BadNoData = 0x809B0000u;
 constexpr StatusCode LimitLow = 0x100u;
 constexpr StatusCode LimitHigh = 0x200u;
 constexpr StatusCode LimitConstant = 0x300u;
+// Info bits of a data value: a monitored item's queue dropped values.
+constexpr StatusCode InfoTypeDataValue = 0x400u;
+constexpr StatusCode Overflow = 0x80u;
 } // namespace Status
 
 inline bool isBad(StatusCode s) { return (s & 0x80000000u) != 0; }

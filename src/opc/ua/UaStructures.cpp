@@ -243,4 +243,145 @@ UA_STRUCT(ServerStatusDataType, 864,
           UA_FIELD(ServerStatusDataType, buildInfo, "BuildInfo"),
           UA_FIELD(ServerStatusDataType, secondsTillShutdown, "SecondsTillShutdown"),
           UA_FIELD(ServerStatusDataType, shutdownReason, "ShutdownReason"))
+
+UA_STRUCT(DataChangeFilter, 724,
+          UA_FIELD(DataChangeFilter, trigger, "Trigger"),
+          UA_FIELD(DataChangeFilter, deadbandType, "DeadbandType"),
+          UA_FIELD(DataChangeFilter, deadbandValue, "DeadbandValue"))
+UA_STRUCT(MonitoringParameters, 742,
+          UA_FIELD(MonitoringParameters, clientHandle, "ClientHandle"),
+          UA_FIELD(MonitoringParameters, samplingInterval, "SamplingInterval"),
+          UA_FIELD(MonitoringParameters, filter, "Filter"),
+          UA_FIELD(MonitoringParameters, queueSize, "QueueSize"),
+          UA_FIELD(MonitoringParameters, discardOldest, "DiscardOldest"))
+UA_STRUCT(MonitoredItemCreateRequest, 745,
+          UA_FIELD(MonitoredItemCreateRequest, itemToMonitor, "ItemToMonitor"),
+          UA_FIELD(MonitoredItemCreateRequest, monitoringMode, "MonitoringMode"),
+          UA_FIELD(MonitoredItemCreateRequest, requestedParameters, "RequestedParameters"))
+UA_STRUCT(MonitoredItemCreateResult, 748,
+          UA_FIELD(MonitoredItemCreateResult, statusCode, "StatusCode"),
+          UA_FIELD(MonitoredItemCreateResult, monitoredItemId, "MonitoredItemId"),
+          UA_FIELD(MonitoredItemCreateResult, revisedSamplingInterval, "RevisedSamplingInterval"),
+          UA_FIELD(MonitoredItemCreateResult, revisedQueueSize, "RevisedQueueSize"),
+          UA_FIELD(MonitoredItemCreateResult, filterResult, "FilterResult"))
+UA_STRUCT(CreateMonitoredItemsRequest, 751,
+          UA_FIELD(CreateMonitoredItemsRequest, requestHeader, "RequestHeader"),
+          UA_FIELD(CreateMonitoredItemsRequest, subscriptionId, "SubscriptionId"),
+          UA_FIELD(CreateMonitoredItemsRequest, timestampsToReturn, "TimestampsToReturn"),
+          UA_FIELD(CreateMonitoredItemsRequest, itemsToCreate, "ItemsToCreate"))
+UA_STRUCT(CreateMonitoredItemsResponse, 754,
+          UA_FIELD(CreateMonitoredItemsResponse, responseHeader, "ResponseHeader"),
+          UA_FIELD(CreateMonitoredItemsResponse, results, "Results"),
+          UA_FIELD(CreateMonitoredItemsResponse, diagnosticInfos, "DiagnosticInfos"))
+UA_STRUCT(MonitoredItemModifyRequest, 757,
+          UA_FIELD(MonitoredItemModifyRequest, monitoredItemId, "MonitoredItemId"),
+          UA_FIELD(MonitoredItemModifyRequest, requestedParameters, "RequestedParameters"))
+UA_STRUCT(MonitoredItemModifyResult, 760,
+          UA_FIELD(MonitoredItemModifyResult, statusCode, "StatusCode"),
+          UA_FIELD(MonitoredItemModifyResult, revisedSamplingInterval, "RevisedSamplingInterval"),
+          UA_FIELD(MonitoredItemModifyResult, revisedQueueSize, "RevisedQueueSize"),
+          UA_FIELD(MonitoredItemModifyResult, filterResult, "FilterResult"))
+UA_STRUCT(ModifyMonitoredItemsRequest, 763,
+          UA_FIELD(ModifyMonitoredItemsRequest, requestHeader, "RequestHeader"),
+          UA_FIELD(ModifyMonitoredItemsRequest, subscriptionId, "SubscriptionId"),
+          UA_FIELD(ModifyMonitoredItemsRequest, timestampsToReturn, "TimestampsToReturn"),
+          UA_FIELD(ModifyMonitoredItemsRequest, itemsToModify, "ItemsToModify"))
+UA_STRUCT(ModifyMonitoredItemsResponse, 766,
+          UA_FIELD(ModifyMonitoredItemsResponse, responseHeader, "ResponseHeader"),
+          UA_FIELD(ModifyMonitoredItemsResponse, results, "Results"),
+          UA_FIELD(ModifyMonitoredItemsResponse, diagnosticInfos, "DiagnosticInfos"))
+UA_STRUCT(SetMonitoringModeRequest, 769,
+          UA_FIELD(SetMonitoringModeRequest, requestHeader, "RequestHeader"),
+          UA_FIELD(SetMonitoringModeRequest, subscriptionId, "SubscriptionId"),
+          UA_FIELD(SetMonitoringModeRequest, monitoringMode, "MonitoringMode"),
+          UA_FIELD(SetMonitoringModeRequest, monitoredItemIds, "MonitoredItemIds"))
+UA_STRUCT(SetMonitoringModeResponse, 772,
+          UA_FIELD(SetMonitoringModeResponse, responseHeader, "ResponseHeader"),
+          UA_FIELD(SetMonitoringModeResponse, results, "Results"),
+          UA_FIELD(SetMonitoringModeResponse, diagnosticInfos, "DiagnosticInfos"))
+UA_STRUCT(DeleteMonitoredItemsRequest, 781,
+          UA_FIELD(DeleteMonitoredItemsRequest, requestHeader, "RequestHeader"),
+          UA_FIELD(DeleteMonitoredItemsRequest, subscriptionId, "SubscriptionId"),
+          UA_FIELD(DeleteMonitoredItemsRequest, monitoredItemIds, "MonitoredItemIds"))
+UA_STRUCT(DeleteMonitoredItemsResponse, 784,
+          UA_FIELD(DeleteMonitoredItemsResponse, responseHeader, "ResponseHeader"),
+          UA_FIELD(DeleteMonitoredItemsResponse, results, "Results"),
+          UA_FIELD(DeleteMonitoredItemsResponse, diagnosticInfos, "DiagnosticInfos"))
+UA_STRUCT(CreateSubscriptionRequest, 787,
+          UA_FIELD(CreateSubscriptionRequest, requestHeader, "RequestHeader"),
+          UA_FIELD(CreateSubscriptionRequest, requestedPublishingInterval, "RequestedPublishingInterval"),
+          UA_FIELD(CreateSubscriptionRequest, requestedLifetimeCount, "RequestedLifetimeCount"),
+          UA_FIELD(CreateSubscriptionRequest, requestedMaxKeepAliveCount, "RequestedMaxKeepAliveCount"),
+          UA_FIELD(CreateSubscriptionRequest, maxNotificationsPerPublish, "MaxNotificationsPerPublish"),
+          UA_FIELD(CreateSubscriptionRequest, publishingEnabled, "PublishingEnabled"),
+          UA_FIELD(CreateSubscriptionRequest, priority, "Priority"))
+UA_STRUCT(CreateSubscriptionResponse, 790,
+          UA_FIELD(CreateSubscriptionResponse, responseHeader, "ResponseHeader"),
+          UA_FIELD(CreateSubscriptionResponse, subscriptionId, "SubscriptionId"),
+          UA_FIELD(CreateSubscriptionResponse, revisedPublishingInterval, "RevisedPublishingInterval"),
+          UA_FIELD(CreateSubscriptionResponse, revisedLifetimeCount, "RevisedLifetimeCount"),
+          UA_FIELD(CreateSubscriptionResponse, revisedMaxKeepAliveCount, "RevisedMaxKeepAliveCount"))
+UA_STRUCT(ModifySubscriptionRequest, 793,
+          UA_FIELD(ModifySubscriptionRequest, requestHeader, "RequestHeader"),
+          UA_FIELD(ModifySubscriptionRequest, subscriptionId, "SubscriptionId"),
+          UA_FIELD(ModifySubscriptionRequest, requestedPublishingInterval, "RequestedPublishingInterval"),
+          UA_FIELD(ModifySubscriptionRequest, requestedLifetimeCount, "RequestedLifetimeCount"),
+          UA_FIELD(ModifySubscriptionRequest, requestedMaxKeepAliveCount, "RequestedMaxKeepAliveCount"),
+          UA_FIELD(ModifySubscriptionRequest, maxNotificationsPerPublish, "MaxNotificationsPerPublish"),
+          UA_FIELD(ModifySubscriptionRequest, priority, "Priority"))
+UA_STRUCT(ModifySubscriptionResponse, 796,
+          UA_FIELD(ModifySubscriptionResponse, responseHeader, "ResponseHeader"),
+          UA_FIELD(ModifySubscriptionResponse, revisedPublishingInterval, "RevisedPublishingInterval"),
+          UA_FIELD(ModifySubscriptionResponse, revisedLifetimeCount, "RevisedLifetimeCount"),
+          UA_FIELD(ModifySubscriptionResponse, revisedMaxKeepAliveCount, "RevisedMaxKeepAliveCount"))
+UA_STRUCT(SetPublishingModeRequest, 799,
+          UA_FIELD(SetPublishingModeRequest, requestHeader, "RequestHeader"),
+          UA_FIELD(SetPublishingModeRequest, publishingEnabled, "PublishingEnabled"),
+          UA_FIELD(SetPublishingModeRequest, subscriptionIds, "SubscriptionIds"))
+UA_STRUCT(SetPublishingModeResponse, 802,
+          UA_FIELD(SetPublishingModeResponse, responseHeader, "ResponseHeader"),
+          UA_FIELD(SetPublishingModeResponse, results, "Results"),
+          UA_FIELD(SetPublishingModeResponse, diagnosticInfos, "DiagnosticInfos"))
+UA_STRUCT(NotificationMessage, 805,
+          UA_FIELD(NotificationMessage, sequenceNumber, "SequenceNumber"),
+          UA_FIELD(NotificationMessage, publishTime, "PublishTime"),
+          UA_FIELD(NotificationMessage, notificationData, "NotificationData"))
+UA_STRUCT(MonitoredItemNotification, 808,
+          UA_FIELD(MonitoredItemNotification, clientHandle, "ClientHandle"),
+          UA_FIELD(MonitoredItemNotification, value, "Value"))
+UA_STRUCT(DataChangeNotification, 811,
+          UA_FIELD(DataChangeNotification, monitoredItems, "MonitoredItems"),
+          UA_FIELD(DataChangeNotification, diagnosticInfos, "DiagnosticInfos"))
+UA_STRUCT(StatusChangeNotification, 820,
+          UA_FIELD(StatusChangeNotification, status, "Status"),
+          UA_FIELD(StatusChangeNotification, diagnosticInfo, "DiagnosticInfo"))
+UA_STRUCT(SubscriptionAcknowledgement, 823,
+          UA_FIELD(SubscriptionAcknowledgement, subscriptionId, "SubscriptionId"),
+          UA_FIELD(SubscriptionAcknowledgement, sequenceNumber, "SequenceNumber"))
+UA_STRUCT(PublishRequest, 826,
+          UA_FIELD(PublishRequest, requestHeader, "RequestHeader"),
+          UA_FIELD(PublishRequest, subscriptionAcknowledgements, "SubscriptionAcknowledgements"))
+UA_STRUCT(PublishResponse, 829,
+          UA_FIELD(PublishResponse, responseHeader, "ResponseHeader"),
+          UA_FIELD(PublishResponse, subscriptionId, "SubscriptionId"),
+          UA_FIELD(PublishResponse, availableSequenceNumbers, "AvailableSequenceNumbers"),
+          UA_FIELD(PublishResponse, moreNotifications, "MoreNotifications"),
+          UA_FIELD(PublishResponse, notificationMessage, "NotificationMessage"),
+          UA_FIELD(PublishResponse, results, "Results"),
+          UA_FIELD(PublishResponse, diagnosticInfos, "DiagnosticInfos"))
+UA_STRUCT(RepublishRequest, 832,
+          UA_FIELD(RepublishRequest, requestHeader, "RequestHeader"),
+          UA_FIELD(RepublishRequest, subscriptionId, "SubscriptionId"),
+          UA_FIELD(RepublishRequest, retransmitSequenceNumber, "RetransmitSequenceNumber"))
+UA_STRUCT(RepublishResponse, 835,
+          UA_FIELD(RepublishResponse, responseHeader, "ResponseHeader"),
+          UA_FIELD(RepublishResponse, notificationMessage, "NotificationMessage"))
+UA_STRUCT(DeleteSubscriptionsRequest, 847,
+          UA_FIELD(DeleteSubscriptionsRequest, requestHeader, "RequestHeader"),
+          UA_FIELD(DeleteSubscriptionsRequest, subscriptionIds, "SubscriptionIds"))
+UA_STRUCT(DeleteSubscriptionsResponse, 850,
+          UA_FIELD(DeleteSubscriptionsResponse, responseHeader, "ResponseHeader"),
+          UA_FIELD(DeleteSubscriptionsResponse, results, "Results"),
+          UA_FIELD(DeleteSubscriptionsResponse, diagnosticInfos, "DiagnosticInfos"))
+
 } // namespace Ua

@@ -405,4 +405,237 @@ struct ServerStatusDataType {
     LocalizedText shutdownReason;
     static const TypeDesc &desc();
 };
+
+// Subscriptions and monitored items.
+struct DataChangeFilter {
+    std::int32_t trigger = 0;
+    std::uint32_t deadbandType = 0;
+    double deadbandValue = 0;
+    static const TypeDesc &desc();
+};
+
+struct MonitoringParameters {
+    std::uint32_t clientHandle = 0;
+    double samplingInterval = 0;
+    ExtensionObject filter;
+    std::uint32_t queueSize = 0;
+    bool discardOldest = false;
+    static const TypeDesc &desc();
+};
+
+struct MonitoredItemCreateRequest {
+    ReadValueId itemToMonitor;
+    std::int32_t monitoringMode = 0;
+    MonitoringParameters requestedParameters;
+    static const TypeDesc &desc();
+};
+
+struct MonitoredItemCreateResult {
+    StatusCode statusCode = 0;
+    std::uint32_t monitoredItemId = 0;
+    double revisedSamplingInterval = 0;
+    std::uint32_t revisedQueueSize = 0;
+    ExtensionObject filterResult;
+    static const TypeDesc &desc();
+};
+
+struct CreateMonitoredItemsRequest {
+    RequestHeader requestHeader;
+    std::uint32_t subscriptionId = 0;
+    std::int32_t timestampsToReturn = 0;
+    std::vector<MonitoredItemCreateRequest> itemsToCreate;
+    static const TypeDesc &desc();
+};
+
+struct CreateMonitoredItemsResponse {
+    ResponseHeader responseHeader;
+    std::vector<MonitoredItemCreateResult> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct MonitoredItemModifyRequest {
+    std::uint32_t monitoredItemId = 0;
+    MonitoringParameters requestedParameters;
+    static const TypeDesc &desc();
+};
+
+struct MonitoredItemModifyResult {
+    StatusCode statusCode = 0;
+    double revisedSamplingInterval = 0;
+    std::uint32_t revisedQueueSize = 0;
+    ExtensionObject filterResult;
+    static const TypeDesc &desc();
+};
+
+struct ModifyMonitoredItemsRequest {
+    RequestHeader requestHeader;
+    std::uint32_t subscriptionId = 0;
+    std::int32_t timestampsToReturn = 0;
+    std::vector<MonitoredItemModifyRequest> itemsToModify;
+    static const TypeDesc &desc();
+};
+
+struct ModifyMonitoredItemsResponse {
+    ResponseHeader responseHeader;
+    std::vector<MonitoredItemModifyResult> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct SetMonitoringModeRequest {
+    RequestHeader requestHeader;
+    std::uint32_t subscriptionId = 0;
+    std::int32_t monitoringMode = 0;
+    std::vector<std::uint32_t> monitoredItemIds;
+    static const TypeDesc &desc();
+};
+
+struct SetMonitoringModeResponse {
+    ResponseHeader responseHeader;
+    std::vector<StatusCode> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct DeleteMonitoredItemsRequest {
+    RequestHeader requestHeader;
+    std::uint32_t subscriptionId = 0;
+    std::vector<std::uint32_t> monitoredItemIds;
+    static const TypeDesc &desc();
+};
+
+struct DeleteMonitoredItemsResponse {
+    ResponseHeader responseHeader;
+    std::vector<StatusCode> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct CreateSubscriptionRequest {
+    RequestHeader requestHeader;
+    double requestedPublishingInterval = 0;
+    std::uint32_t requestedLifetimeCount = 0;
+    std::uint32_t requestedMaxKeepAliveCount = 0;
+    std::uint32_t maxNotificationsPerPublish = 0;
+    bool publishingEnabled = false;
+    std::uint8_t priority = 0;
+    static const TypeDesc &desc();
+};
+
+struct CreateSubscriptionResponse {
+    ResponseHeader responseHeader;
+    std::uint32_t subscriptionId = 0;
+    double revisedPublishingInterval = 0;
+    std::uint32_t revisedLifetimeCount = 0;
+    std::uint32_t revisedMaxKeepAliveCount = 0;
+    static const TypeDesc &desc();
+};
+
+struct ModifySubscriptionRequest {
+    RequestHeader requestHeader;
+    std::uint32_t subscriptionId = 0;
+    double requestedPublishingInterval = 0;
+    std::uint32_t requestedLifetimeCount = 0;
+    std::uint32_t requestedMaxKeepAliveCount = 0;
+    std::uint32_t maxNotificationsPerPublish = 0;
+    std::uint8_t priority = 0;
+    static const TypeDesc &desc();
+};
+
+struct ModifySubscriptionResponse {
+    ResponseHeader responseHeader;
+    double revisedPublishingInterval = 0;
+    std::uint32_t revisedLifetimeCount = 0;
+    std::uint32_t revisedMaxKeepAliveCount = 0;
+    static const TypeDesc &desc();
+};
+
+struct SetPublishingModeRequest {
+    RequestHeader requestHeader;
+    bool publishingEnabled = false;
+    std::vector<std::uint32_t> subscriptionIds;
+    static const TypeDesc &desc();
+};
+
+struct SetPublishingModeResponse {
+    ResponseHeader responseHeader;
+    std::vector<StatusCode> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct NotificationMessage {
+    std::uint32_t sequenceNumber = 0;
+    DateTime publishTime = 0;
+    std::vector<ExtensionObject> notificationData;
+    static const TypeDesc &desc();
+};
+
+struct MonitoredItemNotification {
+    std::uint32_t clientHandle = 0;
+    DataValue value;
+    static const TypeDesc &desc();
+};
+
+struct DataChangeNotification {
+    std::vector<MonitoredItemNotification> monitoredItems;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct StatusChangeNotification {
+    StatusCode status = 0;
+    DiagnosticInfo diagnosticInfo;
+    static const TypeDesc &desc();
+};
+
+struct SubscriptionAcknowledgement {
+    std::uint32_t subscriptionId = 0;
+    std::uint32_t sequenceNumber = 0;
+    static const TypeDesc &desc();
+};
+
+struct PublishRequest {
+    RequestHeader requestHeader;
+    std::vector<SubscriptionAcknowledgement> subscriptionAcknowledgements;
+    static const TypeDesc &desc();
+};
+
+struct PublishResponse {
+    ResponseHeader responseHeader;
+    std::uint32_t subscriptionId = 0;
+    std::vector<std::uint32_t> availableSequenceNumbers;
+    bool moreNotifications = false;
+    NotificationMessage notificationMessage;
+    std::vector<StatusCode> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
+
+struct RepublishRequest {
+    RequestHeader requestHeader;
+    std::uint32_t subscriptionId = 0;
+    std::uint32_t retransmitSequenceNumber = 0;
+    static const TypeDesc &desc();
+};
+
+struct RepublishResponse {
+    ResponseHeader responseHeader;
+    NotificationMessage notificationMessage;
+    static const TypeDesc &desc();
+};
+
+struct DeleteSubscriptionsRequest {
+    RequestHeader requestHeader;
+    std::vector<std::uint32_t> subscriptionIds;
+    static const TypeDesc &desc();
+};
+
+struct DeleteSubscriptionsResponse {
+    ResponseHeader responseHeader;
+    std::vector<StatusCode> results;
+    std::vector<DiagnosticInfo> diagnosticInfos;
+    static const TypeDesc &desc();
+};
 } // namespace Ua
