@@ -148,6 +148,10 @@ const std::uint32_t Services[] = {
     Id::GetEndpointsRequest_Binary, Id::FindServersRequest_Binary, Id::CreateSessionRequest_Binary,
     Id::ActivateSessionRequest_Binary, Id::CloseSessionRequest_Binary, Id::CancelRequest_Binary,
     Id::CreateSubscriptionRequest_Binary, Id::PublishRequest_Binary, 9999,
+    Id::ModifySubscriptionRequest_Binary, Id::SetPublishingModeRequest_Binary, Id::RepublishRequest_Binary,
+    Id::DeleteSubscriptionsRequest_Binary, Id::CreateMonitoredItemsRequest_Binary,
+    Id::ModifyMonitoredItemsRequest_Binary, Id::SetMonitoringModeRequest_Binary, Id::DeleteMonitoredItemsRequest_Binary,
+    Id::TransferSubscriptionsRequest_Binary, Id::SetTriggeringRequest_Binary,
 };
 
 } // namespace

@@ -197,9 +197,8 @@ std::vector<double> values(const std::vector<MonitoredItemNotification> &changes
 TEST(UaSubscription, InitialValuesThenDataChangesFromTheToolkit)
 {
     SubscriptionClient c;
-    const auto sub = c.subscribe(5, 2, 1); // below every floor: revised upwards
-    EXPECT_GE(sub.revisedPublishingInterval, 10.0);
-    EXPECT_GE(sub.revisedLifetimeCount, 3 * sub.revisedMaxKeepAliveCount);
+    const auto sub = c.subscribe();
+    EXPECT_EQ(sub.revisedPublishingInterval, 20.0);
     const auto results = c.monitor(sub.subscriptionId, {watchValue(item("C01.Z1.D1.Measure"), 1),
                                                         watchValue(item("C01.Z1.G1.Gas"), 2),
                                                         watchValue(NodeId(0, Id::State), 3),
@@ -239,6 +238,21 @@ TEST(UaSubscription, InitialValuesThenDataChangesFromTheToolkit)
     Published bad = c.publishChanges();
     ASSERT_EQ(bad.changes.size(), 1u);
     EXPECT_EQ(bad.changes[0].value.status & 0xFFFF0000u, Status::Bad);
+
+    // Below every floor: revised upwards, the lifetime to three keep-alives.
+    c.ua.server.MinUpdatePeriod = 15;
+    ModifySubscriptionRequest modify;
+    modify.subscriptionId = sub.subscriptionId;
+    modify.requestedPublishingInterval = 5;
+    modify.requestedLifetimeCount = 2;
+    modify.requestedMaxKeepAliveCount = 0;
+    ModifySubscriptionResponse modified;
+    ASSERT_TRUE(c.p->call(modify, modified).ok);
+    EXPECT_EQ(modified.revisedPublishingInterval, 15.0);
+    EXPECT_EQ(modified.revisedMaxKeepAliveCount, 1u);
+    EXPECT_EQ(modified.revisedLifetimeCount, 3u);
+    modify.subscriptionId = 4242;
+    EXPECT_EQ(c.p->call(modify, modified).fault, Status::BadSubscriptionIdInvalid);
 }
 
 TEST(UaSubscription, FiltersAbsoluteDeadbandAndStatusTrigger)
@@ -397,6 +411,16 @@ TEST(UaSubscription, LimitsOnSubscriptionsPublishRequestsAndItems)
     c.subscribe(1000, 100000, 1000, &fault);
     EXPECT_EQ(fault, Status::BadTooManySubscriptions);
 
+    // A Publish request waits no longer than its time-out hint.
+    PublishRequest hurried;
+    hurried.requestHeader.timeoutHint = 1;
+    const std::uint32_t hurriedId = c.send(hurried);
+    EXPECT_TRUE(waitFor([&] {
+        c.ua.core->tick();
+        return c.frameWaiting();
+    }, 5000));
+    EXPECT_EQ(c.awaitPublish(hurriedId).fault, Status::BadTimeout);
+
     // Long keep-alive: Publish requests wait, and only two may.
     c.sendPublish();
     c.sendPublish();
@@ -422,6 +446,16 @@ TEST(UaSubscription, LimitsOnSubscriptionsPublishRequestsAndItems)
     bad.timestampsToReturn = 0;
     bad.itemsToCreate.clear();
     EXPECT_EQ(c.p->call(bad, response).fault, Status::BadNothingToDo);
+
+    // Whatever is asked, intervals, counts and the lifetime stay bounded.
+    DeleteSubscriptionsRequest del;
+    del.subscriptionIds = {ids[2]};
+    DeleteSubscriptionsResponse deleted;
+    ASSERT_TRUE(c.p->call(del, deleted).ok);
+    const auto huge = c.subscribe(1e12, 0xFFFFFFFFu, 0xFFFFFFFFu);
+    EXPECT_EQ(huge.revisedPublishingInterval, c.ua.config.maxPublishingIntervalMs);
+    EXPECT_EQ(huge.revisedMaxKeepAliveCount, c.ua.config.maxKeepAliveCount);
+    EXPECT_EQ(huge.revisedLifetimeCount, 3 * c.ua.config.maxKeepAliveCount); // beyond the hour only for keep-alives
 }
 
 TEST(UaSubscription, ServerStateGateReachesItemMonitoredItems)

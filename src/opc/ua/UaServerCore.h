@@ -18,7 +18,8 @@ class OPCItem;
 
 // The OPC UA server without its sockets: connections, sessions, the address space
 // and the services. One file per service set: UaDiscovery.cpp, UaSessionService.cpp,
-// UaView.cpp, UaAttribute.cpp, UaSubscription.cpp; UaServerCore.cpp dispatches.
+// UaView.cpp, UaAttribute.cpp, UaSubscription.cpp, UaMonitoredItems.cpp; UaServerCore.cpp
+// dispatches.
 namespace Ua {
 
 struct ServerConfig {
@@ -48,6 +49,7 @@ struct ServerConfig {
     double maxPublishingIntervalMs = 3600000;
     std::uint32_t maxKeepAliveCount = 10000;
     std::uint32_t maxLifetimeCount = 100000;
+    double maxSubscriptionLifetimeMs = 3600000; // lifetime count x interval, unless the keep-alive needs more
 };
 
 using DescriptionFn = std::function<QString(const OPCItem &)>;

@@ -56,7 +56,10 @@ void ServerCore::reviseSubscription(Subscription &s, double interval, std::uint3
     s.maxKeepAliveCount = std::clamp<std::uint32_t>(keepAlive, 1, config_.maxKeepAliveCount);
     // The lifetime must cover at least three keep-alive periods.
     s.lifetimeCount = std::clamp<std::uint32_t>(lifetime, 3 * s.maxKeepAliveCount, config_.maxLifetimeCount);
-    s.lifetimeCount = std::max(s.lifetimeCount, 3 * s.maxKeepAliveCount);
+    // A subscription nobody publishes for holds its queues until its lifetime ends:
+    // that time is bounded too.
+    const auto longest = std::uint32_t(std::max(1.0, config_.maxSubscriptionLifetimeMs / s.publishingInterval));
+    s.lifetimeCount = std::max(std::min(s.lifetimeCount, longest), 3 * s.maxKeepAliveCount);
     s.maxNotifications = maxNotifications;
 }
 
@@ -176,6 +179,12 @@ void ServerCore::deleteSubscription(Session &session, std::uint32_t id, const QS
     if (it == list.end())
         return;
     Subscription &s = **it;
+    // The lists go first, so that removing thousands of items costs no search in them.
+    s.ready.clear();
+    s.changed.clear();
+    s.polled.clear();
+    for (auto &[mid, m] : s.items)
+        m->ready = m->changed = m->polled = false;
     while (!s.items.empty())
         removeMonitoredItem(session, s, s.items.begin()->first);
     trace(2, QStringLiteral("UA subscription %1 of session %2 deleted: %3").arg(id).arg(session.sessionId.toString(), why));
