@@ -421,6 +421,16 @@ TEST(UaSubscription, LimitsOnSubscriptionsPublishRequestsAndItems)
     }, 5000));
     EXPECT_EQ(c.awaitPublish(hurriedId).fault, Status::BadTimeout);
 
+    // A waiting Publish request can be cancelled by its handle.
+    const std::uint32_t cancelledId = c.sendPublish();
+    CancelRequest cancel;
+    cancel.requestHandle = c.p->requestHandle;
+    const std::uint32_t cancelId = c.send(cancel);
+    EXPECT_EQ(c.awaitPublish(cancelledId).fault, Status::BadRequestCancelledByClient);
+    CancelResponse cancelResponse;
+    ASSERT_TRUE(c.receive(cancelId, cancelResponse));
+    EXPECT_EQ(cancelResponse.cancelCount, 1u);
+
     // Long keep-alive: Publish requests wait, and only two may.
     c.sendPublish();
     c.sendPublish();

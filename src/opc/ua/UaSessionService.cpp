@@ -152,15 +152,28 @@ void ServerCore::closeSession(RequestContext &context, Decoder &d, Encoder &e)
     encodeMessage(e, response);
 }
 
-void ServerCore::cancel(RequestContext &, Decoder &d, Encoder &e)
+void ServerCore::cancel(RequestContext &context, Decoder &d, Encoder &e)
 {
-    // Every request is answered before the next is read: nothing is ever pending.
+    // Only Publish requests ever wait; every other request is answered at once.
     CancelRequest request;
     decodeInto(d, request);
     CancelResponse response;
     response.responseHeader.timestamp = nowDateTime();
     response.responseHeader.requestHandle = request.requestHeader.requestHandle;
-    response.cancelCount = 0;
+    std::vector<PendingPublish> cancelled;
+    auto &queue = context.session->subscriptions.publishQueue;
+    for (auto it = queue.begin(); it != queue.end();) {
+        if (it->requestHandle != request.requestHandle) {
+            ++it;
+            continue;
+        }
+        cancelled.push_back(std::move(*it));
+        it = queue.erase(it);
+    }
+    response.cancelCount = std::uint32_t(cancelled.size());
+    for (PendingPublish &p : cancelled)
+        if (!p.connection->isClosed())
+            sendFault(*p.connection, p.requestId, p.requestHandle, Status::BadRequestCancelledByClient);
     encodeMessage(e, response);
 }
 
