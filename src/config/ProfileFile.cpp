@@ -1,4 +1,5 @@
 #include "config/ProfileFile.h"
+#include "common/FileRead.h"
 #include "common/Cp1252.h"
 
 #include <QFile>
@@ -48,17 +49,10 @@ QString fitBuffer(QString text, int bufferSize)
 
 bool readFile(const QString &path, QByteArray &bytes, bool &exists)
 {
-    const QFileInfo info(path);
-    exists = info.exists();
+    exists = QFileInfo::exists(path);
     if (!exists)
         return true; // a missing file reads as an empty one
-    if (!info.isFile())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    bytes = file.readAll();
-    return file.error() == QFileDevice::NoError;
+    return readWholeFile(path, bytes);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "ui/Language.h"
+#include "common/FileRead.h"
 #include "common/AppInfo.h"
 #include "common/Cp1252.h"
 #include "config/Ini.h"
@@ -79,17 +80,6 @@ void showMessage(const QString &text)
     Dialogs::show(request);
 }
 
-bool readWhole(const QString &path, QByteArray &bytes)
-{
-    if (!QFileInfo(path).isFile())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    bytes = file.readAll();
-    return file.error() == QFileDevice::NoError;
-}
-
 } // namespace
 
 namespace Language {
@@ -165,10 +155,10 @@ LoadResult LoadLanguageFile()
 
     QString path = mainPath;
     QByteArray bytes;
-    if (!readWhole(path, bytes)) {
+    if (!readWholeFile(path, bytes)) {
         showStandardMessage(QStringLiteral("File not found. ") + mainPath);
         path = fallbackLanguageFilePath();
-        if (!readWhole(path, bytes))
+        if (!readWholeFile(path, bytes))
             return fatal();
     }
 

@@ -1,22 +1,11 @@
 #include "common/Error.h"
 #include "common/Val.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 #include <cmath>
 
-namespace {
-
-int errorOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const RuntimeError &e) {
-        return e.number();
-    }
-    return 0;
-}
-
-} // namespace
 
 TEST(Val, NumberForms)
 {

@@ -8,19 +8,6 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
-namespace {
-
-int errorOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const RuntimeError &e) {
-        return e.number();
-    }
-    return 0;
-}
-
-} // namespace
 
 TEST(Toolkit, ItemsKeepCreationOrderAndIdsAreUnique)
 {

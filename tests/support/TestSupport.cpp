@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "common/Error.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -69,4 +70,14 @@ QString binDir()
 {
     const QString dir = qEnvironmentVariable("KV7_BIN_DIR");
     return dir.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/../bin") : dir;
+}
+
+int errorOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const RuntimeError &e) {
+        return e.number();
+    }
+    return 0;
 }

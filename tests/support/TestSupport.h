@@ -41,5 +41,8 @@ private:
 // Runs the event loop until pred() holds or the time runs out; returns pred().
 bool waitFor(const std::function<bool()> &pred, int timeoutMs = 5000);
 
+// The number of the RuntimeError that f raises, 0 when it raises none.
+int errorOf(const std::function<void()> &f);
+
 // Where the built binaries are (build/bin).
 QString binDir();
