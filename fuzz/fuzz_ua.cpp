@@ -6,11 +6,14 @@
 //   even: a channel and an activated session are set up first, then the rest is a
 //         sequence of requests [service index][length, 2 bytes][body after the
 //         RequestHeader], each sent with a valid header for the session.
-// After every input the server is stopped: every session must have been reported
-// to the toolkit as gone, and nothing may leak.
+// Between requests an item changes (and now and then the server state), and the
+// publishing cycle runs, so that data changes, keep-alives and lifetimes are
+// exercised without an event loop. After every input the server is stopped: every
+// session must have been reported to the toolkit as gone, and nothing may leak.
 #include "opc/OPCServer.h"
 #include "opc/ua/UaServerCore.h"
 
+#include <QCoreApplication>
 #include <cstdint>
 #include <cstdlib>
 
@@ -27,6 +30,7 @@ void check(bool condition)
 struct World {
     World()
     {
+        server.MinUpdatePeriod = 0; // every subscription is due at every cycle
         server.ProgID = QStringLiteral("QUARLEN.KV7.1");
         auto &tags = server.Tags();
         tags.Add(QStringLiteral("C01.ComError"), AccessRights::Read, ::Variant(false), Quality::Good);
@@ -49,7 +53,13 @@ struct World {
         config.maxSessions = 4;
         config.maxContinuationPoints = 2;
         config.maxNodesPerRequest = 500;
+        config.minPublishingIntervalMs = 0;
+        config.maxMonitoredItemsPerSession = 200;
     }
+    int argc = 1;
+    char name[8] = "fuzz_ua";
+    char *argv[2] = {name, nullptr};
+    QCoreApplication app{argc, argv}; // the publishing timer needs one; it never runs here
     OPCServer server;
     ServerConfig config;
 };
@@ -213,10 +223,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 e.raw(rest + at + 3, length);
                 connection->receive(client.message(body));
                 at += 3 + length;
+                OPCItem *measure = world.server.Tags().Item(QStringLiteral("C01.Z1.D1.Measure"));
+                measure->SetVQT(::Variant(float(length % 17)), (length & 8) ? Quality::Good : Quality::Bad);
+                if (length % 13 == 0)
+                    world.server.setServerState(world.server.ServerState() == ServerStates::Running
+                                                    ? ServerStates::Suspended
+                                                    : ServerStates::Running);
+                core.runSubscriptions();
             }
         }
         core.stop();
         check(core.sessionCount() == 0);
+        check(core.subscriptionCount() == 0 && core.monitoredItemCount() == 0);
+        world.server.setServerState(ServerStates::Running);
     }
     check(world.server.clientCount() == clientsBefore);
     return 0;

@@ -102,6 +102,9 @@ public:
     void stop();
     // Time-outs of connections and sessions; the owner calls it periodically.
     void tick();
+    // The publishing cycle of every subscription that is due. The publishing timer
+    // calls it; so can a harness that runs without an event loop.
+    void runSubscriptions();
 
     // A new connection; the core owns it until removeConnection.
     Connection *addConnection(const QString &peer);
@@ -190,7 +193,6 @@ private:
     Subscription *findSubscription(Session &session, std::uint32_t id);
     void deleteSubscription(Session &session, std::uint32_t id, const QString &why);
     void endSubscriptions(Session &session, StatusCode pendingStatus);
-    void runSubscriptions();
     void scheduleSubscriptions();
     void publishCycle(Session &session, Subscription &s, qint64 now);
     void servePublishRequests(Session &session);

@@ -54,12 +54,11 @@ void ServerCore::reviseSubscription(Subscription &s, double interval, std::uint3
         interval = least;
     s.publishingInterval = std::min(interval, config_.maxPublishingIntervalMs);
     s.maxKeepAliveCount = std::clamp<std::uint32_t>(keepAlive, 1, config_.maxKeepAliveCount);
-    // The lifetime must cover at least three keep-alive periods.
-    s.lifetimeCount = std::clamp<std::uint32_t>(lifetime, 3 * s.maxKeepAliveCount, config_.maxLifetimeCount);
-    // A subscription nobody publishes for holds its queues until its lifetime ends:
-    // that time is bounded too.
-    const auto longest = std::uint32_t(std::max(1.0, config_.maxSubscriptionLifetimeMs / s.publishingInterval));
-    s.lifetimeCount = std::max(std::min(s.lifetimeCount, longest), 3 * s.maxKeepAliveCount);
+    // A subscription nobody publishes for holds its queues until its lifetime ends,
+    // so that time is bounded; but it must cover at least three keep-alive periods.
+    const auto longest = std::uint32_t(std::clamp(config_.maxSubscriptionLifetimeMs / std::max(s.publishingInterval, 1.0),
+                                                  1.0, double(config_.maxLifetimeCount)));
+    s.lifetimeCount = std::max(std::min(lifetime, longest), 3 * s.maxKeepAliveCount);
     s.maxNotifications = maxNotifications;
 }
 
