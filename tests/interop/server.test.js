@@ -310,9 +310,13 @@ async function subscribe() {
 
 /** Monitors the Value of item `id`; every notification is pushed onto `list`. */
 function watch(sub, id, list, filter) {
+  return watchNode(sub, nodeOf(id), list, filter);
+}
+
+function watchNode(sub, nodeId, list, filter) {
   const mi = ClientMonitoredItem.create(
     sub,
-    { nodeId: nodeOf(id), attributeId: AttributeIds.Value },
+    { nodeId, attributeId: AttributeIds.Value },
     { samplingInterval: 100, discardOldest: true, queueSize: 10, ...(filter ? { filter } : {}) },
     TimestampsToReturn.Both
   );
@@ -416,7 +420,50 @@ describe("values from the panel lines", () => {
   });
 });
 
-describe("subscriptions with a deadband", () => {
+describe("subscriptions", () => {
+  it("sends keep-alives while nothing changes", async () => {
+    const sub = await subscribe();
+    try {
+      let keepAlives = 0;
+      sub.on("keepalive", () => keepAlives++);
+      const seen = [];
+      watch(sub, "C13.NPanel", seen); // no frame ever reaches line 13
+      assert.ok(await poll(() => seen.length > 0, { tries: 100 }), "no initial notification");
+      assert.ok(await poll(() => keepAlives >= 2, { tries: 150 }), `${keepAlives} keep-alives`);
+      assert.equal(seen.length, 1, "notifications without a change");
+    } finally {
+      await withTimeout(sub.terminate(), 5000, "DeleteSubscriptions").catch(() => {});
+    }
+  });
+
+  it("watches standard nodes too: ServerStatus/CurrentTime advances", async () => {
+    const sub = await subscribe();
+    try {
+      const times = [];
+      watchNode(sub, "ns=0;i=2258", times);
+      assert.ok(await poll(() => times.filter((dv) => dv.value).length >= 2, { tries: 150 }), "CurrentTime did not change");
+      const [a, b] = times.filter((dv) => dv.value).map((dv) => dv.value.value);
+      assert.ok(a instanceof Date && b > a, "CurrentTime does not advance");
+    } finally {
+      await withTimeout(sub.terminate(), 5000, "DeleteSubscriptions").catch(() => {});
+    }
+  });
+
+  it("refuses a monitored item on an unknown node", async () => {
+    const sub = await subscribe();
+    try {
+      const seen = [];
+      watch(sub, "C03.Z9.State", seen);
+      assert.ok(await poll(() => seen.length > 0, { tries: 100 }), "no answer for the monitored item");
+      const first = seen[0];
+      const refused = first.error ? first.error : first.statusCode && first.statusCode.toString();
+      assert.match(String(refused), /BadNodeIdUnknown/);
+    } finally {
+      await withTimeout(sub.terminate(), 5000, "DeleteSubscriptions").catch(() => {});
+    }
+  });
+
+
   it("notifies a measure only when it moves by more than the absolute deadband", async () => {
     const sub = await subscribe();
     try {
