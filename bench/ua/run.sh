@@ -6,7 +6,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 build="${1:-build}"
-case "$build" in /*) ;; *) build="$root/$build" ;; esac
+if [ -d "$build" ]; then build="$(cd "$build" && pwd)"; else build="$root/$build"; fi
 shift || true
 if [ ! -x "$build/bin/opc-kv7" ]; then
   echo "bench/ua: $build/bin/opc-kv7 not built" >&2
