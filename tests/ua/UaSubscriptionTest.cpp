@@ -496,6 +496,33 @@ TEST(UaSubscription, ServerStateGateReachesItemMonitoredItems)
     EXPECT_TRUE(itemBack);
 }
 
+TEST(UaSubscription, ChangesBetweenSamplesAndTheSamplingMode)
+{
+    SubscriptionClient c;
+    const auto sub = c.subscribe();
+    MonitoredItemCreateRequest sampling = watchValue(item("Test.Long"), 2);
+    sampling.monitoringMode = MonitoringMode::Sampling;
+    const auto results = c.monitor(sub.subscriptionId, {watchValue(item("Test.Int"), 1, 10, 2000), sampling});
+    EXPECT_EQ(results[0].revisedSamplingInterval, 2000.0);
+    // Changes within one sampling interval: the value at the next sample is reported.
+    for (int k = 1; k <= 3; ++k) {
+        c.item("Test.Int").SetVQT(::Variant(std::int16_t(k)), Quality::Good);
+        c.item("Test.Long").SetVQT(::Variant(std::int32_t(k)), Quality::Good);
+    }
+    EXPECT_EQ(values(c.publishChanges().changes, 1), std::vector<double>{0});
+    Published sampled = c.publishChanges();
+    EXPECT_EQ(values(sampled.changes, 1), std::vector<double>{3});
+    // Sampled all along, reported once asked to.
+    EXPECT_TRUE(values(sampled.changes, 2).empty());
+    SetMonitoringModeRequest mode;
+    mode.subscriptionId = sub.subscriptionId;
+    mode.monitoringMode = MonitoringMode::Reporting;
+    mode.monitoredItemIds = {results[1].monitoredItemId};
+    SetMonitoringModeResponse modeResponse;
+    ASSERT_TRUE(c.p->call(mode, modeResponse).ok);
+    EXPECT_EQ(values(c.publishChanges().changes, 2), (std::vector<double>{0, 1, 2, 3}));
+}
+
 TEST(UaSubscription, MonitoringModesModifyAndDelete)
 {
     SubscriptionClient c;

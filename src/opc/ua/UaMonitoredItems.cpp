@@ -108,7 +108,7 @@ void ServerCore::sample(MonitoredItem &m, qint64 now)
     m.lastSampleMs = now;
     m.sampledOnce = true;
     m.changed = false;
-    DataValue v = sampleAttribute(m.node, m.attributeId);
+    DataValue v = m.item ? gatedItemValue(*m.item) : sampleAttribute(m.node, m.attributeId);
     if (m.attributeId == Attr::Value) {
         if (m.timestamps == 1 || m.timestamps == 3)
             v.mask &= std::uint8_t(~DataValue::HasSourceTimestamp);
