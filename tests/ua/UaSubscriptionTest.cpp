@@ -23,9 +23,9 @@ struct SubscriptionClient {
     UaCore ua;
     MemoryPeer *p = nullptr;
 
-    explicit SubscriptionClient(const std::function<void(ServerConfig &)> &configure = {})
+    explicit SubscriptionClient(const std::function<void(ServerConfig &)> &configure = {}, int bigFolderItems = 0)
     {
-        ua.addPanelItems();
+        ua.addPanelItems(bigFolderItems);
         ua.server.MinUpdatePeriod = 0; // item changes are sampled as they come
         std::int32_t level = 3;
         ua.server.SetTraceLevel(level);
@@ -82,7 +82,7 @@ struct SubscriptionClient {
         request.timestampsToReturn = timestamps;
         request.itemsToCreate = std::move(items);
         CreateMonitoredItemsResponse response;
-        const auto reply = p->call(request, response);
+        const auto reply = p->call(request, response, 32768); // large requests in several chunks
         EXPECT_TRUE(reply.ok);
         EXPECT_EQ(reply.fault, 0u);
         return response.results;
@@ -323,6 +323,37 @@ TEST(UaSubscription, QueueOverflowKeepsTheNewestAndSetsTheOverflowBit)
         const bool expected = (n.clientHandle == 1 && n.value.value.d == 3) || (n.clientHandle == 3 && n.value.value.i == 5);
         EXPECT_EQ(flagged, expected) << n.clientHandle;
     }
+}
+
+TEST(UaSubscription, ManyChangesAreSplitOverMessages)
+{
+    SubscriptionClient c([](ServerConfig &config) { config.maxNotificationsPerMessage = 1000; }, 2500);
+    const auto sub = c.subscribe();
+    std::vector<MonitoredItemCreateRequest> all;
+    for (std::uint32_t k = 0; k < 2500; ++k)
+        all.push_back(watchValue(NodeId(1, QStringLiteral("Big.I%1").arg(k, 4, 10, QLatin1Char('0'))), k, 1));
+    const auto results = c.monitor(sub.subscriptionId, all);
+    ASSERT_EQ(results.size(), 2500u);
+    EXPECT_EQ(results.back().statusCode, Status::Good);
+    // Every item changes; each is notified once, with its newest value.
+    for (int k = 0; k < 2500; ++k)
+        c.item(QStringLiteral("Big.I%1").arg(k, 4, 10, QLatin1Char('0')).toLatin1().constData())
+            .SetVQT(::Variant(std::int32_t(-k)), Quality::Good);
+    std::vector<bool> seen(2500, false);
+    std::vector<bool> more;
+    for (int message = 0; message < 3; ++message) {
+        Published r = c.publishChanges();
+        ASSERT_EQ(r.changes.size(), message < 2 ? 1000u : 500u);
+        more.push_back(r.response.moreNotifications);
+        for (const auto &n : r.changes) {
+            ASSERT_LT(n.clientHandle, 2500u);
+            EXPECT_FALSE(seen[n.clientHandle]);
+            seen[n.clientHandle] = true;
+            EXPECT_EQ(n.value.value.i, -std::int64_t(n.clientHandle));
+        }
+    }
+    EXPECT_EQ(more, (std::vector<bool>{true, true, false}));
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 2500);
 }
 
 TEST(UaSubscription, KeepAliveAcknowledgementsAndRepublish)
