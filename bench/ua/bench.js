@@ -15,7 +15,13 @@ const { execFileSync } = require("node:child_process");
 const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
 const { connect, browseTree } = require(path.join(interop, "lib", "client.js"));
 const { LeanClient } = require(path.join(interop, "lib", "lean-client.js"));
-const { MessageSecurityMode, UserTokenType } = require(path.join(interop, "node_modules", "node-opcua-client"));
+const {
+  MessageSecurityMode,
+  UserTokenType,
+  ClientSubscription,
+  ClientMonitoredItemGroup,
+  TimestampsToReturn,
+} = require(path.join(interop, "node_modules", "node-opcua-client"));
 
 const CLK_TCK = Number(execFileSync("getconf", ["CLK_TCK"]).toString().trim()) || 100;
 
@@ -72,7 +78,58 @@ async function leanReads(endpoint, pid, ids, policyId, { reads, warmup, capMs })
   }
 }
 
-async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, capMs = 120000, lean = true } = {}) {
+/**
+ * One subscription monitoring every item: time and server CPU from CreateMonitoredItems to
+ * the first value of each item, then the server CPU per second while the items are sampled
+ * (every 250 ms) and nothing changes.
+ */
+async function subscribeAll(endpoint, pid, ids, { capMs, idleMs = 5000 }) {
+  const c = await connect(endpoint);
+  try {
+    const sub = ClientSubscription.create(c.session, {
+      requestedPublishingInterval: 250,
+      requestedLifetimeCount: 1000,
+      requestedMaxKeepAliveCount: 10,
+      maxNotificationsPerPublish: 0,
+      publishingEnabled: true,
+      priority: 1,
+    });
+    await new Promise((resolve, reject) => {
+      sub.once("started", resolve);
+      sub.once("internal_error", reject);
+    });
+    const first = new Set();
+    let allSeen;
+    const done = new Promise((r) => (allSeen = r));
+    const cpu0 = cpuMs(pid);
+    const t0 = process.hrtime.bigint();
+    const group = ClientMonitoredItemGroup.create(
+      sub,
+      ids.map((id) => ({ nodeId: `ns=1;s=${id}`, attributeId: 13 })),
+      { samplingInterval: 250, discardOldest: true, queueSize: 1 },
+      TimestampsToReturn.Both
+    );
+    group.on("changed", (_item, _dv, index) => {
+      first.add(index);
+      if (first.size === ids.length) allSeen();
+    });
+    let timer;
+    const capped = new Promise((_, reject) => (timer = setTimeout(() => reject(new Error(`only ${first.size} first values`)), capMs)));
+    await Promise.race([done, capped]).finally(() => clearTimeout(timer));
+    const firstValuesMs = Number(process.hrtime.bigint() - t0) / 1e6;
+    const createCpuMs = cpuMs(pid) - cpu0;
+    const idle0 = cpuMs(pid);
+    await new Promise((r) => setTimeout(r, idleMs));
+    const idleCpuMsPerSecond = ((cpuMs(pid) - idle0) * 1000) / idleMs;
+    const mem = memKiB(pid);
+    await sub.terminate().catch(() => {});
+    return { items: ids.length, firstValuesMs, createCpuMs, idleCpuMsPerSecond, mem };
+  } finally {
+    await c.close();
+  }
+}
+
+async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, capMs = 120000, lean = true, subscribe = true } = {}) {
   const result = { endpoint };
   result.memIdle = memKiB(pid);
   const c = await connect(endpoint);
@@ -128,6 +185,7 @@ async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, c
   }
   // The lean client runs on its own connection once the node-opcua session is closed.
   if (lean) result.lean = await leanReads(endpoint, pid, ids, policyId, { reads: reads * 2, warmup, capMs });
+  if (subscribe) result.subscribe = await subscribeAll(endpoint, pid, ids, { capMs });
   result.memAfter = memKiB(pid);
   return result;
 }
