@@ -127,7 +127,7 @@ function markdown(m, ours, peer, opts) {
       : null,
     `- Browse: a full walk of the tree below Objects (HierarchicalReferences, level by level, up to 500 nodes per Browse request, BrowseNext for continuation points; ${ours.browseRequests} requests per walk), ${ours.browse.n} walks; time per walk.`,
     ours.subscribe
-      ? "- Subscription: a new session creates one subscription (publishing 250 ms) and monitors all 7,648 items in one CreateMonitoredItems request (sampling 250 ms, queue 1); the time until the first value of every item has arrived, the server CPU over that span, then the server CPU over 5 s in which nothing changes, and VmRSS with the items monitored."
+      ? "- Subscription: a new session creates one subscription (publishing 250 ms) and monitors all 7,648 items in one CreateMonitoredItems request (sampling 250 ms, queue 1); the time until the first value of every item has arrived (it includes the wait for a publishing cycle, so it cannot go much below 250 ms), the server CPU over that span, then the server CPU over 5 s in which nothing changes, and VmRSS with the items monitored."
       : null,
     "- Server CPU: utime + stime of the server process from /proc/<pid>/stat before and after each loop, divided by the number of requests (walks); the kernel counts it in clock ticks of 10 ms, so small figures are coarse.",
     "- Memory: VmRSS of the server from /proc/<pid>/status before the client connects (idle, after start-up) and after the loops, VmHWM (peak) after the loops, and the split of the resident memory after the loops into private memory (RssAnon) and mapped files (RssFile; OPC-KV7 maps the Qt libraries, the peer the Node.js binary).",
