@@ -296,10 +296,7 @@ void ServerCore::read(RequestContext &, Decoder &d, Encoder &e)
     if (request.timestampsToReturn < 0 || request.timestampsToReturn > 3)
         throw ServiceError{Status::BadTimestampsToReturnInvalid};
     const auto &nodes = request.nodesToRead;
-    if (nodes.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    if (nodes.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
+    checkOperationCount(nodes.size());
 
     // First the nodes, and which item values the toolkit must hear about: OnRead is
     // raised once for the whole request.
@@ -389,10 +386,7 @@ void ServerCore::write(RequestContext &, Decoder &d, Encoder &e)
     WriteRequest request;
     decodeInto(d, request);
     const auto &nodes = request.nodesToWrite;
-    if (nodes.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    if (nodes.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
+    checkOperationCount(nodes.size());
 
     WriteResponse response;
     response.responseHeader.timestamp = nowDateTime();

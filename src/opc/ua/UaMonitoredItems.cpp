@@ -237,10 +237,7 @@ void ServerCore::createMonitoredItems(RequestContext &context, Decoder &d, Encod
         throw ServiceError{Status::BadSubscriptionIdInvalid};
     if (request.timestampsToReturn < 0 || request.timestampsToReturn > 3)
         throw ServiceError{Status::BadTimestampsToReturnInvalid};
-    if (request.itemsToCreate.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    if (request.itemsToCreate.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
+    checkOperationCount(request.itemsToCreate.size());
 
     CreateMonitoredItemsResponse response;
     stamp(response, request.requestHeader);
@@ -334,10 +331,7 @@ void ServerCore::modifyMonitoredItems(RequestContext &context, Decoder &d, Encod
         throw ServiceError{Status::BadSubscriptionIdInvalid};
     if (request.timestampsToReturn < 0 || request.timestampsToReturn > 3)
         throw ServiceError{Status::BadTimestampsToReturnInvalid};
-    if (request.itemsToModify.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    if (request.itemsToModify.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
+    checkOperationCount(request.itemsToModify.size());
     ModifyMonitoredItemsResponse response;
     stamp(response, request.requestHeader);
     response.results.resize(request.itemsToModify.size());
@@ -376,10 +370,7 @@ void ServerCore::setMonitoringMode(RequestContext &context, Decoder &d, Encoder 
         throw ServiceError{Status::BadSubscriptionIdInvalid};
     if (request.monitoringMode < MonitoringMode::Disabled || request.monitoringMode > MonitoringMode::Reporting)
         throw ServiceError{Status::BadMonitoringModeInvalid};
-    if (request.monitoredItemIds.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    if (request.monitoredItemIds.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
+    checkOperationCount(request.monitoredItemIds.size());
     SetMonitoringModeResponse response;
     stamp(response, request.requestHeader);
     const qint64 now = nowMs();
@@ -425,10 +416,7 @@ void ServerCore::deleteMonitoredItems(RequestContext &context, Decoder &d, Encod
     Subscription *s = findSubscription(session, request.subscriptionId);
     if (!s)
         throw ServiceError{Status::BadSubscriptionIdInvalid};
-    if (request.monitoredItemIds.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    if (request.monitoredItemIds.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
+    checkOperationCount(request.monitoredItemIds.size());
     DeleteMonitoredItemsResponse response;
     stamp(response, request.requestHeader);
     for (std::uint32_t id : request.monitoredItemIds) {

@@ -226,6 +226,14 @@ void ServerCore::sendFault(Connection &connection, std::uint32_t requestId, std:
 
 bool ServerCore::traceOn(int level) const { return server_.OnTraceMessage && server_.TraceLevel() >= level; }
 
+void ServerCore::checkOperationCount(std::size_t count) const
+{
+    if (count == 0)
+        throw ServiceError{Status::BadNothingToDo};
+    if (count > config_.maxNodesPerRequest)
+        throw ServiceError{Status::BadTooManyOperations};
+}
+
 void ServerCore::trace(int level, const QString &line)
 {
     if (traceOn(level))

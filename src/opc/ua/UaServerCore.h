@@ -229,6 +229,8 @@ private:
     void sendFault(Connection &connection, std::uint32_t requestId, std::uint32_t requestHandle, StatusCode status);
     bool traceOn(int level) const;
     void trace(int level, const QString &line);
+    // A service's operation list must hold something and stay within the limit.
+    void checkOperationCount(std::size_t count) const;
 
     OPCServer &server_;
     ServerConfig config_;

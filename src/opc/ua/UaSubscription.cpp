@@ -123,10 +123,7 @@ void ServerCore::setPublishingMode(RequestContext &context, Decoder &d, Encoder 
 {
     SetPublishingModeRequest request;
     decodeInto(d, request);
-    if (request.subscriptionIds.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    if (request.subscriptionIds.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
+    checkOperationCount(request.subscriptionIds.size());
     SetPublishingModeResponse response;
     stamp(response, request.requestHeader);
     for (std::uint32_t id : request.subscriptionIds) {
@@ -142,10 +139,7 @@ void ServerCore::deleteSubscriptions(RequestContext &context, Decoder &d, Encode
 {
     DeleteSubscriptionsRequest request;
     decodeInto(d, request);
-    if (request.subscriptionIds.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    if (request.subscriptionIds.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
+    checkOperationCount(request.subscriptionIds.size());
     Session &session = *context.session;
     DeleteSubscriptionsResponse response;
     stamp(response, request.requestHeader);

@@ -99,10 +99,7 @@ void ServerCore::browse(RequestContext &context, Decoder &d, Encoder &e)
 {
     BrowseRequest request;
     decodeInto(d, request);
-    if (request.nodesToBrowse.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    if (request.nodesToBrowse.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
+    checkOperationCount(request.nodesToBrowse.size());
     if (!request.view.viewId.isNull())
         throw ServiceError{Status::BadViewIdUnknown};
 
@@ -138,10 +135,7 @@ void ServerCore::browseNext(RequestContext &context, Decoder &d, Encoder &e)
 {
     BrowseNextRequest request;
     decodeInto(d, request);
-    if (request.continuationPoints.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    if (request.continuationPoints.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
+    checkOperationCount(request.continuationPoints.size());
     Session &session = *context.session;
     BrowseNextResponse response;
     startResponse(response, request.requestHeader);
@@ -167,10 +161,7 @@ void ServerCore::translateBrowsePaths(RequestContext &, Decoder &d, Encoder &e)
 {
     TranslateBrowsePathsToNodeIdsRequest request;
     decodeInto(d, request);
-    if (request.browsePaths.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    if (request.browsePaths.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
+    checkOperationCount(request.browsePaths.size());
     TranslateBrowsePathsToNodeIdsResponse response;
     startResponse(response, request.requestHeader);
     response.results.resize(request.browsePaths.size());
@@ -230,10 +221,7 @@ void ServerCore::registerNodes(RequestContext &, Decoder &d, Encoder &e)
     // Every NodeId here is already cheap to resolve: registering hands the same ids back.
     RegisterNodesRequest request;
     decodeInto(d, request);
-    if (request.nodesToRegister.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    if (request.nodesToRegister.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
+    checkOperationCount(request.nodesToRegister.size());
     RegisterNodesResponse response;
     startResponse(response, request.requestHeader);
     response.registeredNodeIds = std::move(request.nodesToRegister);
