@@ -128,10 +128,16 @@ void PanelConnections::portError(int i, const QString &description)
         onPortError(line);
 }
 
+std::pair<int, int> PanelConnections::connectionRange(int index) const
+{
+    if (index > 0)
+        return {index, std::min<int>(index, table_.ConnectionCount)};
+    return {1, table_.ConnectionCount};
+}
+
 void PanelConnections::Ports_Conectar(int index)
 {
-    const int first = index > 0 ? index : 1;
-    const int last = index > 0 ? std::min<int>(index, table_.ConnectionCount) : table_.ConnectionCount;
+    const auto [first, last] = connectionRange(index);
     for (int i = first; i <= last; ++i) {
         ConnectionRecord &c = table_[i];
         if (c.Enabled == 0)
@@ -179,8 +185,7 @@ void PanelConnections::Ports_Conectar(int index)
 
 void PanelConnections::Ports_Desconectar(int index)
 {
-    const int first = index > 0 ? index : 1;
-    const int last = index > 0 ? std::min<int>(index, table_.ConnectionCount) : table_.ConnectionCount;
+    const auto [first, last] = connectionRange(index);
     for (int i = first; i <= last; ++i) {
         ConnectionRecord &c = table_[i];
         if (c.Enabled == 0)

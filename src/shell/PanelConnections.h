@@ -1,4 +1,5 @@
 #pragma once
+#include <utility>
 #include "config/Settings.h"
 
 #include <QMap>
@@ -52,6 +53,8 @@ public:
     std::function<void(int connection, QByteArrayView line)> onFrame;
 
 private:
+    // First and last connection an index names: one connection, or all for 0 or less.
+    std::pair<int, int> connectionRange(int index) const;
     void portError(int i, const QString &description);
     QString openedBy(int i) const;
 
