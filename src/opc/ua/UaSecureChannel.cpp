@@ -215,14 +215,7 @@ void Connection::sendChunks(const char type[3], std::uint32_t requestId, std::ui
 
 void Connection::sendServiceFault(std::uint32_t requestId, std::uint32_t requestHandle, StatusCode status)
 {
-    ServiceFault fault;
-    fault.responseHeader.timestamp = nowDateTime();
-    fault.responseHeader.requestHandle = requestHandle;
-    fault.responseHeader.serviceResult = status;
-    QByteArray body;
-    Encoder e(body);
-    encodeMessage(e, fault);
-    sendChunks("MSG", requestId, tokenId_, body);
+    sendChunks("MSG", requestId, tokenId_, encodeServiceFault(requestHandle, status));
 }
 
 void Connection::sendResponse(std::uint32_t requestId, std::uint32_t requestHandle, const QByteArray &body)

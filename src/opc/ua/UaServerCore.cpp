@@ -214,14 +214,7 @@ void ServerCore::sendFault(Connection &connection, std::uint32_t requestId, std:
 {
     if (traceOn(4))
         trace(4, QStringLiteral("UA request %1 fails: %2").arg(requestHandle).arg(QLatin1String(statusName(status))));
-    ServiceFault fault;
-    fault.responseHeader.timestamp = nowDateTime();
-    fault.responseHeader.requestHandle = requestHandle;
-    fault.responseHeader.serviceResult = status;
-    QByteArray body;
-    Encoder e(body);
-    encodeMessage(e, fault);
-    connection.sendResponse(requestId, requestHandle, body);
+    connection.sendResponse(requestId, requestHandle, encodeServiceFault(requestHandle, status));
 }
 
 bool ServerCore::traceOn(int level) const { return server_.OnTraceMessage && server_.TraceLevel() >= level; }

@@ -384,4 +384,16 @@ UA_STRUCT(DeleteSubscriptionsResponse, 850,
           UA_FIELD(DeleteSubscriptionsResponse, results, "Results"),
           UA_FIELD(DeleteSubscriptionsResponse, diagnosticInfos, "DiagnosticInfos"))
 
+QByteArray encodeServiceFault(std::uint32_t requestHandle, StatusCode status)
+{
+    ServiceFault fault;
+    fault.responseHeader.timestamp = nowDateTime();
+    fault.responseHeader.requestHandle = requestHandle;
+    fault.responseHeader.serviceResult = status;
+    QByteArray body;
+    Encoder e(body);
+    encodeMessage(e, fault);
+    return body;
+}
+
 } // namespace Ua

@@ -386,6 +386,9 @@ struct ServiceFault {
     static const TypeDesc &desc();
 };
 
+// The encoded body of a ServiceFault answering the request with that handle.
+QByteArray encodeServiceFault(std::uint32_t requestHandle, StatusCode status);
+
 struct BuildInfo {
     QString productUri;
     QString manufacturerName;
