@@ -389,8 +389,7 @@ void ServerCore::write(RequestContext &, Decoder &d, Encoder &e)
     checkOperationCount(nodes.size());
 
     WriteResponse response;
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = request.requestHeader.requestHandle;
+    stamp(response, request.requestHeader);
     response.results.assign(nodes.size(), Status::Good);
     const bool open = gateOpen(server_);
 

@@ -46,8 +46,7 @@ void ServerCore::getEndpoints(RequestContext &context, Decoder &d, Encoder &e)
     GetEndpointsRequest request;
     decodeInto(d, request);
     GetEndpointsResponse response;
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = request.requestHeader.requestHandle;
+    stamp(response, request.requestHeader);
     const bool profileMatches = request.profileUris.empty() ||
                                 std::find(request.profileUris.begin(), request.profileUris.end(), TransportProfile) !=
                                     request.profileUris.end();
@@ -62,8 +61,7 @@ void ServerCore::findServers(RequestContext &context, Decoder &d, Encoder &e)
     FindServersRequest request;
     decodeInto(d, request);
     FindServersResponse response;
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = request.requestHeader.requestHandle;
+    stamp(response, request.requestHeader);
     const bool wanted = request.serverUris.empty() ||
                         std::find(request.serverUris.begin(), request.serverUris.end(), config_.applicationUri) !=
                             request.serverUris.end();

@@ -87,12 +87,6 @@ void enqueue(Subscription &s, MonitoredItem &m, DataValue v)
     }
 }
 
-template <class Response> void stamp(Response &response, const RequestHeader &header)
-{
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = header.requestHandle;
-}
-
 } // namespace
 
 void ServerCore::watchItems()

@@ -87,8 +87,7 @@ void Connection::onOpen(const char *frame, std::uint32_t size)
     tokenLifetimeMs_ = std::clamp(requested, limits_.minTokenLifetimeMs, limits_.maxTokenLifetimeMs);
 
     OpenSecureChannelResponse response;
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = request.requestHeader.requestHandle;
+    stamp(response, request.requestHeader);
     response.serverProtocolVersion = 0;
     response.securityToken.channelId = channelId_;
     response.securityToken.tokenId = tokenId_;

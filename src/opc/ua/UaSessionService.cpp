@@ -79,8 +79,7 @@ void ServerCore::createSession(RequestContext &context, Decoder &d, Encoder &e)
     session->lastActivityMs = nowMs();
 
     CreateSessionResponse response;
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = request.requestHeader.requestHandle;
+    stamp(response, request.requestHeader);
     response.sessionId = session->sessionId;
     response.authenticationToken = session->authenticationToken;
     response.revisedSessionTimeout = session->timeoutMs;
@@ -130,8 +129,7 @@ void ServerCore::activateSession(RequestContext &context, Decoder &d, Encoder &e
                  .arg(session->channelId));
 
     ActivateSessionResponse response;
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = request.requestHeader.requestHandle;
+    stamp(response, request.requestHeader);
     response.serverNonce = randomBytes(32);
     encodeMessage(e, response);
 }
@@ -147,8 +145,7 @@ void ServerCore::closeSession(RequestContext &context, Decoder &d, Encoder &e)
         throw ServiceError{Status::BadSecureChannelIdInvalid};
     endSession(session, QStringLiteral("closed by the client"));
     CloseSessionResponse response;
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = request.requestHeader.requestHandle;
+    stamp(response, request.requestHeader);
     encodeMessage(e, response);
 }
 
@@ -158,8 +155,7 @@ void ServerCore::cancel(RequestContext &context, Decoder &d, Encoder &e)
     CancelRequest request;
     decodeInto(d, request);
     CancelResponse response;
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = request.requestHeader.requestHandle;
+    stamp(response, request.requestHeader);
     std::vector<PendingPublish> cancelled;
     auto &queue = context.session->subscriptions.publishQueue;
     for (auto it = queue.begin(); it != queue.end();) {

@@ -386,6 +386,13 @@ struct ServiceFault {
     static const TypeDesc &desc();
 };
 
+// Fills a response's header for the request it answers: the time and the handle.
+template <class Response> void stamp(Response &response, const RequestHeader &header)
+{
+    response.responseHeader.timestamp = nowDateTime();
+    response.responseHeader.requestHandle = header.requestHandle;
+}
+
 // The encoded body of a ServiceFault answering the request with that handle.
 QByteArray encodeServiceFault(std::uint32_t requestHandle, StatusCode status);
 

@@ -15,12 +15,6 @@ namespace Ua {
 
 namespace {
 
-template <class Response> void stamp(Response &response, const RequestHeader &header)
-{
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = header.requestHandle;
-}
-
 std::uint32_t nextSequence(std::uint32_t n) { return n == 0xFFFFFFFFu ? 1 : n + 1; }
 
 } // namespace
