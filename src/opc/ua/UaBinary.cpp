@@ -75,38 +75,32 @@ const std::vector<Variant> &noElements()
     static const std::vector<Variant> none;
     return none;
 }
-} // namespace
 
-Variant Variant::nodeId(NodeId id)
+// A scalar of a type kept in the shared part of the variant.
+template <class T> Variant holding(BuiltinType type, T VariantData::*member, T value)
 {
     Variant r;
-    r.type = BuiltinType::NodeId;
-    data(r).nodeId = std::move(id);
+    r.type = type;
+    data(r).*member = std::move(value);
     return r;
 }
+} // namespace
+
+Variant Variant::nodeId(NodeId id) { return holding(BuiltinType::NodeId, &VariantData::nodeId, std::move(id)); }
 
 Variant Variant::qualifiedName(QualifiedName q)
 {
-    Variant r;
-    r.type = BuiltinType::QualifiedName;
-    data(r).qualifiedName = std::move(q);
-    return r;
+    return holding(BuiltinType::QualifiedName, &VariantData::qualifiedName, std::move(q));
 }
 
 Variant Variant::localizedText(LocalizedText t)
 {
-    Variant r;
-    r.type = BuiltinType::LocalizedText;
-    data(r).localizedText = std::move(t);
-    return r;
+    return holding(BuiltinType::LocalizedText, &VariantData::localizedText, std::move(t));
 }
 
 Variant Variant::extensionObject(ExtensionObject e)
 {
-    Variant r;
-    r.type = BuiltinType::ExtensionObject;
-    data(r).extensionObject = std::move(e);
-    return r;
+    return holding(BuiltinType::ExtensionObject, &VariantData::extensionObject, std::move(e));
 }
 
 Variant Variant::array(BuiltinType elementType, std::vector<Variant> elements)
