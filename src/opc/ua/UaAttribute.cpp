@@ -293,8 +293,7 @@ void ServerCore::read(RequestContext &, Decoder &d, Encoder &e)
     decodeInto(d, request);
     if (!(request.maxAge >= 0)) // negative or NaN
         throw ServiceError{Status::BadMaxAgeInvalid};
-    if (request.timestampsToReturn < 0 || request.timestampsToReturn > 3)
-        throw ServiceError{Status::BadTimestampsToReturnInvalid};
+    checkTimestampsToReturn(request.timestampsToReturn);
     const auto &nodes = request.nodesToRead;
     checkOperationCount(nodes.size());
 

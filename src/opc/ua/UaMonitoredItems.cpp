@@ -226,11 +226,8 @@ void ServerCore::createMonitoredItems(RequestContext &context, Decoder &d, Encod
     CreateMonitoredItemsRequest request;
     decodeInto(d, request);
     Session &session = *context.session;
-    Subscription *s = findSubscription(session, request.subscriptionId);
-    if (!s)
-        throw ServiceError{Status::BadSubscriptionIdInvalid};
-    if (request.timestampsToReturn < 0 || request.timestampsToReturn > 3)
-        throw ServiceError{Status::BadTimestampsToReturnInvalid};
+    Subscription *s = &requireSubscription(session, request.subscriptionId);
+    checkTimestampsToReturn(request.timestampsToReturn);
     checkOperationCount(request.itemsToCreate.size());
 
     CreateMonitoredItemsResponse response;
@@ -320,11 +317,8 @@ void ServerCore::modifyMonitoredItems(RequestContext &context, Decoder &d, Encod
 {
     ModifyMonitoredItemsRequest request;
     decodeInto(d, request);
-    Subscription *s = findSubscription(*context.session, request.subscriptionId);
-    if (!s)
-        throw ServiceError{Status::BadSubscriptionIdInvalid};
-    if (request.timestampsToReturn < 0 || request.timestampsToReturn > 3)
-        throw ServiceError{Status::BadTimestampsToReturnInvalid};
+    Subscription *s = &requireSubscription(*context.session, request.subscriptionId);
+    checkTimestampsToReturn(request.timestampsToReturn);
     checkOperationCount(request.itemsToModify.size());
     ModifyMonitoredItemsResponse response;
     stamp(response, request.requestHeader);
@@ -359,9 +353,7 @@ void ServerCore::setMonitoringMode(RequestContext &context, Decoder &d, Encoder 
 {
     SetMonitoringModeRequest request;
     decodeInto(d, request);
-    Subscription *s = findSubscription(*context.session, request.subscriptionId);
-    if (!s)
-        throw ServiceError{Status::BadSubscriptionIdInvalid};
+    Subscription *s = &requireSubscription(*context.session, request.subscriptionId);
     if (request.monitoringMode < MonitoringMode::Disabled || request.monitoringMode > MonitoringMode::Reporting)
         throw ServiceError{Status::BadMonitoringModeInvalid};
     checkOperationCount(request.monitoredItemIds.size());
@@ -407,9 +399,7 @@ void ServerCore::deleteMonitoredItems(RequestContext &context, Decoder &d, Encod
     DeleteMonitoredItemsRequest request;
     decodeInto(d, request);
     Session &session = *context.session;
-    Subscription *s = findSubscription(session, request.subscriptionId);
-    if (!s)
-        throw ServiceError{Status::BadSubscriptionIdInvalid};
+    Subscription *s = &requireSubscription(session, request.subscriptionId);
     checkOperationCount(request.monitoredItemIds.size());
     DeleteMonitoredItemsResponse response;
     stamp(response, request.requestHeader);

@@ -227,6 +227,12 @@ void ServerCore::checkOperationCount(std::size_t count) const
         throw ServiceError{Status::BadTooManyOperations};
 }
 
+void ServerCore::checkTimestampsToReturn(std::int32_t value)
+{
+    if (value < 0 || value > 3)
+        throw ServiceError{Status::BadTimestampsToReturnInvalid};
+}
+
 void ServerCore::trace(int level, const QString &line)
 {
     if (traceOn(level))

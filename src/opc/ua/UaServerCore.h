@@ -191,6 +191,8 @@ private:
     void reviseSubscription(Subscription &s, double interval, std::uint32_t lifetime, std::uint32_t keepAlive,
                             std::uint32_t maxNotifications);
     Subscription *findSubscription(Session &session, std::uint32_t id);
+    // The session's subscription with that id; BadSubscriptionIdInvalid when there is none.
+    Subscription &requireSubscription(Session &session, std::uint32_t id);
     void deleteSubscription(Session &session, std::uint32_t id, const QString &why);
     void endSubscriptions(Session &session, StatusCode pendingStatus);
     void scheduleSubscriptions();
@@ -231,6 +233,8 @@ private:
     void trace(int level, const QString &line);
     // A service's operation list must hold something and stay within the limit.
     void checkOperationCount(std::size_t count) const;
+    // TimestampsToReturn must name one of the four choices.
+    static void checkTimestampsToReturn(std::int32_t value);
 
     OPCServer &server_;
     ServerConfig config_;

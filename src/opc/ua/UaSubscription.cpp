@@ -40,6 +40,14 @@ Subscription *ServerCore::findSubscription(Session &session, std::uint32_t id)
     return nullptr;
 }
 
+Subscription &ServerCore::requireSubscription(Session &session, std::uint32_t id)
+{
+    Subscription *s = findSubscription(session, id);
+    if (!s)
+        throw ServiceError{Status::BadSubscriptionIdInvalid};
+    return *s;
+}
+
 void ServerCore::reviseSubscription(Subscription &s, double interval, std::uint32_t lifetime, std::uint32_t keepAlive,
                                     std::uint32_t maxNotifications)
 {
@@ -95,9 +103,7 @@ void ServerCore::modifySubscription(RequestContext &context, Decoder &d, Encoder
 {
     ModifySubscriptionRequest request;
     decodeInto(d, request);
-    Subscription *s = findSubscription(*context.session, request.subscriptionId);
-    if (!s)
-        throw ServiceError{Status::BadSubscriptionIdInvalid};
+    Subscription *s = &requireSubscription(*context.session, request.subscriptionId);
     reviseSubscription(*s, request.requestedPublishingInterval, request.requestedLifetimeCount,
                        request.requestedMaxKeepAliveCount, request.maxNotificationsPerPublish);
     s->priority = request.priority;
@@ -353,9 +359,7 @@ void ServerCore::republish(RequestContext &context, Decoder &d, Encoder &e)
 {
     RepublishRequest request;
     decodeInto(d, request);
-    Subscription *s = findSubscription(*context.session, request.subscriptionId);
-    if (!s)
-        throw ServiceError{Status::BadSubscriptionIdInvalid};
+    Subscription *s = &requireSubscription(*context.session, request.subscriptionId);
     s->lifetimeCounter = 0;
     for (const auto &m : s->retransmission) {
         if (m.sequenceNumber != request.retransmitSequenceNumber)

@@ -14,12 +14,6 @@ enum ResultMask : std::uint32_t {
 };
 
 constexpr std::size_t MaxTranslateTargets = 1000;
-
-template <class Response> void startResponse(Response &response, const RequestHeader &header)
-{
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = header.requestHandle;
-}
 } // namespace
 
 void ServerCore::browseNode(Session &session, const BrowseDescription &description, std::uint32_t maxReferences,
@@ -104,7 +98,7 @@ void ServerCore::browse(RequestContext &context, Decoder &d, Encoder &e)
         throw ServiceError{Status::BadViewIdUnknown};
 
     BrowseResponse response;
-    startResponse(response, request.requestHeader);
+    stamp(response, request.requestHeader);
     response.results.resize(request.nodesToBrowse.size());
     for (std::size_t k = 0; k < request.nodesToBrowse.size(); ++k) {
         const BrowseDescription &description = request.nodesToBrowse[k];
@@ -138,7 +132,7 @@ void ServerCore::browseNext(RequestContext &context, Decoder &d, Encoder &e)
     checkOperationCount(request.continuationPoints.size());
     Session &session = *context.session;
     BrowseNextResponse response;
-    startResponse(response, request.requestHeader);
+    stamp(response, request.requestHeader);
     response.results.resize(request.continuationPoints.size());
     for (std::size_t k = 0; k < request.continuationPoints.size(); ++k) {
         BrowseResult &result = response.results[k];
@@ -163,7 +157,7 @@ void ServerCore::translateBrowsePaths(RequestContext &, Decoder &d, Encoder &e)
     decodeInto(d, request);
     checkOperationCount(request.browsePaths.size());
     TranslateBrowsePathsToNodeIdsResponse response;
-    startResponse(response, request.requestHeader);
+    stamp(response, request.requestHeader);
     response.results.resize(request.browsePaths.size());
     std::vector<NodeRef> current, next;
     for (std::size_t k = 0; k < request.browsePaths.size(); ++k) {
@@ -223,7 +217,7 @@ void ServerCore::registerNodes(RequestContext &, Decoder &d, Encoder &e)
     decodeInto(d, request);
     checkOperationCount(request.nodesToRegister.size());
     RegisterNodesResponse response;
-    startResponse(response, request.requestHeader);
+    stamp(response, request.requestHeader);
     response.registeredNodeIds = std::move(request.nodesToRegister);
     encodeMessage(e, response);
 }
@@ -235,7 +229,7 @@ void ServerCore::unregisterNodes(RequestContext &, Decoder &d, Encoder &e)
     if (request.nodesToUnregister.empty())
         throw ServiceError{Status::BadNothingToDo};
     UnregisterNodesResponse response;
-    startResponse(response, request.requestHeader);
+    stamp(response, request.requestHeader);
     encodeMessage(e, response);
 }
 
