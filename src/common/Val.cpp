@@ -1,6 +1,7 @@
 #include "common/Val.h"
 #include "common/Error.h"
 
+#include <QLocale>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -102,3 +103,15 @@ double RoundHalfEven(double value) { return std::nearbyint(value); }
 std::int16_t CInt(double value) { return convertChecked<std::int16_t>(value, -32768.0, 32767.0); }
 std::int32_t CLng(double value) { return convertChecked<std::int32_t>(value, -2147483648.0, 2147483647.0); }
 std::uint8_t CByte(double value) { return convertChecked<std::uint8_t>(value, 0.0, 255.0); }
+
+double RegionalNumber(const QString &text)
+{
+    const QString t = text.trimmed();
+    bool ok = false;
+    double value = QLocale::system().toDouble(t, &ok);
+    if (!ok)
+        value = QLocale::c().toDouble(t, &ok);
+    if (!ok)
+        throw RuntimeError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch: \"%1\" is not a number").arg(text));
+    return value;
+}

@@ -1,4 +1,5 @@
 #pragma once
+#include <QString>
 #include <QStringView>
 #include <cstdint>
 
@@ -14,6 +15,11 @@ double Val(const char *text, std::size_t length);
 std::int16_t CInt(double value);
 std::int32_t CLng(double value);
 std::uint8_t CByte(double value);
+
+// The strict conversion of a whole text (blanks around it allowed) in the regional
+// number format, or in the C format as a fallback; anything else raises
+// RuntimeError(TypeMismatch).
+double RegionalNumber(const QString &text);
 
 // Round half to even without range checks (the caller clamps first).
 double RoundHalfEven(double value);

@@ -119,19 +119,6 @@ double clampedRound(const QString &text, double low, double high)
     return RoundHalfEven(std::clamp(Val(text), low, high));
 }
 
-// A number in the regional format, or in the C format as a fallback.
-double regionalNumber(const QString &text)
-{
-    const QString t = text.trimmed();
-    bool ok = false;
-    double d = QLocale::system().toDouble(t, &ok);
-    if (!ok)
-        d = QLocale::c().toDouble(t, &ok);
-    if (!ok)
-        throw RuntimeError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch"));
-    return d;
-}
-
 QDateTime regionalDate(const QString &text)
 {
     const QString t = text.trimmed();
@@ -162,9 +149,9 @@ Variant ConvertValue(int typeCode, const QString &text)
         case VarType::Byte: return Variant(std::uint8_t(clampedRound(text, 0, 255)));
         case VarType::Integer: return Variant(std::int16_t(clampedRound(text, -32768, 32767)));
         case VarType::Long: return Variant(std::int32_t(clampedRound(text, -2147483648.0, 2147483647.0)));
-        case VarType::Single: return Variant(regionalNumber(text)).convertTo(VarType::Single);
-        case VarType::Double: return Variant(regionalNumber(text));
-        case VarType::Currency: return Variant(regionalNumber(text)).convertTo(VarType::Currency);
+        case VarType::Single: return Variant(RegionalNumber(text)).convertTo(VarType::Single);
+        case VarType::Double: return Variant(RegionalNumber(text));
+        case VarType::Currency: return Variant(RegionalNumber(text)).convertTo(VarType::Currency);
         case VarType::Date: return Variant(regionalDate(text));
         case VarType::String: return Variant(text);
         }

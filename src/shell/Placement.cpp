@@ -1,7 +1,7 @@
 #include "shell/Placement.h"
+#include "common/Val.h"
 #include "common/Error.h"
 
-#include <QLocale>
 #include <algorithm>
 #include <cmath>
 
@@ -13,12 +13,8 @@ double pixelsToTwips(int pixels, double dpi) { return dpi > 0 ? std::round(pixel
 
 double strictNumber(const QString &text)
 {
-    const QString t = text.trimmed();
-    bool ok = false;
-    double value = QLocale::system().toDouble(t, &ok);
-    if (!ok)
-        value = QLocale::c().toDouble(t, &ok);
-    if (!ok || !std::isfinite(value))
+    const double value = RegionalNumber(text);
+    if (!std::isfinite(value))
         throw RuntimeError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch: \"%1\" is not a number").arg(text));
     return value;
 }
