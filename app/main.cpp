@@ -57,13 +57,12 @@ int main(int argc, char **argv)
 
     fMainOPC window;
     MainOPC &server = window.logic();
-    QObject::connect(&server, &MainOPC::unloaded, &app, [] { QCoreApplication::exit(0); },
-                     Qt::QueuedConnection);
+    QObject::connect(
+        &server, &MainOPC::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 
     switch (server.Form_Load(QApplication::arguments())) {
     case MainOPC::LoadResult::SecondInstance:
-    case MainOPC::LoadResult::Registered:
-        return 0;
+    case MainOPC::LoadResult::Registered: return 0;
     case MainOPC::LoadResult::Failed: {
         const QString line = QStringLiteral("Startup Error: ") + server.startupError();
         std::fprintf(stderr, "%s: %s\n", qPrintable(AppInfo::Title), qPrintable(line));
@@ -76,8 +75,7 @@ int main(int argc, char **argv)
         }
         return 1;
     }
-    case MainOPC::LoadResult::Running:
-        break;
+    case MainOPC::LoadResult::Running: break;
     }
     // Read only now: a signal that came during start-up waits in the descriptor
     // and closes the server as soon as the loop runs.

@@ -8,8 +8,8 @@
 #include "protocol/XTimerSupport.h"
 #include "protocol/cTarvolin.h"
 
-#include <benchmark/benchmark.h>
 #include <QByteArray>
+#include <benchmark/benchmark.h>
 #include <memory>
 #include <vector>
 
@@ -38,7 +38,8 @@ struct Server {
             e->setClaveProtocol(QStringLiteral("K67"));
             e->setIndex(std::int16_t(i));
             e->InitialUpdate(server, nullptr, table);
-            e->setValueWriter([this](OPCItem *item, const Variant &v, std::int16_t q) { values.PasaDatoValue(item, v, q); });
+            e->setValueWriter(
+                [this](OPCItem *item, const Variant &v, std::int16_t q) { values.PasaDatoValue(item, v, q); });
             if (monitor)
                 e->frameObserver = [this](QByteArrayView line) { monitorChars += QString::fromLatin1(line).size(); };
             e->ProtocolStart();

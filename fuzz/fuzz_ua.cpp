@@ -35,7 +35,8 @@ struct World {
         auto &tags = server.Tags();
         tags.Add(QStringLiteral("C01.ComError"), AccessRights::Read, ::Variant(false), Quality::Good);
         tags.Add(QStringLiteral("C01.Z1.State"), AccessRights::Read, ::Variant(std::uint8_t(1)), Quality::Good);
-        tags.Add(QStringLiteral("C01.Z1.G1.Gas"), AccessRights::ReadWrite, ::Variant(QStringLiteral("CO")), Quality::Good);
+        tags.Add(QStringLiteral("C01.Z1.G1.Gas"), AccessRights::ReadWrite, ::Variant(QStringLiteral("CO")),
+                 Quality::Good);
         tags.Add(QStringLiteral("C01.Z1.D1.Measure"), AccessRights::ReadWrite, ::Variant(1.5f), Quality::Good);
         tags.Add(QStringLiteral("C01.Z1.D1.Count"), AccessRights::ReadWrite, ::Variant(std::int16_t(3)), Quality::Good);
         for (int k = 0; k < 30; ++k)
@@ -153,15 +154,32 @@ template <class T> bool lastResponse(const QByteArray &out, qsizetype headerSize
 }
 
 const std::uint32_t Services[] = {
-    Id::ReadRequest_Binary, Id::WriteRequest_Binary, Id::BrowseRequest_Binary, Id::BrowseNextRequest_Binary,
-    Id::TranslateBrowsePathsToNodeIdsRequest_Binary, Id::RegisterNodesRequest_Binary, Id::UnregisterNodesRequest_Binary,
-    Id::GetEndpointsRequest_Binary, Id::FindServersRequest_Binary, Id::CreateSessionRequest_Binary,
-    Id::ActivateSessionRequest_Binary, Id::CloseSessionRequest_Binary, Id::CancelRequest_Binary,
-    Id::CreateSubscriptionRequest_Binary, Id::PublishRequest_Binary, 9999,
-    Id::ModifySubscriptionRequest_Binary, Id::SetPublishingModeRequest_Binary, Id::RepublishRequest_Binary,
-    Id::DeleteSubscriptionsRequest_Binary, Id::CreateMonitoredItemsRequest_Binary,
-    Id::ModifyMonitoredItemsRequest_Binary, Id::SetMonitoringModeRequest_Binary, Id::DeleteMonitoredItemsRequest_Binary,
-    Id::TransferSubscriptionsRequest_Binary, Id::SetTriggeringRequest_Binary,
+    Id::ReadRequest_Binary,
+    Id::WriteRequest_Binary,
+    Id::BrowseRequest_Binary,
+    Id::BrowseNextRequest_Binary,
+    Id::TranslateBrowsePathsToNodeIdsRequest_Binary,
+    Id::RegisterNodesRequest_Binary,
+    Id::UnregisterNodesRequest_Binary,
+    Id::GetEndpointsRequest_Binary,
+    Id::FindServersRequest_Binary,
+    Id::CreateSessionRequest_Binary,
+    Id::ActivateSessionRequest_Binary,
+    Id::CloseSessionRequest_Binary,
+    Id::CancelRequest_Binary,
+    Id::CreateSubscriptionRequest_Binary,
+    Id::PublishRequest_Binary,
+    9999,
+    Id::ModifySubscriptionRequest_Binary,
+    Id::SetPublishingModeRequest_Binary,
+    Id::RepublishRequest_Binary,
+    Id::DeleteSubscriptionsRequest_Binary,
+    Id::CreateMonitoredItemsRequest_Binary,
+    Id::ModifyMonitoredItemsRequest_Binary,
+    Id::SetMonitoringModeRequest_Binary,
+    Id::DeleteMonitoredItemsRequest_Binary,
+    Id::TransferSubscriptionsRequest_Binary,
+    Id::SetTriggeringRequest_Binary,
 };
 
 } // namespace

@@ -9,4 +9,4 @@ namespace Cp1252 {
 QString decode(QByteArrayView bytes);
 // Characters outside the code page become '?'.
 QByteArray encode(QStringView text);
-}
+} // namespace Cp1252

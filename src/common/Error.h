@@ -8,7 +8,9 @@
 class RuntimeError : public std::exception {
 public:
     RuntimeError(int number, QString description)
-        : number_(number), description_(std::move(description)), what_(description_.toStdString()) {}
+        : number_(number), description_(std::move(description)), what_(description_.toStdString())
+    {
+    }
 
     int number() const { return number_; }
     const QString &description() const { return description_; }
@@ -30,4 +32,4 @@ constexpr int FileNotFound = 53;
 constexpr int PathNotFound = 76;
 constexpr int DuplicateKey = 457;
 constexpr int ToolkitError = 1000; // raised by the OPC toolkit stand-in
-}
+} // namespace ErrorNumber

@@ -12,8 +12,7 @@ bool isSkipped(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n'; }
 
 // Gathers the longest number prefix into plain ASCII and lets strtod convert it,
 // so that the decimal conversion itself is exact and locale-free.
-template <typename CharAt>
-double parseNumber(std::size_t length, CharAt at)
+template <typename CharAt> double parseNumber(std::size_t length, CharAt at)
 {
     std::string digits;
     digits.reserve(32);
@@ -75,8 +74,7 @@ double parseNumber(std::size_t length, CharAt at)
     return std::strtod(digits.c_str(), nullptr);
 }
 
-template <typename T>
-T convertChecked(double value, double low, double high)
+template <typename T> T convertChecked(double value, double low, double high)
 {
     if (std::isnan(value))
         throw RuntimeError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
@@ -112,6 +110,7 @@ double RegionalNumber(const QString &text)
     if (!ok)
         value = QLocale::c().toDouble(t, &ok);
     if (!ok)
-        throw RuntimeError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch: \"%1\" is not a number").arg(text));
+        throw RuntimeError(ErrorNumber::TypeMismatch,
+                           QStringLiteral("Type mismatch: \"%1\" is not a number").arg(text));
     return value;
 }

@@ -7,9 +7,9 @@
 
 VarType Variant::type() const
 {
-    static constexpr VarType kinds[] = {VarType::Empty,    VarType::Integer, VarType::Long,   VarType::Single,
-                                        VarType::Double,   VarType::Currency, VarType::Date,  VarType::String,
-                                        VarType::Boolean,  VarType::Byte};
+    static constexpr VarType kinds[] = {VarType::Empty,   VarType::Integer,  VarType::Long, VarType::Single,
+                                        VarType::Double,  VarType::Currency, VarType::Date, VarType::String,
+                                        VarType::Boolean, VarType::Byte};
     return kinds[data_.index()];
 }
 

@@ -7,8 +7,8 @@
 // Variant type codes as the OPC toolkit and the item detail know them.
 enum class VarType : std::uint16_t {
     Empty = 0,
-    Integer = 2,  // 16-bit signed
-    Long = 3,     // 32-bit signed
+    Integer = 2, // 16-bit signed
+    Long = 3,    // 32-bit signed
     Single = 4,
     Double = 5,
     Currency = 6, // 64-bit fixed point, 4 decimals

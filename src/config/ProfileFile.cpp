@@ -1,6 +1,6 @@
 #include "config/ProfileFile.h"
-#include "common/FileRead.h"
 #include "common/Cp1252.h"
+#include "common/FileRead.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -53,14 +53,14 @@ public:
 private:
     enum class Kind { Other, Section, Key };
     struct Line {
-        qsizetype start = 0;      // first byte of the line
-        qsizetype end = 0;        // end of its content (before CR LF / LF)
-        qsizetype next = 0;       // first byte of the next line
+        qsizetype start = 0; // first byte of the line
+        qsizetype end = 0;   // end of its content (before CR LF / LF)
+        qsizetype next = 0;  // first byte of the next line
         Kind kind = Kind::Other;
         QString name;             // section or key name, trimmed
         qsizetype valueStart = 0; // key lines: the value's bytes, trimmed
         qsizetype valueEnd = 0;
-        qsizetype section = -1;   // index of the section line that holds this line
+        qsizetype section = -1; // index of the section line that holds this line
     };
     void parse();
     qsizetype findSection(const QString &section) const;

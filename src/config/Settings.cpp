@@ -38,8 +38,8 @@ QString slotKey(int slot, const char *suffix) { return QStringLiteral("C%1%2").a
 
 void LoadGeneralSettings(GeneralSettings &settings)
 {
-    const QString text = Ini::IniGetString(QStringLiteral("Configuracion"), QStringLiteral("TiempoSesion"),
-                                           QStringLiteral("900"));
+    const QString text =
+        Ini::IniGetString(QStringLiteral("Configuracion"), QStringLiteral("TiempoSesion"), QStringLiteral("900"));
     const double seconds = Val(text);
     try {
         settings.SessionTimeout = CInt(seconds);
@@ -59,9 +59,7 @@ void LoadConnectionTable(ConnectionTable &table)
 {
     WaitCursor hourglass;
     const QString section = AppInfo::Protocol.name;
-    auto inUse = [&](int slot) {
-        return Ini::ProtocolIniGetInt(section, slotKey(slot, "-On"), 0) != 0;
-    };
+    auto inUse = [&](int slot) { return Ini::ProtocolIniGetInt(section, slotKey(slot, "-On"), 0) != 0; };
 
     int count = 0;
     for (int n = 1; n <= MaxConnections; ++n)

@@ -42,7 +42,9 @@ QString QualityText(int quality)
 
     QString sub;
     switch (low & 0xFC) {
-    case 0: case 64: case 192: sub = QStringLiteral("Non-specific"); break;
+    case 0:
+    case 64:
+    case 192: sub = QStringLiteral("Non-specific"); break;
     case 4: sub = QStringLiteral("Configuration Error"); break;
     case 8: sub = QStringLiteral("Not Connected"); break;
     case 12: sub = QStringLiteral("Device Failure"); break;

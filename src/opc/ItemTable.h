@@ -9,9 +9,9 @@ class OPCItem;
 
 // One published item as the program keeps it beside the toolkit.
 struct ItemRecord {
-    OPCItem *Tag = nullptr;     // null when the toolkit refused the item
-    Variant Value;              // last value handed to the toolkit
-    std::int16_t Quality = 0;   // last quality handed to the toolkit
+    OPCItem *Tag = nullptr;   // null when the toolkit refused the item
+    Variant Value;            // last value handed to the toolkit
+    std::int16_t Quality = 0; // last quality handed to the toolkit
     QString Description;
 };
 

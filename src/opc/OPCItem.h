@@ -15,14 +15,14 @@ constexpr std::int16_t BadConfigurationError = 0x04;
 constexpr std::int16_t BadDeviceFailure = 0x0C;
 constexpr std::int16_t BadOutOfService = 0x1C;
 constexpr std::int16_t Good = 0xC0;
-}
+} // namespace Quality
 
 // Access rights of an item.
 namespace AccessRights {
 constexpr std::uint8_t Read = 1;
 constexpr std::uint8_t Write = 2;
 constexpr std::uint8_t ReadWrite = 3;
-}
+} // namespace AccessRights
 
 // One item of the toolkit's store. Its data type is fixed by the initial value;
 // later values are converted to it.

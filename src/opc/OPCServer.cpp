@@ -190,7 +190,8 @@ std::int32_t OPCServer::clientWriteVQT(const std::vector<OPCItem *> &items, cons
     if (OnWriteVQT)
         OnWriteVQT(std::int32_t(items.size()), items, values, qualities, timestamps, errors, result);
     errors.resize(items.size(), S_OK_);
-    trace(3, QStringLiteral("WriteVQT of %1 items: 0x%2").arg(items.size()).arg(quint32(result), 8, 16, QLatin1Char('0')));
+    trace(3,
+          QStringLiteral("WriteVQT of %1 items: 0x%2").arg(items.size()).arg(quint32(result), 8, 16, QLatin1Char('0')));
     return result;
 }
 

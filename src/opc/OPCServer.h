@@ -22,14 +22,14 @@ constexpr std::int32_t Failed = 2;
 constexpr std::int32_t NoConfiguration = 3;
 constexpr std::int32_t Suspended = 4;
 constexpr std::int32_t Test = 5;
-}
+} // namespace ServerStates
 
 // The network side that serves the store to clients (our OPC UA server). The
 // toolkit drives it; it talks back only through the toolkit's client entry points.
 class OPCFrontEnd {
 public:
     virtual ~OPCFrontEnd() = default;
-    virtual void start() = 0;                                // raises RuntimeError when it cannot serve
+    virtual void start() = 0; // raises RuntimeError when it cannot serve
     virtual void stop() = 0;
     virtual void requestDisconnect(const QString &reason) = 0;
     virtual QString endpointUrl() const = 0;

@@ -29,9 +29,14 @@ public:
         using Inner = std::vector<std::unique_ptr<OPCItem>>::const_iterator;
         explicit const_iterator(Inner it) : it_(it) {}
         OPCItem *operator*() const { return it_->get(); }
-        const_iterator &operator++() { ++it_; return *this; }
+        const_iterator &operator++()
+        {
+            ++it_;
+            return *this;
+        }
         bool operator!=(const const_iterator &o) const { return it_ != o.it_; }
         bool operator==(const const_iterator &o) const { return it_ == o.it_; }
+
     private:
         Inner it_;
     };

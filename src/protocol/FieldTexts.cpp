@@ -29,8 +29,8 @@ QString FieldTexts::lookup(QByteArrayView field, bool upperCase)
     if (field.size() > MaxCachedLength)
         return make(field, upperCase);
     // Bytes, length and form packed into the key; the top bit marks a used entry.
-    std::uint64_t key = (std::uint64_t(1) << 63) | (std::uint64_t(upperCase) << 62) |
-                        (std::uint64_t(field.size()) << 56);
+    std::uint64_t key =
+        (std::uint64_t(1) << 63) | (std::uint64_t(upperCase) << 62) | (std::uint64_t(field.size()) << 56);
     for (qsizetype i = 0; i < field.size(); ++i)
         key |= std::uint64_t(static_cast<unsigned char>(field[i])) << (8 * i);
     Entry &entry = entries_[std::size_t((key * 0x9E3779B97F4A7C15ull) >> 58)];

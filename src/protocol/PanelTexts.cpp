@@ -7,8 +7,7 @@ struct Row {
     std::uint8_t code;
 };
 
-template <std::size_t N>
-std::uint8_t lookup(QByteArrayView text, const Row (&rows)[N], std::uint8_t otherwise)
+template <std::size_t N> std::uint8_t lookup(QByteArrayView text, const Row (&rows)[N], std::uint8_t otherwise)
 {
     for (const Row &row : rows)
         if (text == QByteArrayView(row.text))
@@ -21,7 +20,7 @@ constexpr Row GroupStates[] = {
 };
 
 constexpr Row Gases[] = {
-    {"CO ", 1}, {"CO2", 2}, {"NO ", 3}, {"NO2", 4}, {"H2S", 5},  {"SO2", 6},
+    {"CO ", 1}, {"CO2", 2}, {"NO ", 3}, {"NO2", 4},  {"H2S", 5},  {"SO2", 6},
     {"CL2", 7}, {"HCL", 8}, {"O2 ", 9}, {"EXP", 10}, {"NH3", 11},
 };
 

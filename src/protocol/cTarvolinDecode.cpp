@@ -18,7 +18,8 @@ bool skipped(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 // division is the correctly rounded value strtod gives.
 bool plainDecimal(QByteArrayView field, double &value)
 {
-    static constexpr double powers[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    static constexpr double powers[] = {1,   1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     if (field.size() > 15)
         return false;
     std::int64_t mantissa = 0;
@@ -230,8 +231,8 @@ void cTarvolin::ClearZoneFlags(int zone)
     ZoneStatus &s = Zones_[std::size_t(zone - 1)];
     const Variant zero(std::int16_t(0));
     const std::pair<std::int16_t *, ZoneField> flags[] = {
-        {&s.PrgIng, ZPrgIng}, {&s.PrgUsr, ZPrgUsr}, {&s.FailPower, ZFailPower}, {&s.FailBat, ZFailBat},
-        {&s.FailGroup, ZFailGroup},
+        {&s.PrgIng, ZPrgIng},   {&s.PrgUsr, ZPrgUsr},       {&s.FailPower, ZFailPower},
+        {&s.FailBat, ZFailBat}, {&s.FailGroup, ZFailGroup},
     };
     for (const auto &[field, item] : flags) {
         if (*field > 0) {

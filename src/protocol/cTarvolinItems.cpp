@@ -131,7 +131,8 @@ void cTarvolin::InitialUpdate(OPCServer &server, comPort *com, ItemTable &items)
             const QString D = Z + QLatin1Char('D') + twoDigits(d);
             const QString dk = zk + QLatin1Char('D') + QString::number(d);
             for (int f = 0; f < DetectorFieldCount; ++f)
-                make(D + QLatin1String(detectorRows[f].suffix), detectorRows[f], dk + QLatin1String(detectorRows[f].key),
+                make(D + QLatin1String(detectorRows[f].suffix), detectorRows[f],
+                     dk + QLatin1String(detectorRows[f].key),
                      detectorIndex_[std::size_t(z)][std::size_t(d)][std::size_t(f)]);
         }
     }

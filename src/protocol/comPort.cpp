@@ -81,7 +81,8 @@ comPort::~comPort()
 QString comPort::devicePathFor(std::int16_t port)
 {
     const QString fallback = QStringLiteral("/dev/ttyS") + QString::number(int(port) - 1);
-    const QString path = Ini::IniGetString(QStringLiteral("Ports"), QStringLiteral("COM") + QString::number(port), fallback);
+    const QString path =
+        Ini::IniGetString(QStringLiteral("Ports"), QStringLiteral("COM") + QString::number(port), fallback);
     return path.trimmed().isEmpty() ? fallback : path.trimmed();
 }
 
@@ -142,7 +143,8 @@ void comPort::setPortOpen(bool open)
         if (error == QSerialPort::PermissionError || error == QSerialPort::OpenError)
             throw RuntimeError(PortUnavailable,
                                QStringLiteral("The port is not available (") + reason + QLatin1Char(')'));
-        throw RuntimeError(PortOpenFailed, QStringLiteral("The port could not be opened (") + reason + QLatin1Char(')'));
+        throw RuntimeError(PortOpenFailed,
+                           QStringLiteral("The port could not be opened (") + reason + QLatin1Char(')'));
     }
     commEvent_ = 0;
     applyModemLines();

@@ -115,8 +115,8 @@ MainOPC::LoadResult MainOPC::Form_Load(const QStringList &arguments)
 {
     // One server per application folder: a second start ends silently.
     applicationFolder_ = AppInfo::applicationFolder();
-    instanceLock_ = std::make_unique<QLockFile>(applicationFolder_ + QLatin1Char('/') + AppInfo::Title +
-                                                QStringLiteral(".lock"));
+    instanceLock_ =
+        std::make_unique<QLockFile>(applicationFolder_ + QLatin1Char('/') + AppInfo::Title + QStringLiteral(".lock"));
     instanceLock_->setStaleLockTime(0);
     if (!instanceLock_->tryLock(0)) {
         const bool held = instanceLock_->error() == QLockFile::LockFailedError;
@@ -223,7 +223,8 @@ void MainOPC::readPlacement()
         try {
             return Placement::strictNumber(text);
         } catch (const RuntimeError &e) {
-            warn(QStringLiteral("%1/%2: %3; using %4").arg(Configuracion, QLatin1String(key), e.description())
+            warn(QStringLiteral("%1/%2: %3; using %4")
+                     .arg(Configuracion, QLatin1String(key), e.description())
                      .arg(designed));
             return designed;
         }
@@ -322,8 +323,7 @@ void MainOPC::tmrMain_Timer()
     if (FirstTick) {
         FirstTick = false;
         LaunchedByClient = server_.LaunchedByClient();
-        const bool visible =
-            !LaunchedByClient || Ini::IniGetInt(Configuracion, QStringLiteral("Visible"), 1) != 0;
+        const bool visible = !LaunchedByClient || Ini::IniGetInt(Configuracion, QStringLiteral("Visible"), 1) != 0;
         view_.setWindowVisible(visible);
     }
     if (ShutdownPending) {

@@ -1,6 +1,6 @@
 #pragma once
-#include <utility>
 #include "config/Settings.h"
+#include <utility>
 
 #include <QMap>
 #include <QObject>

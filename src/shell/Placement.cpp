@@ -1,6 +1,6 @@
 #include "shell/Placement.h"
-#include "common/Val.h"
 #include "common/Error.h"
+#include "common/Val.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +15,8 @@ double strictNumber(const QString &text)
 {
     const double value = RegionalNumber(text);
     if (!std::isfinite(value))
-        throw RuntimeError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch: \"%1\" is not a number").arg(text));
+        throw RuntimeError(ErrorNumber::TypeMismatch,
+                           QStringLiteral("Type mismatch: \"%1\" is not a number").arg(text));
     return value;
 }
 

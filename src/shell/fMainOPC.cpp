@@ -14,11 +14,11 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollArea>
-#include <QVBoxLayout>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -32,12 +32,9 @@ struct DetailField {
     const char *label, *field, *caption;
 };
 constexpr DetailField DetailFields[] = {
-    {"lblTagFQID", "txtTagFQID", "Fully Qualified ID"},
-    {"lblTagDesc", "txtTagDesc", "Description"},
-    {"lblTagCanDT", "txtTagCanDT", "Canonical Data Type"},
-    {"lblTagAccPerm", "txtTagAccPerm", "Access Permissions"},
-    {"lblTagValue", "txtTagValue", "Current Value"},
-    {"lblTagQuality", "txtTagQuality", "Quality"},
+    {"lblTagFQID", "txtTagFQID", "Fully Qualified ID"},    {"lblTagDesc", "txtTagDesc", "Description"},
+    {"lblTagCanDT", "txtTagCanDT", "Canonical Data Type"}, {"lblTagAccPerm", "txtTagAccPerm", "Access Permissions"},
+    {"lblTagValue", "txtTagValue", "Current Value"},       {"lblTagQuality", "txtTagQuality", "Quality"},
     {"lblTagTimestamp", "txtTagTimestamp", "Timestamp"},
 };
 
@@ -86,10 +83,11 @@ void fMainOPC::buildMenus()
     QMenu *file = addMenu(nullptr, QStringLiteral("mnuFile"), QStringLiteral("&File"));
     connect(addAction(file, QStringLiteral("mnuAInicioSesion"), QStringLiteral("&Init session...")),
             &QAction::triggered, this, &fMainOPC::loginRequested);
-    connect(addAction(file, QStringLiteral("mnuACerrarSesion"), QStringLiteral("&Close session")),
-            &QAction::triggered, this, [this] { logic_->mnuACerrarSesion_Click(); });
+    connect(addAction(file, QStringLiteral("mnuACerrarSesion"), QStringLiteral("&Close session")), &QAction::triggered,
+            this, [this] { logic_->mnuACerrarSesion_Click(); });
     file->addSeparator();
-    QAction *disc = addAction(file, QStringLiteral("mnuFileClientDisc"), QStringLiteral("Solicite &Disconnect cliente"));
+    QAction *disc =
+        addAction(file, QStringLiteral("mnuFileClientDisc"), QStringLiteral("Solicite &Disconnect cliente"));
     disc->setVisible(false);
     connect(disc, &QAction::triggered, this, [this] { logic_->mnuFileClientDisc_Click(); });
     connect(addAction(file, QStringLiteral("mnuFileForceExit"), QStringLiteral("&Force Server close")),
@@ -100,8 +98,8 @@ void fMainOPC::buildMenus()
     QMenu *edit = addMenu(nullptr, QStringLiteral("mnuEdit"), QStringLiteral("&Edit"));
     connect(addAction(edit, QStringLiteral("mnuEditConfiguracion"), QStringLiteral("&Configuration...")),
             &QAction::triggered, this, &fMainOPC::configurationRequested);
-    connect(addAction(edit, QStringLiteral("mnuCPassword"), QStringLiteral("&Change Password...")),
-            &QAction::triggered, this, &fMainOPC::passwordChangeRequested);
+    connect(addAction(edit, QStringLiteral("mnuCPassword"), QStringLiteral("&Change Password...")), &QAction::triggered,
+            this, &fMainOPC::passwordChangeRequested);
     languageMenu_ = addMenu(edit, QStringLiteral("mnuCIdioma"), QStringLiteral("&Language"));
     QMenu *status = addMenu(edit, QStringLiteral("mnuEditStatus"), QStringLiteral("Server &Status"));
     status->menuAction()->setVisible(false);

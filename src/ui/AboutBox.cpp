@@ -7,7 +7,8 @@ frmAbout::frmAbout()
 {
     caption = LangTextOr(QStringLiteral("Acercade"), QStringLiteral("About ")) + AppInfo::Title;
     lblTitle = AppInfo::Title;
-    lblVersion = LangTextOr(QStringLiteral("Version"), QStringLiteral("Version")) + QLatin1Char(' ') + AppInfo::versionText();
+    lblVersion =
+        LangTextOr(QStringLiteral("Version"), QStringLiteral("Version")) + QLatin1Char(' ') + AppInfo::versionText();
     lblDescription = AppInfo::fileDescription() + QStringLiteral("\r\r") + AppInfo::companyName();
     lblDisclaimer = LangTextOr(QStringLiteral("Disclaimer"), QString());
     cmdOK = LangTextOr(QStringLiteral("&Aceptar"), QStringLiteral("&Aceptar"));

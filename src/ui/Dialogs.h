@@ -19,16 +19,16 @@ struct Request {
     Kind kind = Kind::Message;
     QString title;
     QString text;
-    QStringList buttons;  // captions, in order; empty means a single OK
-    QString defaultInput; // for Kind::Input
+    QStringList buttons;   // captions, in order; empty means a single OK
+    QString defaultInput;  // for Kind::Input
     int icon = 0;          // fMsgBox icon: 2 exclamation, 3 alert, anything else the question mark
     int defaultButton = 0; // index of the button Enter presses; -1 or out of range: none
     int escapeButton = -1; // index of the button Escape presses; -1: Escape closes (answer -1)
 };
 
 struct Answer {
-    int button = 0;     // index into Request::buttons; -1 when cancelled/closed
-    QString input;      // for Kind::Input
+    int button = 0; // index into Request::buttons; -1 when cancelled/closed
+    QString input;  // for Kind::Input
 };
 
 using Handler = std::function<Answer(const Request &)>;

@@ -5,7 +5,8 @@
 bool InputBoxOpen = false;
 
 fInputBox::fInputBox()
-    : accept_(LangTextOr(QStringLiteral("&Aceptar"), QStringLiteral("&Aceptar"))), cancel_(LangTextOr(QStringLiteral("&Cancelar"), QStringLiteral("&Cancelar")))
+    : accept_(LangTextOr(QStringLiteral("&Aceptar"), QStringLiteral("&Aceptar"))),
+      cancel_(LangTextOr(QStringLiteral("&Cancelar"), QStringLiteral("&Cancelar")))
 {
     InputBoxOpen = true;
 }

@@ -1,7 +1,7 @@
 #include "ui/Language.h"
-#include "common/FileRead.h"
 #include "common/AppInfo.h"
 #include "common/Cp1252.h"
+#include "common/FileRead.h"
 #include "config/Ini.h"
 #include "ui/Dialogs.h"
 
@@ -84,7 +84,10 @@ void showMessage(const QString &text)
 
 namespace Language {
 
-QString languageFilePath() { return AppInfo::applicationFolder() + QLatin1Char('/') + AppInfo::Title + QStringLiteral(".LNG"); }
+QString languageFilePath()
+{
+    return AppInfo::applicationFolder() + QLatin1Char('/') + AppInfo::Title + QStringLiteral(".LNG");
+}
 
 QString fallbackLanguageFilePath() { return AppInfo::applicationFolder() + QStringLiteral("/RESOURCES.LNG"); }
 

@@ -21,11 +21,11 @@ const QStringList &Languages();
 
 // A language file as read, before anything is shown to the operator.
 struct ParsedFile {
-    bool valid = false;            // the header declares at least one language
-    QStringList languages;         // at most 2
+    bool valid = false;             // the header declares at least one language
+    QStringList languages;          // at most 2
     std::int16_t languageIndex = 0; // the language whose column was read
-    QHash<QString, QString> texts; // by case-folded key
-    QStringList duplicateKeys;     // keys met again, in file order, as written there
+    QHash<QString, QString> texts;  // by case-folded key
+    QStringList duplicateKeys;      // keys met again, in file order, as written there
 };
 
 // Parses the bytes of a language file (Windows-1252, lines ended by CR LF, LF or

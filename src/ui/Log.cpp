@@ -21,7 +21,10 @@ namespace Log {
 
 void LogDebugMessage(const QString &message) { LogTraceMessage(QLatin1Char('(') + message + QLatin1Char(')')); }
 
-void ReportEvent(const QString &prompt, const QString &title) { LogDebugMessage(title + QStringLiteral(": ") + prompt); }
+void ReportEvent(const QString &prompt, const QString &title)
+{
+    LogDebugMessage(title + QStringLiteral(": ") + prompt);
+}
 
 void LogTraceMessage(const QString &message)
 {

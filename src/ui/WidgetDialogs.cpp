@@ -136,8 +136,7 @@ Dialogs::Answer showAbout(const Dialogs::Request &request, QWidget *parent)
 
 Dialogs::Answer showStandard(const Dialogs::Request &request, QWidget *parent)
 {
-    QMessageBox box(request.kind == Dialogs::Kind::StandardMessage ? QMessageBox::Critical
-                                                                   : QMessageBox::Information,
+    QMessageBox box(request.kind == Dialogs::Kind::StandardMessage ? QMessageBox::Critical : QMessageBox::Information,
                     request.title, request.text, QMessageBox::NoButton, parent);
     QStringList captions = request.buttons;
     if (captions.isEmpty())

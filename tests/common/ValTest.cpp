@@ -1,11 +1,10 @@
-#include "common/Error.h"
 #include "common/Val.h"
+#include "common/Error.h"
 
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
 #include <cmath>
-
+#include <gtest/gtest.h>
 
 TEST(Val, NumberForms)
 {

@@ -1,9 +1,9 @@
-#include "common/Error.h"
 #include "common/Variant.h"
+#include "common/Error.h"
 
 #include <QTimeZone>
-#include <gtest/gtest.h>
 #include <ctime>
+#include <gtest/gtest.h>
 
 namespace {
 

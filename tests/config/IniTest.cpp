@@ -1,6 +1,6 @@
 #include "config/Ini.h"
-#include "ui/Language.h"
 #include "TestSupport.h"
+#include "ui/Language.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -45,13 +45,15 @@ TEST_F(IniTest, ProtocolCallsUseTheProtocolFile)
     EXPECT_EQ(ProtocolIniGetString("KV7", "AutoSesion", "0"), "");
     EXPECT_EQ(ProtocolIniGetInt("KV7", "AutoSesion", 7), 7);
     ProtocolIniPutString("KV7", "C1-Nm", "Planta baja");
-    EXPECT_EQ(folder.read("KV7.ini"), QByteArray("[KV7]\r\nTimeoutError=150 s\r\nAutoSesion=\r\nC1-Nm=Planta baja\r\n"));
+    EXPECT_EQ(folder.read("KV7.ini"),
+              QByteArray("[KV7]\r\nTimeoutError=150 s\r\nAutoSesion=\r\nC1-Nm=Planta baja\r\n"));
     EXPECT_FALSE(QFileInfo::exists(folder.file("OPC-KV7.ini")));
 }
 
 TEST_F(IniTest, AFailedWriteShowsTheStandardMessageAndTheCallerGoesOn)
 {
-    folder.write("OPC-KV7.LNG", "Clave\tEspañol\tEnglish\tSoftware\r\nErrorAlEscribirEn\tError al escribir en \tError writing \r\n");
+    folder.write("OPC-KV7.LNG",
+                 "Clave\tEspañol\tEnglish\tSoftware\r\nErrorAlEscribirEn\tError al escribir en \tError writing \r\n");
     {
         DialogRecorder quiet;
         ASSERT_EQ(Language::LoadLanguageFile(), Language::LoadResult::Ok);

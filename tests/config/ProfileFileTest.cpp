@@ -167,7 +167,9 @@ TEST(ProfileFile, Windows1252TextIsWrittenAndReadBackByteExact)
     TempAppFolder folder;
     const QString path = folder.file("KV7.ini");
     ASSERT_TRUE(writeString(path, QStringLiteral("Configuración"), "C1-Nm", QStringLiteral("Central ñandú €5")));
-    EXPECT_EQ(folder.read("KV7.ini"), QByteArray("[Configuraci\xF3n]\r\nC1-Nm=Central \xF1" "and\xFA \x80" "5\r\n"));
+    EXPECT_EQ(folder.read("KV7.ini"), QByteArray("[Configuraci\xF3n]\r\nC1-Nm=Central \xF1"
+                                                 "and\xFA \x80"
+                                                 "5\r\n"));
     EXPECT_EQ(readString(path, QStringLiteral("CONFIGURACIÓN"), "c1-nm", ""), QStringLiteral("Central ñandú €5"));
     // A character the code page lacks is stored as '?', as the ANSI call did.
     ASSERT_TRUE(writeString(path, QStringLiteral("Configuración"), "C1-Nm", QStringLiteral("Ω")));

@@ -1,6 +1,6 @@
 #include "config/Settings.h"
-#include "ui/Log.h"
 #include "TestSupport.h"
+#include "ui/Log.h"
 
 #include <QGuiApplication>
 #include <gtest/gtest.h>

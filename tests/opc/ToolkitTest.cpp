@@ -1,13 +1,12 @@
+#include "TestSupport.h"
 #include "common/Error.h"
 #include "opc/CodeText.h"
 #include "opc/ItemValues.h"
 #include "opc/OPCServer.h"
 #include "ui/Log.h"
-#include "TestSupport.h"
 
 #include <QFile>
 #include <gtest/gtest.h>
-
 
 TEST(Toolkit, ItemsKeepCreationOrderAndIdsAreUnique)
 {
@@ -114,9 +113,11 @@ TEST(ItemValuesTest, RequestsAreGatedByTheServerState)
     OPCItem *item = server.Tags().Add("W", AccessRights::ReadWrite, Variant(std::int16_t(1)), Quality::Good);
     std::vector<std::int32_t> errors;
 
-    const std::vector<std::pair<std::int32_t, bool>> states = {
-        {ServerStates::Running, true},   {ServerStates::Test, true},    {ServerStates::Suspended, false},
-        {ServerStates::Failed, false},   {ServerStates::NoConfiguration, false}};
+    const std::vector<std::pair<std::int32_t, bool>> states = {{ServerStates::Running, true},
+                                                               {ServerStates::Test, true},
+                                                               {ServerStates::Suspended, false},
+                                                               {ServerStates::Failed, false},
+                                                               {ServerStates::NoConfiguration, false}};
     std::int16_t next = 10;
     for (const auto &[state, allowed] : states) {
         server.setServerState(state);

@@ -5,8 +5,8 @@
 #include "protocol/XTimerSupport.h"
 #include "protocol/cTarvolin.h"
 
-#include <gtest/gtest.h>
 #include <QByteArray>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <set>
@@ -76,8 +76,8 @@ protected:
     // The table entry of an item, by name.
     const ItemRecord &record(const QString &id) const { return table[item(id)->UserIndex()]; }
 
-    TempAppFolder folder;   // before the engines: the INI they read lives here
-    ManualTimers timers;    // outlives the engines, which stop their timers on the way out
+    TempAppFolder folder; // before the engines: the INI they read lives here
+    ManualTimers timers;  // outlives the engines, which stop their timers on the way out
     OPCServer server;
     ItemTable table;
     std::unique_ptr<cTarvolin> engine;

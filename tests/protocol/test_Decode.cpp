@@ -64,12 +64,15 @@ TEST_F(Decode, PublishedTextsAreTrimmedAndStatesUpperCased)
     EXPECT_EQ(value("C01.Z1.D01.State"), Variant(std::uint8_t(7)));
 
     // Only blanks are trimmed, gas keeps its case, bytes above 127 are Latin-1.
-    line(grLine(1, 2, "\tco", "\xe9t\xe9 ", 2, "1     ", "\xfd" "bc   "));
+    line(grLine(1, 2, "\tco", "\xe9t\xe9 ", 2, "1     ",
+                "\xfd"
+                "bc   "));
     EXPECT_EQ(value("C01.Z1.G2.GasStr"), Variant(QStringLiteral("\tco")));
     EXPECT_EQ(value("C01.Z1.G2.Gas"), Variant(std::uint8_t(0)));
     EXPECT_EQ(value("C01.Z1.G2.StateStr"), Variant(QString::fromLatin1("\xc9T\xc9")));
     EXPECT_EQ(value("C01.Z1.G2.State"), Variant(std::uint8_t(255)));
-    EXPECT_EQ(value("C01.Z1.D02.StateStr"), Variant(QString::fromLatin1("\xdd" "BC")));
+    EXPECT_EQ(value("C01.Z1.D02.StateStr"), Variant(QString::fromLatin1("\xdd"
+                                                                        "BC")));
     EXPECT_EQ(value("C01.Z1.D02.State"), Variant(std::uint8_t(1)));
 }
 
@@ -92,8 +95,8 @@ TEST_F(Decode, MeasureFieldsReadAsTheNumberParseReadsThem)
         const char *field;
         float expected;
     } cases[] = {
-        {" 12.5%", 12.5f}, {"12,5  ", 12.0f}, {"  -3.2", -3.2f}, {"1 2 3 ", 123.0f}, {"      ", 0.0f},
-        {"abc   ", 0.0f},  {"1e2   ", 100.0f}, {"%%5   ", 0.0f}, {"0.1   ", 0.1f},   {"+7    ", 7.0f},
+        {" 12.5%", 12.5f}, {"12,5  ", 12.0f},  {"  -3.2", -3.2f}, {"1 2 3 ", 123.0f}, {"      ", 0.0f},
+        {"abc   ", 0.0f},  {"1e2   ", 100.0f}, {"%%5   ", 0.0f},  {"0.1   ", 0.1f},   {"+7    ", 7.0f},
     };
     for (const auto &c : cases) {
         line(grLine(3, 1, "O2 ", "Auto", 9, c.field, "      "));

@@ -13,7 +13,8 @@ QStringList expectedNames(const QString &P)
     QStringList names{P + "Error_Comm", P + "NPanel"};
     for (int z = 1; z <= 4; ++z) {
         const QString Z = P + "Z" + QString::number(z) + ".";
-        for (const char *s : {"State", "StateStr", "StsPrgIng", "StsPrgUsr", "StsFailPower", "StsFailBat", "StsFailGroup"})
+        for (const char *s :
+             {"State", "StateStr", "StsPrgIng", "StsPrgUsr", "StsFailPower", "StsFailBat", "StsFailGroup"})
             names << Z + s;
         for (int g = 1; g <= 4; ++g)
             for (const char *s : {".State", ".StateStr", ".Gas", ".GasStr"})
@@ -49,9 +50,9 @@ TEST_F(Items, InternalKeysPointAtTheirItems)
         const char *key;
         const char *name;
     } cases[] = {
-        {"Z2D5", "C01.Z2.D05.State"},    {"Z1", "C01.Z1.State"},          {"Z4fg", "C01.Z4.StsFailGroup"},
-        {"Z3G2gs", "C01.Z3.G2.GasStr"},  {"Z1D16Gr", "C01.Z1.D16.Group"}, {"Z4D10v", "C01.Z4.D10.Value"},
-        {"Z2s", "C01.Z2.StateStr"},      {"Z1D1s", "C01.Z1.D01.StateStr"}, {"Z4G4", "C01.Z4.G4.State"},
+        {"Z2D5", "C01.Z2.D05.State"},   {"Z1", "C01.Z1.State"},           {"Z4fg", "C01.Z4.StsFailGroup"},
+        {"Z3G2gs", "C01.Z3.G2.GasStr"}, {"Z1D16Gr", "C01.Z1.D16.Group"},  {"Z4D10v", "C01.Z4.D10.Value"},
+        {"Z2s", "C01.Z2.StateStr"},     {"Z1D1s", "C01.Z1.D01.StateStr"}, {"Z4G4", "C01.Z4.G4.State"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(engine->keyIndex(c.key), item(c.name)->UserIndex()) << c.key;

@@ -46,7 +46,10 @@ protected:
         port.setDTREnable(false);
     }
     bool send(const QByteArray &bytes) { return pty.write(bytes); }
-    bool seen(int lines) { return waitFor([&] { return observed.size() >= lines; }, 5000); }
+    bool seen(int lines)
+    {
+        return waitFor([&] { return observed.size() >= lines; }, 5000);
+    }
 
     PtyPair pty;
     comPort port{0};
@@ -87,7 +90,11 @@ TEST_F(Serial, SplitAndBundledLinesAreReassembled)
 
 TEST_F(Serial, BytesAbove127ArriveAsLatin1)
 {
-    ASSERT_TRUE(send(grLine(3, 2, "\xc9X ", "\xe0uto", 2, "  \xb0" "5  ", "Al\xe1rm ") + '\r'));
+    ASSERT_TRUE(send(grLine(3, 2, "\xc9X ", "\xe0uto", 2,
+                            "  \xb0"
+                            "5  ",
+                            "Al\xe1rm ") +
+                     '\r'));
     ASSERT_TRUE(seen(1));
     EXPECT_EQ(value("C01.Z3.G2.GasStr"), Variant(QString::fromLatin1("\xc9X")));
     EXPECT_EQ(value("C01.Z3.G2.StateStr"), Variant(QString::fromLatin1("\xc0UTO")));
@@ -179,7 +186,10 @@ TEST(SerialPort, ADeviceThatGoesAwayClosesThePort)
     folder.write(QStringLiteral("OPC-KV7.ini"), ("[Ports]\r\nCOM1=" + pty->slavePath() + "\r\n").toLatin1());
     comPort port;
     int events = 0;
-    QObject::connect(&port, &comPort::OnComm, [&](int) { ++events; port.Input(); });
+    QObject::connect(&port, &comPort::OnComm, [&](int) {
+        ++events;
+        port.Input();
+    });
     port.setCommPort(1);
     port.setPortOpen(true);
     ASSERT_TRUE(pty->write("W01 1OF\r"));

@@ -32,7 +32,8 @@ TEST(LanguageMenu, SwitchingLanguageChangesCaptionsAndIsStored)
 
     s.logic().Sesion_Iniciar(true);
     w.action(QStringLiteral("mnuCISel(1)"))->trigger();
-    EXPECT_EQ(Ini::IniGetString(QStringLiteral("Configuracion"), QStringLiteral("Language"), QString()), QStringLiteral("1"));
+    EXPECT_EQ(Ini::IniGetString(QStringLiteral("Configuracion"), QStringLiteral("Language"), QString()),
+              QStringLiteral("1"));
     EXPECT_EQ(w.controlText(QStringLiteral("mnuFile")), QStringLiteral("&File"));
     EXPECT_EQ(w.controlText(QStringLiteral("mnuFileExit")), QStringLiteral("&Exit"));
     EXPECT_EQ(w.controlText(QStringLiteral("mnuEditConfiguracion")), QStringLiteral("&Configuration..."));
@@ -60,17 +61,64 @@ TEST(LanguageMenu, EveryKeyTheServerLooksUpIsInTheShippedFile)
         DialogRecorder dialogs;
         ASSERT_EQ(Language::LoadLanguageFile(), Language::LoadResult::Ok);
         ASSERT_EQ(Language::Languages(), (QStringList{QStringLiteral("Español"), QStringLiteral("English")}));
-        const char *keys[] = {"mnuArchivo", "mnuAInicioSesion", "mnuACerrarSesion", "mnuFileForceExit", "mnuASalir",
-                              "mnuEdit", "mnuEditConfiguracion", "mnuCPassword", "mnuCIdioma", "mnuIdioma_0",
-                              "mnuIdioma_1", "mnuVer", "mnuVBus", "mnuHelpAbout", "lblTagDesc", "lblTagFQID",
-                              "lblTagCanDT", "lblTagAccPerm", "lblTagValue", "lblTagQuality", "lblTagTimestamp",
-                              "txtTagValueTT", "ErrorAlEscribirEn", "NoPosClose", "&Aceptar", "&Cancelar",
-                              "NoSePuedeAbrirCOM", "Protocolo", "Centrales", "Conexion", "Nombre", "chkAutoSesion",
-                              "&Salir", "SelCom", "MarcarDispoAUtilizar", "NombreDescriptivo", "TmError",
-                              "chAutSesDes", "AskSave", "EstaSeguroDeSalirSinGrabar", "Si", "No", "ComDup", "SelCen",
-                              "IniciarSesion", "CambiarPassword", "PasswordActual", "PasswordNuevo",
-                              "RepetirPasswordNuevo", "PasswordIncorrecto", "NoSeHaPodidoGrabarArchivoPassword",
-                              "WBus", "chkUltimo", "chkBus", "chkLog", "Acercade", "Version", "Disclaimer"};
+        const char *keys[] = {"mnuArchivo",
+                              "mnuAInicioSesion",
+                              "mnuACerrarSesion",
+                              "mnuFileForceExit",
+                              "mnuASalir",
+                              "mnuEdit",
+                              "mnuEditConfiguracion",
+                              "mnuCPassword",
+                              "mnuCIdioma",
+                              "mnuIdioma_0",
+                              "mnuIdioma_1",
+                              "mnuVer",
+                              "mnuVBus",
+                              "mnuHelpAbout",
+                              "lblTagDesc",
+                              "lblTagFQID",
+                              "lblTagCanDT",
+                              "lblTagAccPerm",
+                              "lblTagValue",
+                              "lblTagQuality",
+                              "lblTagTimestamp",
+                              "txtTagValueTT",
+                              "ErrorAlEscribirEn",
+                              "NoPosClose",
+                              "&Aceptar",
+                              "&Cancelar",
+                              "NoSePuedeAbrirCOM",
+                              "Protocolo",
+                              "Centrales",
+                              "Conexion",
+                              "Nombre",
+                              "chkAutoSesion",
+                              "&Salir",
+                              "SelCom",
+                              "MarcarDispoAUtilizar",
+                              "NombreDescriptivo",
+                              "TmError",
+                              "chAutSesDes",
+                              "AskSave",
+                              "EstaSeguroDeSalirSinGrabar",
+                              "Si",
+                              "No",
+                              "ComDup",
+                              "SelCen",
+                              "IniciarSesion",
+                              "CambiarPassword",
+                              "PasswordActual",
+                              "PasswordNuevo",
+                              "RepetirPasswordNuevo",
+                              "PasswordIncorrecto",
+                              "NoSeHaPodidoGrabarArchivoPassword",
+                              "WBus",
+                              "chkUltimo",
+                              "chkBus",
+                              "chkLog",
+                              "Acercade",
+                              "Version",
+                              "Disclaimer"};
         for (const char *key : keys) {
             const QString text = GetLangText(QLatin1String(key));
             EXPECT_FALSE(text.isEmpty() || text == QStringLiteral("???")) << key << " language " << language;

@@ -1,7 +1,7 @@
+#include "opc/NamespaceView.h"
 #include "ShellFixture.h"
 #include "opc/ItemTable.h"
 #include "opc/ItemValues.h"
-#include "opc/NamespaceView.h"
 #include "opc/OPCServer.h"
 
 #include <QLineEdit>
@@ -71,7 +71,8 @@ TEST(NamespaceTree, IdEqualToAFolderPathGetsAnEmptyLastSegment)
 struct DetailTest : ::testing::Test {
     OPCServer server;
     ItemTable items;
-    OPCItem *add(const QString &id, const Variant &value, std::int16_t quality, std::uint8_t rights = AccessRights::Read)
+    OPCItem *add(const QString &id, const Variant &value, std::int16_t quality,
+                 std::uint8_t rights = AccessRights::Read)
     {
         OPCItem *item = server.Tags().Add(id, rights, value, quality);
         item->setUserIndex(items.add(ItemRecord{item, value, quality, id + QStringLiteral(" described")}));

@@ -1,7 +1,7 @@
 #include "ShellFixture.h"
+#include "protocol/cTarvolin.h"
 #include "protocol/comPort.h"
 #include "shell/PanelConnections.h"
-#include "protocol/cTarvolin.h"
 
 #include <QPlainTextEdit>
 #include <gtest/gtest.h>
@@ -29,7 +29,10 @@ struct PanelLines : ::testing::Test {
     }
     // Panel p reports zone 1 off: the line sets the panel number and clears the
     // communication error of the connection it arrives on.
-    static QByteArray offFrame(int panel) { return QStringLiteral("W%1 1OF\r").arg(panel, 2, 10, QLatin1Char('0')).toLatin1(); }
+    static QByteArray offFrame(int panel)
+    {
+        return QStringLiteral("W%1 1OF\r").arg(panel, 2, 10, QLatin1Char('0')).toLatin1();
+    }
 };
 
 TEST_F(PanelLines, FramesOnThreePortsReachTheirConnectionsItems)
@@ -47,10 +50,12 @@ TEST_F(PanelLines, FramesOnThreePortsReachTheirConnectionsItems)
     EXPECT_EQ(s.value(QStringLiteral("C02.Error_Comm")), Variant(std::uint8_t(1)));
 
     ASSERT_TRUE(pty[0].write(offFrame(11)));
-    ASSERT_TRUE(pty[1].write(QByteArray("W12 1O")));  // a line in two bursts
+    ASSERT_TRUE(pty[1].write(QByteArray("W12 1O"))); // a line in two bursts
     ASSERT_TRUE(pty[2].write(offFrame(13)));
-    ASSERT_TRUE(waitFor([&] { return s.value(QStringLiteral("C01.NPanel")) == Variant(std::uint8_t(11)) &&
-                                     s.value(QStringLiteral("C03.NPanel")) == Variant(std::uint8_t(13)); }));
+    ASSERT_TRUE(waitFor([&] {
+        return s.value(QStringLiteral("C01.NPanel")) == Variant(std::uint8_t(11)) &&
+               s.value(QStringLiteral("C03.NPanel")) == Variant(std::uint8_t(13));
+    }));
     ASSERT_TRUE(pty[1].write(QByteArray("F\r")));
     ASSERT_TRUE(waitFor([&] { return s.value(QStringLiteral("C02.NPanel")) == Variant(std::uint8_t(12)); }));
 
@@ -86,8 +91,10 @@ TEST_F(PanelLines, PortThatDoesNotExistIsReportedAndTheOtherLinesServe)
 
     ASSERT_TRUE(pty[0].write(offFrame(21)));
     ASSERT_TRUE(pty[2].write(offFrame(23)));
-    ASSERT_TRUE(waitFor([&] { return s.value(QStringLiteral("C01.NPanel")) == Variant(std::uint8_t(21)) &&
-                                     s.value(QStringLiteral("C03.NPanel")) == Variant(std::uint8_t(23)); }));
+    ASSERT_TRUE(waitFor([&] {
+        return s.value(QStringLiteral("C01.NPanel")) == Variant(std::uint8_t(21)) &&
+               s.value(QStringLiteral("C03.NPanel")) == Variant(std::uint8_t(23));
+    }));
     EXPECT_EQ(s.value(QStringLiteral("C02.Error_Comm")), Variant(std::uint8_t(1)));
 }
 
@@ -108,8 +115,10 @@ TEST_F(PanelLines, TwoConnectionsOnOnePortKeepOneReader)
     // Every line of COM1 goes to connection 1 only.
     ASSERT_TRUE(pty[0].write(offFrame(31) + offFrame(32)));
     ASSERT_TRUE(pty[2].write(offFrame(33)));
-    ASSERT_TRUE(waitFor([&] { return s.value(QStringLiteral("C01.NPanel")) == Variant(std::uint8_t(32)) &&
-                                     s.value(QStringLiteral("C03.NPanel")) == Variant(std::uint8_t(33)); }));
+    ASSERT_TRUE(waitFor([&] {
+        return s.value(QStringLiteral("C01.NPanel")) == Variant(std::uint8_t(32)) &&
+               s.value(QStringLiteral("C03.NPanel")) == Variant(std::uint8_t(33));
+    }));
     EXPECT_EQ(s.value(QStringLiteral("C02.NPanel")), Variant(std::uint8_t(0)));
 }
 
@@ -138,7 +147,8 @@ TEST_F(PanelLines, MissingOrDamagedIniFilesStillServe)
 {
     // No protocol file at all: no connection, the server runs empty.
     folder.write(QStringLiteral("KV7.ini"), QByteArray());
-    folder.write(QStringLiteral("OPC-KV7.ini"), QByteArray("\xff\xfe[Configur\r\n=\r\n[[[\r\nMainWidth\r\n\0\0garbage", 40));
+    folder.write(QStringLiteral("OPC-KV7.ini"),
+                 QByteArray("\xff\xfe[Configur\r\n=\r\n[[[\r\nMainWidth\r\n\0\0garbage", 40));
     Server s;
     ASSERT_EQ(s.load(), MainOPC::LoadResult::Running) << qPrintable(s.logic().startupError());
     EXPECT_EQ(s.opc().Tags().Count(), 0);

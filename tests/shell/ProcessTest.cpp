@@ -110,7 +110,8 @@ TEST_F(ProcessTest, RegserverAndUnregserverRunAndEnd)
     const QByteArray text = f.readAll();
     f.close();
     EXPECT_TRUE(text.contains("ProgID=QUARLEN.KV7.1"));
-    EXPECT_TRUE(text.contains("Executable=" + QFileInfo(binDir() + QStringLiteral("/opc-kv7")).canonicalFilePath().toUtf8()))
+    EXPECT_TRUE(
+        text.contains("Executable=" + QFileInfo(binDir() + QStringLiteral("/opc-kv7")).canonicalFilePath().toUtf8()))
         << text.constData();
     EXPECT_TRUE(text.contains("Endpoint=opc.tcp://"));
     EXPECT_TRUE(text.contains("Description=OPC Server for Gas Panels"));

@@ -5,12 +5,12 @@
 
 #include <QByteArray>
 #include <QDir>
-#include <QPlainTextEdit>
-#include <gtest/gtest.h>
 #include <QFile>
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QString>
 #include <QStringList>
+#include <gtest/gtest.h>
 #include <memory>
 #include <pty.h>
 #include <unistd.h>
@@ -60,7 +60,10 @@ public:
     Pty &operator=(const Pty &) = delete;
     bool valid() const { return !path_.isEmpty(); }
     const QString &path() const { return path_; }
-    bool write(const QByteArray &bytes) const { return ::write(master_, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
+    bool write(const QByteArray &bytes) const
+    {
+        return ::write(master_, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
 
 private:
     int master_ = -1, slave_ = -1;
@@ -84,6 +87,12 @@ struct Server {
         const OPCItem *item = window->logic().server().Tags().find(id);
         return item ? item->Value() : Variant();
     }
-    bool traceHas(const QString &line) const { return window->tracePane()->toPlainText().split(QLatin1Char('\n')).contains(line); }
-    int traceIndex(const QString &line) const { return int(window->tracePane()->toPlainText().split(QLatin1Char('\n')).indexOf(line)); }
+    bool traceHas(const QString &line) const
+    {
+        return window->tracePane()->toPlainText().split(QLatin1Char('\n')).contains(line);
+    }
+    int traceIndex(const QString &line) const
+    {
+        return int(window->tracePane()->toPlainText().split(QLatin1Char('\n')).indexOf(line));
+    }
 };

@@ -20,7 +20,10 @@ struct StartupTest : ::testing::Test {
         installLanguageFile(folder);
         folder.write(QStringLiteral("KV7.ini"), crlf(QStringLiteral("[KV7]\nC1-On=1\nC1-Com=0\nC1-Nm=Sala\n")));
     }
-    QString ini(const QString &key) const { return Ini::IniGetString(QStringLiteral("Configuracion"), key, QStringLiteral("<none>")); }
+    QString ini(const QString &key) const
+    {
+        return Ini::IniGetString(QStringLiteral("Configuracion"), key, QStringLiteral("<none>"));
+    }
 };
 
 TEST_F(StartupTest, StartsInOrderGivesIdentityAndEveryItemGood)
@@ -131,8 +134,9 @@ TEST_F(StartupTest, PlacementDefaultsWithoutIniAndIsSavedAtClose)
 
 TEST_F(StartupTest, PlacementRoundTripsAcrossShowingTheWindow)
 {
-    folder.write(QStringLiteral("OPC-KV7.ini"),
-                 crlf(QStringLiteral("[Configuracion]\nMainLeft=1200\nMainTop=900\nMainWidth=11400\nMainHeight=7800\n")));
+    folder.write(
+        QStringLiteral("OPC-KV7.ini"),
+        crlf(QStringLiteral("[Configuracion]\nMainLeft=1200\nMainTop=900\nMainWidth=11400\nMainHeight=7800\n")));
     for (int run = 0; run < 2; ++run) {
         Server s;
         ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
@@ -299,7 +303,8 @@ TEST_F(StartupTest, RegistrationRunsRegisterAndEndWithoutTouchingSettings)
     QString file;
     {
         Server s;
-        EXPECT_EQ(s.load({QStringLiteral("opc-kv7"), QStringLiteral("now"), QStringLiteral("RegServer"), QStringLiteral("please")}),
+        EXPECT_EQ(s.load({QStringLiteral("opc-kv7"), QStringLiteral("now"), QStringLiteral("RegServer"),
+                          QStringLiteral("please")}),
                   MainOPC::LoadResult::Registered);
         file = s.opc().registrationFile();
         EXPECT_TRUE(QFileInfo::exists(file));
@@ -333,7 +338,8 @@ TEST_F(StartupTest, SecondServerOnTheSameFolderEndsSilently)
     Server first;
     ASSERT_EQ(first.load(), MainOPC::LoadResult::Running);
     Server second;
-    EXPECT_EQ(second.load({QStringLiteral("opc-kv7"), QStringLiteral("-regserver")}), MainOPC::LoadResult::SecondInstance);
+    EXPECT_EQ(second.load({QStringLiteral("opc-kv7"), QStringLiteral("-regserver")}),
+              MainOPC::LoadResult::SecondInstance);
     EXPECT_FALSE(QFileInfo::exists(second.opc().registrationFile()));
     EXPECT_EQ(second.opc().Tags().Count(), 0);
     EXPECT_TRUE(dialogs.requests().empty());

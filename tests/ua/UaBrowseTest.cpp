@@ -9,8 +9,8 @@ using namespace Ua;
 
 namespace {
 
-BrowseDescription describe(const NodeId &id, std::int32_t direction = 0, std::uint32_t refType = Id::HierarchicalReferences,
-                           bool subtypes = true)
+BrowseDescription describe(const NodeId &id, std::int32_t direction = 0,
+                           std::uint32_t refType = Id::HierarchicalReferences, bool subtypes = true)
 {
     BrowseDescription d;
     d.nodeId = id;
@@ -83,8 +83,9 @@ TEST(UaBrowse, EveryItemAndStandardNodeIsReachableFromRoot)
     EXPECT_EQ(variables, ua.server.Tags().Count());
     for (const OPCItem *it : ua.server.Tags())
         EXPECT_TRUE(seen.contains(QStringLiteral("ns=1;s=") + it->ItemID())) << it->ItemID().toStdString();
-    for (const char *id : {"ns=1;s=C01", "ns=1;s=C01.Z1", "ns=1;s=C01.Z1.G1", "ns=1;s=Big", "i=2253", "i=2256", "i=2259",
-                           "i=2262", "i=2255", "i=11705", "i=45", "i=47", "i=61", "i=63", "i=4", "i=862", "i=852"})
+    for (const char *id :
+         {"ns=1;s=C01", "ns=1;s=C01.Z1", "ns=1;s=C01.Z1.G1", "ns=1;s=Big", "i=2253", "i=2256", "i=2259", "i=2262",
+          "i=2255", "i=11705", "i=45", "i=47", "i=61", "i=63", "i=4", "i=862", "i=852"})
         EXPECT_TRUE(seen.contains(QString::fromLatin1(id))) << id;
 }
 
@@ -92,7 +93,8 @@ TEST(UaBrowse, FoldersFollowThePathDelimiterAndItemsPointBack)
 {
     UaCore ua;
     ua.server.PathDelimiter = QStringLiteral("/");
-    ua.server.Tags().Add(QStringLiteral("Line/Zone/Gas"), AccessRights::Read, ::Variant(std::int16_t(1)), Quality::Good);
+    ua.server.Tags().Add(QStringLiteral("Line/Zone/Gas"), AccessRights::Read, ::Variant(std::int16_t(1)),
+                         Quality::Good);
     ua.server.Tags().Add(QStringLiteral("Line/Flag"), AccessRights::Read, ::Variant(false), Quality::Good);
     ua.server.Tags().Add(QStringLiteral("Loose"), AccessRights::Read, ::Variant(false), Quality::Good);
     ua.start();
@@ -120,7 +122,8 @@ TEST(UaBrowse, FoldersFollowThePathDelimiterAndItemsPointBack)
     EXPECT_EQ(both.references.size(), 2u);
 
     // Items added after the start appear on the next request.
-    ua.server.Tags().Add(QStringLiteral("Line/Zone/Late"), AccessRights::Read, ::Variant(std::int16_t(2)), Quality::Good);
+    ua.server.Tags().Add(QStringLiteral("Line/Zone/Late"), AccessRights::Read, ::Variant(std::int16_t(2)),
+                         Quality::Good);
     EXPECT_TRUE(names(browseOne(p, describe(NodeId(1, QStringLiteral("Line/Zone"))))).contains(QStringLiteral("Late")));
 }
 
@@ -139,7 +142,8 @@ TEST(UaBrowse, ReferenceTypeFilterNodeClassMaskAndResultMask)
     EXPECT_TRUE(properties.contains(QStringLiteral("NamespaceArray")));
     EXPECT_FALSE(properties.contains(QStringLiteral("ServerStatus")));
     const QStringList children = names(browseOne(p, describe(server, 0, Id::HasChild, true)));
-    EXPECT_TRUE(children.contains(QStringLiteral("NamespaceArray")) && children.contains(QStringLiteral("ServerStatus")));
+    EXPECT_TRUE(children.contains(QStringLiteral("NamespaceArray")) &&
+                children.contains(QStringLiteral("ServerStatus")));
     EXPECT_TRUE(browseOne(p, describe(server, 0, Id::HasChild, false)).references.empty());
 
     BrowseDescription objectsOnly = describe(server, 0, Id::HierarchicalReferences);

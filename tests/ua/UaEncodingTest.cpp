@@ -50,10 +50,17 @@ TEST(UaEncoding, NumericScalarsRoundTripAtTheirLimits)
         BuiltinType type;
         std::int64_t value;
     } cases[] = {
-        {BuiltinType::Boolean, 1},     {BuiltinType::SByte, -128},          {BuiltinType::Byte, 255},
-        {BuiltinType::Int16, -32768},  {BuiltinType::UInt16, 65535},        {BuiltinType::Int32, INT32_MIN},
-        {BuiltinType::UInt32, 0xFFFFFFFFLL}, {BuiltinType::Int64, INT64_MIN}, {BuiltinType::UInt64, -1},
-        {BuiltinType::DateTime, 132000000000000000LL}, {BuiltinType::StatusCode, 0x80340000LL},
+        {BuiltinType::Boolean, 1},
+        {BuiltinType::SByte, -128},
+        {BuiltinType::Byte, 255},
+        {BuiltinType::Int16, -32768},
+        {BuiltinType::UInt16, 65535},
+        {BuiltinType::Int32, INT32_MIN},
+        {BuiltinType::UInt32, 0xFFFFFFFFLL},
+        {BuiltinType::Int64, INT64_MIN},
+        {BuiltinType::UInt64, -1},
+        {BuiltinType::DateTime, 132000000000000000LL},
+        {BuiltinType::StatusCode, 0x80340000LL},
     };
     for (const auto &c : cases) {
         const Variant v = Variant::integer(c.type, c.value);
@@ -106,8 +113,9 @@ TEST(UaEncoding, NodeIdsUseTheShortestFormAndRoundTrip)
     guid.kind = NodeId::Kind::Guid;
     guid.guid = g;
     EXPECT_EQ(bytes(guid).mid(3), hex("912b967275fae64a8d28b404dc7daf63"));
-    for (const NodeId &id : {NodeId(0, 72), NodeId(5, 1025), NodeId(2, 0xFFFFFFFFu), NodeId(1, QStringLiteral("C01.Z1")),
-                             guid, NodeId::ofBytes(3, QByteArray("\xff\x00", 2))}) {
+    for (const NodeId &id :
+         {NodeId(0, 72), NodeId(5, 1025), NodeId(2, 0xFFFFFFFFu), NodeId(1, QStringLiteral("C01.Z1")), guid,
+          NodeId::ofBytes(3, QByteArray("\xff\x00", 2))}) {
         const Variant back = roundTrip(Variant::nodeId(id));
         EXPECT_EQ(back.x->nodeId, id) << id.toString().toStdString();
     }
@@ -124,7 +132,8 @@ TEST(UaEncoding, ComplexBuiltinsRoundTrip)
     ev.x->expandedNodeId = expanded;
     EXPECT_EQ(roundTrip(ev), ev);
 
-    EXPECT_EQ(roundTrip(Variant::qualifiedName({1, QStringLiteral("State")})), Variant::qualifiedName({1, QStringLiteral("State")}));
+    EXPECT_EQ(roundTrip(Variant::qualifiedName({1, QStringLiteral("State")})),
+              Variant::qualifiedName({1, QStringLiteral("State")}));
     for (const LocalizedText &t : {LocalizedText{}, LocalizedText{QStringLiteral("en"), QStringLiteral("Text")},
                                    LocalizedText{QString(), QStringLiteral("only text")}})
         EXPECT_EQ(roundTrip(Variant::localizedText(t)).x->localizedText, t);
@@ -182,9 +191,9 @@ TEST(UaEncoding, ArraysWithDimensionsAndVariantsOfVariants)
     matrix.x->dimensions = {2, 3};
     EXPECT_EQ(roundTrip(matrix), matrix);
 
-    const Variant mixed = Variant::array(BuiltinType::Variant, {Variant::string(QStringLiteral("a")),
-                                                                Variant::integer(BuiltinType::Byte, 7),
-                                                                Variant::stringArray({QStringLiteral("x")})});
+    const Variant mixed = Variant::array(BuiltinType::Variant,
+                                         {Variant::string(QStringLiteral("a")), Variant::integer(BuiltinType::Byte, 7),
+                                          Variant::stringArray({QStringLiteral("x")})});
     EXPECT_EQ(roundTrip(mixed), mixed);
     EXPECT_EQ(roundTrip(Variant()), Variant());
     EXPECT_EQ(roundTrip(Variant::stringArray({})), Variant::stringArray({}));
@@ -274,10 +283,10 @@ TEST(UaEncoding, TruncatedInputIsRejectedAtEveryLength)
 
 TEST(UaEncoding, MalformedInputGetsTheRightStatus)
 {
-    EXPECT_EQ(decodeStatus(hex("1a")), Status::BadDecodingError);                 // type id 26 does not exist
-    EXPECT_EQ(decodeStatus(hex("18")), Status::BadDecodingError);                 // scalar Variant in a Variant
-    EXPECT_EQ(decodeStatus(hex("0cfeffffff")), Status::BadDecodingError);         // string length -2
-    EXPECT_EQ(decodeStatus(hex("8600000000")), Status::Good);                     // empty Int32 array
+    EXPECT_EQ(decodeStatus(hex("1a")), Status::BadDecodingError);                  // type id 26 does not exist
+    EXPECT_EQ(decodeStatus(hex("18")), Status::BadDecodingError);                  // scalar Variant in a Variant
+    EXPECT_EQ(decodeStatus(hex("0cfeffffff")), Status::BadDecodingError);          // string length -2
+    EXPECT_EQ(decodeStatus(hex("8600000000")), Status::Good);                      // empty Int32 array
     EXPECT_EQ(decodeStatus(hex("86ffffff7f")), Status::BadEncodingLimitsExceeded); // 2^31-1 elements
     EXPECT_EQ(decodeStatus(hex("8610000000")), Status::BadDecodingError);          // 16 elements, no bytes
     EXPECT_EQ(decodeStatus(hex("11 06")), Status::BadDecodingError);               // NodeId encoding 6
@@ -298,10 +307,14 @@ TEST(UaEncoding, LimitsOnStringsArraysAndNesting)
     limits.maxArrayLength = 2;
     limits.maxDepth = 5;
     EXPECT_EQ(decodeStatus(encoded(Variant::string(QStringLiteral("abcd"))), limits), Status::Good);
-    EXPECT_EQ(decodeStatus(encoded(Variant::string(QStringLiteral("abcde"))), limits), Status::BadEncodingLimitsExceeded);
-    EXPECT_EQ(decodeStatus(encoded(Variant::stringArray({QStringLiteral("a"), QStringLiteral("b")})), limits), Status::Good);
-    EXPECT_EQ(decodeStatus(encoded(Variant::stringArray({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")})), limits),
+    EXPECT_EQ(decodeStatus(encoded(Variant::string(QStringLiteral("abcde"))), limits),
               Status::BadEncodingLimitsExceeded);
+    EXPECT_EQ(decodeStatus(encoded(Variant::stringArray({QStringLiteral("a"), QStringLiteral("b")})), limits),
+              Status::Good);
+    EXPECT_EQ(
+        decodeStatus(encoded(Variant::stringArray({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")})),
+                     limits),
+        Status::BadEncodingLimitsExceeded);
 
     // Variants nested in arrays of Variants beyond the depth limit.
     Variant nested = Variant::integer(BuiltinType::Byte, 1);
@@ -319,7 +332,8 @@ TEST(UaEncoding, LimitsOnStringsArraysAndNesting)
     EXPECT_EQ(decodeStatus(manyFlags, budget), Status::BadEncodingLimitsExceeded);
     EXPECT_EQ(decodeStatus(manyFlags), Status::Good);
     std::vector<Variant> ids(5000, Variant::nodeId(NodeId(0, 1)));
-    EXPECT_EQ(decodeStatus(encoded(Variant::array(BuiltinType::NodeId, ids)), budget), Status::BadEncodingLimitsExceeded);
+    EXPECT_EQ(decodeStatus(encoded(Variant::array(BuiltinType::NodeId, ids)), budget),
+              Status::BadEncodingLimitsExceeded);
 
     // DiagnosticInfo chains likewise.
     QByteArray chain = hex("19");

@@ -2,9 +2,9 @@
 #include "UaTestClient.h"
 #include "common/Error.h"
 
-#include <gtest/gtest.h>
 #include "opc/OPCServer.h"
 #include "opc/ua/UaServerCore.h"
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
@@ -60,9 +60,8 @@ struct UaCore {
 
     void start()
     {
-        core = std::make_unique<Ua::ServerCore>(server, config, [](const OPCItem &item) {
-            return QStringLiteral("Description of ") + item.ItemID();
-        });
+        core = std::make_unique<Ua::ServerCore>(
+            server, config, [](const OPCItem &item) { return QStringLiteral("Description of ") + item.ItemID(); });
         core->start();
         server.setServerState(ServerStates::Running);
     }

@@ -80,21 +80,19 @@ TEST(UaRead, EveryAttributeOfEveryNodeClass)
             if (expected)
                 EXPECT_FALSE(isBad(dv.status)) << c.node.toString().toStdString() << " attribute " << a;
             else
-                EXPECT_EQ(dv.status, Status::BadAttributeIdInvalid) << c.node.toString().toStdString() << " attribute " << a;
+                EXPECT_EQ(dv.status, Status::BadAttributeIdInvalid)
+                    << c.node.toString().toStdString() << " attribute " << a;
         }
         EXPECT_EQ(r.results[0].value.x->nodeId, c.node);
         EXPECT_EQ(r.results[1].value.i, std::int64_t(c.cls));
     }
 
     // What an item's attributes say.
-    const ReadResponse r = readAll(p, {readId(item("C01.Z1.D1.Measure"), Attr::BrowseName),
-                                       readId(item("C01.Z1.D1.Measure"), Attr::DisplayName),
-                                       readId(item("C01.Z1.D1.Measure"), Attr::Description),
-                                       readId(item("C01.Z1.D1.Measure"), Attr::DataType),
-                                       readId(item("C01.Z1.D1.Measure"), Attr::ValueRank),
-                                       readId(item("C01.Z1.D1.Measure"), Attr::AccessLevel),
-                                       readId(item("C01.Panel"), Attr::AccessLevel),
-                                       readId(item("Test.WriteOnly"), Attr::UserAccessLevel)});
+    const ReadResponse r = readAll(
+        p, {readId(item("C01.Z1.D1.Measure"), Attr::BrowseName), readId(item("C01.Z1.D1.Measure"), Attr::DisplayName),
+            readId(item("C01.Z1.D1.Measure"), Attr::Description), readId(item("C01.Z1.D1.Measure"), Attr::DataType),
+            readId(item("C01.Z1.D1.Measure"), Attr::ValueRank), readId(item("C01.Z1.D1.Measure"), Attr::AccessLevel),
+            readId(item("C01.Panel"), Attr::AccessLevel), readId(item("Test.WriteOnly"), Attr::UserAccessLevel)});
     EXPECT_EQ(r.results[0].value.x->qualifiedName, (QualifiedName{1, QStringLiteral("Measure")}));
     EXPECT_EQ(r.results[1].value.x->localizedText.text, QStringLiteral("Measure"));
     EXPECT_EQ(r.results[2].value.x->localizedText.text, QStringLiteral("Description of C01.Z1.D1.Measure"));
@@ -116,10 +114,10 @@ TEST(UaRead, ItemValuesCarryTheirUaTypes)
         BuiltinType type;
         std::uint32_t dataType;
     } cases[] = {
-        {"C01.ComError", BuiltinType::Boolean, Id::Boolean}, {"C01.Panel", BuiltinType::Int16, Id::Int16},
-        {"C01.Z1.State", BuiltinType::Byte, Id::Byte},       {"C01.Z1.G1.Gas", BuiltinType::String, Id::String},
+        {"C01.ComError", BuiltinType::Boolean, Id::Boolean},  {"C01.Panel", BuiltinType::Int16, Id::Int16},
+        {"C01.Z1.State", BuiltinType::Byte, Id::Byte},        {"C01.Z1.G1.Gas", BuiltinType::String, Id::String},
         {"C01.Z1.D1.Measure", BuiltinType::Float, Id::Float}, {"Test.Long", BuiltinType::Int32, Id::Int32},
-        {"Test.Dbl", BuiltinType::Double, Id::Double},       {"Test.Cur", BuiltinType::Double, Id::Double},
+        {"Test.Dbl", BuiltinType::Double, Id::Double},        {"Test.Cur", BuiltinType::Double, Id::Double},
         {"Test.Date", BuiltinType::DateTime, Id::DateTime},
     };
     for (const auto &c : cases) {
@@ -153,13 +151,17 @@ TEST(UaRead, ServerStateGatesItemValuesButNotTheServerObject)
         std::int32_t toolkit;
         std::int64_t ua;
         bool served;
-    } states[] = {{ServerStates::Running, 0, true}, {ServerStates::Failed, 1, false},
-                  {ServerStates::NoConfiguration, 2, false}, {ServerStates::Suspended, 3, false},
-                  {ServerStates::Test, 5, true}, {42, 7, false}};
+    } states[] = {{ServerStates::Running, 0, true},
+                  {ServerStates::Failed, 1, false},
+                  {ServerStates::NoConfiguration, 2, false},
+                  {ServerStates::Suspended, 3, false},
+                  {ServerStates::Test, 5, true},
+                  {42, 7, false}};
     for (const auto &s : states) {
         ua.server.setServerState(s.toolkit);
-        const ReadResponse r = readAll(p, {readId(item("C01.Panel")), readId(NodeId(0, Id::State)),
-                                           readId(NodeId(0, Id::ServerStatus)), readId(item("C01.Panel"), Attr::DisplayName)});
+        const ReadResponse r =
+            readAll(p, {readId(item("C01.Panel")), readId(NodeId(0, Id::State)), readId(NodeId(0, Id::ServerStatus)),
+                        readId(item("C01.Panel"), Attr::DisplayName)});
         EXPECT_EQ(r.results[0].status, s.served ? Status::Good : Status::BadOutOfService) << s.toolkit;
         EXPECT_EQ(r.results[0].value.isNull(), !s.served);
         EXPECT_EQ(r.results[1].value.i, s.ua) << s.toolkit;
@@ -210,19 +212,34 @@ TEST(UaRead, QualitiesMapToStatusCodes)
         std::int16_t quality;
         StatusCode status;
     } table[] = {
-        {0xC0, Status::Good}, {0xD8, Status::GoodLocalOverride}, {0x40, Status::Uncertain},
-        {0x44, Status::UncertainLastUsableValue}, {0x50, Status::UncertainSensorNotAccurate},
-        {0x54, Status::UncertainEngineeringUnitsExceeded}, {0x58, Status::UncertainSubNormal}, {0x00, Status::Bad},
-        {0x04, Status::BadConfigurationError}, {0x08, Status::BadNotConnected}, {0x0C, Status::BadDeviceFailure},
-        {0x10, Status::BadSensorFailure}, {0x14, Status::BadNoCommunication}, {0x18, Status::BadNoCommunication},
-        {0x1C, Status::BadOutOfService}, {0x20, Status::BadWaitingForInitialData},
+        {0xC0, Status::Good},
+        {0xD8, Status::GoodLocalOverride},
+        {0x40, Status::Uncertain},
+        {0x44, Status::UncertainLastUsableValue},
+        {0x50, Status::UncertainSensorNotAccurate},
+        {0x54, Status::UncertainEngineeringUnitsExceeded},
+        {0x58, Status::UncertainSubNormal},
+        {0x00, Status::Bad},
+        {0x04, Status::BadConfigurationError},
+        {0x08, Status::BadNotConnected},
+        {0x0C, Status::BadDeviceFailure},
+        {0x10, Status::BadSensorFailure},
+        {0x14, Status::BadNoCommunication},
+        {0x18, Status::BadNoCommunication},
+        {0x1C, Status::BadOutOfService},
+        {0x20, Status::BadWaitingForInitialData},
         // Limit bits, and qualities outside the table by their major bits.
-        {0xC1, Status::Good | Status::LimitLow}, {0x56, Status::UncertainEngineeringUnitsExceeded | Status::LimitHigh},
-        {0x0F, Status::BadDeviceFailure | Status::LimitConstant}, {0xE4, Status::Good}, {0x7C, Status::Uncertain},
-        {0x3C, Status::Bad}, {0x80, Status::Bad},
+        {0xC1, Status::Good | Status::LimitLow},
+        {0x56, Status::UncertainEngineeringUnitsExceeded | Status::LimitHigh},
+        {0x0F, Status::BadDeviceFailure | Status::LimitConstant},
+        {0xE4, Status::Good},
+        {0x7C, Status::Uncertain},
+        {0x3C, Status::Bad},
+        {0x80, Status::Bad},
     };
     UaCore ua;
-    OPCItem *it = ua.server.Tags().Add(QStringLiteral("Q"), AccessRights::Read, ::Variant(std::int16_t(1)), Quality::Good);
+    OPCItem *it =
+        ua.server.Tags().Add(QStringLiteral("Q"), AccessRights::Read, ::Variant(std::int16_t(1)), Quality::Good);
     ua.start();
     MemoryPeer &p = ua.client();
     for (const auto &t : table) {
@@ -232,7 +249,8 @@ TEST(UaRead, QualitiesMapToStatusCodes)
     }
     // Back from a status written by a client.
     for (const auto &t : table)
-        if (t.quality != 0x14 && (t.quality & 0xFC) != 0xE4 && t.quality != 0x7C && t.quality != 0x3C && t.quality != 0x80)
+        if (t.quality != 0x14 && (t.quality & 0xFC) != 0xE4 && t.quality != 0x7C && t.quality != 0x3C &&
+            t.quality != 0x80)
             EXPECT_EQ(ServerCore::qualityFromStatus(t.status), t.quality) << std::hex << t.quality;
 }
 
@@ -307,7 +325,8 @@ TEST(UaRead, ServerObjectDescribesTheServerAndAnnouncedShutdown)
     EXPECT_EQ(readOne(p, NodeId(0, Id::SecondsTillShutdown)).value.i, 0);
 
     ua.core->requestDisconnect(QStringLiteral("Operator closes the server"));
-    EXPECT_EQ(readOne(p, NodeId(0, Id::ShutdownReason)).value.x->localizedText.text, QStringLiteral("Operator closes the server"));
+    EXPECT_EQ(readOne(p, NodeId(0, Id::ShutdownReason)).value.x->localizedText.text,
+              QStringLiteral("Operator closes the server"));
     const std::int64_t left = readOne(p, NodeId(0, Id::SecondsTillShutdown)).value.i;
     EXPECT_GT(left, 0);
     EXPECT_LE(left, ua.config.secondsTillShutdown);
@@ -335,14 +354,16 @@ TEST(UaWrite, ValuesAreConvertedToTheItemsType)
         {"Test.Int", Ua::Variant::real(BuiltinType::Double, 3.5), Status::Good, ::Variant(std::int16_t(4))},
         {"Test.Int", Ua::Variant::string(QStringLiteral("12")), Status::Good, ::Variant(std::int16_t(12))},
         {"Test.Int", Ua::Variant::string(QStringLiteral("abc")), Status::BadTypeMismatch, ::Variant(std::int16_t(12))},
-        {"Test.Int", Ua::Variant::integer(BuiltinType::Int32, 70000), Status::BadOutOfRange, ::Variant(std::int16_t(12))},
+        {"Test.Int", Ua::Variant::integer(BuiltinType::Int32, 70000), Status::BadOutOfRange,
+         ::Variant(std::int16_t(12))},
         {"Test.Byte", Ua::Variant::integer(BuiltinType::UInt16, 200), Status::Good, ::Variant(std::uint8_t(200))},
         {"Test.Long", Ua::Variant::integer(BuiltinType::UInt64, 5), Status::Good, ::Variant(std::int32_t(5))},
         {"Test.Dbl", Ua::Variant::real(BuiltinType::Float, 0.25), Status::Good, ::Variant(0.25)},
         {"Test.Str", Ua::Variant::integer(BuiltinType::Int16, -7), Status::Good, ::Variant(QStringLiteral("-7"))},
         {"Test.Bool", Ua::Variant::integer(BuiltinType::Int32, 0), Status::Good, ::Variant(false)},
         {"Test.Cur", Ua::Variant::real(BuiltinType::Double, 2.5), Status::Good, ::Variant(Currency{25000})},
-        {"Test.Int", Ua::Variant::stringArray({QStringLiteral("1")}), Status::BadTypeMismatch, ::Variant(std::int16_t(12))},
+        {"Test.Int", Ua::Variant::stringArray({QStringLiteral("1")}), Status::BadTypeMismatch,
+         ::Variant(std::int16_t(12))},
         {"Test.Int", Ua::Variant::nodeId(NodeId(0, 1)), Status::BadTypeMismatch, ::Variant(std::int16_t(12))},
         {"C01.Z1.D1.Measure", Ua::Variant::integer(BuiltinType::SByte, -3), Status::Good, ::Variant(-3.0f)},
     };
@@ -366,8 +387,9 @@ TEST(UaWrite, OnlyWritableItemValuesAreWritable)
     const Ua::Variant one = Ua::Variant::integer(BuiltinType::Int16, 1);
     EXPECT_EQ(writeOne(p, item("C01.Panel"), one), Status::BadNotWritable);
     EXPECT_EQ(writeOne(p, NodeId(0, Id::State), Ua::Variant::integer(BuiltinType::Int32, 0)), Status::BadNotWritable);
-    EXPECT_EQ(writeOne(p, item("Test.Int"), Ua::Variant::localizedText({QString(), QStringLiteral("x")}), Attr::DisplayName),
-              Status::BadNotWritable);
+    EXPECT_EQ(
+        writeOne(p, item("Test.Int"), Ua::Variant::localizedText({QString(), QStringLiteral("x")}), Attr::DisplayName),
+        Status::BadNotWritable);
     EXPECT_EQ(writeOne(p, item("Test.Int"), one, 99), Status::BadAttributeIdInvalid);
     EXPECT_EQ(writeOne(p, item("Missing"), one), Status::BadNodeIdUnknown);
     EXPECT_EQ(writeOne(p, item("Test.WriteOnly"), Ua::Variant::integer(BuiltinType::Int32, 8)), Status::Good);
@@ -397,9 +419,10 @@ TEST(UaWrite, StatusOrSourceTimeGoesThroughOnWriteVQT)
     ua.addPanelItems();
     std::vector<std::int16_t> qualities;
     std::vector<QDateTime> times;
-    ua.server.OnWriteVQT = [&](std::int32_t count, const std::vector<OPCItem *> &items, const std::vector<::Variant> &values,
-                               const std::vector<std::int16_t> &q, const std::vector<QDateTime> &t,
-                               std::vector<std::int32_t> &errors, std::int32_t &result) {
+    ua.server.OnWriteVQT = [&](std::int32_t count, const std::vector<OPCItem *> &items,
+                               const std::vector<::Variant> &values, const std::vector<std::int16_t> &q,
+                               const std::vector<QDateTime> &t, std::vector<std::int32_t> &errors,
+                               std::int32_t &result) {
         for (std::int32_t k = 0; k < count; ++k)
             items[std::size_t(k)]->SetVQT(values[std::size_t(k)], q[std::size_t(k)], t[std::size_t(k)]);
         qualities = q;

@@ -210,7 +210,8 @@ TEST(UaSession, EndpointsAndServersDescribeThisServer)
     EXPECT_EQ(e.endpointUrl, get.endpointUrl);
     EXPECT_EQ(e.securityMode, 1);
     EXPECT_EQ(e.securityPolicyUri, QStringLiteral("http://opcfoundation.org/UA/SecurityPolicy#None"));
-    EXPECT_EQ(e.transportProfileUri, QStringLiteral("http://opcfoundation.org/UA-Profile/Transport/uatcp-uasc-uabinary"));
+    EXPECT_EQ(e.transportProfileUri,
+              QStringLiteral("http://opcfoundation.org/UA-Profile/Transport/uatcp-uasc-uabinary"));
     ASSERT_EQ(e.userIdentityTokens.size(), 1u);
     EXPECT_EQ(e.userIdentityTokens[0].tokenType, 0);
     EXPECT_EQ(e.server.applicationUri, QStringLiteral("urn:testhost:QUARLEN.KV7.1"));
@@ -238,7 +239,8 @@ TEST(UaSession, TraceLinesFollowTheLevelAndComTrace)
     ua.start();
     ua.client();
     auto count = [&](const char *text) {
-        return std::count_if(ua.traces.begin(), ua.traces.end(), [&](const QString &l) { return l.contains(QLatin1String(text)); });
+        return std::count_if(ua.traces.begin(), ua.traces.end(),
+                             [&](const QString &l) { return l.contains(QLatin1String(text)); });
     };
     EXPECT_EQ(count("secure channel"), 1);
     EXPECT_EQ(count("activated"), 1);

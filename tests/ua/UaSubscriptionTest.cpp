@@ -58,8 +58,8 @@ struct SubscriptionClient {
         return true;
     }
 
-    CreateSubscriptionResponse subscribe(double interval = 20, std::uint32_t lifetime = 1000, std::uint32_t keepAlive = 50,
-                                         StatusCode *fault = nullptr)
+    CreateSubscriptionResponse subscribe(double interval = 20, std::uint32_t lifetime = 1000,
+                                         std::uint32_t keepAlive = 50, StatusCode *fault = nullptr)
     {
         CreateSubscriptionRequest request;
         request.requestedPublishingInterval = interval;
@@ -74,7 +74,8 @@ struct SubscriptionClient {
         return response;
     }
 
-    std::vector<MonitoredItemCreateResult> monitor(std::uint32_t subscription, std::vector<MonitoredItemCreateRequest> items,
+    std::vector<MonitoredItemCreateResult> monitor(std::uint32_t subscription,
+                                                   std::vector<MonitoredItemCreateRequest> items,
                                                    std::int32_t timestamps = 2)
     {
         CreateMonitoredItemsRequest request;
@@ -136,7 +137,10 @@ struct SubscriptionClient {
         return result;
     }
 
-    Published publish(std::vector<SubscriptionAcknowledgement> acks = {}) { return awaitPublish(sendPublish(std::move(acks))); }
+    Published publish(std::vector<SubscriptionAcknowledgement> acks = {})
+    {
+        return awaitPublish(sendPublish(std::move(acks)));
+    }
 
     // Publishes until a message with data changes comes (keep-alives are skipped).
     Published publishChanges()
@@ -199,11 +203,10 @@ TEST(UaSubscription, InitialValuesThenDataChangesFromTheToolkit)
     SubscriptionClient c;
     const auto sub = c.subscribe();
     EXPECT_EQ(sub.revisedPublishingInterval, 20.0);
-    const auto results = c.monitor(sub.subscriptionId, {watchValue(item("C01.Z1.D1.Measure"), 1),
-                                                        watchValue(item("C01.Z1.G1.Gas"), 2),
-                                                        watchValue(NodeId(0, Id::State), 3),
-                                                        watchValue(item("No.Such.Item"), 4),
-                                                        watchValue(item("Test.WriteOnly"), 5)});
+    const auto results =
+        c.monitor(sub.subscriptionId, {watchValue(item("C01.Z1.D1.Measure"), 1), watchValue(item("C01.Z1.G1.Gas"), 2),
+                                       watchValue(NodeId(0, Id::State), 3), watchValue(item("No.Such.Item"), 4),
+                                       watchValue(item("Test.WriteOnly"), 5)});
     ASSERT_EQ(results.size(), 5u);
     EXPECT_EQ(results[0].statusCode, Status::Good);
     EXPECT_NE(results[0].monitoredItemId, results[1].monitoredItemId);
@@ -259,12 +262,12 @@ TEST(UaSubscription, FiltersAbsoluteDeadbandAndStatusTrigger)
 {
     SubscriptionClient c;
     const auto sub = c.subscribe();
-    const auto results = c.monitor(sub.subscriptionId,
-                                   {watchValue(item("Test.Dbl"), 1, 10, 0, dataChangeFilter(1, 1, 5.0)),
-                                    watchValue(item("Test.Long"), 2, 10, 0, dataChangeFilter(0)),
-                                    watchValue(item("Test.Int"), 3, 10, 0, dataChangeFilter(1, 2, 10.0)),
-                                    watchValue(item("Test.Str"), 4, 10, 0, dataChangeFilter(1, 1, 1.0)),
-                                    watchValue(item("Test.Int"), 5, 10, 0, dataChangeFilter(1, 1, -1.0))});
+    const auto results =
+        c.monitor(sub.subscriptionId, {watchValue(item("Test.Dbl"), 1, 10, 0, dataChangeFilter(1, 1, 5.0)),
+                                       watchValue(item("Test.Long"), 2, 10, 0, dataChangeFilter(0)),
+                                       watchValue(item("Test.Int"), 3, 10, 0, dataChangeFilter(1, 2, 10.0)),
+                                       watchValue(item("Test.Str"), 4, 10, 0, dataChangeFilter(1, 1, 1.0)),
+                                       watchValue(item("Test.Int"), 5, 10, 0, dataChangeFilter(1, 1, -1.0))});
     ASSERT_EQ(results.size(), 5u);
     EXPECT_EQ(results[0].statusCode, Status::Good);
     EXPECT_EQ(results[1].statusCode, Status::Good);
@@ -320,7 +323,8 @@ TEST(UaSubscription, QueueOverflowKeepsTheNewestAndSetsTheOverflowBit)
     constexpr StatusCode overflow = Status::InfoTypeDataValue | Status::Overflow;
     for (const auto &n : r.changes) {
         const bool flagged = (n.value.status & overflow) == overflow;
-        const bool expected = (n.clientHandle == 1 && n.value.value.d == 3) || (n.clientHandle == 3 && n.value.value.i == 5);
+        const bool expected =
+            (n.clientHandle == 1 && n.value.value.d == 3) || (n.clientHandle == 3 && n.value.value.i == 5);
         EXPECT_EQ(flagged, expected) << n.clientHandle;
     }
 }
@@ -384,8 +388,8 @@ TEST(UaSubscription, KeepAliveAcknowledgementsAndRepublish)
     // Acknowledged: gone from the retransmission queue; unknown numbers are reported.
     Published acked = c.publish({{sub.subscriptionId, seq}, {sub.subscriptionId, seq + 100}, {999, 1}});
     ASSERT_TRUE(acked.ok);
-    EXPECT_EQ(acked.response.results,
-              (std::vector<StatusCode>{Status::Good, Status::BadSequenceNumberUnknown, Status::BadSubscriptionIdInvalid}));
+    EXPECT_EQ(acked.response.results, (std::vector<StatusCode>{Status::Good, Status::BadSequenceNumberUnknown,
+                                                               Status::BadSubscriptionIdInvalid}));
     EXPECT_TRUE(acked.response.availableSequenceNumbers.empty());
     RepublishResponse none;
     EXPECT_EQ(c.p->call(again, none).fault, Status::BadMessageNotAvailable);
@@ -446,10 +450,12 @@ TEST(UaSubscription, LimitsOnSubscriptionsPublishRequestsAndItems)
     PublishRequest hurried;
     hurried.requestHeader.timeoutHint = 1;
     const std::uint32_t hurriedId = c.send(hurried);
-    EXPECT_TRUE(waitFor([&] {
-        c.ua.core->tick();
-        return c.frameWaiting();
-    }, 5000));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            c.ua.core->tick();
+            return c.frameWaiting();
+        },
+        5000));
     EXPECT_EQ(c.awaitPublish(hurriedId).fault, Status::BadTimeout);
 
     // A waiting Publish request can be cancelled by its handle.
@@ -558,7 +564,8 @@ TEST(UaSubscription, MonitoringModesModifyAndDelete)
 {
     SubscriptionClient c;
     const auto sub = c.subscribe();
-    const auto results = c.monitor(sub.subscriptionId, {watchValue(item("Test.Int"), 1), watchValue(item("Test.Long"), 2)});
+    const auto results =
+        c.monitor(sub.subscriptionId, {watchValue(item("Test.Int"), 1), watchValue(item("Test.Long"), 2)});
     const std::uint32_t intId = results[0].monitoredItemId, longId = results[1].monitoredItemId;
     c.publishChanges();
 
@@ -692,9 +699,11 @@ TEST(UaSubscription, ALostChannelKeepsTheSubscriptionsUntilTheSessionTimesOut)
     EXPECT_EQ(values(c.publishChanges().changes, 1), (std::vector<double>{0, 7}));
 
     // Gone for good: the session times out and takes its subscription with it.
-    EXPECT_TRUE(waitFor([&] {
-        c.ua.core->tick();
-        return c.ua.core->subscriptionCount() == 0;
-    }, 5000));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            c.ua.core->tick();
+            return c.ua.core->subscriptionCount() == 0;
+        },
+        5000));
     EXPECT_EQ(c.ua.core->monitoredItemCount(), 0u);
 }

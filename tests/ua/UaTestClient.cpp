@@ -263,8 +263,10 @@ QByteArray SocketPeer::nextFrame(int timeoutMs)
 
 bool SocketPeer::closedByServer(int timeoutMs)
 {
-    return waitFor([this] {
-        input_ += socket_.readAll();
-        return socket_.state() == QAbstractSocket::UnconnectedState;
-    }, timeoutMs);
+    return waitFor(
+        [this] {
+            input_ += socket_.readAll();
+            return socket_.state() == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
 }

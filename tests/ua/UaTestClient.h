@@ -37,11 +37,12 @@ public:
     std::uint32_t sendMessage(const QByteArray &body, std::size_t chunkBody = 0, const char *type = "MSG");
     // The reassembled body of the response to requestId; empty on error or time-out.
     QByteArray receiveMessage(std::uint32_t requestId, int timeoutMs = 5000);
-    QByteArray symmetricChunk(char chunkType, std::uint32_t requestId, const QByteArray &body, const char *type = "MSG");
+    QByteArray symmetricChunk(char chunkType, std::uint32_t requestId, const QByteArray &body,
+                              const char *type = "MSG");
 
     struct Reply {
-        bool ok = false;           // a response arrived and decoded
-        Ua::StatusCode fault = 0;  // ServiceFault status, 0 otherwise
+        bool ok = false;          // a response arrived and decoded
+        Ua::StatusCode fault = 0; // ServiceFault status, 0 otherwise
         Ua::NodeId typeId;
     };
     template <class Req, class Resp> Reply call(Req &request, Resp &response, std::size_t chunkBody = 0)

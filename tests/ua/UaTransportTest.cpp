@@ -114,11 +114,9 @@ TEST(UaTransport, ProtocolViolationsAnswerWithAnErrorAndClose)
              p.sendBytes(p.openFrame(1, 60000, 77));
          },
          Status::BadTcpSecureChannelUnknown},
-        {"frame size below a header",
-         [](MemoryPeer &p) { p.sendBytes(QByteArray::fromHex("48454c4606000000")); },
+        {"frame size below a header", [](MemoryPeer &p) { p.sendBytes(QByteArray::fromHex("48454c4606000000")); },
          Status::BadTcpMessageTypeInvalid},
-        {"garbage Hello body",
-         [](MemoryPeer &p) { p.sendBytes(QByteArray::fromHex("48454c460e000000010203040506")); },
+        {"garbage Hello body", [](MemoryPeer &p) { p.sendBytes(QByteArray::fromHex("48454c460e000000010203040506")); },
          Status::BadDecodingError},
     };
     for (const auto &c : cases) {
@@ -415,7 +413,8 @@ TEST(UaTransport, TheToolkitDrivesTheFrontEnd)
     ASSERT_TRUE(ua.isListening());
     EXPECT_EQ(ua.endpointUrl(), QStringLiteral("opc.tcp://127.0.0.1:%1").arg(ua.port()));
     server.RegisterServer();
-    EXPECT_TRUE(folder.read(QStringLiteral(".config/opc/servers/QUARLEN.KV7.1.ini")).contains(ua.endpointUrl().toUtf8()));
+    EXPECT_TRUE(
+        folder.read(QStringLiteral(".config/opc/servers/QUARLEN.KV7.1.ini")).contains(ua.endpointUrl().toUtf8()));
 
     SocketPeer client(ua.port());
     ASSERT_TRUE(client.hello() && client.openChannel() && client.session());

@@ -67,7 +67,8 @@ TEST_F(MsgBoxTest, EveryLineBreakBecomesCrLfAndEmptyTitleIsTheApplications)
 TEST_F(MsgBoxTest, ButtonsAreCentredWithLanguageCaptions)
 {
     fMsgBox one;
-    one.Msgbox1(QStringLiteral("m"), QStringLiteral("t"), 2, 2, 1, QStringLiteral("&Aceptar"), QStringLiteral("&Cancelar"), {});
+    one.Msgbox1(QStringLiteral("m"), QStringLiteral("t"), 2, 2, 1, QStringLiteral("&Aceptar"),
+                QStringLiteral("&Cancelar"), {});
     EXPECT_TRUE(one.buttons()[0].visible);
     EXPECT_FALSE(one.buttons()[1].visible);
     EXPECT_EQ(one.buttons()[0].left, (fMsgBox::OuterWidth - fMsgBox::ButtonWidth) / 2);
@@ -93,7 +94,9 @@ TEST_F(MsgBoxTest, ResultIsTheButtonNumberAndZeroWhenClosed)
 {
     int answer = 1;
     DialogRecorder dialogs([&](const Dialogs::Request &) { return Dialogs::Answer{answer, {}}; });
-    EXPECT_EQ(ShowMessage(QStringLiteral("Save?"), QStringLiteral("t"), 1, 1, 2, QStringLiteral("&Si"), QStringLiteral("&No")), 2);
+    EXPECT_EQ(ShowMessage(QStringLiteral("Save?"), QStringLiteral("t"), 1, 1, 2, QStringLiteral("&Si"),
+                          QStringLiteral("&No")),
+              2);
     EXPECT_EQ(MsgBoxResult, 2);
     ASSERT_EQ(dialogs.requests().size(), 1u);
     EXPECT_EQ(dialogs.requests()[0].buttons, (QStringList{QStringLiteral("&Si"), QStringLiteral("&No")}));
@@ -106,7 +109,9 @@ TEST_F(MsgBoxTest, ResultIsTheButtonNumberAndZeroWhenClosed)
 TEST_F(MsgBoxTest, InputBoxGivesTextEmptyOrKeepsItsResult)
 {
     int button = 0;
-    DialogRecorder dialogs([&](const Dialogs::Request &r) { return Dialogs::Answer{button, r.defaultInput + QStringLiteral("7")}; });
+    DialogRecorder dialogs([&](const Dialogs::Request &r) {
+        return Dialogs::Answer{button, r.defaultInput + QStringLiteral("7")};
+    });
     fInputBox box;
     EXPECT_TRUE(InputBoxOpen);
     EXPECT_EQ(box.acceptCaption(), GetLangText(QStringLiteral("&Aceptar")));

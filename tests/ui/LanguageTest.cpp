@@ -142,12 +142,11 @@ TEST(Language, MissingOrMalformedFilesEndFatallyWithTheirMessages)
         EXPECT_EQ(Language::LoadLanguageFile(), LoadResult::Ok);
         ASSERT_GE(dialogs.requests().size(), 2u);
         EXPECT_EQ(dialogs.requests()[0].text, "File not found. " + mainPath);
-        EXPECT_EQ(dialogs.requests()[1].text,
-                  "Duplicated register in " + folder.file("RESOURCES.LNG") + "\rselcom");
+        EXPECT_EQ(dialogs.requests()[1].text, "Duplicated register in " + folder.file("RESOURCES.LNG") + "\rselcom");
         EXPECT_EQ(GetLangText("SelCom"), "Seleccione el puerto");
     }
     for (const QByteArray &bad : {QByteArray(""), QByteArray("  \r\nK\ta\tb\r\n"), QByteArray("H\tuno\r\nK\ta\r\n"),
-                                 QByteArray("H\tSoftware\tuno\t\r\nK\ta\r\n")}) {
+                                  QByteArray("H\tSoftware\tuno\t\r\nK\ta\r\n")}) {
         folder.write("OPC-KV7.LNG", bad);
         DialogRecorder dialogs;
         EXPECT_EQ(Language::LoadLanguageFile(), LoadResult::Fatal) << bad.constData();

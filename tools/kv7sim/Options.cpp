@@ -2,25 +2,24 @@
 
 QString usageText()
 {
-    return QStringLiteral(
-        "Usage: kv7sim (--pty N | --device PATH)... [options]\n"
-        "Plays gas-detection panels on serial lines: zone reports and group/detector\n"
-        "reports for every zone, group and detector, lines ended by CR.\n"
-        "\n"
-        "  --pty N            create N pseudo-terminals (1-64) and print each slave\n"
-        "                     path on its own line on standard output\n"
-        "  --device PATH      send on an existing serial device at 4800,n,8,1\n"
-        "                     (repeatable)\n"
-        "  --rate F           frames per second on each line (default: what a\n"
-        "                     4800-baud line carries, about 12)\n"
-        "  --silent-after S   stop sending on every line after S seconds\n"
-        "  --script FILE      send the lines of FILE (CR appended to each) instead\n"
-        "                     of simulated traffic, once\n"
-        "  --loop             with --script, start again at the end\n"
-        "  --seed N           seed of the simulated traffic (default 1)\n"
-        "  --help             show this text\n"
-        "\n"
-        "Stops cleanly on SIGINT or SIGTERM.\n");
+    return QStringLiteral("Usage: kv7sim (--pty N | --device PATH)... [options]\n"
+                          "Plays gas-detection panels on serial lines: zone reports and group/detector\n"
+                          "reports for every zone, group and detector, lines ended by CR.\n"
+                          "\n"
+                          "  --pty N            create N pseudo-terminals (1-64) and print each slave\n"
+                          "                     path on its own line on standard output\n"
+                          "  --device PATH      send on an existing serial device at 4800,n,8,1\n"
+                          "                     (repeatable)\n"
+                          "  --rate F           frames per second on each line (default: what a\n"
+                          "                     4800-baud line carries, about 12)\n"
+                          "  --silent-after S   stop sending on every line after S seconds\n"
+                          "  --script FILE      send the lines of FILE (CR appended to each) instead\n"
+                          "                     of simulated traffic, once\n"
+                          "  --loop             with --script, start again at the end\n"
+                          "  --seed N           seed of the simulated traffic (default 1)\n"
+                          "  --help             show this text\n"
+                          "\n"
+                          "Stops cleanly on SIGINT or SIGTERM.\n");
 }
 
 std::optional<Options> parseOptions(const QStringList &args, QString &error)

@@ -98,8 +98,7 @@ public:
             zone.faultRepeats = 2 + int(next(4));
             return header(zone.fault);
         }
-        default:
-            break;
+        default: break;
         }
         frame = groupReport(zone, detector_);
         if (++detector_ > Detectors) {
@@ -150,7 +149,8 @@ private:
 
     const char *randomGas()
     {
-        static const char *const gases[] = {"CO ", "CO2", "NO ", "NO2", "H2S", "SO2", "CL2", "HCL", "O2 ", "EXP", "NH3"};
+        static const char *const gases[] = {"CO ", "CO2", "NO ", "NO2", "H2S", "SO2",
+                                            "CL2", "HCL", "O2 ", "EXP", "NH3"};
         return gases[next(11)];
     }
 
@@ -194,7 +194,7 @@ private:
         for (int i = 1; i <= Detectors; ++i)
             if (zone.detectors[i].group == det.group)
                 worst = std::max(worst, zone.detectors[i].measure / alarm);
-        const char *groupState = group.manual ? (next(2) ? "Manu" : "Stop")
+        const char *groupState = group.manual   ? (next(2) ? "Manu" : "Stop")
                                  : worst >= 1.0 ? "Ven2"
                                  : worst >= 0.8 ? "Ven1"
                                                 : "Auto";

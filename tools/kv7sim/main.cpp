@@ -109,7 +109,9 @@ int main(int argc, char **argv)
         char name[256] = {};
         termios t = rawLine();
         if (openpty(&master, &slave, name, &t, nullptr) != 0)
-            return fail(QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno))), 1);
+            return fail(
+                QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno))),
+                1);
         fcntl(master, F_SETFD, FD_CLOEXEC);
         fcntl(slave, F_SETFD, FD_CLOEXEC);
         setNonBlocking(master);
@@ -123,7 +125,8 @@ int main(int argc, char **argv)
     for (const QString &path : options->devices) {
         const int fd = ::open(path.toLocal8Bit().constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
-            return fail(QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))), 1);
+            return fail(QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))),
+                        1);
         if (isatty(fd)) {
             termios t = rawLine();
             if (tcsetattr(fd, TCSANOW, &t) != 0) {

@@ -57,7 +57,8 @@ int main(int argc, char **argv)
 
     // The panels: the simulator on three pseudo-terminals.
     QProcess sim;
-    sim.start(QApplication::applicationDirPath() + QStringLiteral("/kv7sim"), {QStringLiteral("--pty"), QStringLiteral("3")});
+    sim.start(QApplication::applicationDirPath() + QStringLiteral("/kv7sim"),
+              {QStringLiteral("--pty"), QStringLiteral("3")});
     QStringList ptys;
     for (int i = 0; i < 50 && ptys.size() < 3 && sim.state() != QProcess::NotRunning; ++i) {
         sim.waitForReadyRead(100);

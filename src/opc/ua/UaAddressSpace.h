@@ -67,7 +67,10 @@ public:
 
     NodeRef resolve(const NodeId &id) const;
     NodeRef standard(std::uint32_t id) const { return ns0_.value(id, NoNode); }
-    const Node *node(NodeRef r) const { return r >= 0 && r < NodeRef(nodes_.size()) ? &nodes_[std::size_t(r)] : nullptr; }
+    const Node *node(NodeRef r) const
+    {
+        return r >= 0 && r < NodeRef(nodes_.size()) ? &nodes_[std::size_t(r)] : nullptr;
+    }
     OPCItem *item(NodeRef r) const;
     std::size_t nodeCount() const { return nodes_.size(); }
     std::size_t itemCount() const { return itemParent_.size(); }

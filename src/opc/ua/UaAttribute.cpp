@@ -64,7 +64,8 @@ std::optional<::Variant> toolkitValue(const Variant &v)
     case BuiltinType::Int32:
     case BuiltinType::UInt32:
     case BuiltinType::Int64: return integer(v.i);
-    case BuiltinType::UInt64: return std::uint64_t(v.i) > std::uint64_t(INT64_MAX) ? ::Variant(double(std::uint64_t(v.i))) : integer(v.i);
+    case BuiltinType::UInt64:
+        return std::uint64_t(v.i) > std::uint64_t(INT64_MAX) ? ::Variant(double(std::uint64_t(v.i))) : integer(v.i);
     case BuiltinType::Float: return ::Variant(float(v.d));
     case BuiltinType::Double: return ::Variant(v.d);
     case BuiltinType::String: return ::Variant(v.s.isNull() ? QStringLiteral("") : v.s);
@@ -447,7 +448,7 @@ void ServerCore::write(RequestContext &, Decoder &d, Encoder &e)
         if (withQuality) {
             qualities.push_back(qualityFromStatus(wv.value.status));
             times.push_back((wv.value.mask & DataValue::HasSourceTimestamp) ? fromDateTime(wv.value.sourceTimestamp)
-                                                                           : QDateTime());
+                                                                            : QDateTime());
         }
     }
     auto apply = [&](const Batch &batch, std::int32_t result, const std::vector<std::int32_t> &errors) {

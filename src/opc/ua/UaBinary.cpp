@@ -1,7 +1,6 @@
 #include "opc/ua/UaBinary.h"
 #include "opc/ua/UaTypeDescription.h"
 
-
 namespace Ua {
 
 // --- DateTime -----------------------------------------------------------------
@@ -48,7 +47,10 @@ QString NodeId::toString() const
     case Kind::Numeric: return prefix + QStringLiteral("i=%1").arg(numeric);
     case Kind::String: return prefix + QStringLiteral("s=") + string;
     case Kind::Guid:
-        return prefix + QStringLiteral("g=%1-%2-%3").arg(guid.data1, 8, 16, QLatin1Char('0')).arg(guid.data2, 4, 16, QLatin1Char('0')).arg(guid.data3, 4, 16, QLatin1Char('0'));
+        return prefix + QStringLiteral("g=%1-%2-%3")
+                            .arg(guid.data1, 8, 16, QLatin1Char('0'))
+                            .arg(guid.data2, 4, 16, QLatin1Char('0'))
+                            .arg(guid.data3, 4, 16, QLatin1Char('0'));
     case Kind::ByteString: return prefix + QStringLiteral("b=") + QString::fromLatin1(bytes.toBase64());
     }
     return prefix;
@@ -523,9 +525,7 @@ void encodeScalar(Encoder &e, const Variant &v)
     case BuiltinType::ExpandedNodeId: encodeExpandedNodeId(e, v.x ? v.x->expandedNodeId : ExpandedNodeId{}); return;
     case BuiltinType::QualifiedName: encodeQualifiedName(e, v.x ? v.x->qualifiedName : QualifiedName{}); return;
     case BuiltinType::LocalizedText: encodeLocalizedText(e, v.x ? v.x->localizedText : LocalizedText{}); return;
-    case BuiltinType::ExtensionObject:
-        encodeExtensionObject(e, v.x ? v.x->extensionObject : ExtensionObject{});
-        return;
+    case BuiltinType::ExtensionObject: encodeExtensionObject(e, v.x ? v.x->extensionObject : ExtensionObject{}); return;
     case BuiltinType::DataValue: encodeDataValue(e, v.x ? v.x->dataValue : DataValue{}); return;
     case BuiltinType::Variant: throw CodecError{Status::BadEncodingError}; // only inside arrays
     case BuiltinType::DiagnosticInfo: encodeDiagnosticInfo(e, v.x ? v.x->diagnosticInfo : DiagnosticInfo{}); return;
@@ -536,8 +536,8 @@ Variant decodeScalar(Decoder &d, BuiltinType t)
 {
     Variant v;
     v.type = t;
-    if (t >= BuiltinType::Guid && t != BuiltinType::ByteString && t != BuiltinType::XmlElement && t != BuiltinType::StatusCode &&
-        t != BuiltinType::Variant)
+    if (t >= BuiltinType::Guid && t != BuiltinType::ByteString && t != BuiltinType::XmlElement &&
+        t != BuiltinType::StatusCode && t != BuiltinType::Variant)
         d.charge(sizeof(VariantData));
     switch (t) {
     case BuiltinType::Null: break;

@@ -87,7 +87,10 @@ public:
         : p_(reinterpret_cast<const std::uint8_t *>(data)), end_(p_ + size), limits_(limits)
     {
     }
-    explicit Decoder(const QByteArray &b, const DecodeLimits &limits = {}) : Decoder(b.constData(), std::size_t(b.size()), limits) {}
+    explicit Decoder(const QByteArray &b, const DecodeLimits &limits = {})
+        : Decoder(b.constData(), std::size_t(b.size()), limits)
+    {
+    }
 
     std::size_t remaining() const { return std::size_t(end_ - p_); }
     bool atEnd() const { return p_ == end_; }

@@ -16,9 +16,32 @@ struct TypeDesc;
 
 // Built-in type ids as they appear in a Variant's encoding mask.
 enum class BuiltinType : std::uint8_t {
-    Null = 0, Boolean, SByte, Byte, Int16, UInt16, Int32, UInt32, Int64, UInt64, Float, Double, String, DateTime,
-    Guid, ByteString, XmlElement, NodeId, ExpandedNodeId, StatusCode, QualifiedName, LocalizedText, ExtensionObject,
-    DataValue, Variant, DiagnosticInfo
+    Null = 0,
+    Boolean,
+    SByte,
+    Byte,
+    Int16,
+    UInt16,
+    Int32,
+    UInt32,
+    Int64,
+    UInt64,
+    Float,
+    Double,
+    String,
+    DateTime,
+    Guid,
+    ByteString,
+    XmlElement,
+    NodeId,
+    ExpandedNodeId,
+    StatusCode,
+    QualifiedName,
+    LocalizedText,
+    ExtensionObject,
+    DataValue,
+    Variant,
+    DiagnosticInfo
 };
 
 // DateTime shares Int64's wire form: 100 ns ticks since 1601-01-01 UTC.
@@ -174,8 +197,12 @@ struct Variant {
 
 struct DataValue {
     enum Mask : std::uint8_t {
-        HasValue = 0x01, HasStatus = 0x02, HasSourceTimestamp = 0x04, HasServerTimestamp = 0x08,
-        HasSourcePicoseconds = 0x10, HasServerPicoseconds = 0x20
+        HasValue = 0x01,
+        HasStatus = 0x02,
+        HasSourceTimestamp = 0x04,
+        HasServerTimestamp = 0x08,
+        HasSourcePicoseconds = 0x10,
+        HasServerPicoseconds = 0x20
     };
     std::uint8_t mask = 0;
     Variant value;

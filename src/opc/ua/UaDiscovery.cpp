@@ -1,7 +1,7 @@
 // Discovery service set: GetEndpoints and FindServers.
 #include "opc/OPCServer.h"
-#include "opc/ua/UaServerCore.h"
 #include "opc/ua/UaSecurityPolicy.h"
+#include "opc/ua/UaServerCore.h"
 
 namespace Ua {
 
@@ -14,7 +14,8 @@ ApplicationDescription ServerCore::applicationDescription(const QString &url) co
     ApplicationDescription d;
     d.applicationUri = config_.applicationUri;
     d.productUri = config_.productUri;
-    d.applicationName = LocalizedText{QString(), server_.ServerName.isEmpty() ? QStringLiteral("OPC-KV7") : server_.ServerName};
+    d.applicationName =
+        LocalizedText{QString(), server_.ServerName.isEmpty() ? QStringLiteral("OPC-KV7") : server_.ServerName};
     d.applicationType = 0; // Server
     d.discoveryUrls = {url};
     return d;
@@ -25,8 +26,8 @@ std::vector<EndpointDescription> ServerCore::endpoints(const QString &requestedU
     // Answer with the address the client used to reach us: behind a bind-all address
     // or a name the client resolves differently, our own view of the host may not be
     // reachable from there.
-    const QString url = requestedUrl.startsWith(QStringLiteral("opc.tcp://"), Qt::CaseInsensitive) ? requestedUrl
-                                                                                                      : config_.endpointUrl;
+    const QString url =
+        requestedUrl.startsWith(QStringLiteral("opc.tcp://"), Qt::CaseInsensitive) ? requestedUrl : config_.endpointUrl;
     EndpointDescription e;
     e.endpointUrl = url;
     e.server = applicationDescription(url);
@@ -51,8 +52,8 @@ void ServerCore::getEndpoints(RequestContext &context, Decoder &d, Encoder &e)
                                 std::find(request.profileUris.begin(), request.profileUris.end(), TransportProfile) !=
                                     request.profileUris.end();
     if (profileMatches)
-        response.endpoints = endpoints(request.endpointUrl.isEmpty() ? context.connection.helloEndpointUrl()
-                                                                     : request.endpointUrl);
+        response.endpoints =
+            endpoints(request.endpointUrl.isEmpty() ? context.connection.helloEndpointUrl() : request.endpointUrl);
     encodeMessage(e, response);
 }
 
@@ -62,9 +63,8 @@ void ServerCore::findServers(RequestContext &context, Decoder &d, Encoder &e)
     decodeInto(d, request);
     FindServersResponse response;
     stamp(response, request.requestHeader);
-    const bool wanted = request.serverUris.empty() ||
-                        std::find(request.serverUris.begin(), request.serverUris.end(), config_.applicationUri) !=
-                            request.serverUris.end();
+    const bool wanted = request.serverUris.empty() || std::find(request.serverUris.begin(), request.serverUris.end(),
+                                                                config_.applicationUri) != request.serverUris.end();
     if (wanted) {
         const QString url = request.endpointUrl.startsWith(QStringLiteral("opc.tcp://"), Qt::CaseInsensitive)
                                 ? request.endpointUrl

@@ -117,7 +117,9 @@ void ServerCore::sample(MonitoredItem &m, qint64 now)
 
 void ServerCore::sampleDue(Subscription &s, qint64 now)
 {
-    auto due = [now](const MonitoredItem &m) { return !m.sampledOnce || double(now - m.lastSampleMs) >= m.samplingInterval; };
+    auto due = [now](const MonitoredItem &m) {
+        return !m.sampledOnce || double(now - m.lastSampleMs) >= m.samplingInterval;
+    };
     std::vector<std::uint32_t> waiting;
     for (std::uint32_t id : s.changed) {
         auto it = s.items.find(id);
@@ -190,7 +192,8 @@ StatusCode ServerCore::applyParameters(MonitoredItem &m, const Subscription &s, 
         // Items carry no EURange, so a percent deadband has nothing to refer to.
         if (filter.deadbandType == DeadbandPercent)
             return Status::BadMonitoredItemFilterUnsupported;
-        if (filter.deadbandType > DeadbandPercent || !(filter.deadbandValue >= 0) || !std::isfinite(filter.deadbandValue))
+        if (filter.deadbandType > DeadbandPercent || !(filter.deadbandValue >= 0) ||
+            !std::isfinite(filter.deadbandValue))
             return Status::BadDeadbandFilterInvalid;
         if (filter.deadbandType == DeadbandAbsolute && m.item) {
             const VarType t = m.item->DataType();
@@ -345,7 +348,9 @@ void ServerCore::modifyMonitoredItems(RequestContext &context, Decoder &d, Encod
         m.timestamps = request.timestampsToReturn;
     }
     if (traceOn(3))
-        trace(3, QStringLiteral("UA %1 monitored items modified in subscription %2").arg(request.itemsToModify.size()).arg(s->id));
+        trace(3, QStringLiteral("UA %1 monitored items modified in subscription %2")
+                     .arg(request.itemsToModify.size())
+                     .arg(s->id));
     encodeMessage(e, response);
 }
 
@@ -410,7 +415,9 @@ void ServerCore::deleteMonitoredItems(RequestContext &context, Decoder &d, Encod
         response.results.push_back(known ? Status::Good : Status::BadMonitoredItemIdInvalid);
     }
     if (traceOn(3))
-        trace(3, QStringLiteral("UA %1 monitored items deleted from subscription %2").arg(request.monitoredItemIds.size()).arg(s->id));
+        trace(3, QStringLiteral("UA %1 monitored items deleted from subscription %2")
+                     .arg(request.monitoredItemIds.size())
+                     .arg(s->id));
     encodeMessage(e, response);
 }
 

@@ -26,32 +26,30 @@ constexpr std::uint32_t BaseObjectType = 58, FolderType = 61, BaseVariableType =
                         OperationLimitsType = 11564;
 
 // Folders and the Server object.
-constexpr std::uint32_t RootFolder = 84, ObjectsFolder = 85, TypesFolder = 86, ViewsFolder = 87,
-                        ObjectTypesFolder = 88, VariableTypesFolder = 89, DataTypesFolder = 90,
-                        ReferenceTypesFolder = 91, Server = 2253, ServerArray = 2254, NamespaceArray = 2255,
-                        ServerStatus = 2256, StartTime = 2257, CurrentTime = 2258, State = 2259, BuildInfoVar = 2260,
-                        ProductName = 2261, ProductUri = 2262, ManufacturerName = 2263, SoftwareVersion = 2264,
-                        BuildNumber = 2265, BuildDate = 2266, ServiceLevel = 2267, ServerCapabilities = 2268,
-                        ServerProfileArray = 2269, LocaleIdArray = 2271, MinSupportedSampleRate = 2272,
-                        MaxBrowseContinuationPoints = 2735, MaxQueryContinuationPoints = 2736,
-                        MaxHistoryContinuationPoints = 2737, SecondsTillShutdown = 2992, ShutdownReason = 2993,
-                        Auditing = 2994, MaxArrayLength = 11702, MaxStringLength = 11703, OperationLimits = 11704,
-                        MaxNodesPerRead = 11705, MaxNodesPerWrite = 11707, MaxNodesPerBrowse = 11710,
-                        MaxNodesPerRegisterNodes = 11711, MaxNodesPerTranslateBrowsePathsToNodeIds = 11712,
-                        MaxByteStringLength = 12911;
+constexpr std::uint32_t RootFolder = 84, ObjectsFolder = 85, TypesFolder = 86, ViewsFolder = 87, ObjectTypesFolder = 88,
+                        VariableTypesFolder = 89, DataTypesFolder = 90, ReferenceTypesFolder = 91, Server = 2253,
+                        ServerArray = 2254, NamespaceArray = 2255, ServerStatus = 2256, StartTime = 2257,
+                        CurrentTime = 2258, State = 2259, BuildInfoVar = 2260, ProductName = 2261, ProductUri = 2262,
+                        ManufacturerName = 2263, SoftwareVersion = 2264, BuildNumber = 2265, BuildDate = 2266,
+                        ServiceLevel = 2267, ServerCapabilities = 2268, ServerProfileArray = 2269, LocaleIdArray = 2271,
+                        MinSupportedSampleRate = 2272, MaxBrowseContinuationPoints = 2735,
+                        MaxQueryContinuationPoints = 2736, MaxHistoryContinuationPoints = 2737,
+                        SecondsTillShutdown = 2992, ShutdownReason = 2993, Auditing = 2994, MaxArrayLength = 11702,
+                        MaxStringLength = 11703, OperationLimits = 11704, MaxNodesPerRead = 11705,
+                        MaxNodesPerWrite = 11707, MaxNodesPerBrowse = 11710, MaxNodesPerRegisterNodes = 11711,
+                        MaxNodesPerTranslateBrowsePathsToNodeIds = 11712, MaxByteStringLength = 12911;
 
 // Default Binary encodings of the messages and structures.
-constexpr std::uint32_t AnonymousIdentityToken_Binary = 321, UserNameIdentityToken_Binary = 324,
-                        BuildInfo_Binary = 340, ServiceFault_Binary = 397, FindServersRequest_Binary = 422,
-                        FindServersResponse_Binary = 425, GetEndpointsRequest_Binary = 428,
-                        GetEndpointsResponse_Binary = 431, OpenSecureChannelRequest_Binary = 446,
-                        OpenSecureChannelResponse_Binary = 449, CloseSecureChannelRequest_Binary = 452,
-                        CreateSessionRequest_Binary = 461, CreateSessionResponse_Binary = 464,
-                        ActivateSessionRequest_Binary = 467, ActivateSessionResponse_Binary = 470,
-                        CloseSessionRequest_Binary = 473, CloseSessionResponse_Binary = 476,
-                        CancelRequest_Binary = 479, CancelResponse_Binary = 482, BrowseRequest_Binary = 527,
-                        BrowseResponse_Binary = 530, BrowseNextRequest_Binary = 533, BrowseNextResponse_Binary = 536,
-                        TranslateBrowsePathsToNodeIdsRequest_Binary = 554,
+constexpr std::uint32_t AnonymousIdentityToken_Binary = 321, UserNameIdentityToken_Binary = 324, BuildInfo_Binary = 340,
+                        ServiceFault_Binary = 397, FindServersRequest_Binary = 422, FindServersResponse_Binary = 425,
+                        GetEndpointsRequest_Binary = 428, GetEndpointsResponse_Binary = 431,
+                        OpenSecureChannelRequest_Binary = 446, OpenSecureChannelResponse_Binary = 449,
+                        CloseSecureChannelRequest_Binary = 452, CreateSessionRequest_Binary = 461,
+                        CreateSessionResponse_Binary = 464, ActivateSessionRequest_Binary = 467,
+                        ActivateSessionResponse_Binary = 470, CloseSessionRequest_Binary = 473,
+                        CloseSessionResponse_Binary = 476, CancelRequest_Binary = 479, CancelResponse_Binary = 482,
+                        BrowseRequest_Binary = 527, BrowseResponse_Binary = 530, BrowseNextRequest_Binary = 533,
+                        BrowseNextResponse_Binary = 536, TranslateBrowsePathsToNodeIdsRequest_Binary = 554,
                         TranslateBrowsePathsToNodeIdsResponse_Binary = 557, RegisterNodesRequest_Binary = 560,
                         RegisterNodesResponse_Binary = 563, UnregisterNodesRequest_Binary = 566,
                         UnregisterNodesResponse_Binary = 569, ReadRequest_Binary = 631, ReadResponse_Binary = 634,
@@ -83,8 +81,15 @@ constexpr std::uint32_t NodeId = 1, NodeClass = 2, BrowseName = 3, DisplayName =
 }
 
 enum class NodeClass : std::uint32_t {
-    Unspecified = 0, Object = 1, Variable = 2, Method = 4, ObjectType = 8, VariableType = 16, ReferenceType = 32,
-    DataType = 64, View = 128
+    Unspecified = 0,
+    Object = 1,
+    Variable = 2,
+    Method = 4,
+    ObjectType = 8,
+    VariableType = 16,
+    ReferenceType = 32,
+    DataType = 64,
+    View = 128
 };
 
 } // namespace Ua

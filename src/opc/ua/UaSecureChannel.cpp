@@ -12,7 +12,7 @@ namespace Ua {
 namespace {
 constexpr std::uint32_t HeaderSize = 8;
 constexpr std::uint32_t SymmetricHeaderSize = 8 + 4 + 4 + 8; // message, channel, token, sequence
-constexpr std::uint32_t SequenceWrapLimit = 4294966271u;       // sequence numbers wrap after this
+constexpr std::uint32_t SequenceWrapLimit = 4294966271u;     // sequence numbers wrap after this
 } // namespace
 
 bool Connection::checkSequence(std::uint32_t sequenceNumber)
@@ -64,8 +64,8 @@ void Connection::onOpen(const char *frame, std::uint32_t size)
         return;
     }
     if (renew ? (state_ != State::ChannelOpen || headerChannelId != channelId_) : state_ != State::AwaitOpen) {
-        fail(Status::BadTcpSecureChannelUnknown, renew ? QStringLiteral("Renewal of an unknown channel")
-                                                       : QStringLiteral("Channel already open"));
+        fail(Status::BadTcpSecureChannelUnknown,
+             renew ? QStringLiteral("Renewal of an unknown channel") : QStringLiteral("Channel already open"));
         return;
     }
     if (request.securityMode != 1) {
@@ -127,7 +127,8 @@ void Connection::onSymmetric(const char *frame, std::uint32_t size, bool closing
     }
     const std::uint32_t tokenId = d.u32();
     const qint64 now = handler_.nowMs();
-    if (tokenId != tokenId_ && !(previousTokenId_ != 0 && tokenId == previousTokenId_ && now < previousTokenExpiresMs_)) {
+    if (tokenId != tokenId_ &&
+        !(previousTokenId_ != 0 && tokenId == previousTokenId_ && now < previousTokenExpiresMs_)) {
         fail(Status::BadSecureChannelTokenUnknown, QStringLiteral("Unknown security token"));
         return;
     }

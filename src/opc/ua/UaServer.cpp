@@ -54,19 +54,19 @@ void UaServer::start()
     if (!host_.isEmpty() && !address.setAddress(host_)) {
         const QHostInfo info = QHostInfo::fromName(host_);
         if (info.addresses().isEmpty())
-            throw RuntimeError(ErrorNumber::ToolkitError,
-                               QStringLiteral("OPC UA server: cannot resolve host %1: %2").arg(host_, info.errorString()));
+            throw RuntimeError(
+                ErrorNumber::ToolkitError,
+                QStringLiteral("OPC UA server: cannot resolve host %1: %2").arg(host_, info.errorString()));
         address = info.addresses().first();
     }
     auto *listener = new QTcpServer(this);
     if (!listener->listen(address, port_)) {
         const QString why = listener->errorString();
         delete listener;
-        throw RuntimeError(ErrorNumber::ToolkitError,
-                           QStringLiteral("OPC UA server: cannot listen on %1:%2: %3")
-                               .arg(host_.isEmpty() ? QStringLiteral("*") : host_)
-                               .arg(port_)
-                               .arg(why));
+        throw RuntimeError(ErrorNumber::ToolkitError, QStringLiteral("OPC UA server: cannot listen on %1:%2: %3")
+                                                          .arg(host_.isEmpty() ? QStringLiteral("*") : host_)
+                                                          .arg(port_)
+                                                          .arg(why));
     }
     listener_ = listener;
     connect(listener_, &QTcpServer::newConnection, this, &UaServer::onNewConnection);

@@ -18,8 +18,7 @@ class UaServer : public QObject, public OPCFrontEnd {
     Q_OBJECT
 public:
     // host: address or name to bind, empty for every interface; port 0 picks a free one.
-    UaServer(OPCServer &server, QString host, quint16 port, Ua::DescriptionFn describe = {},
-             QObject *parent = nullptr);
+    UaServer(OPCServer &server, QString host, quint16 port, Ua::DescriptionFn describe = {}, QObject *parent = nullptr);
     ~UaServer() override;
 
     // Limits and time-outs; changes take effect at the next start().

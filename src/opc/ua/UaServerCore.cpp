@@ -66,7 +66,9 @@ void ServerCore::start()
     addressSpace_.buildStandard(serverValues());
     addressSpace_.syncItems();
     watchItems();
-    trace(1, QStringLiteral("UA server started at %1 with %2 items").arg(config_.endpointUrl).arg(addressSpace_.itemCount()));
+    trace(1, QStringLiteral("UA server started at %1 with %2 items")
+                 .arg(config_.endpointUrl)
+                 .arg(addressSpace_.itemCount()));
 }
 
 void ServerCore::stop()
@@ -173,7 +175,10 @@ void ServerCore::handleMessage(Connection &connection, std::uint32_t requestId, 
             throw ServiceError{Status::BadServiceUnsupported};
         }
         if (traceOn(4))
-            trace(4, QStringLiteral("UA %1 request %2 on channel %3").arg(QLatin1String(service->name)).arg(handle).arg(connection.channelId()));
+            trace(4, QStringLiteral("UA %1 request %2 on channel %3")
+                         .arg(QLatin1String(service->name))
+                         .arg(handle)
+                         .arg(connection.channelId()));
         if (service->needsSession) {
             Session *session = findSession(context.header.authenticationToken);
             if (!session)
@@ -210,7 +215,8 @@ void ServerCore::handleMessage(Connection &connection, std::uint32_t requestId, 
     }
 }
 
-void ServerCore::sendFault(Connection &connection, std::uint32_t requestId, std::uint32_t requestHandle, StatusCode status)
+void ServerCore::sendFault(Connection &connection, std::uint32_t requestId, std::uint32_t requestHandle,
+                           StatusCode status)
 {
     if (traceOn(4))
         trace(4, QStringLiteral("UA request %1 fails: %2").arg(requestHandle).arg(QLatin1String(statusName(status))));
@@ -284,9 +290,7 @@ StatusCode ServerCore::statusFromQuality(std::int16_t quality)
     case 0x18: status = Status::BadNoCommunication; break;
     case 0x1C: status = Status::BadOutOfService; break;
     case 0x20: status = Status::BadWaitingForInitialData; break;
-    default:
-        status = (q & 0xC0) == 0xC0 ? Status::Good : (q & 0xC0) == 0x40 ? Status::Uncertain : Status::Bad;
-        break;
+    default: status = (q & 0xC0) == 0xC0 ? Status::Good : (q & 0xC0) == 0x40 ? Status::Uncertain : Status::Bad; break;
     }
     static const StatusCode limits[] = {0, Status::LimitLow, Status::LimitHigh, Status::LimitConstant};
     return status | limits[q & 0x03];

@@ -33,19 +33,19 @@ struct ServerConfig {
     double minSessionTimeoutMs = 10000;
     double maxSessionTimeoutMs = 3600000;
     double unactivatedSessionTimeoutMs = 30000; // a created session must be activated within
-    int maxContinuationPoints = 10;           // per session
-    std::uint32_t maxNodesPerRequest = 20000; // Read, Write, Browse, TranslateBrowsePaths, RegisterNodes
-    std::uint16_t secondsTillShutdown = 10;   // announced by requestDisconnect
+    int maxContinuationPoints = 10;             // per session
+    std::uint32_t maxNodesPerRequest = 20000;   // Read, Write, Browse, TranslateBrowsePaths, RegisterNodes
+    std::uint16_t secondsTillShutdown = 10;     // announced by requestDisconnect
     // Subscriptions: enough for every item of a full installation in one session,
     // bounded so that no client can exhaust the memory.
     int maxSubscriptionsPerSession = 50;
     std::size_t maxMonitoredItemsPerSession = 20000;
-    std::size_t maxMonitoredItems = 100000;     // all sessions together
+    std::size_t maxMonitoredItems = 100000; // all sessions together
     std::size_t maxPublishRequestsPerSession = 20;
     std::size_t maxRetransmissionMessages = 20; // per subscription, for Republish
     std::uint32_t maxQueueSize = 100;           // per monitored item
     std::uint32_t maxNotificationsPerMessage = 5000;
-    double minPublishingIntervalMs = 10;        // besides the toolkit's MinUpdatePeriod
+    double minPublishingIntervalMs = 10; // besides the toolkit's MinUpdatePeriod
     double maxPublishingIntervalMs = 3600000;
     std::uint32_t maxKeepAliveCount = 10000;
     std::uint32_t maxLifetimeCount = 100000;

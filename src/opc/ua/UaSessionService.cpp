@@ -51,7 +51,8 @@ void ServerCore::expireSessions()
     std::vector<Session *> expired;
     for (auto &s : sessions_) {
         // Sessions never activated hold a place others may need: they go sooner.
-        const double timeout = s->activated ? s->timeoutMs : std::min(s->timeoutMs, config_.unactivatedSessionTimeoutMs);
+        const double timeout =
+            s->activated ? s->timeoutMs : std::min(s->timeoutMs, config_.unactivatedSessionTimeoutMs);
         if (double(now - s->lastActivityMs) > timeout)
             expired.push_back(s.get());
     }

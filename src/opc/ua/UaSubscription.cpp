@@ -58,8 +58,9 @@ void ServerCore::reviseSubscription(Subscription &s, double interval, std::uint3
     s.maxKeepAliveCount = std::clamp<std::uint32_t>(keepAlive, 1, config_.maxKeepAliveCount);
     // A subscription nobody publishes for holds its queues until its lifetime ends,
     // so that time is bounded; but it must cover at least three keep-alive periods.
-    const auto longest = std::uint32_t(std::clamp(config_.maxSubscriptionLifetimeMs / std::max(s.publishingInterval, 1.0),
-                                                  1.0, double(config_.maxLifetimeCount)));
+    const auto longest =
+        std::uint32_t(std::clamp(config_.maxSubscriptionLifetimeMs / std::max(s.publishingInterval, 1.0), 1.0,
+                                 double(config_.maxLifetimeCount)));
     s.lifetimeCount = std::max(std::min(lifetime, longest), 3 * s.maxKeepAliveCount);
     s.maxNotifications = maxNotifications;
 }
@@ -180,7 +181,9 @@ void ServerCore::deleteSubscription(Session &session, std::uint32_t id, const QS
         m->ready = m->changed = m->polled = false;
     while (!s.items.empty())
         removeMonitoredItem(session, s, s.items.begin()->first);
-    trace(2, QStringLiteral("UA subscription %1 of session %2 deleted: %3").arg(id).arg(session.sessionId.toString(), why));
+    trace(
+        2,
+        QStringLiteral("UA subscription %1 of session %2 deleted: %3").arg(id).arg(session.sessionId.toString(), why));
     list.erase(it);
 }
 

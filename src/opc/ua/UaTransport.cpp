@@ -39,15 +39,16 @@ void Connection::receive(const char *data, std::size_t size)
         if (available < qsizetype(HeaderSize))
             break;
         const auto *h = reinterpret_cast<const std::uint8_t *>(input_.constData() + inputOffset_);
-        const std::uint32_t frameSize =
-            std::uint32_t(h[4]) | (std::uint32_t(h[5]) << 8) | (std::uint32_t(h[6]) << 16) | (std::uint32_t(h[7]) << 24);
+        const std::uint32_t frameSize = std::uint32_t(h[4]) | (std::uint32_t(h[5]) << 8) | (std::uint32_t(h[6]) << 16) |
+                                        (std::uint32_t(h[7]) << 24);
         if (frameSize < HeaderSize + 4) {
             fail(Status::BadTcpMessageTypeInvalid, QStringLiteral("Message too short"));
             break;
         }
         if (frameSize > receiveBufferSize_) {
-            fail(Status::BadTcpMessageTooLarge,
-                 QStringLiteral("Chunk of %1 bytes exceeds the receive buffer of %2").arg(frameSize).arg(receiveBufferSize_));
+            fail(Status::BadTcpMessageTooLarge, QStringLiteral("Chunk of %1 bytes exceeds the receive buffer of %2")
+                                                    .arg(frameSize)
+                                                    .arg(receiveBufferSize_));
             break;
         }
         if (available < qsizetype(frameSize))
@@ -150,7 +151,8 @@ void Connection::onHello(Decoder &d)
 void Connection::sendFrame(const QByteArray &frame)
 {
     if (handler_.comTraceEnabled() && frame.size() >= 4)
-        handler_.comTrace(QStringLiteral("UA %1 sent %2 %3 bytes").arg(peer, QString::fromLatin1(frame.left(4))).arg(frame.size()));
+        handler_.comTrace(
+            QStringLiteral("UA %1 sent %2 %3 bytes").arg(peer, QString::fromLatin1(frame.left(4))).arg(frame.size()));
     if (onSend)
         onSend(frame);
 }
@@ -166,7 +168,8 @@ void Connection::fail(StatusCode status, const QString &reason)
     e.u32(status);
     e.string(reason);
     e.patchU32(4, std::uint32_t(err.size()));
-    handler_.connectTrace(QStringLiteral("UA %1 connection error %2: %3").arg(peer, QString::fromLatin1(statusName(status)), reason));
+    handler_.connectTrace(
+        QStringLiteral("UA %1 connection error %2: %3").arg(peer, QString::fromLatin1(statusName(status)), reason));
     sendFrame(err);
     close();
 }
@@ -189,7 +192,7 @@ void Connection::tick()
     const qint64 now = handler_.nowMs();
     if ((state_ == State::AwaitHello || state_ == State::AwaitOpen) && now - openedAt_ > limits_.helloTimeoutMs) {
         fail(Status::BadTimeout, state_ == State::AwaitHello ? QStringLiteral("No Hello received")
-                                                              : QStringLiteral("No secure channel opened"));
+                                                             : QStringLiteral("No secure channel opened"));
         return;
     }
     // A token not renewed within a quarter past its lifetime ends the channel.

@@ -50,21 +50,20 @@ void decodeStructure(Decoder &d, const TypeDesc &type, void *object)
 #define UA_BUILTIN(T, Name, MinSize, EncodeExpr, DecodeExpr)                                                           \
     const TypeDesc *TypeOf<T>::get()                                                                                   \
     {                                                                                                                  \
-        static const TypeDesc type{                                                                                    \
-            Name,                                                                                                      \
-            TypeDesc::Kind::Builtin,                                                                                   \
-            0,                                                                                                         \
-            MinSize,                                                                                                   \
-            [](Encoder &e, const void *p) {                                                                            \
-                const T &v = *static_cast<const T *>(p);                                                               \
-                EncodeExpr;                                                                                            \
-            },                                                                                                         \
-            [](Decoder &d, void *p) {                                                                                  \
-                T &v = *static_cast<T *>(p);                                                                           \
-                DecodeExpr;                                                                                            \
-            },                                                                                                         \
-            nullptr,                                                                                                   \
-            0};                                                                                                        \
+        static const TypeDesc type{Name,                                                                               \
+                                   TypeDesc::Kind::Builtin,                                                            \
+                                   0,                                                                                  \
+                                   MinSize,                                                                            \
+                                   [](Encoder &e, const void *p) {                                                     \
+                                       const T &v = *static_cast<const T *>(p);                                        \
+                                       EncodeExpr;                                                                     \
+                                   },                                                                                  \
+                                   [](Decoder &d, void *p) {                                                           \
+                                       T &v = *static_cast<T *>(p);                                                    \
+                                       DecodeExpr;                                                                     \
+                                   },                                                                                  \
+                                   nullptr,                                                                            \
+                                   0};                                                                                 \
         return &type;                                                                                                  \
     }
 

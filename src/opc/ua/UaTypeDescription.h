@@ -75,7 +75,8 @@ template <class C, class T> struct MemberTraits<T C::*> {
     using Class = C;
     using Type = T;
 };
-template <class> struct IsVector : std::false_type {};
+template <class> struct IsVector : std::false_type {
+};
 template <class T> struct IsVector<std::vector<T>> : std::true_type {
     using Element = T;
 };
@@ -150,8 +151,8 @@ template <class T> ExtensionObject makeExtension(T value)
     const ::Ua::TypeDesc &T::desc()                                                                                    \
     {                                                                                                                  \
         static const ::Ua::FieldDesc fields[] = {__VA_ARGS__};                                                         \
-        static const ::Ua::TypeDesc type{#T,    ::Ua::TypeDesc::Kind::Structure, encodingId, 1, nullptr, nullptr,      \
-                                         fields, std::size(fields)};                                                   \
+        static const ::Ua::TypeDesc type{                                                                              \
+            #T, ::Ua::TypeDesc::Kind::Structure, encodingId, 1, nullptr, nullptr, fields, std::size(fields)};          \
         return type;                                                                                                   \
     }
 #define UA_FIELD(T, member, name) ::Ua::field<&T::member>(name)

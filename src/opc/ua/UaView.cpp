@@ -9,7 +9,11 @@ namespace Ua {
 
 namespace {
 enum ResultMask : std::uint32_t {
-    ReferenceTypeBit = 0x01, IsForwardBit = 0x02, NodeClassBit = 0x04, BrowseNameBit = 0x08, DisplayNameBit = 0x10,
+    ReferenceTypeBit = 0x01,
+    IsForwardBit = 0x02,
+    NodeClassBit = 0x04,
+    BrowseNameBit = 0x08,
+    DisplayNameBit = 0x10,
     TypeDefinitionBit = 0x20
 };
 
@@ -31,8 +35,8 @@ void ServerCore::browseNode(Session &session, const BrowseDescription &descripti
             continue;
         if (description.browseDirection == 1 && ref.forward)
             continue;
-        if (!anyType && !(description.includeSubtypes ? addressSpace_.isSubtypeOf(ref.type, filterType)
-                                                      : ref.type == filterType))
+        if (!anyType &&
+            !(description.includeSubtypes ? addressSpace_.isSubtypeOf(ref.type, filterType) : ref.type == filterType))
             continue;
         const NodeClass targetClass = addressSpace_.nodeClass(ref.target);
         if (description.nodeClassMask != 0 && (description.nodeClassMask & std::uint32_t(targetClass)) == 0)
@@ -186,9 +190,9 @@ void ServerCore::translateBrowsePaths(RequestContext &, Decoder &d, Encoder &e)
                 for (const Reference &ref : referenceScratch_) {
                     if (ref.forward == element.isInverse)
                         continue;
-                    if (!anyType && !(element.includeSubtypes
-                                          ? addressSpace_.isSubtypeOf(ref.type, element.referenceTypeId.numeric)
-                                          : element.referenceTypeId.isNumeric(ref.type)))
+                    if (!anyType &&
+                        !(element.includeSubtypes ? addressSpace_.isSubtypeOf(ref.type, element.referenceTypeId.numeric)
+                                                  : element.referenceTypeId.isNumeric(ref.type)))
                         continue;
                     if (std::find(next.begin(), next.end(), ref.target) != next.end())
                         continue;
