@@ -9,7 +9,13 @@ APT_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-ba
 	qt6-serialport-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
 	nodejs npm fonts-dejavu-core xauth
 
-.PHONY: setup build test demo bench fuzz clean interop-deps
+# `make test` builds into $(TEST_BUILD) with clang, AddressSanitizer, UBSan and the
+# fuzz targets; `make build`, `demo` and `bench` use the optimised build in $(BUILD).
+TEST_BUILD ?= $(BUILD)-test
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp
+
+.PHONY: setup build test test-build demo bench fuzz clean interop-deps
 
 setup:
 	@missing=""; for p in $(APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || { [ $$p = npm ] && command -v npm >/dev/null; } || missing="$$missing $$p"; done; \
@@ -24,15 +30,19 @@ $(BUILD)/build.ninja:
 build: setup $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-fuzz: setup
-	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -G Ninja -DKV7_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD)-fuzz -j $(JOBS) --target fuzzers
+$(TEST_BUILD)/build.ninja:
+	CC=clang CXX=clang++ cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV7_SANITIZE=ON -DKV7_FUZZ=ON
+
+test-build: setup $(TEST_BUILD)/build.ninja
+	cmake --build $(TEST_BUILD) -j $(JOBS)
+
+fuzz: test-build
 
 interop-deps:
 	@if [ -f tests/interop/package.json ]; then cd tests/interop && npm ci --no-audit --no-fund --loglevel=error; fi
 
-test: build fuzz interop-deps
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2
+test: test-build interop-deps
+	cd $(TEST_BUILD) && $(SANITIZER_ENV) QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2
 
 demo: build
 	./data/demo/run-demo.sh $(BUILD)
@@ -41,4 +51,4 @@ bench: build
 	./bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-fuzz
+	rm -rf $(BUILD) $(TEST_BUILD)

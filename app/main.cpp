@@ -2,8 +2,8 @@
 #include "common/AppInfo.h"
 #include "shell/MainOPC.h"
 #include "shell/TerminationSignals.h"
-#include "shell/fMainOPC.h"
 #include "ui/WidgetDialogs.h"
+#include "ui/fMainOPC.h"
 
 #include <QApplication>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The language file parser on arbitrary bytes, in both language columns.
-#include "ui/Language.h"
+#include "lang/Language.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -11,7 +11,7 @@
 // exercised without an event loop. After every input the server is stopped: every
 // session must have been reported to the toolkit as gone, and nothing may leak.
 #include "opc/OPCServer.h"
-#include "opc/ua/UaServerCore.h"
+#include "ua/UaServerCore.h"
 
 #include <QCoreApplication>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "config/Ini.h"
 #include "common/AppInfo.h"
 #include "config/ProfileFile.h"
-#include "ui/Dialogs.h"
-#include "ui/Language.h"
+#include "lang/Language.h"
+#include "log/Log.h"
 
 namespace Ini {
 
@@ -24,11 +24,8 @@ void put(const QString &fileName, const QString &section, const QString &key, co
 {
     if (Profile::writeString(inFolder(fileName), section, key, value))
         return;
-    Dialogs::Request request;
-    request.kind = Dialogs::Kind::StandardMessage;
-    request.title = AppInfo::Title;
-    request.text = GetLangText(QStringLiteral("ErrorAlEscribirEn")) + fileName;
-    Dialogs::show(request);
+    Log::NotifyOperator(
+        {Log::Notice::Kind::Standard, AppInfo::Title, GetLangText(QStringLiteral("ErrorAlEscribirEn")) + fileName});
 }
 
 } // namespace

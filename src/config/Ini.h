@@ -4,7 +4,7 @@
 
 // Access to the two INI files of the application folder: the application file
 // ("OPC-KV7.ini") and the protocol file ("KV7.ini"). Every call goes to the file;
-// nothing is cached. A failed write shows the standard message box and the caller
+// nothing is cached. A failed write is a notice to the operator (Log::NotifyOperator) and the caller
 // goes on.
 namespace Ini {
 

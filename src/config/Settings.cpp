@@ -3,34 +3,12 @@
 #include "common/Error.h"
 #include "common/Val.h"
 #include "config/Ini.h"
-#include "ui/Log.h"
+#include "log/Log.h"
 
-#include <QCursor>
-#include <QGuiApplication>
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-// The hourglass for as long as the table is read, restored on every way out.
-class WaitCursor {
-public:
-    WaitCursor() : shown_(qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr)
-    {
-        if (shown_)
-            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    ~WaitCursor()
-    {
-        if (shown_)
-            QGuiApplication::restoreOverrideCursor();
-    }
-    WaitCursor(const WaitCursor &) = delete;
-    WaitCursor &operator=(const WaitCursor &) = delete;
-
-private:
-    bool shown_;
-};
 
 QString slotKey(int slot, const char *suffix) { return QStringLiteral("C%1%2").arg(slot).arg(QLatin1String(suffix)); }
 
@@ -57,7 +35,6 @@ void LoadGeneralSettings(GeneralSettings &settings)
 
 void LoadConnectionTable(ConnectionTable &table)
 {
-    WaitCursor hourglass;
     const QString section = AppInfo::Protocol.name;
     auto inUse = [&](int slot) { return Ini::ProtocolIniGetInt(section, slotKey(slot, "-On"), 0) != 0; };
 

@@ -1,7 +1,7 @@
 #include "opc/ItemValues.h"
 #include "common/Error.h"
 #include "common/Val.h"
-#include "ui/Log.h"
+#include "log/Log.h"
 
 #include <QLocale>
 #include <QTimer>

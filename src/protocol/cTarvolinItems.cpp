@@ -3,10 +3,10 @@
 #include "common/Error.h"
 #include "common/Val.h"
 #include "config/Ini.h"
+#include "log/Log.h"
 #include "opc/ItemTable.h"
 #include "opc/OPCServer.h"
 #include "protocol/cTarvolin.h"
-#include "ui/Log.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "protocol/comPort.h"
 #include "common/Error.h"
 #include "config/Ini.h"
-#include "ui/Log.h"
+#include "log/Log.h"
 
 #include <QStringList>
 

@@ -3,18 +3,19 @@
 #include "common/Error.h"
 #include "common/Val.h"
 #include "config/Ini.h"
+#include "dialogs/AboutBox.h"
+#include "dialogs/Dialogs.h"
+#include "dialogs/MsgBox.h"
+#include "lang/LangText.h"
+#include "lang/Language.h"
+#include "log/Log.h"
 #include "opc/CodeText.h"
 #include "opc/NamespaceView.h"
-#include "opc/ua/UaServer.h"
 #include "protocol/cTarvolin.h"
 #include "shell/MainView.h"
 #include "shell/PanelConnections.h"
 #include "shell/Placement.h"
-#include "ui/AboutBox.h"
-#include "ui/LangText.h"
-#include "ui/Language.h"
-#include "ui/Log.h"
-#include "ui/MsgBox.h"
+#include "ua/UaServer.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -96,12 +97,19 @@ MainOPC::MainOPC(MainView &view, QObject *parent) : QObject(parent), view_(view)
     tmrTagUpdate_.setInterval(500);
     connect(&tmrMain_, &QTimer::timeout, this, &MainOPC::tmrMain_Timer);
 
+    // Notices raised deep in a handler are shown once that handler is done, so no
+    // dialog ever runs the event loop in the middle of other work.
+    previousNoticeListener_ = Log::setNoticeListener([this](const Log::Notice &notice) {
+        QTimer::singleShot(0, this, [notice] { Dialogs::show(Dialogs::forNotice(notice)); });
+    });
+
     server_.OnClientConnect = [this](std::int32_t count, bool &accept) { OnClientConnect(count, accept); };
     server_.OnClientDisconnect = [this](std::int32_t count) { OnClientDisconnect(count); };
 }
 
 MainOPC::~MainOPC()
 {
+    Log::setNoticeListener(std::move(previousNoticeListener_));
     server_.StopServer();
     server_.setFrontEnd(nullptr);
     uaServer_.reset();
@@ -192,7 +200,7 @@ void MainOPC::startUp(const CommandLine &)
     view_.setCaption(AppInfo::Title);
     readPlacement();
 
-    if (Language::LoadLanguageFile() == Language::LoadResult::Fatal)
+    if (loadLanguage() == Language::LoadResult::Fatal)
         warn(QStringLiteral("No usable language file (%1); the designed captions stay")
                  .arg(Language::languageFilePath()));
     buildLanguageMenu();
@@ -266,9 +274,15 @@ void MainOPC::buildLanguageMenu()
     view_.setLanguageChecked(index >= 0 && index < names.size() ? index : 0, true);
 }
 
+Language::LoadResult MainOPC::loadLanguage()
+{
+    const std::int32_t stored = Ini::IniGetInt(Configuracion, QStringLiteral("Language"), 0);
+    return Language::LoadLanguageFile(std::int16_t(std::clamp<std::int32_t>(stored, -32768, 32767)));
+}
+
 void MainOPC::ApplyLanguage()
 {
-    if (Language::LoadLanguageFile() == Language::LoadResult::Fatal || Language::Languages().isEmpty())
+    if (loadLanguage() == Language::LoadResult::Fatal || Language::Languages().isEmpty())
         return; // the message has been shown; the captions stay as they are
     if (languageEntries_ != Language::Languages().size())
         buildLanguageMenu(); // the file was repaired since the menu was made

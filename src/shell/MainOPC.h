@@ -1,5 +1,7 @@
 #pragma once
 #include "config/Settings.h"
+#include "lang/Language.h"
+#include "log/Log.h"
 #include "opc/ItemTable.h"
 #include "opc/ItemValues.h"
 #include "opc/OPCServer.h"
@@ -107,6 +109,7 @@ private:
     void readPlacement();
     void savePlacement();
     void buildLanguageMenu();
+    Language::LoadResult loadLanguage();
     void InitializeServer();
     void giveIdentity();
     void createFrontEnd();
@@ -127,4 +130,5 @@ private:
     bool placementRead_ = false; // only a placement read from the file is written back
     bool unloading_ = false;
     bool unloaded_ = false;
+    Log::NoticeListener previousNoticeListener_;
 };

@@ -1,13 +1,13 @@
 #include "shell/PanelConnections.h"
 #include "common/AppInfo.h"
 #include "common/Error.h"
+#include "lang/Language.h"
+#include "log/Log.h"
 #include "opc/ItemTable.h"
 #include "opc/ItemValues.h"
 #include "opc/OPCServer.h"
 #include "protocol/cTarvolin.h"
 #include "protocol/comPort.h"
-#include "ui/Language.h"
-#include "ui/Log.h"
 
 #include <QCoreApplication>
 

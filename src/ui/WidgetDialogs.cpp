@@ -1,5 +1,5 @@
 #include "ui/WidgetDialogs.h"
-#include "ui/MsgBox.h"
+#include "dialogs/MsgBox.h"
 
 #include <QApplication>
 #include <QDialog>

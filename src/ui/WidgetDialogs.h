@@ -1,5 +1,5 @@
 #pragma once
-#include "ui/Dialogs.h"
+#include "dialogs/Dialogs.h"
 
 // The dialog seam's handler for a screen: each request becomes a real modal
 // window (QMessageBox for the platform's standard message, QDialogs for the

@@ -1,6 +1,6 @@
 #include "config/Ini.h"
 #include "TestSupport.h"
-#include "ui/Language.h"
+#include "lang/Language.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -56,7 +56,7 @@ TEST_F(IniTest, AFailedWriteShowsTheStandardMessageAndTheCallerGoesOn)
                  "Clave\tEspañol\tEnglish\tSoftware\r\nErrorAlEscribirEn\tError al escribir en \tError writing \r\n");
     {
         DialogRecorder quiet;
-        ASSERT_EQ(Language::LoadLanguageFile(), Language::LoadResult::Ok);
+        ASSERT_EQ(Language::LoadLanguageFile(0), Language::LoadResult::Ok);
     }
     ASSERT_TRUE(QDir(folder.path()).mkdir("KV7.ini"));
     DialogRecorder dialogs;

@@ -1,6 +1,6 @@
 #include "config/Settings.h"
 #include "TestSupport.h"
-#include "ui/Log.h"
+#include "log/Log.h"
 
 #include <QGuiApplication>
 #include <gtest/gtest.h>

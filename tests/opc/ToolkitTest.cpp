@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 #include "common/Error.h"
+#include "log/Log.h"
 #include "opc/CodeText.h"
 #include "opc/ItemValues.h"
 #include "opc/OPCServer.h"
-#include "ui/Log.h"
 
 #include <QFile>
 #include <gtest/gtest.h>

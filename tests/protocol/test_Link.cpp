@@ -1,7 +1,7 @@
 // Line assembly and supervision of the link, driven by ticks on demand.
 #include "ProtocolFixture.h"
 #include "common/Error.h"
-#include "ui/Log.h"
+#include "log/Log.h"
 
 #include <QStringList>
 

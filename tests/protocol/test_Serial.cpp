@@ -3,8 +3,8 @@
 #include "ProtocolFixture.h"
 #include "PtyPair.h"
 #include "common/Error.h"
+#include "log/Log.h"
 #include "protocol/comPort.h"
-#include "ui/Log.h"
 
 #include <QStringList>
 

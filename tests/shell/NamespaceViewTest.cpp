@@ -145,7 +145,9 @@ TEST_F(DetailTest, FolderBlanksAndMissingItemKeepsTypeAndAccess)
                 gone.txtTagDesc.isEmpty());
 
     ShowNodeDetail(d, QStringLiteral("C01.Z1"), QString(), server, items);
-    EXPECT_EQ(d, ItemDetail{QStringLiteral("C01.Z1")});
+    ItemDetail folder;
+    folder.txtTagFQID = QStringLiteral("C01.Z1");
+    EXPECT_EQ(d, folder);
 }
 
 // The window: a click shows the detail, Enter in the value writes in a session.

@@ -1,7 +1,7 @@
 #pragma once
 #include "TestSupport.h"
 #include "config/Ini.h"
-#include "shell/fMainOPC.h"
+#include "ui/fMainOPC.h"
 
 #include <QByteArray>
 #include <QDir>

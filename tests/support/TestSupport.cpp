@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "common/Error.h"
+#include "log/Log.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -50,9 +51,16 @@ DialogRecorder::DialogRecorder(std::function<Dialogs::Answer(const Dialogs::Requ
         requests_.push_back(r);
         return answer_ ? answer_(r) : Dialogs::Answer{};
     });
+    // Notices the code under test raises are recorded as the dialogs they become.
+    previousNotices_ =
+        Log::setNoticeListener([this](const Log::Notice &n) { requests_.push_back(Dialogs::forNotice(n)); });
 }
 
-DialogRecorder::~DialogRecorder() { Dialogs::setHandler(std::move(previous_)); }
+DialogRecorder::~DialogRecorder()
+{
+    Dialogs::setHandler(std::move(previous_));
+    Log::setNoticeListener(std::move(previousNotices_));
+}
 
 bool waitFor(const std::function<bool()> &pred, int timeoutMs)
 {

@@ -3,7 +3,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include "ui/Dialogs.h"
+#include "dialogs/Dialogs.h"
+#include "log/Log.h"
 
 #include <functional>
 #include <vector>
@@ -36,6 +37,7 @@ private:
     std::vector<Dialogs::Request> requests_;
     std::function<Dialogs::Answer(const Dialogs::Request &)> answer_;
     Dialogs::Handler previous_;
+    Log::NoticeListener previousNotices_;
 };
 
 // Runs the event loop until pred() holds or the time runs out; returns pred().

@@ -1,7 +1,7 @@
 // UA Binary: round trips of the built-in types and of structures through their type
 // descriptions, byte layouts from OPC 10000-6, and rejection of malformed input.
-#include "opc/ua/UaNodeIds.h"
-#include "opc/ua/UaStructures.h"
+#include "ua/UaNodeIds.h"
+#include "ua/UaStructures.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "common/Error.h"
 
 #include "opc/OPCServer.h"
-#include "opc/ua/UaServerCore.h"
+#include "ua/UaServerCore.h"
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -248,10 +248,12 @@ TEST(UaRead, QualitiesMapToStatusCodes)
         EXPECT_EQ(ServerCore::statusFromQuality(t.quality), t.status);
     }
     // Back from a status written by a client.
-    for (const auto &t : table)
+    for (const auto &t : table) {
         if (t.quality != 0x14 && (t.quality & 0xFC) != 0xE4 && t.quality != 0x7C && t.quality != 0x3C &&
-            t.quality != 0x80)
+            t.quality != 0x80) {
             EXPECT_EQ(ServerCore::qualityFromStatus(t.status), t.quality) << std::hex << t.quality;
+        }
+    }
 }
 
 TEST(UaRead, TimestampsToReturnMaxAgeAndIndexRanges)
@@ -267,8 +269,9 @@ TEST(UaRead, TimestampsToReturnMaxAgeAndIndexRanges)
     for (std::int32_t t = 0; t < 4; ++t) {
         const DataValue v = readAll(p, {readId(item("C01.Panel"))}, t).results[0];
         EXPECT_EQ(v.mask & (source | server), expected[t]) << t;
-        if (v.mask & source)
+        if (v.mask & source) {
             EXPECT_EQ(fromDateTime(v.sourceTimestamp), when);
+        }
         // Attributes other than Value carry no timestamps.
         EXPECT_EQ(readAll(p, {readId(item("C01.Panel"), Attr::BrowseName)}, t).results[0].mask & (source | server), 0);
     }

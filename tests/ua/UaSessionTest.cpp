@@ -2,7 +2,7 @@
 // time-outs, limits, and the endpoint a client is shown.
 #include "TestSupport.h"
 #include "UaFixture.h"
-#include "opc/ua/UaServer.h"
+#include "ua/UaServer.h"
 
 #include <QThread>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #pragma once
-#include "opc/ua/UaConnection.h"
-#include "opc/ua/UaNodeIds.h"
-#include "opc/ua/UaStructures.h"
+#include "ua/UaConnection.h"
+#include "ua/UaNodeIds.h"
+#include "ua/UaStructures.h"
 
 #include <QByteArray>
 #include <QTcpSocket>

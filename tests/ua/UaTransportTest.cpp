@@ -2,7 +2,7 @@
 // protocol violations, time-outs and vanished clients.
 #include "TestSupport.h"
 #include "UaFixture.h"
-#include "opc/ua/UaServer.h"
+#include "ua/UaServer.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // offscreen platform. Usage: kv7shot OUTPUT.png [SOURCE_DIR]
 #include "config/Ini.h"
 #include "shell/MainOPC.h"
-#include "shell/fMainOPC.h"
+#include "ui/fMainOPC.h"
 
 #include <QApplication>
 #include <QDir>

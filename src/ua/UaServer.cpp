@@ -1,0 +1,231 @@
+#include "ua/UaServer.h"
+#include "common/AppInfo.h"
+#include "common/Error.h"
+
+#include <QHostInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+// A client that stops reading its responses is dropped rather than buffered for.
+constexpr qint64 MaxUnsentBytes = 32 << 20;
+
+// Counts nested entries: a toolkit event may run the event loop in the middle of a
+// request, and nothing may be freed that is still on the call stack.
+struct Busy {
+    int &count;
+    explicit Busy(int &c) : count(c) { ++count; }
+    ~Busy() { --count; }
+};
+} // namespace
+
+UaServer::UaServer(OPCServer &server, QString host, quint16 port, Ua::DescriptionFn describe, QObject *parent)
+    : QObject(parent), server_(server), host_(std::move(host)), port_(port), describe_(std::move(describe))
+{
+    connect(&timer_, &QTimer::timeout, this, &UaServer::onTick);
+}
+
+UaServer::~UaServer()
+{
+    stop();
+    if (server_.frontEnd() == this)
+        server_.setFrontEnd(nullptr);
+}
+
+bool UaServer::isListening() const { return listener_ && listener_->isListening(); }
+
+quint16 UaServer::port() const { return isListening() ? listener_->serverPort() : port_; }
+
+QString UaServer::endpointUrl() const
+{
+    QString host = host_;
+    if (host.isEmpty() || host == QLatin1String("0.0.0.0") || host == QLatin1String("::"))
+        host = QHostInfo::localHostName();
+    if (host.contains(QLatin1Char(':')))
+        host = QLatin1Char('[') + host + QLatin1Char(']');
+    return QStringLiteral("opc.tcp://%1:%2").arg(host).arg(port());
+}
+
+void UaServer::start()
+{
+    if (isListening())
+        return;
+    QHostAddress address(QHostAddress::Any);
+    if (!host_.isEmpty() && !address.setAddress(host_)) {
+        const QHostInfo info = QHostInfo::fromName(host_);
+        if (info.addresses().isEmpty())
+            throw RuntimeError(
+                ErrorNumber::ToolkitError,
+                QStringLiteral("OPC UA server: cannot resolve host %1: %2").arg(host_, info.errorString()));
+        address = info.addresses().first();
+    }
+    auto *listener = new QTcpServer(this);
+    if (!listener->listen(address, port_)) {
+        const QString why = listener->errorString();
+        delete listener;
+        throw RuntimeError(ErrorNumber::ToolkitError, QStringLiteral("OPC UA server: cannot listen on %1:%2: %3")
+                                                          .arg(host_.isEmpty() ? QStringLiteral("*") : host_)
+                                                          .arg(port_)
+                                                          .arg(why));
+    }
+    listener_ = listener;
+    connect(listener_, &QTcpServer::newConnection, this, &UaServer::onNewConnection);
+
+    const QString progId = server_.ProgID.isEmpty() ? AppInfo::ProgID : server_.ProgID;
+    Ua::ServerConfig config = config_;
+    config.endpointUrl = endpointUrl();
+    if (config.applicationUri.isEmpty())
+        config.applicationUri = QStringLiteral("urn:%1:%2").arg(QHostInfo::localHostName(), progId);
+    if (config.productUri.isEmpty())
+        config.productUri = QStringLiteral("urn:%1:%2").arg(AppInfo::companyName(), AppInfo::Title);
+    if (config.namespaceUri.isEmpty())
+        config.namespaceUri = QStringLiteral("urn:") + progId;
+    core_ = std::make_unique<Ua::ServerCore>(server_, config, describe_);
+    core_->start();
+    timer_.start(tickInterval_);
+}
+
+void UaServer::stop()
+{
+    timer_.stop();
+    if (listener_) {
+        listener_->close();
+        listener_->deleteLater();
+        listener_ = nullptr;
+    }
+    if (!core_)
+        return;
+    {
+        // Closing a socket may report its disconnection at once; the clean-up that
+        // would run then must wait until this loop is done.
+        Busy busy(busy_);
+        core_->stop();
+    }
+    for (auto &client : clients_) {
+        // The sockets go now; a request still in progress must not reach them.
+        client.connection->onSend = nullptr;
+        client.connection->onClose = nullptr;
+        if (busy_ == 0)
+            core_->removeConnection(client.connection);
+        client.socket->disconnect(this);
+        client.socket->abort();
+        client.socket->deleteLater();
+    }
+    clients_.clear();
+    // Called from inside a request (a toolkit event that ran the event loop), the core
+    // and its connections are still on the call stack: they go once it unwinds.
+    if (busy_ > 0)
+        retired_.push_back(std::move(core_));
+    else
+        core_.reset();
+}
+
+void UaServer::requestDisconnect(const QString &reason)
+{
+    // Only clients connected now are asked; a later start begins without the notice.
+    if (core_)
+        core_->requestDisconnect(reason);
+}
+
+UaServer::Client *UaServer::find(QTcpSocket *socket)
+{
+    for (auto &c : clients_)
+        if (c.socket == socket)
+            return &c;
+    return nullptr;
+}
+
+void UaServer::onNewConnection()
+{
+    while (listener_ && listener_->hasPendingConnections()) {
+        QTcpSocket *socket = listener_->nextPendingConnection();
+        if (!core_ || !core_->acceptsConnections()) {
+            // Say why before closing, as a Hello would be answered.
+            QByteArray err;
+            Ua::Encoder e(err);
+            e.raw("ERRF", 4);
+            e.u32(0);
+            e.u32(Ua::Status::BadTcpServerTooBusy);
+            e.string(QStringLiteral("Too many connections"));
+            e.patchU32(4, std::uint32_t(err.size()));
+            socket->write(err);
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            socket->disconnectFromHost();
+            continue;
+        }
+        const QString peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+        Ua::Connection *connection = core_->addConnection(peer);
+        connection->onSend = [this, socket](const QByteArray &bytes) {
+            if (socket->bytesToWrite() + bytes.size() > MaxUnsentBytes) {
+                markDead(socket);
+                socket->abort();
+                return;
+            }
+            socket->write(bytes);
+        };
+        connection->onClose = [this, socket] {
+            socket->flush();
+            socket->disconnectFromHost();
+            markDead(socket);
+        };
+        clients_.push_back({socket, connection, false});
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            markDead(socket);
+            cleanup();
+        });
+    }
+}
+
+void UaServer::markDead(QTcpSocket *socket)
+{
+    if (Client *c = find(socket))
+        c->dead = true;
+}
+
+void UaServer::onReadyRead(QTcpSocket *socket)
+{
+    Client *client = find(socket);
+    if (!client || client->dead || !core_)
+        return;
+    Ua::Connection *connection = client->connection;
+    {
+        Busy busy(busy_);
+        const QByteArray bytes = socket->readAll();
+        connection->receive(bytes);
+    }
+    cleanup();
+}
+
+void UaServer::onTick()
+{
+    if (!core_)
+        return;
+    {
+        Busy busy(busy_);
+        core_->tick();
+    }
+    cleanup();
+}
+
+void UaServer::cleanup()
+{
+    if (busy_ > 0)
+        return;
+    retired_.clear();
+    for (auto it = clients_.begin(); it != clients_.end();) {
+        if (!it->dead) {
+            ++it;
+            continue;
+        }
+        QTcpSocket *socket = it->socket;
+        if (core_)
+            core_->removeConnection(it->connection);
+        socket->disconnect(this);
+        if (socket->state() != QAbstractSocket::UnconnectedState)
+            socket->disconnectFromHost();
+        socket->deleteLater();
+        it = clients_.erase(it);
+    }
+}

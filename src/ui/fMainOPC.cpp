@@ -1,0 +1,454 @@
+#include "ui/fMainOPC.h"
+#include "log/Log.h"
+#include "shell/Placement.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int TagRole = Qt::UserRole;
+constexpr int ImageRole = Qt::UserRole + 1;
+constexpr int SelectedImageRole = Qt::UserRole + 2;
+constexpr int TraceLines = 5000; // the pane keeps the latest lines only
+
+// Detail fields with their designed labels, in display order.
+struct DetailField {
+    const char *label, *field, *caption;
+};
+constexpr DetailField DetailFields[] = {
+    {"lblTagFQID", "txtTagFQID", "Fully Qualified ID"},    {"lblTagDesc", "txtTagDesc", "Description"},
+    {"lblTagCanDT", "txtTagCanDT", "Canonical Data Type"}, {"lblTagAccPerm", "txtTagAccPerm", "Access Permissions"},
+    {"lblTagValue", "txtTagValue", "Current Value"},       {"lblTagQuality", "txtTagQuality", "Quality"},
+    {"lblTagTimestamp", "txtTagTimestamp", "Timestamp"},
+};
+
+} // namespace
+
+fMainOPC::fMainOPC(QWidget *parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("fMainOPC"));
+    buildMenus();
+    buildTabs();
+    sessionPanel_ = new QLabel(this);
+    sessionPanel_->setMinimumWidth(60);
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->addWidget(sessionPanel_);
+    // The trace sink shows its lines here, so an operator can follow the server.
+    previousListener_ = Log::setListener([this](const QString &line) { txtTraceMsgs_->appendPlainText(line); });
+    logic_ = new MainOPC(*this, this);
+}
+
+fMainOPC::~fMainOPC()
+{
+    delete logic_;
+    Log::setListener(std::move(previousListener_));
+    logic_ = nullptr;
+}
+
+QMenu *fMainOPC::addMenu(QMenu *parent, const QString &name, const QString &caption)
+{
+    QMenu *menu = parent ? parent->addMenu(caption) : menuBar()->addMenu(caption);
+    menu->setObjectName(name);
+    menu->menuAction()->setObjectName(name);
+    controls_.insert(name, menu->menuAction());
+    return menu;
+}
+
+QAction *fMainOPC::addAction(QMenu *menu, const QString &name, const QString &caption)
+{
+    QAction *a = menu->addAction(caption);
+    a->setObjectName(name);
+    controls_.insert(name, a);
+    return a;
+}
+
+void fMainOPC::buildMenus()
+{
+    QMenu *file = addMenu(nullptr, QStringLiteral("mnuFile"), QStringLiteral("&File"));
+    connect(addAction(file, QStringLiteral("mnuAInicioSesion"), QStringLiteral("&Init session...")),
+            &QAction::triggered, this, &fMainOPC::loginRequested);
+    connect(addAction(file, QStringLiteral("mnuACerrarSesion"), QStringLiteral("&Close session")), &QAction::triggered,
+            this, [this] { logic_->mnuACerrarSesion_Click(); });
+    file->addSeparator();
+    QAction *disc =
+        addAction(file, QStringLiteral("mnuFileClientDisc"), QStringLiteral("Solicite &Disconnect cliente"));
+    disc->setVisible(false);
+    connect(disc, &QAction::triggered, this, [this] { logic_->mnuFileClientDisc_Click(); });
+    connect(addAction(file, QStringLiteral("mnuFileForceExit"), QStringLiteral("&Force Server close")),
+            &QAction::triggered, this, [this] { logic_->mnuFileForceExit_Click(); });
+    connect(addAction(file, QStringLiteral("mnuFileExit"), QStringLiteral("&Exit")), &QAction::triggered, this,
+            [this] { logic_->mnuFileExit_Click(); });
+
+    QMenu *edit = addMenu(nullptr, QStringLiteral("mnuEdit"), QStringLiteral("&Edit"));
+    connect(addAction(edit, QStringLiteral("mnuEditConfiguracion"), QStringLiteral("&Configuration...")),
+            &QAction::triggered, this, &fMainOPC::configurationRequested);
+    connect(addAction(edit, QStringLiteral("mnuCPassword"), QStringLiteral("&Change Password...")), &QAction::triggered,
+            this, &fMainOPC::passwordChangeRequested);
+    languageMenu_ = addMenu(edit, QStringLiteral("mnuCIdioma"), QStringLiteral("&Language"));
+    QMenu *status = addMenu(edit, QStringLiteral("mnuEditStatus"), QStringLiteral("Server &Status"));
+    status->menuAction()->setVisible(false);
+    const char *states[] = {"Running", "Failed", "No Configuration", "Suspended", "Test"};
+    for (int n = 1; n <= 5; ++n) {
+        QAction *a = addAction(status, QStringLiteral("mnuEditStatusCurrent(%1)").arg(n), QLatin1String(states[n - 1]));
+        a->setCheckable(true);
+        a->setChecked(n == 1);
+        connect(a, &QAction::triggered, this, [this, n] { logic_->mnuEditStatusCurrent_Click(n); });
+        statusEntries_.push_back(a);
+    }
+
+    QMenu *view = addMenu(nullptr, QStringLiteral("mnuVer"), QStringLiteral("&View"));
+    connect(addAction(view, QStringLiteral("mnuVBus"), QStringLiteral("&Communications monitor...")),
+            &QAction::triggered, this, &fMainOPC::monitorRequested);
+
+    QMenu *trace = addMenu(nullptr, QStringLiteral("mnuTrace"), QStringLiteral("&Trace"));
+    const char *levels[][2] = {{"mnuTraceNone", "&None"},
+                               {"mnuTraceConnect", "&Connect"},
+                               {"mnuTraceGroup", "&Group"},
+                               {"mnuTraceItem", "&Item"},
+                               {"mnuTraceAll", "&All"}};
+    for (int level = 0; level < 5; ++level) {
+        QAction *a = addAction(trace, QLatin1String(levels[level][0]), QLatin1String(levels[level][1]));
+        a->setCheckable(true);
+        a->setChecked(level == 0);
+        connect(a, &QAction::triggered, this, [this, level] { logic_->mnuTraceLevel_Click(level); });
+        traceEntries_.push_back(a);
+    }
+    trace->addSeparator();
+    connect(addAction(trace, QStringLiteral("mnuTraceClear"), QStringLiteral("C&lear Messages")), &QAction::triggered,
+            this, [this] { txtTraceMsgs_->clear(); });
+    QAction *comSeparator = trace->addSeparator();
+    comSeparator->setVisible(false);
+    QAction *com = addAction(trace, QStringLiteral("mnuTraceCOM"), QStringLiteral("&Enable COM Call Tracing"));
+    com->setCheckable(true);
+    com->setVisible(false); // there are no COM calls to trace here
+    connect(com, &QAction::toggled, this, [this](bool on) { logic_->mnuTraceCOM_Click(on); });
+
+    QMenu *help = addMenu(nullptr, QStringLiteral("mnuHelp"), QStringLiteral("&Help"));
+    connect(addAction(help, QStringLiteral("mnuHelpAbout"), QStringLiteral("&About...")), &QAction::triggered, this,
+            [this] { logic_->mnuHelpAbout_Click(); });
+}
+
+void fMainOPC::buildTabs()
+{
+    tabMain_ = new QTabWidget(this);
+    tabMain_->setObjectName(QStringLiteral("tabMain"));
+    setCentralWidget(tabMain_);
+
+    auto *page = new QWidget(tabMain_);
+    auto *row = new QHBoxLayout(page);
+    tvNamespace_ = new QTreeWidget(page);
+    tvNamespace_->setObjectName(QStringLiteral("tvNamespace"));
+    tvNamespace_->setHeaderHidden(true);
+    tvNamespace_->setMinimumWidth(Placement::twipsToPixels(1748, logicalDpiX()));
+    connect(tvNamespace_, &QTreeWidget::currentItemChanged, this, &fMainOPC::nodeSelected);
+    connect(tvNamespace_, &QTreeWidget::itemClicked, this, [this] { refreshDetail(); });
+    auto expandOrCollapse = [this](QTreeWidgetItem *node) {
+        tvNamespace_->setCurrentItem(node);
+        refreshDetail();
+    };
+    connect(tvNamespace_, &QTreeWidget::itemExpanded, this, expandOrCollapse);
+    connect(tvNamespace_, &QTreeWidget::itemCollapsed, this, expandOrCollapse);
+
+    auto *frame = new QGroupBox(QStringLiteral("Tag Detail"), page);
+    frame->setObjectName(QStringLiteral("fraTagDetail"));
+    frame->setMaximumWidth(Placement::twipsToPixels(3495, logicalDpiX()));
+    // The detail scrolls rather than forcing the window above its design size.
+    auto *frameLayout = new QVBoxLayout(frame);
+    frameLayout->setContentsMargins(0, 0, 0, 0);
+    auto *scroll = new QScrollArea(frame);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    frameLayout->addWidget(scroll);
+    auto *fields = new QWidget(scroll);
+    scroll->setWidget(fields);
+    auto *form = new QFormLayout(fields);
+    form->setRowWrapPolicy(QFormLayout::WrapAllRows);
+    for (const DetailField &d : DetailFields) {
+        auto *label = new QLabel(QLatin1String(d.caption), fields);
+        label->setObjectName(QLatin1String(d.label));
+        auto *field = new QLineEdit(fields);
+        field->setObjectName(QLatin1String(d.field));
+        field->setReadOnly(true);
+        form->addRow(label, field);
+        controls_.insert(QLatin1String(d.label), label);
+        detailFields_.insert(QLatin1String(d.field), field);
+    }
+    QLineEdit *value = detailFields_.value(QStringLiteral("txtTagValue"));
+    value->setToolTip(QStringLiteral("To test, edit and press Enter"));
+    controls_.insert(QStringLiteral("txtTagValue"), value);
+    connect(value, &QLineEdit::returnPressed, this, [this, value] {
+        const QTreeWidgetItem *node = tvNamespace_->currentItem();
+        logic_->txtTagValue_Enter(node ? node->data(0, TagRole).toString() : QString(), value->text());
+    });
+    row->addWidget(tvNamespace_, 1);
+    row->addWidget(frame, 0);
+    tabMain_->addTab(page, QStringLiteral("Namespace"));
+
+    lvStats_ = new QTreeWidget(tabMain_);
+    lvStats_->setObjectName(QStringLiteral("lvStats"));
+    lvStats_->setHeaderLabels({QStringLiteral("Statistic"), QStringLiteral("Value")});
+    lvStats_->setRootIsDecorated(false);
+    tabMain_->addTab(lvStats_, QStringLiteral("Statistics"));
+
+    txtTraceMsgs_ = new QPlainTextEdit(tabMain_);
+    txtTraceMsgs_->setObjectName(QStringLiteral("txtTraceMsgs"));
+    txtTraceMsgs_->setReadOnly(true);
+    txtTraceMsgs_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtTraceMsgs_->setMaximumBlockCount(TraceLines);
+    tabMain_->addTab(txtTraceMsgs_, QStringLiteral("Trace"));
+}
+
+// --- MainView ----------------------------------------------------------------
+
+void fMainOPC::setCaption(const QString &caption) { setWindowTitle(caption); }
+
+QRectF fMainOPC::placementTwips() const
+{
+    const double dpi = logicalDpiX();
+    const QRect outer = frameGeometry();
+    return QRectF(Placement::pixelsToTwips(outer.x(), dpi), Placement::pixelsToTwips(outer.y(), dpi),
+                  Placement::pixelsToTwips(outer.width(), dpi), Placement::pixelsToTwips(outer.height(), dpi));
+}
+
+void fMainOPC::setPlacementTwips(const QRectF &p)
+{
+    if (!isVisible())
+        pendingPlacement_ = p;
+    const double dpi = logicalDpiX();
+    // The stored size is the outer one: take off what the frame adds.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    move(Placement::twipsToPixels(p.left(), dpi), Placement::twipsToPixels(p.top(), dpi));
+    resize(std::max(1, Placement::twipsToPixels(p.width(), dpi) - frame.width()),
+           std::max(1, Placement::twipsToPixels(p.height(), dpi) - frame.height()));
+}
+
+int fMainOPC::windowStateCode() const
+{
+    if (windowState() & Qt::WindowMinimized)
+        return 1;
+    if (windowState() & Qt::WindowMaximized)
+        return 2;
+    return 0;
+}
+
+void fMainOPC::setWindowStateCode(int state)
+{
+    setWindowState(state == 1 ? Qt::WindowMinimized : state == 2 ? Qt::WindowMaximized : Qt::WindowNoState);
+}
+
+int fMainOPC::tabCount() const { return tabMain_->count(); }
+int fMainOPC::selectedTab() const { return tabMain_->currentIndex(); }
+void fMainOPC::setSelectedTab(int tab) { tabMain_->setCurrentIndex(tab); }
+
+void fMainOPC::setWindowVisible(bool visible) { setVisible(visible); }
+
+void fMainOPC::restoreAndShow()
+{
+    if (windowState() & Qt::WindowMinimized)
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void fMainOPC::destroyWindow()
+{
+    closing_ = true;
+    close();
+}
+
+void fMainOPC::setLanguageMenu(const QStringList &names)
+{
+    for (QAction *a : languageEntries_) {
+        controls_.remove(a->objectName());
+        delete a;
+    }
+    languageEntries_.clear();
+    // Entry 0 is part of the design and stays even without a language file.
+    const QStringList captions = names.isEmpty() ? QStringList{QString()} : names;
+    for (int i = 0; i < captions.size(); ++i) {
+        QAction *a = addAction(languageMenu_, QStringLiteral("mnuCISel(%1)").arg(i), captions[i]);
+        a->setCheckable(true);
+        connect(a, &QAction::triggered, this, [this, i] {
+            languageEntries_[std::size_t(i)]->setChecked(!languageEntries_[std::size_t(i)]->isChecked());
+            logic_->mnuCISel_Click(i);
+        });
+        languageEntries_.push_back(a);
+    }
+}
+
+void fMainOPC::setLanguageChecked(int index, bool checked)
+{
+    if (index >= 0 && index < int(languageEntries_.size()))
+        languageEntries_[std::size_t(index)]->setChecked(checked);
+}
+
+void fMainOPC::setControlText(const QString &control, const QString &text)
+{
+    QObject *o = controls_.value(control);
+    if (auto *a = qobject_cast<QAction *>(o))
+        a->setText(text);
+    else if (auto *l = qobject_cast<QLabel *>(o))
+        l->setText(text);
+    else if (auto *e = qobject_cast<QLineEdit *>(o))
+        e->setToolTip(text);
+}
+
+void fMainOPC::setControlEnabled(const QString &control, bool enabled)
+{
+    if (auto *a = qobject_cast<QAction *>(controls_.value(control)))
+        a->setEnabled(enabled);
+}
+
+void fMainOPC::setValueLocked(bool locked) { detailFields_.value(QStringLiteral("txtTagValue"))->setReadOnly(locked); }
+
+void fMainOPC::setSessionPanel(const QString &text) { sessionPanel_->setText(text); }
+
+void fMainOPC::setStatusChecked(int n)
+{
+    for (std::size_t i = 0; i < statusEntries_.size(); ++i)
+        statusEntries_[i]->setChecked(int(i) + 1 == n);
+}
+
+void fMainOPC::showTraceLevel(int level)
+{
+    for (std::size_t i = 0; i < traceEntries_.size(); ++i)
+        traceEntries_[i]->setChecked(int(i) == level);
+}
+
+void fMainOPC::showNamespace(const std::vector<NamespaceNode> &nodes)
+{
+    tvNamespace_->clear();
+    const QIcon images[] = {QIcon(), style()->standardIcon(QStyle::SP_DirClosedIcon),
+                            style()->standardIcon(QStyle::SP_DirOpenIcon), style()->standardIcon(QStyle::SP_FileIcon)};
+    QHash<QString, QTreeWidgetItem *> byKey;
+    for (const NamespaceNode &n : nodes) {
+        QTreeWidgetItem *parent = byKey.value(n.parentKey);
+        auto *item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tvNamespace_);
+        item->setText(0, n.text);
+        item->setData(0, TagRole, n.tag);
+        item->setData(0, ImageRole, n.image);
+        item->setData(0, SelectedImageRole, n.selectedImage);
+        item->setIcon(0, images[std::clamp(n.image, 0, 3)]);
+        byKey.insert(n.key, item);
+    }
+}
+
+void fMainOPC::nodeSelected(QTreeWidgetItem *current, QTreeWidgetItem *previous)
+{
+    const QIcon images[] = {QIcon(), style()->standardIcon(QStyle::SP_DirClosedIcon),
+                            style()->standardIcon(QStyle::SP_DirOpenIcon), style()->standardIcon(QStyle::SP_FileIcon)};
+    if (previous)
+        previous->setIcon(0, images[std::clamp(previous->data(0, ImageRole).toInt(), 0, 3)]);
+    if (current)
+        current->setIcon(0, images[std::clamp(current->data(0, SelectedImageRole).toInt(), 0, 3)]);
+    refreshDetail();
+}
+
+QString fMainOPC::fullPath(const QTreeWidgetItem *node)
+{
+    QStringList parts;
+    for (; node; node = node->parent())
+        parts.prepend(node->text(0));
+    return parts.join(QLatin1Char('.'));
+}
+
+QString fMainOPC::detailItemId() const { return detailFields_.value(QStringLiteral("txtTagFQID"))->text(); }
+
+void fMainOPC::refreshDetail()
+{
+    const QTreeWidgetItem *node = tvNamespace_->currentItem();
+    if (!node || !logic_)
+        return;
+    ShowNodeDetail(detail_, fullPath(node), node->data(0, TagRole).toString(), logic_->server(), logic_->items());
+    const std::pair<const char *, const QString *> fields[] = {
+        {"txtTagFQID", &detail_.txtTagFQID},       {"txtTagCanDT", &detail_.txtTagCanDT},
+        {"txtTagAccPerm", &detail_.txtTagAccPerm}, {"txtTagValue", &detail_.txtTagValue},
+        {"txtTagQuality", &detail_.txtTagQuality}, {"txtTagTimestamp", &detail_.txtTagTimestamp},
+        {"txtTagDesc", &detail_.txtTagDesc},
+    };
+    for (const auto &[name, text] : fields) {
+        QLineEdit *field = detailFields_.value(QLatin1String(name));
+        field->setText(*text);
+        field->setCursorPosition(0); // the start of a long text is what tells
+    }
+}
+
+// --- Access by design name -------------------------------------------------------
+
+QString fMainOPC::controlText(const QString &control) const
+{
+    QObject *o = controls_.value(control);
+    if (auto *a = qobject_cast<QAction *>(o))
+        return a->text();
+    if (auto *l = qobject_cast<QLabel *>(o))
+        return l->text();
+    if (auto *e = qobject_cast<QLineEdit *>(o))
+        return e->toolTip();
+    return {};
+}
+
+bool fMainOPC::controlEnabled(const QString &control) const
+{
+    auto *a = qobject_cast<QAction *>(controls_.value(control));
+    return a && a->isEnabled();
+}
+
+QAction *fMainOPC::action(const QString &control) const { return qobject_cast<QAction *>(controls_.value(control)); }
+
+QLineEdit *fMainOPC::detailField(const QString &name) const { return detailFields_.value(name); }
+
+QString fMainOPC::sessionPanel() const { return sessionPanel_->text(); }
+
+bool fMainOPC::selectNode(const QString &path)
+{
+    QTreeWidgetItemIterator it(tvNamespace_);
+    for (; *it; ++it) {
+        if (fullPath(*it) == path) {
+            // Open the way first: an expansion selects the node it opens.
+            for (QTreeWidgetItem *up = (*it)->parent(); up; up = up->parent())
+                up->setExpanded(true);
+            tvNamespace_->setCurrentItem(*it);
+            refreshDetail();
+            return true;
+        }
+    }
+    return false;
+}
+
+void fMainOPC::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (pendingPlacement_.isValid() && !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) {
+        const QRectF p = pendingPlacement_;
+        pendingPlacement_ = QRectF();
+        setPlacementTwips(p);
+    }
+}
+
+void fMainOPC::closeEvent(QCloseEvent *event)
+{
+    if (closing_) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    logic_->requestClose(event->spontaneous() ? MainOPC::UnloadMode::CloseBox : MainOPC::UnloadMode::Code);
+}
