@@ -12,6 +12,8 @@ APT_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-ba
 # `make test` builds into $(TEST_BUILD) with clang, AddressSanitizer, UBSan and the
 # fuzz targets; `make build`, `demo` and `bench` use the optimised build in $(BUILD).
 TEST_BUILD ?= $(BUILD)-test
+# ccache, when the machine has it, makes rebuilds in several work trees cheap.
+LAUNCHER := $(shell command -v ccache >/dev/null && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp
 
@@ -25,13 +27,13 @@ setup:
 	else echo "System packages present."; fi
 
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
 
 build: setup $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 $(TEST_BUILD)/build.ninja:
-	CC=clang CXX=clang++ cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV7_SANITIZE=ON -DKV7_FUZZ=ON
+	CC=clang CXX=clang++ cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV7_SANITIZE=ON -DKV7_FUZZ=ON $(LAUNCHER)
 
 test-build: setup $(TEST_BUILD)/build.ninja
 	cmake --build $(TEST_BUILD) -j $(JOBS)
