@@ -14,7 +14,7 @@ const path = require("node:path");
 const { execFileSync } = require("node:child_process");
 const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
 const { connect, browseTree } = require(path.join(interop, "lib", "client.js"));
-const { LeanClient } = require(path.join(interop, "lib", "lean-client.js"));
+const { LeanClient } = require("./lean-client.js");
 const {
   MessageSecurityMode,
   UserTokenType,

@@ -123,7 +123,7 @@ function markdown(m, ours, peer, opts) {
     "",
     `- Read: one client session reads the Value attribute of all 7,648 variables in one Read request (maxAge 0), ${opts.warmup} warm-up requests, then ${ours.read.n} sequential requests; requests per second over the loop and latency percentiles per request. The client is node-opcua-client, which decodes every DataValue, so its own work is part of the latency.`,
     ours.lean
-      ? `- Read, lean client: the same Read request encoded once and sent ${ours.lean.n} times by a minimal UA Binary client (tests/interop/lib/lean-client.js), on its own connection after the node-opcua session has closed, that waits for the whole response but does not decode the values; it shows the servers' own speed with as little client work as possible.`
+      ? `- Read, lean client: the same Read request encoded once and sent ${ours.lean.n} times by a minimal UA Binary client (bench/ua/lean-client.js), on its own connection after the node-opcua session has closed, that waits for the whole response but does not decode the values; it shows the servers' own speed with as little client work as possible.`
       : null,
     `- Browse: a full walk of the tree below Objects (HierarchicalReferences, level by level, up to 500 nodes per Browse request, BrowseNext for continuation points; ${ours.browseRequests} requests per walk), ${ours.browse.n} walks; time per walk.`,
     ours.subscribe

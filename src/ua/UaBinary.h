@@ -140,11 +140,6 @@ public:
     }
     QString string();
     QByteArray byteString();
-    void skip(std::size_t n)
-    {
-        need(n);
-        p_ += n;
-    }
     // An array's length: -1 (null) gives 0; checked against the limit and against the
     // bytes left, each element needing at least minElementSize bytes, and charged
     // elementCost bytes of memory each.

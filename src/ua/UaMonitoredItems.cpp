@@ -102,12 +102,12 @@ void ServerCore::sample(MonitoredItem &m, qint64 now)
     m.lastSampleMs = now;
     m.sampledOnce = true;
     m.changed = false;
-    DataValue v = m.item ? gatedItemValue(*m.item) : sampleAttribute(m.node, m.attributeId);
+    DataValue v = m.item ? gatedItemValue(*m.item) : sampleAttribute(*m.subscription->session, m.node, m.attributeId);
     if (m.attributeId == Attr::Value) {
         if (m.timestamps == 1 || m.timestamps == 3)
             v.mask &= std::uint8_t(~DataValue::HasSourceTimestamp);
         if (m.timestamps == 1 || m.timestamps == 2) {
-            v.serverTimestamp = nowDateTime();
+            v.serverTimestamp = this->now();
             v.mask |= DataValue::HasServerTimestamp;
         }
     }
@@ -224,17 +224,12 @@ StatusCode ServerCore::applyParameters(MonitoredItem &m, const Subscription &s, 
     return Status::Good;
 }
 
-void ServerCore::createMonitoredItems(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::createMonitoredItems(RequestContext &context, const CreateMonitoredItemsRequest &request,
+                                      CreateMonitoredItemsResponse &response)
 {
-    CreateMonitoredItemsRequest request;
-    decodeInto(d, request);
     Session &session = *context.session;
     Subscription *s = &requireSubscription(session, request.subscriptionId);
     checkTimestampsToReturn(request.timestampsToReturn);
-    checkOperationCount(request.itemsToCreate.size());
-
-    CreateMonitoredItemsResponse response;
-    stamp(response, request.requestHeader);
     response.results.resize(request.itemsToCreate.size());
     const qint64 now = nowMs();
     std::size_t created = 0;
@@ -253,9 +248,13 @@ void ServerCore::createMonitoredItems(RequestContext &context, Decoder &d, Encod
             result.statusCode = Status::BadNotReadable;
             continue;
         }
+        if (itemValue && !(userAccessLevel(session, *item) & AccessLevel::CurrentRead)) {
+            result.statusCode = Status::BadUserAccessDenied;
+            continue;
+        }
         if (!itemValue) {
             bool isValue = false;
-            const DataValue probe = readNodeAttribute(node, what.attributeId, isValue);
+            const DataValue probe = readNodeAttribute(session, node, what.attributeId, isValue);
             if (probe.status == Status::BadAttributeIdInvalid && !(probe.mask & DataValue::HasValue)) {
                 result.statusCode = Status::BadAttributeIdInvalid;
                 continue;
@@ -313,18 +312,13 @@ void ServerCore::createMonitoredItems(RequestContext &context, Decoder &d, Encod
                      .arg(created)
                      .arg(request.itemsToCreate.size())
                      .arg(s->id));
-    encodeMessage(e, response);
 }
 
-void ServerCore::modifyMonitoredItems(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::modifyMonitoredItems(RequestContext &context, const ModifyMonitoredItemsRequest &request,
+                                      ModifyMonitoredItemsResponse &response)
 {
-    ModifyMonitoredItemsRequest request;
-    decodeInto(d, request);
     Subscription *s = &requireSubscription(*context.session, request.subscriptionId);
     checkTimestampsToReturn(request.timestampsToReturn);
-    checkOperationCount(request.itemsToModify.size());
-    ModifyMonitoredItemsResponse response;
-    stamp(response, request.requestHeader);
     response.results.resize(request.itemsToModify.size());
     for (std::size_t k = 0; k < request.itemsToModify.size(); ++k) {
         const MonitoredItemModifyRequest &rq = request.itemsToModify[k];
@@ -351,19 +345,14 @@ void ServerCore::modifyMonitoredItems(RequestContext &context, Decoder &d, Encod
         trace(3, QStringLiteral("UA %1 monitored items modified in subscription %2")
                      .arg(request.itemsToModify.size())
                      .arg(s->id));
-    encodeMessage(e, response);
 }
 
-void ServerCore::setMonitoringMode(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::setMonitoringMode(RequestContext &context, const SetMonitoringModeRequest &request,
+                                   SetMonitoringModeResponse &response)
 {
-    SetMonitoringModeRequest request;
-    decodeInto(d, request);
     Subscription *s = &requireSubscription(*context.session, request.subscriptionId);
     if (request.monitoringMode < MonitoringMode::Disabled || request.monitoringMode > MonitoringMode::Reporting)
         throw ServiceError{Status::BadMonitoringModeInvalid};
-    checkOperationCount(request.monitoredItemIds.size());
-    SetMonitoringModeResponse response;
-    stamp(response, request.requestHeader);
     const qint64 now = nowMs();
     for (std::uint32_t id : request.monitoredItemIds) {
         auto it = s->items.find(id);
@@ -396,18 +385,13 @@ void ServerCore::setMonitoringMode(RequestContext &context, Decoder &d, Encoder 
                      .arg(request.monitoringMode)
                      .arg(request.monitoredItemIds.size())
                      .arg(s->id));
-    encodeMessage(e, response);
 }
 
-void ServerCore::deleteMonitoredItems(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::deleteMonitoredItems(RequestContext &context, const DeleteMonitoredItemsRequest &request,
+                                      DeleteMonitoredItemsResponse &response)
 {
-    DeleteMonitoredItemsRequest request;
-    decodeInto(d, request);
     Session &session = *context.session;
     Subscription *s = &requireSubscription(session, request.subscriptionId);
-    checkOperationCount(request.monitoredItemIds.size());
-    DeleteMonitoredItemsResponse response;
-    stamp(response, request.requestHeader);
     for (std::uint32_t id : request.monitoredItemIds) {
         const bool known = s->items.count(id) != 0;
         if (known)
@@ -418,7 +402,6 @@ void ServerCore::deleteMonitoredItems(RequestContext &context, Decoder &d, Encod
         trace(3, QStringLiteral("UA %1 monitored items deleted from subscription %2")
                      .arg(request.monitoredItemIds.size())
                      .arg(s->id));
-    encodeMessage(e, response);
 }
 
 void ServerCore::removeMonitoredItem(Session &session, Subscription &s, std::uint32_t id)
