@@ -2,6 +2,7 @@
 # OPC UA comparison: OPC-KV7 (real binary, 16 pty panel lines) against a node-opcua server
 # serving the same 7,648 variables. Usage: bench/ua/run.sh [build-dir] [--write-doc]
 # With --write-doc the "OPC UA" section of docs/BENCHMARKS.md is replaced by the results.
+# Every figure is the median of KV7_UA_RUNS runs (3 unless set).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
@@ -18,5 +19,6 @@ fi
 args=()
 if [ "${1:-}" = "--write-doc" ]; then args+=(--write-doc "$root/docs/BENCHMARKS.md"); fi
 export KV7_BIN_DIR="$build/bin" KV7_SOURCE_DIR="$root" QT_QPA_PLATFORM=offscreen
-node "$here/compare.js" --reads "${KV7_UA_READS:-200}" --browses "${KV7_UA_BROWSES:-20}" "${args[@]}" 2>&1 \
+node "$here/compare.js" --reads "${KV7_UA_READS:-200}" --browses "${KV7_UA_BROWSES:-20}" --runs "${KV7_UA_RUNS:-3}" \
+  "${args[@]}" 2>&1 \
   | grep -v -e 'NODE-OPCUA-W27' -e 'security-revert=CVE'

@@ -29,7 +29,6 @@ struct CodecError {
 class Encoder {
 public:
     explicit Encoder(QByteArray &out) : out_(out) {}
-    QByteArray &buffer() { return out_; }
     qsizetype size() const { return out_.size(); }
 
     void raw(const void *p, std::size_t n)
@@ -95,7 +94,6 @@ public:
     std::size_t remaining() const { return std::size_t(end_ - p_); }
     bool atEnd() const { return p_ == end_; }
     const char *position() const { return reinterpret_cast<const char *>(p_); }
-    const DecodeLimits &limits() const { return limits_; }
 
     std::uint8_t u8()
     {

@@ -188,7 +188,6 @@ struct Variant {
 
     // Element access for arrays (empty for scalars).
     const std::vector<Variant> &elements() const;
-    std::size_t arrayLength() const { return isArray ? elements().size() : 0; }
 
     bool operator==(const Variant &o) const;
 };

@@ -21,9 +21,8 @@ constexpr std::uint32_t References = 31, NonHierarchicalReferences = 32, Hierarc
 
 // Object and variable types.
 constexpr std::uint32_t BaseObjectType = 58, FolderType = 61, BaseVariableType = 62, BaseDataVariableType = 63,
-                        PropertyType = 68, ModellingRuleType = 77, ModellingRuleMandatory = 78, ServerType = 2004,
-                        ServerCapabilitiesType = 2013, ServerStatusType = 2138, BuildInfoType = 3051,
-                        OperationLimitsType = 11564;
+                        PropertyType = 68, ModellingRuleType = 77, ServerType = 2004, ServerCapabilitiesType = 2013,
+                        ServerStatusType = 2138, BuildInfoType = 3051, OperationLimitsType = 11564;
 
 // Folders and the Server object.
 constexpr std::uint32_t RootFolder = 84, ObjectsFolder = 85, TypesFolder = 86, ViewsFolder = 87, ObjectTypesFolder = 88,

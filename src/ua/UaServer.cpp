@@ -9,6 +9,8 @@
 namespace {
 // A client that stops reading its responses is dropped rather than buffered for.
 constexpr qint64 MaxUnsentBytes = 32 << 20;
+// Time-outs are checked this often.
+constexpr int TickIntervalMs = 250;
 } // namespace
 
 UaServer::UaServer(OPCServer &server, QString host, quint16 port, Ua::DescriptionFn describe, QObject *parent,
@@ -76,7 +78,7 @@ void UaServer::start()
         config.namespaceUri = QStringLiteral("urn:") + progId;
     core_ = std::make_unique<Ua::ServerCore>(server_, config, describe_, clock_);
     core_->start();
-    timer_.start(tickInterval_);
+    timer_.start(TickIntervalMs);
 }
 
 void UaServer::stop()

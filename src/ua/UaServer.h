@@ -24,7 +24,6 @@ public:
 
     // Limits and time-outs; changes take effect at the next start().
     Ua::ServerConfig &config() { return config_; }
-    void setTickInterval(int ms) { tickInterval_ = ms; }
 
     // OPCFrontEnd.
     void start() override; // raises RuntimeError when the port cannot be bound
@@ -59,7 +58,6 @@ private:
     Ua::DescriptionFn describe_;
     const Clock &clock_;
     Ua::ServerConfig config_;
-    int tickInterval_ = 250;
     QTcpServer *listener_ = nullptr;
     QTimer timer_;
     std::unique_ptr<Ua::ServerCore> core_;

@@ -10,25 +10,24 @@
 
 namespace Ua {
 
-// How a service's operation list is checked: not at all, at least one and at most
-// the limit, or only the limit.
-enum class Operations { None, Required, Optional };
-
 // A service: its request and response types, whether it needs an activated session,
-// its operation list, and the handler, a function of (context, request, response).
+// its operation list (when it has one), and the handler, a function of (context,
+// request, response).
 struct ServiceEntry {
     const char *name;
     const TypeDesc *request;
     const TypeDesc *response;
-    bool needsSession;
-    Operations operations;
-    std::size_t (*operationCount)(const void *request);
+    bool inSession;
+    std::size_t (*operationCount)(const void *request); // nullptr: no operation list
+    bool emptyListAllowed;
     RequestHeader &(*requestHeader)(void *request);
     ResponseHeader &(*responseHeader)(void *response);
     void (*call)(ServerCore &core, RequestContext &context, const void *request, void *response);
 };
 
 namespace {
+
+constexpr bool InSession = true, WithoutSession = false;
 
 template <class> struct HandlerTraits;
 template <class Req, class Resp> struct HandlerTraits<void (ServerCore::*)(RequestContext &, const Req &, Resp &)> {
@@ -37,7 +36,7 @@ template <class Req, class Resp> struct HandlerTraits<void (ServerCore::*)(Reque
 };
 
 template <auto Handler, auto List = nullptr>
-constexpr ServiceEntry service(const char *name, bool needsSession, Operations operations = Operations::None)
+constexpr ServiceEntry service(const char *name, bool inSession, bool emptyListAllowed = false)
 {
     using Req = typename HandlerTraits<decltype(Handler)>::Request;
     using Resp = typename HandlerTraits<decltype(Handler)>::Response;
@@ -47,9 +46,9 @@ constexpr ServiceEntry service(const char *name, bool needsSession, Operations o
     return {name,
             &Req::desc(),
             &Resp::desc(),
-            needsSession,
-            operations,
+            inSession,
             count,
+            emptyListAllowed,
             [](void *r) -> RequestHeader & { return static_cast<Req *>(r)->requestHeader; },
             [](void *r) -> ResponseHeader & { return static_cast<Resp *>(r)->responseHeader; },
             [](ServerCore &core, RequestContext &context, const void *request, void *response) {
@@ -72,37 +71,36 @@ ServerCore::~ServerCore() { stop(); }
 const ServiceEntry *ServerCore::findService(const NodeId &typeId)
 {
     using C = ServerCore;
-    constexpr auto Required = Operations::Required;
     static const ServiceEntry services[] = {
-        service<&C::findServers>("FindServers", false),
-        service<&C::getEndpoints>("GetEndpoints", false),
-        service<&C::createSession>("CreateSession", false),
-        service<&C::activateSession>("ActivateSession", false),
-        service<&C::closeSession>("CloseSession", false),
-        service<&C::cancel>("Cancel", true),
-        service<&C::browse, &BrowseRequest::nodesToBrowse>("Browse", true, Required),
-        service<&C::browseNext, &BrowseNextRequest::continuationPoints>("BrowseNext", true, Required),
+        service<&C::findServers>("FindServers", WithoutSession),
+        service<&C::getEndpoints>("GetEndpoints", WithoutSession),
+        service<&C::createSession>("CreateSession", WithoutSession),
+        service<&C::activateSession>("ActivateSession", WithoutSession),
+        service<&C::closeSession>("CloseSession", WithoutSession),
+        service<&C::cancel>("Cancel", InSession),
+        service<&C::browse, &BrowseRequest::nodesToBrowse>("Browse", InSession),
+        service<&C::browseNext, &BrowseNextRequest::continuationPoints>("BrowseNext", InSession),
         service<&C::translateBrowsePaths, &TranslateBrowsePathsToNodeIdsRequest::browsePaths>(
-            "TranslateBrowsePathsToNodeIds", true, Required),
-        service<&C::registerNodes, &RegisterNodesRequest::nodesToRegister>("RegisterNodes", true, Required),
-        service<&C::unregisterNodes, &UnregisterNodesRequest::nodesToUnregister>("UnregisterNodes", true, Required),
-        service<&C::read, &ReadRequest::nodesToRead>("Read", true, Required),
-        service<&C::write, &WriteRequest::nodesToWrite>("Write", true, Required),
-        service<&C::createSubscription>("CreateSubscription", true),
-        service<&C::modifySubscription>("ModifySubscription", true),
-        service<&C::setPublishingMode, &SetPublishingModeRequest::subscriptionIds>("SetPublishingMode", true, Required),
-        service<&C::publish, &PublishRequest::subscriptionAcknowledgements>("Publish", true, Operations::Optional),
-        service<&C::republish>("Republish", true),
-        service<&C::deleteSubscriptions, &DeleteSubscriptionsRequest::subscriptionIds>("DeleteSubscriptions", true,
-                                                                                       Required),
-        service<&C::createMonitoredItems, &CreateMonitoredItemsRequest::itemsToCreate>("CreateMonitoredItems", true,
-                                                                                       Required),
-        service<&C::modifyMonitoredItems, &ModifyMonitoredItemsRequest::itemsToModify>("ModifyMonitoredItems", true,
-                                                                                       Required),
-        service<&C::setMonitoringMode, &SetMonitoringModeRequest::monitoredItemIds>("SetMonitoringMode", true,
-                                                                                    Required),
-        service<&C::deleteMonitoredItems, &DeleteMonitoredItemsRequest::monitoredItemIds>("DeleteMonitoredItems", true,
-                                                                                          Required),
+            "TranslateBrowsePathsToNodeIds", InSession),
+        service<&C::registerNodes, &RegisterNodesRequest::nodesToRegister>("RegisterNodes", InSession),
+        service<&C::unregisterNodes, &UnregisterNodesRequest::nodesToUnregister>("UnregisterNodes", InSession),
+        service<&C::read, &ReadRequest::nodesToRead>("Read", InSession),
+        service<&C::write, &WriteRequest::nodesToWrite>("Write", InSession),
+        service<&C::createSubscription>("CreateSubscription", InSession),
+        service<&C::modifySubscription>("ModifySubscription", InSession),
+        service<&C::setPublishingMode, &SetPublishingModeRequest::subscriptionIds>("SetPublishingMode", InSession),
+        // A Publish request need not acknowledge anything.
+        service<&C::publish, &PublishRequest::subscriptionAcknowledgements>("Publish", InSession, true),
+        service<&C::republish>("Republish", InSession),
+        service<&C::deleteSubscriptions, &DeleteSubscriptionsRequest::subscriptionIds>("DeleteSubscriptions",
+                                                                                       InSession),
+        service<&C::createMonitoredItems, &CreateMonitoredItemsRequest::itemsToCreate>("CreateMonitoredItems",
+                                                                                       InSession),
+        service<&C::modifyMonitoredItems, &ModifyMonitoredItemsRequest::itemsToModify>("ModifyMonitoredItems",
+                                                                                       InSession),
+        service<&C::setMonitoringMode, &SetMonitoringModeRequest::monitoredItemIds>("SetMonitoringMode", InSession),
+        service<&C::deleteMonitoredItems, &DeleteMonitoredItemsRequest::monitoredItemIds>("DeleteMonitoredItems",
+                                                                                          InSession),
     };
     if (typeId.ns != 0 || typeId.kind != NodeId::Kind::Numeric)
         return nullptr;
@@ -225,15 +223,15 @@ void ServerCore::handleMessage(Channel &channel, std::uint32_t requestId, const 
                          .arg(QLatin1String(service->name))
                          .arg(header.requestHandle)
                          .arg(channel.channelId()));
-        if (service->needsSession)
+        if (service->inSession)
             context.session = &activeSession(header, channel);
         // The header, first in every request, is decoded already.
         AnyStructure request(*service->request);
         service->requestHeader(request.get()) = std::move(header);
         decodeStructure(d, *service->request, request.get(), 1);
-        if (service->operations != Operations::None) {
+        if (service->operationCount) {
             const std::size_t count = service->operationCount(request.get());
-            if (count == 0 && service->operations == Operations::Required)
+            if (count == 0 && !service->emptyListAllowed)
                 throw ServiceError{Status::BadNothingToDo};
             if (count > config_.maxNodesPerRequest)
                 throw ServiceError{Status::BadTooManyOperations};

@@ -33,7 +33,6 @@ function hex(obj, message = true) {
 }
 
 const vectors = {
-  RequestHeader: hex(new t.RequestHeader(requestHeader), false),
   EndpointDescription: hex(new t.EndpointDescription({
     endpointUrl: "opc.tcp://testhost:4840",
     server: { applicationUri: "urn:testhost:QUARLEN.KV7.1", productUri: "urn:QUARLEN:OPC-KV7",
