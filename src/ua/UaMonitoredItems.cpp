@@ -97,7 +97,7 @@ void ServerCore::watchItems()
         stateObserver_ = server_.addStateObserver([this](std::int32_t) { serverStateChanged(); });
 }
 
-void ServerCore::sample(MonitoredItem &m, qint64 now)
+void ServerCore::sample(MonitoredItem &m, qint64 now, DateTime stamp)
 {
     m.lastSampleMs = now;
     m.sampledOnce = true;
@@ -107,7 +107,7 @@ void ServerCore::sample(MonitoredItem &m, qint64 now)
         if (m.timestamps == 1 || m.timestamps == 3)
             v.mask &= std::uint8_t(~DataValue::HasSourceTimestamp);
         if (m.timestamps == 1 || m.timestamps == 2) {
-            v.serverTimestamp = this->now();
+            v.serverTimestamp = stamp;
             v.mask |= DataValue::HasServerTimestamp;
         }
     }
@@ -120,6 +120,7 @@ void ServerCore::sampleDue(Subscription &s, qint64 now)
     auto due = [now](const MonitoredItem &m) {
         return !m.sampledOnce || double(now - m.lastSampleMs) >= m.samplingInterval;
     };
+    const DateTime stamp = this->now();
     std::vector<std::uint32_t> waiting;
     for (std::uint32_t id : s.changed) {
         auto it = s.items.find(id);
@@ -129,7 +130,7 @@ void ServerCore::sampleDue(Subscription &s, qint64 now)
         if (m.mode == MonitoringMode::Disabled)
             m.changed = false;
         else if (due(m))
-            sample(m, now);
+            sample(m, now, stamp);
         else
             waiting.push_back(id);
     }
@@ -137,7 +138,7 @@ void ServerCore::sampleDue(Subscription &s, qint64 now)
     for (std::uint32_t id : s.polled) {
         auto it = s.items.find(id);
         if (it != s.items.end() && it->second->mode != MonitoringMode::Disabled && due(*it->second))
-            sample(*it->second, now);
+            sample(*it->second, now, stamp);
     }
 }
 
@@ -147,11 +148,12 @@ void ServerCore::itemChanged(OPCItem &item)
     if (it == watchers_.end())
         return;
     const qint64 now = nowMs();
+    const DateTime stamp = this->now();
     for (MonitoredItem *m : it->second) {
         if (m->mode == MonitoringMode::Disabled)
             continue;
         if (double(now - m->lastSampleMs) >= m->samplingInterval) {
-            sample(*m, now);
+            sample(*m, now, stamp);
         } else if (!m->changed) {
             m->changed = true;
             m->subscription->changed.push_back(m->id);
@@ -164,11 +166,12 @@ void ServerCore::itemChanged(OPCItem &item)
 void ServerCore::serverStateChanged()
 {
     const qint64 now = nowMs();
+    const DateTime stamp = this->now();
     for (auto &session : sessions_)
         for (auto &s : session->subscriptions.subscriptions)
             for (auto &[id, m] : s->items)
                 if (m->mode != MonitoringMode::Disabled && m->attributeId == Attr::Value && (m->item || m->polled))
-                    sample(*m, now);
+                    sample(*m, now, stamp);
 }
 
 StatusCode ServerCore::applyParameters(MonitoredItem &m, const Subscription &s, const MonitoringParameters &p,
@@ -232,6 +235,7 @@ void ServerCore::createMonitoredItems(RequestContext &context, const CreateMonit
     checkTimestampsToReturn(request.timestampsToReturn);
     response.results.resize(request.itemsToCreate.size());
     const qint64 now = nowMs();
+    const DateTime stamp = this->now();
     std::size_t created = 0;
     for (std::size_t k = 0; k < request.itemsToCreate.size(); ++k) {
         const MonitoredItemCreateRequest &rq = request.itemsToCreate[k];
@@ -305,7 +309,7 @@ void ServerCore::createMonitoredItems(RequestContext &context, const CreateMonit
             s->polled.push_back(ref.id);
         // The first notification is the value of now.
         if (ref.mode != MonitoringMode::Disabled)
-            sample(ref, now);
+            sample(ref, now, stamp);
     }
     if (traceOn(3))
         trace(3, QStringLiteral("UA %1 of %2 monitored items created in subscription %3")
@@ -354,6 +358,7 @@ void ServerCore::setMonitoringMode(RequestContext &context, const SetMonitoringM
     if (request.monitoringMode < MonitoringMode::Disabled || request.monitoringMode > MonitoringMode::Reporting)
         throw ServiceError{Status::BadMonitoringModeInvalid};
     const qint64 now = nowMs();
+    const DateTime stamp = this->now();
     for (std::uint32_t id : request.monitoredItemIds) {
         auto it = s->items.find(id);
         if (it == s->items.end()) {
@@ -374,7 +379,7 @@ void ServerCore::setMonitoringMode(RequestContext &context, const SetMonitoringM
             m.queue.clear();
             m.hasLast = false;
         } else if (before == MonitoringMode::Disabled) {
-            sample(m, now); // enabled again: the value of now comes first
+            sample(m, now, stamp); // enabled again: the value of now comes first
         } else if (m.mode == MonitoringMode::Reporting && !m.queue.empty() && !m.ready) {
             m.ready = true;
             s->ready.push_back(id);

@@ -237,7 +237,8 @@ private:
     StatusCode applyParameters(MonitoredItem &m, const Subscription &s, const MonitoringParameters &p,
                                double &revisedInterval, std::uint32_t &revisedQueue);
     void removeMonitoredItem(Session &session, Subscription &s, std::uint32_t id);
-    void sample(MonitoredItem &m, qint64 now);
+    // Takes a sample now (monotonic ms); stamp is the server timestamp it gets.
+    void sample(MonitoredItem &m, qint64 now, DateTime stamp);
     void sampleDue(Subscription &s, qint64 now);
     void itemChanged(OPCItem &item);
     void serverStateChanged();

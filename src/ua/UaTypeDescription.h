@@ -15,6 +15,7 @@ namespace Ua {
 struct TypeDesc;
 
 struct FieldDesc {
+    const char *name; // the member's name: the standard's field name in lower camel case
     const TypeDesc *(*type)();
     bool isArray;
     void *(*member)(void *object);
@@ -115,12 +116,13 @@ template <class T> struct IsVector<std::vector<T>> : std::true_type {
 
 // Field description from a pointer to member: type and array flag follow from the
 // member's C++ type.
-template <auto Member> constexpr FieldDesc field()
+template <auto Member> constexpr FieldDesc field(const char *name)
 {
     using Traits = detail::MemberTraits<decltype(Member)>;
     using C = typename Traits::Class;
     using T = typename Traits::Type;
     FieldDesc f{};
+    f.name = name;
     f.member = [](void *o) -> void * { return &(static_cast<C *>(o)->*Member); };
     if constexpr (detail::IsVector<T>::value) {
         using E = typename detail::IsVector<T>::Element;
@@ -188,6 +190,9 @@ template <class T> ExtensionObject makeExtension(T value)
 
 } // namespace Ua
 
+#ifdef Q_MOC_RUN // moc's preprocessor cannot expand the field lists, and needs none of them
+#define UA_STRUCTURE(Name, ...) struct Name
+#else
 // UA_STRUCTURE(Name, (Type, member), ...) declares struct Name with its members in
 // wire order, its encoding id Id::Name_Binary and its type description desc().
 #define UA_STRUCTURE(Name, ...)                                                                                        \
@@ -217,4 +222,5 @@ template <class T> ExtensionObject makeExtension(T value)
 #define UA_DECLARE_FIELD(Name, field) UA_APPLY(UA_DECLARE_FIELD_, UA_UNPACK field)
 #define UA_DECLARE_FIELD_(Type, member) Type member{};
 #define UA_DESCRIBE_FIELD(Name, field) UA_APPLY(UA_DESCRIBE_FIELD_, Name, UA_UNPACK field)
-#define UA_DESCRIBE_FIELD_(Name, Type, member) ::Ua::field<&Name::member>(),
+#define UA_DESCRIBE_FIELD_(Name, Type, member) ::Ua::field<&Name::member>(#member),
+#endif

@@ -1,10 +1,12 @@
 #!/usr/bin/env node
 "use strict";
-// Encodes a few structures and messages with node-opcua, once, so that our encoder and
-// decoder are checked against bytes another implementation made; UaGoldenTest.cpp
-// builds the same values. Writes vectors.txt beside this file, one "Name hex" line each
-// (messages start with their encoding NodeId). Run: node tests/ua/golden/make-golden.js
-// (needs tests/interop/node_modules).
+// Encodes structures and messages with node-opcua, once, so that our encoder and decoder
+// are checked against bytes another implementation made (UaGoldenTest.cpp). Two kinds:
+// a few messages with values UaGoldenTest.cpp builds alike, and every structure of
+// src/ua/UaStructures.h ("Fields.<Name>") with each field set from its name (see field()
+// below), so that a field out of place or of the wrong type shows. Writes vectors.txt
+// beside this file, one "Name hex" line each (messages start with their encoding NodeId).
+// Run: node tests/ua/golden/make-golden.js (needs tests/interop/node_modules).
 const fs = require("node:fs");
 const path = require("node:path");
 const modules = path.resolve(__dirname, "..", "..", "interop", "node_modules");
@@ -12,7 +14,7 @@ const need = (name) => require(path.join(modules, name));
 const { BinaryStream } = need("node-opcua-binary-stream");
 const { encodeExpandedNodeId } = need("node-opcua-basic-types");
 const { DataType, VariantArrayType } = need("node-opcua-variant");
-const { StatusCodes } = need("node-opcua-status-code");
+const { StatusCodes, ConstantStatusCode } = need("node-opcua-status-code");
 const t = need("node-opcua-types");
 
 const when = new Date(Date.UTC(2024, 4, 6, 7, 8, 9, 123));
@@ -110,6 +112,39 @@ const vectors = {
     diagnosticInfos: [],
   })),
 };
+// A field's value follows from its name alone (FNV-1a), as in UaGoldenTest.cpp.
+function fieldValue(f) {
+  let h = 2166136261;
+  for (const c of f.name) h = Math.imul(h ^ c.charCodeAt(0), 16777619) >>> 0;
+  if (f.category === "enumeration" || f.fieldType === "Int32") return h % 2; // valid in every enumeration
+  switch (f.fieldType) {
+    case "Boolean": return h % 2 === 1;
+    case "Byte": return h % 256;
+    case "UInt16": return h % 65536;
+    case "Float": return h % 65536;
+    case "String": case "LocaleId": case "NumericRange": return `${h}`;
+    case "ByteString": return Buffer.from(`${h}`);
+    case "DateTime": case "UtcTime": return new Date(h % 1000000000);
+    case "NodeId": case "ExpandedNodeId": return `i=${h}`;
+    case "QualifiedName": return { namespaceIndex: h % 65536, name: `${h}` };
+    case "LocalizedText": return { text: `${h}` };
+    case "StatusCode": return new ConstantStatusCode({ name: "Field", value: h, description: "" });
+    case "ExtensionObject": case "DataValue": case "Variant": case "DiagnosticInfo": return undefined;
+    default: return h; // UInt32 and its aliases, Double
+  }
+}
+// The fields of a type, those of its base types first.
+const fieldsOf = (name) => (t[name] ? [...fieldsOf(t[name].schema.baseType), ...t[name].schema.fields] : []);
+function synthetic(name) {
+  const fields = fieldsOf(name).map((f) => {
+    const one = () => (f.category === "complex" ? synthetic(f.fieldType) : fieldValue(f));
+    return [f.name, f.isArray ? [one()] : one()];
+  });
+  return new t[name](Object.fromEntries(fields));
+}
+const declared = fs.readFileSync(path.resolve(__dirname, "..", "..", "..", "src", "ua", "UaStructures.h"), "utf8");
+for (const [, name] of declared.matchAll(/^UA_STRUCTURE\((\w+),/gm)) vectors[`Fields.${name}`] = hex(synthetic(name), false);
+
 const text = Object.entries(vectors).map(([name, bytes]) => `${name} ${bytes}\n`).join("");
 fs.writeFileSync(path.join(__dirname, "vectors.txt"), text);
 process.stdout.write(text);
