@@ -4,8 +4,8 @@
 
 // The operator password file "PUSER.DAT" of the application folder: one line
 // ended by CR LF holding the password scrambled byte by byte (the Windows-1252
-// code of character i, counted from 1, XOR i). Files of the original program
-// and ours are interchangeable.
+// code of character i, counted from 1, XOR i). The layout is fixed: the files
+// installed sites already hold must stay readable, and ours readable by them.
 namespace PasswordFile {
 
 inline const QString FileName = QStringLiteral("PUSER.DAT");
@@ -34,7 +34,8 @@ Contents read(const QString &path);
 bool write(const QString &path, const QString &password);
 
 // An entry as it is compared: blanks around it dropped, upper-cased where the
-// upper case exists in Windows-1252 (as the original's ANSI upper-casing did).
+// upper case exists in Windows-1252, as the ANSI upper-casing of the first
+// releases did.
 QString normalizeEntry(const QString &typed);
 // True when the file can hold the password and an operator can type it again:
 // 1 to MaxLength printable Windows-1252 characters, already in entry form.
