@@ -9,7 +9,7 @@ APT_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-ba
 	qt6-serialport-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
 	nodejs npm fonts-dejavu-core xauth libsystemd-dev
 # What `make package` and its check need beyond the build.
-PACKAGE_TOOLS := dpkg-dev fakeroot file lintian man-db systemd
+PACKAGE_TOOLS := dpkg-dev fakeroot file lintian man-db systemd debootstrap
 
 # `make test` builds into $(TEST_BUILD) with clang, AddressSanitizer, UBSan and the
 # fuzz targets; `make build`, `demo` and `bench` use the optimised build in $(BUILD).
@@ -19,7 +19,8 @@ LAUNCHER := $(shell command -v ccache >/dev/null && echo -DCMAKE_CXX_COMPILER_LA
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp
 
-.PHONY: setup build test test-build demo bench fuzz clean interop-deps package-setup package package-check
+.PHONY: setup build test test-build demo bench fuzz clean interop-deps package-setup package package-check \
+	package-install-test
 
 # Installs those of the given Debian packages that are missing (idempotent).
 define apt_install
@@ -82,6 +83,12 @@ package: setup package-setup $(PACKAGE_BUILD)/build.ninja
 
 package-check: package
 	packaging/check-package.sh $(PACKAGE_BUILD)/opc-kv7_*.deb
+
+# Installs, upgrades, removes and purges the package in a throwaway Debian root
+# (chroot, so as root); the root is made once with debootstrap and kept.
+DEBOOTSTRAP_CACHE ?= /var/cache/opc-kv7-test/bookworm-minbase.tgz
+package-install-test: package
+	$(SUDO) packaging/test-install.sh $(PACKAGE_BUILD)/opc-kv7_*.deb $(DEBOOTSTRAP_CACHE)
 
 clean:
 	rm -rf $(BUILD) $(TEST_BUILD) $(PACKAGE_BUILD)

@@ -4,8 +4,8 @@
 # the account in dialout, the application folder 0750, the default files, the
 # language link, and the operator's files kept until the purge.
 #   packaging/test-install.sh PACKAGE.deb [ROOT-TARBALL]
-# ROOT-TARBALL: a debootstrap root packed with tar -czf, made once and reused;
-# without it a fresh root is made (minutes, needs a Debian mirror).
+# ROOT-TARBALL: where a fresh debootstrap root is kept (made on the first run,
+# which takes minutes); without it every run makes its own root.
 set -euo pipefail
 DEB="$(realpath "${1:?usage: test-install.sh PACKAGE.deb [ROOT-TARBALL]}")"
 TARBALL="${2:-}"
@@ -26,10 +26,15 @@ in_root() { chroot "$ROOT" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRON
 stat_of() { in_root stat -c '%U:%G %a' "$1"; }
 
 mkdir -p "$ROOT"
-if [ -n "$TARBALL" ]; then
+if [ -n "$TARBALL" ] && [ -f "$TARBALL" ]; then
     tar -C "$ROOT" -xzf "$TARBALL"
 else
-    debootstrap --variant=minbase bookworm "$ROOT" http://deb.debian.org/debian >"$WORK/debootstrap.log"
+    debootstrap --variant=minbase bookworm "$ROOT" http://deb.debian.org/debian >"$WORK/debootstrap.log" ||
+        { tail "$WORK/debootstrap.log"; fail "debootstrap failed"; }
+    if [ -n "$TARBALL" ]; then
+        mkdir -p "$(dirname "$TARBALL")"
+        tar -C "$ROOT" -czf "$TARBALL.part" . && mv "$TARBALL.part" "$TARBALL"
+    fi
 fi
 mount -t proc proc "$ROOT/proc"
 cp /etc/resolv.conf "$ROOT/etc/resolv.conf"
@@ -53,6 +58,8 @@ for file in OPC-KV7.ini KV7.ini; do
     cmp -s "$ROOT$APP/$file" "$ROOT/usr/share/opc-kv7/$file" || fail "$file is not the default"
 done
 [ "$(readlink "$ROOT$APP/OPC-KV7.LNG")" = /usr/share/opc-kv7/OPC-KV7.LNG ] || fail "no language link"
+WANTS=/etc/systemd/system/multi-user.target.wants/opc-kv7.service
+[ ! -e "$ROOT$WANTS" ] && [ ! -L "$ROOT$WANTS" ] || fail "the first install enabled the service"
 in_root ldd /usr/bin/opc-kv7 /usr/bin/kv7sim | grep 'not found' && fail "libraries missing from Depends"
 in_root kv7sim --help | grep -q '^Usage: kv7sim' || fail "kv7sim does not run"
 
@@ -65,7 +72,10 @@ echo cert >"$ROOT$APP/pki/own/certs/server.der"
 rm "$ROOT$APP/OPC-KV7.ini"
 cp -a "$ROOT$APP" "$WORK/before"
 
-step "reinstall and upgrade"
+step "reinstall and upgrade of an enabled service"
+# As `systemctl enable` would (the root has no systemd).
+mkdir -p "$(dirname "$ROOT$WANTS")"
+ln -s /usr/lib/systemd/system/opc-kv7.service "$ROOT$WANTS"
 in_root dpkg -i first.deb >/dev/null
 in_root dpkg -i next.deb >/dev/null
 in_root dpkg -s opc-kv7 | grep -q '^Version: .*+next1$' || fail "not upgraded"
@@ -73,6 +83,7 @@ in_root dpkg -s opc-kv7 | grep -q '^Version: .*+next1$' || fail "not upgraded"
 diff -r --no-dereference "$WORK/before" "$ROOT$APP" >"$WORK/changes" || true
 [ "$(cat "$WORK/changes")" = "Only in $ROOT$APP: OPC-KV7.ini" ] || fail "upgrade changed the folder: $(cat "$WORK/changes")"
 cmp -s "$ROOT$APP/OPC-KV7.ini" "$ROOT/usr/share/opc-kv7/OPC-KV7.ini" || fail "OPC-KV7.ini is not the default"
+[ -L "$ROOT$WANTS" ] || fail "the upgrade disabled the service"
 
 step "an operator's own language file"
 rm "$ROOT$APP/OPC-KV7.LNG"
@@ -95,6 +106,7 @@ grep -q 'C1-Nm=Operator' "$ROOT$APP/KV7.ini" || fail "reinstall replaced KV7.ini
 step "purge"
 in_root dpkg -P opc-kv7 >/dev/null
 [ ! -e "$ROOT$APP" ] || fail "purge left $APP"
+[ ! -L "$ROOT$WANTS" ] || fail "purge left the service enabled"
 in_root dpkg -s opc-kv7 >/dev/null 2>&1 && fail "purge left the package known"
 
 echo "test-install: install, upgrade, remove and purge behave"
