@@ -9,27 +9,37 @@ namespace {
 using Crypto::RsaEncryption;
 using Crypto::RsaSignature;
 
-const QString PolicyPrefix = QStringLiteral("http://opcfoundation.org/UA/SecurityPolicy#");
-const QString RsaSha256 = QStringLiteral("http://www.w3.org/2001/04/xmldsig-more#rsa-sha256");
-const QString RsaPssSha256 = QStringLiteral("http://opcfoundation.org/UA/security/rsa-pss-sha2-256");
-const QString RsaOaep = QStringLiteral("http://www.w3.org/2001/04/xmlenc#rsa-oaep");
-const QString RsaOaepSha256 = QStringLiteral("http://opcfoundation.org/UA/security/rsa-oaep-sha2-256");
-const QString HmacSha256 = QStringLiteral("http://www.w3.org/2000/09/xmldsig#hmac-sha256");
-const QString Aes128Cbc = QStringLiteral("http://www.w3.org/2001/04/xmlenc#aes128-cbc");
-const QString Aes256Cbc = QStringLiteral("http://www.w3.org/2001/04/xmlenc#aes256-cbc");
+// Plain text, not QString: the table may be built while other files' statics are
+// still being constructed.
+constexpr char PolicyPrefix[] = "http://opcfoundation.org/UA/SecurityPolicy#";
+constexpr char RsaSha256[] = "http://www.w3.org/2001/04/xmldsig-more#rsa-sha256";
+constexpr char RsaPssSha256[] = "http://opcfoundation.org/UA/security/rsa-pss-sha2-256";
+constexpr char RsaOaep[] = "http://www.w3.org/2001/04/xmlenc#rsa-oaep";
+constexpr char RsaOaepSha256[] = "http://opcfoundation.org/UA/security/rsa-oaep-sha2-256";
+constexpr char HmacSha256[] = "http://www.w3.org/2000/09/xmldsig#hmac-sha256";
+constexpr char Aes128Cbc[] = "http://www.w3.org/2001/04/xmlenc#aes128-cbc";
+constexpr char Aes256Cbc[] = "http://www.w3.org/2001/04/xmlenc#aes256-cbc";
 
-SecurityPolicy secure(const char *name, RsaSignature signature, const QString &signatureUri, RsaEncryption encryption,
-                      const QString &encryptionUri, const QString &symmetricUri, int encryptingKeyLength)
+SecurityPolicy none()
 {
-    return {PolicyPrefix + QLatin1String(name),
+    SecurityPolicy policy{};
+    policy.name = QStringLiteral("None");
+    policy.uri = QLatin1String(PolicyPrefix) + policy.name;
+    return policy;
+}
+
+SecurityPolicy secure(const char *name, RsaSignature signature, const char *signatureUri, RsaEncryption encryption,
+                      const char *encryptionUri, const char *symmetricUri, int encryptingKeyLength)
+{
+    return {QLatin1String(PolicyPrefix) + QLatin1String(name),
             QLatin1String(name),
             true,
             signature,
-            signatureUri,
+            QLatin1String(signatureUri),
             encryption,
-            encryptionUri,
-            HmacSha256,
-            symmetricUri,
+            QLatin1String(encryptionUri),
+            QLatin1String(HmacSha256),
+            QLatin1String(symmetricUri),
             32,
             encryptingKeyLength,
             16,
@@ -51,22 +61,7 @@ SymmetricKeys splitKeys(const SecurityPolicy &policy, const QByteArray &material
 const std::vector<SecurityPolicy> &securityPolicies()
 {
     static const std::vector<SecurityPolicy> policies{
-        {PolicyPrefix + QLatin1String("None"),
-         QStringLiteral("None"),
-         false,
-         RsaSignature::Pkcs1Sha256,
-         {},
-         RsaEncryption::OaepSha1,
-         {},
-         {},
-         {},
-         0,
-         0,
-         0,
-         0,
-         0,
-         0,
-         0},
+        none(),
         secure("Aes256_Sha256_RsaPss", RsaSignature::PssSha256, RsaPssSha256, RsaEncryption::OaepSha256, RsaOaepSha256,
                Aes256Cbc, 32),
         secure("Basic256Sha256", RsaSignature::Pkcs1Sha256, RsaSha256, RsaEncryption::OaepSha1, RsaOaep, Aes256Cbc, 32),
