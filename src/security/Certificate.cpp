@@ -49,22 +49,6 @@ QString ipText(const ASN1_OCTET_STRING *address)
     return QString::fromLatin1(text);
 }
 
-// A parsed certificate whose extensions OpenSSL could not read is no certificate.
-std::optional<Certificate> accept(X509 *x509)
-{
-    if (!x509)
-        return failed();
-    X509Ptr owned(x509);
-    if (X509_get_extension_flags(x509) & EXFLAG_INVALID)
-        return failed();
-    const QByteArray der = [x509] {
-        QByteArray bytes(i2d_X509(x509, nullptr), Qt::Uninitialized);
-        unsigned char *out = ucharData(bytes);
-        return bytes.isEmpty() || i2d_X509(x509, &out) != bytes.size() ? QByteArray() : bytes;
-    }();
-    return Certificate::fromDer(der);
-}
-
 bool addExtension(X509 *x509, X509V3_CTX *ctx, int nid, const QByteArray &value)
 {
     X509_EXTENSION *extension = X509V3_EXT_conf_nid(nullptr, ctx, nid, value.constData());
@@ -162,31 +146,45 @@ bool fillCertificate(X509 *x509, const CertificateRequest &request, const RsaKey
 
 } // namespace
 
-std::optional<Certificate> Certificate::fromDer(QByteArrayView der)
+std::optional<Certificate> Certificate::adopt(x509_st *x509)
 {
-    const unsigned char *at = ucharData(der);
-    X509 *x509 = der.size() > LONG_MAX ? nullptr : d2i_X509(nullptr, &at, long(der.size()));
     if (!x509)
         return failed();
     Certificate result;
     result.cert_.reset(x509, X509_free);
-    if (at != ucharData(der) + der.size() || (X509_get_extension_flags(x509) & EXFLAG_INVALID))
+    // A certificate whose extensions OpenSSL cannot read is no certificate.
+    if (X509_get_extension_flags(x509) & EXFLAG_INVALID)
         return failed();
     return result;
+}
+
+std::optional<Certificate> Certificate::parseFirst(QByteArrayView der, qsizetype &used)
+{
+    const unsigned char *start = ucharData(der);
+    const unsigned char *at = start;
+    std::optional<Certificate> result =
+        adopt(der.size() > LONG_MAX ? nullptr : d2i_X509(nullptr, &at, long(der.size())));
+    used = at - start;
+    return result;
+}
+
+std::optional<Certificate> Certificate::fromDer(QByteArrayView der)
+{
+    qsizetype used = 0;
+    std::optional<Certificate> result = parseFirst(der, used);
+    return used == der.size() ? result : std::nullopt;
 }
 
 std::vector<Certificate> Certificate::chainFromDer(QByteArrayView der)
 {
     std::vector<Certificate> chain;
     while (!der.isEmpty() && chain.size() < MaxChainLength) {
-        const unsigned char *start = ucharData(der);
-        const unsigned char *at = start;
-        X509Ptr next(der.size() > LONG_MAX ? nullptr : d2i_X509(nullptr, &at, long(der.size())));
-        std::optional<Certificate> certificate = next ? fromDer(der.first(at - start)) : std::nullopt;
+        qsizetype used = 0;
+        const std::optional<Certificate> certificate = parseFirst(der, used);
         if (!certificate)
             return {};
         chain.push_back(*certificate);
-        der = der.sliced(at - start);
+        der = der.sliced(used);
     }
     return der.isEmpty() ? chain : std::vector<Certificate>();
 }
@@ -196,7 +194,7 @@ std::optional<Certificate> Certificate::fromFileBytes(QByteArrayView bytes)
     if (std::optional<Certificate> der = fromDer(bytes))
         return der;
     BioPtr bio = readBio(bytes);
-    return accept(bio ? PEM_read_bio_X509(bio.get(), nullptr, noPassphrase, nullptr) : nullptr);
+    return adopt(bio ? PEM_read_bio_X509(bio.get(), nullptr, noPassphrase, nullptr) : nullptr);
 }
 
 std::optional<Certificate> Certificate::create(const CertificateRequest &request, const RsaKey &subjectKey,
@@ -209,7 +207,7 @@ std::optional<Certificate> Certificate::create(const CertificateRequest &request
     if (!x509 || !fillCertificate(x509.get(), request, subjectKey, issuer ? issuer->get() : nullptr) ||
         X509_sign(x509.get(), signer.get(), EVP_sha256()) <= 0)
         return failed();
-    return accept(x509.release());
+    return adopt(x509.release());
 }
 
 QByteArray Certificate::der() const

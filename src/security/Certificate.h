@@ -76,6 +76,9 @@ public:
     x509_st *get() const { return cert_.get(); }
 
 private:
+    static std::optional<Certificate> adopt(x509_st *x509);
+    static std::optional<Certificate> parseFirst(QByteArrayView der, qsizetype &used);
+
     std::shared_ptr<x509_st> cert_;
 };
 
