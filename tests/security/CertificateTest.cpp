@@ -65,7 +65,10 @@ TEST(Certificate, FirstStartMakesTheApplicationCertificateAndKeepsIt)
     const ManualClock clock;
     const QString pki = folder.file(QStringLiteral("pki"));
     CertificateStore store(pki, clock);
-    ASSERT_EQ(store.open(identity()), QString());
+    const mode_t umask = ::umask(077); // the modes below must not come from the umask
+    const QString opened = store.open(identity());
+    ::umask(umask);
+    ASSERT_EQ(opened, QString());
     const Certificate &own = store.ownCertificate();
     EXPECT_EQ(own.commonName(), QStringLiteral("OPC-KV7"));
     EXPECT_EQ(own.applicationUri(), identity().applicationUri);
@@ -82,6 +85,7 @@ TEST(Certificate, FirstStartMakesTheApplicationCertificateAndKeepsIt)
 
     // Modes as set, whatever the umask.
     EXPECT_EQ(modeOf(pki + QStringLiteral("/own/private/application.pem")), 0600u);
+    EXPECT_EQ(modeOf(pki + QStringLiteral("/own/certs/application.der")), 0644u);
     EXPECT_EQ(modeOf(pki + QStringLiteral("/own/private")), 0700u);
     for (const char *sub :
          {"own/certs", "trusted/certs", "trusted/crl", "issuers/certs", "issuers/crl", "rejected/certs"})

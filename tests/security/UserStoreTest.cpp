@@ -87,9 +87,12 @@ TEST(UserStore, DamagedLinesAreReportedAndKept)
         "eve:pbkdf2-sha256:1000:!!!:AAAA\n"
         "mal:md5:1000:AAAA:AAAA\n"
         "zero:pbkdf2-sha256:0:AAAAAAAAAAAAAAAAAAAAAA==:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n";
-    ASSERT_EQ(writeFileAtomically(path, damaged + good, 0600), QString());
+    // A second line for a name it already has does not count.
+    UserStore(path).setPassword(QStringLiteral("good"), "other", Fast);
+    ASSERT_EQ(writeFileAtomically(path, damaged + good + contents(path), 0600), QString());
     UserStore store(path);
     EXPECT_EQ(store.verify(QStringLiteral("good"), "pw"), Check::Accepted);
+    EXPECT_EQ(store.verify(QStringLiteral("good"), "other"), Check::WrongPassword);
     EXPECT_EQ(store.verify(QStringLiteral("eve"), "pw"), Check::UnknownUser);
     const QString problems = store.problems().join(QLatin1Char('\n'));
     for (const char *line : {"Line 2 ", "Line 3 ", "Line 4 ", "Line 5 "})
