@@ -49,6 +49,23 @@ QString ipText(const ASN1_OCTET_STRING *address)
     return QString::fromLatin1(text);
 }
 
+// The URIs, DNS names and IP addresses of the subject alternative name, in order.
+std::vector<std::pair<int, QString>> alternativeNames(X509 *x509)
+{
+    std::vector<std::pair<int, QString>> result;
+    GeneralNamesPtr names(
+        x509 ? static_cast<GENERAL_NAMES *>(X509_get_ext_d2i(x509, NID_subject_alt_name, nullptr, nullptr)) : nullptr);
+    for (int i = 0; names && i < sk_GENERAL_NAME_num(names.get()); ++i) {
+        const GENERAL_NAME *name = sk_GENERAL_NAME_value(names.get(), i);
+        if (name->type == GEN_URI || name->type == GEN_DNS)
+            result.emplace_back(name->type, asn1Text(name->d.ia5));
+        else if (name->type == GEN_IPADD)
+            result.emplace_back(name->type, ipText(name->d.iPAddress));
+    }
+    dropErrors();
+    return result;
+}
+
 bool addExtension(X509 *x509, X509V3_CTX *ctx, int nid, const QByteArray &value)
 {
     X509_EXTENSION *extension = X509V3_EXT_conf_nid(nullptr, ctx, nid, value.constData());
@@ -234,30 +251,18 @@ QString Certificate::commonName() const
 
 QString Certificate::applicationUri() const
 {
-    GeneralNamesPtr names(
-        cert_ ? static_cast<GENERAL_NAMES *>(X509_get_ext_d2i(cert_.get(), NID_subject_alt_name, nullptr, nullptr))
-              : nullptr);
-    for (int i = 0; names && i < sk_GENERAL_NAME_num(names.get()); ++i) {
-        const GENERAL_NAME *name = sk_GENERAL_NAME_value(names.get(), i);
-        if (name->type == GEN_URI)
-            return asn1Text(name->d.uniformResourceIdentifier);
-    }
+    for (const auto &[type, name] : alternativeNames(cert_.get()))
+        if (type == GEN_URI)
+            return name;
     return {};
 }
 
 QStringList Certificate::hostNames() const
 {
     QStringList hosts;
-    GeneralNamesPtr names(
-        cert_ ? static_cast<GENERAL_NAMES *>(X509_get_ext_d2i(cert_.get(), NID_subject_alt_name, nullptr, nullptr))
-              : nullptr);
-    for (int i = 0; names && i < sk_GENERAL_NAME_num(names.get()); ++i) {
-        const GENERAL_NAME *name = sk_GENERAL_NAME_value(names.get(), i);
-        if (name->type == GEN_DNS)
-            hosts << asn1Text(name->d.dNSName);
-        else if (name->type == GEN_IPADD)
-            hosts << ipText(name->d.iPAddress);
-    }
+    for (const auto &[type, name] : alternativeNames(cert_.get()))
+        if (type != GEN_URI)
+            hosts << name;
     return hosts;
 }
 

@@ -110,7 +110,8 @@ SecurityResult open(const Protection &p, QByteArray &chunk, qsizetype plainStart
     return SecurityResult::Ok;
 }
 
-// The direction from the signer to the holder of encryptionKey.
+// The direction from the signer to the holder of encryptionKey. The operations
+// hold on to the arguments: a Protection lives only for one call.
 Protection asymmetric(const SecurityPolicy &policy, const RsaKey &signer, const RsaKey &encryptionKey)
 {
     Protection p;
@@ -119,6 +120,16 @@ Protection asymmetric(const SecurityPolicy &policy, const RsaKey &signer, const 
     p.cipherBlock = encryptionKey.bytes();
     p.signatureSize = signer.bytes();
     p.extraPadding = encryptionKey.bits() > 2048;
+    p.sign = [&](QByteArrayView data) { return Crypto::rsaSign(signer, policy.asymmetricSignature, data); };
+    p.verify = [&](QByteArrayView data, QByteArrayView signature) {
+        return Crypto::rsaVerify(signer, policy.asymmetricSignature, data, signature);
+    };
+    p.encrypt = [&](QByteArrayView data) {
+        return Crypto::rsaEncrypt(encryptionKey, policy.asymmetricEncryption, data);
+    };
+    p.decrypt = [&](QByteArrayView data) {
+        return Crypto::rsaDecrypt(encryptionKey, policy.asymmetricEncryption, data);
+    };
     return p;
 }
 
@@ -127,12 +138,18 @@ bool asymmetricKeysFit(const SecurityPolicy &policy, const RsaKey &ourKey, const
     return ourKey.hasPrivateKey() && keyLengthAllowed(policy, ourKey) && keyLengthAllowed(policy, peerKey);
 }
 
-Protection symmetric(const SecurityPolicy &policy, SecurityMode mode)
+Protection symmetric(const SecurityPolicy &policy, SecurityMode mode, const SymmetricKeys &keys)
 {
     Protection p;
     p.encrypted = mode == SecurityMode::SignAndEncrypt;
     p.plainBlock = p.cipherBlock = policy.blockSize;
     p.signatureSize = policy.signatureSize;
+    p.sign = [&keys](QByteArrayView data) { return std::optional(Crypto::hmacSha256(keys.signingKey, data)); };
+    p.verify = [&keys](QByteArrayView data, QByteArrayView signature) {
+        return Crypto::constantTimeEquals(Crypto::hmacSha256(keys.signingKey, data), signature);
+    };
+    p.encrypt = [&keys](QByteArrayView data) { return Crypto::aesCbcEncrypt(keys.encryptingKey, keys.iv, data); };
+    p.decrypt = [&keys](QByteArrayView data) { return Crypto::aesCbcDecrypt(keys.encryptingKey, keys.iv, data); };
     return p;
 }
 
@@ -154,12 +171,8 @@ SecurityResult secureAsymmetricChunk(const SecurityPolicy &policy, QByteArray &c
 {
     if (!policy.secure)
         return SecurityResult::Ok;
-    if (!asymmetricKeysFit(policy, ourKey, peerKey))
-        return SecurityResult::KeyRejected;
-    Protection p = asymmetric(policy, ourKey, peerKey);
-    p.sign = [&](QByteArrayView data) { return Crypto::rsaSign(ourKey, policy.asymmetricSignature, data); };
-    p.encrypt = [&](QByteArrayView data) { return Crypto::rsaEncrypt(peerKey, policy.asymmetricEncryption, data); };
-    return secure(p, chunk, plainStart);
+    return asymmetricKeysFit(policy, ourKey, peerKey) ? secure(asymmetric(policy, ourKey, peerKey), chunk, plainStart)
+                                                      : SecurityResult::KeyRejected;
 }
 
 SecurityResult openAsymmetricChunk(const SecurityPolicy &policy, QByteArray &chunk, qsizetype plainStart,
@@ -167,14 +180,8 @@ SecurityResult openAsymmetricChunk(const SecurityPolicy &policy, QByteArray &chu
 {
     if (!policy.secure)
         return SecurityResult::Ok;
-    if (!asymmetricKeysFit(policy, ourKey, peerKey))
-        return SecurityResult::KeyRejected;
-    Protection p = asymmetric(policy, peerKey, ourKey);
-    p.verify = [&](QByteArrayView data, QByteArrayView signature) {
-        return Crypto::rsaVerify(peerKey, policy.asymmetricSignature, data, signature);
-    };
-    p.decrypt = [&](QByteArrayView data) { return Crypto::rsaDecrypt(ourKey, policy.asymmetricEncryption, data); };
-    return open(p, chunk, plainStart);
+    return asymmetricKeysFit(policy, ourKey, peerKey) ? open(asymmetric(policy, peerKey, ourKey), chunk, plainStart)
+                                                      : SecurityResult::KeyRejected;
 }
 
 qsizetype asymmetricMaxBody(const SecurityPolicy &policy, qsizetype chunkSize, qsizetype plainStart,
@@ -182,9 +189,9 @@ qsizetype asymmetricMaxBody(const SecurityPolicy &policy, qsizetype chunkSize, q
 {
     if (!policy.secure)
         return qMax<qsizetype>(0, chunkSize - plainStart - SequenceHeaderSize);
-    if (!asymmetricKeysFit(policy, ourKey, peerKey))
-        return 0;
-    return maxBody(asymmetric(policy, ourKey, peerKey), chunkSize, plainStart);
+    return asymmetricKeysFit(policy, ourKey, peerKey)
+               ? maxBody(asymmetric(policy, ourKey, peerKey), chunkSize, plainStart)
+               : 0;
 }
 
 SecurityResult secureSymmetricChunk(const SecurityPolicy &policy, SecurityMode mode, QByteArray &chunk,
@@ -192,12 +199,8 @@ SecurityResult secureSymmetricChunk(const SecurityPolicy &policy, SecurityMode m
 {
     if (unprotected(policy, mode))
         return SecurityResult::Ok;
-    if (!symmetricKeysFit(policy, keys))
-        return SecurityResult::KeyRejected;
-    Protection p = symmetric(policy, mode);
-    p.sign = [&keys](QByteArrayView data) { return std::optional(Crypto::hmacSha256(keys.signingKey, data)); };
-    p.encrypt = [&keys](QByteArrayView data) { return Crypto::aesCbcEncrypt(keys.encryptingKey, keys.iv, data); };
-    return secure(p, chunk, plainStart);
+    return symmetricKeysFit(policy, keys) ? secure(symmetric(policy, mode, keys), chunk, plainStart)
+                                          : SecurityResult::KeyRejected;
 }
 
 SecurityResult openSymmetricChunk(const SecurityPolicy &policy, SecurityMode mode, QByteArray &chunk,
@@ -205,21 +208,16 @@ SecurityResult openSymmetricChunk(const SecurityPolicy &policy, SecurityMode mod
 {
     if (unprotected(policy, mode))
         return SecurityResult::Ok;
-    if (!symmetricKeysFit(policy, keys))
-        return SecurityResult::KeyRejected;
-    Protection p = symmetric(policy, mode);
-    p.verify = [&keys](QByteArrayView data, QByteArrayView signature) {
-        return Crypto::constantTimeEquals(Crypto::hmacSha256(keys.signingKey, data), signature);
-    };
-    p.decrypt = [&keys](QByteArrayView data) { return Crypto::aesCbcDecrypt(keys.encryptingKey, keys.iv, data); };
-    return open(p, chunk, plainStart);
+    return symmetricKeysFit(policy, keys) ? open(symmetric(policy, mode, keys), chunk, plainStart)
+                                          : SecurityResult::KeyRejected;
 }
 
 qsizetype symmetricMaxBody(const SecurityPolicy &policy, SecurityMode mode, qsizetype chunkSize, qsizetype plainStart)
 {
+    static const SymmetricKeys sizesOnly;
     if (unprotected(policy, mode))
         return qMax<qsizetype>(0, chunkSize - plainStart - SequenceHeaderSize);
-    return maxBody(symmetric(policy, mode), chunkSize, plainStart);
+    return maxBody(symmetric(policy, mode, sizesOnly), chunkSize, plainStart);
 }
 
 } // namespace Security

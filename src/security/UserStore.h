@@ -16,6 +16,8 @@ namespace Security {
 
 class UserStore {
 public:
+    // The UA side answers every refusal with BadUserAccessDenied, so that a client
+    // cannot tell a wrong name from a wrong password; the kinds are for the log.
     enum class Check { Accepted, UnknownUser, WrongPassword, Unreadable };
     static constexpr int DefaultIterations = 200000;
     static constexpr int MaxNameLength = 64;

@@ -22,27 +22,18 @@ protected:
     void SetUp() override
     {
         // Our own pair is put in place, so that no key is generated.
-        const Certificate own = issue(request(QStringLiteral("server")), key(QStringLiteral("server2048")));
-        QDir().mkpath(pki + QStringLiteral("/own/certs"));
-        QDir().mkpath(pki + QStringLiteral("/own/private"));
-        writeFileAtomically(pki + QStringLiteral("/own/certs/application.der"), own.der(), 0644);
-        writeFileAtomically(pki + QStringLiteral("/own/private/application.pem"),
-                            key(QStringLiteral("server2048")).privateKeyPem(), 0600);
+        QDir().mkpath(pki + "/own/certs");
+        QDir().mkpath(pki + "/own/private");
+        writeFileAtomically(pki + "/own/certs/application.der", issue(request("server"), key("server2048")).der(),
+                            0644);
+        writeFileAtomically(pki + "/own/private/application.pem", key("server2048").privateKeyPem(), 0600);
         ASSERT_EQ(store.open({}), QString());
     }
     void put(const QString &subfolder, const QString &name, const QByteArray &bytes)
     {
-        ASSERT_EQ(writeFileAtomically(pki + QLatin1Char('/') + subfolder + QLatin1Char('/') + name, bytes, 0644),
-                  QString());
+        ASSERT_EQ(writeFileAtomically(pki + '/' + subfolder + '/' + name, bytes, 0644), QString());
     }
-    void trust(const Certificate &certificate, const char *subfolder = "trusted/certs")
-    {
-        put(QLatin1String(subfolder), certificateFileName(certificate), certificate.der());
-    }
-    QStringList files(const char *subfolder) const
-    {
-        return QDir(pki + QLatin1Char('/') + QLatin1String(subfolder)).entryList(QDir::Files);
-    }
+    QStringList files(const QString &subfolder) const { return QDir(pki + '/' + subfolder).entryList(QDir::Files); }
     Check check(const std::vector<Certificate> &chain, const QString &uri = {}, const SecurityPolicy *policy = nullptr)
     {
         QByteArray der;
@@ -53,172 +44,128 @@ protected:
 
     TempAppFolder folder;
     ManualClock clock{June2026};
-    const QString pki = folder.file(QStringLiteral("pki"));
+    const QString pki = folder.file("pki");
     CertificateStore store{pki, clock};
 };
-
-// A root CA, an intermediate CA below it and a client below each.
-struct Hierarchy {
-    RsaKey rootKey = key(QStringLiteral("server2048"));
-    RsaKey middleKey = key(QStringLiteral("server4096"));
-    RsaKey clientKey = key(QStringLiteral("client"));
-    Certificate root = issue(request(QStringLiteral("Root CA"), true), rootKey);
-    Certificate middle = issue(request(QStringLiteral("Middle CA"), true), middleKey, &root, rootKey);
-    Certificate client = issue(request(QStringLiteral("client")), clientKey, &root, rootKey);
-    Certificate deepClient = issue(request(QStringLiteral("deep client")), clientKey, &middle, middleKey);
-};
-
-const Hierarchy &hierarchy()
-{
-    static const Hierarchy h;
-    return h;
-}
 
 } // namespace
 
 TEST_F(CertificateValidation, AnUntrustedClientIsRejectedUntilAnAdministratorMovesItToTrusted)
 {
-    const Certificate client = issue(request(QStringLiteral("Some Client/1")), key(QStringLiteral("client")));
+    const Certificate client = issue(request("Some Client/1"), key("client"));
     EXPECT_EQ(check({client}), Check::Untrusted);
     const QString name = certificateFileName(client);
-    EXPECT_TRUE(name.startsWith(QStringLiteral("Some Client_1 [")) && name.endsWith(QStringLiteral("].der")));
+    EXPECT_TRUE(name.startsWith("Some Client_1 [") && name.endsWith("].der")) << name.toStdString();
     ASSERT_EQ(files("rejected/certs"), QStringList{name});
     EXPECT_TRUE(files("trusted/certs").isEmpty());
 
-    ASSERT_TRUE(
-        QFile::rename(pki + QStringLiteral("/rejected/certs/") + name, pki + QStringLiteral("/trusted/certs/") + name));
+    ASSERT_TRUE(QFile::rename(pki + "/rejected/certs/" + name, pki + "/trusted/certs/" + name));
     EXPECT_EQ(check({client}, client.applicationUri()), Check::Good);
     EXPECT_TRUE(files("rejected/certs").isEmpty());
-}
 
-TEST_F(CertificateValidation, AutoTrustAddsAnUntrustedClientToTrusted)
-{
+    // With auto-trust another one goes straight to trusted.
     store.setAutoTrust(true);
-    const Certificate client = issue(request(QStringLiteral("client")), key(QStringLiteral("client")));
-    EXPECT_EQ(check({client}), Check::Good);
-    EXPECT_EQ(files("trusted/certs"), QStringList{certificateFileName(client)});
+    const Certificate other = issue(request("other"), key("client"));
+    EXPECT_EQ(check({other}), Check::Good);
+    EXPECT_TRUE(files("trusted/certs").contains(certificateFileName(other)));
     EXPECT_TRUE(files("rejected/certs").isEmpty());
 }
 
 TEST_F(CertificateValidation, ATrustedSelfSignedClientIsCheckedForTimeUriAndUse)
 {
-    const struct {
-        const char *what;
-        std::function<void(CertificateRequest &)> change;
-        QDateTime at;
-        QString uri;
-        Check expected;
-    } cases[] = {
-        {"as made", [](CertificateRequest &) {}, June2026, QStringLiteral("urn:tests:client"), Check::Good},
-        {"no URI asked", [](CertificateRequest &) {}, June2026, QString(), Check::Good},
-        {"another URI", [](CertificateRequest &) {}, June2026, QStringLiteral("urn:tests:other"), Check::UriInvalid},
-        {"expired", [](CertificateRequest &) {}, QDateTime(QDate(2028, 1, 1), QTime(0, 0), Qt::UTC), QString(),
+    using Change = std::function<void(CertificateRequest &)>;
+    const Change none = [](CertificateRequest &) {};
+    const QDateTime later(QDate(2028, 1, 1), QTime(0, 0), Qt::UTC);
+    const std::tuple<const char *, Change, QDateTime, QString, Check> cases[] = {
+        {"as made", none, June2026, "urn:tests:client", Check::Good},
+        {"no URI asked", none, June2026, {}, Check::Good},
+        {"another URI", none, June2026, "urn:tests:other", Check::UriInvalid},
+        {"expired", none, later, {}, Check::TimeInvalid},
+        {"not yet valid",
+         [](CertificateRequest &r) { r.notBefore = June2026.addDays(1); },
+         June2026,
+         {},
          Check::TimeInvalid},
-        {"not yet valid", [](CertificateRequest &r) { r.notBefore = June2026.addDays(1); }, June2026, QString(),
-         Check::TimeInvalid},
-        {"cannot encipher", [](CertificateRequest &r) { r.keyUsage = DigitalSignature | KeyCertSign; }, June2026,
-         QString(), Check::UseNotAllowed},
-        {"cannot sign", [](CertificateRequest &r) { r.keyUsage = KeyEncipherment | KeyCertSign; }, June2026, QString(),
+        {"cannot encipher",
+         [](CertificateRequest &r) { r.keyUsage = DigitalSignature; },
+         June2026,
+         {},
          Check::UseNotAllowed},
-        {"server use only", [](CertificateRequest &r) { r.clientAuth = false; }, June2026, QString(),
+        {"cannot sign",
+         [](CertificateRequest &r) { r.keyUsage = KeyEncipherment; },
+         June2026,
+         {},
          Check::UseNotAllowed},
+        {"server use only", [](CertificateRequest &r) { r.clientAuth = false; }, June2026, {}, Check::UseNotAllowed},
     };
-    for (const auto &c : cases) {
-        CertificateRequest r = request(QStringLiteral("client"));
-        c.change(r);
-        const Certificate client = issue(r, key(QStringLiteral("client")));
-        trust(client);
-        clock.advance(June2026.msecsTo(c.at));
-        EXPECT_EQ(check({client}, c.uri), c.expected) << c.what;
-        clock.advance(c.at.msecsTo(June2026));
+    for (const auto &[what, change, at, uri, expected] : cases) {
+        CertificateRequest r = request("client");
+        change(r);
+        const Certificate client = issue(r, key("client"));
+        put("trusted/certs", certificateFileName(client), client.der());
+        clock.advance(June2026.msecsTo(at));
+        EXPECT_EQ(check({client}, uri), expected) << what;
+        clock.advance(at.msecsTo(June2026));
     }
 }
 
 TEST_F(CertificateValidation, ChainsAreBuiltFromTheListsAndCheckedForRevocation)
 {
-    const Hierarchy &h = hierarchy();
-    const auto crl = [&](const Certificate &ca, const RsaKey &caKey, std::vector<Certificate> revoked = {}) {
-        return revocationList(ca, caKey, revoked);
-    };
+    // A root CA, an intermediate CA below it, and a client below each.
+    const RsaKey &rootKey = key("server2048"), &middleKey = key("server4096"), &clientKey = key("client");
+    const Certificate root = issue(request("Root CA", true), rootKey);
+    const Certificate middle = issue(request("Middle CA", true), middleKey, &root, rootKey);
+    const Certificate client = issue(request("client"), clientKey, &root, rootKey);
+    const Certificate deep = issue(request("deep client"), clientKey, &middle, middleKey);
+    const Certificate forged = issue(request("forged"), clientKey, &root, clientKey);
+    CertificateRequest lapsed = request("Middle CA", true);
+    lapsed.notAfter = June2026.addDays(-1);
+    const Certificate lapsedMiddle = issue(lapsed, middleKey, &root, rootKey);
+    const Certificate notCaMiddle = issue(request("Middle CA"), middleKey, &root, rootKey);
+    const QByteArray rootCrl = revocationList(root, rootKey), middleCrl = revocationList(middle, middleKey);
+    const std::pair<const char *, QByteArray> trustedRoot{"trusted/certs", root.der()},
+        rootList{"trusted/crl", rootCrl}, middleList{"issuers/crl", middleCrl};
+
     using Files = std::vector<std::pair<const char *, QByteArray>>;
-    const QByteArray rootCrl = crl(h.root, h.rootKey), middleCrl = crl(h.middle, h.middleKey);
-    const Certificate forged = issue(request(QStringLiteral("forged")), h.clientKey, &h.root, h.clientKey);
-    const Certificate lapsedMiddle = [&] {
-        CertificateRequest r = request(QStringLiteral("Middle CA"), true);
-        r.notAfter = June2026.addDays(-1);
-        return issue(r, h.middleKey, &h.root, h.rootKey);
-    }();
-    const Certificate notCaMiddle = issue(request(QStringLiteral("Middle CA")), h.middleKey, &h.root, h.rootKey);
-    const struct {
-        const char *what;
-        Files files;
-        std::vector<Certificate> sent;
-        Check expected;
-    } cases[] = {
-        {"trusted CA with its list",
-         {{"trusted/certs", h.root.der()}, {"trusted/crl", rootCrl}},
-         {h.client},
-         Check::Good},
-        {"revoked",
-         {{"trusted/certs", h.root.der()}, {"trusted/crl", crl(h.root, h.rootKey, {h.client})}},
-         {h.client},
-         Check::Revoked},
-        {"CA without a list", {{"trusted/certs", h.root.der()}}, {h.client}, Check::RevocationUnknown},
-        {"a list signed by another key",
-         {{"trusted/certs", h.root.der()}, {"trusted/crl", crl(h.root, h.middleKey)}},
-         {h.client},
+    const std::tuple<const char *, Files, std::vector<Certificate>, Check> cases[] = {
+        {"trusted CA with its list", {trustedRoot, rootList}, {client}, Check::Good},
+        {"revoked", {trustedRoot, {"trusted/crl", revocationList(root, rootKey, {client})}}, {client}, Check::Revoked},
+        {"CA without a list", {trustedRoot}, {client}, Check::RevocationUnknown},
+        {"list signed by another key",
+         {trustedRoot, {"trusted/crl", revocationList(root, middleKey)}},
+         {client},
          Check::RevocationUnknown},
-        {"issuer unknown", {}, {h.client}, Check::ChainIncomplete},
+        {"issuer unknown", {}, {client}, Check::ChainIncomplete},
         {"CA only among the issuers",
-         {{"issuers/certs", h.root.der()}, {"issuers/crl", rootCrl}},
-         {h.client},
+         {{"issuers/certs", root.der()}, {"issuers/crl", rootCrl}},
+         {client},
          Check::Untrusted},
         {"client trusted, CA among the issuers",
-         {{"issuers/certs", h.root.der()}, {"issuers/crl", rootCrl}, {"trusted/certs", h.client.der()}},
-         {h.client},
+         {{"issuers/certs", root.der()}, {"issuers/crl", rootCrl}, {"trusted/certs", client.der()}},
+         {client},
          Check::Good},
-        {"signature not the CA's",
-         {{"trusted/certs", h.root.der()}, {"trusted/crl", rootCrl}},
-         {forged},
-         Check::Invalid},
-        {"intermediate sent along",
-         {{"trusted/certs", h.root.der()}, {"trusted/crl", rootCrl}, {"issuers/crl", middleCrl}},
-         {h.deepClient, h.middle},
-         Check::Good},
-        {"intermediate from the issuers",
-         {{"trusted/certs", h.root.der()},
-          {"trusted/crl", rootCrl},
-          {"issuers/certs", h.middle.der()},
-          {"issuers/crl", middleCrl}},
-         {h.deepClient},
+        {"signature not the CA's", {trustedRoot, rootList}, {forged}, Check::Invalid},
+        {"intermediate sent along", {trustedRoot, rootList, middleList}, {deep, middle}, Check::Good},
+        {"intermediate among the issuers",
+         {trustedRoot, rootList, middleList, {"issuers/certs", middle.der()}},
+         {deep},
          Check::Good},
         {"intermediate revoked",
-         {{"trusted/certs", h.root.der()},
-          {"trusted/crl", crl(h.root, h.rootKey, {h.middle})},
-          {"issuers/crl", middleCrl}},
-         {h.deepClient, h.middle},
+         {trustedRoot, {"trusted/crl", revocationList(root, rootKey, {middle})}, middleList},
+         {deep, middle},
          Check::IssuerRevoked},
-        {"root without a list",
-         {{"trusted/certs", h.root.der()}, {"issuers/crl", middleCrl}},
-         {h.deepClient, h.middle},
-         Check::IssuerRevocationUnknown},
-        {"intermediate expired",
-         {{"trusted/certs", h.root.der()}, {"trusted/crl", rootCrl}, {"issuers/crl", middleCrl}},
-         {h.deepClient, lapsedMiddle},
-         Check::IssuerTimeInvalid},
-        {"intermediate is no CA",
-         {{"trusted/certs", h.root.der()}, {"trusted/crl", rootCrl}, {"issuers/crl", middleCrl}},
-         {h.deepClient, notCaMiddle},
-         Check::IssuerUseNotAllowed},
+        {"root without a list", {trustedRoot, middleList}, {deep, middle}, Check::IssuerRevocationUnknown},
+        {"intermediate expired", {trustedRoot, rootList, middleList}, {deep, lapsedMiddle}, Check::IssuerTimeInvalid},
+        {"intermediate is no CA", {trustedRoot, rootList, middleList}, {deep, notCaMiddle}, Check::IssuerUseNotAllowed},
     };
-    for (const auto &c : cases) {
-        for (const char *sub : {"trusted/certs", "trusted/crl", "issuers/certs", "issuers/crl"})
+    for (const auto &[what, placed, sent, expected] : cases) {
+        for (const QString sub : {"trusted/certs", "trusted/crl", "issuers/certs", "issuers/crl"})
             for (const QString &name : files(sub))
-                QFile::remove(pki + QLatin1Char('/') + QLatin1String(sub) + QLatin1Char('/') + name);
+                QFile::remove(pki + '/' + sub + '/' + name);
         int n = 0;
-        for (const auto &[sub, bytes] : c.files)
-            put(QLatin1String(sub), QStringLiteral("file%1.der").arg(++n), bytes);
-        EXPECT_EQ(check(c.sent), c.expected) << c.what;
+        for (const auto &[sub, bytes] : placed)
+            put(sub, QString::number(++n), bytes);
+        EXPECT_EQ(check(sent), expected) << what;
     }
 }
 
@@ -226,9 +173,9 @@ TEST_F(CertificateValidation, WhatIsNoUsableCertificateIsInvalidOrFailsThePolicy
 {
     EXPECT_EQ(store.validate(QByteArray("not a certificate"), {}), Check::Invalid);
     EXPECT_EQ(store.validate(QByteArray(), {}), Check::Invalid);
-    const Certificate weak = issue(request(QStringLiteral("weak")), RsaKey::generate(1024));
-    trust(weak);
-    EXPECT_EQ(check({weak}, {}, findSecurityPolicy(QStringLiteral("Basic256Sha256"))), Check::PolicyCheckFailed);
+    const Certificate weak = issue(request("weak"), RsaKey::generate(1024));
+    put("trusted/certs", "weak.der", weak.der());
+    EXPECT_EQ(check({weak}, {}, findSecurityPolicy(u"Basic256Sha256")), Check::PolicyCheckFailed);
     EXPECT_EQ(check({weak}), Check::Good);
     EXPECT_TRUE(files("rejected/certs").isEmpty());
 }
@@ -236,8 +183,8 @@ TEST_F(CertificateValidation, WhatIsNoUsableCertificateIsInvalidOrFailsThePolicy
 TEST_F(CertificateValidation, RejectedCertificatesNeverPileUpBeyondTheLimit)
 {
     for (int i = 0; i <= CertificateStore::MaxRejected; ++i)
-        check({issue(request(QStringLiteral("flood %1").arg(i)), key(QStringLiteral("client")))});
+        check({issue(request(QStringLiteral("flood %1").arg(i)), key("client"))});
     const QStringList rejected = files("rejected/certs");
     EXPECT_EQ(rejected.size(), CertificateStore::MaxRejected);
-    EXPECT_TRUE(rejected.filter(QStringLiteral("flood %1 ").arg(CertificateStore::MaxRejected)).size() == 1);
+    EXPECT_EQ(rejected.filter(QStringLiteral("flood %1 ").arg(CertificateStore::MaxRejected)).size(), 1);
 }

@@ -21,38 +21,30 @@ mode_t modeOf(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-ApplicationIdentity identity()
-{
-    ApplicationIdentity id;
-    id.applicationUri = QStringLiteral("urn:host1:QUARLEN:OPC-KV7");
-    id.applicationName = QStringLiteral("OPC-KV7");
-    id.organization = QStringLiteral("QUARLEN");
-    id.hostNames = {QStringLiteral("host1.example"), QStringLiteral("192.168.7.9")};
-    id.validityYears = 3;
-    return id;
-}
+const ApplicationIdentity Identity{"urn:host1:QUARLEN:OPC-KV7",      "OPC-KV7", "QUARLEN",
+                                   {"host1.example", "192.168.7.9"}, 2048,      3};
 
 } // namespace
 
 TEST(Certificate, ReadsWhatNodeOpcuaMade)
 {
-    const QJsonValue v = vectors()[QLatin1String("clientCertificate")];
-    const QByteArray der = bytes(v[QLatin1String("der")]);
+    const QJsonValue v = vectors()["clientCertificate"];
+    const QByteArray der = bytes(v["der"]);
     const std::optional<Certificate> certificate = Certificate::fromDer(der);
     ASSERT_TRUE(certificate);
-    EXPECT_EQ(certificate->thumbprint().toHex(), v[QLatin1String("thumbprint")].toString().toLatin1());
-    EXPECT_EQ(certificate->applicationUri(), v[QLatin1String("applicationUri")].toString());
-    EXPECT_EQ(certificate->hostNames(), v[QLatin1String("hostNames")].toVariant().toStringList());
-    EXPECT_EQ(certificate->notBefore(), QDateTime::fromString(v[QLatin1String("notBefore")].toString(), Qt::ISODate));
-    EXPECT_TRUE(certificate->publicKey().sameKeyAs(key(QStringLiteral("client"))));
+    EXPECT_EQ(certificate->thumbprint().toHex(), v["thumbprint"].toString().toLatin1());
+    EXPECT_EQ(certificate->applicationUri(), v["applicationUri"].toString());
+    EXPECT_EQ(certificate->hostNames(), v["hostNames"].toVariant().toStringList());
+    EXPECT_EQ(certificate->notBefore(), QDateTime::fromString(v["notBefore"].toString(), Qt::ISODate));
+    EXPECT_TRUE(certificate->publicKey().sameKeyAs(key("client")));
     EXPECT_TRUE(certificate->isSelfSigned());
     EXPECT_EQ(Certificate::chainFromDer(der + der).size(), 2u);
 
-    // Damaged bytes give no certificate, and no chain.
     QByteArray signatureFlipped = der;
     signatureFlipped[der.size() - 5] = char(signatureFlipped[der.size() - 5] ^ 1);
     EXPECT_FALSE(Certificate::fromDer(signatureFlipped)->isSelfSigned());
-    for (const QByteArray &bad : {der.left(der.size() - 1), der + '\0', QByteArray("\x30\x82\xff\xff")}) {
+    // Damaged bytes give no certificate, and no chain.
+    for (const QByteArray &bad : {der.chopped(1), der + '\0', QByteArray("\x30\x82\xff\xff")}) {
         EXPECT_FALSE(Certificate::fromDer(bad));
         EXPECT_TRUE(Certificate::chainFromDer(der + bad).empty());
     }
@@ -63,16 +55,16 @@ TEST(Certificate, FirstStartMakesTheApplicationCertificateAndKeepsIt)
 {
     TempAppFolder folder;
     const ManualClock clock;
-    const QString pki = folder.file(QStringLiteral("pki"));
+    const QString pki = folder.file("pki");
     CertificateStore store(pki, clock);
     const mode_t umask = ::umask(077); // the modes below must not come from the umask
-    const QString opened = store.open(identity());
+    const QString opened = store.open(Identity);
     ::umask(umask);
     ASSERT_EQ(opened, QString());
     const Certificate &own = store.ownCertificate();
-    EXPECT_EQ(own.commonName(), QStringLiteral("OPC-KV7"));
-    EXPECT_EQ(own.applicationUri(), identity().applicationUri);
-    EXPECT_EQ(own.hostNames(), identity().hostNames);
+    EXPECT_EQ(own.commonName(), Identity.applicationName);
+    EXPECT_EQ(own.applicationUri(), Identity.applicationUri);
+    EXPECT_EQ(own.hostNames(), Identity.hostNames);
     EXPECT_LE(own.notBefore(), clock.now());
     EXPECT_EQ(own.notAfter(), clock.now().addYears(3));
     EXPECT_EQ(own.publicKey().bits(), 2048);
@@ -83,70 +75,57 @@ TEST(Certificate, FirstStartMakesTheApplicationCertificateAndKeepsIt)
     EXPECT_EQ(own.keyUsage() & required, required);
     EXPECT_TRUE(own.allowsServerAuth() && own.allowsClientAuth());
 
-    // Modes as set, whatever the umask.
-    EXPECT_EQ(modeOf(pki + QStringLiteral("/own/private/application.pem")), 0600u);
-    EXPECT_EQ(modeOf(pki + QStringLiteral("/own/certs/application.der")), 0644u);
-    EXPECT_EQ(modeOf(pki + QStringLiteral("/own/private")), 0700u);
-    for (const char *sub :
-         {"own/certs", "trusted/certs", "trusted/crl", "issuers/certs", "issuers/crl", "rejected/certs"})
-        EXPECT_EQ(modeOf(pki + QLatin1Char('/') + QLatin1String(sub)), 0755u) << sub;
-    QByteArray onDisk;
-    ASSERT_EQ(readFile(pki + QStringLiteral("/own/certs/application.der"), onDisk), QString());
-    EXPECT_EQ(onDisk, own.der());
+    const std::pair<const char *, mode_t> modes[] = {
+        {"own/private/application.pem", 0600},
+        {"own/private", 0700},
+        {"own/certs/application.der", 0644},
+        {"own/certs", 0755},
+        {"trusted/certs", 0755},
+        {"trusted/crl", 0755},
+        {"issuers/certs", 0755},
+        {"issuers/crl", 0755},
+        {"rejected/certs", 0755},
+    };
+    for (const auto &[path, mode] : modes)
+        EXPECT_EQ(modeOf(pki + '/' + path), mode) << path;
 
     // The next start loads the same pair.
     CertificateStore again(pki, clock);
-    ASSERT_EQ(again.open(identity()), QString());
-    EXPECT_EQ(again.ownCertificate().thumbprint(), own.thumbprint());
+    ASSERT_EQ(again.open(Identity), QString());
+    EXPECT_EQ(again.ownCertificate().der(), own.der());
     EXPECT_TRUE(again.ownKey().sameKeyAs(store.ownKey()));
 }
 
 TEST(Certificate, APkiFolderThatCannotBeUsedIsReportedWithItsPath)
 {
     TempAppFolder folder;
-    const QString pki = folder.file(QStringLiteral("pki"));
-    ASSERT_EQ(CertificateStore(pki).open(identity()), QString());
-    const QString certPath = pki + QStringLiteral("/own/certs/application.der");
-    const QString keyPath = pki + QStringLiteral("/own/private/application.pem");
-    QByteArray cert, keyPem;
-    readFile(certPath, cert);
-    readFile(keyPath, keyPem);
-    const auto restore = [&] {
-        QDir(keyPath).removeRecursively();
-        writeFileAtomically(certPath, cert, 0644);
-        writeFileAtomically(keyPath, keyPem, 0600);
+    const QString pki = folder.file("pki");
+    ASSERT_EQ(CertificateStore(pki).open(Identity), QString());
+    const QString cert = pki + "/own/certs/application.der", key = pki + "/own/private/application.pem";
+    QByteArray certBytes, keyBytes;
+    readFile(cert, certBytes);
+    readFile(key, keyBytes);
+    // Each case damages the folder; a message names the path, and the folder is mended.
+    const std::tuple<const char *, std::function<void()>, QString> cases[] = {
+        {"key missing", [&] { QFile::remove(key); }, key},
+        {"key is a folder", [&] { QFile::remove(key) && QDir().mkpath(key); }, key},
+        {"certificate is garbage", [&] { writeFileAtomically(cert, "garbage", 0644); }, cert},
+        {"key of another certificate",
+         [&] { writeFileAtomically(key, SecurityTest::key("client").privateKeyPem(), 0600); }, key},
+        {"a folder is a file",
+         [&] { QDir(pki + "/issuers").removeRecursively() && QFile(pki + "/issuers").open(QIODevice::WriteOnly); },
+         pki + "/issuers"},
     };
-    // Each case damages the folder, expects a message naming the path, and repairs it.
-    const struct {
-        const char *what;
-        std::function<void()> damage;
-        QString path;
-    } cases[] = {
-        {"key missing", [&] { QFile::remove(keyPath); }, keyPath},
-        {"key is a folder",
-         [&] {
-             QFile::remove(keyPath);
-             QDir().mkpath(keyPath);
-         },
-         keyPath},
-        {"certificate is garbage", [&] { writeFileAtomically(certPath, "garbage", 0644); }, certPath},
-        {"key of another certificate", [&] { writeFileAtomically(keyPath, key("client").privateKeyPem(), 0600); },
-         keyPath},
-        {"folder is a file",
-         [&] {
-             QDir(pki + QStringLiteral("/trusted")).removeRecursively();
-             writeFileAtomically(pki + QStringLiteral("/trusted"), "x", 0644);
-         },
-         pki + QStringLiteral("/trusted")},
-    };
-    for (const auto &c : cases) {
-        c.damage();
+    for (const auto &[what, damage, path] : cases) {
+        damage();
         CertificateStore store(pki);
-        const QString message = store.open(identity());
-        EXPECT_TRUE(message.contains(c.path)) << c.what << ": " << message.toStdString();
-        EXPECT_TRUE(store.ownKey().isNull()) << c.what;
-        restore();
+        const QString message = store.open(Identity);
+        EXPECT_TRUE(message.contains(path)) << what << ": " << message.toStdString();
+        EXPECT_TRUE(store.ownKey().isNull()) << what;
+        QDir(key).removeRecursively();
+        writeFileAtomically(cert, certBytes, 0644);
+        writeFileAtomically(key, keyBytes, 0600);
     }
     // A PKI folder below a regular file cannot be made at all.
-    EXPECT_TRUE(CertificateStore(certPath + QStringLiteral("/pki")).open(identity()).contains(certPath));
+    EXPECT_TRUE(CertificateStore(cert + "/pki").open(Identity).contains(cert));
 }

@@ -1,7 +1,6 @@
 #include "SecurityTestSupport.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <gtest/gtest.h>
 #include <map>
@@ -16,7 +15,7 @@ const QJsonObject &vectors()
 {
     static const QJsonObject root = [] {
         QFile file(qEnvironmentVariable("KV7_SOURCE_DIR") + QStringLiteral("/tests/security/vectors/vectors.json"));
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << "set KV7_SOURCE_DIR to the source tree";
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << "KV7_SOURCE_DIR names the source tree";
         return QJsonDocument::fromJson(file.readAll()).object();
     }();
     return root;
@@ -26,30 +25,20 @@ QByteArray bytes(const QJsonValue &base64) { return QByteArray::fromBase64(base6
 
 const RsaKey &key(const QString &name)
 {
-    static std::map<QString, RsaKey> keys;
-    if (!keys.count(name)) {
-        const QJsonValue pem = name == QLatin1String("client") ? vectors()[QLatin1String("clientKey")]
-                                                               : vectors()[QLatin1String("serverKeys")][name.mid(6)];
-        keys[name] = RsaKey::fromPem(pem.toString().toLatin1());
-    }
-    return keys[name];
-}
-
-QJsonObject policyVector(const QString &policyName)
-{
-    for (const QJsonValue &policy : vectors()[QLatin1String("policies")].toArray())
-        if (policy[QLatin1String("name")].toString() == policyName)
-            return policy.toObject();
-    return {};
+    static const std::map<QString, RsaKey> keys{
+        {"client", RsaKey::fromPem(vectors()["clientKey"].toString().toLatin1())},
+        {"server2048", RsaKey::fromPem(vectors()["serverKeys"]["2048"].toString().toLatin1())},
+        {"server4096", RsaKey::fromPem(vectors()["serverKeys"]["4096"].toString().toLatin1())},
+    };
+    return keys.at(name);
 }
 
 CertificateRequest request(const QString &name, bool ca)
 {
     CertificateRequest r;
     r.commonName = name;
-    r.organization = QStringLiteral("Tests");
-    r.applicationUri = QStringLiteral("urn:tests:") + name;
-    r.hostNames = {QStringLiteral("host.example")};
+    r.applicationUri = "urn:tests:" + name;
+    r.hostNames = {"host.example"};
     r.notBefore = QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC);
     r.notAfter = QDateTime(QDate(2027, 12, 31), QTime(0, 0), Qt::UTC);
     r.ca = ca;
@@ -81,7 +70,6 @@ QByteArray revocationList(const Certificate &issuer, const RsaKey &issuerKey, co
         X509_REVOKED_set_revocationDate(entry, now);
         X509_CRL_add0_revoked(crl, entry);
     }
-    X509_CRL_sort(crl);
     X509_CRL_sign(crl, issuerKey.get(), EVP_sha256());
     unsigned char *der = nullptr;
     const int size = i2d_X509_CRL(crl, &der);
