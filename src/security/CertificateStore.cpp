@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include <openssl/pem.h>
 
 #include <sys/stat.h>
