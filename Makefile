@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 APT_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools \
-	qt6-serialport-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
+	qt6-serialport-dev libssl-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
 	nodejs npm fonts-dejavu-core xauth libsystemd-dev
 # What `make package` and its check need beyond the build.
 PACKAGE_TOOLS := dpkg-dev fakeroot file lintian man-db systemd debootstrap
