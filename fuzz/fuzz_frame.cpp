@@ -31,7 +31,7 @@ struct World {
         qputenv("OPC_KV7_HOME", "/nonexistent/kv7-fuzz");
         XTimerSupport::setSystemTimers(&timers);
         engine.setIndex(1);
-        engine.InitialUpdate(server, nullptr, table);
+        engine.InitialUpdate(server, table);
         engine.ProtocolStart();
         for (OPCItem *item : server.Tags())
             types.push_back(item->DataType());
@@ -82,12 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::size_t chunk = 1 + data[0] % 64;
     const int ticksPerChunk = data[0] >> 6 == 3 ? 40 : data[0] >> 6;
     for (std::size_t pos = 1; pos < size; pos += chunk) {
-        const std::size_t n = std::min(chunk, size - pos);
-        // Both ways in: bytes as the port reads them, and text as the shell may pass it.
-        if (pos % 2)
-            world->engine.Receive(QByteArrayView(bytes + pos, qsizetype(n)));
-        else
-            world->engine.Receive(QString::fromLatin1(bytes + pos, qsizetype(n)));
+        world->engine.Receive(QByteArrayView(bytes + pos, qsizetype(std::min(chunk, size - pos))));
         for (int t = 0; t < ticksPerChunk; ++t)
             XTimerSupport::TimerProc(nullptr, 0x113, XTimerAccess::TimerID(world->engine.timer()), 0);
     }

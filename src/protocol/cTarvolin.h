@@ -13,7 +13,6 @@
 class OPCServer;
 class OPCItem;
 class ItemTable;
-class comPort;
 
 // The engine of one panel line: assembles received characters into CR-ended
 // lines, decodes the lines that begin with "W" into the connection's 478 items,
@@ -67,16 +66,13 @@ public:
     // then takes input but has no supervision until it is stopped and started again.
     void ProtocolStart();
     void ProtocolStop();
-    // Tick period in ms, held within 1..2000.
-    void setTimeOutT2(std::int16_t ms);
 
     // Reads the TimeoutError limit, puts the line in communication error and
     // creates the connection's items at the end of `items` and in `server`. Once;
     // both must outlive the engine. Failures go to the trace log, never out.
-    void InitialUpdate(OPCServer &server, comPort *com, ItemTable &items);
+    void InitialUpdate(OPCServer &server, ItemTable &items);
 
-    // Received characters, one per byte (Latin-1), in arrival order.
-    void Receive(const QString &r);
+    // Received characters, one per byte, in arrival order.
     void Receive(QByteArrayView r);
 
     void setValueWriter(ValueWriter writer) { writer_ = std::move(writer); }
@@ -97,7 +93,6 @@ public:
     int rxBufferSize() const { return int(RxBuffer_.size()); }
     // Partial lines discarded for exceeding RxBufferLimit.
     std::uint64_t discardedLines() const { return discardedLines_; }
-    comPort *com() const { return com_; }
     // The supervision timer; XTimerSupport::TimerProc with its TimerID runs one tick.
     XTimer &timer() { return mTimeOut2_; }
 
@@ -122,7 +117,6 @@ private:
     // The measure as a float; false when it does not fit one (nothing is written).
     bool ParseMeasure(QByteArrayView text, float &measure);
     void processGroupReport(int z, QByteArrayView frame);
-    void assemble(QByteArrayView r);
     int createItem(const QString &name, const QString &text, const Variant &initial, OPCServer &server);
 
     std::array<ZoneStatus, Zones> Zones_{};
@@ -130,8 +124,6 @@ private:
     std::int32_t Running_ = 0;
     QByteArray RxBuffer_;
     bool skippingToCR_ = false;
-    bool receiving_ = false;
-    QByteArray pendingInput_;
     std::uint64_t discardedLines_ = 0;
     int ErrCommIndex_ = 0;
     int NPanelIndex_ = 0;
@@ -141,7 +133,6 @@ private:
     std::int16_t Index_ = 0;
     std::int32_t Silence_ = 0;
     std::int16_t TimeoutError_ = DefaultTimeoutError;
-    comPort *com_ = nullptr;
     XTimer mTimeOut2_;
 
     ItemTable *items_ = nullptr;

@@ -44,10 +44,9 @@ std::int16_t readTimeoutError()
 
 } // namespace
 
-void cTarvolin::InitialUpdate(OPCServer &server, comPort *com, ItemTable &items)
+void cTarvolin::InitialUpdate(OPCServer &server, ItemTable &items)
 {
     items_ = &items;
-    com_ = com;
     try {
         TimeoutError_ = readTimeoutError();
     } catch (const std::exception &e) {

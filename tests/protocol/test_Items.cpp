@@ -1,4 +1,4 @@
-// The item namespace of a connection: names, keys, order, indexes, initial values.
+// The item namespace of a connection: names, keys, order, entries, initial values.
 #include "ProtocolFixture.h"
 
 #include <QStringList>
@@ -7,118 +7,85 @@ namespace {
 
 using Items = EngineFixture;
 
-// The names of one connection in creation order, built independently of the engine.
-QStringList expectedNames(const QString &P)
+TEST_F(Items, ConnectionCreatesItsItemsInOrderWithTheirEntries)
 {
-    QStringList names{P + "Error_Comm", P + "NPanel"};
+    // The names, built here independently of the engine.
+    QStringList expected{"C01.Error_Comm", "C01.NPanel"};
     for (int z = 1; z <= 4; ++z) {
-        const QString Z = P + "Z" + QString::number(z) + ".";
+        const QString Z = QStringLiteral("C01.Z%1.").arg(z);
         for (const char *s :
              {"State", "StateStr", "StsPrgIng", "StsPrgUsr", "StsFailPower", "StsFailBat", "StsFailGroup"})
-            names << Z + s;
+            expected << Z + s;
         for (int g = 1; g <= 4; ++g)
             for (const char *s : {".State", ".StateStr", ".Gas", ".GasStr"})
-                names << Z + "G" + QString::number(g) + s;
+                expected << Z + "G" + QString::number(g) + s;
         for (int d = 1; d <= 16; ++d)
             for (const char *s : {".Group", ".Value", ".State", ".StateStr", ".Gas", ".GasStr"})
-                names << Z + "D" + QString::asprintf("%02d", d) + s;
+                expected << Z + "D" + QString::asprintf("%02d", d) + s;
     }
-    return names;
-}
-
-TEST_F(Items, ConnectionCreatesItsItemsInOrderWithConsecutiveIndexes)
-{
-    const QStringList expected = expectedNames("C01.");
-    ASSERT_EQ(expected.size(), 478);
-    ASSERT_EQ(table.ItemCount(), 478);
-    ASSERT_EQ(server.Tags().Count(), 478);
-    int index = 1;
+    QStringList names;
     for (OPCItem *i : server.Tags()) {
-        EXPECT_EQ(i->ItemID(), expected[index - 1]);
-        EXPECT_EQ(i->UserIndex(), index);
-        EXPECT_EQ(table[index].Tag, i);
-        EXPECT_EQ(i->AccessRights(), 1);
-        ++index;
+        names << i->ItemID();
+        EXPECT_EQ(i->UserIndex(), names.size());
+        EXPECT_EQ(table[i->UserIndex()].Tag, i);
+        EXPECT_EQ(std::make_pair(i->AccessRights(), i->Quality()), std::make_pair(AccessRights::Read, Quality::Good));
+        const QString &id = i->ItemID();
+        const Variant initial = id == "C01.Error_Comm"  ? Variant(std::uint8_t(1))
+                                : id.endsWith("Str")    ? Variant(QString())
+                                : id.endsWith(".Value") ? Variant(0.0f)
+                                                        : Variant(std::uint8_t(0));
+        EXPECT_EQ(i->Value(), initial) << qPrintable(id);
     }
-    EXPECT_EQ(engine->ErrCommIndex(), 1);
-    EXPECT_EQ(engine->NPanelIndex(), 2);
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(table.ItemCount(), 478);
+    EXPECT_EQ(std::make_pair(engine->ErrCommIndex(), engine->NPanelIndex()), std::make_pair(1, 2));
+    EXPECT_EQ(engine->CommError(), 1);
+
+    const char *descriptions =
+        "Error_Comm=Communication Error with Panel. Connexion:1|NPanel=Number of the Panel|Z3.State=Zone State|"
+        "Z3.StateStr=Zone State String|Z3.StsPrgIng=Zone in Prog.Ingenier|Z3.StsPrgUsr=Zone in Prog.User|"
+        "Z3.StsFailPower=Zone with power fail|Z3.StsFailBat=Zone with battery fail|"
+        "Z3.StsFailGroup=Zone with group fail|Z1.G2.State=Group State|Z1.G2.StateStr=Group State String|"
+        "Z1.G2.Gas=Group Gas|Z1.G2.GasStr=Group Gas String|Z4.D16.Group=Group associated to Detector|"
+        "Z4.D16.Value=Detector value of mesure|Z4.D16.State=Detector State|Z4.D16.StateStr=Detector State String|"
+        "Z4.D16.Gas=Detector Gas|Z4.D16.GasStr=Detector Gas String";
+    for (const QString &pair : QString::fromLatin1(descriptions).split('|')) {
+        const QString id = "C01." + pair.section('=', 0, 0);
+        EXPECT_EQ(table[item(id)->UserIndex()].Description, pair.section('=', 1)) << qPrintable(id);
+    }
 }
 
 TEST_F(Items, InternalKeysPointAtTheirItems)
 {
-    const struct {
-        const char *key;
-        const char *name;
-    } cases[] = {
-        {"Z2D5", "C01.Z2.D05.State"},   {"Z1", "C01.Z1.State"},           {"Z4fg", "C01.Z4.StsFailGroup"},
-        {"Z3G2gs", "C01.Z3.G2.GasStr"}, {"Z1D16Gr", "C01.Z1.D16.Group"},  {"Z4D10v", "C01.Z4.D10.Value"},
-        {"Z2s", "C01.Z2.StateStr"},     {"Z1D1s", "C01.Z1.D01.StateStr"}, {"Z4G4", "C01.Z4.G4.State"},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(engine->keyIndex(c.key), item(c.name)->UserIndex()) << c.key;
+    const char *keys = "Z2D5=Z2.D05.State Z1=Z1.State Z4fg=Z4.StsFailGroup Z3G2gs=Z3.G2.GasStr Z1D16Gr=Z1.D16.Group "
+                       "Z4D10v=Z4.D10.Value Z2s=Z2.StateStr Z1D1s=Z1.D01.StateStr Z4G4=Z4.G4.State Z3pu=Z3.StsPrgUsr "
+                       "Z2G1g=Z2.G1.Gas Z1D7gs=Z1.D07.GasStr Z3G3s=Z3.G3.StateStr Z2D9g=Z2.D09.Gas Z1pi=Z1.StsPrgIng "
+                       "Z2fr=Z2.StsFailPower Z3fb=Z3.StsFailBat";
+    for (const QString &pair : QString::fromLatin1(keys).split(' '))
+        EXPECT_EQ(engine->keyIndex(pair.section('=', 0, 0)), item("C01." + pair.section('=', 1))->UserIndex())
+            << qPrintable(pair);
     // Connection items have no key; names with leading zeros are not keys.
-    EXPECT_EQ(engine->keyIndex("Z2D05"), 0);
-    EXPECT_EQ(engine->keyIndex("Error_Comm"), 0);
-    EXPECT_EQ(engine->keyIndex("Z5"), 0);
+    for (const char *none : {"Z2D05", "Error_Comm", "Z5", "NPanel", "Z1G5", "Z1D17"})
+        EXPECT_EQ(engine->keyIndex(none), 0) << none;
 }
 
-TEST_F(Items, DescriptionsAndInitialValues)
+TEST_F(Items, ConnectionsFollowEachOtherAndWriteOnlyTheirOwnItems)
 {
-    EXPECT_EQ(record("C01.Error_Comm").Description, QStringLiteral("Communication Error with Panel. Connexion:1"));
-    EXPECT_EQ(record("C01.NPanel").Description, QStringLiteral("Number of the Panel"));
-    EXPECT_EQ(record("C01.Z3.StsPrgIng").Description, QStringLiteral("Zone in Prog.Ingenier"));
-    EXPECT_EQ(record("C01.Z1.G2.GasStr").Description, QStringLiteral("Group Gas String"));
-    EXPECT_EQ(record("C01.Z4.D16.Value").Description, QStringLiteral("Detector value of mesure"));
-    EXPECT_EQ(record("C01.Z4.D16.Group").Description, QStringLiteral("Group associated to Detector"));
-
-    EXPECT_EQ(value("C01.Error_Comm"), Variant(std::uint8_t(1)));
-    for (OPCItem *i : server.Tags()) {
-        EXPECT_EQ(i->Quality(), 192) << i->ItemID().toStdString();
-        // Values stay in the toolkit until first written; the table holds none yet.
-        EXPECT_TRUE(table[i->UserIndex()].Value.isEmpty());
-        EXPECT_EQ(table[i->UserIndex()].Quality, 0);
-        if (i->ItemID() == "C01.Error_Comm")
-            continue;
-        const QString id = i->ItemID();
-        if (id.endsWith("Str"))
-            EXPECT_EQ(i->Value(), Variant(QString())) << id.toStdString();
-        else if (id.endsWith(".Value"))
-            EXPECT_EQ(i->Value(), Variant(0.0f)) << id.toStdString();
-        else
-            EXPECT_EQ(i->Value(), Variant(std::uint8_t(0))) << id.toStdString();
-    }
-    EXPECT_EQ(engine->CommError(), 1);
-}
-
-TEST_F(Items, ConnectionNumbersFormTheirPrefix)
-{
-    auto seventh = makeEngine(7);
-    auto big = makeEngine(123);
-    EXPECT_NE(item("C07.Error_Comm"), nullptr);
-    EXPECT_NE(item("C07.Z2.D05.State"), nullptr);
-    EXPECT_NE(item("C123.Z4.D16.GasStr"), nullptr);
-    EXPECT_EQ(record("C123.Error_Comm").Description, QStringLiteral("Communication Error with Panel. Connexion:123"));
-    EXPECT_EQ(seventh->keyIndex("Z2D5"), item("C07.Z2.D05.State")->UserIndex());
-}
-
-TEST_F(Items, ConnectionsFollowEachOtherInTheTable)
-{
-    const int before = table.ItemCount();
-    auto second = makeEngine(2);
-    auto third = makeEngine(3);
-    EXPECT_EQ(table.ItemCount(), before + 956);
-    EXPECT_EQ(third->ErrCommIndex(), second->ErrCommIndex() + 478);
+    auto second = makeEngine(7);
+    auto third = makeEngine(123);
+    EXPECT_EQ(table.ItemCount(), 3 * 478);
     EXPECT_EQ(second->ErrCommIndex(), engine->ErrCommIndex() + 478);
-    EXPECT_EQ(table[third->ErrCommIndex()].Tag->ItemID(), QStringLiteral("C03.Error_Comm"));
-
-    // Each engine writes only its own items.
+    EXPECT_EQ(third->ErrCommIndex(), second->ErrCommIndex() + 478);
+    EXPECT_EQ(table[second->ErrCommIndex()].Tag->ItemID(), "C07.Error_Comm");
+    EXPECT_EQ(table[third->ErrCommIndex() + 477].Tag->ItemID(), "C123.Z4.D16.GasStr");
+    EXPECT_EQ(table[third->ErrCommIndex()].Description, "Communication Error with Panel. Connexion:123");
+    EXPECT_EQ(second->keyIndex("Z2D5"), item("C07.Z2.D05.State")->UserIndex());
     second->ProtocolStart();
-    second->Receive(QByteArrayView("W02 1OF\r"));
-    EXPECT_EQ(value("C02.Z1.State"), Variant(std::uint8_t(1)));
-    EXPECT_EQ(value("C01.Z1.State"), Variant(std::uint8_t(0)));
-    EXPECT_EQ(value("C03.Z1.State"), Variant(std::uint8_t(0)));
-    EXPECT_EQ(value("C02.Error_Comm"), Variant(std::uint8_t(0)));
-    EXPECT_EQ(value("C01.Error_Comm"), Variant(std::uint8_t(1)));
+    second->Receive("W02 1OF\r");
+    for (const auto &[id, expected] :
+         {std::pair{"C07.Z1.State", 1}, std::pair{"C07.Error_Comm", 0}, std::pair{"C01.Z1.State", 0},
+          std::pair{"C01.Error_Comm", 1}, std::pair{"C123.Z1.State", 0}})
+        EXPECT_EQ(value(id), Variant(std::uint8_t(expected))) << id;
 }
 
 } // namespace
