@@ -88,8 +88,6 @@ public:
     int ErrCommIndex() const { return ErrCommIndex_; }
     int NPanelIndex() const { return NPanelIndex_; }
     const ZoneStatus &zone(int z) const { return Zones_[std::size_t(z - 1)]; }
-    // ItemTable index filed under an internal key ("Z2D5"), 0 when none.
-    int keyIndex(const QString &key) const { return Keys_.value(key, 0); }
     int rxBufferSize() const { return int(RxBuffer_.size()); }
     // Partial lines discarded for exceeding RxBufferLimit.
     std::uint64_t discardedLines() const { return discardedLines_; }

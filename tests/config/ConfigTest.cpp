@@ -130,11 +130,10 @@ TEST(ProfileFile, AFailedWriteReportsFailureAndLeavesTheOldFile)
     const QByteArray before = "[S]\r\n; keep me\r\nK=old\r\n";
     folder.write("plain.ini", before);
     ASSERT_TRUE(QDir(folder.path()).mkdir("dir.ini"));
-    EXPECT_FALSE(writeString(folder.file("dir.ini"), "S", "K", "v"));
+    for (const char *path : {"dir.ini", "plain.ini/KV7.ini", "missing/KV7.ini"})
+        EXPECT_FALSE(writeString(folder.file(path), "S", "K", "v")) << path;
     EXPECT_TRUE(QFileInfo(folder.file("dir.ini")).isDir());
     EXPECT_EQ(readString(folder.file("dir.ini"), "S", "K", "default"), "default");
-    EXPECT_FALSE(writeString(folder.file("plain.ini/KV7.ini"), "S", "K", "v"));
-    EXPECT_FALSE(writeString(folder.file("missing/KV7.ini"), "S", "K", "v"));
 
     // A full disk, made by a file size limit below the new file's size.
     struct rlimit old {};
@@ -174,54 +173,41 @@ TEST(Ini, TheTwoFilesAndAFailedWriteNotice)
     QFile::remove(folder.file("KV7.ini"));
     ASSERT_TRUE(QDir(folder.path()).mkdir("KV7.ini"));
     Ini::ProtocolIniPutString("KV7", "C1-On", "1");
-    ASSERT_EQ(dialogs.requests().size(), 1u);
-    EXPECT_EQ(dialogs.requests()[0].kind, Dialogs::Kind::StandardMessage);
-    EXPECT_EQ(dialogs.requests()[0].title, "OPC-KV7");
-    EXPECT_EQ(dialogs.requests()[0].text, "Error al escribir en KV7.ini");
     EXPECT_EQ(Ini::ProtocolIniGetInt("KV7", "C1-On", 0), 0); // the caller reads on: nothing there
     QFile::remove(folder.file("OPC-KV7.ini"));
     ASSERT_TRUE(QDir(folder.path()).mkdir("OPC-KV7.ini"));
     Ini::IniPutString("Configuracion", "Language", "0");
-    EXPECT_EQ(dialogs.texts().value(1), "Error al escribir en OPC-KV7.ini");
-}
-
-ConnectionTable loadTable(const TempAppFolder &folder, const QByteArray &protocolFile)
-{
-    folder.write("KV7.ini", protocolFile);
-    ConnectionTable table;
-    LoadConnectionTable(table);
-    return table;
+    EXPECT_EQ(dialogs.texts(), QStringList({"Error al escribir en KV7.ini", "Error al escribir en OPC-KV7.ini"}));
+    EXPECT_EQ(std::make_pair(dialogs.requests()[0].kind, dialogs.requests()[0].title),
+              std::make_pair(Dialogs::Kind::StandardMessage, QString("OPC-KV7")));
 }
 
 TEST(Settings, ConnectionTableTakesTheSlotsInUseInSlotOrder)
 {
     TempAppFolder folder;
-    struct Case {
-        QByteArray file;
-        std::vector<std::tuple<int, int, QString>> expected; // slot, port, name
-    } cases[] = {
+    const std::pair<QByteArray, QStringList> cases[] = {
         // Without a port key, the connection's position is its port.
-        {"[KV7]\r\nC2-On=1\r\nC2-Nm=Nave 2\r\nC5-On=1\r\nC5-Com=7\r\nC3-Nm=unused\r\n", {{2, 1, "Nave 2"}, {5, 7, ""}}},
+        {"[KV7]\r\nC2-On=1\r\nC2-Nm=Nave 2\r\nC5-On=1\r\nC5-Com=7\r\nC3-Nm=unused\r\n", {"2 1 Nave 2", "5 7 "}},
         // Any non-zero in-use value counts; slots beyond 1..16 are never read.
-        {"[kv7]\r\nc3-on=2\r\nC16-On=-1\r\nC16-Com=0\r\nC17-On=1\r\nC0-On=1\r\nC1-On=0\r\n", {{3, 1, ""}, {16, 0, ""}}},
+        {"[kv7]\r\nc3-on=2\r\nC16-On=-1\r\nC16-Com=0\r\nC17-On=1\r\nC0-On=1\r\nC1-On=0\r\n", {"3 1 ", "16 0 "}},
         // A port beyond 16 bits is no port; the rest of the record is still read.
-        {"[KV7]\r\nC1-On=1\r\nC1-Com=70000\r\nC1-Nm=Norte\r\n", {{1, 0, "Norte"}}},
+        {"[KV7]\r\nC1-On=1\r\nC1-Com=70000\r\nC1-Nm=Norte\r\n", {"1 0 Norte"}},
         {"[KV7]\r\nC1-On=0\r\nC1-Nm=x\r\nC2-On=abc\r\n", {}},
-        {"", {}},
-    };
-    for (const Case &c : cases) {
-        const ConnectionTable table = loadTable(folder, c.file);
-        ASSERT_EQ(table.ConnectionCount, int(c.expected.size())) << c.file.constData();
-        ASSERT_EQ(table.Connections.size(), c.expected.size() + 1);
-        for (std::size_t i = 1; i <= c.expected.size(); ++i) {
-            const ConnectionRecord &r = table.Connections[i];
-            EXPECT_EQ(std::make_tuple(int(r.Slot), int(r.ComPort), r.Name), c.expected[i - 1]) << c.file.constData();
-            EXPECT_EQ(r.Settings, "4800,n,8,1");
-            EXPECT_EQ(std::make_tuple(r.Handshaking, r.Enabled, r.Protocol), std::make_tuple(0, 1, 67));
-            EXPECT_EQ(r.ProtocolKey, "K67");
-            EXPECT_FALSE(r.IsOpen);
-            EXPECT_EQ(r.Engine, nullptr);
+        {"", {}}};
+    for (const auto &[file, expected] : cases) {
+        folder.write("KV7.ini", file);
+        ConnectionTable table;
+        LoadConnectionTable(table);
+        ASSERT_EQ(table.Connections.size(), std::size_t(table.ConnectionCount) + 1);
+        QStringList records;
+        for (int i = 1; i <= table.ConnectionCount; ++i) {
+            const ConnectionRecord &r = table[i];
+            records << QStringLiteral("%1 %2 %3").arg(r.Slot).arg(r.ComPort).arg(r.Name);
+            EXPECT_EQ(r.Settings + QStringLiteral(" %1 %2 %3 ").arg(r.Handshaking).arg(r.Enabled).arg(r.Protocol) +
+                          r.ProtocolKey + (r.IsOpen || r.Engine ? " open" : ""),
+                      "4800,n,8,1 0 1 67 K67");
         }
+        EXPECT_EQ(records, expected) << file.constData();
     }
 }
 

@@ -102,20 +102,14 @@ struct WidgetDialogTest : DialogsTest {
     void TearDown() override { Dialogs::setHandler(previous); }
 
     // Runs `act` on the modal dialog as soon as it shows; gives up after a while.
-    static void whenShown(std::function<void(QWidget *)> act)
+    static void whenShown(std::function<void(QWidget *)> act, int tries = 500)
     {
-        auto *timer = new QTimer;
-        auto tries = std::make_shared<int>(0);
-        QObject::connect(timer, &QTimer::timeout, [timer, tries, act] {
-            QWidget *w = QApplication::activeModalWidget();
-            if (w || ++*tries > 500) {
-                timer->deleteLater();
-                timer->stop();
-                if (w)
-                    act(w);
-            }
+        QTimer::singleShot(10, [act, tries] {
+            if (QWidget *w = QApplication::activeModalWidget())
+                act(w);
+            else if (tries > 0)
+                whenShown(act, tries - 1);
         });
-        timer->start(10);
     }
 };
 
@@ -134,16 +128,13 @@ TEST_F(WidgetDialogTest, KeysAndTheCloseBoxAnswerTheDialogs)
     whenShown([](QWidget *w) { w->close(); });
     EXPECT_EQ(ShowMessage("Sure?", "t", 1, 1, 2, ok, cancel), 0);
 
-    Dialogs::Request standard;
-    standard.kind = Dialogs::Kind::StandardMessage;
-    standard.title = "OPC-KV7";
-    standard.text = "File not found. /x/OPC-KV7.LNG";
     QString title;
     whenShown([&](QWidget *w) {
         title = w->windowTitle();
         QTest::keyClick(w, Qt::Key_Return);
     });
-    EXPECT_EQ(Dialogs::show(standard).button, 0);
+    EXPECT_EQ(Dialogs::show({Dialogs::Kind::StandardMessage, "OPC-KV7", "File not found. /x/OPC-KV7.LNG", {}}).button,
+              0);
     EXPECT_EQ(title, "OPC-KV7");
 
     whenShown([&](QWidget *w) {

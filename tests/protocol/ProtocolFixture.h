@@ -6,6 +6,7 @@
 #include "protocol/cTarvolin.h"
 
 #include <QByteArray>
+#include <QStringList>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -49,7 +50,12 @@ private:
 // value the engine hands on is counted and kept as it was written.
 class EngineFixture : public ::testing::Test {
 protected:
-    void SetUp() override { engine = makeEngine(1); }
+    void SetUp() override
+    {
+        engine = makeEngine(1);
+        engine->frameObserver = [this](QByteArrayView l) { observed << QString::fromLatin1(l); };
+        engine->ProtocolStart();
+    }
     std::unique_ptr<cTarvolin> makeEngine(std::int16_t index)
     {
         auto e = std::make_unique<cTarvolin>();
@@ -69,16 +75,38 @@ protected:
     OPCItem *item(const QString &id) const { return server.Tags().find(id); }
     Variant value(const QString &id) const { return item(id) ? item(id)->Value() : Variant(); }
     int writesTo(const QString &id) const { return writes.count(id) ? writes.at(id) : 0; }
-    // The items of a spec "Z1.State=2 NPanel=7 ..." (IDs without "C01.", values
-    // as text, Latin-1), as the same spec made of their values.
+    // A spec "Z1.State=2 #NPanel=1 @error=0 ..." made of what it names: an item's
+    // value as text ("Z1.State", IDs without "C01."), how often the engine wrote it
+    // ("#Z1.State"), or the engine's own state: "@error", "@silence", "@buffer",
+    // "@dropped", and "@zone2" (state/silence/PrgIng/PrgUsr/FailPower/FailBat/FailGroup).
     QString items(const char *spec) const
     {
         QStringList actual;
-        for (const QString &pair : QString::fromLatin1(spec).split(QLatin1Char(' '))) {
-            const QString id = pair.section(QLatin1Char('='), 0, 0);
-            actual << id + QLatin1Char('=') + value(QStringLiteral("C01.") + id).toString();
+        for (const QString &pair : QString::fromLatin1(spec).split(' ')) {
+            const QString id = pair.section('=', 0, 0);
+            QString v = value("C01." + id).toString();
+            if (id.startsWith('#'))
+                v = QString::number(writesTo("C01." + id.mid(1)));
+            else if (id.startsWith("@zone")) {
+                const cTarvolin::ZoneStatus &z = engine->zone(id.mid(5).toInt());
+                v = QStringLiteral("%1/%2/%3/%4/%5/%6/%7")
+                        .arg(z.State)
+                        .arg(z.ZoneSilence)
+                        .arg(z.PrgIng)
+                        .arg(z.PrgUsr)
+                        .arg(z.FailPower)
+                        .arg(z.FailBat)
+                        .arg(z.FailGroup);
+            } else if (id.startsWith('@')) {
+                const std::map<QString, qint64> state = {{"@error", engine->CommError()},
+                                                         {"@silence", engine->Silence()},
+                                                         {"@buffer", engine->rxBufferSize()},
+                                                         {"@dropped", qint64(engine->discardedLines())}};
+                v = QString::number(state.at(id));
+            }
+            actual << id + '=' + v;
         }
-        return actual.join(QLatin1Char(' '));
+        return actual.join(' ');
     }
 
     TempAppFolder folder; // before the engines: the INI they read lives here
@@ -87,6 +115,7 @@ protected:
     ItemTable table;
     std::map<QString, int> writes;
     std::map<QString, Variant> written;
+    QStringList observed; // the lines the monitor would show
     std::unique_ptr<cTarvolin> engine;
 };
 

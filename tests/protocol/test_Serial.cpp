@@ -1,24 +1,25 @@
-// End to end on pseudo-terminals: bytes written on the master side reach the items
-// through the real serial port code and the engine.
+// The serial path on pseudo-terminals: bytes written on the master side reach the
+// items through the real port code and the engine; the panel simulator on such lines.
 #include "ProtocolFixture.h"
-#include "common/Error.h"
 #include "protocol/comPort.h"
 
-#include <QStringList>
+#include <QProcess>
+#include <QRegularExpression>
+#include <csignal>
+#include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
-// The shell's wiring of one connection: open the port, start the engine, and on
-// every receive event pass the input on while characters are waiting.
+// The shell's wiring of one connection: on every receive event the input goes to
+// the engine while characters are waiting.
 class Serial : public EngineFixture {
 protected:
-    void SetUp() override
+    void open(const QString &device)
     {
-        EngineFixture::SetUp();
-        ASSERT_TRUE(pty.ok());
-        folder.write("OPC-KV7.ini", ("[Ports]\r\nCOM1=" + pty.slavePath() + "\r\n").toLatin1());
-        engine->frameObserver = [this](QByteArrayView l) { observed << QString::fromLatin1(l); };
+        folder.write("OPC-KV7.ini", ("[Ports]\r\nCOM1=" + device + "\r\n").toLatin1());
         QObject::connect(&port, &comPort::OnComm, [this](int) {
             ++handlerCalls;
             if (port.CommEvent() != comPort::comEvReceive)
@@ -34,7 +35,6 @@ protected:
         port.setDTREnable(true);
         port.setRTSEnable(true);
         port.setPortOpen(true); // a pseudo-terminal has no modem lines: still open
-        engine->ProtocolStart();
     }
     // Sends bytes and waits until the handler has taken them all.
     bool send(const QByteArray &bytes)
@@ -44,20 +44,20 @@ protected:
     }
     PtyPair pty;
     comPort port{0};
-    QStringList observed;
     int handlerCalls = 0;
     qsizetype sent = 0, received = 0;
 };
 
 TEST_F(Serial, FramesReachTheItemsWhateverTheirBursts)
 {
+    open(pty.slavePath());
     const QByteArray a = grLine(2, 3, "H2S", "Auto", 7, " 15.5 ", "Alarma", 4) + '\r';
     ASSERT_TRUE(send(a.left(10)));
     EXPECT_TRUE(observed.isEmpty());
     ASSERT_TRUE(send(a.mid(10)));
     EXPECT_ITEMS("Z2.D07.Value=15.5 NPanel=4 Error_Comm=0");
-    // Several lines in one write, an empty line and a non-"W" line among them;
-    // bytes above 127 arrive as Latin-1, one character each.
+    // Lines in one write, an empty and a non-"W" one among them; bytes above 127
+    // arrive as Latin-1, one character each.
     ASSERT_TRUE(
         send("W01 2OF\r\rX01 3OF\rW01 4PI\r" + grLine(3, 2, "CO ", "\xe0uto", 2, "  5   ", "Al\xe1rm ") + '\r'));
     EXPECT_ITEMS("Z2.State=1 Z3.G2.StateStr=\xc0UTO Z3.D02.StateStr=AL\xc1RM Z4.StsPrgIng=1");
@@ -68,14 +68,12 @@ TEST_F(Serial, FramesReachTheItemsWhateverTheirBursts)
     EXPECT_EQ(engine->discardedLines(), 1u);
     ASSERT_TRUE(send(QByteArray(300, 'W') + "\rW01 1OF\r"));
     EXPECT_EQ(observed.last(), "W01 1OF\r");
-    EXPECT_ITEMS("Z1.State=1");
 
     // Characters that arrive while the handler runs are taken in the same call.
     const int calls = handlerCalls;
     engine->frameObserver = [&](QByteArrayView l) {
         observed << QString::fromLatin1(l);
-        if (l.startsWith("W01 2PU")) {
-            // Waits on the line itself: running the event loop here would nest it.
+        if (l.startsWith("W01 2PU")) { // waits on the line: the event loop must not nest here
             ASSERT_TRUE(pty.write("W01 3PU\r"));
             for (int i = 0; i < 500 && pty.waitingOnSlave() < 8; ++i) {
                 pollfd p{pty.slaveFd(), POLLIN, 0};
@@ -94,7 +92,6 @@ TEST(SerialPort, OpenFailuresSettingsAndADeviceThatGoesAway)
 {
     TempAppFolder folder;
     auto pty = std::make_unique<PtyPair>();
-    ASSERT_TRUE(pty->ok());
     folder.write("OPC-KV7.ini",
                  ("[Ports]\r\nCOM1=" + pty->slavePath() + "\r\nCOM2=/nonexistent/ttyKV7\r\n").toLatin1());
     EXPECT_EQ(comPort::devicePathFor(2), "/nonexistent/ttyKV7");
@@ -108,15 +105,13 @@ TEST(SerialPort, OpenFailuresSettingsAndADeviceThatGoesAway)
     for (std::int16_t number : {2, 0}) {
         port.setCommPort(number);
         EXPECT_EQ(errorOf([&] { port.setPortOpen(true); }), 8002) << number;
-        EXPECT_FALSE(port.PortOpen());
     }
-    EXPECT_EQ(port.InBufferCount(), 0);
-    EXPECT_TRUE(port.InputBytes().isEmpty());
+    EXPECT_FALSE(port.PortOpen());
+    EXPECT_EQ(port.InBufferCount() + port.InputBytes().size(), 0);
     for (const char *bad : {"4800,n,8", "fast,n,8,1", "4800,x,8,1", "4800,n,9,1", "4800,n,8,3", ""})
         EXPECT_EQ(errorOf([&] { port.setSettings(QLatin1String(bad)); }), 380) << bad;
     EXPECT_EQ(errorOf([&] { port.setHandshaking(7); }), 380);
     port.setSettings("9600,E,7,2");
-
     port.setCommPort(1);
     port.setPortOpen(true);
     ASSERT_TRUE(port.PortOpen());
@@ -129,8 +124,58 @@ TEST(SerialPort, OpenFailuresSettingsAndADeviceThatGoesAway)
     const QString device = pty->slavePath();
     pty.reset();
     EXPECT_TRUE(waitFor([&] { return !port.PortOpen(); }));
-    EXPECT_EQ(port.InBufferCount(), 0);
     EXPECT_EQ(trace.lines, QStringList{"(COM1 " + device + " closed: the device went away)"});
+}
+
+QString simulator() { return binDir() + "/kv7sim"; }
+
+TEST_F(Serial, TheSimulatorOnAPseudoTerminalFeedsTheRealSerialCode)
+{
+    QProcess sim;
+    sim.start(simulator(), {"--pty", "1", "--rate", "500", "--seed", "3"});
+    ASSERT_TRUE(waitFor([&] { return sim.canReadLine() || sim.state() == QProcess::NotRunning; }));
+    open(QString::fromLocal8Bit(sim.readLine()).trimmed());
+    EXPECT_TRUE(waitFor([&] { return observed.size() >= 100; }, 10000)) << observed.size();
+    EXPECT_ITEMS("Error_Comm=0 NPanel=1");
+    int on = 0, moved = 0;
+    for (int z = 1; z <= 4; ++z) {
+        on += value(QStringLiteral("C01.Z%1.State").arg(z)).toString() == "2";
+        for (int d = 1; d <= 16; ++d)
+            moved += value(QStringLiteral("C01.Z%1.D%2.Value").arg(z).arg(d, 2, 10, QLatin1Char('0'))) != Variant(0.0f);
+    }
+    EXPECT_TRUE(on >= 1 && moved >= 1) << on << " " << moved;
+    ::kill(pid_t(sim.processId()), SIGTERM);
+    ASSERT_TRUE(sim.waitForFinished(5000));
+    EXPECT_EQ(sim.exitCode(), 0);
+    EXPECT_TRUE(QRegularExpression("^kv7sim: \\d+ frames sent, 0 dropped on 1 lines\n$")
+                    .match(sim.readAllStandardError())
+                    .hasMatch());
+}
+
+TEST(Simulator, ArgumentsAndAnExistingDeviceAt4800Baud)
+{
+    for (const char *line : {"", "--pty 0", "--pty 1 --rate -3", "--pty 1 --bogus", "--device /nonexistent/tty"}) {
+        QProcess p;
+        p.start(simulator(), QString(line).split(' ', Qt::SkipEmptyParts));
+        ASSERT_TRUE(p.waitForFinished(5000)) << line;
+        EXPECT_NE(p.exitCode(), 0) << line;
+        EXPECT_TRUE(p.readAllStandardError().startsWith("kv7sim: ")) << line;
+    }
+    PtyPair pty; // the slave plays the serial device; what it sends arrives on the master
+    QProcess sim;
+    sim.start(simulator(), {"--device", pty.slavePath(), "--rate", "100"});
+    QByteArray sent;
+    ASSERT_TRUE(waitFor([&] { return (sent += pty.readMaster()).size() >= 200; }, 10000));
+    const QList<QByteArray> lines = sent.split('\r');
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        EXPECT_TRUE(lines[i].startsWith("W01 ")) << lines[i].constData();
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty.slaveFd(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
+    ::kill(pid_t(sim.processId()), SIGTERM);
+    ASSERT_TRUE(sim.waitForFinished(5000));
+    EXPECT_EQ(sim.exitCode(), 0);
 }
 
 } // namespace

@@ -19,22 +19,20 @@ TEST(XTimer, RunsOnlyWhenEnabledWithAPeriodAndRestartsOnANewOne)
 {
     ManualTimers timers;
     XTimer t;
+    using Running = std::map<std::int32_t, std::int32_t>;
     t.setInterval(1000);
     EXPECT_TRUE(timers.running.empty());
     t.setEnabled(true);
     t.setEnabled(true);
-    EXPECT_EQ(timers.running, (std::map<std::int32_t, std::int32_t>{{idOf(t), 1000}}));
+    EXPECT_EQ(timers.running, (Running{{idOf(t), 1000}}));
     t.setInterval(250);
-    EXPECT_EQ(timers.running, (std::map<std::int32_t, std::int32_t>{{idOf(t), 250}}));
+    EXPECT_EQ(timers.running, (Running{{idOf(t), 250}}));
     t.setInterval(0);
-    EXPECT_EQ(idOf(t), 0);
-    EXPECT_TRUE(timers.running.empty() && t.Enabled());
+    EXPECT_TRUE(timers.running.empty() && idOf(t) == 0 && t.Enabled());
     t.setInterval(500);
-    EXPECT_EQ(timers.running.size(), 1u);
+    EXPECT_EQ(timers.running, (Running{{idOf(t), 500}}));
     t.setEnabled(false);
-    EXPECT_TRUE(timers.running.empty());
-    EXPECT_EQ(usedSlots(), 0);
-
+    EXPECT_TRUE(timers.running.empty() && usedSlots() == 0);
     // No timer available: the error reaches the caller, the value stays stored,
     // and nothing runs until the property is written again with a new value.
     timers.exhausted = true;
@@ -42,20 +40,21 @@ TEST(XTimer, RunsOnlyWhenEnabledWithAPeriodAndRestartsOnANewOne)
         t.setEnabled(true);
         ADD_FAILURE() << "no error raised";
     } catch (const RuntimeError &e) {
-        EXPECT_EQ(e.number(), XTimerSupport::NoTimersAvailable);
-        EXPECT_EQ(e.description(), "No timers available");
+        EXPECT_EQ(std::make_pair(e.number(), e.description()),
+                  std::make_pair(XTimerSupport::NoTimersAvailable, QString("No timers available")));
     }
-    EXPECT_TRUE(t.Enabled());
     timers.exhausted = false;
     t.setEnabled(true);
-    EXPECT_EQ(idOf(t), 0);
+    EXPECT_TRUE(timers.running.empty() && t.Enabled());
     t.setInterval(900);
-    EXPECT_EQ(timers.running.at(idOf(t)), 900);
+    EXPECT_EQ(timers.running, (Running{{idOf(t), 900}}));
 }
 
-TEST(XTimer, TableGrowsByFiveAndReusesFreedSlots)
+TEST(XTimer, TheTableGrowsByFiveReusesFreedSlotsAndKillsUnknownIds)
 {
     ManualTimers timers;
+    timers.fire(424242);
+    EXPECT_EQ(timers.killed, std::vector<std::int32_t>{424242});
     const int slotsBefore = XTimerSupport::SlotCount();
     std::vector<std::unique_ptr<XTimer>> six(6);
     for (auto &t : six) {
@@ -65,16 +64,20 @@ TEST(XTimer, TableGrowsByFiveAndReusesFreedSlots)
     }
     EXPECT_EQ(usedSlots(), 6);
     EXPECT_EQ(XTimerSupport::SlotCount(), std::max(slotsBefore, 10));
-    int slotOfThird = 0;
+    int third = 0;
     for (int i = 1; i <= XTimerSupport::SlotCount(); ++i)
-        slotOfThird = XTimerSupport::SlotTimer(i) == six[2].get() ? i : slotOfThird;
-    ASSERT_NE(slotOfThird, 0);
+        third = XTimerSupport::SlotTimer(i) == six[2].get() ? i : third;
     six[2]->setEnabled(false);
-    EXPECT_EQ(XTimerSupport::SlotTimerID(slotOfThird), 0);
+    EXPECT_EQ(XTimerSupport::SlotTimerID(third), 0);
     XTimer next;
     next.setInterval(100);
     next.setEnabled(true);
-    EXPECT_EQ(XTimerSupport::SlotTimer(slotOfThird), &next);
+    EXPECT_EQ(XTimerSupport::SlotTimer(third), &next);
+    // A timer that goes leaves no slot: a tick of its id reaches nobody.
+    const std::int32_t id = idOf(*six[3]);
+    six[3].reset();
+    EXPECT_FALSE(timers.running.count(id));
+    EXPECT_EQ(usedSlots(), 5);
 }
 
 TEST(XTimer, TicksOneAtATimeAndAThrowingHandlerStopsItsTimer)
@@ -95,8 +98,7 @@ TEST(XTimer, TicksOneAtATimeAndAThrowingHandlerStopsItsTimer)
     timers.fire(id, 4);
     EXPECT_EQ(ticks, 3);
     EXPECT_FALSE(timers.running.count(id));
-    EXPECT_TRUE(t.Enabled()); // dead: still shows its id and Enabled
-    EXPECT_EQ(idOf(t), id);
+    EXPECT_TRUE(t.Enabled() && idOf(t) == id); // dead, yet it shows its id and Enabled
     // Another timer inherits the id; the dead one's disable must not stop it.
     XTimer alive;
     int aliveTicks = 0;
@@ -110,40 +112,18 @@ TEST(XTimer, TicksOneAtATimeAndAThrowingHandlerStopsItsTimer)
     t.setEnabled(true); // cycled: it ticks again
     timers.fire(idOf(t));
     EXPECT_EQ(ticks, 4);
-}
-
-TEST(XTimer, UnknownIdsAreKilledAndGoneTimersLeaveNoSlot)
-{
-    ManualTimers timers;
-    timers.fire(424242);
-    EXPECT_EQ(timers.killed, std::vector<std::int32_t>{424242});
-    int ticks = 0;
-    std::int32_t id = 0;
-    {
-        XTimer t;
-        t.Tick = [&] { ++ticks; };
-        t.setInterval(100);
-        t.setEnabled(true);
-        id = idOf(t);
-    }
-    timers.fire(id);
-    EXPECT_FALSE(timers.running.count(id));
-    EXPECT_EQ(usedSlots(), 0);
-    // A handler may destroy its own timer, and another may take the freed slot.
+    // A handler may destroy its own timer, and another may take its slot.
     auto own = std::make_unique<XTimer>();
-    XTimer other;
-    other.setInterval(5);
-    other.Tick = [&] { ++ticks; };
     own->Tick = [&] {
         own.reset();
-        other.setEnabled(true);
+        t.setInterval(20);
     };
     own->setInterval(5);
     own->setEnabled(true);
     timers.fire(idOf(*own));
     EXPECT_EQ(own, nullptr);
-    timers.fire(idOf(other));
-    EXPECT_EQ(ticks, 1);
+    timers.fire(idOf(t));
+    EXPECT_EQ(ticks, 5);
 }
 
 TEST(XTimer, RunsOnRealQtTimers)

@@ -5,6 +5,7 @@
 #include "ui/fMainOPC.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <gtest/gtest.h>
 #include <memory>
@@ -29,6 +30,24 @@ struct Server {
     QString value(const QString &id) { return opc().Tags().find(id) ? opc().Tags().find(id)->Value().toString() : "-"; }
     QStringList trace() const { return window->tracePane()->toPlainText().split('\n'); }
     bool checked(const QString &control) const { return window->action(control)->isChecked(); }
+    // The server at a glance: its state, the window, the main timer, the unload.
+    QString status()
+    {
+        return QStringLiteral("state %1, %2, timer %3, %4")
+            .arg(opc().ServerState())
+            .arg(window->isVisible() ? "shown" : "hidden")
+            .arg(logic().tmrMain().isActive() ? logic().tmrMain().interval() : 0)
+            .arg(logic().isUnloaded() ? "unloaded" : "loaded");
+    }
+    // The session at a glance: seconds, the menus it unlocks, the value box, the panel.
+    QString session()
+    {
+        return QStringLiteral("%1 %2%3 %4 [%5]")
+            .arg(SessionSeconds)
+            .arg(window->controlEnabled("mnuEdit") ? "edit" : "-")
+            .arg(window->controlEnabled("mnuAInicioSesion") ? "+login" : "")
+            .arg(window->detailField("txtTagValue")->isReadOnly() ? "locked" : "open", window->sessionPanel());
+    }
 };
 
 // An application folder with the language file; every dialog is answered.

@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -142,17 +141,7 @@ PtyPair::~PtyPair()
 
 bool PtyPair::write(const QByteArray &bytes)
 {
-    qsizetype done = 0;
-    for (int attempt = 0; attempt < 100 && done < bytes.size(); ++attempt) {
-        const ssize_t n = ::write(master_, bytes.constData() + done, std::size_t(bytes.size() - done));
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return false;
-        done += std::max<ssize_t>(n, 0);
-        pollfd p{master_, POLLOUT, 0};
-        if (done < bytes.size())
-            ::poll(&p, 1, 50); // nobody may be reading: wait for room, a while only
-    }
-    return done == bytes.size();
+    return ::write(master_, bytes.constData(), std::size_t(bytes.size())) == bytes.size();
 }
 
 int PtyPair::waitingOnSlave() const

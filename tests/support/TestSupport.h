@@ -82,7 +82,7 @@ public:
     bool ok() const { return master_ >= 0; }
     const QString &slavePath() const { return slavePath_; }
     int slaveFd() const { return slave_; }
-    bool write(const QByteArray &bytes); // all of it, waiting a bounded while for room
+    bool write(const QByteArray &bytes); // all of it, at once
     int waitingOnSlave() const;          // queued on the slave side, not read yet
     QByteArray readMaster();             // what the slave side sent, as far as it is there
 

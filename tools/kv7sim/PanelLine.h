@@ -30,8 +30,6 @@ public:
     void start();
     std::uint64_t framesSent() const { return sent_; }
     std::uint64_t framesDropped() const { return dropped_; }
-    // Nothing more to send: the script is played or the line has gone silent.
-    bool finished() const { return finished_ && pending_.isEmpty(); }
 
 private:
     void pump();
