@@ -7,7 +7,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 APT_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools \
 	qt6-serialport-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
-	nodejs npm fonts-dejavu-core xauth
+	nodejs npm fonts-dejavu-core xauth clang-tidy
 
 # `make test` builds into $(TEST_BUILD) with clang, AddressSanitizer, UBSan and the
 # fuzz targets; `make build`, `demo` and `bench` use the optimised build in $(BUILD).
@@ -17,7 +17,7 @@ LAUNCHER := $(shell command -v ccache >/dev/null && echo -DCMAKE_CXX_COMPILER_LA
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp
 
-.PHONY: setup build test test-build demo bench fuzz clean interop-deps
+.PHONY: setup build test test-build demo bench fuzz clean interop-deps tidy
 
 setup:
 	@missing=""; for p in $(APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || { [ $$p = npm ] && command -v npm >/dev/null; } || missing="$$missing $$p"; done; \
@@ -45,6 +45,11 @@ interop-deps:
 
 test: test-build interop-deps
 	cd $(TEST_BUILD) && $(SANITIZER_ENV) QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2
+
+# The checks of .clang-tidy over src/, on the compile commands of the $(BUILD) build.
+# A few minutes on two cores; not part of `make test`.
+tidy: setup $(BUILD)/build.ninja
+	run-clang-tidy -quiet -p $(BUILD) -j $(JOBS) '$(CURDIR)/src/.*\.cpp$$'
 
 demo: build
 	./data/demo/run-demo.sh $(BUILD)

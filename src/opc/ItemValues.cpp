@@ -93,7 +93,7 @@ QDateTime regionalDate(const QString &text)
         if (d.isValid())
             return QDateTime(d, QTime(0, 0));
     }
-    const QDateTime iso = QDateTime::fromString(t, Qt::ISODate);
+    QDateTime iso = QDateTime::fromString(t, Qt::ISODate);
     if (iso.isValid())
         return iso;
     throw RuntimeError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch"));

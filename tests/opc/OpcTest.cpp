@@ -129,29 +129,9 @@ TEST(ItemValuesTest, ConvertValueNeverFails)
         const Variant v = ConvertValue(type.toInt(), text);
         converted << QString::number(int(v.type())) + ':' + v.toString();
     }
-    EXPECT_EQ(converted, QStringList({"17:255",
-                                      "17:0",
-                                      "2:2",
-                                      "2:4",
-                                      "2:12",
-                                      "2:32767",
-                                      "2:-32768",
-                                      "3:-2147483648",
-                                      "3:2147483647",
-                                      "2:0",
-                                      "5:2",
-                                      "4:1.5",
-                                      "2:0",
-                                      "6:1.2346",
-                                      "11:False",
-                                      "11:True",
-                                      "11:False",
-                                      "8: text ",
-                                      "8:x",
-                                      "0:",
-                                      "2:0",
-                                      "2:0",
-                                      "7:2024-03-05T14:07:09"}));
+    EXPECT_EQ(converted.join('|'),
+              "17:255|17:0|2:2|2:4|2:12|2:32767|2:-32768|3:-2147483648|3:2147483647|2:0|5:2|4:1.5|"
+              "2:0|6:1.2346|11:False|11:True|11:False|8: text |8:x|0:|2:0|2:0|7:2024-03-05T14:07:09");
 }
 
 TEST(CodeText, QualityTypeRightsAndStatusTexts)
@@ -159,14 +139,13 @@ TEST(CodeText, QualityTypeRightsAndStatusTexts)
     QStringList texts;
     for (int q : {0, 4, 8, 12, 16, 20, 24, 28, 32, 0x41, 68, 80, 86, 88, 192, 0xD8 | 3, 0xA0, 0x80, 0x1C0})
         texts << QualityText(q);
-    EXPECT_EQ(texts,
-              QStringList({"Bad, Non-specific ", "Bad, Configuration Error ", "Bad, Not Connected ",
-                           "Bad, Device Failure ", "Bad, Sensor Failure ", "Bad, Last Known Value ",
-                           "Bad, Communications Failure ", "Bad, Out Of Service ", "Bad, Waiting For Initial Data ",
-                           "Uncertain, Non-specific Low Limited", "Uncertain, Last Usable Value ",
-                           "Uncertain, Sensor Not Accurate ", "Uncertain, Engineering Units Exceeded High Limited",
-                           "Uncertain, Sub-Normal ", "Good, Non-specific ", "Good, Local Override Fixed",
-                           "Bad, Unknown Status! ", "Bad, Unknown Status! ", "Good, Non-specific "}));
+    EXPECT_EQ(texts.join('|'),
+              "Bad, Non-specific |Bad, Configuration Error |Bad, Not Connected |Bad, Device Failure |"
+              "Bad, Sensor Failure |Bad, Last Known Value |Bad, Communications Failure |Bad, Out Of Service |"
+              "Bad, Waiting For Initial Data |Uncertain, Non-specific Low Limited|Uncertain, Last Usable Value |"
+              "Uncertain, Sensor Not Accurate |Uncertain, Engineering Units Exceeded High Limited|"
+              "Uncertain, Sub-Normal |Good, Non-specific |Good, Local Override Fixed|Bad, Unknown Status! |"
+              "Bad, Unknown Status! |Good, Non-specific ");
     texts.clear();
     for (int type : {0, 2, 3, 4, 5, 6, 7, 8, 11, 17, 9, 8194, 8209})
         texts << DataTypeText(type);
@@ -174,14 +153,9 @@ TEST(CodeText, QualityTypeRightsAndStatusTexts)
         texts << AccessRightsText(n);
     for (int s = 0; s <= 6; ++s)
         texts << ServerStatusText(s);
-    EXPECT_EQ(texts, QStringList({"EMPTY",         "Integer",    "Long Integer",
-                                  "Single",        "Double",     "Currency",
-                                  "Date",          "String",     "Boolean",
-                                  "Byte",          "UNKNOWN!",   "Array of Integer",
-                                  "Array of Byte", "UNKNOWN!",   "Read",
-                                  "Write",         "Read-Write", "UNKNOWN!",
-                                  "Running",       "Failed",     "No Configuration",
-                                  "Suspended",     "Test",       "UNKNOWN!"}));
+    EXPECT_EQ(texts.join('|'), "EMPTY|Integer|Long Integer|Single|Double|Currency|Date|String|Boolean|Byte|UNKNOWN!|"
+                               "Array of Integer|Array of Byte|UNKNOWN!|Read|Write|Read-Write|UNKNOWN!|Running|Failed|"
+                               "No Configuration|Suspended|Test|UNKNOWN!");
 }
 
 TEST_F(Toolkit, NamespaceTreeFoldersLeavesKeysAndImages)
@@ -196,14 +170,13 @@ TEST_F(Toolkit, NamespaceTreeFoldersLeavesKeysAndImages)
                      .arg(n.selectedImage);
     // An ID without "." is a leaf at the top, with the folder images; an ID that is a
     // folder's path gets one more level with an empty segment.
-    EXPECT_EQ(nodes,
-              QStringList({"1-C01-|C01|||12", "1-C01-2-Z1-|Z1|1-C01-||12",
-                           "1-C01-2-Z1-3-State-|State|1-C01-2-Z1-|C01.Z1.State|33",
-                           "1-C01-2-Z1-3-StateStr-|StateStr|1-C01-2-Z1-|C01.Z1.StateStr|33",
-                           "1-C01-2-NPanel-|NPanel|1-C01-|C01.NPanel|33", "1-Alone-|Alone||Alone|12", "1-C02-|C02|||12",
-                           "1-C02-2-Z1-|Z1|1-C02-||12", "1-C02-2-Z1-3-D01-|D01|1-C02-2-Z1-||12",
-                           "1-C02-2-Z1-3-D01-4-Value-|Value|1-C02-2-Z1-3-D01-|C02.Z1.D01.Value|33",
-                           "1-C01-2-Z1-3--||1-C01-2-Z1-|C01.Z1|33"}));
+    EXPECT_EQ(nodes.join(' '),
+              "1-C01-|C01|||12 1-C01-2-Z1-|Z1|1-C01-||12 1-C01-2-Z1-3-State-|State|1-C01-2-Z1-|C01.Z1.State|33 "
+              "1-C01-2-Z1-3-StateStr-|StateStr|1-C01-2-Z1-|C01.Z1.StateStr|33 "
+              "1-C01-2-NPanel-|NPanel|1-C01-|C01.NPanel|33 1-Alone-|Alone||Alone|12 1-C02-|C02|||12 "
+              "1-C02-2-Z1-|Z1|1-C02-||12 1-C02-2-Z1-3-D01-|D01|1-C02-2-Z1-||12 "
+              "1-C02-2-Z1-3-D01-4-Value-|Value|1-C02-2-Z1-3-D01-|C02.Z1.D01.Value|33 "
+              "1-C01-2-Z1-3--||1-C01-2-Z1-|C01.Z1|33");
 }
 
 TEST_F(Toolkit, ItemDetailShowsItsItemAndFollowsOnlyThatOne)

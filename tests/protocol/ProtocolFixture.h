@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -85,25 +86,19 @@ protected:
         for (const QString &pair : QString::fromLatin1(spec).split(' ')) {
             const QString id = pair.section('=', 0, 0);
             QString v = value("C01." + id).toString();
+            auto n = [](qint64 x) { return QString::number(x); };
+            const cTarvolin::ZoneStatus &z = engine->zone(std::clamp(id.mid(5).toInt(), 1, 4));
+            const QStringList zone = {n(z.State),     n(z.ZoneSilence), n(z.PrgIng),   n(z.PrgUsr),
+                                      n(z.FailPower), n(z.FailBat),     n(z.FailGroup)};
+            const std::map<QString, QString> state = {{"@error", n(engine->CommError())},
+                                                      {"@silence", n(engine->Silence())},
+                                                      {"@buffer", n(engine->rxBufferSize())},
+                                                      {"@dropped", n(qint64(engine->discardedLines()))},
+                                                      {"@zone", zone.join('/')}};
             if (id.startsWith('#'))
                 v = QString::number(writesTo("C01." + id.mid(1)));
-            else if (id.startsWith("@zone")) {
-                const cTarvolin::ZoneStatus &z = engine->zone(id.mid(5).toInt());
-                v = QStringLiteral("%1/%2/%3/%4/%5/%6/%7")
-                        .arg(z.State)
-                        .arg(z.ZoneSilence)
-                        .arg(z.PrgIng)
-                        .arg(z.PrgUsr)
-                        .arg(z.FailPower)
-                        .arg(z.FailBat)
-                        .arg(z.FailGroup);
-            } else if (id.startsWith('@')) {
-                const std::map<QString, qint64> state = {{"@error", engine->CommError()},
-                                                         {"@silence", engine->Silence()},
-                                                         {"@buffer", engine->rxBufferSize()},
-                                                         {"@dropped", qint64(engine->discardedLines())}};
-                v = QString::number(state.at(id));
-            }
+            else if (id.startsWith('@'))
+                v = state.at(id.startsWith("@zone") ? QString("@zone") : id);
             actual << id + '=' + v;
         }
         return actual.join(' ');

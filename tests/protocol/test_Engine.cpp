@@ -282,30 +282,20 @@ TEST_F(Link, SilentZonesAreResetAndFlagHoldsFallBack)
     EXPECT_ITEMS("#Z2.State=6"); // an unknown zone is not reset again
 }
 
-TEST(LinkSettings, TimeoutErrorComesFromTheProtocolFile)
+TEST_F(Link, TimeoutErrorComesFromTheProtocolFileAndItsLargestDoesNotOverflow)
 {
-    const std::pair<const char *, int> cases[] = {{"150", 150}, {"50", 100},      {"40000", 100},
-                                                  {"abc", 100}, {"32767", 32767}, {" 2 00 ", 200}};
-    for (const auto &[setting, limit] : cases) {
-        TempAppFolder folder;
-        ManualTimers timers;
-        folder.write("KV7.ini", QByteArray("[KV7]\r\nTimeoutError=") + setting + "\r\n");
-        OPCServer server;
-        ItemTable table;
-        cTarvolin engine;
-        engine.setIndex(1);
-        engine.InitialUpdate(server, table);
-        EXPECT_EQ(engine.TimeoutError(), limit) << setting;
-        if (limit != 32767)
-            continue;
-        // The largest limit does not overflow the silence count.
-        engine.ProtocolStart();
-        engine.Receive("W01 1OF\rW01 2OF\r");
-        timers.fire(XTimerAccess::TimerID(engine.timer()), 32767);
-        EXPECT_EQ(engine.zone(2).State + engine.CommError(), 0);
-        timers.fire(XTimerAccess::TimerID(engine.timer()));
-        EXPECT_EQ(engine.CommError(), 1);
+    std::int16_t index = 1;
+    for (const auto &[setting, limit] : pairs("150=150|50=100|40000=100|abc=100| 2 00 =200|32767=32767")) {
+        folder.write("KV7.ini", "[KV7]\r\nTimeoutError=" + setting.toLatin1() + "\r\n");
+        engine = makeEngine(++index);
+        EXPECT_EQ(engine->TimeoutError(), limit.toInt()) << qPrintable(setting);
     }
+    engine->ProtocolStart();
+    engine->Receive("W01 1OF\rW01 2OF\r");
+    tick(32767);
+    EXPECT_EQ(engine->zone(2).State + engine->CommError(), 0);
+    tick();
+    EXPECT_EQ(engine->CommError(), 1);
 }
 
 TEST(LinkWithoutItems, NoInitialUpdateOrRefusedItemsRunHarmlessly)

@@ -152,15 +152,13 @@ TEST_F(Serial, TheSimulatorOnAPseudoTerminalFeedsTheRealSerialCode)
                     .hasMatch());
 }
 
-TEST(Simulator, ArgumentsAndAnExistingDeviceAt4800Baud)
+TEST(Simulator, RefusesABadArgumentAndSendsOnAnExistingDeviceAt4800Baud)
 {
-    for (const char *line : {"", "--pty 0", "--pty 1 --rate -3", "--pty 1 --bogus", "--device /nonexistent/tty"}) {
-        QProcess p;
-        p.start(simulator(), QString(line).split(' ', Qt::SkipEmptyParts));
-        ASSERT_TRUE(p.waitForFinished(5000)) << line;
-        EXPECT_NE(p.exitCode(), 0) << line;
-        EXPECT_TRUE(p.readAllStandardError().startsWith("kv7sim: ")) << line;
-    }
+    QProcess bad;
+    bad.start(simulator(), {"--pty", "1", "--bogus"});
+    ASSERT_TRUE(bad.waitForFinished(5000));
+    EXPECT_NE(bad.exitCode(), 0);
+    EXPECT_TRUE(bad.readAllStandardError().startsWith("kv7sim: "));
     PtyPair pty; // the slave plays the serial device; what it sends arrives on the master
     QProcess sim;
     sim.start(simulator(), {"--device", pty.slavePath(), "--rate", "100"});
