@@ -4,7 +4,6 @@
 #include "protocol/XTimer.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -97,7 +96,7 @@ public:
 private:
     // Decodes one line (without its CR) that begins with "W".
     void ProcessFrame(QByteArrayView frame);
-    // Internal keys, as fields of one zone / group / detector.
+    // The items of one zone / group / detector.
     enum ZoneField { ZState, ZStateStr, ZPrgIng, ZPrgUsr, ZFailPower, ZFailBat, ZFailGroup, ZoneFieldCount };
     enum GroupField { GState, GStateStr, GGas, GGasStr, GroupFieldCount };
     enum DetectorField { DGroup, DValue, DState, DStateStr, DGas, DGasStr, DetectorFieldCount };
@@ -126,7 +125,6 @@ private:
     int ErrCommIndex_ = 0;
     int NPanelIndex_ = 0;
     std::int16_t CommError_ = 0;
-    QHash<QString, int> Keys_;
     QString ClaveProtocol_;
     std::int16_t Index_ = 0;
     std::int32_t Silence_ = 0;
@@ -135,7 +133,7 @@ private:
 
     ItemTable *items_ = nullptr;
     ValueWriter writer_;
-    // The internal keys resolved once: ItemTable indexes by zone, group, detector.
+    // ItemTable indexes of the line's items by zone, group and detector.
     std::array<std::array<int, ZoneFieldCount>, Zones + 1> zoneIndex_{};
     std::array<std::array<std::array<int, GroupFieldCount>, Groups + 1>, Zones + 1> groupIndex_{};
     std::array<std::array<std::array<int, DetectorFieldCount>, Detectors + 1>, Zones + 1> detectorIndex_{};
