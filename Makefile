@@ -7,7 +7,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 APT_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools \
 	qt6-serialport-dev libssl-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
-	nodejs npm fonts-dejavu-core xauth libsystemd-dev
+	nodejs npm fonts-dejavu-core xauth libsystemd-dev clang-tidy
 # What `make package` and its check need beyond the build.
 PACKAGE_TOOLS := dpkg-dev fakeroot file lintian man-db systemd debootstrap
 
@@ -20,7 +20,7 @@ SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_chec
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp
 
 .PHONY: setup build test test-build demo bench fuzz clean interop-deps package-setup package package-check \
-	package-install-test
+	package-install-test tidy
 
 # Installs those of the given Debian packages that are missing (idempotent).
 define apt_install
@@ -53,6 +53,11 @@ interop-deps:
 
 test: test-build interop-deps
 	cd $(TEST_BUILD) && $(SANITIZER_ENV) QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2
+
+# The checks of .clang-tidy over src/, on the compile commands of the $(BUILD) build.
+# A few minutes on two cores; not part of `make test`.
+tidy: setup $(BUILD)/build.ninja
+	run-clang-tidy -quiet -p $(BUILD) -j $(JOBS) '$(CURDIR)/src/.*\.cpp$$'
 
 demo: build
 	./data/demo/run-demo.sh $(BUILD)

@@ -6,14 +6,9 @@
 
 namespace Ini {
 
-QString ProtocolIniName;
-
 namespace {
 
-QString protocolFileName(const QString &section)
-{
-    return (ProtocolIniName.isEmpty() ? section : ProtocolIniName) + QStringLiteral(".ini");
-}
+QString protocolFileName(const QString &section) { return section + QStringLiteral(".ini"); }
 
 QString applicationFileName() { return AppInfo::Title + QStringLiteral(".ini"); }
 
@@ -28,10 +23,10 @@ void put(const QString &fileName, const QString &section, const QString &key, co
         {Log::Notice::Kind::Standard, AppInfo::Title, GetLangText(QStringLiteral("ErrorAlEscribirEn")) + fileName});
 }
 
-} // namespace
-
 QString applicationIniPath() { return inFolder(applicationFileName()); }
 QString protocolIniPath(const QString &section) { return inFolder(protocolFileName(section)); }
+
+} // namespace
 
 QString IniGetString(const QString &section, const QString &key, const QString &defaultValue)
 {
