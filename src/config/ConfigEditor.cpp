@@ -30,24 +30,10 @@ bool readProtocolFile(Profile::ProfileText &text)
     return true;
 }
 
-bool replaceFile(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        file.commit();
-        return false;
-    }
-    return file.commit();
-}
-
 } // namespace
 
 void ConfigEditor::LoadEditor()
 {
-    Ini::ProtocolIniName = section();
     Profile::ProfileText text;
     readProtocolFile(text); // an unreadable file shows the defaults; saving over it is refused
     timeout_ = QString::number(text.getInt(section(), QStringLiteral("TimeoutError"), MinTimeout));
@@ -148,26 +134,16 @@ bool ConfigEditor::SaveEditor()
         s.name = s.name.trimmed();
     // All keys in one replacement of the file: a failure part way must not leave
     // a table with a slot in use and the port of its former setting.
-    Profile::ProfileText text;
-    const QString path = Ini::protocolIniPath(section());
-    bool ok = readProtocolFile(text);
-    if (ok) {
-        text.setString(section(), QStringLiteral("TimeoutError"), timeout_);
-        text.setString(section(), QStringLiteral("AutoSesion"),
-                       autoSession_ ? QStringLiteral("1") : QStringLiteral("0"));
-        for (int n = 1; n <= Slots; ++n) {
-            text.setString(section(), slotKey(n, "-On"), slot(n).inUse ? QStringLiteral("1") : QStringLiteral("0"));
-            text.setString(section(), slotKey(n, "-Com"), slot(n).port);
-            text.setString(section(), slotKey(n, "-Nm"), slot(n).name);
-        }
-        ok = replaceFile(path, text.bytes());
+    std::vector<Profile::Entry> entries{
+        {section(), QStringLiteral("TimeoutError"), timeout_},
+        {section(), QStringLiteral("AutoSesion"), autoSession_ ? QStringLiteral("1") : QStringLiteral("0")}};
+    for (int n = 1; n <= Slots; ++n) {
+        entries.push_back({section(), slotKey(n, "-On"), slot(n).inUse ? QStringLiteral("1") : QStringLiteral("0")});
+        entries.push_back({section(), slotKey(n, "-Com"), slot(n).port});
+        entries.push_back({section(), slotKey(n, "-Nm"), slot(n).name});
     }
-    if (!ok) {
-        Log::NotifyOperator({Log::Notice::Kind::Standard, AppInfo::Title,
-                             LangTextOr(QStringLiteral("ErrorAlEscribirEn"), QStringLiteral("Error writing to ")) +
-                                 QFileInfo(path).fileName()});
+    if (!Ini::ProtocolIniPutStrings(section(), entries))
         return false;
-    }
     Dirty = false;
     return true;
 }

@@ -2,7 +2,6 @@
 #include "common/AppInfo.h"
 #include "dialogs/MsgBox.h"
 #include "lang/LangText.h"
-#include "shell/MainOPC.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -183,7 +182,7 @@ void fConfTarvolin::cmdAceptar_Click()
 
 void fConfTarvolin::reject()
 {
-    if (editor_.needsLeaveConfirmation(ExitForced) &&
+    if (editor_.needsLeaveConfirmation(exitForced && exitForced()) &&
         ShowMessage(text("EstaSeguroDeSalirSinGrabar", "Leave without saving?"), AppInfo::Title, fMsgBox::Question, 2,
                     2, text("Si", "Si"), text("No", "No")) != 1)
         return;

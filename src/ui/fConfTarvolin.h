@@ -3,6 +3,7 @@
 
 #include <QDialog>
 #include <QHash>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -16,6 +17,9 @@ class fConfTarvolin : public QDialog {
     Q_OBJECT
 public:
     explicit fConfTarvolin(QWidget *parent = nullptr);
+
+    // True while the server is being forced closed: leaving then asks nothing.
+    std::function<bool()> exitForced;
 
     const ConfigEditor &editor() const { return editor_; }
     void cmdAceptar_Click();

@@ -11,7 +11,7 @@
 
 namespace {
 
-Dialogs::Answer button(int index) { return {index, {}}; }
+Dialogs::Answer button(int index) { return {index}; }
 
 struct ConfigWindowTest : UiTest {
     fConfTarvolin editor;
