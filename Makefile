@@ -49,8 +49,12 @@ test: test-build interop-deps
 demo: build
 	./data/demo/run-demo.sh $(BUILD)
 
+# `make bench` measures everything and writes the OPC UA and plant-scale sections of
+# docs/BENCHMARKS.md (the plant-scale runs take about 40 minutes); BENCH_QUICK=1 is a
+# short smoke run that writes nothing.
+BENCH_QUICK ?= 0
 bench: build
-	./bench/run.sh $(BUILD)
+	BENCH_QUICK=$(BENCH_QUICK) BENCH_WRITE_DOC=$(if $(filter 1,$(BENCH_QUICK)),0,1) ./bench/run.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(TEST_BUILD)
