@@ -267,7 +267,7 @@ async function liveRun(server, items, itemsFile, { sessions, readAll }) {
       result.samplingMs = m.samplingInterval;
     }
     if (failed) throw new Error(`${failed} monitored items refused`);
-    for (let i = 0; i < plan.subscribeCapMs / 50 && !recorder.allFirstValues() && Date.now() - subscribeT0 < plan.subscribeCapMs; i++) await delay(50);
+    while (!recorder.allFirstValues() && Date.now() - subscribeT0 < plan.subscribeCapMs) await delay(50);
     if (!recorder.allFirstValues()) throw new Error(`first values: ${recorder.firstValues.join(", ")} of ${ids.length} per session`);
     result.subscribeMs = Date.now() - subscribeT0;
     await delay(1000);
@@ -323,7 +323,7 @@ const MEASURES = [
   ["cpu1", "Live: server CPU with 1 session, % of one core", (r) => r.one?.cpuPct, true, 1],
   ["p50", "Wire-to-client latency p50, ms", (r) => r.live?.delivery?.p50, true, 1],
   ["p99", "Wire-to-client latency p99, ms", (r) => r.live?.delivery?.p99, true, 1],
-  ["dropped", "Changes dropped (sent, never notified)", (r) => r.live?.delivery?.dropped, true, 0],
+  ["dropped", `Live: changes dropped (sent, never notified), all ${SESSIONS} sessions`, (r) => r.live?.delivery?.dropped, true, 0],
   ["reads", "Read of all 7,648 values, lean client: requests/s", (r) => r.live?.read?.perSecond, false, 1],
   ["readCpu", "Server CPU per Read, ms", (r) => r.live?.read?.cpuMsPerRead, true, 2],
   ["start", "Start to GetEndpoints answered, ms", (r) => r.live?.startMs, true, 0],
@@ -380,7 +380,8 @@ function markdown(mach, results, m) {
     .map((s) => {
       const d = results[s.key].map((r) => r.live?.delivery).filter(Boolean);
       const sum = (k) => d.reduce((n, x) => n + x[k], 0);
-      return `${s.name}: ${sum("changes").toLocaleString("en-US")} changes × sessions in the windows, ${sum("notified").toLocaleString("en-US")} notified, ${sum("folded")} folded into the next change, ${sum("dropped")} dropped, ${sum("withoutChange")} notifications without a change`;
+      const n = (k) => sum(k).toLocaleString("en-US");
+      return `${s.name} ${n("changes")}, of which ${n("notified")} notified, ${n("folded")} folded, ${n("dropped")} dropped, and ${n("withoutChange")} notifications without a change`;
     })
     .join("; ");
   const lines = [
@@ -397,7 +398,7 @@ function markdown(mach, results, m) {
     "- Server CPU: utime + stime from /proc/<pid>/stat over the measured window, as % of one core. The same with 1 session: a separate start of each server with one subscriber, same traffic and window.",
     `- Memory: VmRSS at the end of the window; per monitored item: VmRSS after all ${SESSIONS * 7648} monitored items have sent their first values minus VmRSS before the CreateMonitoredItems requests (sessions and subscriptions already open), divided by ${SESSIONS * 7648}.`,
     "- Wire-to-client latency: from the moment the feed's write of a frame (OPC-KV7) or of its change lines (peers) returned, to the arrival of the Publish response that carries the change, both on CLOCK_MONOTONIC; p50 and p99 over every notified change of the window in all sessions. It includes the wait for the next publishing cycle, so it cannot go much below half the publishing interval.",
-    `- Dropped: changes of the window that no notification of a session carried by ${plan.drainS} s after the traffic ended, counted per session; a change followed by the next change of the same item within one sampling interval may be folded into it (queue size 1) and is not counted as dropped. ${delivery}.`,
+    `- Dropped: per session, the changes of the window that no notification carried by ${plan.drainS} s after the traffic ended. A change may be folded instead: when its item changed again within one sampling interval (queue size 1), or when it only brought back the value the session was showing. Over all runs, changes × sessions: ${delivery}.`,
     `- Read of all values: the lean client's Read of all 7,648 Values in one request (tests/interop/lib/lean-client.js), 5 warm-up requests, then ${plan.reads} (at most ${plan.readCapMs / 1000} s), before the subscribers connect; requests/s and server CPU per Read.`,
     "- Start: from spawning the process to the first GetEndpoints answered on a fresh connection (retried every 2 ms); idle memory: VmRSS one second after that. OPC-KV7 starts with its 16 ports open on the feed's pseudo-terminals, the peers with their item lists.",
     `- The client side: the subscriber process used ${range(all((r) => r.live?.clientCpuPct))} % of one core over the windows with ${SESSIONS} sessions, the feed ${range(all((r) => r.live?.feedCpuPct), 2)} %; the feed's latest write came ${range(all((r) => r.live?.feedLatestMs), 1)} ms after its moment.`,

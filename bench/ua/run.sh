@@ -31,6 +31,12 @@ fi
 export KV7_BIN_DIR="$build/bin" KV7_SOURCE_DIR="$root" QT_QPA_PLATFORM=offscreen
 quiet() { grep -v -e 'NODE-OPCUA-W27' -e 'security-revert=CVE'; }
 
+mkdir -p "$build/bench-results"
+# The harness's own checks first: a fault in the feed or the accounting would read as the
+# servers' doing.
+node --test "$here" "$root/bench/feed" >"$build/bench-results/harness-tests.log" 2>&1 ||
+  { cat "$build/bench-results/harness-tests.log" >&2; echo "bench/ua: the harness's tests failed" >&2; exit 1; }
+
 reads="${KV7_UA_READS:-200}"
 browses="${KV7_UA_BROWSES:-20}"
 if [ ${#quick[@]} -gt 0 ]; then reads=50 browses=5; fi
@@ -38,5 +44,4 @@ node "$here/compare.js" --reads "$reads" --browses "$browses" "${doc[@]}" 2>&1 |
 
 # The open62541 peer is built here, not by CMake: it is no part of OPC-KV7.
 "$here/open62541.sh" "$build" >/dev/null || echo "bench/ua: the open62541 peer could not be built; it is left out" >&2
-mkdir -p "$build/bench-results"
 node "$here/live.js" --build "$build" --json "$build/bench-results/live.json" "${quick[@]}" "${doc[@]}" 2>&1 | quiet
