@@ -9,7 +9,7 @@
 // line arrives on standard input; then prints "DONE <frames> <changes> <latest ms>"
 // (how far the latest write came after its moment), writes the log and keeps the
 // lines open until standard input closes. Log: "<CLOCK_MONOTONIC ns>\t<ItemID>\t<value>"
-// per change, the clock that Node's process.hrtime reads.
+// per change, stamped as its frame's write began, on the clock Node's process.hrtime reads.
 #include "Traffic.h"
 #include "protocol/cTarvolin.h"
 
@@ -186,11 +186,13 @@ int main(int argc, char **argv)
         const std::int64_t due = start + std::int64_t(f.at * 1e9);
         sleepUntil(due);
         const QByteArray &bytes = pty ? f.bytes : f.changes;
+        // Stamped before the write: a feed held up after it (a busy machine) would
+        // otherwise see notifications arrive before their changes were sent.
+        sent[i] = nowNs();
         if (!bytes.isEmpty() && !writeAll(out[std::size_t(f.line)], bytes.constData(), std::size_t(bytes.size()))) {
             std::perror("kv7feed: write");
             return 1;
         }
-        sent[i] = nowNs();
         latest = std::max(latest, sent[i] - due);
         changes += std::size_t(f.changeCount);
     }

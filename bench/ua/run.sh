@@ -34,7 +34,7 @@ quiet() { grep -v -e 'NODE-OPCUA-W27' -e 'security-revert=CVE'; }
 mkdir -p "$build/bench-results"
 # The harness's own checks first: a fault in the feed or the accounting would read as the
 # servers' doing.
-node --test "$here" "$root/bench/feed" >"$build/bench-results/harness-tests.log" 2>&1 ||
+KV7_BIN_DIR="$build/bin" "$root/bench/test.sh" >"$build/bench-results/harness-tests.log" 2>&1 ||
   { cat "$build/bench-results/harness-tests.log" >&2; echo "bench/ua: the harness's tests failed" >&2; exit 1; }
 
 reads="${KV7_UA_READS:-200}"

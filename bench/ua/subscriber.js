@@ -35,13 +35,18 @@ const VALUE_ATTRIBUTE = 13;
 const REPORTING = 2;
 const TIMESTAMPS_BOTH = 2;
 
+const PUBLISH_WAIT_MS = 600000;
+
 const nowNs = () => Number(process.hrtime.bigint());
 
-/** A request as UA Binary: its encoding id, then the body; `token` is the raw session token. */
-function encode(request, token) {
+/**
+ * A request as UA Binary: its encoding id, then the body; `token` is the raw session token,
+ * `timeoutHint` how long the server may keep it (0: no limit).
+ */
+function encode(request, token, timeoutHint = 60000) {
   if (token) request.requestHeader.authenticationToken = decodeNodeId(new BinaryStream(token));
   request.requestHeader.timestamp = new Date();
-  request.requestHeader.timeoutHint = 60000;
+  request.requestHeader.timeoutHint = timeoutHint;
   const s = new BinaryStream(request.binaryStoreSize() + 16);
   encodeExpandedNodeId(request.schema.encodingDefaultBinary, s);
   request.encode(s);
@@ -162,9 +167,11 @@ class Subscriber {
   publish() {
     if (!this.running || this.stats.ended) return;
     const acks = this.acks.splice(0).map((sequenceNumber) => ({ subscriptionId: this.subscriptionId, sequenceNumber }));
-    const body = encode(new PublishRequest({ subscriptionAcknowledgements: acks }), this.lean.authToken);
+    // A server that falls far behind still answers late; the answer must not be thrown
+    // away, or its changes would count as dropped instead of late.
+    const body = encode(new PublishRequest({ subscriptionAcknowledgements: acks }), this.lean.authToken, 0);
     this.lean
-      .call(body, ID.PublishResponse, 60000)
+      .call(body, ID.PublishResponse, PUBLISH_WAIT_MS)
       .then((r) => {
         this.onPublishResponse(r, nowNs());
         this.publish();
