@@ -50,7 +50,7 @@ demo: build
 	./data/demo/run-demo.sh $(BUILD)
 
 # `make bench` measures everything and writes the OPC UA and plant-scale sections of
-# docs/BENCHMARKS.md (the plant-scale runs take about 40 minutes); BENCH_QUICK=1 is a
+# docs/BENCHMARKS.md (about 45 minutes, most of it the plant-scale runs); BENCH_QUICK=1 is a
 # short smoke run that writes nothing.
 BENCH_QUICK ?= 0
 bench: build
