@@ -55,12 +55,63 @@ function readChanges(file, index, types) {
 }
 
 /**
- * Matches each session's notifications to the changes sent, item by item and in order.
- * A change counts when its value arrived after it was sent. One that did not arrive is
- * folded, not dropped, when its item changed again within a sampling interval (queue size
- * 1), or when it only brought back the value the session was showing (after a fold there
- * is nothing to notify); any other change in the window that never arrived is dropped.
- * A notification that matches no change is counted as without change.
+ * Pairs the notifications of one item (in arrival order) with its changes (in sending
+ * order): each notification with a change of the same value sent before it arrived, both
+ * in order, as many pairs as can be, and among those the pairing with the least latency
+ * in all. A value that comes back (A, B, A) then pairs with its latest sending, not with
+ * an earlier one that the server folded away. Returns the change index of each
+ * notification, -1 for none.
+ */
+function pair(changes, at, values) {
+  const n = at.length;
+  const m = changes.length;
+  const w = m + 1;
+  const count = new Int32Array((n + 1) * w);
+  const wait = new Float64Array((n + 1) * w);
+  const move = new Uint8Array((n + 1) * w); // 1: notification unpaired, 2: change unpaired, 3: paired
+  const better = (c, l, k) => c > count[k] || (c === count[k] && l < wait[k]);
+  for (let i = 0; i <= n; i++) {
+    for (let j = 0; j <= m; j++) {
+      const k = i * w + j;
+      if (i === 0 && j === 0) continue;
+      count[k] = -1;
+      if (i > 0 && better(count[k - w], wait[k - w], k)) {
+        count[k] = count[k - w];
+        wait[k] = wait[k - w];
+        move[k] = 1;
+      }
+      if (j > 0 && better(count[k - 1], wait[k - 1], k)) {
+        count[k] = count[k - 1];
+        wait[k] = wait[k - 1];
+        move[k] = 2;
+      }
+      if (i > 0 && j > 0 && changes[j - 1].value === values[i - 1] && changes[j - 1].at <= at[i - 1]) {
+        const l = wait[k - w - 1] + (at[i - 1] - changes[j - 1].at);
+        if (better(count[k - w - 1] + 1, l, k)) {
+          count[k] = count[k - w - 1] + 1;
+          wait[k] = l;
+          move[k] = 3;
+        }
+      }
+    }
+  }
+  const paired = new Int32Array(n).fill(-1);
+  for (let i = n, j = m; i > 0 || j > 0; ) {
+    const mv = move[i * w + j];
+    if (mv === 3) paired[--i] = --j;
+    else if (mv === 1) i--;
+    else j--;
+  }
+  return paired;
+}
+
+/**
+ * Matches each session's notifications to the changes sent, item by item (see pair). A
+ * change that did not arrive is folded, not dropped, when its item changed again within a
+ * sampling interval (queue size 1), or when it only brought back the value the session
+ * was showing (after a fold there is nothing to notify); any other change in the window
+ * that never arrived is dropped. A notification paired with no change is counted as
+ * without change.
  */
 function analyse(changes, recorder, fromNs, toNs, intervalNs) {
   const latencies = [];
@@ -72,17 +123,14 @@ function analyse(changes, recorder, fromNs, toNs, intervalNs) {
     for (let k = 0; k < log.handle.length; k++) byItem[log.handle[k]].push(k);
     for (let i = 0; i < changes.length; i++) {
       const c = changes[i];
+      const notes = byItem[i];
+      const paired = pair(c, notes.map((k) => log.at[k]), notes.map((k) => log.value[k]));
       const matched = new Uint8Array(c.length);
-      let next = 0;
-      for (const k of byItem[i]) {
-        let j = next;
-        while (j < c.length && c[j].at <= log.at[k] && c[j].value !== log.value[k]) j++;
-        if (j < c.length && c[j].at <= log.at[k]) {
-          matched[j] = 1;
-          if (c[j].at >= fromNs && c[j].at < toNs) latencies.push((log.at[k] - c[j].at) / 1e6);
-          next = j + 1;
-        } else withoutChange++;
-      }
+      paired.forEach((j, x) => {
+        if (j < 0) return withoutChange++;
+        matched[j] = 1;
+        if (c[j].at >= fromNs && c[j].at < toNs) latencies.push((log.at[notes[x]] - c[j].at) / 1e6);
+      });
       let shown = recorder.shown[session][i];
       for (let j = 0; j < c.length; j++) {
         const counted = c[j].at >= fromNs && c[j].at < toNs;

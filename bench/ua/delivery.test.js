@@ -36,6 +36,8 @@ test("notifications are matched to the changes they carry", async (t) => {
     ["a repeated value is a notification without a change", [[[100, 1]], [[150, 1], [300, 1]]], { notified: 1, withoutChange: 1 }],
     ["a wrong value is no delivery", [[[100, 1]], [[150, 7]]], { notified: 0, dropped: 1, withoutChange: 1 }],
     ["values going back and forth match in order", [[[100, 1], [400, 2], [700, 1]], [[150, 1], [450, 2], [790, 1]]], { notified: 3, dropped: 0, p50: 50 }],
+    ["a value sent again pairs with its latest sending, not a folded earlier one", [[[100, 3], [179, 0], [600, 3], [683, 0]], [[625, 3], [730, 0]]], { notified: 2, dropped: 0, folded: 2, p50: 25 }],
+    ["a server far behind still gets each change paired in order", [[[100, 1], [200, 2], [300, 1]], [[700, 1], [800, 2], [900, 1]]], { notified: 3, dropped: 0, withoutChange: 0, p50: 600 }],
     ["a fold back to the value shown leaves nothing to notify", [[[100, 3], [150, 0]], []], { notified: 0, dropped: 0, folded: 2 }],
     ["a lost change is dropped even when the next one restores the value shown", [[[100, 3], [400, 0]], []], { dropped: 1, folded: 1 }],
     ["after a delivery the value shown is the delivered one", [[[100, 3], [400, 0]], [[150, 3]]], { notified: 1, dropped: 1, folded: 0 }],
