@@ -62,8 +62,12 @@ tidy: setup $(BUILD)/build.ninja
 demo: build
 	./data/demo/run-demo.sh $(BUILD)
 
+# `make bench` measures everything and writes the OPC UA and plant-scale sections of
+# docs/BENCHMARKS.md (about 45 minutes, most of it the plant-scale runs); BENCH_QUICK=1 is a
+# short smoke run that writes nothing.
+BENCH_QUICK ?= 0
 bench: build
-	./bench/run.sh $(BUILD)
+	BENCH_QUICK=$(BENCH_QUICK) BENCH_WRITE_DOC=$(if $(filter 1,$(BENCH_QUICK)),0,1) ./bench/run.sh $(BUILD)
 
 # The Debian package is built in a release configuration of its own, installed
 # under /usr and hardened with Debian's build flags (less -Wdate-time: the server
