@@ -64,7 +64,7 @@ Traffic makeTraffic(int lines, double seconds, unsigned seed)
         auto e = std::make_unique<cTarvolin>();
         e->setClaveProtocol(QStringLiteral("K67"));
         e->setIndex(std::int16_t(i));
-        e->InitialUpdate(server, nullptr, table);
+        e->InitialUpdate(server, table);
         // A write is a change only when the item's value differs afterwards, as a
         // client's data change filter sees it.
         e->setValueWriter([&current](OPCItem *item, const Variant &value, std::int16_t quality) {

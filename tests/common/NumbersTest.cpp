@@ -119,9 +119,11 @@ TEST(Cp1252, EveryByteRoundTripsAndMatchesTheCodePage)
         GTEST_SKIP() << "no windows-1252 decoder to compare with";
     const QString expected = reference.decode(all);
     ASSERT_EQ(expected.size(), 256);
-    for (int b = 0; b < 256; ++b)
-        if (expected[b] != QChar(0xFFFD)) // bytes the code page leaves undefined
+    for (int b = 0; b < 256; ++b) {
+        if (expected[b] != QChar(0xFFFD)) { // bytes the code page leaves undefined
             EXPECT_EQ(text[b], expected[b]) << b;
+        }
+    }
 }
 
 } // namespace

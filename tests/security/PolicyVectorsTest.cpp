@@ -101,8 +101,9 @@ TEST_P(PolicyVectors, SignaturesAndEncryptionInteroperate)
     EXPECT_TRUE(verifyData(*found, client, data, theirs));
     const QByteArray ours = signData(*found, client, data).value_or("failed");
     EXPECT_TRUE(verifyData(*found, client, data, ours));
-    if (found->asymmetricSignature == Crypto::RsaSignature::Pkcs1Sha256)
+    if (found->asymmetricSignature == Crypto::RsaSignature::Pkcs1Sha256) {
         EXPECT_EQ(ours, theirs);
+    }
     QByteArray flipped = theirs;
     flipped[40] = char(flipped[40] ^ 1);
     EXPECT_FALSE(verifyData(*found, client, data, flipped));

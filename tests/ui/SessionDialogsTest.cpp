@@ -45,8 +45,9 @@ TEST_F(SessionDialogsTest, LoginOpensTheSessionOnlyWithThePassword)
         type(login, "txtPassword", c.typed);
         EXPECT_EQ(login.isVisible(), c.stays) << c.typed;
         EXPECT_EQ(session.isOpen(), c.opens) << c.typed;
-        if (c.stays)
+        if (c.stays) {
             EXPECT_EQ(login.focusWidget(), child<QLineEdit>(login, "txtPassword"));
+        }
     }
     EXPECT_TRUE(dialogs.requests().empty()); // a wrong password shows no dialog
 }
