@@ -37,7 +37,7 @@ struct Server {
             auto e = std::make_unique<cTarvolin>();
             e->setClaveProtocol(QStringLiteral("K67"));
             e->setIndex(std::int16_t(i));
-            e->InitialUpdate(server, nullptr, table);
+            e->InitialUpdate(server, table);
             e->setValueWriter(
                 [this](OPCItem *item, const Variant &v, std::int16_t q) { values.PasaDatoValue(item, v, q); });
             if (monitor)

@@ -9,12 +9,11 @@
 // Usage: node bench.js <endpoint> <pid> [readIterations] [browseIterations]
 // Every loop is bounded by its iteration count and by a time cap.
 
-const fs = require("node:fs");
 const path = require("node:path");
-const { execFileSync } = require("node:child_process");
 const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
 const { connect, browseTree } = require(path.join(interop, "lib", "client.js"));
 const { LeanClient } = require("./lean-client.js");
+const { cpuMs, memKiB, stats } = require("./report.js");
 const {
   MessageSecurityMode,
   UserTokenType,
@@ -22,35 +21,6 @@ const {
   ClientMonitoredItemGroup,
   TimestampsToReturn,
 } = require(path.join(interop, "node_modules", "node-opcua-client"));
-
-const CLK_TCK = Number(execFileSync("getconf", ["CLK_TCK"]).toString().trim()) || 100;
-
-function cpuMs(pid) {
-  const stat = fs.readFileSync(`/proc/${pid}/stat`, "utf8");
-  // Fields after the command name, which is in parentheses and may hold blanks.
-  const rest = stat.slice(stat.lastIndexOf(")") + 2).split(" ");
-  const utime = Number(rest[11]);
-  const stime = Number(rest[12]);
-  return ((utime + stime) * 1000) / CLK_TCK;
-}
-
-function memKiB(pid) {
-  const status = fs.readFileSync(`/proc/${pid}/status`, "utf8");
-  const get = (k) => Number((status.match(new RegExp(`^${k}:\\s+(\\d+)`, "m")) || [])[1]);
-  return { rss: get("VmRSS"), hwm: get("VmHWM"), anon: get("RssAnon"), file: get("RssFile") };
-}
-
-function percentile(sorted, p) {
-  if (sorted.length === 0) return NaN;
-  const i = Math.min(sorted.length - 1, Math.max(0, Math.ceil((p / 100) * sorted.length) - 1));
-  return sorted[i];
-}
-
-function stats(samples) {
-  const s = [...samples].sort((a, b) => a - b);
-  const sum = s.reduce((a, b) => a + b, 0);
-  return { n: s.length, mean: sum / s.length, p50: percentile(s, 50), p90: percentile(s, 90), p99: percentile(s, 99), max: s[s.length - 1] };
-}
 
 /** The same Read loop with the lean client: the request encoded once, responses not decoded. */
 async function leanReads(endpoint, pid, ids, policyId, { reads, warmup, capMs }) {
@@ -190,7 +160,7 @@ async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, c
   return result;
 }
 
-module.exports = { measure, cpuMs, memKiB };
+module.exports = { measure, leanReads };
 
 if (require.main === module) {
   const [endpoint, pid, reads, browses] = process.argv.slice(2);

@@ -9,11 +9,12 @@
 const fs = require("node:fs");
 const os = require("node:os");
 const path = require("node:path");
-const { spawn, execFileSync } = require("node:child_process");
+const { spawn } = require("node:child_process");
 const readline = require("node:readline");
 const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
 const { startServer, freePort, withTimeout, SERVER_BIN } = require(path.join(interop, "lib", "harness.js"));
 const { measure } = require("./bench.js");
+const { machine, buildType, writeSection } = require("./report.js");
 
 function arg(name, dflt) {
   const i = process.argv.indexOf(name);
@@ -43,35 +44,9 @@ async function startPeer() {
   return { endpoint: `opc.tcp://127.0.0.1:${port}`, pid: proc.pid, stop };
 }
 
-function machine() {
-  let model = os.cpus()[0]?.model || "unknown";
-  try {
-    const m = execFileSync("lscpu", { encoding: "utf8" }).match(/^Model name:\s*(.+)$/m);
-    if (m) model = m[1].trim();
-  } catch {}
-  let buildType = "unknown";
-  try {
-    const cache = fs.readFileSync(path.join(path.dirname(path.dirname(SERVER_BIN)), "CMakeCache.txt"), "utf8");
-    buildType = (cache.match(/^CMAKE_BUILD_TYPE:STRING=(.*)$/m) || [])[1] || "";
-  } catch {}
-  if (!buildType || buildType === "unknown") {
-    // An empty cache entry means the project's own default applies.
-    const lists = fs.readFileSync(path.join(path.resolve(__dirname, "..", ".."), "CMakeLists.txt"), "utf8");
-    const d = (lists.match(/set\(CMAKE_BUILD_TYPE\s+(\w+)\)/) || [])[1];
-    buildType = d ? `${d}, the project's default` : "unknown";
-  }
+function machineWithServers() {
   const pkg = JSON.parse(fs.readFileSync(path.join(interop, "node_modules", "node-opcua-server", "package.json"), "utf8"));
-  return {
-    cpu: model,
-    cores: os.cpus().length,
-    memGiB: Math.round(os.totalmem() / 2 ** 30),
-    kernel: os.release(),
-    node: process.version,
-    nodeOpcua: pkg.version,
-    buildType,
-    date: new Date().toISOString().slice(0, 16).replace("T", " ") + " UTC",
-    load: os.loadavg()[0].toFixed(1),
-  };
+  return { ...machine(), nodeOpcua: pkg.version, buildType: buildType(path.dirname(SERVER_BIN)) };
 }
 
 const f1 = (x) => (Number.isFinite(x) ? x.toFixed(1) : "n/a");
@@ -172,19 +147,6 @@ function verdict(ours, peer) {
   return `Target: OPC-KV7 at least 5× faster and 5× smaller in memory. Here: ${say(speed)}. Memory: ${say(memory)}. Where node-opcua-client takes part, its own decoding is in both columns, which holds those ratios down.`;
 }
 
-function writeDoc(file, section) {
-  let text = fs.existsSync(file) ? fs.readFileSync(file, "utf8") : "# Benchmarks\n";
-  const start = text.search(/^## OPC UA\s*$/m);
-  if (start >= 0) {
-    const after = text.slice(start + 1).search(/^## /m);
-    const end = after >= 0 ? start + 1 + after : text.length;
-    text = text.slice(0, start) + section + "\n" + text.slice(end);
-  } else {
-    text = text.replace(/\n*$/, "\n\n") + section;
-  }
-  fs.writeFileSync(file, text.replace(/\n*$/, "\n"));
-}
-
 // The median of every number in a list of like results, field by field.
 function medianOf(list) {
   const first = list[0];
@@ -200,7 +162,7 @@ function medianOf(list) {
 async function main() {
   const opts = { reads: Number(arg("--reads", 200)), browses: Number(arg("--browses", 20)), warmup: 5, lean: arg("--lean", "1") !== "0" };
   const runs = Math.max(1, Number(arg("--runs", 1)));
-  const m = machine();
+  const m = machineWithServers();
   const all = { ours: [], peer: [] };
   const loads = [];
   for (let run = 0; run < runs; run++) {
@@ -233,7 +195,7 @@ async function main() {
   console.log(JSON.stringify({ machine: m, runs: all }, null, 2));
   console.log(section);
   const doc = arg("--write-doc", null);
-  if (doc) writeDoc(path.resolve(doc), section);
+  if (doc) writeSection(path.resolve(doc), "## OPC UA", section);
 }
 
 if (require.main === module)

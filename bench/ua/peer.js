@@ -3,8 +3,14 @@
 // Benchmark peer: a node-opcua server that serves the same address space as OPC-KV7 with 16
 // panel lines: 7,648 variables (16 x 478, same IDs, types and descriptions) in namespace 1
 // "urn:QUARLEN.KV7.1", one folder per ID prefix under Objects, security None, anonymous.
-// Usage: node peer.js <port>   -- prints "READY <port>" once it listens on 127.0.0.1.
+// Usage: node peer.js <port> [--items FILE] [--feed PORT]
+// Prints "READY <port>" once it listens on 127.0.0.1. --items takes the items from a list
+// ("<ItemID>\t<type>\t<initial>\t<description>" a line, as bench/feed writes it) instead of
+// tests/interop/lib/items.js; --feed listens on that loopback port for value changes,
+// "<ItemID>\t<value>" a line (the live benchmark's feed).
 
+const fs = require("node:fs");
+const net = require("node:net");
 const path = require("node:path");
 const { createRequire } = require("node:module");
 const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
@@ -16,9 +22,54 @@ const { allItems, folderIds } = require(path.join(interop, "lib", "items.js"));
 
 const LINES = 16;
 const types = { Byte: DataType.Byte, String: DataType.String, Float: DataType.Float };
+const parse = { Byte: Number, String: (t) => t, Float: Number };
+
+function option(name) {
+  const i = process.argv.indexOf(name);
+  return i > 0 ? process.argv[i + 1] : undefined;
+}
+
+function readItems(file) {
+  return fs
+    .readFileSync(file, "utf8")
+    .split("\n")
+    .filter((l) => l.length > 0)
+    .map((l) => {
+      const [id, type, initial, description] = l.split("\t");
+      if (!types[type]) throw new Error(`${file}: type ${type} of ${id} not served here`);
+      return { id, type, initial: parse[type](initial), description };
+    });
+}
+
+/** Applies "<ItemID>\t<value>" lines from the feed as new values of the variables. */
+function listenForFeed(port, variables) {
+  let unknown = 0;
+  const server = net.createServer((sock) => {
+    let pending = "";
+    sock.setEncoding("utf8");
+    sock.on("data", (chunk) => {
+      const lines = (pending + chunk).split("\n");
+      pending = lines.pop();
+      const now = new Date();
+      for (const line of lines) {
+        const tab = line.indexOf("\t");
+        const v = variables.get(line.slice(0, tab));
+        if (tab < 0 || !v) {
+          unknown++;
+          continue;
+        }
+        v.node.setValueFromSource(new Variant({ dataType: types[v.type], value: parse[v.type](line.slice(tab + 1)) }), StatusCodes.Good, now);
+      }
+    });
+  });
+  server.listen(port, "127.0.0.1");
+  process.on("exit", () => unknown && console.error(`feed: ${unknown} unknown items`));
+}
 
 async function main() {
   const port = Number(process.argv[2] || 4841);
+  const itemsFile = option("--items");
+  const feedPort = option("--feed");
   const server = new OPCUAServer({
     port,
     hostname: "127.0.0.1",
@@ -30,13 +81,16 @@ async function main() {
     serverInfo: { applicationUri: "urn:QUARLEN.KV7.1", productUri: "urn:kv7-bench-peer", applicationName: "kv7 peer" },
     serverCapabilities: {
       maxSessions: 100,
-      operationLimits: { maxNodesPerRead: 10000, maxNodesPerBrowse: 10000, maxNodesPerWrite: 10000 },
+      maxMonitoredItems: 100000,
+      maxMonitoredItemsPerSubscription: 10000,
+      operationLimits: { maxNodesPerRead: 10000, maxNodesPerBrowse: 10000, maxNodesPerWrite: 10000, maxMonitoredItemsPerCall: 10000 },
     },
   });
   await server.initialize();
   const addressSpace = server.engine.addressSpace;
   const ns = addressSpace.getOwnNamespace();
-  const items = allItems(LINES);
+  const items = itemsFile ? readItems(itemsFile) : allItems(LINES);
+  const variables = new Map();
   const folders = new Map();
   for (const id of folderIds(items)) {
     const cut = id.lastIndexOf(".");
@@ -57,7 +111,9 @@ async function main() {
       userAccessLevel: "CurrentRead",
     });
     v.setValueFromSource(new Variant({ dataType: types[it.type], value: it.initial }), StatusCodes.Good, now);
+    variables.set(it.id, { node: v, type: it.type });
   }
+  if (feedPort) listenForFeed(Number(feedPort), variables);
   await server.start();
   process.stdout.write(`READY ${port}\n`);
   const stop = async () => {

@@ -24,12 +24,8 @@ private:
 
 // Error numbers the program raises itself.
 namespace ErrorNumber {
-constexpr int InvalidCall = 5;
 constexpr int Overflow = 6;
-constexpr int SubscriptOutOfRange = 9;
 constexpr int TypeMismatch = 13;
-constexpr int FileNotFound = 53;
 constexpr int PathNotFound = 76;
-constexpr int DuplicateKey = 457;
 constexpr int ToolkitError = 1000; // raised by the OPC toolkit stand-in
 } // namespace ErrorNumber

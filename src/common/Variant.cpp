@@ -129,20 +129,3 @@ Variant Variant::convertTo(VarType target) const
     }
     throw RuntimeError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch"));
 }
-
-QString varTypeName(VarType type)
-{
-    switch (type) {
-    case VarType::Empty: return QStringLiteral("Empty");
-    case VarType::Integer: return QStringLiteral("Integer");
-    case VarType::Long: return QStringLiteral("Long");
-    case VarType::Single: return QStringLiteral("Single");
-    case VarType::Double: return QStringLiteral("Double");
-    case VarType::Currency: return QStringLiteral("Currency");
-    case VarType::Date: return QStringLiteral("Date");
-    case VarType::String: return QStringLiteral("String");
-    case VarType::Boolean: return QStringLiteral("Boolean");
-    case VarType::Byte: return QStringLiteral("Byte");
-    }
-    return QStringLiteral("Unknown");
-}

@@ -63,5 +63,3 @@ private:
                  std::uint8_t>
         data_;
 };
-
-QString varTypeName(VarType type);

@@ -1,31 +1,28 @@
 #include "config/Ini.h"
 #include "common/AppInfo.h"
 #include "config/ProfileFile.h"
-#include "lang/Language.h"
+#include "lang/LangText.h"
 #include "log/Log.h"
 
 namespace Ini {
 
-QString ProtocolIniName;
-
 namespace {
 
-QString protocolFileName(const QString &section)
-{
-    return (ProtocolIniName.isEmpty() ? section : ProtocolIniName) + QStringLiteral(".ini");
-}
+QString protocolFileName(const QString &section) { return section + QStringLiteral(".ini"); }
 
 QString applicationFileName() { return AppInfo::Title + QStringLiteral(".ini"); }
 
 QString inFolder(const QString &fileName) { return AppInfo::applicationFolder() + QLatin1Char('/') + fileName; }
 
-// The caller is not told about a failed write; the operator is, and goes on.
-void put(const QString &fileName, const QString &section, const QString &key, const QString &value)
+// The operator is told about a failed write, and the caller goes on.
+bool put(const QString &fileName, const std::vector<Profile::Entry> &entries)
 {
-    if (Profile::writeString(inFolder(fileName), section, key, value))
-        return;
+    if (Profile::writeStrings(inFolder(fileName), entries))
+        return true;
     Log::NotifyOperator(
-        {Log::Notice::Kind::Standard, AppInfo::Title, GetLangText(QStringLiteral("ErrorAlEscribirEn")) + fileName});
+        {Log::Notice::Kind::Standard, AppInfo::Title,
+         LangTextOr(QStringLiteral("ErrorAlEscribirEn"), QStringLiteral("Error writing to ")) + fileName});
+    return false;
 }
 
 } // namespace
@@ -45,7 +42,7 @@ std::int32_t IniGetInt(const QString &section, const QString &key, std::int32_t 
 
 void IniPutString(const QString &section, const QString &key, const QString &value)
 {
-    put(applicationFileName(), section, key, value);
+    put(applicationFileName(), {{section, key, value}});
 }
 
 QString ProtocolIniGetString(const QString &section, const QString &key, const QString &defaultValue)
@@ -60,7 +57,14 @@ std::int32_t ProtocolIniGetInt(const QString &section, const QString &key, std::
 
 void ProtocolIniPutString(const QString &section, const QString &key, const QString &value)
 {
-    put(protocolFileName(section), section, key, value);
+    put(protocolFileName(section), {{section, key, value}});
+}
+
+bool IniPutStrings(const std::vector<Profile::Entry> &entries) { return put(applicationFileName(), entries); }
+
+bool ProtocolIniPutStrings(const QString &section, const std::vector<Profile::Entry> &entries)
+{
+    return put(protocolFileName(section), entries);
 }
 
 } // namespace Ini

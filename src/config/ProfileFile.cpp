@@ -293,6 +293,11 @@ std::int32_t readInt(const QString &path, const QString &section, const QString 
 
 bool writeString(const QString &path, const QString &section, const QString &key, const QString &value)
 {
+    return writeStrings(path, {{section, key, value}});
+}
+
+bool writeStrings(const QString &path, const std::vector<Entry> &entries)
+{
     QByteArray bytes;
     bool exists = false;
     // A file that exists but cannot be read is left alone: writing only the new key
@@ -300,7 +305,8 @@ bool writeString(const QString &path, const QString &section, const QString &key
     if (!readFile(path, bytes, exists))
         return false;
     ProfileText text(std::move(bytes));
-    text.setString(section, key, value);
+    for (const Entry &e : entries)
+        text.setString(e.section, e.key, e.value);
     // Temporary file beside the target, then rename: a crash or a full disk leaves
     // either the old file or the new one, never half of one.
     QSaveFile file(path);

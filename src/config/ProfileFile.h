@@ -78,5 +78,10 @@ QString readString(const QString &path, const QString &section, const QString &k
 std::int32_t readInt(const QString &path, const QString &section, const QString &key, std::int32_t defaultValue);
 // False when the file could not be read or replaced; the file is then as before.
 bool writeString(const QString &path, const QString &section, const QString &key, const QString &value);
+// Several values in one replacement of the file: all of them or none.
+struct Entry {
+    QString section, key, value;
+};
+bool writeStrings(const QString &path, const std::vector<Entry> &entries);
 
 } // namespace Profile

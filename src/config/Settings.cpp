@@ -5,9 +5,6 @@
 #include "config/Ini.h"
 #include "log/Log.h"
 
-#include <algorithm>
-#include <cmath>
-
 namespace {
 
 QString slotKey(int slot, const char *suffix) { return QStringLiteral("C%1%2").arg(slot).arg(QLatin1String(suffix)); }
@@ -29,8 +26,6 @@ void LoadGeneralSettings(GeneralSettings &settings)
                              QString::number(settings.SessionTimeout),
                          QStringLiteral("Startup Error"));
     }
-    settings.ProtocolNames.resize(68);
-    settings.ProtocolNames[std::size_t(AppInfo::Protocol.number)] = AppInfo::Protocol.name;
 }
 
 void LoadConnectionTable(ConnectionTable &table)

@@ -23,8 +23,6 @@ struct ConnectionRecord {
 // The general settings and the connection table, read at start-up.
 struct GeneralSettings {
     std::int16_t SessionTimeout = 0;
-    // Protocol names by protocol number (0..67); only 67 is used.
-    std::vector<QString> ProtocolNames = std::vector<QString>(68);
 };
 
 struct ConnectionTable {

@@ -24,9 +24,7 @@ Answer show(const Request &request)
     if (current())
         return current()(request);
     std::fprintf(stderr, "%s: %s\n", qPrintable(request.title), qPrintable(request.text));
-    Answer answer;
-    answer.input = request.defaultInput;
-    return answer;
+    return {};
 }
 
 Request forNotice(const Log::Notice &notice)

@@ -11,9 +11,7 @@ namespace Dialogs {
 enum class Kind {
     StandardMessage, // the platform's standard message box (INI write failure, language file errors)
     Message,         // the program's own message dialog fMsgBox
-    Input,           // the input dialog fInputBox
     About,           // the about box
-    Other,           // any other modal window (login, configuration editor, ...)
 };
 
 struct Request {
@@ -21,7 +19,6 @@ struct Request {
     QString title;
     QString text;
     QStringList buttons;   // captions, in order; empty means a single OK
-    QString defaultInput;  // for Kind::Input
     int icon = 0;          // fMsgBox icon: 2 exclamation, 3 alert, anything else the question mark
     int defaultButton = 0; // index of the button Enter presses; -1 or out of range: none
     int escapeButton = -1; // index of the button Escape presses; -1: Escape closes (answer -1)
@@ -29,7 +26,6 @@ struct Request {
 
 struct Answer {
     int button = 0; // index into Request::buttons; -1 when cancelled/closed
-    QString input;  // for Kind::Input
 };
 
 using Handler = std::function<Answer(const Request &)>;

@@ -1,17 +1,14 @@
 #pragma once
-#include "common/Variant.h"
-
 #include <QString>
 #include <cstdint>
 #include <vector>
 
 class OPCItem;
 
-// One published item as the program keeps it beside the toolkit.
+// One published item as the program keeps it beside the toolkit: its values live
+// in the toolkit's item, its description (which the toolkit has no place for) here.
 struct ItemRecord {
-    OPCItem *Tag = nullptr;   // null when the toolkit refused the item
-    Variant Value;            // last value handed to the toolkit
-    std::int16_t Quality = 0; // last quality handed to the toolkit
+    OPCItem *Tag = nullptr; // null when the toolkit refused the item
     QString Description;
 };
 

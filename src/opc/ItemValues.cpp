@@ -4,7 +4,6 @@
 #include "log/Log.h"
 
 #include <QLocale>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -12,53 +11,36 @@ ItemValues::ItemValues(OPCServer &server) : server_(server)
 {
     server_.OnRead = [this](std::int32_t count, const std::vector<OPCItem *> &, std::vector<std::int32_t> &errors,
                             std::int32_t &result) {
-        try {
-            if (!stateAllowsRequests()) {
-                result = E_FAIL_;
-                return;
-            }
-            // ReadRequest: every item succeeds; the toolkit serves the values it holds.
-            errors.assign(std::size_t(std::max(count, 0)), S_OK_);
-            result = S_OK_;
-        } catch (const RuntimeError &e) {
+        if (!stateAllowsRequests()) {
             result = E_FAIL_;
-            Log::ReportEvent(e.description(), QStringLiteral("OnRead Event Error"));
+            return;
         }
+        // ReadRequest: every item succeeds; the toolkit serves the values it holds.
+        errors.assign(std::size_t(std::max(count, 0)), S_OK_);
+        result = S_OK_;
     };
+    // WriteRequest changes nothing itself: the toolkit stores the values once this
+    // handler has accepted them.
     server_.OnWrite = [this](std::int32_t, const std::vector<OPCItem *> &, const std::vector<Variant> &,
                              std::vector<std::int32_t> &, std::int32_t &result) {
-        try {
-            if (!stateAllowsRequests()) {
-                result = E_FAIL_;
-                return;
-            }
-            // WriteRequest changes nothing itself: the toolkit stores the values once
-            // this handler has accepted them, so the detail is refreshed right after.
-            QTimer::singleShot(0, &context_, [this] { refresh(); });
-        } catch (const RuntimeError &e) {
+        if (!stateAllowsRequests())
             result = E_FAIL_;
-            Log::ReportEvent(e.description(), QStringLiteral("OnWrite Event Error"));
-        }
     };
     server_.OnWriteVQT = [this](std::int32_t count, const std::vector<OPCItem *> &items,
                                 const std::vector<Variant> &values, const std::vector<std::int16_t> &qualities,
                                 const std::vector<QDateTime> &timestamps, std::vector<std::int32_t> &errors,
                                 std::int32_t &result) {
+        if (!stateAllowsRequests()) {
+            result = E_FAIL_;
+            return;
+        }
         try {
-            if (!stateAllowsRequests()) {
-                result = E_FAIL_;
-                return;
-            }
-            bool shown = false;
             for (std::int32_t i = 0; i < count; ++i) {
                 const auto k = std::size_t(i);
                 items.at(k)->SetVQT(values.at(k), qualities.at(k), timestamps.at(k));
                 errors.at(k) = S_OK_;
-                shown = shown || detailShows(items[k]);
             }
             result = S_OK_;
-            if (shown)
-                refresh();
         } catch (const std::exception &e) {
             result = E_FAIL_;
             Log::ReportEvent(QString::fromUtf8(e.what()), QStringLiteral("OnWriteVQT Event Error"));
@@ -81,17 +63,6 @@ bool ItemValues::stateAllowsRequests() const
     return state == ServerStates::Running || state == ServerStates::Test;
 }
 
-bool ItemValues::detailShows(const OPCItem *item) const
-{
-    return item && detailItemId && detailItemId() == item->ItemID();
-}
-
-void ItemValues::refresh()
-{
-    if (refreshDetail)
-        refreshDetail();
-}
-
 void ItemValues::PasaDatoValue(OPCItem *item, const Variant &value, std::int16_t quality)
 {
     if (!item)
@@ -99,16 +70,8 @@ void ItemValues::PasaDatoValue(OPCItem *item, const Variant &value, std::int16_t
     try {
         item->SetVQT(value, quality);
     } catch (const RuntimeError &) {
-        // A value the item cannot take is dropped; the detail still shows the truth.
+        // A value the item cannot take is dropped; the item keeps the last good one.
     }
-    if (detailShows(item))
-        refresh();
-}
-
-void ItemValues::PasaDatoValueTagName(const QString &itemId, const Variant &value)
-{
-    if (OPCItem *item = server_.Tags().find(itemId))
-        PasaDatoValue(item, value, Quality::Good);
 }
 
 namespace {
@@ -130,7 +93,7 @@ QDateTime regionalDate(const QString &text)
         if (d.isValid())
             return QDateTime(d, QTime(0, 0));
     }
-    const QDateTime iso = QDateTime::fromString(t, Qt::ISODate);
+    QDateTime iso = QDateTime::fromString(t, Qt::ISODate);
     if (iso.isValid())
         return iso;
     throw RuntimeError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch"));

@@ -2,9 +2,6 @@
 #include "common/Variant.h"
 #include "opc/OPCServer.h"
 
-#include <QObject>
-#include <functional>
-
 // The program's side of the exchange with the toolkit: values handed to items, the
 // answers to clients' reads and writes (gated by the server state), and the
 // toolkit's trace lines passed to the log.
@@ -12,24 +9,17 @@ class ItemValues {
 public:
     explicit ItemValues(OPCServer &server);
     ~ItemValues();
+    ItemValues(const ItemValues &) = delete;
+    ItemValues &operator=(const ItemValues &) = delete;
 
-    // The item detail pane, when there is one: the ID it shows and its refresh.
-    std::function<QString()> detailItemId;
-    std::function<void()> refreshDetail;
-
-    // Sets the item's value and quality (timestamp now); refreshes the detail when
-    // it shows this item. Errors are ignored.
+    // Sets the item's value and quality, timestamp now. A value the item cannot
+    // take is dropped; nothing is raised.
     void PasaDatoValue(OPCItem *item, const Variant &value, std::int16_t quality);
-    // The same for the item with that ID, quality Good; nothing when there is none.
-    void PasaDatoValueTagName(const QString &itemId, const Variant &value);
 
 private:
     bool stateAllowsRequests() const;
-    bool detailShows(const OPCItem *item) const;
-    void refresh();
 
     OPCServer &server_;
-    QObject context_; // owns deferred refreshes, so none outlives this object
 };
 
 // An operator's text as a value of the given variant type code (the test write).

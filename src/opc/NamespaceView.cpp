@@ -93,6 +93,28 @@ void ShowNodeDetail(ItemDetail &detail, const QString &fullPath, const QString &
     detail.txtTagDesc = items.contains(item->UserIndex()) ? items[item->UserIndex()].Description : QString();
 }
 
+ItemDetailPane::ItemDetailPane(OPCServer &server, const ItemTable &items) : server_(server), items_(items) {}
+
+ItemDetailPane::~ItemDetailPane() { server_.removeObserver(observer_); }
+
+void ItemDetailPane::showNode(const QString &fullPath, const QString &tag)
+{
+    server_.removeObserver(observer_);
+    observer_ = 0;
+    path_ = fullPath;
+    tag_ = tag;
+    if (const OPCItem *item = tag.isEmpty() ? nullptr : server_.Tags().find(tag))
+        observer_ = server_.addItemObserver(*item, [this](OPCItem &) { refresh(); });
+    refresh();
+}
+
+void ItemDetailPane::refresh()
+{
+    ShowNodeDetail(detail_, path_, tag_, server_, items_);
+    if (onShow)
+        onShow(detail_);
+}
+
 bool TestWrite(const QString &selectedTag, const QString &text, OPCServer &server, ItemValues &values)
 {
     if (selectedTag.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <functional>
 #include <vector>
 
 class OPCServer;
@@ -32,6 +33,33 @@ struct ItemDetail {
 // timestamp and description and leaves type and access as they were.
 void ShowNodeDetail(ItemDetail &detail, const QString &fullPath, const QString &tag, const OPCServer &server,
                     const ItemTable &items);
+
+// The item detail of the selected node. It watches the one item it shows, so the
+// fields follow every change of that item (an engine's update, a client's write,
+// the operator's test write) and changes of other items never touch it.
+class ItemDetailPane {
+public:
+    ItemDetailPane(OPCServer &server, const ItemTable &items);
+    ~ItemDetailPane();
+    ItemDetailPane(const ItemDetailPane &) = delete;
+    ItemDetailPane &operator=(const ItemDetailPane &) = delete;
+
+    // A node was clicked, expanded or collapsed: its detail is shown.
+    void showNode(const QString &fullPath, const QString &tag);
+    const ItemDetail &detail() const { return detail_; }
+
+    // Receives the detail each time it is filled.
+    std::function<void(const ItemDetail &)> onShow;
+
+private:
+    void refresh();
+
+    OPCServer &server_;
+    const ItemTable &items_;
+    ItemDetail detail_;
+    QString path_, tag_;
+    int observer_ = 0;
+};
 
 // The operator's test write: the text converted to the item's type and handed
 // to the item with quality Good. Nothing happens for a folder or no selection.

@@ -16,6 +16,6 @@ void OPCItem::SetVQT(const std::optional<Variant> &value, std::int16_t quality, 
         value_ = std::move(converted);
     }
     quality_ = quality;
-    timestamp_ = timestamp.isValid() ? timestamp : QDateTime::currentDateTimeUtc();
+    timestamp_ = timestamp.isValid() ? timestamp : owner_->clock().now();
     owner_->itemChanged(*this);
 }

@@ -29,13 +29,19 @@ void OPCServer::setServerState(std::int32_t state)
 void OPCServer::itemChanged(OPCItem &item)
 {
     for (const auto &o : observers_)
-        if (o.item)
+        if (o.item && (!o.only || o.only == &item))
             o.item(item);
 }
 
 int OPCServer::addItemObserver(ItemObserver observer)
 {
     observers_.push_back({nextObserverId_, std::move(observer), {}});
+    return nextObserverId_++;
+}
+
+int OPCServer::addItemObserver(const OPCItem &item, ItemObserver observer)
+{
+    observers_.push_back({nextObserverId_, std::move(observer), {}, &item});
     return nextObserverId_++;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "common/Clock.h"
 #include "opc/OPCItem.h"
 #include "opc/OPCTags.h"
 
@@ -51,8 +52,6 @@ public:
     std::int32_t MinUpdatePeriod = 100;
     std::int32_t StatisticsPeriod = 1000;
     QString PathDelimiter = QStringLiteral(".");
-    bool OptionA = false, OptionC = false;
-    std::int32_t OptionB = 0;
     bool ComTrace = false;
 
     std::int32_t ServerState() const { return serverState_; }
@@ -89,12 +88,18 @@ public:
                        std::vector<std::int32_t> &errors, std::int32_t &result)>
         OnWriteVQT;
 
-    // Observers for the network side: every value/quality change and state change.
+    // Observers of every value/quality change, of the changes of one item, and of
+    // the state. Each call returns the id that removes the observer.
     using ItemObserver = std::function<void(OPCItem &)>;
     using StateObserver = std::function<void(std::int32_t state)>;
     int addItemObserver(ItemObserver observer);
+    int addItemObserver(const OPCItem &item, ItemObserver observer);
     int addStateObserver(StateObserver observer);
     void removeObserver(int id);
+
+    // Where item timestamps come from: "now" for a value handed without one.
+    const Clock &clock() const { return *clock_; }
+    void setClock(const Clock &clock) { clock_ = &clock; }
 
     // --- Client entry points, used by the network front end ---------------------
     void setFrontEnd(OPCFrontEnd *frontEnd) { frontEnd_ = frontEnd; }
@@ -133,7 +138,9 @@ private:
         int id;
         ItemObserver item;
         StateObserver state;
+        const OPCItem *only = nullptr; // the one item observed, or none for all
     };
     std::vector<Observer> observers_;
     int nextObserverId_ = 1;
+    const Clock *clock_ = &Clock::system();
 };

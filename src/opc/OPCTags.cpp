@@ -1,5 +1,6 @@
 #include "opc/OPCTags.h"
 #include "common/Error.h"
+#include "opc/OPCServer.h"
 
 OPCItem *OPCTags::Add(const QString &itemId, std::uint8_t accessRights, const Variant &initialValue,
                       std::int16_t quality, const QDateTime &timestamp)
@@ -10,7 +11,7 @@ OPCItem *OPCTags::Add(const QString &itemId, std::uint8_t accessRights, const Va
         throw RuntimeError(ErrorNumber::ToolkitError, QStringLiteral("Duplicate item ID: ") + itemId);
     if (accessRights < AccessRights::Read || accessRights > AccessRights::ReadWrite)
         throw RuntimeError(ErrorNumber::ToolkitError, QStringLiteral("Invalid access rights"));
-    const QDateTime stamp = timestamp.isValid() ? timestamp : QDateTime::currentDateTimeUtc();
+    const QDateTime stamp = timestamp.isValid() ? timestamp : owner_->clock().now();
     auto *item = new OPCItem(owner_, Count(), itemId, accessRights, initialValue, quality, stamp);
     items_.emplace_back(item);
     byId_.insert(itemId, item);

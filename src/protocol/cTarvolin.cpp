@@ -3,7 +3,6 @@
 #include "opc/ItemTable.h"
 #include "opc/OPCItem.h"
 
-#include <algorithm>
 #include <cstring>
 
 cTarvolin::cTarvolin()
@@ -35,37 +34,9 @@ void cTarvolin::ProtocolStop()
     Running_ = 0;
 }
 
-void cTarvolin::setTimeOutT2(std::int16_t ms) { mTimeOut2_.setInterval(std::clamp<std::int32_t>(ms, 1, 2000)); }
-
-void cTarvolin::Receive(const QString &r) { Receive(QByteArrayView(r.toLatin1())); }
-
 void cTarvolin::Receive(QByteArrayView r)
 {
-    if (Running_ == 0)
-        return;
-    // A handler below that lets events run could deliver the next burst in the
-    // middle of this one; it waits its turn instead of racing the buffer.
-    if (receiving_) {
-        pendingInput_.append(r);
-        return;
-    }
-    receiving_ = true;
-    QByteArray later;
-    for (;;) {
-        assemble(r);
-        if (pendingInput_.isEmpty() || Running_ == 0)
-            break;
-        later = std::move(pendingInput_);
-        pendingInput_.clear();
-        r = later;
-    }
-    pendingInput_.clear();
-    receiving_ = false;
-}
-
-void cTarvolin::assemble(QByteArrayView r)
-{
-    if (r.isEmpty())
+    if (Running_ == 0 || r.isEmpty())
         return;
     if (skippingToCR_) {
         const void *cr = std::memchr(r.data(), '\r', std::size_t(r.size()));
@@ -150,16 +121,13 @@ void cTarvolin::SetItemValue(const Variant &value, int index)
     // tick, which would stop supervision for good.
     if (!items_ || !items_->contains(index))
         return;
-    ItemRecord &record = (*items_)[index];
-    record.Value = value;
+    OPCItem *item = (*items_)[index].Tag;
     try {
         if (writer_)
-            writer_(record.Tag, record.Value, Quality::Good);
-        else if (record.Tag)
-            record.Tag->SetVQT(record.Value, Quality::Good);
+            writer_(item, value, Quality::Good);
+        else if (item)
+            item->SetVQT(value, Quality::Good);
     } catch (const std::exception &) {
-        // The toolkit refused the value; the table still holds what the panel said.
+        // The toolkit refused the value; the next frame tries again.
     }
-    // The writer may have let events run; the table may have grown meanwhile.
-    (*items_)[index].Quality = Quality::Good;
 }

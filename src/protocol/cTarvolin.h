@@ -4,7 +4,6 @@
 #include "protocol/XTimer.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -13,7 +12,6 @@
 class OPCServer;
 class OPCItem;
 class ItemTable;
-class comPort;
 
 // The engine of one panel line: assembles received characters into CR-ended
 // lines, decodes the lines that begin with "W" into the connection's 478 items,
@@ -67,16 +65,13 @@ public:
     // then takes input but has no supervision until it is stopped and started again.
     void ProtocolStart();
     void ProtocolStop();
-    // Tick period in ms, held within 1..2000.
-    void setTimeOutT2(std::int16_t ms);
 
     // Reads the TimeoutError limit, puts the line in communication error and
     // creates the connection's items at the end of `items` and in `server`. Once;
     // both must outlive the engine. Failures go to the trace log, never out.
-    void InitialUpdate(OPCServer &server, comPort *com, ItemTable &items);
+    void InitialUpdate(OPCServer &server, ItemTable &items);
 
-    // Received characters, one per byte (Latin-1), in arrival order.
-    void Receive(const QString &r);
+    // Received characters, one per byte, in arrival order.
     void Receive(QByteArrayView r);
 
     void setValueWriter(ValueWriter writer) { writer_ = std::move(writer); }
@@ -92,19 +87,16 @@ public:
     int ErrCommIndex() const { return ErrCommIndex_; }
     int NPanelIndex() const { return NPanelIndex_; }
     const ZoneStatus &zone(int z) const { return Zones_[std::size_t(z - 1)]; }
-    // ItemTable index filed under an internal key ("Z2D5"), 0 when none.
-    int keyIndex(const QString &key) const { return Keys_.value(key, 0); }
     int rxBufferSize() const { return int(RxBuffer_.size()); }
     // Partial lines discarded for exceeding RxBufferLimit.
     std::uint64_t discardedLines() const { return discardedLines_; }
-    comPort *com() const { return com_; }
     // The supervision timer; XTimerSupport::TimerProc with its TimerID runs one tick.
     XTimer &timer() { return mTimeOut2_; }
 
 private:
     // Decodes one line (without its CR) that begins with "W".
     void ProcessFrame(QByteArrayView frame);
-    // Internal keys, as fields of one zone / group / detector.
+    // The items of one zone / group / detector.
     enum ZoneField { ZState, ZStateStr, ZPrgIng, ZPrgUsr, ZFailPower, ZFailBat, ZFailGroup, ZoneFieldCount };
     enum GroupField { GState, GStateStr, GGas, GGasStr, GroupFieldCount };
     enum DetectorField { DGroup, DValue, DState, DStateStr, DGas, DGasStr, DetectorFieldCount };
@@ -122,7 +114,6 @@ private:
     // The measure as a float; false when it does not fit one (nothing is written).
     bool ParseMeasure(QByteArrayView text, float &measure);
     void processGroupReport(int z, QByteArrayView frame);
-    void assemble(QByteArrayView r);
     int createItem(const QString &name, const QString &text, const Variant &initial, OPCServer &server);
 
     std::array<ZoneStatus, Zones> Zones_{};
@@ -130,23 +121,19 @@ private:
     std::int32_t Running_ = 0;
     QByteArray RxBuffer_;
     bool skippingToCR_ = false;
-    bool receiving_ = false;
-    QByteArray pendingInput_;
     std::uint64_t discardedLines_ = 0;
     int ErrCommIndex_ = 0;
     int NPanelIndex_ = 0;
     std::int16_t CommError_ = 0;
-    QHash<QString, int> Keys_;
     QString ClaveProtocol_;
     std::int16_t Index_ = 0;
     std::int32_t Silence_ = 0;
     std::int16_t TimeoutError_ = DefaultTimeoutError;
-    comPort *com_ = nullptr;
     XTimer mTimeOut2_;
 
     ItemTable *items_ = nullptr;
     ValueWriter writer_;
-    // The internal keys resolved once: ItemTable indexes by zone, group, detector.
+    // ItemTable indexes of the line's items by zone, group and detector.
     std::array<std::array<int, ZoneFieldCount>, Zones + 1> zoneIndex_{};
     std::array<std::array<std::array<int, GroupFieldCount>, Groups + 1>, Zones + 1> groupIndex_{};
     std::array<std::array<std::array<int, DetectorFieldCount>, Detectors + 1>, Zones + 1> detectorIndex_{};

@@ -44,10 +44,9 @@ std::int16_t readTimeoutError()
 
 } // namespace
 
-void cTarvolin::InitialUpdate(OPCServer &server, comPort *com, ItemTable &items)
+void cTarvolin::InitialUpdate(OPCServer &server, ItemTable &items)
 {
     items_ = &items;
-    com_ = com;
     try {
         TimeoutError_ = readTimeoutError();
     } catch (const std::exception &e) {
@@ -72,67 +71,52 @@ void cTarvolin::InitialUpdate(OPCServer &server, comPort *com, ItemTable &items)
 
     struct Row {
         const char *suffix;
-        const char *key;
         const char *description;
         const Variant *initial;
     };
     const Row zoneRows[ZoneFieldCount] = {
-        {"State", "", "Zone State", &byte0},
-        {"StateStr", "s", "Zone State String", &text0},
-        {"StsPrgIng", "pi", "Zone in Prog.Ingenier", &byte0},
-        {"StsPrgUsr", "pu", "Zone in Prog.User", &byte0},
-        {"StsFailPower", "fr", "Zone with power fail", &byte0},
-        {"StsFailBat", "fb", "Zone with battery fail", &byte0},
-        {"StsFailGroup", "fg", "Zone with group fail", &byte0},
+        {"State", "Zone State", &byte0},
+        {"StateStr", "Zone State String", &text0},
+        {"StsPrgIng", "Zone in Prog.Ingenier", &byte0},
+        {"StsPrgUsr", "Zone in Prog.User", &byte0},
+        {"StsFailPower", "Zone with power fail", &byte0},
+        {"StsFailBat", "Zone with battery fail", &byte0},
+        {"StsFailGroup", "Zone with group fail", &byte0},
     };
     const Row groupRows[GroupFieldCount] = {
-        {".State", "", "Group State", &byte0},
-        {".StateStr", "s", "Group State String", &text0},
-        {".Gas", "g", "Group Gas", &byte0},
-        {".GasStr", "gs", "Group Gas String", &text0},
+        {".State", "Group State", &byte0},
+        {".StateStr", "Group State String", &text0},
+        {".Gas", "Group Gas", &byte0},
+        {".GasStr", "Group Gas String", &text0},
     };
     const Row detectorRows[DetectorFieldCount] = {
-        {".Group", "Gr", "Group associated to Detector", &byte0},
-        {".Value", "v", "Detector value of mesure", &float0},
-        {".State", "", "Detector State", &byte0},
-        {".StateStr", "s", "Detector State String", &text0},
-        {".Gas", "g", "Detector Gas", &byte0},
-        {".GasStr", "gs", "Detector Gas String", &text0},
+        {".Group", "Group associated to Detector", &byte0},
+        {".Value", "Detector value of mesure", &float0},
+        {".State", "Detector State", &byte0},
+        {".StateStr", "Detector State String", &text0},
+        {".Gas", "Detector Gas", &byte0},
+        {".GasStr", "Detector Gas String", &text0},
     };
 
-    // The fast index tables follow Keys: a key filed twice keeps its first entry.
-    auto file = [this](const QString &key, int index, int &slot) {
-        if (Keys_.contains(key)) {
-            logFailure(QString(), QStringLiteral("This key is already associated with an element of this collection"));
-            return;
-        }
-        Keys_.insert(key, index);
-        slot = index;
-    };
-    auto make = [&](const QString &name, const Row &row, const QString &key, int &slot) {
-        const int index = createItem(name, QString::fromLatin1(row.description), *row.initial, server);
-        file(key, index, slot);
+    // Each item's table index, by zone, group and detector, for the decoder's writes.
+    auto make = [&](const QString &name, const Row &row, int &slot) {
+        slot = createItem(name, QString::fromLatin1(row.description), *row.initial, server);
     };
 
     for (int z = 1; z <= Zones; ++z) {
         const QString Z = P + QLatin1Char('Z') + QString::number(z) + QLatin1Char('.');
-        const QString zk = QLatin1Char('Z') + QString::number(z);
         for (int f = 0; f < ZoneFieldCount; ++f)
-            make(Z + QLatin1String(zoneRows[f].suffix), zoneRows[f], zk + QLatin1String(zoneRows[f].key),
-                 zoneIndex_[std::size_t(z)][std::size_t(f)]);
+            make(Z + QLatin1String(zoneRows[f].suffix), zoneRows[f], zoneIndex_[std::size_t(z)][std::size_t(f)]);
         for (int g = 1; g <= Groups; ++g) {
             const QString G = Z + QLatin1Char('G') + QString::number(g);
-            const QString gk = zk + QLatin1Char('G') + QString::number(g);
             for (int f = 0; f < GroupFieldCount; ++f)
-                make(G + QLatin1String(groupRows[f].suffix), groupRows[f], gk + QLatin1String(groupRows[f].key),
+                make(G + QLatin1String(groupRows[f].suffix), groupRows[f],
                      groupIndex_[std::size_t(z)][std::size_t(g)][std::size_t(f)]);
         }
         for (int d = 1; d <= Detectors; ++d) {
             const QString D = Z + QLatin1Char('D') + twoDigits(d);
-            const QString dk = zk + QLatin1Char('D') + QString::number(d);
             for (int f = 0; f < DetectorFieldCount; ++f)
                 make(D + QLatin1String(detectorRows[f].suffix), detectorRows[f],
-                     dk + QLatin1String(detectorRows[f].key),
                      detectorIndex_[std::size_t(z)][std::size_t(d)][std::size_t(f)]);
         }
     }

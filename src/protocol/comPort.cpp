@@ -91,7 +91,6 @@ void comPort::setSettings(const QString &settings)
     LineSettings parsed{};
     if (!parseSettings(settings, parsed))
         throw RuntimeError(InvalidPropertyValue, QStringLiteral("Invalid property value"));
-    settings_ = settings;
     port_.setBaudRate(parsed.baud);
     port_.setParity(parsed.parity);
     port_.setDataBits(parsed.dataBits);
@@ -110,7 +109,6 @@ void comPort::setHandshaking(std::int32_t handshaking)
 {
     if (handshaking < 0 || handshaking > 3)
         throw RuntimeError(InvalidPropertyValue, QStringLiteral("Invalid property value"));
-    handshaking_ = handshaking;
     port_.setFlowControl(handshaking == 0   ? QSerialPort::NoFlowControl
                          : handshaking == 1 ? QSerialPort::SoftwareControl
                                             : QSerialPort::HardwareControl);
@@ -173,8 +171,6 @@ void comPort::applyModemLines()
         port_.setRequestToSend(rts_);
     port_.clearError();
 }
-
-QString comPort::Input() { return QString::fromLatin1(InputBytes()); }
 
 // Characters the system holds that QSerialPort has not fetched yet: they arrived
 // while the receive handler ran, and the handler takes them in the same call.

@@ -12,8 +12,8 @@
 //
 // Receive path: when characters arrive, CommEvent becomes comEvReceive and OnComm
 // is emitted with the element's index; the handler then repeats
-// Receive(Input()) while InBufferCount() >= 1. A device that goes away while open
-// closes the port (PortOpen reads False) with a line in the debug log.
+// Receive(InputBytes()) while InBufferCount() >= 1. A device that goes away while
+// open closes the port (PortOpen reads False) with a line in the debug log.
 class comPort : public QObject {
     Q_OBJECT
 public:
@@ -22,36 +22,22 @@ public:
     explicit comPort(int index = 0, QObject *parent = nullptr);
     ~comPort() override;
 
-    int Index() const { return index_; }
-
     // "baud,parity,data,stop", as "4800,n,8,1". An invalid text raises
-    // RuntimeError 380 and keeps the previous settings.
-    QString Settings() const { return settings_; }
+    // RuntimeError 380 and leaves the port as it was.
     void setSettings(const QString &settings);
-
-    std::int16_t CommPort() const { return commPort_; }
     // Raises RuntimeError 8005 while the port is open.
     void setCommPort(std::int16_t port);
-
     // 0 none, 1 XOn/XOff, 2 RTS/CTS, 3 both (RTS/CTS here).
-    std::int32_t Handshaking() const { return handshaking_; }
     void setHandshaking(std::int32_t handshaking);
-
-    QString Tag; // the connection number as text, kept for the creator
 
     bool PortOpen() const;
     // True opens (RuntimeError with the reason when it cannot), False closes.
     void setPortOpen(bool open);
-
-    bool DTREnable() const { return dtr_; }
     void setDTREnable(bool enable);
-    bool RTSEnable() const { return rts_; }
     void setRTSEnable(bool enable);
 
     std::int16_t CommEvent() const { return commEvent_; }
-    // Everything waiting, removed from the receive buffer: one character per byte.
-    QString Input();
-    // The same as bytes, for callers that keep the line in bytes.
+    // Everything waiting, removed from the receive buffer: one byte a character.
     QByteArray InputBytes();
     int InBufferCount() const;
 
@@ -70,9 +56,7 @@ private:
 
     int index_;
     QSerialPort port_;
-    QString settings_ = QStringLiteral("9600,n,8,1");
     std::int16_t commPort_ = 1;
-    std::int32_t handshaking_ = 0;
     bool dtr_ = false;
     bool rts_ = false;
     std::int16_t commEvent_ = 0;

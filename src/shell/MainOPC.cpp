@@ -12,16 +12,15 @@
 #include "opc/CodeText.h"
 #include "opc/NamespaceView.h"
 #include "protocol/cTarvolin.h"
+#include "shell/CommandLine.h"
 #include "shell/MainView.h"
 #include "shell/PanelConnections.h"
 #include "shell/Placement.h"
 #include "ua/UaServer.h"
 
-#include <QCoreApplication>
 #include <cstdio>
 
 bool DebugMode = false;
-bool ExitForced = false;
 std::int16_t SessionSeconds = 0;
 
 namespace {
@@ -85,8 +84,7 @@ std::int16_t qualityForStatus(int n)
 MainOPC::MainOPC(MainView &view, QObject *parent) : QObject(parent), view_(view)
 {
     values_ = std::make_unique<ItemValues>(server_);
-    values_->detailItemId = [this] { return view_.detailItemId(); };
-    values_->refreshDetail = [this] { view_.refreshDetail(); };
+    detail_.onShow = [this](const ItemDetail &detail) { view_.showDetail(detail); };
     connections_ = std::make_unique<PanelConnections>(server_, items_, *values_);
     connections_->onPortError = [](const QString &line) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(AppInfo::Title), qPrintable(line));
@@ -94,7 +92,6 @@ MainOPC::MainOPC(MainView &view, QObject *parent) : QObject(parent), view_(view)
     };
 
     tmrMain_.setInterval(1000);
-    tmrTagUpdate_.setInterval(500);
     connect(&tmrMain_, &QTimer::timeout, this, &MainOPC::tmrMain_Timer);
 
     // Notices raised deep in a handler are shown once that handler is done, so no
@@ -152,7 +149,7 @@ MainOPC::LoadResult MainOPC::Form_Load(const QStringList &arguments)
             return LoadResult::Registered;
         }
         DebugMode = commandLine.debugMode;
-        startUp(commandLine);
+        startUp();
         return LoadResult::Running;
     } catch (const std::exception &e) {
         const RuntimeError *runtime = dynamic_cast<const RuntimeError *>(&e);
@@ -174,10 +171,7 @@ void MainOPC::giveIdentity()
     server_.RegistrationGuid2 = Guid2;
     server_.MinUpdatePeriod = 50;
     server_.PathDelimiter = QStringLiteral(".");
-    server_.OptionB = 1;
-    server_.OptionC = false;
     server_.StatisticsPeriod = 1000;
-    server_.OptionA = true;
     server_.setServerState(ServerStates::NoConfiguration);
 }
 
@@ -195,7 +189,7 @@ void MainOPC::createFrontEnd()
     server_.setFrontEnd(uaServer_.get());
 }
 
-void MainOPC::startUp(const CommandLine &)
+void MainOPC::startUp()
 {
     view_.setCaption(AppInfo::Title);
     readPlacement();
@@ -216,7 +210,6 @@ void MainOPC::startUp(const CommandLine &)
 
     InitializeServer();
 
-    QCoreApplication::processEvents();
     LaunchedByClient = server_.LaunchedByClient();
     FirstTick = true;
 }
@@ -365,7 +358,6 @@ bool MainOPC::Form_QueryUnload(UnloadMode mode)
     } catch (const std::exception &) {
     }
     tmrMain_.stop();
-    tmrTagUpdate_.stop();
     server_.setServerState(ServerStates::Failed);
     return true;
 }
@@ -404,7 +396,6 @@ bool MainOPC::requestClose(UnloadMode mode)
 
 void MainOPC::mnuFileForceExit_Click()
 {
-    ExitForced = true;
     CloseForced = true;
     try {
         requestClose(UnloadMode::Code);
@@ -439,6 +430,8 @@ void MainOPC::mnuHelpAbout_Click()
     frmAbout about;
     about.showModal();
 }
+
+void MainOPC::tvNamespace_NodeClick(const QString &fullPath, const QString &tag) { detail_.showNode(fullPath, tag); }
 
 void MainOPC::txtTagValue_Enter(const QString &selectedTag, const QString &text)
 {
@@ -503,7 +496,6 @@ void MainOPC::OnClientConnect(std::int32_t count, bool &accept)
 void MainOPC::OnClientDisconnect(std::int32_t count)
 {
     ClientCount = std::int16_t(count);
-    QCoreApplication::processEvents();
     // Clients dropped by the shutdown itself schedule nothing.
     if (unloading_ || unloaded_)
         return;

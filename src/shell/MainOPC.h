@@ -4,8 +4,8 @@
 #include "log/Log.h"
 #include "opc/ItemTable.h"
 #include "opc/ItemValues.h"
+#include "opc/NamespaceView.h"
 #include "opc/OPCServer.h"
-#include "shell/CommandLine.h"
 
 #include <QLockFile>
 #include <QObject>
@@ -20,7 +20,6 @@ class UaServer;
 
 // Process-wide operator state.
 extern bool DebugMode;
-extern bool ExitForced;
 extern std::int16_t SessionSeconds;
 
 // The server's main window logic: start-up, the close request and shutdown, the
@@ -68,6 +67,8 @@ public:
     void mnuHelpAbout_Click();
     void mnuACerrarSesion_Click() { CloseSession(); }
 
+    // A node of tvNamespace clicked, expanded or collapsed: its detail is shown.
+    void tvNamespace_NodeClick(const QString &fullPath, const QString &tag);
     // The operator's test write from the item detail (Enter in txtTagValue).
     void txtTagValue_Enter(const QString &selectedTag, const QString &text);
 
@@ -84,11 +85,8 @@ public:
     void OnClientDisconnect(std::int32_t count);
 
     OPCServer &server() { return server_; }
-    ItemTable &items() { return items_; }
-    ItemValues &values() { return *values_; }
     PanelConnections &connections() { return *connections_; }
     QTimer &tmrMain() { return tmrMain_; }
-    const GeneralSettings &settings() const { return settings_; }
 
     bool CloseForced = false;
     std::int16_t ClientCount = 0;
@@ -97,15 +95,12 @@ public:
     bool FirstTick = false;
     bool AutoSession = false;
 
-    // The OPC UA front end, made at start-up from "UaHost" and "UaPort".
-    UaServer *uaServer() const { return uaServer_.get(); }
-
 signals:
     // The shutdown is complete; the process may end.
     void unloaded();
 
 private:
-    void startUp(const CommandLine &commandLine);
+    void startUp();
     void readPlacement();
     void savePlacement();
     void buildLanguageMenu();
@@ -118,11 +113,11 @@ private:
     OPCServer server_;
     ItemTable items_;
     std::unique_ptr<ItemValues> values_;
+    ItemDetailPane detail_{server_, items_};
     std::unique_ptr<PanelConnections> connections_;
     std::unique_ptr<UaServer> uaServer_;
     GeneralSettings settings_;
     QTimer tmrMain_;
-    QTimer tmrTagUpdate_;
     std::unique_ptr<QLockFile> instanceLock_;
     QString applicationFolder_;
     QString startupError_;

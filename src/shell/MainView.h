@@ -42,7 +42,5 @@ public:
     virtual void showTraceLevel(int level) = 0;
 
     virtual void showNamespace(const std::vector<NamespaceNode> &nodes) = 0;
-    // The ID the item detail shows, and its refresh for the selected node.
-    virtual QString detailItemId() const = 0;
-    virtual void refreshDetail() = 0;
+    virtual void showDetail(const ItemDetail &detail) = 0;
 };

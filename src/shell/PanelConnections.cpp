@@ -9,8 +9,6 @@
 #include "protocol/cTarvolin.h"
 #include "protocol/comPort.h"
 
-#include <QCoreApplication>
-
 PanelConnections::PanelConnections(OPCServer &server, ItemTable &items, ItemValues &values, QObject *parent)
     : QObject(parent), server_(server), items_(items), values_(values)
 {
@@ -63,7 +61,6 @@ void PanelConnections::Ports_Crear()
             p.setSettings(c.Settings);
             p.setCommPort(c.ComPort);
             p.setHandshaking(c.Handshaking);
-            p.Tag = QString::number(i);
         } catch (const RuntimeError &e) {
             // A setting the port refuses keeps its previous value; opening will tell.
             Log::LogDebugMessage(e.description());
@@ -85,8 +82,9 @@ void PanelConnections::Protocolos_Crear()
             engines_.push_back(std::move(engine));
             e->setClaveProtocol(c.ProtocolKey);
             c.Engine = e;
-            if (!engineCollection_.contains(c.ProtocolKey))
-                engineCollection_.insert(c.ProtocolKey, e);
+            // One engine per key: the first stays filed, the others are not added.
+            if (!engineCollection_.contains(e->ClaveProtocol()))
+                engineCollection_.insert(e->ClaveProtocol(), e);
             e->setIndex(std::int16_t(i));
             e->setValueWriter([this](OPCItem *item, const Variant &value, std::int16_t quality) {
                 values_.PasaDatoValue(item, value, quality);
@@ -96,7 +94,7 @@ void PanelConnections::Protocolos_Crear()
                     onFrame(i, line);
             };
             if (c.Protocol != 0)
-                e->InitialUpdate(server_, port(c.PortIndex), items_);
+                e->InitialUpdate(server_, items_);
         } catch (const RuntimeError &err) {
             Log::LogTraceMessage(err.description());
         }
@@ -190,17 +188,16 @@ void PanelConnections::Ports_Desconectar(int index)
         ConnectionRecord &c = table_[i];
         if (c.Enabled == 0)
             continue;
+        // Input still queued for a stopped engine is dropped by the engine itself,
+        // so nothing needs to run between the steps.
         try {
             if (c.Engine)
                 c.Engine->ProtocolStop();
         } catch (const RuntimeError &) {
         }
-        QCoreApplication::processEvents();
         c.IsOpen = false;
-        if (c.ComPort < 1) {
-            QCoreApplication::processEvents();
+        if (c.ComPort < 1)
             continue;
-        }
         try {
             if (comPort *p = port(c.PortIndex)) {
                 if (p->PortOpen())
@@ -209,7 +206,6 @@ void PanelConnections::Ports_Desconectar(int index)
             }
         } catch (const RuntimeError &) {
         }
-        QCoreApplication::processEvents();
     }
 }
 

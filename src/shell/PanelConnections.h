@@ -43,8 +43,7 @@ public:
     const ConnectionTable &table() const { return table_; }
     comPort *port(int k) const;
     int portCount() const { return int(ports_.size()); }
-    // The engine collection: the first engine of each protocol key.
-    cTarvolin *firstEngine(const QString &protocolKey) const { return engineCollection_.value(protocolKey); }
+    // The first element of the engine collection (one engine per protocol key).
     cTarvolin *firstEngine() const { return engineCollection_.isEmpty() ? nullptr : engineCollection_.first(); }
 
     // Each line of a port that cannot be opened, as logged (for a clear message).

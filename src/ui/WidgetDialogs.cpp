@@ -6,7 +6,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
@@ -101,26 +100,6 @@ Dialogs::Answer showMessage(const Dialogs::Request &request, QWidget *parent)
     return dialog.run();
 }
 
-Dialogs::Answer showInput(const Dialogs::Request &request, QWidget *parent)
-{
-    SeamDialog dialog(request, parent);
-    dialog.setObjectName(QStringLiteral("fInputBox"));
-    auto *layout = new QVBoxLayout(&dialog);
-    auto *prompt = new QLabel(request.text, &dialog);
-    prompt->setObjectName(QStringLiteral("lblDesc"));
-    auto *field = new QLineEdit(request.defaultInput, &dialog);
-    field->setObjectName(QStringLiteral("txtDato"));
-    field->selectAll();
-    layout->addWidget(prompt);
-    layout->addWidget(field);
-    layout->addLayout(dialog.addButtons());
-    // Enter in the field acts as the accept button.
-    QObject::connect(field, &QLineEdit::returnPressed, &dialog, [&dialog] { dialog.done(ButtonBase); });
-    Dialogs::Answer answer = dialog.run();
-    answer.input = field->text();
-    return answer;
-}
-
 Dialogs::Answer showAbout(const Dialogs::Request &request, QWidget *parent)
 {
     SeamDialog dialog(request, parent);
@@ -136,8 +115,7 @@ Dialogs::Answer showAbout(const Dialogs::Request &request, QWidget *parent)
 
 Dialogs::Answer showStandard(const Dialogs::Request &request, QWidget *parent)
 {
-    QMessageBox box(request.kind == Dialogs::Kind::StandardMessage ? QMessageBox::Critical : QMessageBox::Information,
-                    request.title, request.text, QMessageBox::NoButton, parent);
+    QMessageBox box(QMessageBox::Critical, request.title, request.text, QMessageBox::NoButton, parent);
     QStringList captions = request.buttons;
     if (captions.isEmpty())
         captions << QStringLiteral("OK");
@@ -162,10 +140,8 @@ Dialogs::Answer show(const Dialogs::Request &request)
     QWidget *parent = QApplication::activeWindow();
     switch (request.kind) {
     case Dialogs::Kind::Message: return showMessage(request, parent);
-    case Dialogs::Kind::Input: return showInput(request, parent);
     case Dialogs::Kind::About: return showAbout(request, parent);
-    case Dialogs::Kind::StandardMessage:
-    case Dialogs::Kind::Other: break;
+    case Dialogs::Kind::StandardMessage: break;
     }
     return showStandard(request, parent);
 }

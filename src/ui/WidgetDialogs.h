@@ -3,7 +3,7 @@
 
 // The dialog seam's handler for a screen: each request becomes a real modal
 // window (QMessageBox for the platform's standard message, QDialogs for the
-// program's own message, input and about boxes) and the answer is the button
+// program's own message and about boxes) and the answer is the button
 // the operator pressed.
 namespace WidgetDialogs {
 

@@ -157,10 +157,10 @@ void fMainOPC::buildTabs()
     tvNamespace_->setHeaderHidden(true);
     tvNamespace_->setMinimumWidth(Placement::twipsToPixels(1748, logicalDpiX()));
     connect(tvNamespace_, &QTreeWidget::currentItemChanged, this, &fMainOPC::nodeSelected);
-    connect(tvNamespace_, &QTreeWidget::itemClicked, this, [this] { refreshDetail(); });
+    connect(tvNamespace_, &QTreeWidget::itemClicked, this, &fMainOPC::nodeClicked);
     auto expandOrCollapse = [this](QTreeWidgetItem *node) {
         tvNamespace_->setCurrentItem(node);
-        refreshDetail();
+        nodeClicked(node);
     };
     connect(tvNamespace_, &QTreeWidget::itemExpanded, this, expandOrCollapse);
     connect(tvNamespace_, &QTreeWidget::itemCollapsed, this, expandOrCollapse);
@@ -359,7 +359,13 @@ void fMainOPC::nodeSelected(QTreeWidgetItem *current, QTreeWidgetItem *previous)
         previous->setIcon(0, images[std::clamp(previous->data(0, ImageRole).toInt(), 0, 3)]);
     if (current)
         current->setIcon(0, images[std::clamp(current->data(0, SelectedImageRole).toInt(), 0, 3)]);
-    refreshDetail();
+    nodeClicked(current);
+}
+
+void fMainOPC::nodeClicked(const QTreeWidgetItem *node)
+{
+    if (node && logic_)
+        logic_->tvNamespace_NodeClick(fullPath(node), node->data(0, TagRole).toString());
 }
 
 QString fMainOPC::fullPath(const QTreeWidgetItem *node)
@@ -370,19 +376,13 @@ QString fMainOPC::fullPath(const QTreeWidgetItem *node)
     return parts.join(QLatin1Char('.'));
 }
 
-QString fMainOPC::detailItemId() const { return detailFields_.value(QStringLiteral("txtTagFQID"))->text(); }
-
-void fMainOPC::refreshDetail()
+void fMainOPC::showDetail(const ItemDetail &detail)
 {
-    const QTreeWidgetItem *node = tvNamespace_->currentItem();
-    if (!node || !logic_)
-        return;
-    ShowNodeDetail(detail_, fullPath(node), node->data(0, TagRole).toString(), logic_->server(), logic_->items());
     const std::pair<const char *, const QString *> fields[] = {
-        {"txtTagFQID", &detail_.txtTagFQID},       {"txtTagCanDT", &detail_.txtTagCanDT},
-        {"txtTagAccPerm", &detail_.txtTagAccPerm}, {"txtTagValue", &detail_.txtTagValue},
-        {"txtTagQuality", &detail_.txtTagQuality}, {"txtTagTimestamp", &detail_.txtTagTimestamp},
-        {"txtTagDesc", &detail_.txtTagDesc},
+        {"txtTagFQID", &detail.txtTagFQID},       {"txtTagCanDT", &detail.txtTagCanDT},
+        {"txtTagAccPerm", &detail.txtTagAccPerm}, {"txtTagValue", &detail.txtTagValue},
+        {"txtTagQuality", &detail.txtTagQuality}, {"txtTagTimestamp", &detail.txtTagTimestamp},
+        {"txtTagDesc", &detail.txtTagDesc},
     };
     for (const auto &[name, text] : fields) {
         QLineEdit *field = detailFields_.value(QLatin1String(name));
@@ -426,7 +426,7 @@ bool fMainOPC::selectNode(const QString &path)
             for (QTreeWidgetItem *up = (*it)->parent(); up; up = up->parent())
                 up->setExpanded(true);
             tvNamespace_->setCurrentItem(*it);
-            refreshDetail();
+            nodeClicked(*it);
             return true;
         }
     }

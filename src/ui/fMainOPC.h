@@ -48,8 +48,7 @@ public:
     void setStatusChecked(int n) override;
     void showTraceLevel(int level) override;
     void showNamespace(const std::vector<NamespaceNode> &nodes) override;
-    QString detailItemId() const override;
-    void refreshDetail() override;
+    void showDetail(const ItemDetail &detail) override;
 
     // For the operator's actions and for tests: controls by their design names.
     QString controlText(const QString &control) const;
@@ -80,6 +79,7 @@ private:
     QAction *addAction(QMenu *menu, const QString &name, const QString &caption);
     QMenu *addMenu(QMenu *parent, const QString &name, const QString &caption);
     void nodeSelected(QTreeWidgetItem *current, QTreeWidgetItem *previous);
+    void nodeClicked(const QTreeWidgetItem *node);
 
     MainOPC *logic_ = nullptr;
     QHash<QString, QObject *> controls_;
@@ -93,7 +93,6 @@ private:
     QPlainTextEdit *txtTraceMsgs_ = nullptr;
     QHash<QString, QLineEdit *> detailFields_;
     QLabel *sessionPanel_ = nullptr;
-    ItemDetail detail_;
     bool closing_ = false;
     std::function<void(const QString &)> previousListener_;
     // The frame is known only once the window shows: the stored outer placement

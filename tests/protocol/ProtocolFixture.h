@@ -6,25 +6,25 @@
 #include "protocol/cTarvolin.h"
 
 #include <QByteArray>
+#include <QStringList>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
-#include <set>
 
 // System timers that tick only when a test says so.
 class ManualTimers : public XTimerSupport::SystemTimers {
 public:
     ManualTimers() { previous_ = XTimerSupport::setSystemTimers(this); }
     ~ManualTimers() override { XTimerSupport::setSystemTimers(previous_); }
-
     std::int32_t SetTimer(std::int32_t intervalMs) override
     {
-        if (exhausted)
-            return 0;
-        const std::int32_t id = nextId_++;
-        running[id] = intervalMs;
-        ++started;
-        return id;
+        std::int32_t id = reuseIds ? 1 : nextId_++;
+        while (running.count(id))
+            ++id;
+        if (!exhausted)
+            running[id] = intervalMs;
+        return exhausted ? 0 : id;
     }
     void KillTimer(std::int32_t id) override
     {
@@ -32,10 +32,13 @@ public:
         killed.push_back(id);
     }
     // Delivers one tick of system timer id, as the event loop would.
-    void fire(std::int32_t id) { XTimerSupport::TimerProc(nullptr, 0x113, id, 0); }
-
+    void fire(std::int32_t id, int times = 1)
+    {
+        for (int i = 0; i < times; ++i)
+            XTimerSupport::TimerProc(nullptr, 0x113, id, 0);
+    }
     bool exhausted = false;
-    int started = 0;
+    bool reuseIds = false;                        // hand out the lowest free id again, as real timers do
     std::map<std::int32_t, std::int32_t> running; // id -> interval
     std::vector<std::int32_t> killed;
 
@@ -44,53 +47,82 @@ private:
     std::int32_t nextId_ = 1000;
 };
 
-// One engine with its items in a fresh toolkit and table; ticks on demand.
+// One engine with its items in a fresh toolkit and table; ticks on demand. Every
+// value the engine hands on is counted and kept as it was written.
 class EngineFixture : public ::testing::Test {
 protected:
-    void SetUp() override { engine = makeEngine(1); }
-
+    void SetUp() override
+    {
+        engine = makeEngine(1);
+        engine->frameObserver = [this](QByteArrayView l) { observed << QString::fromLatin1(l); };
+        engine->ProtocolStart();
+    }
     std::unique_ptr<cTarvolin> makeEngine(std::int16_t index)
     {
         auto e = std::make_unique<cTarvolin>();
-        e->setClaveProtocol(QStringLiteral("K67"));
         e->setIndex(index);
-        e->InitialUpdate(server, nullptr, table);
+        e->InitialUpdate(server, table);
+        e->setValueWriter([this](OPCItem *item, const Variant &v, std::int16_t q) {
+            ++writes[item->ItemID()];
+            written[item->ItemID()] = v;
+            item->SetVQT(v, q);
+        });
         return e;
     }
-
-    // Runs n ticks of the engine's timer through the timer table.
-    void tick(int n = 1)
-    {
-        for (int i = 0; i < n; ++i)
-            timers.fire(XTimerAccess::TimerID(engine->timer()));
-    }
-    // A line (CR appended) received by the engine.
-    void line(const QByteArray &text) { engine->Receive(QByteArrayView(text + '\r')); }
+    void tick(int n = 1) { timers.fire(XTimerAccess::TimerID(engine->timer()), n); }
+    void feed(const QByteArray &bytes) { engine->Receive(QByteArrayView(bytes)); }
+    void line(const QByteArray &text) { feed(text + '\r'); }
 
     OPCItem *item(const QString &id) const { return server.Tags().find(id); }
-    Variant value(const QString &id) const
+    Variant value(const QString &id) const { return item(id) ? item(id)->Value() : Variant(); }
+    int writesTo(const QString &id) const { return writes.count(id) ? writes.at(id) : 0; }
+    // A spec "Z1.State=2 #NPanel=1 @error=0 ..." made of what it names: an item's
+    // value as text ("Z1.State", IDs without "C01."), how often the engine wrote it
+    // ("#Z1.State"), or the engine's own state: "@error", "@silence", "@buffer",
+    // "@dropped", and "@zone2" (state/silence/PrgIng/PrgUsr/FailPower/FailBat/FailGroup).
+    QString items(const char *spec) const
     {
-        OPCItem *i = item(id);
-        return i ? i->Value() : Variant();
+        QStringList actual;
+        for (const QString &pair : QString::fromLatin1(spec).split(' ')) {
+            const QString id = pair.section('=', 0, 0);
+            QString v = value("C01." + id).toString();
+            auto n = [](qint64 x) { return QString::number(x); };
+            const cTarvolin::ZoneStatus &z = engine->zone(std::clamp(id.mid(5).toInt(), 1, 4));
+            const QStringList zone = {n(z.State),     n(z.ZoneSilence), n(z.PrgIng),   n(z.PrgUsr),
+                                      n(z.FailPower), n(z.FailBat),     n(z.FailGroup)};
+            const std::map<QString, QString> state = {{"@error", n(engine->CommError())},
+                                                      {"@silence", n(engine->Silence())},
+                                                      {"@buffer", n(engine->rxBufferSize())},
+                                                      {"@dropped", n(qint64(engine->discardedLines()))},
+                                                      {"@zone", zone.join('/')}};
+            if (id.startsWith('#'))
+                v = QString::number(writesTo("C01." + id.mid(1)));
+            else if (id.startsWith('@'))
+                v = state.at(id.startsWith("@zone") ? QString("@zone") : id);
+            actual << id + '=' + v;
+        }
+        return actual.join(' ');
     }
-    // The table entry of an item, by name.
-    const ItemRecord &record(const QString &id) const { return table[item(id)->UserIndex()]; }
 
     TempAppFolder folder; // before the engines: the INI they read lives here
     ManualTimers timers;  // outlives the engines, which stop their timers on the way out
     OPCServer server;
     ItemTable table;
+    std::map<QString, int> writes;
+    std::map<QString, Variant> written;
+    QStringList observed; // the lines the monitor would show
     std::unique_ptr<cTarvolin> engine;
 };
+
+// Expects the items of a spec to hold its values.
+#define EXPECT_ITEMS(spec) EXPECT_EQ(items(spec), QString::fromLatin1(spec))
 
 // A "Gr" line: zone z, group g, gas (3), group state (4), detector d, measure (6),
 // detector state (6), panel p.
 inline QByteArray grLine(int z, int g, const char *gas, const char *groupState, int d, const char *measure,
                          const char *detectorState, int p = 1)
 {
-    QByteArray s = "W" + QByteArray::number(p).rightJustified(2, '0') + " " + QByteArray::number(z) + "Gr" +
-                   QByteArray::number(g) + " " + QByteArray(gas) + "     " + QByteArray(groupState) +
-                   QByteArray::number(d).rightJustified(2, '0') + " " + QByteArray(measure) + " " +
-                   QByteArray(detectorState);
-    return s;
+    return "W" + QByteArray::number(p).rightJustified(2, '0') + " " + QByteArray::number(z) + "Gr" +
+           QByteArray::number(g) + " " + gas + "     " + groupState + QByteArray::number(d).rightJustified(2, '0') +
+           " " + measure + " " + detectorState;
 }

@@ -1,209 +1,179 @@
-// End to end on pseudo-terminals: bytes written on the master side reach the items
-// through the real serial port code and the engine.
+// The serial path on pseudo-terminals: bytes written on the master side reach the
+// items through the real port code and the engine; the panel simulator on such lines.
 #include "ProtocolFixture.h"
-#include "PtyPair.h"
-#include "common/Error.h"
-#include "log/Log.h"
 #include "protocol/comPort.h"
 
-#include <QStringList>
+#include <QProcess>
+#include <QRegularExpression>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
-// The shell's wiring of one connection: open the port, start the engine, and on
-// every receive event pass the input on while characters are waiting.
+// The shell's wiring of one connection: on every receive event the input goes to
+// the engine while characters are waiting.
 class Serial : public EngineFixture {
 protected:
-    void SetUp() override
+    void open(const QString &device)
     {
-        EngineFixture::SetUp();
-        ASSERT_TRUE(pty.ok());
-        folder.write(QStringLiteral("OPC-KV7.ini"),
-                     ("[Ports]\r\nCOM1=" + pty.slavePath() + "\r\nCOM2=/nonexistent/ttyKV7\r\n").toLatin1());
-        engine->frameObserver = [this](QByteArrayView l) { observed << QString::fromLatin1(l); };
+        folder.write("OPC-KV7.ini", ("[Ports]\r\nCOM1=" + device + "\r\n").toLatin1());
         QObject::connect(&port, &comPort::OnComm, [this](int) {
             ++handlerCalls;
             if (port.CommEvent() != comPort::comEvReceive)
                 return;
-            do
-                engine->Receive(port.Input());
-            while (port.InBufferCount() >= 1);
+            do {
+                const QByteArray input = port.InputBytes();
+                received += input.size();
+                engine->Receive(input);
+            } while (port.InBufferCount() >= 1);
         });
-        port.setSettings(QStringLiteral("4800,n,8,1"));
+        port.setSettings("4800,n,8,1");
         port.setCommPort(1);
-        if (port.PortOpen())
-            port.setPortOpen(false);
         port.setDTREnable(true);
         port.setRTSEnable(true);
-        port.setPortOpen(true);
-        port.setRTSEnable(true);
-        engine->ProtocolStart();
+        port.setPortOpen(true); // a pseudo-terminal has no modem lines: still open
     }
-    void TearDown() override
+    // Sends bytes and waits until the handler has taken them all.
+    bool send(const QByteArray &bytes)
     {
-        engine->ProtocolStop();
-        port.setPortOpen(false);
-        port.setDTREnable(false);
+        sent += bytes.size();
+        return pty.write(bytes) && waitFor([&] { return received >= sent; });
     }
-    bool send(const QByteArray &bytes) { return pty.write(bytes); }
-    bool seen(int lines)
-    {
-        return waitFor([&] { return observed.size() >= lines; }, 5000);
-    }
-
     PtyPair pty;
     comPort port{0};
-    QStringList observed;
     int handlerCalls = 0;
+    qsizetype sent = 0, received = 0;
 };
 
-TEST_F(Serial, FramesReachTheItems)
+TEST_F(Serial, FramesReachTheItemsWhateverTheirBursts)
 {
-    EXPECT_TRUE(port.PortOpen());
-    ASSERT_TRUE(send(grLine(2, 3, "H2S", "Auto", 7, " 15.5 ", "Alarma", 4) + '\r'));
-    ASSERT_TRUE(seen(1));
-    EXPECT_EQ(value("C01.Z2.D07.Value"), Variant(15.5f));
-    EXPECT_EQ(value("C01.Z2.G3.GasStr"), Variant(QStringLiteral("H2S")));
-    EXPECT_EQ(value("C01.NPanel"), Variant(std::uint8_t(4)));
-    EXPECT_EQ(value("C01.Error_Comm"), Variant(std::uint8_t(0)));
-}
-
-TEST_F(Serial, SplitAndBundledLinesAreReassembled)
-{
-    const QByteArray a = grLine(1, 1, "CO ", "Auto", 1, "  1.0 ", "      ") + '\r';
-    // Split across reads: the halves arrive separately.
+    open(pty.slavePath());
+    const QByteArray a = grLine(2, 3, "H2S", "Auto", 7, " 15.5 ", "Alarma", 4) + '\r';
     ASSERT_TRUE(send(a.left(10)));
-    waitFor([] { return false; }, 100);
     EXPECT_TRUE(observed.isEmpty());
     ASSERT_TRUE(send(a.mid(10)));
-    ASSERT_TRUE(seen(1));
-    EXPECT_EQ(observed[0], QString::fromLatin1(a));
-
-    // Several lines in one write, an empty line and a non-"W" line among them.
-    ASSERT_TRUE(send("W01 2OF\r\rX01 3OF\rW01 4PI\r"));
-    ASSERT_TRUE(seen(5));
-    EXPECT_EQ(observed.mid(1), (QStringList{"W01 2OF\r", "\r", "X01 3OF\r", "W01 4PI\r"}));
-    EXPECT_EQ(value("C01.Z2.State"), Variant(std::uint8_t(1)));
-    EXPECT_EQ(value("C01.Z3.State"), Variant(std::uint8_t(0)));
-    EXPECT_EQ(value("C01.Z4.StsPrgIng"), Variant(std::uint8_t(1)));
-}
-
-TEST_F(Serial, BytesAbove127ArriveAsLatin1)
-{
-    ASSERT_TRUE(send(grLine(3, 2, "\xc9X ", "\xe0uto", 2,
-                            "  \xb0"
-                            "5  ",
-                            "Al\xe1rm ") +
-                     '\r'));
-    ASSERT_TRUE(seen(1));
-    EXPECT_EQ(value("C01.Z3.G2.GasStr"), Variant(QString::fromLatin1("\xc9X")));
-    EXPECT_EQ(value("C01.Z3.G2.StateStr"), Variant(QString::fromLatin1("\xc0UTO")));
-    EXPECT_EQ(value("C01.Z3.D02.StateStr"), Variant(QString::fromLatin1("AL\xc1RM")));
-    EXPECT_EQ(value("C01.Z3.D02.Value"), Variant(0.0f));
-    EXPECT_EQ(observed[0].size(), 38);
-}
-
-TEST_F(Serial, ALineThatNeverEndsIsBoundedAndTheNextOneStillArrives)
-{
+    EXPECT_ITEMS("Z2.D07.Value=15.5 NPanel=4 Error_Comm=0");
+    // Lines in one write, an empty and a non-"W" one among them; bytes above 127
+    // arrive as Latin-1, one character each.
+    ASSERT_TRUE(
+        send("W01 2OF\r\rX01 3OF\rW01 4PI\r" + grLine(3, 2, "CO ", "\xe0uto", 2, "  5   ", "Al\xe1rm ") + '\r'));
+    EXPECT_ITEMS("Z2.State=1 Z3.G2.StateStr=\xc0UTO Z3.D02.StateStr=AL\xc1RM Z4.StsPrgIng=1");
+    EXPECT_EQ(observed.mid(0, 5), (QStringList{QString::fromLatin1(a), "W01 2OF\r", "\r", "X01 3OF\r", "W01 4PI\r"}));
+    EXPECT_EQ(observed.last().size(), 38);
+    // A line that never ends is bounded, and the next one still arrives.
     ASSERT_TRUE(send(QByteArray(700, 'W')));
-    waitFor([&] { return engine->discardedLines() >= 1; }, 5000);
     EXPECT_EQ(engine->discardedLines(), 1u);
-    EXPECT_LE(engine->rxBufferSize(), cTarvolin::RxBufferLimit);
     ASSERT_TRUE(send(QByteArray(300, 'W') + "\rW01 1OF\r"));
-    ASSERT_TRUE(seen(1));
-    EXPECT_EQ(observed.last(), QStringLiteral("W01 1OF\r"));
-    EXPECT_EQ(value("C01.Z1.State"), Variant(std::uint8_t(1)));
-}
+    EXPECT_EQ(observed.last(), "W01 1OF\r");
 
-TEST_F(Serial, CharactersArrivingDuringTheHandlerAreTakenInTheSameCall)
-{
-    bool wrote = false;
+    // Characters that arrive while the handler runs are taken in the same call.
+    const int calls = handlerCalls;
     engine->frameObserver = [&](QByteArrayView l) {
         observed << QString::fromLatin1(l);
-        if (!wrote) {
-            wrote = true;
-            ASSERT_TRUE(send("W01 2OF\r"));
-            ASSERT_TRUE(pty.waitQueued(8));
+        if (l.startsWith("W01 2PU")) { // waits on the line: the event loop must not nest here
+            ASSERT_TRUE(pty.write("W01 3PU\r"));
+            for (int i = 0; i < 500 && pty.waitingOnSlave() < 8; ++i) {
+                pollfd p{pty.slaveFd(), POLLIN, 0};
+                ::poll(&p, 1, 10);
+            }
         }
     };
-    ASSERT_TRUE(send("W01 1OF\r"));
-    ASSERT_TRUE(seen(2));
-    EXPECT_EQ(handlerCalls, 1);
-    EXPECT_EQ(observed, (QStringList{"W01 1OF\r", "W01 2OF\r"}));
-    waitFor([] { return false; }, 50);
-    EXPECT_EQ(handlerCalls, 1);
-    EXPECT_TRUE(port.PortOpen());
+    sent += 8; // what the observer writes
+    ASSERT_TRUE(send("W01 2PU\r"));
+    settle();
+    EXPECT_EQ(handlerCalls, calls + 1);
+    EXPECT_EQ(observed.mid(observed.size() - 2), (QStringList{"W01 2PU\r", "W01 3PU\r"}));
 }
 
-TEST(SerialPort, OpenFailuresAndSettings)
-{
-    TempAppFolder folder;
-    folder.write(QStringLiteral("OPC-KV7.ini"), "[Ports]\r\nCOM2=/nonexistent/ttyKV7\r\n");
-    EXPECT_EQ(comPort::devicePathFor(2), QStringLiteral("/nonexistent/ttyKV7"));
-    EXPECT_EQ(comPort::devicePathFor(3), QStringLiteral("/dev/ttyS2"));
-
-    comPort port(5);
-    EXPECT_EQ(port.Index(), 5);
-    port.setCommPort(2);
-    EXPECT_THROW(port.setPortOpen(true), RuntimeError);
-    EXPECT_FALSE(port.PortOpen());
-    port.setCommPort(0);
-    EXPECT_THROW(port.setPortOpen(true), RuntimeError);
-    EXPECT_EQ(port.InBufferCount(), 0);
-    EXPECT_TRUE(port.Input().isEmpty());
-
-    port.setSettings(QStringLiteral("9600,E,7,2"));
-    for (const char *bad : {"4800,n,8", "fast,n,8,1", "4800,x,8,1", "4800,n,9,1", "4800,n,8,3", ""})
-        EXPECT_THROW(port.setSettings(QString::fromLatin1(bad)), RuntimeError) << bad;
-    EXPECT_EQ(port.Settings(), QStringLiteral("9600,E,7,2"));
-    EXPECT_THROW(port.setHandshaking(7), RuntimeError);
-}
-
-TEST(SerialPort, APortInUseCannotChangeItsNumber)
-{
-    TempAppFolder folder;
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    folder.write(QStringLiteral("OPC-KV7.ini"), ("[Ports]\r\nCOM4=" + pty.slavePath() + "\r\n").toLatin1());
-    comPort port;
-    port.setCommPort(4);
-    port.setDTREnable(true);
-    port.setPortOpen(true); // a pseudo-terminal has no modem lines: still open
-    ASSERT_TRUE(port.PortOpen());
-    EXPECT_THROW(port.setCommPort(5), RuntimeError);
-    EXPECT_THROW(port.setPortOpen(true), RuntimeError);
-    port.setPortOpen(false);
-    EXPECT_FALSE(port.PortOpen());
-    port.setCommPort(5);
-    EXPECT_EQ(port.CommPort(), 5);
-}
-
-TEST(SerialPort, ADeviceThatGoesAwayClosesThePort)
+TEST(SerialPort, OpenFailuresSettingsAndADeviceThatGoesAway)
 {
     TempAppFolder folder;
     auto pty = std::make_unique<PtyPair>();
-    ASSERT_TRUE(pty->ok());
-    folder.write(QStringLiteral("OPC-KV7.ini"), ("[Ports]\r\nCOM1=" + pty->slavePath() + "\r\n").toLatin1());
-    comPort port;
+    folder.write("OPC-KV7.ini",
+                 ("[Ports]\r\nCOM1=" + pty->slavePath() + "\r\nCOM2=/nonexistent/ttyKV7\r\n").toLatin1());
+    EXPECT_EQ(comPort::devicePathFor(2), "/nonexistent/ttyKV7");
+    EXPECT_EQ(comPort::devicePathFor(3), "/dev/ttyS2");
+    comPort port(5);
     int events = 0;
-    QObject::connect(&port, &comPort::OnComm, [&](int) {
-        ++events;
-        port.Input();
+    QObject::connect(&port, &comPort::OnComm, [&](int index) {
+        events += index == 5;
+        port.InputBytes();
     });
+    for (std::int16_t number : {2, 0}) {
+        port.setCommPort(number);
+        EXPECT_EQ(errorOf([&] { port.setPortOpen(true); }), 8002) << number;
+    }
+    EXPECT_FALSE(port.PortOpen());
+    EXPECT_EQ(port.InBufferCount() + port.InputBytes().size(), 0);
+    for (const char *bad : {"4800,n,8", "fast,n,8,1", "4800,x,8,1", "4800,n,9,1", "4800,n,8,3", ""})
+        EXPECT_EQ(errorOf([&] { port.setSettings(QLatin1String(bad)); }), 380) << bad;
+    EXPECT_EQ(errorOf([&] { port.setHandshaking(7); }), 380);
+    port.setSettings("9600,E,7,2");
     port.setCommPort(1);
     port.setPortOpen(true);
+    ASSERT_TRUE(port.PortOpen());
+    EXPECT_EQ(errorOf([&] { port.setCommPort(5); }), 8005);
+    EXPECT_EQ(errorOf([&] { port.setPortOpen(true); }), 8005);
     ASSERT_TRUE(pty->write("W01 1OF\r"));
     ASSERT_TRUE(waitFor([&] { return events >= 1; }));
-    QStringList trace;
-    Log::Listener previous = Log::setListener([&](const QString &l) { trace << l; });
+    // The far end hangs up: the port closes instead of reporting a failure for ever.
+    TraceRecorder trace;
     const QString device = pty->slavePath();
-    pty.reset(); // the far end hangs up
-    // The port closes instead of reporting the failure for ever.
-    EXPECT_TRUE(waitFor([&] { return !port.PortOpen(); }, 5000));
-    Log::setListener(previous);
-    EXPECT_EQ(port.InBufferCount(), 0);
-    ASSERT_EQ(trace.size(), 1);
-    EXPECT_EQ(trace[0], QStringLiteral("(COM1 ") + device + QStringLiteral(" closed: the device went away)"));
+    pty.reset();
+    EXPECT_TRUE(waitFor([&] { return !port.PortOpen(); }));
+    EXPECT_EQ(trace.lines, QStringList{"(COM1 " + device + " closed: the device went away)"});
+}
+
+QString simulator() { return binDir() + "/kv7sim"; }
+
+TEST_F(Serial, TheSimulatorOnAPseudoTerminalFeedsTheRealSerialCode)
+{
+    QProcess sim;
+    sim.start(simulator(), {"--pty", "1", "--rate", "500", "--seed", "3"});
+    ASSERT_TRUE(waitFor([&] { return sim.canReadLine() || sim.state() == QProcess::NotRunning; }));
+    open(QString::fromLocal8Bit(sim.readLine()).trimmed());
+    EXPECT_TRUE(waitFor([&] { return observed.size() >= 100; }, 10000)) << observed.size();
+    EXPECT_ITEMS("Error_Comm=0 NPanel=1");
+    int on = 0, moved = 0;
+    for (int z = 1; z <= 4; ++z) {
+        on += value(QStringLiteral("C01.Z%1.State").arg(z)).toString() == "2";
+        for (int d = 1; d <= 16; ++d)
+            moved += value(QStringLiteral("C01.Z%1.D%2.Value").arg(z).arg(d, 2, 10, QLatin1Char('0'))) != Variant(0.0f);
+    }
+    EXPECT_TRUE(on >= 1 && moved >= 1) << on << " " << moved;
+    ::kill(pid_t(sim.processId()), SIGTERM);
+    ASSERT_TRUE(sim.waitForFinished(5000));
+    EXPECT_EQ(sim.exitCode(), 0);
+    EXPECT_TRUE(QRegularExpression("^kv7sim: \\d+ frames sent, 0 dropped on 1 lines\n$")
+                    .match(sim.readAllStandardError())
+                    .hasMatch());
+}
+
+TEST(Simulator, RefusesABadArgumentAndSendsOnAnExistingDeviceAt4800Baud)
+{
+    QProcess bad;
+    bad.start(simulator(), {"--pty", "1", "--bogus"});
+    ASSERT_TRUE(bad.waitForFinished(5000));
+    EXPECT_NE(bad.exitCode(), 0);
+    EXPECT_TRUE(bad.readAllStandardError().startsWith("kv7sim: "));
+    PtyPair pty; // the slave plays the serial device; what it sends arrives on the master
+    QProcess sim;
+    sim.start(simulator(), {"--device", pty.slavePath(), "--rate", "100"});
+    QByteArray sent;
+    ASSERT_TRUE(waitFor([&] { return (sent += pty.readMaster()).size() >= 200; }, 10000));
+    const QList<QByteArray> lines = sent.split('\r');
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        EXPECT_TRUE(lines[i].startsWith("W01 ")) << lines[i].constData();
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty.slaveFd(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
+    ::kill(pid_t(sim.processId()), SIGTERM);
+    ASSERT_TRUE(sim.waitForFinished(5000));
+    EXPECT_EQ(sim.exitCode(), 0);
 }
 
 } // namespace

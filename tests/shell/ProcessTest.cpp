@@ -1,151 +1,107 @@
+// The real program on a test's own application folder, headless.
 #include "ShellFixture.h"
 
+#include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <csignal>
-#include <gtest/gtest.h>
 
 namespace {
 
-// The real program on a test's own application folder, headless.
-struct ProcessTest : ::testing::Test {
-    TempAppFolder folder;
+struct Process : ShellTest {
+    QString registration() const { return folder.path() + "/.config/opc/servers/QUARLEN.KV7.1.ini"; }
     void SetUp() override
     {
-        installLanguageFile(folder);
-        folder.write(QStringLiteral("OPC-KV7.ini"), crlf(QStringLiteral("[OPC-KV7]\nUaPort=0\n")));
-        folder.write(QStringLiteral("KV7.ini"), crlf(QStringLiteral("[KV7]\nC1-On=1\nC1-Com=0\n")));
+        ShellTest::SetUp();
+        folder.write("OPC-KV7.ini", crlf("[OPC-KV7]\nUaPort=0\n[Configuracion]\nMainLeft=3000\n"));
+        folder.write("KV7.ini", crlf("[KV7]\nC1-On=1\nC1-Com=0\n"));
     }
-    void start(QProcess &p, const QStringList &arguments = {}) const
+    // Starts the server without a display: it must choose the offscreen platform.
+    void start(QProcess &p, const QStringList &arguments = {}, const QString &home = {}) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("OPC_KV7_HOME"), folder.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path() + QStringLiteral("/.config"));
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.remove(QStringLiteral("QT_QPA_PLATFORM")); // the program must choose offscreen itself
+        env.insert("OPC_KV7_HOME", home.isEmpty() ? folder.path() : home);
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
         p.setProcessEnvironment(env);
-        p.start(binDir() + QStringLiteral("/opc-kv7"), arguments);
+        p.start(binDir() + "/opc-kv7", arguments);
     }
-    // Waits for the line that tells where the server serves.
-    static bool serving(QProcess &p, QByteArray &out)
+    static bool serving(QProcess &p)
     {
-        for (int i = 0; i < 100 && !out.contains("Serving OPC UA at opc.tcp://"); ++i) {
-            if (p.state() == QProcess::NotRunning)
-                break;
-            p.waitForReadyRead(100);
-            out += p.readAllStandardOutput();
-        }
-        return out.contains("Serving OPC UA at opc.tcp://");
+        waitFor([&] { return p.canReadLine() || p.state() == QProcess::NotRunning; }, 20000);
+        return p.readLine().startsWith("Serving OPC UA at opc.tcp://");
     }
-    QString ini(const QString &key) const
+    // Runs the program to its end; its exit code, its standard error.
+    std::pair<int, QByteArray> run(const QStringList &arguments, const QString &home = {}) const
     {
-        return Ini::IniGetString(QStringLiteral("Configuracion"), key, QStringLiteral("<none>"));
+        QProcess p;
+        start(p, arguments, home);
+        if (!p.waitForFinished(20000))
+            return {-1, {}};
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardError()};
     }
 };
 
-TEST_F(ProcessTest, SecondInstanceEndsSilentlyAndSigtermClosesCleanly)
+TEST_F(Process, ASecondInstanceEndsSilentlyAndSignalsCloseCleanly)
 {
     QProcess first;
     start(first);
-    QByteArray out;
-    ASSERT_TRUE(serving(first, out)) << first.readAllStandardError().constData();
-
-    QProcess second;
-    start(second, {QStringLiteral("-regserver")});
-    ASSERT_TRUE(second.waitForFinished(20000));
-    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
-    EXPECT_TRUE(second.readAllStandardError().isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(folder.path() + QStringLiteral("/.config/opc/servers/QUARLEN.KV7.1.ini")));
+    ASSERT_TRUE(serving(first)) << first.readAllStandardError().constData();
+    EXPECT_EQ(run({"-regserver"}), std::make_pair(0, QByteArray()));
+    EXPECT_FALSE(QFileInfo::exists(registration()));
     EXPECT_EQ(first.state(), QProcess::Running);
-
     ASSERT_EQ(::kill(pid_t(first.processId()), SIGTERM), 0);
     ASSERT_TRUE(first.waitForFinished(20000));
-    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_EQ(std::make_pair(first.exitStatus(), first.exitCode()), std::make_pair(QProcess::NormalExit, 0));
     // The accepted close saved the placement.
-    EXPECT_NE(ini(QStringLiteral("MainLeft")), QStringLiteral("<none>"));
-    EXPECT_EQ(ini(QStringLiteral("WindowState")), QStringLiteral("0"));
-    EXPECT_EQ(ini(QStringLiteral("TabSelected")), QStringLiteral("0"));
-    EXPECT_EQ(ini(QStringLiteral("TraceLevel")), QStringLiteral("0"));
+    EXPECT_EQ(QStringList({ini("MainLeft"), ini("WindowState"), ini("TabSelected"), ini("TraceLevel")}),
+              QStringList({"3000", "0", "0", "0"}));
 
-    // The folder is free again.
+    // Killed hard, a server leaves no lock behind; SIGINT closes as SIGTERM does.
+    QProcess second;
+    start(second);
+    ASSERT_TRUE(serving(second));
+    second.kill();
+    ASSERT_TRUE(second.waitForFinished(20000));
     QProcess third;
     start(third);
-    QByteArray out3;
-    ASSERT_TRUE(serving(third, out3));
+    ASSERT_TRUE(serving(third)) << third.readAllStandardError().constData();
     ASSERT_EQ(::kill(pid_t(third.processId()), SIGINT), 0);
     ASSERT_TRUE(third.waitForFinished(20000));
     EXPECT_EQ(third.exitCode(), 0);
 }
 
-TEST_F(ProcessTest, ServerKilledHardLeavesNoLockBehind)
+TEST_F(Process, RegistrationRunsAndStartupErrors)
 {
-    QProcess first;
-    start(first);
-    QByteArray out;
-    ASSERT_TRUE(serving(first, out));
-    first.kill();
-    ASSERT_TRUE(first.waitForFinished(20000));
-    QProcess second;
-    start(second);
-    QByteArray out2;
-    EXPECT_TRUE(serving(second, out2)) << second.readAllStandardError().constData();
-    second.terminate(); // SIGTERM
-    ASSERT_TRUE(second.waitForFinished(20000));
-    EXPECT_EQ(second.exitCode(), 0);
-}
-
-TEST_F(ProcessTest, RegserverAndUnregserverRunAndEnd)
-{
-    const QString file = folder.path() + QStringLiteral("/.config/opc/servers/QUARLEN.KV7.1.ini");
-    QProcess reg;
-    start(reg, {QStringLiteral("-RegServer")});
-    ASSERT_TRUE(reg.waitForFinished(20000));
-    EXPECT_EQ(reg.exitCode(), 0);
-    QFile f(file);
+    EXPECT_EQ(run({"now", "-RegServer", "please"}).first, 0);
+    QFile f(registration());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray text = f.readAll();
-    f.close();
-    EXPECT_TRUE(text.contains("ProgID=QUARLEN.KV7.1"));
     EXPECT_TRUE(
-        text.contains("Executable=" + QFileInfo(binDir() + QStringLiteral("/opc-kv7")).canonicalFilePath().toUtf8()))
-        << text.constData();
-    EXPECT_TRUE(text.contains("Endpoint=opc.tcp://"));
-    EXPECT_TRUE(text.contains("Description=OPC Server for Gas Panels"));
+        QRegularExpression("^\\[Server\\]\nProgID=QUARLEN.KV7.1\nCLSID=\\{[-0-9A-F]{36}\\}\nAppID=\\{[-0-9A-F]{36}\\}\n"
+                           "Name=OPC-KV7\nDescription=OPC Server for Gas Panels\nVendor=QUARLEN\nExecutable=" +
+                           QRegularExpression::escape(QFileInfo(binDir() + "/opc-kv7").canonicalFilePath()) +
+                           "\nEndpoint=opc.tcp://[^:]+:\\d+\n$")
+            .match(f.readAll())
+            .hasMatch());
+    // A registration run loads and saves nothing of the operator's.
+    EXPECT_EQ(QStringList({ini("MainLeft"), ini("TabSelected")}), QStringList({"3000", "<none>"}));
+    EXPECT_EQ(run({"/UNREGSERVER"}).first, 0);
+    EXPECT_FALSE(QFileInfo::exists(registration()));
 
-    QProcess unreg;
-    start(unreg, {QStringLiteral("/UNREGSERVER")});
-    ASSERT_TRUE(unreg.waitForFinished(20000));
-    EXPECT_EQ(unreg.exitCode(), 0);
-    EXPECT_FALSE(QFileInfo::exists(file));
-}
-
-TEST_F(ProcessTest, StartupErrorsAreOneClearLineAndANonZeroStatus)
-{
-    // The OPC UA port is taken by someone else.
-    QTcpServer taken;
+    // Start-up errors: one clear line and a non-zero status.
+    QDir().mkpath(registration()); // the registration cannot be written
+    QTcpServer taken;              // the OPC UA port is someone else's
     ASSERT_TRUE(taken.listen(QHostAddress::Any, 0));
-    Ini::IniPutString(QStringLiteral("OPC-KV7"), QStringLiteral("UaPort"), QString::number(taken.serverPort()));
-    QProcess p;
-    start(p);
-    ASSERT_TRUE(p.waitForFinished(20000));
-    EXPECT_EQ(p.exitCode(), 1);
-    const QByteArray err = p.readAllStandardError();
-    EXPECT_EQ(err.count("OPC-KV7: Startup Error: "), 1) << err.constData();
-
-    // An application folder that does not exist.
-    QProcess q;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("OPC_KV7_HOME"), folder.path() + QStringLiteral("/missing/folder"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    q.setProcessEnvironment(env);
-    q.start(binDir() + QStringLiteral("/opc-kv7"), {});
-    ASSERT_TRUE(q.waitForFinished(20000));
-    EXPECT_EQ(q.exitCode(), 1);
-    EXPECT_TRUE(q.readAllStandardError().contains("OPC-KV7: Startup Error: "));
+    for (const auto &[arguments, home] :
+         {std::pair{QStringList{"-regserver"}, QString()}, std::pair{QStringList{}, folder.file("missing/folder")},
+          std::pair{QStringList{}, QString()}}) {
+        if (arguments.isEmpty() && home.isEmpty())
+            Ini::IniPutString("OPC-KV7", "UaPort", QString::number(taken.serverPort()));
+        const auto [code, err] = run(arguments, home);
+        EXPECT_EQ(code, 1) << err.constData();
+        EXPECT_EQ(err.count("OPC-KV7: Startup Error: "), 1) << err.constData();
+    }
 }
 
 } // namespace

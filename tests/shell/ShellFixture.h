@@ -1,98 +1,59 @@
 #pragma once
 #include "TestSupport.h"
 #include "config/Ini.h"
+#include "opc/OPCServer.h"
 #include "ui/fMainOPC.h"
 
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QAction>
+#include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QString>
-#include <QStringList>
 #include <gtest/gtest.h>
 #include <memory>
-#include <pty.h>
-#include <unistd.h>
 
 // INI text as the program keeps it on disk: CR LF line ends.
-inline QByteArray crlf(const QString &text)
-{
-    QByteArray bytes = text.toLatin1();
-    bytes.replace("\r\n", "\n");
-    bytes.replace("\n", "\r\n");
-    return bytes;
-}
+inline QByteArray crlf(QByteArray text) { return text.replace("\n", "\r\n"); }
 
-inline QString sourceFile(const QString &relative)
-{
-    QString dir = qEnvironmentVariable("KV7_SOURCE_DIR");
-    if (dir.isEmpty()) // run by hand: the tree this file belongs to
-        dir = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../..");
-    return dir + QLatin1Char('/') + relative;
-}
-
-// The shipped language file, copied into a test's application folder.
-inline void installLanguageFile(const TempAppFolder &folder)
-{
-    QFile f(sourceFile(QStringLiteral("data/OPC-KV7.LNG")));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << qPrintable(f.fileName());
-    folder.write(QStringLiteral("OPC-KV7.LNG"), f.readAll());
-}
-
-// A pseudo-terminal: the test writes on the master, the server reads the slave.
-class Pty {
-public:
-    Pty()
-    {
-        char name[128] = {};
-        if (openpty(&master_, &slave_, name, nullptr, nullptr) == 0)
-            path_ = QString::fromLocal8Bit(name);
-    }
-    ~Pty()
-    {
-        if (master_ >= 0)
-            ::close(master_);
-        if (slave_ >= 0)
-            ::close(slave_);
-    }
-    Pty(const Pty &) = delete;
-    Pty &operator=(const Pty &) = delete;
-    bool valid() const { return !path_.isEmpty(); }
-    const QString &path() const { return path_; }
-    bool write(const QByteArray &bytes) const
-    {
-        return ::write(master_, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-
-private:
-    int master_ = -1, slave_ = -1;
-    QString path_;
-};
-
-// One server window on the test's own application folder, every dialog answered.
+// One server window on the test's application folder.
 struct Server {
     std::unique_ptr<fMainOPC> window = std::make_unique<fMainOPC>();
     MainOPC &logic() { return window->logic(); }
-    OPCServer &opc() { return window->logic().server(); }
+    OPCServer &opc() { return logic().server(); }
     // Tests serve OPC UA on a free port, so they never meet another server's.
-    MainOPC::LoadResult load(const QStringList &arguments = {QStringLiteral("opc-kv7")})
+    MainOPC::LoadResult load(QStringList arguments = {})
     {
-        if (Ini::IniGetString(QStringLiteral("OPC-KV7"), QStringLiteral("UaPort"), QString()).isEmpty())
-            Ini::IniPutString(QStringLiteral("OPC-KV7"), QStringLiteral("UaPort"), QStringLiteral("0"));
-        return window->logic().Form_Load(arguments);
+        if (Ini::IniGetString("OPC-KV7", "UaPort", QString()).isEmpty())
+            Ini::IniPutString("OPC-KV7", "UaPort", "0");
+        const MainOPC::LoadResult result = logic().Form_Load(QStringList{"opc-kv7"} + arguments);
+        settle(); // what start-up queued runs, as once the program's loop starts
+        return result;
     }
-    Variant value(const QString &id) const
+    QString value(const QString &id) { return opc().Tags().find(id) ? opc().Tags().find(id)->Value().toString() : "-"; }
+    QStringList trace() const { return window->tracePane()->toPlainText().split('\n'); }
+    bool checked(const QString &control) const { return window->action(control)->isChecked(); }
+    // The server at a glance: its state, the window, the main timer, the unload.
+    QString status()
     {
-        const OPCItem *item = window->logic().server().Tags().find(id);
-        return item ? item->Value() : Variant();
+        return QStringLiteral("state %1, %2, timer %3, %4")
+            .arg(opc().ServerState())
+            .arg(window->isVisible() ? "shown" : "hidden")
+            .arg(logic().tmrMain().isActive() ? logic().tmrMain().interval() : 0)
+            .arg(logic().isUnloaded() ? "unloaded" : "loaded");
     }
-    bool traceHas(const QString &line) const
+    // The session at a glance: seconds, the menus it unlocks, the value box, the panel.
+    QString session()
     {
-        return window->tracePane()->toPlainText().split(QLatin1Char('\n')).contains(line);
+        return QStringLiteral("%1 %2%3 %4 [%5]")
+            .arg(SessionSeconds)
+            .arg(window->controlEnabled("mnuEdit") ? "edit" : "-")
+            .arg(window->controlEnabled("mnuAInicioSesion") ? "+login" : "")
+            .arg(window->detailField("txtTagValue")->isReadOnly() ? "locked" : "open", window->sessionPanel());
     }
-    int traceIndex(const QString &line) const
-    {
-        return int(window->tracePane()->toPlainText().split(QLatin1Char('\n')).indexOf(line));
-    }
+};
+
+// An application folder with the language file; every dialog is answered.
+struct ShellTest : ::testing::Test {
+    TempAppFolder folder;
+    DialogRecorder dialogs;
+    void SetUp() override { folder.installLanguageFile(); }
+    QString ini(const QString &key) const { return Ini::IniGetString("Configuracion", key, "<none>"); }
 };

@@ -1,34 +1,34 @@
 #include "TestSupport.h"
 #include "common/Error.h"
-#include "log/Log.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QThread>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 
 TempAppFolder::TempAppFolder()
 {
-    hadHome_ = qEnvironmentVariableIsSet("OPC_KV7_HOME");
-    hadXdg_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-    oldHome_ = qgetenv("OPC_KV7_HOME");
-    oldXdg_ = qgetenv("XDG_CONFIG_HOME");
+    for (auto &[name, old] : saved_)
+        if (qEnvironmentVariableIsSet(name))
+            old = qgetenv(name);
+    QDir(dir_.path()).mkpath(".config");
     qputenv("OPC_KV7_HOME", dir_.path().toLocal8Bit());
-    QDir(dir_.path()).mkpath(QStringLiteral(".config"));
-    qputenv("XDG_CONFIG_HOME", (dir_.path() + QStringLiteral("/.config")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", file(".config").toLocal8Bit());
 }
 
 TempAppFolder::~TempAppFolder()
 {
-    if (hadHome_)
-        qputenv("OPC_KV7_HOME", oldHome_);
-    else
-        qunsetenv("OPC_KV7_HOME");
-    if (hadXdg_)
-        qputenv("XDG_CONFIG_HOME", oldXdg_);
-    else
-        qunsetenv("XDG_CONFIG_HOME");
+    for (const auto &[name, old] : saved_)
+        old ? qputenv(name, *old) : qunsetenv(name);
 }
 
 void TempAppFolder::write(const QString &name, const QByteArray &bytes) const
@@ -44,14 +44,19 @@ QByteArray TempAppFolder::read(const QString &name) const
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-DialogRecorder::DialogRecorder(std::function<Dialogs::Answer(const Dialogs::Request &)> answer)
-    : answer_(std::move(answer))
+void TempAppFolder::installLanguageFile() const
 {
-    previous_ = Dialogs::setHandler([this](const Dialogs::Request &r) {
+    QFile f(sourceFile("data/OPC-KV7.LNG"));
+    if (f.open(QIODevice::ReadOnly))
+        write("OPC-KV7.LNG", f.readAll());
+}
+
+DialogRecorder::DialogRecorder(std::function<Dialogs::Answer(const Dialogs::Request &)> answer)
+{
+    previous_ = Dialogs::setHandler([this, answer](const Dialogs::Request &r) {
         requests_.push_back(r);
-        return answer_ ? answer_(r) : Dialogs::Answer{};
+        return answer ? answer(r) : Dialogs::Answer{};
     });
-    // Notices the code under test raises are recorded as the dialogs they become.
     previousNotices_ =
         Log::setNoticeListener([this](const Log::Notice &n) { requests_.push_back(Dialogs::forNotice(n)); });
 }
@@ -62,22 +67,33 @@ DialogRecorder::~DialogRecorder()
     Log::setNoticeListener(std::move(previousNotices_));
 }
 
+QStringList DialogRecorder::texts() const
+{
+    QStringList list;
+    for (const auto &r : requests_)
+        list << r.text;
+    return list;
+}
+
 bool waitFor(const std::function<bool()> &pred, int timeoutMs)
 {
+    // A ticking timer wakes the blocked loop, so conditions that raise no event of
+    // their own (a child process's output, a kernel buffer) are looked at too.
+    QTimer tick;
+    tick.start(10);
     QDeadlineTimer deadline(timeoutMs);
     while (!pred()) {
         if (deadline.hasExpired())
             return pred();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
 
-QString binDir()
+void settle()
 {
-    const QString dir = qEnvironmentVariable("KV7_BIN_DIR");
-    return dir.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/../bin") : dir;
+    for (int round = 0; round < 20; ++round)
+        QCoreApplication::processEvents();
 }
 
 int errorOf(const std::function<void()> &f)
@@ -88,4 +104,57 @@ int errorOf(const std::function<void()> &f)
         return e.number();
     }
     return 0;
+}
+
+QString binDir()
+{
+    const QString dir = qEnvironmentVariable("KV7_BIN_DIR");
+    return dir.isEmpty() ? QCoreApplication::applicationDirPath() + "/../bin" : dir;
+}
+
+QString sourceFile(const QString &relative)
+{
+    const QString dir = qEnvironmentVariable("KV7_SOURCE_DIR"); // else run by hand: this file's tree
+    return (dir.isEmpty() ? QFileInfo(__FILE__).absolutePath() + "/../.." : dir) + '/' + relative;
+}
+
+PtyPair::PtyPair()
+{
+    termios raw{};
+    cfmakeraw(&raw);
+    cfsetispeed(&raw, B4800);
+    cfsetospeed(&raw, B4800);
+    char name[256] = {};
+    if (openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
+        master_ = slave_ = -1;
+        return;
+    }
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    slavePath_ = QString::fromLocal8Bit(name);
+}
+
+PtyPair::~PtyPair()
+{
+    ::close(master_);
+    ::close(slave_);
+}
+
+bool PtyPair::write(const QByteArray &bytes)
+{
+    return ::write(master_, bytes.constData(), std::size_t(bytes.size())) == bytes.size();
+}
+
+int PtyPair::waitingOnSlave() const
+{
+    int n = 0;
+    return ::ioctl(slave_, FIONREAD, &n) == 0 ? n : 0;
+}
+
+QByteArray PtyPair::readMaster()
+{
+    QByteArray out;
+    char buf[512];
+    for (ssize_t n; (n = ::read(master_, buf, sizeof buf)) > 0;)
+        out.append(buf, n);
+    return out;
 }

@@ -1,0 +1,12 @@
+# The server as a systemd service: readiness, status and watchdog through
+# libsystemd's sd_notify, and journal priorities for the trace lines.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBSYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
+kv7_library(service PUBLIC Qt6::Core PRIVATE PkgConfig::LIBSYSTEMD)
+
+file(GLOB SERVICE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/service/*.cpp)
+add_executable(test_service ${SERVICE_TEST_SOURCES})
+target_compile_options(test_service PRIVATE ${KV7_WARNINGS})
+target_link_libraries(test_service PRIVATE kv7testsupport kv7_service)
+add_test(NAME service COMMAND test_service)
+set_tests_properties(service PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 120)

@@ -1,0 +1,107 @@
+#include "TestSupport.h"
+#include "monitor/FrameLog.h"
+#include "monitor/FrameMonitor.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct MonitorTest : ::testing::Test {
+    TempAppFolder folder;
+    DialogRecorder dialogs;
+    // Local time, so the stamps read the same in every time zone.
+    ManualClock clock{QDateTime(QDate(2024, 5, 17), QTime(9, 3, 41), Qt::LocalTime)};
+    FrameMonitor monitor{clock, folder.file("KV7.log")};
+};
+
+const QByteArray Start = "********************* START REGISTER *********************\r\n";
+const QByteArray Stop = "********************* STOP REGISTER *********************\r\n";
+
+} // namespace
+
+TEST_F(MonitorTest, FramesAreListedWithTheirDirectionFollowedAndCappedAt500)
+{
+    QSignalSpy follow(&monitor, &FrameMonitor::followLine);
+    monitor.frameReceived("ignored"); // nothing is taken before the monitor loads
+    monitor.load();
+    monitor.VerTramas("T", FrameMonitor::Sent);
+    monitor.VerTramas("M", 7);
+    monitor.frameReceived("W1\r");
+    EXPECT_EQ(monitor.allLinesText(), "TX:>>T\r\nM\r\nRX:<<W1\r\r\n");
+    ASSERT_EQ(follow.count(), 3);
+    EXPECT_EQ(follow.last().at(0).toInt(), 2);
+
+    monitor.setFollowLast(false);
+    for (int i = 4; i <= 501; ++i)
+        monitor.frameReceived(QByteArray::number(i));
+    monitor.setBusMonitorOn(false);
+    monitor.frameReceived("off");
+    EXPECT_EQ(follow.count(), 3);
+    ASSERT_EQ(monitor.rowCount(), 500);
+    EXPECT_EQ(monitor.data(monitor.index(0)).toString(), "M");
+    EXPECT_EQ(monitor.lineText(499), "RX:<<501");
+}
+
+TEST_F(MonitorTest, TheLogHoldsStampedLinesBetweenStartAndStopRegister)
+{
+    monitor.setBusMonitorOn(true); // a debug start: the hidden monitor loads with the first frame
+    monitor.setFollowLast(false);
+    monitor.setLogging(true);
+    EXPECT_TRUE(monitor.FollowLast());
+    monitor.frameReceived("W0102\r");
+    clock.advance(1500);
+    monitor.setLogging(false);
+    monitor.frameReceived("unlogged\r");
+    monitor.setLogging(true); // appends to the same file
+    monitor.setBusMonitorOn(false);
+    monitor.setLogging(false); // with capture off nothing is written
+    monitor.setLogging(true);
+    monitor.setBusMonitorOn(true);
+    monitor.unload(); // closing the window stops the log
+    EXPECT_EQ(folder.read("KV7.log"), "2024/05/17 09:03:41 " + Start + "2024/05/17 09:03:41 RX:<<W0102\r\r\n" +
+                                          "2024/05/17 09:03:42 " + Stop + "2024/05/17 09:03:42 " + Start +
+                                          "2024/05/17 09:03:42 " + Stop);
+    EXPECT_FALSE(monitor.BusMonitorOn());
+    EXPECT_EQ(monitor.rowCount(), 0);
+    EXPECT_TRUE(dialogs.requests().empty());
+}
+
+TEST_F(MonitorTest, TheLogIsBoundedToOneOldFileAndStopsWhenItCannotMoveIt)
+{
+    const QString path = folder.file("KV7.log");
+    FrameLog log(clock, path, 100);
+    ASSERT_TRUE(log.open());
+    for (int i = 0; i < 12; ++i) // lines of 30 bytes
+        log.write(QStringLiteral("frame %1").arg(i, 2, 10, QLatin1Char('0')));
+    EXPECT_EQ(folder.read("KV7.log.1"),
+              "2024/05/17 09:03:41 frame 06\r\n2024/05/17 09:03:41 frame 07\r\n2024/05/17 09:03:41 frame 08\r\n");
+    EXPECT_TRUE(folder.read("KV7.log").startsWith("2024/05/17 09:03:41 frame 09\r\n"));
+    EXPECT_EQ(QFileInfo(path).size(), 90);
+    QFile::remove(path + ".1");
+    QDir(folder.path()).mkpath("KV7.log.1/keep");
+    log.write("frame 12");
+    log.write("frame 13");
+    EXPECT_FALSE(log.isOpen());
+    EXPECT_EQ(QFileInfo(path).size(), 90);
+    EXPECT_EQ(dialogs.requests().size(), 1u);
+}
+
+TEST_F(MonitorTest, AnOpenOrWriteFailureIsReportedOnceAndCaptureGoesOn)
+{
+    folder.write("blocker", "a file, not a folder");
+    FrameMonitor unopenable(clock, folder.file("blocker/KV7.log"));
+    FrameMonitor full(clock, "/dev/full");
+    for (FrameMonitor *m : {&unopenable, &full}) {
+        m->load();
+        m->setLogging(true);
+        m->frameReceived("W1\r");
+        m->frameReceived("W2\r");
+    }
+    EXPECT_EQ(unopenable.rowCount(), 2);
+    EXPECT_EQ(full.rowCount(), 3);
+    ASSERT_EQ(dialogs.requests().size(), 2u);
+    EXPECT_TRUE(dialogs.requests()[0].text.startsWith("Cannot write the frame log " + folder.file("blocker/KV7.log")));
+}

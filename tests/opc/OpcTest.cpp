@@ -1,0 +1,221 @@
+// The toolkit stand-in, the answers to clients, the code-to-text tables, the
+// namespace tree and the item detail.
+#include "common/Clock.h"
+#include "common/Error.h"
+#include "opc/CodeText.h"
+#include "opc/ItemTable.h"
+#include "opc/ItemValues.h"
+#include "opc/NamespaceView.h"
+#include "opc/OPCServer.h"
+
+#include "TestSupport.h"
+
+#include <QLocale>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Toolkit : ::testing::Test {
+    ManualClock clock;
+    OPCServer server;
+    ItemTable items;
+    void SetUp() override { server.setClock(clock); }
+    OPCItem *add(const QString &id, const Variant &value, std::uint8_t rights = AccessRights::ReadWrite)
+    {
+        OPCItem *item = server.Tags().Add(id, rights, value, Quality::Good);
+        item->setUserIndex(items.add(ItemRecord{item, id + " described"}));
+        return item;
+    }
+    // Value, quality and age in ms of an item, as "value q age".
+    QString vqt(const OPCItem *item) const
+    {
+        return QStringLiteral("%1 q%2 %3")
+            .arg(item->Value().toString())
+            .arg(item->Quality())
+            .arg(item->Timestamp().msecsTo(clock.now()));
+    }
+};
+
+TEST_F(Toolkit, ItemsKeepCreationOrderTheirTypeAndUniqueIdsAndTellTheirObservers)
+{
+    for (const char *id : {"C01.Z2", "C01.Z1", "A"})
+        add(id, Variant(std::int16_t(5)));
+    QStringList ids;
+    for (OPCItem *item : server.Tags())
+        ids << item->ItemID();
+    EXPECT_EQ(ids, QStringList({"C01.Z2", "C01.Z1", "A"}));
+    EXPECT_EQ(server.Tags().Item("A"), server.Tags().at(2));
+    EXPECT_EQ(server.Tags().at(1)->handle(), 1);
+    for (const std::function<void()> &refused : std::vector<std::function<void()>>{
+             [&] { add("C01.Z1", Variant(1.0)); }, [&] { add("", Variant(1.0)); }, [&] { add("R", Variant(1.0), 4); },
+             [&] { add("R", Variant(1.0), 0); }, [&] { server.Tags().Item("a"); }}) // IDs match exactly
+        EXPECT_EQ(errorOf(refused), ErrorNumber::ToolkitError);
+    EXPECT_EQ(server.Tags().find("nope"), nullptr);
+    EXPECT_EQ(server.Tags().Count(), 3);
+
+    OPCItem *item = server.Tags().at(0);
+    int all = 0, mine = 0, others = 0;
+    const int allId = server.addItemObserver([&](OPCItem &) { ++all; });
+    server.addItemObserver(*item, [&](OPCItem &changed) { mine += &changed == item; });
+    server.addItemObserver(*server.Tags().at(1), [&](OPCItem &) { ++others; });
+    clock.advance(1000);
+    EXPECT_EQ(vqt(item), "5 q192 1000"); // created "now"
+    item->SetVQT(std::nullopt, Quality::BadOutOfService, clock.now().addMSecs(-400));
+    EXPECT_EQ(vqt(item), "5 q28 400");
+    item->SetVQT(Variant(3.6), Quality::Good); // converted to the item's type, stamped now
+    EXPECT_EQ(vqt(item), "4 q192 0");
+    // A value the type cannot take changes nothing and tells nobody.
+    EXPECT_EQ(errorOf([&] { item->SetVQT(Variant("abc"), Quality::Bad); }), ErrorNumber::TypeMismatch);
+    EXPECT_EQ(errorOf([&] { item->SetVQT(Variant(1e6), Quality::Bad); }), ErrorNumber::Overflow);
+    EXPECT_EQ(vqt(item), "4 q192 0");
+    server.removeObserver(allId);
+    item->SetVQT(Variant(std::int16_t(1)), Quality::Good);
+    EXPECT_EQ(std::make_tuple(all, mine, others), std::make_tuple(2, 3, 0));
+    std::vector<std::int32_t> states;
+    server.addStateObserver([&](std::int32_t s) { states.push_back(s); });
+    for (std::int32_t s : {ServerStates::Running, ServerStates::Running, ServerStates::Failed})
+        server.setServerState(s);
+    EXPECT_EQ(states, (std::vector<std::int32_t>{ServerStates::Running, ServerStates::Failed}));
+}
+
+TEST_F(Toolkit, ClientRequestsAreGatedByTheServerStateAndTraceLinesLogged)
+{
+    ItemValues values(server);
+    OPCItem *item = add("W", Variant(std::int16_t(1)));
+    std::vector<std::int32_t> errors;
+    QStringList results;
+    for (std::int32_t state : {ServerStates::Running, ServerStates::Test, ServerStates::Suspended, ServerStates::Failed,
+                               ServerStates::NoConfiguration}) {
+        server.setServerState(state);
+        const std::int32_t read = server.clientRead({item, item}, errors);
+        const std::int32_t write = server.clientWrite({item}, {Variant(std::int32_t(state))}, errors);
+        const QString written = vqt(item);
+        const std::int32_t vqtWrite = server.clientWriteVQT({item}, {Variant(std::int16_t(-state))},
+                                                            {Quality::BadDeviceFailure}, {clock.now()}, errors);
+        results << QStringLiteral("%1 %2 %3 %4 %5").arg(read).arg(write).arg(written).arg(vqtWrite).arg(vqt(item));
+    }
+    EXPECT_EQ(results, QStringList({"0 0 1 q192 0 0 -1 q12 0", "0 0 5 q12 0 0 -5 q12 0",
+                                    "-2147467259 -2147467259 -5 q12 0 -2147467259 -5 q12 0",
+                                    "-2147467259 -2147467259 -5 q12 0 -2147467259 -5 q12 0",
+                                    "-2147467259 -2147467259 -5 q12 0 -2147467259 -5 q12 0"}));
+    server.setServerState(ServerStates::Running);
+    EXPECT_EQ(server.clientWrite({item, item}, {Variant("12abc"), Variant(1e9)}, errors), S_OK_);
+    EXPECT_EQ(errors, (std::vector<std::int32_t>{DISP_E_TYPEMISMATCH_, DISP_E_OVERFLOW_}));
+    // The engines' way in: a value the item cannot take is dropped.
+    values.PasaDatoValue(item, Variant(2.0f), Quality::Good);
+    values.PasaDatoValue(item, Variant("x"), 12);
+    values.PasaDatoValue(nullptr, Variant(1.0), Quality::Good);
+    EXPECT_EQ(vqt(item), "2 q192 0");
+
+    // Toolkit trace lines reach the log without their line break, up to the level.
+    TraceRecorder trace;
+    std::int32_t level = 9;
+    server.SetTraceLevel(level);
+    EXPECT_EQ(level, 4);
+    server.trace(1, "connect");
+    level = 0;
+    server.SetTraceLevel(level);
+    server.trace(1, "hidden");
+    EXPECT_EQ(trace.lines, QStringList({"connect"}));
+}
+
+TEST(ItemValuesTest, ConvertValueNeverFails)
+{
+    QStringList converted;
+    for (const auto &[type, text] : pairs("17=300|17=-5|2=2.5|2=3.5|2=12abc|2=99999|2=-99999|3=-1e12|3=2147483647.5|"
+                                          "5=abc|5=2|4=1.5|4=1e39|6=1.23456|11=0|11=-1|11=x|8= text |8194=x|0=5|9=5|"
+                                          "7=someday|7=2024-03-05T14:07:09",
+                                          '|')) {
+        const Variant v = ConvertValue(type.toInt(), text);
+        converted << QString::number(int(v.type())) + ':' + v.toString();
+    }
+    EXPECT_EQ(converted.join('|'),
+              "17:255|17:0|2:2|2:4|2:12|2:32767|2:-32768|3:-2147483648|3:2147483647|2:0|5:2|4:1.5|"
+              "2:0|6:1.2346|11:False|11:True|11:False|8: text |8:x|0:|2:0|2:0|7:2024-03-05T14:07:09");
+}
+
+TEST(CodeText, QualityTypeRightsAndStatusTexts)
+{
+    QStringList texts;
+    for (int q : {0, 4, 8, 12, 16, 20, 24, 28, 32, 0x41, 68, 80, 86, 88, 192, 0xD8 | 3, 0xA0, 0x80, 0x1C0})
+        texts << QualityText(q);
+    EXPECT_EQ(texts.join('|'),
+              "Bad, Non-specific |Bad, Configuration Error |Bad, Not Connected |Bad, Device Failure |"
+              "Bad, Sensor Failure |Bad, Last Known Value |Bad, Communications Failure |Bad, Out Of Service |"
+              "Bad, Waiting For Initial Data |Uncertain, Non-specific Low Limited|Uncertain, Last Usable Value |"
+              "Uncertain, Sensor Not Accurate |Uncertain, Engineering Units Exceeded High Limited|"
+              "Uncertain, Sub-Normal |Good, Non-specific |Good, Local Override Fixed|Bad, Unknown Status! |"
+              "Bad, Unknown Status! |Good, Non-specific ");
+    texts.clear();
+    for (int type : {0, 2, 3, 4, 5, 6, 7, 8, 11, 17, 9, 8194, 8209})
+        texts << DataTypeText(type);
+    for (int n = 0; n <= 3; ++n)
+        texts << AccessRightsText(n);
+    for (int s = 0; s <= 6; ++s)
+        texts << ServerStatusText(s);
+    EXPECT_EQ(texts.join('|'), "EMPTY|Integer|Long Integer|Single|Double|Currency|Date|String|Boolean|Byte|UNKNOWN!|"
+                               "Array of Integer|Array of Byte|UNKNOWN!|Read|Write|Read-Write|UNKNOWN!|Running|Failed|"
+                               "No Configuration|Suspended|Test|UNKNOWN!");
+}
+
+TEST_F(Toolkit, NamespaceTreeFoldersLeavesKeysAndImages)
+{
+    for (const char *id : {"C01.Z1.State", "C01.Z1.StateStr", "C01.NPanel", "Alone", "C02.Z1.D01.Value", "C01.Z1"})
+        add(id, Variant(std::uint8_t(0)));
+    QStringList nodes;
+    for (const NamespaceNode &n : BuildNamespaceTree(server))
+        nodes << QStringLiteral("%1|%2|%3|%4|%5%6")
+                     .arg(n.key, n.text, n.parentKey, n.tag)
+                     .arg(n.image)
+                     .arg(n.selectedImage);
+    // An ID without "." is a leaf at the top, with the folder images; an ID that is a
+    // folder's path gets one more level with an empty segment.
+    EXPECT_EQ(nodes.join(' '),
+              "1-C01-|C01|||12 1-C01-2-Z1-|Z1|1-C01-||12 1-C01-2-Z1-3-State-|State|1-C01-2-Z1-|C01.Z1.State|33 "
+              "1-C01-2-Z1-3-StateStr-|StateStr|1-C01-2-Z1-|C01.Z1.StateStr|33 "
+              "1-C01-2-NPanel-|NPanel|1-C01-|C01.NPanel|33 1-Alone-|Alone||Alone|12 1-C02-|C02|||12 "
+              "1-C02-2-Z1-|Z1|1-C02-||12 1-C02-2-Z1-3-D01-|D01|1-C02-2-Z1-||12 "
+              "1-C02-2-Z1-3-D01-4-Value-|Value|1-C02-2-Z1-3-D01-|C02.Z1.D01.Value|33 "
+              "1-C01-2-Z1-3--||1-C01-2-Z1-|C01.Z1|33");
+}
+
+TEST_F(Toolkit, ItemDetailShowsItsItemAndFollowsOnlyThatOne)
+{
+    ItemDetailPane pane(server, items);
+    int shown = 0;
+    pane.onShow = [&](const ItemDetail &d) { shown += &d == &pane.detail(); };
+    auto seen = [&] {
+        const ItemDetail &d = pane.detail();
+        return QStringList({QString::number(shown), d.txtTagFQID, d.txtTagCanDT, d.txtTagAccPerm, d.txtTagValue,
+                            d.txtTagQuality, d.txtTagTimestamp, d.txtTagDesc})
+            .join('|');
+    };
+    const QString now = QLocale::system().toString(clock.now(), QLocale::ShortFormat);
+    add("T.Date", Variant(QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9))));
+    OPCItem *byte = add("T.Byte", Variant(std::uint8_t(7)), AccessRights::Read);
+    pane.showNode("T.Date", "T.Date");
+    EXPECT_EQ(seen(), "1|T.Date|Date|Read-Write|2024-03-05T14:07:09|Good, Non-specific |" + now + "|T.Date described");
+    pane.showNode("T.Byte", "T.Byte");
+    EXPECT_EQ(seen(), "2|T.Byte|Byte|Read|7|Good, Non-specific |" + now + "|T.Byte described");
+    // Changes of the shown item refresh the detail at once, whoever makes them;
+    // changes of others never do.
+    ItemValues values(server);
+    server.setServerState(ServerStates::Running);
+    values.PasaDatoValue(server.Tags().Item("T.Date"), Variant(1.0), Quality::Good);
+    EXPECT_TRUE(seen().startsWith("2|T.Byte|Byte|Read|7|Good"));
+    values.PasaDatoValue(byte, Variant(std::uint8_t(2)), Quality::Bad);
+    EXPECT_TRUE(seen().startsWith("3|T.Byte|Byte|Read|2|Bad, Non-specific |"));
+    EXPECT_TRUE(TestWrite("T.Byte", "300", server, values));
+    EXPECT_TRUE(seen().startsWith("4|T.Byte|Byte|Read|255|Good"));
+    EXPECT_FALSE(TestWrite("T", "1", server, values) || TestWrite("", "1", server, values));
+    // A folder blanks all but its path and watches nothing; a leaf whose item is
+    // gone blanks the item's fields and keeps type and access.
+    pane.showNode("T", "");
+    values.PasaDatoValue(byte, Variant(std::uint8_t(1)), Quality::Good);
+    EXPECT_EQ(seen(), "5|T||||||");
+    pane.showNode("T.Byte", "T.Byte");
+    pane.showNode("T.Gone", "T.Gone");
+    EXPECT_EQ(seen(), "7|T.Gone|Byte|Read||||");
+}
+
+} // namespace

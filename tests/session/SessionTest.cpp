@@ -1,0 +1,162 @@
+#include "TestSupport.h"
+#include "session/OperatorSession.h"
+#include "session/PasswordStore.h"
+
+#include <QDir>
+#include <QHash>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+using Outcome = PasswordStore::ChangeOutcome;
+
+struct PasswordTest : ::testing::Test {
+    TempAppFolder folder;
+    DialogRecorder dialogs;
+    PasswordStore passwords;
+};
+
+} // namespace
+
+TEST_F(PasswordTest, AHandWrittenFileIsReadChangedAndReadBack)
+{
+    folder.write("PUSER.DAT", "@@@\r\n"); // "ABC": 0x41^1, 0x42^2 and 0x43^3 are all '@'
+    passwords.ReadPasswordFile();
+    EXPECT_TRUE(passwords.accepts(" abc "));
+    EXPECT_FALSE(passwords.accepts("zuq"));
+    const mode_t umask = ::umask(0); // the file stays private whatever the umask
+    EXPECT_EQ(passwords.Change("Abc", "zuq2\u00e9", " ZUQ2\u00c9 "), Outcome::Changed);
+    ::umask(umask);
+    EXPECT_EQ(folder.read("PUSER.DAT"), QByteArray("[WR6\xCC\r\n")); // Z^1 U^2 Q^3 2^4 0xC9^5
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.file("PUSER.DAT").toLocal8Bit().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    PasswordStore nextStart;
+    nextStart.ReadPasswordFile();
+    EXPECT_TRUE(nextStart.accepts("Zuq2\u00e9"));
+    EXPECT_FALSE(nextStart.accepts("abc"));
+
+    folder.write("PUSER.DAT", "\xB4\r\n"); // "µ", which has no upper case in the file's code page
+    nextStart.ReadPasswordFile();
+    EXPECT_TRUE(nextStart.accepts("\u00b5"));
+    EXPECT_TRUE(dialogs.requests().empty());
+}
+
+TEST_F(PasswordTest, WithoutAFileTheDefaultHoldsAndChangesAreCheckedInOrder)
+{
+    passwords.ReadPasswordFile();
+    const struct {
+        const char *current, *fresh, *repeat;
+        Outcome outcome;
+    } cases[] = {
+        {"zuq1", "new", "new", Outcome::WrongCurrent},
+        {"", "new", "new", Outcome::WrongCurrent},
+        {"zuq", "  ", "", Outcome::NewEmpty},
+        {"zuq", "new", "", Outcome::RepeatEmpty},
+        {"zuq", "new", "newer", Outcome::RepeatDiffers},
+        {"zuq", "elevenchars", "elevenchars", Outcome::NotUsable},
+        {"zuq", "\u0105", "\u0105", Outcome::NotUsable}, // not in the file's code page
+        {"zuq", "a\tb", "a\tb", Outcome::NotUsable},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(passwords.Change(c.current, c.fresh, c.repeat), c.outcome) << c.current << "/" << c.fresh;
+    EXPECT_FALSE(QFileInfo::exists(folder.file("PUSER.DAT")));
+    EXPECT_TRUE(passwords.accepts(" zuq "));
+
+    QDir(folder.path()).mkdir("PUSER.DAT"); // now it cannot be replaced
+    EXPECT_EQ(passwords.Change("zuq", "new", "new"), Outcome::Changed);
+    ASSERT_EQ(dialogs.requests().size(), 1u);
+    EXPECT_EQ(dialogs.requests()[0].text, "The password file could not be written");
+    EXPECT_TRUE(passwords.accepts("NEW")); // in force until the process ends
+}
+
+TEST_F(PasswordTest, ADamagedFileIsReportedAndLocksTheServer)
+{
+    const QByteArray cases[] = {"", "@@" /* truncated */, QByteArray("\x01@\r\n", 4) /* NUL */,
+                                "`@@\r\n" /* lower case */, "@@@@@@@@@@@\r\n" /* 11 characters */};
+    for (const QByteArray &bytes : cases) {
+        folder.write("PUSER.DAT", bytes);
+        DialogRecorder notices;
+        PasswordStore store;
+        store.ReadPasswordFile();
+        EXPECT_FALSE(store.accepts("zuq")) << bytes.constData();
+        EXPECT_EQ(store.Change("", "new", "new"), Outcome::WrongCurrent);
+        ASSERT_EQ(notices.requests().size(), 1u);
+        EXPECT_TRUE(notices.requests()[0].text.endsWith(folder.file("PUSER.DAT")));
+    }
+    QFile::remove(folder.file("PUSER.DAT"));
+    QDir(folder.path()).mkdir("PUSER.DAT"); // present but unreadable is no first start either
+    passwords.ReadPasswordFile();
+    EXPECT_FALSE(passwords.accepts("zuq"));
+    EXPECT_EQ(dialogs.requests().size(), 1u);
+}
+
+namespace {
+
+struct SessionTest : PasswordTest, SessionView {
+    QHash<QString, bool> enabled;
+    bool locked = false;
+    QString panel = "untouched";
+    void setControlEnabled(const QString &control, bool on) override { enabled[control] = on; }
+    void setValueLocked(bool on) override { locked = on; }
+    void setSessionPanel(const QString &text) override { panel = text; }
+
+    OperatorSession session{*this};
+    void SetUp() override
+    {
+        passwords.ReadPasswordFile();
+        session.SessionTimeout = 3;
+        session.CloseSession();
+    }
+    bool unlocked() const
+    {
+        for (const char *c :
+             {"mnuFileExit", "mnuFileClientDisc", "mnuFileForceExit", "mnuTrace", "mnuEdit", "mnuEditConfiguracion"})
+            if (!enabled.value(c))
+                return false;
+        return !locked;
+    }
+};
+
+} // namespace
+
+TEST_F(SessionTest, ATimedSessionCountsDownAndALoginRestartsIt)
+{
+    EXPECT_FALSE(unlocked());
+    EXPECT_TRUE(locked);
+    EXPECT_EQ(session.Login("zuq", passwords), OperatorSession::LoginOutcome::Opened);
+    EXPECT_TRUE(unlocked());
+    session.tick();
+    EXPECT_EQ(panel, "1");
+    EXPECT_EQ(session.Login("wrong", passwords), OperatorSession::LoginOutcome::Refused);
+    session.tick();
+    EXPECT_EQ(panel, "0");
+    session.Login("ZUQ", passwords);
+    session.tick();
+    EXPECT_EQ(panel, "1");
+    session.tick();
+    session.tick();
+    EXPECT_FALSE(session.isOpen());
+    EXPECT_FALSE(unlocked());
+    EXPECT_TRUE(enabled.value("mnuAInicioSesion", true));
+    EXPECT_EQ(panel, "");
+}
+
+TEST_F(SessionTest, AutomaticAndDebugSessionsNeverExpire)
+{
+    session.openAtStartUp(true);
+    EXPECT_TRUE(unlocked());
+    EXPECT_FALSE(enabled.value("mnuAInicioSesion", true));
+    EXPECT_FALSE(enabled.value("mnuACerrarSesion", true));
+    OperatorSession debug(*this), plain(*this);
+    debug.DebugMode = true;
+    debug.openAtStartUp(false);
+    plain.openAtStartUp(false);
+    for (int i = 0; i < 5; ++i)
+        session.tick(), debug.tick();
+    EXPECT_TRUE(session.isOpen());
+    EXPECT_TRUE(debug.isOpen());
+    EXPECT_FALSE(plain.isOpen());
+    EXPECT_EQ(panel, "");
+}

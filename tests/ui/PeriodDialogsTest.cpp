@@ -1,0 +1,50 @@
+#include "ui/PeriodDialogs.h"
+#include "UiFixture.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+TEST_F(UiTest, PeriodDialogsAcceptTheirRangeAndRefuseAnythingElse)
+{
+    frmEditSP sp;
+    frmEditMGUP mgup;
+    EXPECT_EQ(sp.windowTitle(), "Período de muestreo de Estadísticas");
+    EXPECT_EQ(mgup.windowTitle(), "Mínimo periódo de actualización");
+    const struct {
+        PeriodDialog *dialog;
+        const char *typed;
+        int kept; // 0: refused
+    } cases[] = {
+        {&sp, "100", 100},         {&sp, "60000", 60000}, {&sp, "99", 0},      {&sp, "60001", 0},
+        {&sp, "abc", 0},           {&sp, "", 0},          {&sp, "150.5", 0},   {&mgup, "10", 10},
+        {&mgup, " 60000 ", 60000}, {&mgup, "9", 0},       {&mgup, "60001", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.typed);
+        sp.setSamplePeriod(1000);
+        mgup.setGroupPeriod(50);
+        c.dialog->show();
+        QLineEdit *field = child<QLineEdit>(*c.dialog, c.dialog == &sp ? "txtSamplePeriod" : "txtGroupPeriod");
+        EXPECT_EQ(field->text(), c.dialog == &sp ? "1000" : "50");
+        field->setText(c.typed);
+        const std::size_t asked = dialogs.requests().size();
+        QTest::keyClick(field, Qt::Key_Return); // OK is the default button
+        EXPECT_EQ(c.dialog->isVisible(), c.kept == 0);
+        EXPECT_EQ(c.dialog->value(), c.kept ? c.kept : c.dialog == &sp ? 1000 : 50);
+        if (c.kept)
+            continue;
+        ASSERT_EQ(dialogs.requests().size(), asked + 1);
+        const Dialogs::Request &r = dialogs.requests().back();
+        EXPECT_EQ(r.text, c.dialog == &sp ? "Entrar un valor entre 100 y 60000." : "Entrar un valor entre 10 y 60000.");
+        EXPECT_EQ(r.title, "Valor fuera de rango");
+        EXPECT_EQ(r.icon, 2);
+        EXPECT_EQ(r.buttons, QStringList{"&OK"});
+        EXPECT_EQ(field->text(), c.typed); // as typed
+    }
+    sp.show();
+    child<QLineEdit>(sp, "txtSamplePeriod")->setText("2000");
+    QTest::mouseClick(child<QPushButton>(sp, "cmdCancel"), Qt::LeftButton);
+    EXPECT_FALSE(sp.isVisible());
+    EXPECT_EQ(sp.SamplePeriod(), 1000);
+}
