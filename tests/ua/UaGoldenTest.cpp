@@ -42,8 +42,9 @@ template <class T> T expectGolden(const char *name, const T &value, bool message
     T back;
     try {
         Decoder d(bytes);
-        if (message)
+        if (message) {
             EXPECT_TRUE(decodeNodeId(d).isNumeric(T::binaryEncodingId)) << name;
+        }
         decodeInto(d, back);
         EXPECT_TRUE(d.atEnd()) << name;
     } catch (const CodecError &e) {

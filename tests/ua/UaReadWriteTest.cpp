@@ -182,8 +182,9 @@ TEST_F(ReadTest, QualitiesMapToStatusCodesAndBack)
     for (const auto &t : table) {
         it->SetVQT(std::nullopt, t.quality);
         EXPECT_EQ(p->read(item("Q")).status, t.status) << std::hex << t.quality;
-        if (t.back)
+        if (t.back) {
             EXPECT_EQ(ServerCore::qualityFromStatus(t.status), t.quality) << std::hex << t.quality;
+        }
     }
 }
 
