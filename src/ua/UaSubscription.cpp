@@ -17,6 +17,15 @@ namespace {
 
 std::uint32_t nextSequence(std::uint32_t n) { return n == 0xFFFFFFFFu ? 1 : n + 1; }
 
+std::size_t notificationCount(const NotificationMessage &message)
+{
+    std::size_t n = 0;
+    for (const ExtensionObject &x : message.notificationData)
+        if (x.type == &DataChangeNotification::desc() && x.object)
+            n += static_cast<const DataChangeNotification *>(x.object.get())->monitoredItems.size();
+    return n;
+}
+
 } // namespace
 
 std::size_t ServerCore::subscriptionCount() const
@@ -200,6 +209,7 @@ void ServerCore::publish(RequestContext &context, const PublishRequest &request,
             pending.results.push_back(Status::BadSequenceNumberUnknown);
             continue;
         }
+        s->retained -= notificationCount(*it);
         rq.erase(it);
         pending.results.push_back(Status::Good);
     }
@@ -290,11 +300,9 @@ bool ServerCore::sendMessage(Session &session, Subscription &s, bool keepAlive)
                 m.ready = false;
                 continue;
             }
-            while (!m.queue.empty() && change.monitoredItems.size() < limit) {
-                change.monitoredItems.push_back({m.clientHandle, std::move(m.queue.front())});
-                m.queue.pop_front();
-            }
-            if (m.queue.empty())
+            while (m.hasQueued() && change.monitoredItems.size() < limit)
+                change.monitoredItems.push_back({m.clientHandle, m.takeOldest()});
+            if (!m.hasQueued())
                 m.ready = false;
             else
                 rest.push_back(id);
@@ -310,8 +318,18 @@ bool ServerCore::sendMessage(Session &session, Subscription &s, bool keepAlive)
             message.notificationData.push_back(makeExtension(std::move(change)));
             s.nextSequenceNumber = nextSequence(s.nextSequenceNumber);
             s.retransmission.push_back(message);
-            while (s.retransmission.size() > config_.maxRetransmissionMessages)
+            s.retained += notificationCount(message);
+            // Kept for Republish within the session's budget: the oldest go first.
+            std::size_t retained = 0;
+            for (const auto &other : session.subscriptions.subscriptions)
+                retained += other->retained;
+            while (s.retransmission.size() > config_.maxRetransmissionMessages ||
+                   (retained > config_.retainedNotificationsPerSession && s.retransmission.size() > 1)) {
+                const std::size_t dropped = notificationCount(s.retransmission.front());
+                s.retained -= dropped;
+                retained -= dropped;
                 s.retransmission.pop_front();
+            }
         }
     }
     for (const auto &m : s.retransmission)
