@@ -178,20 +178,18 @@ void ServerCore::sampleDue(Subscription &s, qint64 now)
         return !m.sampledOnce || double(now - m.lastSampleMs) >= m.samplingInterval;
     };
     const DateTime stamp = this->now();
-    std::vector<std::uint32_t> waiting;
-    for (std::uint32_t id : s.changed) {
-        auto it = s.items.find(id);
-        if (it == s.items.end() || !it->second->changed)
-            continue;
-        MonitoredItem &m = *it->second;
-        if (m.mode == MonitoringMode::Disabled)
-            m.changed = false;
-        else if (due(m))
-            sample(m, now, stamp);
+    // In place: the ones still waiting for their sampling time stay.
+    std::erase_if(s.changed, [&](MonitoredItem *m) {
+        if (!m->changed)
+            return true;
+        if (m->mode == MonitoringMode::Disabled)
+            m->changed = false;
+        else if (due(*m))
+            sample(*m, now, stamp);
         else
-            waiting.push_back(id);
-    }
-    s.changed = std::move(waiting);
+            return false;
+        return true;
+    });
     for (std::uint32_t id : s.polled) {
         auto it = s.items.find(id);
         if (it != s.items.end() && it->second->mode != MonitoringMode::Disabled && due(*it->second))
@@ -216,7 +214,7 @@ void ServerCore::itemChanged(OPCItem &item)
             sample(*m, now, stamp, &*value);
         } else if (!m->changed) {
             m->changed = true;
-            m->subscription->changed.push_back(m->id);
+            m->subscription->changed.push_back(m);
         }
     }
 }
@@ -495,7 +493,7 @@ void ServerCore::removeMonitoredItem(Session &session, Subscription &s, std::uin
     if (m->ready)
         std::erase(s.ready, id);
     if (m->changed)
-        std::erase(s.changed, id);
+        std::erase(s.changed, m);
     if (m->polled)
         std::erase(s.polled, id);
     session.subscriptions.queuedValues -= m->queueSize - 1;

@@ -8,6 +8,7 @@
 #include "opc/OPCServer.h"
 #include "ua/UaServerCore.h"
 
+#include <QtEndian>
 #include <algorithm>
 #include <cmath>
 
@@ -17,12 +18,25 @@ namespace {
 
 std::uint32_t nextSequence(std::uint32_t n) { return n == 0xFFFFFFFFu ? 1 : n + 1; }
 
+// Data changes travel, and wait for Republish, encoded: a fifth of the memory of the
+// decoded values, and encoded once.
+ExtensionObject encoded(const DataChangeNotification &change)
+{
+    ExtensionObject x;
+    x.typeId = NodeId(0, Id::DataChangeNotification_Binary);
+    x.encoding = ExtensionObject::Encoding::ByteString;
+    Encoder e(x.body);
+    encodeStructure(e, DataChangeNotification::desc(), &change);
+    return x;
+}
+
+// The data changes in a message: the length of the encoded list, first in the body.
 std::size_t notificationCount(const NotificationMessage &message)
 {
     std::size_t n = 0;
     for (const ExtensionObject &x : message.notificationData)
-        if (x.type == &DataChangeNotification::desc() && x.object)
-            n += static_cast<const DataChangeNotification *>(x.object.get())->monitoredItems.size();
+        if (x.typeId.isNumeric(Id::DataChangeNotification_Binary) && x.body.size() >= 4)
+            n += qFromLittleEndian<std::uint32_t>(x.body.constData());
     return n;
 }
 
@@ -315,7 +329,7 @@ bool ServerCore::sendMessage(Session &session, Subscription &s, bool keepAlive)
                              .arg(s.id)
                              .arg(change.monitoredItems.size())
                              .arg(message.sequenceNumber));
-            message.notificationData.push_back(makeExtension(std::move(change)));
+            message.notificationData.push_back(encoded(change));
             s.nextSequenceNumber = nextSequence(s.nextSequenceNumber);
             s.retransmission.push_back(message);
             s.retained += notificationCount(message);
