@@ -6,9 +6,15 @@
 #include "ui/fMainOPC.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 
 namespace {
+
+// Between a termination signal and the close: clients see the server state Shutdown
+// and the seconds counting down in a publishing cycle or two, well within the stop
+// time-out of a service manager. A second signal closes at once.
+constexpr int ShutdownNoticeSeconds = 2;
 
 // Without a display the server runs just the same on the offscreen platform.
 bool chooseHeadlessPlatform()
@@ -80,8 +86,18 @@ int main(int argc, char **argv)
     // Read only now: a signal that came during start-up waits in the descriptor
     // and closes the server as soon as the loop runs.
     TerminationSignals terminations;
-    QObject::connect(&terminations, &TerminationSignals::received, &server,
-                     [&server](int) { server.requestClose(MainOPC::UnloadMode::SystemSession); });
+    bool noticeGiven = false;
+    QObject::connect(&terminations, &TerminationSignals::received, &server, [&server, &noticeGiven](int) {
+        OPCFrontEnd *frontEnd = server.server().frontEnd();
+        if (noticeGiven || !frontEnd) {
+            server.requestClose(MainOPC::UnloadMode::SystemSession);
+            return;
+        }
+        noticeGiven = true;
+        frontEnd->announceShutdown(ShutdownNoticeSeconds);
+        QTimer::singleShot(ShutdownNoticeSeconds * 1000, &server,
+                           [&server] { server.requestClose(MainOPC::UnloadMode::SystemSession); });
+    });
     if (const OPCFrontEnd *frontEnd = server.server().frontEnd()) {
         std::printf("Serving OPC UA at %s\n", qPrintable(frontEnd->endpointUrl()));
         std::fflush(stdout);
