@@ -85,6 +85,8 @@ void enqueue(Subscription &s, MonitoredItem &m, DataValue v)
         m.ready = true;
         s.ready.push_back(m.id);
     }
+    if (!s.triggerLinks.empty() && m.mode != MonitoringMode::Disabled)
+        fireTriggers(s, m);
 }
 
 } // namespace
@@ -429,6 +431,7 @@ void ServerCore::removeMonitoredItem(Session &session, Subscription &s, std::uin
         std::erase(s.changed, id);
     if (m->polled)
         std::erase(s.polled, id);
+    s.triggerLinks.erase(id);
     s.items.erase(it);
     --session.subscriptions.monitoredItems;
     --monitoredItemTotal_;
