@@ -19,8 +19,9 @@ class OPCItem;
 
 // The OPC UA server without its sockets: channels, sessions, the address space and
 // the services. One file per service set: UaDiscovery.cpp, UaSessionService.cpp,
-// UaView.cpp, UaAttribute.cpp, UaSubscription.cpp, UaMonitoredItems.cpp;
-// UaServerCore.cpp dispatches.
+// UaView.cpp, UaAttribute.cpp, UaSubscription.cpp, UaMonitoredItems.cpp,
+// UaSubscriptionTransfer.cpp, UaTriggering.cpp, UaMethodCall.cpp, and the Server
+// object's diagnostics in UaDiagnostics.cpp; UaServerCore.cpp dispatches.
 namespace Ua {
 
 // An endpoint's security: a policy and the mode it is offered with.
