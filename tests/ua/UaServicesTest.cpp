@@ -9,14 +9,10 @@ namespace {
 
 // Users named by their token's body; an empty name is refused.
 struct Names final : AccessControl {
-    std::vector<UserTokenPolicy> userTokenPolicies(const QString &) const override
-    {
-        return {UserTokenPolicy{QStringLiteral("names"), 1, {}, {}, {}}};
-    }
+    std::vector<UserTokenPolicy> userTokenPolicies(const QString &) const override { return {{}}; }
     StatusCode activateSession(const IdentityRequest &r, UserIdentity &user) const override
     {
-        user.tokenType = 1;
-        user.name = QString::fromLatin1(r.token.body);
+        user = {1, QString::fromLatin1(r.token.body)};
         return user.name.isEmpty() ? Status::BadIdentityTokenRejected : Status::Good;
     }
     std::uint8_t userAccessLevel(const UserIdentity &, const OPCItem &, std::uint8_t level) const override
@@ -27,6 +23,7 @@ struct Names final : AccessControl {
 
 struct ServicesTest : ::testing::Test {
     UaCore ua;
+    std::uint32_t nextHandle = 100;
 
     void SetUp() override
     {
@@ -47,30 +44,27 @@ struct ServicesTest : ::testing::Test {
         EXPECT_EQ(p.call(request, response).fault, expected);
         return p;
     }
-    static std::uint32_t subscribe(MemoryPeer &p)
+    std::pair<std::uint32_t, std::vector<std::uint32_t>> subscribe(MemoryPeer &p, std::vector<const char *> ids,
+                                                                   std::int32_t mode = MonitoringMode::Reporting,
+                                                                   std::uint32_t sub = 0)
     {
-        CreateSubscriptionRequest request{{}, 100, 1000, 5, 0, true, 0};
-        CreateSubscriptionResponse response;
-        EXPECT_TRUE(p.call(request, response).ok);
-        return response.subscriptionId;
-    }
-    std::uint32_t nextHandle = 100;
-    std::vector<std::uint32_t> monitor(MemoryPeer &p, std::uint32_t sub, std::vector<const char *> ids,
-                                       std::int32_t mode = MonitoringMode::Reporting)
-    {
+        CreateSubscriptionRequest create{{}, 100, 1000, 5, 0, true, 0};
+        CreateSubscriptionResponse created;
+        if (!sub && p.call(create, created).ok)
+            sub = created.subscriptionId;
         CreateMonitoredItemsRequest request{{}, sub, 2, {}};
         for (const char *id : ids)
             request.itemsToCreate.push_back({readId(item(id)), mode, {nextHandle++, 0, {}, 5, true}});
         CreateMonitoredItemsResponse response;
         EXPECT_TRUE(p.call(request, response).ok);
-        std::vector<std::uint32_t> out;
+        std::vector<std::uint32_t> items;
         for (const auto &r : response.results)
-            out.push_back(r.monitoredItemId);
-        return out;
+            items.push_back(r.monitoredItemId);
+        return {sub, items};
     }
-    // The answer to a Publish request of p, after at most ten publishing cycles:
-    // the client handles of its data changes and its status changes.
-    std::pair<std::vector<std::uint32_t>, std::vector<StatusCode>> publish(MemoryPeer &p)
+    // The client handles of the data changes in the answer to a Publish request of p,
+    // after at most ten publishing cycles.
+    std::vector<std::uint32_t> publish(MemoryPeer &p)
     {
         PublishRequest request;
         request.requestHeader.timeoutHint = 600000;
@@ -79,112 +73,76 @@ struct ServicesTest : ::testing::Test {
             ua.advance(100);
         PublishResponse response;
         EXPECT_TRUE(p.receive(id, response).ok);
-        std::pair<std::vector<std::uint32_t>, std::vector<StatusCode>> r;
-        for (const ExtensionObject &x : response.notificationMessage.notificationData) {
-            DataChangeNotification change;
-            StatusChangeNotification status;
-            if (decodeExtension(x, change))
+        std::vector<std::uint32_t> handles;
+        for (const ExtensionObject &x : response.notificationMessage.notificationData)
+            if (DataChangeNotification change; decodeExtension(x, change))
                 for (const auto &m : change.monitoredItems)
-                    r.first.push_back(m.clientHandle);
-            else if (decodeExtension(x, status))
-                r.second.push_back(status.status);
-        }
-        return r;
+                    handles.push_back(m.clientHandle);
+        return handles;
     }
 };
 
 } // namespace
 
-TEST_F(ServicesTest, TransferSubscriptionsOnlyToTheSameUserAndTellsTheOldSession)
+TEST_F(ServicesTest, TransferSubscriptionsOnlyToTheSameUser)
 {
     MemoryPeer &first = login("alice"), &again = login("alice"), &other = login("bob");
-    const std::uint32_t sub = subscribe(first);
-    monitor(first, sub, {"C01.Panel", "C01.Z1.State"});
-    EXPECT_EQ(publish(first).first, (std::vector<std::uint32_t>{100, 101}));
-    PublishRequest wait;
-    const std::uint32_t waiting = first.send(wait);
-
-    TransferSubscriptionsRequest request{{}, {sub}, true};
-    TransferSubscriptionsResponse refused, moved;
-    ASSERT_TRUE(other.call(request, refused).ok);
-    ASSERT_EQ(refused.results.size(), 1u);
-    EXPECT_EQ(refused.results[0].statusCode, Status::BadUserAccessDenied);
-    ASSERT_TRUE(again.call(request, moved).ok);
-    ASSERT_EQ(moved.results.size(), 1u);
-    EXPECT_EQ(moved.results[0].statusCode, Status::Good);
-    EXPECT_EQ(moved.results[0].availableSequenceNumbers, (std::vector<std::uint32_t>{1}));
-
-    PublishResponse told;
-    ASSERT_TRUE(first.receive(waiting, told).ok);
-    EXPECT_EQ(told.subscriptionId, sub);
-    StatusChangeNotification change;
-    ASSERT_EQ(told.notificationMessage.notificationData.size(), 1u);
-    ASSERT_TRUE(decodeExtension(told.notificationMessage.notificationData[0], change));
-    EXPECT_EQ(change.status, Status::GoodSubscriptionTransferred);
-    // The values come again on the new session; the old one has nothing left.
-    EXPECT_EQ(publish(again).first, (std::vector<std::uint32_t>{100, 101}));
+    const std::uint32_t sub = subscribe(first, {"C01.Panel"}).first;
+    EXPECT_EQ(publish(first), (std::vector<std::uint32_t>{100}));
+    TransferSubscriptionsRequest request{{}, {sub}, false};
+    for (auto [peer, expected] : {std::pair{&other, Status::BadUserAccessDenied}, std::pair{&again, Status::Good}}) {
+        TransferSubscriptionsResponse response;
+        ASSERT_TRUE(peer->call(request, response).ok);
+        ASSERT_EQ(response.results.size(), 1u);
+        EXPECT_EQ(response.results[0].statusCode, expected);
+    }
+    // Without sendInitialValues nothing comes again; the old session has nothing left.
+    EXPECT_EQ(publish(again), (std::vector<std::uint32_t>{}));
     EXPECT_EQ(first.faultOf(PublishRequest{}), Status::BadNoSubscription);
-    // Without sendInitialValues nothing is sent again.
-    request.sendInitialValues = false;
-    MemoryPeer &third = login("alice");
-    TransferSubscriptionsResponse quiet;
-    ASSERT_TRUE(third.call(request, quiet).ok);
-    EXPECT_EQ(publish(third).first, (std::vector<std::uint32_t>{}));
 }
 
 TEST_F(ServicesTest, TriggeringLinksEndWithTheirRemovalOrTheirItem)
 {
     MemoryPeer &p = login("alice");
-    const std::uint32_t sub = subscribe(p);
-    const auto triggering = monitor(p, sub, {"Test.Int"});
-    const auto sampled = monitor(p, sub, {"C01.Panel", "C01.Z1.State"}, MonitoringMode::Sampling);
-    publish(p); // the triggering item's first value, which came before the links
+    const auto [sub, triggering] = subscribe(p, {"Test.Int"});
+    const auto sampled = subscribe(p, {"C01.Panel", "C01.Z1.State"}, MonitoringMode::Sampling, sub).second;
+    publish(p); // the triggering item's first value
     SetTriggeringRequest link{{}, sub, triggering[0], {sampled[0], sampled[1]}, {}};
     SetTriggeringResponse linked;
     ASSERT_TRUE(p.call(link, linked).ok);
-    auto change = [&](std::int16_t v) {
-        ua.server.Tags().Item(QStringLiteral("Test.Int"))->SetVQT(::Variant(v), Quality::Good);
+    auto set = [&](const char *id, ::Variant v) {
+        ua.server.Tags().Item(QString::fromLatin1(id))->SetVQT(std::move(v), Quality::Good);
     };
-
-    change(1);
-    EXPECT_EQ(publish(p).first, (std::vector<std::uint32_t>{100, 101, 102}));
+    set("Test.Int", ::Variant(std::int16_t(1)));
+    EXPECT_EQ(publish(p), (std::vector<std::uint32_t>{100, 101, 102}));
     SetTriggeringRequest unlink{{}, sub, triggering[0], {}, {sampled[0], sampled[0]}};
     ASSERT_TRUE(p.call(unlink, linked).ok);
     EXPECT_EQ(linked.removeResults, (std::vector<StatusCode>{Status::Good, Status::BadMonitoredItemIdInvalid}));
-    ua.server.Tags().Item(QStringLiteral("C01.Z1.State"))->SetVQT(::Variant(std::uint8_t(4)), Quality::Good);
-    ua.server.Tags().Item(QStringLiteral("C01.Panel"))->SetVQT(::Variant(std::int16_t(8)), Quality::Good);
-    change(2);
-    EXPECT_EQ(publish(p).first, (std::vector<std::uint32_t>{100, 102}));
+    set("C01.Z1.State", ::Variant(std::uint8_t(4)));
+    set("C01.Panel", ::Variant(std::int16_t(8)));
+    set("Test.Int", ::Variant(std::int16_t(2)));
+    EXPECT_EQ(publish(p), (std::vector<std::uint32_t>{100, 102}));
 
     DeleteMonitoredItemsRequest remove{{}, sub, {triggering[0]}};
     DeleteMonitoredItemsResponse removed;
     ASSERT_TRUE(p.call(remove, removed).ok);
-    link.linksToAdd = {sampled[1]};
     EXPECT_EQ(p.faultOf(link), Status::BadMonitoredItemIdInvalid);
-    link.linksToAdd.clear();
-    EXPECT_EQ(p.faultOf(link), Status::BadNothingToDo);
 }
 
 TEST_F(ServicesTest, DiagnosticsCountRefusedSessionsAndTimeOuts)
 {
-    const auto summary = [&] { return ua.core->diagnosticsSummary(); };
     login("", Status::BadIdentityTokenRejected);
-    EXPECT_EQ(summary().rejectedSessionCount, 1u);
-    EXPECT_EQ(summary().securityRejectedSessionCount, 1u);
-    EXPECT_EQ(summary().securityRejectedRequestsCount, 1u);
     login("alice");
     login("bob");
     login("carol"); // the unactivated session above still holds a place
     MemoryPeer &late = ua.connect();
     ASSERT_TRUE(late.hello() && late.openChannel());
     EXPECT_EQ(late.createSession(), Status::BadTooManySessions);
-    const ServerDiagnosticsSummaryDataType full = summary();
-    EXPECT_EQ(full.rejectedSessionCount, 2u);
-    EXPECT_EQ(full.securityRejectedSessionCount, 1u);
-    EXPECT_EQ(full.rejectedRequestsCount, 2u);
-    EXPECT_EQ(full.cumulatedSessionCount, 4u);
-    EXPECT_EQ(full.currentSessionCount, 4u);
+    const ServerDiagnosticsSummaryDataType full = ua.core->diagnosticsSummary();
+    EXPECT_EQ(std::vector<std::uint32_t>({full.rejectedSessionCount, full.securityRejectedSessionCount,
+                                          full.rejectedRequestsCount, full.securityRejectedRequestsCount,
+                                          full.cumulatedSessionCount, full.currentSessionCount}),
+              std::vector<std::uint32_t>({2, 1, 2, 1, 4, 4}));
     ua.advance(10001);
-    EXPECT_EQ(summary().sessionTimeoutCount, 4u);
-    EXPECT_EQ(summary().currentSessionCount, 0u);
+    EXPECT_EQ(ua.core->diagnosticsSummary().sessionTimeoutCount, 4u);
 }
