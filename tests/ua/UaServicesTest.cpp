@@ -96,8 +96,16 @@ TEST_F(ServicesTest, TransferSubscriptionsOnlyToTheSameUser)
         ASSERT_EQ(response.results.size(), 1u);
         EXPECT_EQ(response.results[0].statusCode, expected);
     }
-    // Without sendInitialValues nothing comes again; the old session has nothing left.
+    // Without sendInitialValues nothing comes again. The old session hears of it once,
+    // then has nothing left.
     EXPECT_EQ(publish(again), (std::vector<std::uint32_t>{}));
+    PublishRequest next;
+    PublishResponse told;
+    StatusChangeNotification change;
+    ASSERT_TRUE(first.call(next, told).ok);
+    ASSERT_EQ(told.notificationMessage.notificationData.size(), 1u);
+    EXPECT_TRUE(decodeExtension(told.notificationMessage.notificationData[0], change));
+    EXPECT_EQ(change.status, Status::GoodSubscriptionTransferred);
     EXPECT_EQ(first.faultOf(PublishRequest{}), Status::BadNoSubscription);
 }
 
