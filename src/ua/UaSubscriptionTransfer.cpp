@@ -46,7 +46,11 @@ void ServerCore::transferSubscriptions(RequestContext &context, const TransferSu
             from.monitoredItems -= moved->items.size();
             target.subscriptions.monitoredItems += moved->items.size();
             moved->session = &target;
+            // Bounded as the lifetime's news are: a session that never publishes
+            // again must not collect them without end.
             from.statusChanges.push_back({id, Status::GoodSubscriptionTransferred});
+            while (from.statusChanges.size() > std::size_t(config_.maxSubscriptionsPerSession))
+                from.statusChanges.pop_front();
             if (std::find(left.begin(), left.end(), owner) == left.end())
                 left.push_back(owner);
             target.subscriptions.subscriptions.push_back(std::move(moved));
