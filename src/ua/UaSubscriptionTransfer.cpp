@@ -45,6 +45,12 @@ void ServerCore::transferSubscriptions(RequestContext &context, const TransferSu
             from.subscriptions.erase(it);
             from.monitoredItems -= moved->items.size();
             target.subscriptions.monitoredItems += moved->items.size();
+            // The items' longer queues count against the session that holds them.
+            std::size_t queued = 0;
+            for (const auto &[itemId, m] : moved->items)
+                queued += m->queueSize - 1;
+            from.queuedValues -= queued;
+            target.subscriptions.queuedValues += queued;
             moved->session = &target;
             // Bounded as the lifetime's news are: a session that never publishes
             // again must not collect them without end.
@@ -78,8 +84,8 @@ void ServerCore::resendValues(Subscription &s)
         if (m->mode != MonitoringMode::Reporting || !m->hasLast)
             continue;
         // A waiting queue ends with the latest value already.
-        if (m->queue.empty())
-            m->queue.push_back(m->last);
+        if (!m->hasQueued())
+            m->push(m->last);
         if (!m->ready) {
             m->ready = true;
             s.ready.push_back(id);

@@ -17,7 +17,7 @@ void fireTriggers(Subscription &s, const MonitoredItem &m)
         if (it == s.items.end())
             continue;
         MonitoredItem &linked = *it->second;
-        if (linked.mode == MonitoringMode::Sampling && !linked.queue.empty() && !linked.ready) {
+        if (linked.mode == MonitoringMode::Sampling && linked.hasQueued() && !linked.ready) {
             linked.ready = true;
             s.ready.push_back(id);
         }
