@@ -23,8 +23,11 @@ TEST(ServiceMode, NotifiesSystemdServesWithoutWidgetsAndLogsWithPriorities)
     TempAppFolder folder;
     folder.installLanguageFile();
     const quint16 port = freePort();
-    folder.write("OPC-KV7.ini", QStringLiteral("[OPC-KV7]\r\nUaHost=127.0.0.1\r\nUaPort=%1\r\n").arg(port).toLatin1());
-    folder.write("KV7.ini", "[KV7]\r\nC1-On=1\r\nC1-Com=0\r\n");
+    folder.write("OPC-KV7.ini", QStringLiteral("[OPC-KV7]\r\nUaHost=127.0.0.1\r\nUaPort=%1\r\n[Ports]\r\nCOM5=%2\r\n")
+                                    .arg(port)
+                                    .arg(folder.file("no-such-tty"))
+                                    .toLatin1());
+    folder.write("KV7.ini", "[KV7]\r\nC1-On=1\r\nC1-Com=0\r\nC2-On=1\r\nC2-Com=5\r\n");
     NotifySocket systemd("200000"); // the child inherits it; pings every 100 ms
     QProcess server;
     server.start(binDir() + "/opc-kv7", {"--service"});
@@ -37,7 +40,7 @@ TEST(ServiceMode, NotifiesSystemdServesWithoutWidgetsAndLogsWithPriorities)
     client.connectToHost(QHostAddress::LocalHost, port);
     EXPECT_TRUE(client.waitForConnected(5000));
     EXPECT_TRUE(waitFor([&] { return systemd.messages().count("WATCHDOG=1") >= 3; }, 10000));
-    EXPECT_TRUE(systemd.messages().contains("STATUS=1 panel line, 1 in communication error, 0 clients connected"))
+    EXPECT_TRUE(systemd.messages().contains("STATUS=2 panel lines, 2 in communication error, 0 clients connected"))
         << qPrintable(systemd.messages().join('|'));
 
     QFile maps(QStringLiteral("/proc/%1/maps").arg(server.processId()));
@@ -55,7 +58,8 @@ TEST(ServiceMode, NotifiesSystemdServesWithoutWidgetsAndLogsWithPriorities)
     const QByteArray log = server.readAllStandardError();
     EXPECT_EQ(log.count("<6>(Server initialization completed.)\n"), 1) << log.constData();
     EXPECT_EQ(log.count("(Server initialization completed.)"), 1);
-    EXPECT_TRUE(log.contains("<7>")) << log.constData();
+    EXPECT_EQ(log.count("COM5"), 1);
+    EXPECT_TRUE(log.contains("\n<4>(No se puede abrir COM5. ")) << log.constData();
     EXPECT_EQ(folder.read("OPC-KV7.ini").count("TraceLevel=0"), 1); // the shutdown saved
 }
 
