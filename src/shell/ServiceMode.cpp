@@ -40,7 +40,7 @@ ServiceMode::~ServiceMode()
     Log::setStandardErrorFormat(nullptr);
 }
 
-int ServiceMode::run(const QStringList &arguments)
+MainOPC::LoadResult ServiceMode::start(const QStringList &arguments)
 {
     connect(
         server_.get(), &MainOPC::unloaded, this,
@@ -49,7 +49,20 @@ int ServiceMode::run(const QStringList &arguments)
             QCoreApplication::exit(0);
         },
         Qt::QueuedConnection);
-    switch (server_->Form_Load(arguments)) {
+    const MainOPC::LoadResult result = server_->Form_Load(arguments);
+    if (result != MainOPC::LoadResult::Running)
+        return result;
+    // Form_Load has bound the listener: clients can connect from now on.
+    notifier_->ready();
+    notifyStatus();
+    statusTimer_.start();
+    statusLineTimer_.start();
+    return result;
+}
+
+int ServiceMode::run(const QStringList &arguments)
+{
+    switch (start(arguments)) {
     case MainOPC::LoadResult::SecondInstance:
     case MainOPC::LoadResult::Registered: return 0;
     case MainOPC::LoadResult::Failed: return 1; // the trace has the reason
@@ -60,11 +73,6 @@ int ServiceMode::run(const QStringList &arguments)
         stop();
         server_->requestClose(MainOPC::UnloadMode::SystemSession);
     });
-    // Form_Load has bound the listener: clients can connect from now on.
-    notifier_->ready();
-    notifyStatus();
-    statusTimer_.start();
-    statusLineTimer_.start();
     if (const OPCFrontEnd *frontEnd = server_->server().frontEnd()) {
         std::printf("Serving OPC UA at %s\n", qPrintable(frontEnd->endpointUrl()));
         std::fflush(stdout);

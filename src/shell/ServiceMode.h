@@ -24,8 +24,11 @@ public:
     ServiceMode();
     ~ServiceMode() override;
 
+    // The start-up, then READY=1 and the status timers once it is serving.
+    MainOPC::LoadResult start(const QStringList &arguments);
     // The whole run on the running QCoreApplication; the process's exit status.
     int run(const QStringList &arguments);
+    MainOPC &server() { return *server_; }
 
     // "Service status: ..." of the frames each line received since the last one,
     // the lines in communication error, the OPC UA sessions and subscriptions.
