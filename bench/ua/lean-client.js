@@ -109,8 +109,10 @@ function header(type, chunk, size) {
 const hex = (n) => "0x" + (n >>> 0).toString(16).padStart(8, "0");
 
 class LeanClient {
-  constructor(endpoint) {
+  /** `localAddress`: the address to connect from (the hostile-client bench uses 127.0.0.2). */
+  constructor(endpoint, { localAddress } = {}) {
     this.endpoint = endpoint;
+    this.localAddress = localAddress;
     this.seq = 1;
     this.requestId = 1;
     this.handle = 1;
@@ -128,7 +130,7 @@ class LeanClient {
 
   async openChannel({ timeoutMs = 10000 } = {}) {
     const u = new URL(this.endpoint.replace(/^opc\.tcp:/, "http:"));
-    this.sock = net.connect({ host: u.hostname, port: Number(u.port) });
+    this.sock = net.connect({ host: u.hostname, port: Number(u.port), localAddress: this.localAddress });
     this.sock.setNoDelay(true);
     await new Promise((res, rej) => { this.sock.once("connect", res); this.sock.once("error", rej); });
     this.sock.on("data", (d) => this.onData(d));
@@ -162,12 +164,12 @@ class LeanClient {
     this.tokenId = o.u32();
   }
 
-  async createSession({ timeoutMs = 10000, sessionTimeoutMs = 60000 } = {}) {
+  async createSession({ timeoutMs = 10000, sessionTimeoutMs = 60000, name = "lean" } = {}) {
     const cs = new Writer();
     cs.nodeIdNumeric(ID.CreateSessionRequest);
     requestHeader(cs, null, this.handle++);
     cs.string("urn:kv7-bench:lean").string(null).u8(2).string("kv7 lean bench client").u32(1).string(null).string(null).i32(0);
-    cs.string(null).string(this.endpoint).string("lean").byteString(crypto.randomBytes(32)).byteString(null).f64(sessionTimeoutMs).u32(0);
+    cs.string(null).string(this.endpoint).string(name).byteString(crypto.randomBytes(32)).byteString(null).f64(sessionTimeoutMs).u32(0);
     const rr = await this.call(cs.done(), ID.CreateSessionResponse, timeoutMs);
     rr.nodeId();
     this.authToken = rr.nodeId().raw;
@@ -242,6 +244,24 @@ class LeanClient {
   }
 
   // --- transport ---
+  /** One whole MSG chunk carrying `body` for a new request id, as bytes (to send as one likes). */
+  frameOf(body) {
+    const sec = Buffer.alloc(16);
+    sec.writeUInt32LE(this.channelId, 0);
+    sec.writeUInt32LE(this.tokenId, 4);
+    sec.writeUInt32LE(this.seq++, 8);
+    sec.writeUInt32LE(this.requestId++, 12);
+    return Buffer.concat([header("MSG", "F", 24 + body.length), sec, body]);
+  }
+
+  /** An intermediate chunk of a request that is never finished (the hostile-client bench). */
+  sendIntermediate(piece) {
+    const frame = this.frameOf(piece);
+    frame.write("C", 3, "ascii");
+    frame.writeUInt32LE(this.partialRequestId || (this.partialRequestId = frame.readUInt32LE(20)), 20);
+    this.sock.write(frame);
+  }
+
   sendChunks(type, body, requestId) {
     const room = this.serverReceive - 24;
     const parts = [];
@@ -353,5 +373,7 @@ function skipVariant(r) {
     if (enc & 0x40) { const d = r.i32(); r.skip(4 * Math.max(0, d)); }
   } else one();
 }
+
+LeanClient.Writer = Writer;
 
 module.exports = { LeanClient };

@@ -33,6 +33,8 @@ public:
     virtual void start() = 0; // raises RuntimeError when it cannot serve
     virtual void stop() = 0;
     virtual void requestDisconnect(const QString &reason) = 0;
+    // The server goes down in that many seconds: clients are told, and served until then.
+    virtual void announceShutdown(int seconds) = 0;
     virtual QString endpointUrl() const = 0;
 };
 

@@ -6,6 +6,7 @@
 #include "service/JournalLine.h"
 #include "service/ServiceNotifier.h"
 #include "shell/PanelConnections.h"
+#include "shell/SignalClose.h"
 #include "shell/TerminationSignals.h"
 #include "ua/UaServer.h"
 #include "ua/UaServerCore.h"
@@ -69,10 +70,7 @@ int ServiceMode::run(const QStringList &arguments)
     case MainOPC::LoadResult::Running: break;
     }
     TerminationSignals terminations;
-    connect(&terminations, &TerminationSignals::received, this, [this](int) {
-        stop();
-        server_->requestClose(MainOPC::UnloadMode::SystemSession);
-    });
+    closeOnSignals(terminations, *server_, [this] { stop(); });
     if (const OPCFrontEnd *frontEnd = server_->server().frontEnd()) {
         std::printf("Serving OPC UA at %s\n", qPrintable(frontEnd->endpointUrl()));
         std::fflush(stdout);

@@ -179,7 +179,7 @@ DataValue ServerCore::gatedItemValue(const OPCItem &item) const
 {
     if (!(item.AccessRights() & AccessRights::Read))
         return statusOnly(Status::BadNotReadable);
-    if (!gateOpen(server_))
+    if (!gateOpen(server_) || shuttingDown_)
         return statusOnly(Status::BadOutOfService);
     return itemValue(item);
 }

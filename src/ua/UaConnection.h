@@ -1,5 +1,6 @@
 #pragma once
 #include "ua/UaBinary.h"
+#include "ua/UaBudgets.h"
 #include "ua/UaChannel.h"
 
 #include <QByteArray>
@@ -15,11 +16,12 @@
 namespace Ua {
 
 struct TransportLimits {
-    std::uint32_t receiveBufferSize = 65536; // largest chunk we accept
-    std::uint32_t sendBufferSize = 65536;    // largest chunk we send
-    std::uint32_t maxMessageSize = 4u << 20; // largest request, all chunks together
-    std::uint32_t maxChunkCount = 256;       // chunks of one request
-    int helloTimeoutMs = 10000;              // Hello and OpenSecureChannel must come within
+    std::uint32_t receiveBufferSize = 65536;                       // largest chunk we accept
+    std::uint32_t sendBufferSize = 65536;                          // largest chunk we send
+    std::uint32_t maxMessageSize = 4u << 20;                       // largest request, all chunks together
+    std::uint32_t maxChunkCount = 256;                             // chunks of one request
+    int helloTimeoutMs = 10000;                                    // Hello and OpenSecureChannel must come within
+    int partialMessageTimeoutMs = Budget::PartialMessageTimeoutMs; // a started chunk or request completes within
     std::uint32_t minTokenLifetimeMs = 10000;
     std::uint32_t maxTokenLifetimeMs = 3600000;
     DecodeLimits decode;
@@ -37,6 +39,8 @@ public:
 
     void receive(const char *data, std::size_t size);
     void receive(const QByteArray &bytes) { receive(bytes.constData(), std::size_t(bytes.size())); }
+    // Memory held for requests not yet complete.
+    std::int64_t bufferedBytes() const { return input_.capacity() + pending_.capacity(); }
 
     // Channel.
     std::uint32_t channelId() const override { return channelId_; }
@@ -74,6 +78,7 @@ private:
     QByteArray input_;
     qsizetype inputOffset_ = 0;
     qint64 openedAt_ = 0;
+    qint64 partialSince_ = -1; // when the request being received began; -1: none
 
     // Negotiated by Hello / Acknowledge.
     std::uint32_t receiveBufferSize_ = 8192;

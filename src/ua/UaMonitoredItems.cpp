@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace Ua {
 
@@ -62,25 +63,7 @@ bool passesFilter(const MonitoredItem &m, const DataValue &v)
 
 void enqueue(Subscription &s, MonitoredItem &m, DataValue v)
 {
-    m.last = v;
-    m.hasLast = true;
-    constexpr StatusCode overflow = Status::InfoTypeDataValue | Status::Overflow;
-    if (m.queueSize <= 1) {
-        // A queue of one holds the newest value; no overflow is reported for it.
-        m.queue.clear();
-        m.queue.push_back(std::move(v));
-    } else if (m.queue.size() >= m.queueSize) {
-        if (m.discardOldest) {
-            m.queue.pop_front();
-            m.queue.push_back(std::move(v));
-            m.queue.front().setStatus(m.queue.front().status | overflow);
-        } else {
-            m.queue.back() = std::move(v);
-            m.queue.back().setStatus(m.queue.back().status | overflow);
-        }
-    } else {
-        m.queue.push_back(std::move(v));
-    }
+    m.push(std::move(v));
     if (m.mode == MonitoringMode::Reporting && !m.ready) {
         m.ready = true;
         s.ready.push_back(m.id);
@@ -88,6 +71,78 @@ void enqueue(Subscription &s, MonitoredItem &m, DataValue v)
 }
 
 } // namespace
+
+void MonitoredItem::push(DataValue v)
+{
+    hasLast = true;
+    if (queueSize <= 1) {
+        // A queue of one holds the newest value; no overflow is reported for it.
+        last = std::move(v);
+        lastPending = true;
+        return;
+    }
+    last = v;
+    constexpr StatusCode overflow = Status::InfoTypeDataValue | Status::Overflow;
+    auto at = [this](std::uint32_t k) -> DataValue & { return ring[(head + k) % ring.size()]; };
+    if (count == queueSize) {
+        if (discardOldest) {
+            at(0) = std::move(v); // the oldest slot becomes the newest
+            head = (head + 1) % std::uint32_t(ring.size());
+            at(0).setStatus(at(0).status | overflow);
+        } else {
+            at(count - 1) = std::move(v);
+            at(count - 1).setStatus(at(count - 1).status | overflow);
+        }
+        return;
+    }
+    if (count == ring.size()) { // full but below the queue size: grow in order
+        std::rotate(ring.begin(), ring.begin() + head, ring.end());
+        head = 0;
+        ring.push_back(std::move(v));
+    } else {
+        at(count) = std::move(v);
+    }
+    ++count;
+}
+
+DataValue MonitoredItem::takeOldest()
+{
+    if (queueSize <= 1) {
+        lastPending = false;
+        return last;
+    }
+    DataValue v = std::move(ring[head]);
+    head = (head + 1) % std::uint32_t(ring.size());
+    if (--count == 0)
+        head = 0;
+    return v;
+}
+
+void MonitoredItem::clearQueue()
+{
+    lastPending = false;
+    ring = {};
+    head = count = 0;
+}
+
+void MonitoredItem::resizeQueue(std::uint32_t size)
+{
+    if (size == queueSize)
+        return;
+    std::vector<DataValue> kept;
+    while (hasQueued())
+        kept.push_back(takeOldest());
+    clearQueue();
+    queueSize = size;
+    // The newest values stay.
+    const std::size_t from = kept.size() > size ? kept.size() - size : 0;
+    const bool had = hasLast;
+    const DataValue newest = last;
+    for (std::size_t k = from; k < kept.size(); ++k)
+        push(std::move(kept[k]));
+    hasLast = had;
+    last = newest;
+}
 
 void ServerCore::watchItems()
 {
@@ -97,12 +152,14 @@ void ServerCore::watchItems()
         stateObserver_ = server_.addStateObserver([this](std::int32_t) { serverStateChanged(); });
 }
 
-void ServerCore::sample(MonitoredItem &m, qint64 now, DateTime stamp)
+void ServerCore::sample(MonitoredItem &m, qint64 now, DateTime stamp, const DataValue *value)
 {
     m.lastSampleMs = now;
     m.sampledOnce = true;
     m.changed = false;
-    DataValue v = m.item ? gatedItemValue(*m.item) : sampleAttribute(*m.subscription->session, m.node, m.attributeId);
+    DataValue v = value    ? *value
+                  : m.item ? gatedItemValue(*m.item)
+                           : sampleAttribute(*m.subscription->session, m.node, m.attributeId);
     if (m.attributeId == Attr::Value) {
         if (m.timestamps == 1 || m.timestamps == 3)
             v.mask &= std::uint8_t(~DataValue::HasSourceTimestamp);
@@ -121,20 +178,18 @@ void ServerCore::sampleDue(Subscription &s, qint64 now)
         return !m.sampledOnce || double(now - m.lastSampleMs) >= m.samplingInterval;
     };
     const DateTime stamp = this->now();
-    std::vector<std::uint32_t> waiting;
-    for (std::uint32_t id : s.changed) {
-        auto it = s.items.find(id);
-        if (it == s.items.end() || !it->second->changed)
-            continue;
-        MonitoredItem &m = *it->second;
-        if (m.mode == MonitoringMode::Disabled)
-            m.changed = false;
-        else if (due(m))
-            sample(m, now, stamp);
+    // In place: the ones still waiting for their sampling time stay.
+    std::erase_if(s.changed, [&](MonitoredItem *m) {
+        if (!m->changed)
+            return true;
+        if (m->mode == MonitoringMode::Disabled)
+            m->changed = false;
+        else if (due(*m))
+            sample(*m, now, stamp);
         else
-            waiting.push_back(id);
-    }
-    s.changed = std::move(waiting);
+            return false;
+        return true;
+    });
     for (std::uint32_t id : s.polled) {
         auto it = s.items.find(id);
         if (it != s.items.end() && it->second->mode != MonitoringMode::Disabled && due(*it->second))
@@ -149,14 +204,17 @@ void ServerCore::itemChanged(OPCItem &item)
         return;
     const qint64 now = nowMs();
     const DateTime stamp = this->now();
+    std::optional<DataValue> value; // taken once for every watcher that samples now
     for (MonitoredItem *m : it->second) {
         if (m->mode == MonitoringMode::Disabled)
             continue;
         if (double(now - m->lastSampleMs) >= m->samplingInterval) {
-            sample(*m, now, stamp);
+            if (!value)
+                value = gatedItemValue(item);
+            sample(*m, now, stamp, &*value);
         } else if (!m->changed) {
             m->changed = true;
-            m->subscription->changed.push_back(m->id);
+            m->subscription->changed.push_back(m);
         }
     }
 }
@@ -192,10 +250,9 @@ StatusCode ServerCore::applyParameters(MonitoredItem &m, const Subscription &s, 
             return Status::BadMonitoredItemFilterUnsupported;
         if (filter.trigger < 0 || filter.trigger > 2)
             return Status::BadMonitoredItemFilterUnsupported;
-        // Items carry no EURange, so a percent deadband has nothing to refer to.
-        if (filter.deadbandType == DeadbandPercent)
-            return Status::BadMonitoredItemFilterUnsupported;
-        if (filter.deadbandType > DeadbandPercent || !(filter.deadbandValue >= 0) ||
+        // Items carry no EURange, so a percent deadband has nothing to refer to: the
+        // OPC UA standard (OPC 10000-8) names this code for that case.
+        if (filter.deadbandType >= DeadbandPercent || !(filter.deadbandValue >= 0) ||
             !std::isfinite(filter.deadbandValue))
             return Status::BadDeadbandFilterInvalid;
         if (filter.deadbandType == DeadbandAbsolute && m.item) {
@@ -214,14 +271,17 @@ StatusCode ServerCore::applyParameters(MonitoredItem &m, const Subscription &s, 
         interval = std::max(0, server_.MinUpdatePeriod);
     interval = std::min(interval, config_.maxPublishingIntervalMs);
     m.samplingInterval = interval;
-    m.queueSize = std::clamp<std::uint32_t>(p.queueSize, 1, config_.maxQueueSize);
+    // Entries beyond the first come from the session's budget.
+    const SessionSubscriptions &subs = s.session->subscriptions;
+    const std::size_t spare =
+        config_.queuedValuesPerSession - std::min(config_.queuedValuesPerSession, subs.queuedValues);
     m.discardOldest = p.discardOldest;
+    m.resizeQueue(
+        std::uint32_t(std::clamp<std::size_t>(p.queueSize, 1, std::min<std::size_t>(config_.maxQueueSize, spare + 1))));
     m.clientHandle = p.clientHandle;
-    m.trigger = trigger;
-    m.deadbandType = deadbandType;
+    m.trigger = std::uint8_t(trigger);
+    m.deadbandType = std::uint8_t(deadbandType);
     m.deadband = deadband;
-    while (m.queue.size() > m.queueSize)
-        m.queue.pop_front();
     revisedInterval = m.samplingInterval;
     revisedQueue = m.queueSize;
     return Status::Good;
@@ -287,8 +347,8 @@ void ServerCore::createMonitoredItems(RequestContext &context, const CreateMonit
         m->attributeId = what.attributeId;
         m->item = itemValue ? item : nullptr;
         m->polled = !itemValue && what.attributeId == Attr::Value;
-        m->mode = rq.monitoringMode;
-        m->timestamps = request.timestampsToReturn;
+        m->mode = std::uint8_t(rq.monitoringMode);
+        m->timestamps = std::uint8_t(request.timestampsToReturn);
         result.statusCode =
             applyParameters(*m, *s, rq.requestedParameters, result.revisedSamplingInterval, result.revisedQueueSize);
         if (isBad(result.statusCode)) {
@@ -301,6 +361,7 @@ void ServerCore::createMonitoredItems(RequestContext &context, const CreateMonit
         MonitoredItem &ref = *m;
         s->items.emplace(m->id, std::move(m));
         ++session.subscriptions.monitoredItems;
+        session.subscriptions.queuedValues += ref.queueSize - 1;
         ++monitoredItemTotal_;
         ++created;
         if (ref.item)
@@ -339,11 +400,17 @@ void ServerCore::modifyMonitoredItems(RequestContext &context, const ModifyMonit
         trial.item = m.item;
         double interval = 0;
         std::uint32_t queue = 0;
+        // The item's own share of the queue budget is free for its new size.
+        std::size_t &queued = context.session->subscriptions.queuedValues;
+        queued -= m.queueSize - 1;
         result.statusCode = applyParameters(trial, *s, rq.requestedParameters, interval, queue);
-        if (isBad(result.statusCode))
+        if (isBad(result.statusCode)) {
+            queued += m.queueSize - 1;
             continue;
+        }
         applyParameters(m, *s, rq.requestedParameters, result.revisedSamplingInterval, result.revisedQueueSize);
-        m.timestamps = request.timestampsToReturn;
+        queued += m.queueSize - 1;
+        m.timestamps = std::uint8_t(request.timestampsToReturn);
     }
     if (traceOn(3))
         trace(3, QStringLiteral("UA %1 monitored items modified in subscription %2")
@@ -368,7 +435,7 @@ void ServerCore::setMonitoringMode(RequestContext &context, const SetMonitoringM
         response.results.push_back(Status::Good);
         MonitoredItem &m = *it->second;
         const std::int32_t before = m.mode;
-        m.mode = request.monitoringMode;
+        m.mode = std::uint8_t(request.monitoringMode);
         if (m.mode == before)
             continue;
         if (m.ready && m.mode != MonitoringMode::Reporting) {
@@ -376,11 +443,11 @@ void ServerCore::setMonitoringMode(RequestContext &context, const SetMonitoringM
             m.ready = false;
         }
         if (m.mode == MonitoringMode::Disabled) {
-            m.queue.clear();
+            m.clearQueue();
             m.hasLast = false;
         } else if (before == MonitoringMode::Disabled) {
             sample(m, now, stamp); // enabled again: the value of now comes first
-        } else if (m.mode == MonitoringMode::Reporting && !m.queue.empty() && !m.ready) {
+        } else if (m.mode == MonitoringMode::Reporting && m.hasQueued() && !m.ready) {
             m.ready = true;
             s->ready.push_back(id);
         }
@@ -426,9 +493,10 @@ void ServerCore::removeMonitoredItem(Session &session, Subscription &s, std::uin
     if (m->ready)
         std::erase(s.ready, id);
     if (m->changed)
-        std::erase(s.changed, id);
+        std::erase(s.changed, m);
     if (m->polled)
         std::erase(s.polled, id);
+    session.subscriptions.queuedValues -= m->queueSize - 1;
     s.items.erase(it);
     --session.subscriptions.monitoredItems;
     --monitoredItemTotal_;

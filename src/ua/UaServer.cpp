@@ -7,8 +7,6 @@
 #include <QTcpSocket>
 
 namespace {
-// A client that stops reading its responses is dropped rather than buffered for.
-constexpr qint64 MaxUnsentBytes = 32 << 20;
 // Time-outs are checked this often.
 constexpr int TickIntervalMs = 250;
 } // namespace
@@ -98,6 +96,12 @@ void UaServer::stop()
     core_.reset();
 }
 
+void UaServer::announceShutdown(int seconds)
+{
+    if (core_)
+        core_->announceShutdown(seconds);
+}
+
 void UaServer::requestDisconnect(const QString &reason)
 {
     // Only clients connected now are asked; a later start begins without the notice.
@@ -117,7 +121,8 @@ void UaServer::onNewConnection()
 {
     while (listener_ && listener_->hasPendingConnections()) {
         QTcpSocket *socket = listener_->nextPendingConnection();
-        if (!core_ || !core_->acceptsConnections()) {
+        const QString peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+        if (!core_ || !core_->admitConnection(peer)) {
             // Say why before closing, as a Hello would be answered.
             QByteArray err;
             Ua::Encoder e(err);
@@ -131,15 +136,13 @@ void UaServer::onNewConnection()
             socket->disconnectFromHost();
             continue;
         }
-        const QString peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
         auto connection = std::make_unique<Ua::Connection>(*core_, core_->config().transport, peer);
         connection->onSend = [this, socket](const QByteArray &bytes) {
             const Client *client = find(socket);
             if (!client || client->dead)
                 return;
-            if (socket->bytesToWrite() + bytes.size() > MaxUnsentBytes) {
-                markDead(socket);
-                socket->abort();
+            if (overBudget(*client, bytes.size())) {
+                cutOff(socket);
                 return;
             }
             socket->write(bytes);
@@ -152,7 +155,13 @@ void UaServer::onNewConnection()
         clients_.push_back({socket, connection.get(), false});
         core_->addChannel(std::move(connection));
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        socket->setReadBufferSize(Ua::Budget::ReadAheadBytes);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        // A client paused for its unread answers is read again once they are gone.
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
+            if (socket->bytesToWrite() < Ua::Budget::UnsentBytesBeforePause && socket->bytesAvailable() > 0)
+                onReadyRead(socket);
+        });
         // Queued: the socket may report its end from inside a call of its connection.
         connect(
             socket, &QTcpSocket::disconnected, socket,
@@ -173,10 +182,23 @@ void UaServer::markDead(QTcpSocket *socket)
 void UaServer::onReadyRead(QTcpSocket *socket)
 {
     Client *client = find(socket);
-    if (!client || client->dead)
+    if (!client || client->dead || socket->bytesToWrite() >= Ua::Budget::UnsentBytesBeforePause)
         return;
     client->connection->receive(socket->readAll());
+    if (!client->dead && overBudget(*client, 0))
+        cutOff(socket);
     dropDeadClients();
+}
+
+bool UaServer::overBudget(const Client &client, qint64 adding) const
+{
+    return client.connection->bufferedBytes() + client.socket->bytesToWrite() + adding > Ua::Budget::ConnectionBytes;
+}
+
+void UaServer::cutOff(QTcpSocket *socket)
+{
+    markDead(socket);
+    socket->abort();
 }
 
 void UaServer::onTick()

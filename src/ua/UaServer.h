@@ -29,6 +29,7 @@ public:
     void start() override; // raises RuntimeError when the port cannot be bound
     void stop() override;
     void requestDisconnect(const QString &reason) override;
+    void announceShutdown(int seconds) override;
     QString endpointUrl() const override;
 
     quint16 port() const; // the bound port once started
@@ -51,6 +52,9 @@ private:
     void dropDeadClients();
     void dropClient(Client &client);
     Client *find(QTcpSocket *socket);
+    // Whether a client holds more than its share of memory with that much more to send.
+    bool overBudget(const Client &client, qint64 adding) const;
+    void cutOff(QTcpSocket *socket);
 
     OPCServer &server_;
     QString host_;

@@ -126,6 +126,10 @@ void ServerCore::start()
 
 void ServerCore::stop()
 {
+    // Channels close first and without an Error message: a client takes that as a
+    // lost connection and comes back by itself when the server is there again.
+    for (auto &c : channels_)
+        c.channel->close();
     while (!sessions_.empty())
         endSession(sessions_.back().get(), QStringLiteral("server stopped"));
     for (int *id : {&itemObserver_, &stateObserver_}) {
@@ -134,28 +138,81 @@ void ServerCore::stop()
         *id = 0;
     }
     publishTimer_.stop();
-    for (auto &c : channels_)
-        c->fail(Status::BadServerHalted, QStringLiteral("Server stopped"));
+    shuttingDown_ = false;
+    shutdownAtMs_ = -1;
+    shutdownReason_.clear();
 }
 
 void ServerCore::tick()
 {
     for (auto &c : channels_)
-        c->tick();
+        c.channel->tick();
     expireSessions();
+    closeChannelsWithoutSession();
     expirePublishRequests();
+}
+
+QString ServerCore::addressOf(const QString &peer)
+{
+    const qsizetype colon = peer.lastIndexOf(QLatin1Char(':'));
+    return colon < 0 ? peer : peer.left(colon);
+}
+
+bool ServerCore::admitConnection(const QString &peer)
+{
+    const QString address = addressOf(peer);
+    int open = 0, fromAddress = 0;
+    for (const ChannelEntry &c : channels_) {
+        if (c.channel->isClosed())
+            continue;
+        ++open;
+        fromAddress += c.address == address;
+    }
+    if (fromAddress >= config_.channelsPerAddress)
+        return false;
+    if (open < config_.maxConnections)
+        return true;
+    // Full: the oldest channel that serves no session makes room.
+    ChannelEntry *idle = nullptr;
+    for (ChannelEntry &c : channels_) {
+        const std::uint32_t id = c.channel->channelId();
+        const bool hasSession = id != 0 && std::any_of(sessions_.begin(), sessions_.end(),
+                                                       [id](const auto &s) { return s->channelId == id; });
+        if (!hasSession && !c.channel->isClosed() && (!idle || c.sessionSeenMs < idle->sessionSeenMs))
+            idle = &c;
+    }
+    if (!idle)
+        return false;
+    idle->channel->fail(Status::BadTcpServerTooBusy, QStringLiteral("Connection given up for a new client"));
+    return true;
+}
+
+void ServerCore::closeChannelsWithoutSession()
+{
+    const qint64 now = nowMs();
+    for (ChannelEntry &c : channels_) {
+        const std::uint32_t id = c.channel->channelId();
+        if (id == 0 || c.channel->isClosed()) // not open yet: the connection's own time-out applies
+            continue;
+        if (std::any_of(sessions_.begin(), sessions_.end(), [id](const auto &s) { return s->channelId == id; }))
+            c.sessionSeenMs = now;
+        else if (now - c.sessionSeenMs > config_.channelWithoutSessionTimeoutMs)
+            c.channel->fail(Status::BadTimeout, QStringLiteral("No session on the channel"));
+    }
 }
 
 Channel &ServerCore::addChannel(std::unique_ptr<Channel> channel)
 {
     trace(1, QStringLiteral("UA connection from %1").arg(channel->peer()));
-    channels_.push_back(std::move(channel));
-    return *channels_.back();
+    const QString address = addressOf(channel->peer());
+    channels_.push_back({std::move(channel), address, nowMs()});
+    return *channels_.back().channel;
 }
 
 void ServerCore::removeChannel(Channel &channel)
 {
-    auto it = std::find_if(channels_.begin(), channels_.end(), [&](const auto &c) { return c.get() == &channel; });
+    auto it = std::find_if(channels_.begin(), channels_.end(),
+                           [&](const ChannelEntry &c) { return c.channel.get() == &channel; });
     if (it == channels_.end())
         return;
     channel.close();
@@ -190,6 +247,23 @@ void ServerCore::requestDisconnect(const QString &reason)
     shutdownReason_ = reason;
     shutdownAtMs_ = nowMs() + qint64(config_.secondsTillShutdown) * 1000;
     trace(1, QStringLiteral("UA clients asked to disconnect: %1").arg(reason));
+}
+
+void ServerCore::announceShutdown(int seconds)
+{
+    shuttingDown_ = true;
+    shutdownAtMs_ = nowMs() + qint64(seconds) * 1000;
+    if (shutdownReason_.isEmpty())
+        shutdownReason_ = QStringLiteral("Server shutdown");
+    trace(1, QStringLiteral("UA server shuts down in %1 s").arg(seconds));
+    // Every monitored value hears of it at the next publishing cycle.
+    serverStateChanged();
+}
+
+std::int32_t ServerCore::uaState() const
+{
+    constexpr std::int32_t Shutdown = 4;
+    return shuttingDown_ ? Shutdown : uaServerState(server_.ServerState());
 }
 
 std::uint32_t ServerCore::secondsTillShutdown() const
@@ -298,10 +372,29 @@ void ServerCore::checkTimestampsToReturn(std::int32_t value)
         throw ServiceError{Status::BadTimestampsToReturnInvalid};
 }
 
+namespace {
+
+// Lines carry client-supplied text (session names, endpoint URLs, node ids): no
+// control character may break a line or forge another.
+QString escaped(const QString &line)
+{
+    auto control = [](QChar c) {
+        return c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    };
+    if (std::none_of(line.begin(), line.end(), control))
+        return line;
+    QString out;
+    for (QChar c : line)
+        out += control(c) ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0')) : QString(c);
+    return out;
+}
+
+} // namespace
+
 void ServerCore::trace(int level, const QString &line)
 {
     if (traceOn(level))
-        server_.trace(level, line);
+        server_.trace(level, escaped(line));
 }
 
 bool ServerCore::comTraceEnabled() const { return server_.ComTrace && bool(server_.OnTraceMessage); }
@@ -309,7 +402,7 @@ bool ServerCore::comTraceEnabled() const { return server_.ComTrace && bool(serve
 void ServerCore::comTrace(const QString &line)
 {
     if (comTraceEnabled())
-        server_.trace(0, line);
+        server_.trace(0, escaped(line));
 }
 
 void ServerCore::connectTrace(const QString &line) { trace(1, line); }
@@ -422,7 +515,7 @@ ServerStatusDataType ServerCore::serverStatus() const
     ServerStatusDataType status;
     status.startTime = startTime_;
     status.currentTime = now();
-    status.state = uaServerState(server_.ServerState());
+    status.state = uaState();
     status.buildInfo = buildInfo();
     status.secondsTillShutdown = secondsTillShutdown();
     status.shutdownReason = LocalizedText{QString(), shutdownReason_};
@@ -446,7 +539,7 @@ QHash<std::uint32_t, ValueSource> ServerCore::serverValues()
     v[Id::Auditing] = [] { return Variant::boolean(false); };
     v[Id::StartTime] = [this] { return Variant::dateTime(startTime_); };
     v[Id::CurrentTime] = [this] { return Variant::dateTime(now()); };
-    v[Id::State] = [this] { return Variant::integer(BuiltinType::Int32, uaServerState(server_.ServerState())); };
+    v[Id::State] = [this] { return Variant::integer(BuiltinType::Int32, uaState()); };
     v[Id::BuildInfoVar] = [this] { return Variant::extensionObject(makeExtension(buildInfo())); };
     v[Id::SecondsTillShutdown] = [this, u32] { return u32(secondsTillShutdown()); };
     v[Id::ShutdownReason] = [this] { return Variant::localizedText(LocalizedText{QString(), shutdownReason_}); };

@@ -3,6 +3,7 @@
 #include "common/Variant.h"
 #include "ua/UaAccessControl.h"
 #include "ua/UaAddressSpace.h"
+#include "ua/UaBudgets.h"
 #include "ua/UaConnection.h"
 #include "ua/UaStructures.h"
 #include "ua/UaSubscription.h"
@@ -41,10 +42,15 @@ struct ServerConfig {
     int maxSessions = 100;
     double minSessionTimeoutMs = 10000;
     double maxSessionTimeoutMs = 3600000;
-    double unactivatedSessionTimeoutMs = 30000; // a created session must be activated within
-    int maxContinuationPoints = 10;             // per session
-    std::uint32_t maxNodesPerRequest = 20000;   // operations in one request, whatever the service
-    std::uint16_t secondsTillShutdown = 10;     // announced by requestDisconnect
+    double unactivatedSessionTimeoutMs = Budget::UnactivatedSessionTimeoutMs;
+    int channelsPerAddress = Budget::ChannelsPerAddress;
+    int sessionsPerAddress = Budget::SessionsPerAddress;
+    int channelWithoutSessionTimeoutMs = Budget::ChannelWithoutSessionTimeoutMs;
+    std::size_t queuedValuesPerSession = Budget::QueuedValuesPerSession;
+    std::size_t retainedNotificationsPerSession = Budget::RetainedNotificationsPerSession;
+    int maxContinuationPoints = 10;           // per session
+    std::uint32_t maxNodesPerRequest = 20000; // operations in one request, whatever the service
+    std::uint16_t secondsTillShutdown = 10;   // announced by requestDisconnect
     // Subscriptions: enough for every item of a full installation in one session,
     // bounded so that no client can exhaust the memory.
     int maxSubscriptionsPerSession = 50;
@@ -56,8 +62,10 @@ struct ServerConfig {
     std::uint32_t maxNotificationsPerMessage = 5000;
     double minPublishingIntervalMs = 10; // besides the toolkit's MinUpdatePeriod
     double maxPublishingIntervalMs = 3600000;
-    std::uint32_t maxKeepAliveCount = 10000;
-    std::uint32_t maxLifetimeCount = 100000;
+    // Generous: common clients ask up to a few ten thousand (asyncua 10,800) and get
+    // what they ask; the memory a silent subscription holds is bounded elsewhere.
+    std::uint32_t maxKeepAliveCount = 100000;
+    std::uint32_t maxLifetimeCount = 300000;
     double maxSubscriptionLifetimeMs = 3600000; // lifetime count x interval, unless the keep-alive needs more
 };
 
@@ -75,6 +83,7 @@ struct Session {
     NodeId sessionId;
     NodeId authenticationToken;
     QString name;
+    QString address; // the client's network address, without its port
     std::uint32_t channelId = 0;
     double timeoutMs = 0;
     qint64 lastActivityMs = 0;
@@ -128,14 +137,19 @@ public:
     Channel &addChannel(std::unique_ptr<Channel> channel);
     // Forgets a channel (failing it first when still open).
     void removeChannel(Channel &channel);
-    bool acceptsConnections() const { return int(channels_.size()) < config_.maxConnections; }
+    // Whether a new connection from that peer (address:port) may be served; a full
+    // table first gives up a channel without a session.
+    bool admitConnection(const QString &peer);
 
     void requestDisconnect(const QString &reason);
+    // The server goes down in that many seconds: ServerState Shutdown, counting down.
+    void announceShutdown(int seconds);
 
     const ServerConfig &config() const { return config_; }
     std::size_t sessionCount() const { return sessions_.size(); }
     std::size_t monitoredItemCount() const { return monitoredItemTotal_; }
     std::size_t subscriptionCount() const;
+    std::size_t channelCount() const { return channels_.size(); }
 
     // ChannelHost.
     void handleMessage(Channel &channel, std::uint32_t requestId, const QByteArray &body) override;
@@ -167,6 +181,11 @@ private:
     void sendFault(Channel &channel, std::uint32_t requestId, std::uint32_t requestHandle, StatusCode status);
     // The session a request's header names, activated and on the request's channel.
     Session &activeSession(const RequestHeader &header, const Channel &channel);
+    // A session's or channel's network address: the peer without its port.
+    static QString addressOf(const QString &peer);
+    // The ServerState clients see: Shutdown once announced.
+    std::int32_t uaState() const;
+    void closeChannelsWithoutSession();
     // TimestampsToReturn must name one of the four choices.
     static void checkTimestampsToReturn(std::int32_t value);
     bool traceOn(int level) const;
@@ -184,6 +203,9 @@ private:
     void closeSession(RequestContext &, const CloseSessionRequest &, CloseSessionResponse &);
     void cancel(RequestContext &, const CancelRequest &, CancelResponse &);
     Session *findSession(const NodeId &authenticationToken);
+    // Gives up the least valuable session (never activated, else the longest idle
+    // one without subscriptions); false when every session is worth keeping.
+    bool giveUpSession();
     void endSession(Session *session, const QString &why);
     void expireSessions();
 
@@ -237,8 +259,9 @@ private:
     StatusCode applyParameters(MonitoredItem &m, const Subscription &s, const MonitoringParameters &p,
                                double &revisedInterval, std::uint32_t &revisedQueue);
     void removeMonitoredItem(Session &session, Subscription &s, std::uint32_t id);
-    // Takes a sample now (monotonic ms); stamp is the server timestamp it gets.
-    void sample(MonitoredItem &m, qint64 now, DateTime stamp);
+    // Takes a sample now (monotonic ms); stamp is the server timestamp it gets. value:
+    // the item's value when the caller has it already (one change, many watchers).
+    void sample(MonitoredItem &m, qint64 now, DateTime stamp, const DataValue *value = nullptr);
     void sampleDue(Subscription &s, qint64 now);
     void itemChanged(OPCItem &item);
     void serverStateChanged();
@@ -262,7 +285,13 @@ private:
     AddressSpace addressSpace_;
     DateTime startTime_ = 0;
     bool started_ = false;
-    std::list<std::unique_ptr<Channel>> channels_;
+    struct ChannelEntry {
+        std::unique_ptr<Channel> channel;
+        QString address;
+        qint64 sessionSeenMs; // when it last had a session (or was opened)
+    };
+    std::list<ChannelEntry> channels_;
+    bool shuttingDown_ = false;
     std::vector<std::unique_ptr<Session>> sessions_;
     std::uint32_t nextChannelId_ = 1;
     std::uint32_t nextSessionNumber_ = 1;

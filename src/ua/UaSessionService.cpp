@@ -4,6 +4,7 @@
 #include "opc/OPCServer.h"
 #include "ua/UaServerCore.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace Ua {
@@ -46,16 +47,38 @@ void ServerCore::expireSessions()
         endSession(s, QStringLiteral("timed out"));
 }
 
+bool ServerCore::giveUpSession()
+{
+    Session *least = nullptr;
+    auto lessValuable = [](const Session &a, const Session &b) {
+        if (a.activated != b.activated)
+            return !a.activated;
+        return a.lastActivityMs < b.lastActivityMs;
+    };
+    for (auto &s : sessions_)
+        if ((!s->activated || s->subscriptions.subscriptions.empty()) && (!least || lessValuable(*s, *least)))
+            least = s.get();
+    if (!least)
+        return false;
+    endSession(least, QStringLiteral("given up for a new client"));
+    return true;
+}
+
 void ServerCore::createSession(RequestContext &context, const CreateSessionRequest &request,
                                CreateSessionResponse &response)
 {
-    if (int(sessions_.size()) >= config_.maxSessions)
+    const QString address = addressOf(context.channel.peer());
+    if (std::count_if(sessions_.begin(), sessions_.end(), [&](const auto &s) { return s->address == address; }) >=
+        config_.sessionsPerAddress)
+        throw ServiceError{Status::BadTooManySessions};
+    if (int(sessions_.size()) >= config_.maxSessions && !giveUpSession())
         throw ServiceError{Status::BadTooManySessions};
 
     auto session = std::make_unique<Session>();
     session->sessionId = NodeId(1, nextSessionNumber_++);
     session->authenticationToken = NodeId::ofBytes(1, randomBytes(32));
     session->name = request.sessionName.left(256);
+    session->address = address;
     session->channelId = context.channel.channelId();
     double timeout = request.requestedSessionTimeout;
     if (!std::isfinite(timeout) || timeout <= 0)

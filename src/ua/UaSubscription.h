@@ -23,34 +23,46 @@ namespace MonitoringMode {
 constexpr std::int32_t Disabled = 0, Sampling = 1, Reporting = 2;
 }
 
+// Tens of thousands exist per session, so the layout is kept tight: a queue of one
+// (what nearly every client asks) is the last value itself, flagged as pending;
+// longer queues keep a ring that grows only as values come.
 struct MonitoredItem {
-    std::uint32_t id = 0;
     Subscription *subscription = nullptr;
-    NodeRef node = NoNode;
     OPCItem *item = nullptr; // an item's Value: sampled when the toolkit reports a change
-    std::uint32_t attributeId = 0;
-    bool polled = false; // a standard variable's Value: sampled at its interval
-    std::int32_t mode = MonitoringMode::Reporting;
-    std::uint32_t clientHandle = 0;
     double samplingInterval = 0;
-    std::uint32_t queueSize = 1;
-    bool discardOldest = true;
-    std::int32_t timestamps = 0; // TimestampsToReturn: 0 Source, 1 Server, 2 Both, 3 Neither
-    std::int32_t trigger = 1;    // DataChangeTrigger: 0 Status, 1 StatusValue, 2 StatusValueTimestamp
-    std::uint32_t deadbandType = 0;
     double deadband = 0;
-    std::deque<DataValue> queue;
-    DataValue last; // the last value queued: what the filter compares against
-    bool hasLast = false;
-    bool changed = false; // a change waits for its sampling time
-    bool ready = false;   // listed in the subscription's ready list
     qint64 lastSampleMs = 0;
+    DataValue last;              // the last value queued: what the filter compares against
+    std::vector<DataValue> ring; // queues longer than one: values from head, count of them
+    std::uint32_t head = 0, count = 0;
+    std::uint32_t id = 0;
+    NodeRef node = NoNode;
+    std::uint32_t attributeId = 0;
+    std::uint32_t clientHandle = 0;
+    std::uint32_t queueSize = 1;
+    std::uint8_t mode = MonitoringMode::Reporting;
+    std::uint8_t timestamps = 0; // TimestampsToReturn: 0 Source, 1 Server, 2 Both, 3 Neither
+    std::uint8_t trigger = 1;    // DataChangeTrigger: 0 Status, 1 StatusValue, 2 StatusValueTimestamp
+    std::uint8_t deadbandType = 0;
+    bool polled = false; // a standard variable's Value: sampled at its interval
+    bool discardOldest = true;
+    bool hasLast = false;
+    bool lastPending = false; // a queue of one: last waits to be sent
+    bool changed = false;     // a change waits for its sampling time
+    bool ready = false;       // listed in the subscription's ready list
     bool sampledOnce = false;
+
+    bool hasQueued() const { return queueSize <= 1 ? lastPending : count > 0; }
+    std::size_t queued() const { return queueSize <= 1 ? std::size_t(lastPending) : count; }
+    void push(DataValue v); // with the overflow rules of the OPC UA standard
+    DataValue takeOldest();
+    void clearQueue();
+    void resizeQueue(std::uint32_t size);
 };
 
 struct Subscription {
     std::uint32_t id = 0;
-    const Session *session = nullptr; // the one it belongs to
+    Session *session = nullptr; // the one it belongs to
     double publishingInterval = 0;
     std::uint32_t lifetimeCount = 0;
     std::uint32_t maxKeepAliveCount = 0;
@@ -63,10 +75,11 @@ struct Subscription {
     std::uint32_t nextSequenceNumber = 1;
     bool late = false; // had something to send while no Publish request was waiting
     std::map<std::uint32_t, std::unique_ptr<MonitoredItem>> items;
-    std::vector<std::uint32_t> ready;   // items with queued values in Reporting mode
-    std::vector<std::uint32_t> changed; // items whose change waits for the sampling interval
-    std::vector<std::uint32_t> polled;  // standard variables sampled at their interval
+    std::vector<std::uint32_t> ready;     // items with queued values in Reporting mode
+    std::vector<MonitoredItem *> changed; // items whose change waits for the sampling interval
+    std::vector<std::uint32_t> polled;    // standard variables sampled at their interval
     std::deque<NotificationMessage> retransmission;
+    std::size_t retained = 0; // notifications in the retransmission queue
 };
 
 // A Publish request waiting for something to carry.
@@ -85,6 +98,7 @@ struct SessionSubscriptions {
     // Subscriptions that ended on their own (lifetime), told at the next Publish.
     std::deque<std::pair<std::uint32_t, StatusCode>> statusChanges;
     std::size_t monitoredItems = 0;
+    std::size_t queuedValues = 0; // queue entries its monitored items may hold beyond one each
 };
 
 } // namespace Ua

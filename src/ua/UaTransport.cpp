@@ -55,13 +55,23 @@ void Connection::receive(const char *data, std::size_t size)
         char *frame = input_.data() + inputOffset_;
         inputOffset_ += frameSize;
         processFrame(frame, frameSize);
+        if (!pendingActive_)
+            partialSince_ = -1; // a whole message: the clock starts again with the next
     }
     if (state_ == State::Closed) {
-        input_.clear();
+        input_ = QByteArray();
         inputOffset_ = 0;
-    } else if (inputOffset_ > 0) {
+        return;
+    }
+    if (inputOffset_ > 0) {
         input_.remove(0, inputOffset_);
         inputOffset_ = 0;
+    }
+    if (!input_.isEmpty() || pendingActive_) {
+        if (partialSince_ < 0)
+            partialSince_ = nowMs();
+    } else if (input_.capacity() > qsizetype(limits_.receiveBufferSize)) {
+        input_ = QByteArray(); // a large request's buffer is not kept for the next small one
     }
 }
 
@@ -176,7 +186,7 @@ void Connection::close()
     if (state_ == State::Closed)
         return;
     state_ = State::Closed;
-    pending_.clear();
+    pending_ = QByteArray();
     host_.channelClosed(*this);
     if (onClose)
         onClose();
@@ -187,6 +197,10 @@ void Connection::tick()
     if (state_ == State::Closed)
         return;
     const qint64 now = nowMs();
+    if (partialSince_ >= 0 && now - partialSince_ > limits_.partialMessageTimeoutMs) {
+        fail(Status::BadTimeout, QStringLiteral("Message not completed in time"));
+        return;
+    }
     if ((state_ == State::AwaitHello || state_ == State::AwaitOpen) && now - openedAt_ > limits_.helloTimeoutMs) {
         fail(Status::BadTimeout, state_ == State::AwaitHello ? QStringLiteral("No Hello received")
                                                              : QStringLiteral("No secure channel opened"));

@@ -3,6 +3,7 @@
 #include "common/AppInfo.h"
 #include "log/Log.h"
 #include "shell/MainOPC.h"
+#include "shell/SignalClose.h"
 #include "shell/TerminationSignals.h"
 #include "ui/WidgetDialogs.h"
 #include "ui/fMainOPC.h"
@@ -82,8 +83,7 @@ extern "C" int opcKv7WindowMain(int argc, char **argv)
     // Read only now: a signal that came during start-up waits in the descriptor
     // and closes the server as soon as the loop runs.
     TerminationSignals terminations;
-    QObject::connect(&terminations, &TerminationSignals::received, &server,
-                     [&server](int) { server.requestClose(MainOPC::UnloadMode::SystemSession); });
+    closeOnSignals(terminations, server);
     if (const OPCFrontEnd *frontEnd = server.server().frontEnd()) {
         std::printf("Serving OPC UA at %s\n", qPrintable(frontEnd->endpointUrl()));
         std::fflush(stdout);

@@ -70,9 +70,9 @@ struct UaCore {
     }
 
     // A transport of our own: connections handed to the core as UaServer does.
-    MemoryPeer &connect()
+    MemoryPeer &connect(const QString &peer = QStringLiteral("memory"))
     {
-        auto connection = std::make_unique<Ua::Connection>(*core, config.transport, QStringLiteral("memory"));
+        auto connection = std::make_unique<Ua::Connection>(*core, config.transport, peer);
         peers.push_back(std::make_unique<MemoryPeer>(*connection));
         core->addChannel(std::move(connection));
         return *peers.back();

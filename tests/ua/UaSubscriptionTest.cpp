@@ -186,7 +186,7 @@ TEST_F(SubscriptionTest, FiltersAbsoluteDeadbandAndStatusTrigger)
                  watch("Test.Str", 4, 10, 0, filter(1, 1, 1.0)), watch("Test.Int", 5, 10, 0, filter(1, 1, -1.0)), name,
                  watch("Test.Dbl", 7, 1, 0, eventFilter), watch("Test.Int", 8, 10, 0, filter(3))});
     EXPECT_EQ(statuses(results),
-              (std::vector<StatusCode>{Status::Good, Status::Good, Status::BadMonitoredItemFilterUnsupported,
+              (std::vector<StatusCode>{Status::Good, Status::Good, Status::BadDeadbandFilterInvalid,
                                        Status::BadFilterNotAllowed, Status::BadDeadbandFilterInvalid,
                                        Status::BadFilterNotAllowed, Status::BadMonitoredItemFilterUnsupported,
                                        Status::BadMonitoredItemFilterUnsupported}));
@@ -439,8 +439,8 @@ TEST_F(SubscriptionTest, MonitoringAndPublishingModesModifyAndDelete)
     modify.itemsToModify[2].monitoredItemId = 4242;
     ModifyMonitoredItemsResponse modified;
     ASSERT_TRUE(p->call(modify, modified).ok);
-    EXPECT_EQ(statuses(modified.results), (std::vector<StatusCode>{Status::BadMonitoredItemFilterUnsupported,
-                                                                   Status::Good, Status::BadMonitoredItemIdInvalid}));
+    EXPECT_EQ(statuses(modified.results), (std::vector<StatusCode>{Status::BadDeadbandFilterInvalid, Status::Good,
+                                                                   Status::BadMonitoredItemIdInvalid}));
     EXPECT_EQ(modified.results[1].revisedQueueSize, ua.config.maxQueueSize);
     EXPECT_EQ(modified.results[1].revisedSamplingInterval, sub.revisedPublishingInterval);
     set("Test.Long", ::Variant(std::int32_t(24)));

@@ -103,10 +103,10 @@ async function openPanels(count) {
 }
 
 /**
- * Starts build/bin/opc-kv7 with `lines` panel lines (1..16) on pseudo-terminals.
+ * Starts build/bin/opc-kv7 with `lines` panel lines (1..16) on pseudo-terminals, on `port` or a free one.
  * Resolves once the OPC UA port accepts connections: {endpoint, port, pid, proc, panels, output(), stop()}.
  */
-async function startServer({ lines = 16, startTimeoutMs = 30000 } = {}) {
+async function startServer({ lines = 16, startTimeoutMs = 30000, port: fixedPort } = {}) {
   if (!fs.existsSync(SERVER_BIN)) throw new Error(`server binary not found: ${SERVER_BIN}`);
   const home = fs.mkdtempSync(path.join(os.tmpdir(), "kv7-interop-"));
   let panels, server;
@@ -125,7 +125,7 @@ async function startServer({ lines = 16, startTimeoutMs = 30000 } = {}) {
   };
   try {
     panels = await openPanels(lines);
-    const port = await freePort();
+    const port = fixedPort || (await freePort());
     const ports = {}, kv7 = {};
     panels.paths.forEach((p, i) => {
       ports[`COM${i + 1}`] = p;
