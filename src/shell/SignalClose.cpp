@@ -4,10 +4,10 @@
 
 #include <memory>
 
-void closeOnSignals(TerminationSignals &signals, MainOPC &server, std::function<void()> onFirst)
+void closeOnSignals(TerminationSignals &terminations, MainOPC &server, std::function<void()> onFirst)
 {
     auto noticeGiven = std::make_shared<bool>(false);
-    QObject::connect(&signals, &TerminationSignals::received, &server, [&server, noticeGiven, onFirst](int) {
+    QObject::connect(&terminations, &TerminationSignals::received, &server, [&server, noticeGiven, onFirst](int) {
         if (!*noticeGiven) {
             *noticeGiven = true;
             if (onFirst)

@@ -11,4 +11,4 @@ constexpr int ShutdownNoticeSeconds = 2;
 
 // Closes `server` on SIGTERM/SIGINT after the shutdown notice; `onFirst` runs as
 // the first signal arrives (a service tells systemd it is stopping).
-void closeOnSignals(TerminationSignals &signals, MainOPC &server, std::function<void()> onFirst = {});
+void closeOnSignals(TerminationSignals &terminations, MainOPC &server, std::function<void()> onFirst = {});
