@@ -96,6 +96,7 @@ const std::uint32_t Services[] = {
     Id::DeleteMonitoredItemsRequest_Binary,
     Id::TransferSubscriptionsRequest_Binary,
     Id::SetTriggeringRequest_Binary,
+    Id::CallRequest_Binary,
 };
 
 } // namespace

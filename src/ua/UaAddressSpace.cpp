@@ -59,6 +59,10 @@ const ReferenceTypeInfo ReferenceTypes[] = {
     {Id::HasDescription, "HasDescription", Id::NonHierarchicalReferences, false, false, "DescriptionOf"},
     {Id::HasTypeDefinition, "HasTypeDefinition", Id::NonHierarchicalReferences, false, false, "TypeDefinitionOf"},
     {Id::GeneratesEvent, "GeneratesEvent", Id::NonHierarchicalReferences, false, false, "GeneratedBy"},
+    {Id::AlwaysGeneratesEvent, "AlwaysGeneratesEvent", Id::GeneratesEvent, false, false, "AlwaysGeneratedBy"},
+    {Id::HasCause, "HasCause", Id::NonHierarchicalReferences, false, false, "MayBeCausedBy"},
+    {Id::HasEffect, "HasEffect", Id::NonHierarchicalReferences, false, false, "MayBeEffectedBy"},
+    {Id::HasInterface, "HasInterface", Id::NonHierarchicalReferences, false, false, "InterfaceOf"},
 };
 
 struct TypeInfo {
@@ -104,6 +108,8 @@ const TypeInfo DataTypes[] = {
     {Id::ServerState, "ServerState", Id::Enumeration, false},
     {Id::BuildInfo, "BuildInfo", Id::Structure, false},
     {Id::ServerStatusDataType, "ServerStatusDataType", Id::Structure, false},
+    {Id::Argument, "Argument", Id::Structure, false},
+    {Id::ServerDiagnosticsSummaryDataType, "ServerDiagnosticsSummaryDataType", Id::Structure, false},
 };
 
 const TypeInfo ObjectTypes[] = {
@@ -113,6 +119,7 @@ const TypeInfo ObjectTypes[] = {
     {Id::ServerCapabilitiesType, "ServerCapabilitiesType", Id::BaseObjectType, false},
     {Id::OperationLimitsType, "OperationLimitsType", Id::FolderType, false},
     {Id::ModellingRuleType, "ModellingRuleType", Id::BaseObjectType, false},
+    {Id::ServerDiagnosticsType, "ServerDiagnosticsType", Id::BaseObjectType, false},
 };
 
 struct VariableTypeInfo {
@@ -130,6 +137,8 @@ const VariableTypeInfo VariableTypes[] = {
     {Id::PropertyType, "PropertyType", Id::BaseVariableType, false, Id::BaseDataType, -2},
     {Id::ServerStatusType, "ServerStatusType", Id::BaseDataVariableType, false, Id::ServerStatusDataType, -1},
     {Id::BuildInfoType, "BuildInfoType", Id::BaseDataVariableType, false, Id::BuildInfo, -1},
+    {Id::ServerDiagnosticsSummaryType, "ServerDiagnosticsSummaryType", Id::BaseDataVariableType, false,
+     Id::ServerDiagnosticsSummaryDataType, -1},
 };
 
 enum class Kind { Component, Property };
@@ -180,6 +189,35 @@ const VariableInfo Variables[] = {
     {Id::MaxNodesPerRegisterNodes, "MaxNodesPerRegisterNodes", Id::OperationLimits, Kind::Property, Id::UInt32, -1, 0},
     {Id::MaxNodesPerTranslateBrowsePathsToNodeIds, "MaxNodesPerTranslateBrowsePathsToNodeIds", Id::OperationLimits,
      Kind::Property, Id::UInt32, -1, 0},
+    {Id::MaxNodesPerMethodCall, "MaxNodesPerMethodCall", Id::OperationLimits, Kind::Property, Id::UInt32, -1, 0},
+    {Id::MaxMonitoredItemsPerCall, "MaxMonitoredItemsPerCall", Id::OperationLimits, Kind::Property, Id::UInt32, -1, 0},
+    {Id::EnabledFlag, "EnabledFlag", Id::ServerDiagnostics, Kind::Property, Id::Boolean, -1, 0},
+    {Id::ServerDiagnosticsSummary, "ServerDiagnosticsSummary", Id::ServerDiagnostics, Kind::Component,
+     Id::ServerDiagnosticsSummaryDataType, -1, Id::ServerDiagnosticsSummaryType},
+    {Id::ServerViewCount, "ServerViewCount", Id::ServerDiagnosticsSummary, Kind::Component, Id::UInt32, -1, 0},
+    {Id::CurrentSessionCount, "CurrentSessionCount", Id::ServerDiagnosticsSummary, Kind::Component, Id::UInt32, -1, 0},
+    {Id::CumulatedSessionCount, "CumulatedSessionCount", Id::ServerDiagnosticsSummary, Kind::Component, Id::UInt32, -1,
+     0},
+    {Id::SecurityRejectedSessionCount, "SecurityRejectedSessionCount", Id::ServerDiagnosticsSummary, Kind::Component,
+     Id::UInt32, -1, 0},
+    {Id::RejectedSessionCount, "RejectedSessionCount", Id::ServerDiagnosticsSummary, Kind::Component, Id::UInt32, -1,
+     0},
+    {Id::SessionTimeoutCount, "SessionTimeoutCount", Id::ServerDiagnosticsSummary, Kind::Component, Id::UInt32, -1, 0},
+    {Id::SessionAbortCount, "SessionAbortCount", Id::ServerDiagnosticsSummary, Kind::Component, Id::UInt32, -1, 0},
+    {Id::CurrentSubscriptionCount, "CurrentSubscriptionCount", Id::ServerDiagnosticsSummary, Kind::Component,
+     Id::UInt32, -1, 0},
+    {Id::CumulatedSubscriptionCount, "CumulatedSubscriptionCount", Id::ServerDiagnosticsSummary, Kind::Component,
+     Id::UInt32, -1, 0},
+    {Id::PublishingIntervalCount, "PublishingIntervalCount", Id::ServerDiagnosticsSummary, Kind::Component, Id::UInt32,
+     -1, 0},
+    {Id::SecurityRejectedRequestsCount, "SecurityRejectedRequestsCount", Id::ServerDiagnosticsSummary, Kind::Component,
+     Id::UInt32, -1, 0},
+    {Id::RejectedRequestsCount, "RejectedRequestsCount", Id::ServerDiagnosticsSummary, Kind::Component, Id::UInt32, -1,
+     0},
+    {Id::GetMonitoredItemsInputArguments, "InputArguments", Id::GetMonitoredItems, Kind::Property, Id::Argument, 1, 0},
+    {Id::GetMonitoredItemsOutputArguments, "OutputArguments", Id::GetMonitoredItems, Kind::Property, Id::Argument, 1,
+     0},
+    {Id::ResendDataInputArguments, "InputArguments", Id::ResendData, Kind::Property, Id::Argument, 1, 0},
 };
 
 Node makeNode(NodeClass cls, std::uint32_t id, const char *name)
@@ -264,6 +302,12 @@ void AddressSpace::buildStandard(const QHash<std::uint32_t, ValueSource> &values
     object(Id::ServerCapabilities, "ServerCapabilities", Id::Server, Id::HasComponent, Id::ServerCapabilitiesType);
     object(Id::OperationLimits, "OperationLimits", Id::ServerCapabilities, Id::HasComponent, Id::OperationLimitsType);
     nodes_[std::size_t(standard(Id::Server))].eventNotifier = 0;
+    object(Id::ServerDiagnostics, "ServerDiagnostics", Id::Server, Id::HasComponent, Id::ServerDiagnosticsType);
+    for (auto [id, name] :
+         {std::pair{Id::GetMonitoredItems, "GetMonitoredItems"}, std::pair{Id::ResendData, "ResendData"}}) {
+        addNode(makeNode(NodeClass::Method, id, name));
+        ref(Id::Server, Id::HasComponent, id);
+    }
 
     for (const auto &v : Variables) {
         Node n = makeNode(NodeClass::Variable, v.id, v.name);

@@ -292,6 +292,11 @@ DataValue ServerCore::readNodeAttribute(const Session &session, NodeRef r, std::
         if (cls != NodeClass::ReferenceType || node->symmetric)
             break;
         return set(Variant::localizedText(node->inverseName));
+    case Attr::Executable:
+    case Attr::UserExecutable:
+        if (cls != NodeClass::Method)
+            break;
+        return set(Variant::boolean(true));
     default: break;
     }
     return statusOnly(Status::BadAttributeIdInvalid);

@@ -68,6 +68,8 @@ void enqueue(Subscription &s, MonitoredItem &m, DataValue v)
         m.ready = true;
         s.ready.push_back(m.id);
     }
+    if (!s.triggerLinks.empty() && m.mode != MonitoringMode::Disabled)
+        fireTriggers(s, m);
 }
 
 } // namespace
@@ -497,6 +499,7 @@ void ServerCore::removeMonitoredItem(Session &session, Subscription &s, std::uin
     if (m->polled)
         std::erase(s.polled, id);
     session.subscriptions.queuedValues -= m->queueSize - 1;
+    s.triggerLinks.erase(id);
     s.items.erase(it);
     --session.subscriptions.monitoredItems;
     --monitoredItemTotal_;

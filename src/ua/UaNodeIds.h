@@ -79,6 +79,25 @@ constexpr std::uint32_t RequestHeader_Binary = 391, ResponseHeader_Binary = 394,
                         RepublishResponse_Binary = 835, TransferSubscriptionsRequest_Binary = 841,
                         DeleteSubscriptionsRequest_Binary = 847, DeleteSubscriptionsResponse_Binary = 850;
 
+// Services clients use when they reconnect or coordinate, the Server object's
+// methods and its diagnostics.
+constexpr std::uint32_t TransferResult_Binary = 838, TransferSubscriptionsResponse_Binary = 844,
+                        SetTriggeringResponse_Binary = 778, CallMethodRequest_Binary = 706,
+                        CallMethodResult_Binary = 709, CallRequest_Binary = 712, CallResponse_Binary = 715,
+                        Argument_Binary = 298, ServerDiagnosticsSummaryDataType_Binary = 861;
+constexpr std::uint32_t Argument = 296, ServerDiagnosticsSummaryDataType = 859, ServerDiagnosticsType = 2020,
+                        ServerDiagnosticsSummaryType = 2150, HasCause = 53, HasEffect = 54, AlwaysGeneratesEvent = 3065,
+                        HasInterface = 17603;
+constexpr std::uint32_t ServerDiagnostics = 2274, ServerDiagnosticsSummary = 2275, ServerViewCount = 2276,
+                        CurrentSessionCount = 2277, CumulatedSessionCount = 2278, SecurityRejectedSessionCount = 2279,
+                        RejectedSessionCount = 3705, SessionTimeoutCount = 2281, SessionAbortCount = 2282,
+                        PublishingIntervalCount = 2284, CurrentSubscriptionCount = 2285,
+                        CumulatedSubscriptionCount = 2286, SecurityRejectedRequestsCount = 2287,
+                        RejectedRequestsCount = 2288, EnabledFlag = 2294;
+constexpr std::uint32_t GetMonitoredItems = 11492, GetMonitoredItemsInputArguments = 11493,
+                        GetMonitoredItemsOutputArguments = 11494, ResendData = 12873, ResendDataInputArguments = 12874,
+                        MaxNodesPerMethodCall = 11709, MaxMonitoredItemsPerCall = 11714;
+
 } // namespace Ua::Id
 
 namespace Ua {

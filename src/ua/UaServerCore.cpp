@@ -101,6 +101,10 @@ const ServiceEntry *ServerCore::findService(const NodeId &typeId)
         service<&C::setMonitoringMode, &SetMonitoringModeRequest::monitoredItemIds>("SetMonitoringMode", InSession),
         service<&C::deleteMonitoredItems, &DeleteMonitoredItemsRequest::monitoredItemIds>("DeleteMonitoredItems",
                                                                                           InSession),
+        service<&C::transferSubscriptions, &TransferSubscriptionsRequest::subscriptionIds>("TransferSubscriptions",
+                                                                                           InSession),
+        service<&C::setTriggering>("SetTriggering", InSession),
+        service<&C::call, &CallRequest::methodsToCall>("Call", InSession),
     };
     if (typeId.ns != 0 || typeId.kind != NodeId::Kind::Numeric)
         return nullptr;
@@ -130,6 +134,7 @@ void ServerCore::stop()
     // lost connection and comes back by itself when the server is there again.
     for (auto &c : channels_)
         c.channel->close();
+    diagnostics_.sessionAborts += std::uint32_t(sessions_.size());
     while (!sessions_.empty())
         endSession(sessions_.back().get(), QStringLiteral("server stopped"));
     for (int *id : {&itemObserver_, &stateObserver_}) {
@@ -281,6 +286,11 @@ void ServerCore::handleMessage(Channel &channel, std::uint32_t requestId, const 
 {
     addressSpace_.syncItems();
     RequestContext context(channel, requestId);
+    const TypeDesc *requestType = nullptr;
+    auto fail = [&](StatusCode status) {
+        countRejection(requestType, status);
+        sendFault(channel, requestId, context.requestHandle, status);
+    };
     try {
         Decoder d(body, config_.transport.decode);
         const NodeId typeId = decodeNodeId(d);
@@ -288,6 +298,7 @@ void ServerCore::handleMessage(Channel &channel, std::uint32_t requestId, const 
         decodeInto(d, header);
         context.requestHandle = header.requestHandle;
         const ServiceEntry *service = findService(typeId);
+        requestType = service ? service->request : nullptr;
         if (!service) {
             trace(4, QStringLiteral("UA unsupported request %1").arg(typeId.toString()));
             throw ServiceError{Status::BadServiceUnsupported};
@@ -318,15 +329,14 @@ void ServerCore::handleMessage(Channel &channel, std::uint32_t requestId, const 
         if (context.afterReply)
             context.afterReply();
     } catch (const ServiceError &error) {
-        sendFault(channel, requestId, context.requestHandle, error.status);
+        fail(error.status);
     } catch (const CodecError &error) {
-        sendFault(channel, requestId, context.requestHandle,
-                  error.status == Status::BadEncodingLimitsExceeded ? error.status : Status::BadDecodingError);
+        fail(error.status == Status::BadEncodingLimitsExceeded ? error.status : Status::BadDecodingError);
     } catch (const RuntimeError &) {
-        sendFault(channel, requestId, context.requestHandle, Status::BadInternalError);
+        fail(Status::BadInternalError);
     } catch (const std::bad_alloc &) {
         responseBuffer_ = QByteArray();
-        sendFault(channel, requestId, context.requestHandle, Status::BadOutOfMemory);
+        fail(Status::BadOutOfMemory);
     }
 }
 
@@ -560,9 +570,13 @@ QHash<std::uint32_t, ValueSource> ServerCore::serverValues()
     v[Id::MaxArrayLength] = [this, u32] { return u32(std::uint32_t(config_.transport.decode.maxArrayLength)); };
     v[Id::MaxStringLength] = [this, u32] { return u32(std::uint32_t(config_.transport.decode.maxStringLength)); };
     v[Id::MaxByteStringLength] = [this, u32] { return u32(std::uint32_t(config_.transport.decode.maxStringLength)); };
-    for (auto id : {Id::MaxNodesPerRead, Id::MaxNodesPerWrite, Id::MaxNodesPerBrowse, Id::MaxNodesPerRegisterNodes,
-                    Id::MaxNodesPerTranslateBrowsePathsToNodeIds})
+    // Every service with an operation list is held to the one limit handleMessage
+    // enforces.
+    for (auto id :
+         {Id::MaxNodesPerRead, Id::MaxNodesPerWrite, Id::MaxNodesPerBrowse, Id::MaxNodesPerRegisterNodes,
+          Id::MaxNodesPerTranslateBrowsePathsToNodeIds, Id::MaxNodesPerMethodCall, Id::MaxMonitoredItemsPerCall})
         v[id] = [this, u32] { return u32(config_.maxNodesPerRequest); };
+    addDiagnosticsValues(v);
     return v;
 }
 

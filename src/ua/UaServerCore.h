@@ -20,8 +20,9 @@ class OPCItem;
 
 // The OPC UA server without its sockets: channels, sessions, the address space and
 // the services. One file per service set: UaDiscovery.cpp, UaSessionService.cpp,
-// UaView.cpp, UaAttribute.cpp, UaSubscription.cpp, UaMonitoredItems.cpp;
-// UaServerCore.cpp dispatches.
+// UaView.cpp, UaAttribute.cpp, UaSubscription.cpp, UaMonitoredItems.cpp,
+// UaSubscriptionTransfer.cpp, UaTriggering.cpp, UaMethodCall.cpp, and the Server
+// object's diagnostics in UaDiagnostics.cpp; UaServerCore.cpp dispatches.
 namespace Ua {
 
 // An endpoint's security: a policy and the mode it is offered with.
@@ -113,6 +114,13 @@ struct ServiceError {
     StatusCode status;
 };
 
+// What ServerDiagnosticsSummary counts over the server's life; what it holds now
+// (sessions, subscriptions) is counted when asked.
+struct DiagnosticsCounters {
+    std::uint32_t securityRejectedSessions = 0, rejectedSessions = 0, sessionTimeouts = 0, sessionAborts = 0,
+                  securityRejectedRequests = 0, rejectedRequests = 0;
+};
+
 class ServerCore : public ChannelHost {
 public:
     ServerCore(OPCServer &server, ServerConfig config, DescriptionFn describe = {},
@@ -150,6 +158,7 @@ public:
     std::size_t monitoredItemCount() const { return monitoredItemTotal_; }
     std::size_t subscriptionCount() const;
     std::size_t channelCount() const { return channels_.size(); }
+    ServerDiagnosticsSummaryDataType diagnosticsSummary() const;
 
     // ChannelHost.
     void handleMessage(Channel &channel, std::uint32_t requestId, const QByteArray &body) override;
@@ -267,6 +276,22 @@ private:
     void serverStateChanged();
     void watchItems();
 
+    // Subscriptions moved between sessions (UaSubscriptionTransfer.cpp).
+    void transferSubscriptions(RequestContext &, const TransferSubscriptionsRequest &, TransferSubscriptionsResponse &);
+    // Queues the latest value of every reporting monitored item of s once more.
+    void resendValues(Subscription &s);
+
+    // Triggering links between monitored items (UaTriggering.cpp).
+    void setTriggering(RequestContext &, const SetTriggeringRequest &, SetTriggeringResponse &);
+
+    // Methods of the Server object (UaMethodCall.cpp).
+    void call(RequestContext &, const CallRequest &, CallResponse &);
+    CallMethodResult callMethod(Session &session, const CallMethodRequest &request);
+
+    // Diagnostics (UaDiagnostics.cpp): a request answered with a ServiceFault.
+    void countRejection(const TypeDesc *request, StatusCode status);
+    void addDiagnosticsValues(QHash<std::uint32_t, ValueSource> &values);
+
     // The value a monitored item samples: item values with the state gate, as Read
     // gives them without the toolkit's read event (UaAttribute.cpp).
     DataValue sampleAttribute(const Session &session, NodeRef node, std::uint32_t attributeId);
@@ -306,6 +331,7 @@ private:
     std::size_t monitoredItemTotal_ = 0;
     int itemObserver_ = 0, stateObserver_ = 0;
     std::vector<Reference> referenceScratch_;
+    DiagnosticsCounters diagnostics_;
 };
 
 } // namespace Ua

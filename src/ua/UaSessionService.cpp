@@ -43,6 +43,7 @@ void ServerCore::expireSessions()
         if (double(now - s->lastActivityMs) > timeout)
             expired.push_back(s.get());
     }
+    diagnostics_.sessionTimeouts += std::uint32_t(expired.size());
     for (Session *s : expired)
         endSession(s, QStringLiteral("timed out"));
 }

@@ -87,6 +87,11 @@ const char *statusName(StatusCode code)
     case Status::UncertainLastUsableValue: return "UncertainLastUsableValue";
     case Status::UncertainSensorNotAccurate: return "UncertainSensorNotAccurate";
     case Status::UncertainSubNormal: return "UncertainSubNormal";
+    case Status::GoodSubscriptionTransferred: return "GoodSubscriptionTransferred";
+    case Status::BadMethodInvalid: return "BadMethodInvalid";
+    case Status::BadArgumentsMissing: return "BadArgumentsMissing";
+    case Status::BadTooManyArguments: return "BadTooManyArguments";
+    case Status::BadInvalidArgument: return "BadInvalidArgument";
     default: return "Unknown";
     }
 }

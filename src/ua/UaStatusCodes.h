@@ -89,6 +89,11 @@ constexpr StatusCode BadDeadbandFilterInvalid = 0x808E0000u;
 constexpr StatusCode BadRequestCancelledByClient = 0x802C0000u;
 constexpr StatusCode BadTcpServerTooBusy = 0x807D0000u;
 constexpr StatusCode BadServerHalted = 0x800E0000u;
+constexpr StatusCode GoodSubscriptionTransferred = 0x002D0000u;
+constexpr StatusCode BadMethodInvalid = 0x80750000u;
+constexpr StatusCode BadArgumentsMissing = 0x80760000u;
+constexpr StatusCode BadTooManyArguments = 0x80E50000u;
+constexpr StatusCode BadInvalidArgument = 0x80AB0000u;
 
 // Limit bits of a status code.
 constexpr StatusCode LimitLow = 0x100u;

@@ -260,4 +260,41 @@ UA_STRUCTURE(DeleteSubscriptionsRequest, (RequestHeader, requestHeader), (std::v
 
 UA_STRUCTURE(DeleteSubscriptionsResponse, (ResponseHeader, responseHeader), (std::vector<StatusCode>, results),
              (std::vector<DiagnosticInfo>, diagnosticInfos));
+
+// Services clients use when they reconnect or coordinate, and the diagnostics.
+UA_STRUCTURE(TransferResult, (StatusCode, statusCode), (std::vector<std::uint32_t>, availableSequenceNumbers));
+
+UA_STRUCTURE(TransferSubscriptionsRequest, (RequestHeader, requestHeader),
+             (std::vector<std::uint32_t>, subscriptionIds), (bool, sendInitialValues));
+
+UA_STRUCTURE(TransferSubscriptionsResponse, (ResponseHeader, responseHeader), (std::vector<TransferResult>, results),
+             (std::vector<DiagnosticInfo>, diagnosticInfos));
+
+UA_STRUCTURE(SetTriggeringRequest, (RequestHeader, requestHeader), (std::uint32_t, subscriptionId),
+             (std::uint32_t, triggeringItemId), (std::vector<std::uint32_t>, linksToAdd),
+             (std::vector<std::uint32_t>, linksToRemove));
+
+UA_STRUCTURE(SetTriggeringResponse, (ResponseHeader, responseHeader), (std::vector<StatusCode>, addResults),
+             (std::vector<DiagnosticInfo>, addDiagnosticInfos), (std::vector<StatusCode>, removeResults),
+             (std::vector<DiagnosticInfo>, removeDiagnosticInfos));
+
+UA_STRUCTURE(CallMethodRequest, (NodeId, objectId), (NodeId, methodId), (std::vector<Variant>, inputArguments));
+
+UA_STRUCTURE(CallMethodResult, (StatusCode, statusCode), (std::vector<StatusCode>, inputArgumentResults),
+             (std::vector<DiagnosticInfo>, inputArgumentDiagnosticInfos), (std::vector<Variant>, outputArguments));
+
+UA_STRUCTURE(CallRequest, (RequestHeader, requestHeader), (std::vector<CallMethodRequest>, methodsToCall));
+
+UA_STRUCTURE(CallResponse, (ResponseHeader, responseHeader), (std::vector<CallMethodResult>, results),
+             (std::vector<DiagnosticInfo>, diagnosticInfos));
+
+UA_STRUCTURE(Argument, (QString, name), (NodeId, dataType), (std::int32_t, valueRank),
+             (std::vector<std::uint32_t>, arrayDimensions), (LocalizedText, description));
+
+UA_STRUCTURE(ServerDiagnosticsSummaryDataType, (std::uint32_t, serverViewCount), (std::uint32_t, currentSessionCount),
+             (std::uint32_t, cumulatedSessionCount), (std::uint32_t, securityRejectedSessionCount),
+             (std::uint32_t, rejectedSessionCount), (std::uint32_t, sessionTimeoutCount),
+             (std::uint32_t, sessionAbortCount), (std::uint32_t, currentSubscriptionCount),
+             (std::uint32_t, cumulatedSubscriptionCount), (std::uint32_t, publishingIntervalCount),
+             (std::uint32_t, securityRejectedRequestsCount), (std::uint32_t, rejectedRequestsCount));
 } // namespace Ua

@@ -2,9 +2,9 @@
 // SetPublishingMode, DeleteSubscriptions, Publish and Republish, and the publishing
 // cycle. One single-shot timer serves every subscription: it fires when the next one
 // is due. Publish requests wait in their session's queue until a subscription has
-// notifications or a keep-alive to send. TransferSubscriptions is not served: a
-// session keeps its subscriptions across channels, so a client that comes back
-// activates its session again and finds them there.
+// notifications or a keep-alive to send. A session keeps its subscriptions across
+// channels; TransferSubscriptions (UaSubscriptionTransfer.cpp) moves them to
+// another session.
 #include "opc/OPCServer.h"
 #include "ua/UaServerCore.h"
 
@@ -310,7 +310,8 @@ bool ServerCore::sendMessage(Session &session, Subscription &s, bool keepAlive)
             if (it == s.items.end())
                 continue;
             MonitoredItem &m = *it->second;
-            if (m.mode != MonitoringMode::Reporting) {
+            // Sampling items are listed only when an item that triggers them reported.
+            if (m.mode == MonitoringMode::Disabled) {
                 m.ready = false;
                 continue;
             }

@@ -6,6 +6,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 class OPCItem;
@@ -80,6 +81,8 @@ struct Subscription {
     std::vector<std::uint32_t> polled;    // standard variables sampled at their interval
     std::deque<NotificationMessage> retransmission;
     std::size_t retained = 0; // notifications in the retransmission queue
+    // Triggering links: a triggering item's id and the ids of the items it triggers.
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> triggerLinks;
 };
 
 // A Publish request waiting for something to carry.
@@ -91,6 +94,10 @@ struct PendingPublish {
     std::uint32_t timeoutHint = 0;
     std::vector<StatusCode> results; // of the acknowledgements it carried
 };
+
+// A monitored item of s queued a notification: the items it triggers report what
+// they queued in sampling mode (UaTriggering.cpp).
+void fireTriggers(Subscription &s, const MonitoredItem &m);
 
 struct SessionSubscriptions {
     std::vector<std::unique_ptr<Subscription>> subscriptions;

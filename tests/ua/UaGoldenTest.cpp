@@ -186,7 +186,9 @@ TEST(UaGolden, EveryStructureHasTheStandardsFieldsInTheirOrder)
         ModifySubscriptionResponse, SetPublishingModeRequest, SetPublishingModeResponse, NotificationMessage,
         MonitoredItemNotification, DataChangeNotification, StatusChangeNotification, SubscriptionAcknowledgement,
         PublishRequest, PublishResponse, RepublishRequest, RepublishResponse, DeleteSubscriptionsRequest,
-        DeleteSubscriptionsResponse>();
+        DeleteSubscriptionsResponse, TransferResult, TransferSubscriptionsRequest, TransferSubscriptionsResponse,
+        SetTriggeringRequest, SetTriggeringResponse, CallMethodRequest, CallMethodResult, CallRequest, CallResponse,
+        Argument, ServerDiagnosticsSummaryDataType>();
     QFile file(qEnvironmentVariable("KV7_SOURCE_DIR") + QStringLiteral("/tests/ua/golden/vectors.txt"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(std::size_t(file.readAll().count("\nFields.")), checked); // no structure left out
