@@ -1,44 +1,38 @@
-// OPC-KV7: the OPC server for gas-detection panels on serial lines.
+// OPC-KV7: the OPC server for gas-detection panels on serial lines. As a service
+// (`--service`) it runs on a core application and never loads a widget library;
+// otherwise it loads its window module and runs there, as before.
 #include "common/AppInfo.h"
-#include "shell/MainOPC.h"
+#include "shell/ServiceMode.h"
 #include "shell/TerminationSignals.h"
-#include "ui/WidgetDialogs.h"
-#include "ui/fMainOPC.h"
 
-#include <QApplication>
-#include <QTimer>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <cstdio>
+#include <dlfcn.h>
 
 namespace {
 
-// Between a termination signal and the close: clients see the server state Shutdown
-// and the seconds counting down in a publishing cycle or two, well within the stop
-// time-out of a service manager. A second signal closes at once.
-constexpr int ShutdownNoticeSeconds = 2;
-
-// Without a display the server runs just the same on the offscreen platform.
-bool chooseHeadlessPlatform()
+// Beside the program in the build tree, else in the installed private folder.
+int runWindow(int argc, char **argv)
 {
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        return qEnvironmentVariable("QT_QPA_PLATFORM") == QLatin1String("offscreen");
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return true;
+    const QString beside = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    const QStringList candidates{QFileInfo(beside).absolutePath() + QStringLiteral("/" KV7_WINDOW_MODULE),
+                                 QStringLiteral(KV7_MODULE_DIR "/" KV7_WINDOW_MODULE)};
+    QString tried;
+    for (const QString &path : candidates) {
+        void *module = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+        if (!module) {
+            tried += QStringLiteral("\n  ") + QString::fromLocal8Bit(::dlerror());
+            continue;
+        }
+        using Entry = int (*)(int, char **);
+        if (auto entry = reinterpret_cast<Entry>(::dlsym(module, "opcKv7WindowMain")))
+            return entry(argc, argv);
+        tried += QStringLiteral("\n  ") + path + QStringLiteral(": no window entry");
     }
-    return false;
-}
-
-QtMessageHandler defaultHandler = nullptr;
-
-// The offscreen platform's notes about what it cannot do (raise a window, hint
-// a size) and the runtime folder notice say nothing to a service's operator.
-void headlessMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type != QtCriticalMsg && type != QtFatalMsg &&
-        (message.startsWith(QLatin1String("This plugin does not support")) ||
-         message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))))
-        return;
-    defaultHandler(type, context, message);
+    std::fprintf(stderr, "%s: cannot load the window module (run with --service for no window):%s\n",
+                 qPrintable(AppInfo::Title), qPrintable(tried));
+    return 1;
 }
 
 } // namespace
@@ -46,61 +40,11 @@ void headlessMessages(QtMsgType type, const QMessageLogContext &context, const Q
 int main(int argc, char **argv)
 {
     TerminationSignals::block();
-    const bool headless = chooseHeadlessPlatform();
-    if (headless)
-        defaultHandler = qInstallMessageHandler(headlessMessages);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(AppInfo::Title);
-    QApplication::setApplicationVersion(AppInfo::versionText());
-    // The window may stay hidden (a server launched for a client): the process
-    // ends when the shutdown is complete, not when a window closes.
-    QApplication::setQuitOnLastWindowClosed(false);
-
-    // On a screen every dialog is a real window; headless, nobody could answer
-    // one, so the seam writes each message to standard error instead.
-    if (!headless)
-        WidgetDialogs::install();
-
-    fMainOPC window;
-    MainOPC &server = window.logic();
-    QObject::connect(
-        &server, &MainOPC::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-
-    switch (server.Form_Load(QApplication::arguments())) {
-    case MainOPC::LoadResult::SecondInstance:
-    case MainOPC::LoadResult::Registered: return 0;
-    case MainOPC::LoadResult::Failed: {
-        const QString line = QStringLiteral("Startup Error: ") + server.startupError();
-        std::fprintf(stderr, "%s: %s\n", qPrintable(AppInfo::Title), qPrintable(line));
-        if (!headless) {
-            Dialogs::Request request;
-            request.kind = Dialogs::Kind::StandardMessage;
-            request.title = AppInfo::Title;
-            request.text = line;
-            Dialogs::show(request);
-        }
-        return 1;
-    }
-    case MainOPC::LoadResult::Running: break;
-    }
-    // Read only now: a signal that came during start-up waits in the descriptor
-    // and closes the server as soon as the loop runs.
-    TerminationSignals terminations;
-    bool noticeGiven = false;
-    QObject::connect(&terminations, &TerminationSignals::received, &server, [&server, &noticeGiven](int) {
-        OPCFrontEnd *frontEnd = server.server().frontEnd();
-        if (noticeGiven || !frontEnd) {
-            server.requestClose(MainOPC::UnloadMode::SystemSession);
-            return;
-        }
-        noticeGiven = true;
-        frontEnd->announceShutdown(ShutdownNoticeSeconds);
-        QTimer::singleShot(ShutdownNoticeSeconds * 1000, &server,
-                           [&server] { server.requestClose(MainOPC::UnloadMode::SystemSession); });
-    });
-    if (const OPCFrontEnd *frontEnd = server.server().frontEnd()) {
-        std::printf("Serving OPC UA at %s\n", qPrintable(frontEnd->endpointUrl()));
-        std::fflush(stdout);
-    }
-    return app.exec();
+    if (!serviceRequested(argc, argv))
+        return runWindow(argc, argv);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(AppInfo::Title);
+    QCoreApplication::setApplicationVersion(AppInfo::versionText());
+    ServiceMode service;
+    return service.run(QCoreApplication::arguments());
 }

@@ -9,6 +9,9 @@ set(KV7_SHARE ${CMAKE_INSTALL_DATADIR}/opc-kv7)
 
 if(TARGET opc-kv7)
   install(TARGETS opc-kv7 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The window module, in the private folder the server looks in (a module is not run).
+  install(TARGETS ${KV7_WINDOW_MODULE} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/opc-kv7
+          PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 endif()
 install(TARGETS kv7sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES data/OPC-KV7.LNG ${KV7_PACKAGING}/defaults/OPC-KV7.ini ${KV7_PACKAGING}/defaults/KV7.ini

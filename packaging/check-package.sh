@@ -19,8 +19,9 @@ fi
 
 field() { dpkg-deb -f "$DEB" "$1"; }
 [ "$(field Package)" = opc-kv7 ] || fail "package name is $(field Package)"
-# The libraries come from the binaries, adduser from the maintainer scripts.
-for dependency in adduser libqt6core6 libqt6network6 libqt6serialport6 libc6; do
+# The libraries come from the binaries (widgets from the window module), adduser
+# from the maintainer scripts.
+for dependency in adduser libqt6core6 libqt6network6 libqt6serialport6 libqt6widgets6 libc6; do
     field Depends | tr ',' '\n' | grep -q "^ *$dependency\b" || fail "Depends lacks $dependency: $(field Depends)"
 done
 dpkg-deb -e "$DEB" "$WORK/control"

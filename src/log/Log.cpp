@@ -15,7 +15,13 @@ Log::NoticeListener &noticeListener()
     return l;
 }
 
-bool traceToStandardError()
+Log::Format &standardErrorFormat()
+{
+    static Log::Format f;
+    return f;
+}
+
+bool traceRequested()
 {
     // Read once: the environment of a running server does not change.
     static const bool enabled = qEnvironmentVariable("OPC_KV7_TRACE") == QLatin1String("1");
@@ -34,14 +40,23 @@ void ReportEvent(const QString &prompt, const QString &title)
 
 void LogTraceMessage(const QString &message)
 {
-    if (traceToStandardError()) {
-        const QByteArray line = message.toUtf8();
+    if (traceOnStandardError()) {
+        const QByteArray line = (standardErrorFormat() ? standardErrorFormat()(message) : message).toUtf8();
         std::fprintf(stderr, "%s\n", line.constData());
         std::fflush(stderr);
     }
     if (listener())
         listener()(message);
 }
+
+Format setStandardErrorFormat(Format format)
+{
+    Format previous = std::move(standardErrorFormat());
+    standardErrorFormat() = std::move(format);
+    return previous;
+}
+
+bool traceOnStandardError() { return standardErrorFormat() || traceRequested(); }
 
 Listener setListener(Listener l)
 {

@@ -10,9 +10,19 @@ namespace Log {
 void LogDebugMessage(const QString &message);
 // Passes title + ": " + prompt to LogDebugMessage.
 void ReportEvent(const QString &prompt, const QString &title);
-// The sink: drops the line, writes it to standard error when OPC_KV7_TRACE is 1,
-// and hands it to the listener (the main window's trace pane) when one is set.
+// The sink: drops the line, writes it to standard error when OPC_KV7_TRACE is 1 or
+// a format is set, and hands it to the listener (the main window's trace pane)
+// when one is set.
 void LogTraceMessage(const QString &message);
+
+// Every line also goes to standard error, as `format` makes it (a service gives
+// each its journal priority); an empty format restores the default. Returns the
+// previous one.
+using Format = std::function<QString(const QString &line)>;
+Format setStandardErrorFormat(Format format);
+// True while every line reaches standard error: a caller that would write a
+// message there itself leaves it to the trace, so the journal gets it once.
+bool traceOnStandardError();
 
 // The listener that receives every line reaching the sink; returns the previous one.
 using Listener = std::function<void(const QString &line)>;

@@ -65,8 +65,10 @@ void cTarvolin::Receive(QByteArrayView r)
         } catch (const std::exception &) {
         }
         try {
-            if (line[0] == 'W')
+            if (line[0] == 'W') {
+                ++frames_;
                 ProcessFrame(line.chopped(1));
+            }
         } catch (const std::exception &) {
         }
         start = end + 1;

@@ -90,6 +90,8 @@ public:
     int rxBufferSize() const { return int(RxBuffer_.size()); }
     // Partial lines discarded for exceeding RxBufferLimit.
     std::uint64_t discardedLines() const { return discardedLines_; }
+    // Lines beginning with "W" received since construction.
+    std::uint64_t frames() const { return frames_; }
     // The supervision timer; XTimerSupport::TimerProc with its TimerID runs one tick.
     XTimer &timer() { return mTimeOut2_; }
 
@@ -122,6 +124,7 @@ private:
     QByteArray RxBuffer_;
     bool skippingToCR_ = false;
     std::uint64_t discardedLines_ = 0;
+    std::uint64_t frames_ = 0;
     int ErrCommIndex_ = 0;
     int NPanelIndex_ = 0;
     std::int16_t CommError_ = 0;

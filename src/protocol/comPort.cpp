@@ -3,6 +3,7 @@
 #include "config/Ini.h"
 #include "log/Log.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cerrno>
@@ -129,8 +130,12 @@ void comPort::setPortOpen(bool open)
     if (commPort_ < 1)
         throw RuntimeError(InvalidPortNumber, QStringLiteral("Invalid port number"));
     const QString device = devicePathFor(commPort_);
-    port_.setPortName(device);
     device_ = device;
+    // A stable name (/dev/serial/by-id/...) is a link that may point at another
+    // device after a replug: it is followed afresh at every opening, and the
+    // device itself is opened, so its lock is the one other programs see.
+    const QString target = QFileInfo(device).canonicalFilePath();
+    port_.setPortName(target.isEmpty() ? device : target);
     port_.clearError();
     if (!port_.open(QIODevice::ReadOnly)) {
         const QSerialPort::SerialPortError error = port_.error();
@@ -239,6 +244,7 @@ void comPort::onError(QSerialPort::SerialPortError error)
                 return;
             port_.close();
             Log::LogDebugMessage(QStringLiteral("COM%1 %2 closed: the device went away").arg(commPort_).arg(device_));
+            emit deviceLost(index_);
         },
         Qt::QueuedConnection);
 }

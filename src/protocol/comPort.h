@@ -13,7 +13,8 @@
 // Receive path: when characters arrive, CommEvent becomes comEvReceive and OnComm
 // is emitted with the element's index; the handler then repeats
 // Receive(InputBytes()) while InBufferCount() >= 1. A device that goes away while
-// open closes the port (PortOpen reads False) with a line in the debug log.
+// open closes the port (PortOpen reads False) with a line in the debug log, and
+// deviceLost is emitted; the owner decides when to open it again.
 class comPort : public QObject {
     Q_OBJECT
 public:
@@ -41,11 +42,15 @@ public:
     QByteArray InputBytes();
     int InBufferCount() const;
 
-    // The device a port number names.
+    // The device a port number names, as configured.
     static QString devicePathFor(std::int16_t port);
+    // The path last opened or tried, as configured.
+    const QString &devicePath() const { return device_; }
 
 signals:
     void OnComm(int index);
+    // The port was closed because its device went away (unplugged, hung up).
+    void deviceLost(int index);
 
 private:
     void onReadyRead();

@@ -22,6 +22,7 @@ constexpr Rule Rules[] = {
     // shape: "(<cannot open> COM3. <protocol>:KV7  Error: ...)"; one that went away.
     {R"(^\(.*COM\d+\. .*  Error: )", JournalPriority::Warning},
     {R"(^\(COM\d+ .* closed: )", JournalPriority::Warning},
+    {R"(^\(COM\d+ .* open again\)$)", JournalPriority::Info},
     // Start-up falls back: "(Section/Key: why; using value)", no language file.
     {R"(^\([^ /]+/[^ :]+: .*; using )", JournalPriority::Warning},
     {R"(^\(No usable language file )", JournalPriority::Warning},
@@ -30,7 +31,7 @@ constexpr Rule Rules[] = {
     // A client cut off for breaking the protocol.
     {R"(^UA \S+ connection error )", JournalPriority::Warning},
     // The server's state, operator sessions, OPC UA clients, channels and sessions.
-    {R"(^\((?:Server initialization completed\.|Server Status: |(?:Auto )?Session (?:opened|closed)\)))",
+    {R"(^\((?:Server initialization completed\.|Server Status: |Service status: |(?:Auto )?Session (?:opened|closed)\)))",
      JournalPriority::Info},
     {R"(^Client (?:connected|disconnected|refused); )", JournalPriority::Info},
     {R"(^UA (?:server started |connection from |clients asked to disconnect|session |\S+ secure channel ))",

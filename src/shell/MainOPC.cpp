@@ -35,6 +35,8 @@ const QString Guid2 = QStringLiteral("{A4E29F06-81C3-4D57-B6E8-2F0C9A7D3E41}");
 void warn(const QString &line)
 {
     Log::LogDebugMessage(line);
+    if (Log::traceOnStandardError())
+        return;
     std::fprintf(stderr, "%s: %s\n", qPrintable(AppInfo::Title), qPrintable(line));
     std::fflush(stderr);
 }
@@ -87,6 +89,8 @@ MainOPC::MainOPC(MainView &view, QObject *parent) : QObject(parent), view_(view)
     detail_.onShow = [this](const ItemDetail &detail) { view_.showDetail(detail); };
     connections_ = std::make_unique<PanelConnections>(server_, items_, *values_);
     connections_->onPortError = [](const QString &line) {
+        if (Log::traceOnStandardError())
+            return;
         std::fprintf(stderr, "%s: %s\n", qPrintable(AppInfo::Title), qPrintable(line));
         std::fflush(stderr);
     };
@@ -244,16 +248,23 @@ void MainOPC::readPlacement()
 
 void MainOPC::savePlacement()
 {
+    // One replacement of the file: a server killed while saving (a service past
+    // its stop time-out) keeps either the old keys or the new ones, never a mix.
+    std::vector<Profile::Entry> keys;
+    auto put = [&keys](const char *key, qint64 value) {
+        keys.push_back({Configuracion, QLatin1String(key), QString::number(value)});
+    };
     if (view_.windowStateCode() != 1) {
         const QRectF p = view_.placementTwips();
-        Ini::IniPutString(Configuracion, QStringLiteral("MainLeft"), QString::number(qRound(p.left())));
-        Ini::IniPutString(Configuracion, QStringLiteral("MainTop"), QString::number(qRound(p.top())));
-        Ini::IniPutString(Configuracion, QStringLiteral("MainWidth"), QString::number(qRound(p.width())));
-        Ini::IniPutString(Configuracion, QStringLiteral("MainHeight"), QString::number(qRound(p.height())));
+        put("MainLeft", qRound64(p.left()));
+        put("MainTop", qRound64(p.top()));
+        put("MainWidth", qRound64(p.width()));
+        put("MainHeight", qRound64(p.height()));
     }
-    Ini::IniPutString(Configuracion, QStringLiteral("WindowState"), QString::number(view_.windowStateCode()));
-    Ini::IniPutString(Configuracion, QStringLiteral("TabSelected"), QString::number(view_.selectedTab()));
-    Ini::IniPutString(Configuracion, QStringLiteral("TraceLevel"), QString::number(server_.TraceLevel()));
+    put("WindowState", view_.windowStateCode());
+    put("TabSelected", view_.selectedTab());
+    put("TraceLevel", server_.TraceLevel());
+    Ini::IniPutStrings(keys);
 }
 
 void MainOPC::buildLanguageMenu()

@@ -85,6 +85,8 @@ public:
     void OnClientDisconnect(std::int32_t count);
 
     OPCServer &server() { return server_; }
+    // The OPC UA side of the toolkit, for its session and subscription counts.
+    const UaServer *uaServer() const { return uaServer_.get(); }
     PanelConnections &connections() { return *connections_; }
     QTimer &tmrMain() { return tmrMain_; }
 

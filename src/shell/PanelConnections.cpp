@@ -14,6 +14,9 @@ PanelConnections::PanelConnections(OPCServer &server, ItemTable &items, ItemValu
 {
     ports_.push_back(std::make_unique<comPort>(0));
     connect(ports_[0].get(), &comPort::OnComm, this, &PanelConnections::comPort_OnComm);
+    connect(ports_[0].get(), &comPort::deviceLost, this, &PanelConnections::deviceLost);
+    reopen_.setInterval(ReopenIntervalMs);
+    connect(&reopen_, &QTimer::timeout, this, &PanelConnections::reopenWaiting);
 }
 
 PanelConnections::~PanelConnections()
@@ -52,6 +55,7 @@ void PanelConnections::Ports_Crear()
         if (k > 0) {
             ports_.push_back(std::make_unique<comPort>(k));
             connect(ports_.back().get(), &comPort::OnComm, this, &PanelConnections::comPort_OnComm);
+            connect(ports_.back().get(), &comPort::deviceLost, this, &PanelConnections::deviceLost);
         }
         c.PortIndex = std::int16_t(k);
         comPort &p = *ports_[std::size_t(k)];
@@ -155,11 +159,11 @@ void PanelConnections::Ports_Conectar(int index)
                 try {
                     if (p->PortOpen())
                         p->setPortOpen(false);
-                    p->setDTREnable(true);
-                    p->setRTSEnable(true);
-                    p->setPortOpen(true);
+                    openPort(*p);
                 } catch (const RuntimeError &e) {
                     failure = e.description();
+                    // A missing device may come later; a port another line holds stays refused.
+                    wait(i);
                 }
             }
             if (failure.isEmpty()) {
@@ -196,6 +200,7 @@ void PanelConnections::Ports_Desconectar(int index)
         } catch (const RuntimeError &) {
         }
         c.IsOpen = false;
+        waiting_.remove(i);
         if (c.ComPort < 1)
             continue;
         try {
@@ -209,8 +214,58 @@ void PanelConnections::Ports_Desconectar(int index)
     }
 }
 
+void PanelConnections::openPort(comPort &p)
+{
+    p.setDTREnable(true);
+    p.setRTSEnable(true);
+    p.setPortOpen(true);
+}
+
+void PanelConnections::wait(int i)
+{
+    waiting_.insert(i);
+    if (!reopen_.isActive())
+        reopen_.start();
+}
+
+void PanelConnections::deviceLost(int k)
+{
+    // The port has logged its loss; the line's engine keeps watching its silence.
+    for (int i = 1; i <= table_.ConnectionCount; ++i)
+        if (table_[i].Enabled != 0 && table_[i].IsOpen && table_[i].ComPort >= 1 && table_[i].PortIndex == k)
+            wait(i);
+}
+
+void PanelConnections::reopenWaiting()
+{
+    // Each try is silent: only the loss and the return reach the trace.
+    for (int i : QSet<int>(waiting_)) {
+        ConnectionRecord &c = table_[i];
+        comPort *p = port(c.PortIndex);
+        if (!p) {
+            waiting_.remove(i);
+            continue;
+        }
+        if (!openedBy(i).isEmpty())
+            continue;
+        try {
+            openPort(*p);
+        } catch (const RuntimeError &) {
+            continue;
+        }
+        waiting_.remove(i);
+        c.IsOpen = true;
+        p->setRTSEnable(true);
+        Log::LogDebugMessage(QStringLiteral("COM%1 %2 open again").arg(c.ComPort).arg(p->devicePath()));
+    }
+    if (waiting_.isEmpty())
+        reopen_.stop();
+}
+
 void PanelConnections::Conexiones_Liberar()
 {
+    waiting_.clear();
+    reopen_.stop();
     engineCollection_.clear();
     for (int i = 1; i <= table_.ConnectionCount; ++i)
         table_[i].Engine = nullptr;

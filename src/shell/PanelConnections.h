@@ -4,7 +4,9 @@
 
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -17,10 +19,15 @@ class cTarvolin;
 
 // The panel lines: the connection table, one serial port element and one
 // protocol engine per connection, opening and closing, and the receive path
-// from each port to its engine.
+// from each port to its engine. A port that cannot be opened, or whose device
+// goes away, is tried again every ReopenIntervalMs until its device is back
+// (a replugged adapter); its engine keeps running meanwhile, so the line's
+// communication error rises and clears on the engine's own timing.
 class PanelConnections : public QObject {
     Q_OBJECT
 public:
+    static constexpr int ReopenIntervalMs = 5000;
+
     PanelConnections(OPCServer &server, ItemTable &items, ItemValues &values, QObject *parent = nullptr);
     ~PanelConnections() override;
 
@@ -46,6 +53,10 @@ public:
     // The first element of the engine collection (one engine per protocol key).
     cTarvolin *firstEngine() const { return engineCollection_.isEmpty() ? nullptr : engineCollection_.first(); }
 
+    // The connections whose port waits for its device, and the timer that retries them.
+    const QSet<int> &waitingForDevice() const { return waiting_; }
+    QTimer &reopenTimer() { return reopen_; }
+
     // Each line of a port that cannot be opened, as logged (for a clear message).
     std::function<void(const QString &line)> onPortError;
     // Each complete line received by any engine (the communications monitor).
@@ -56,6 +67,10 @@ private:
     std::pair<int, int> connectionRange(int index) const;
     void portError(int i, const QString &description);
     QString openedBy(int i) const;
+    void openPort(comPort &p);
+    void deviceLost(int k);
+    void reopenWaiting();
+    void wait(int i);
 
     OPCServer &server_;
     ItemTable &items_;
@@ -64,4 +79,6 @@ private:
     std::vector<std::unique_ptr<comPort>> ports_;     // element 0 always exists
     std::vector<std::unique_ptr<cTarvolin>> engines_; // owned here, referenced by the records
     QMap<QString, cTarvolin *> engineCollection_;
+    QSet<int> waiting_; // connections whose device is missing
+    QTimer reopen_;
 };

@@ -4,6 +4,9 @@
 #include "protocol/comPort.h"
 #include "shell/PanelConnections.h"
 
+#include <QFile>
+#include <memory>
+
 namespace {
 
 struct PanelLines : ShellTest {
@@ -74,6 +77,52 @@ TEST_F(PanelLines, PortsThatCannotBeOpenedAreReportedAndTheOtherLinesServe)
     ASSERT_TRUE(waitFor([&] { return s.value("C01.NPanel") == "22" && s.value("C05.NPanel") == "25"; }));
     EXPECT_EQ(QStringList({s.value("C02.Error_Comm"), s.value("C03.NPanel"), s.value("C04.Error_Comm")}),
               QStringList({"1", "0", "1"}));
+}
+
+TEST_F(PanelLines, ALineWhoseDeviceIsMissingOrGoesAwayIsReopenedWhenItComesBack)
+{
+    // COM1 is a stable name (as under /dev/serial/by-id) whose device is not there
+    // at start, then comes, goes away, and comes back as another device.
+    const QString link = folder.file("by-id-panel");
+    configure("C1-On=1\nC1-Com=1\n", link, pty[1].slavePath(), pty[2].slavePath());
+    Server s;
+    ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
+    PanelConnections &lines = s.logic().connections();
+    int tries = 0;
+    QObject::connect(&lines.reopenTimer(), &QTimer::timeout, [&] { ++tries; });
+    lines.reopenTimer().setInterval(10);
+    // Several silent tries while the device is missing: nothing spins, nothing repeats.
+    auto triesPass = [&] {
+        const int from = tries;
+        return waitFor([&] { return tries >= from + 3; });
+    };
+    ASSERT_TRUE(triesPass());
+    EXPECT_EQ(openStates(s), "0-");
+    EXPECT_EQ(s.value("C01.Error_Comm"), "1");
+
+    auto device = std::make_unique<PtyPair>();
+    ASSERT_TRUE(QFile::link(device->slavePath(), link));
+    ASSERT_TRUE(waitFor([&] { return lines.port(0)->PortOpen(); }));
+    ASSERT_TRUE(device->write(offFrame(31)));
+    ASSERT_TRUE(waitFor([&] { return s.value("C01.NPanel") == "31"; }));
+    EXPECT_EQ(s.value("C01.Error_Comm"), "0"); // cleared by the first frame
+
+    device.reset(); // unplugged
+    ASSERT_TRUE(waitFor([&] { return !lines.port(0)->PortOpen(); }));
+    ASSERT_TRUE(triesPass());
+    auto replugged = std::make_unique<PtyPair>();
+    ASSERT_TRUE(QFile::remove(link) && QFile::link(replugged->slavePath(), link));
+    ASSERT_TRUE(waitFor([&] { return lines.port(0)->PortOpen(); }));
+    EXPECT_FALSE(lines.reopenTimer().isActive());
+    ASSERT_TRUE(replugged->write(offFrame(32)));
+    ASSERT_TRUE(waitFor([&] { return s.value("C01.NPanel") == "32"; }));
+    EXPECT_EQ(openStates(s), "0+");
+
+    // Each loss and each return is traced once, whatever the number of tries.
+    const QStringList trace = s.trace();
+    EXPECT_EQ(trace.filter("No se puede abrir COM1").size(), 1);
+    EXPECT_EQ(trace.filter("COM1 " + link + " closed: the device went away").size(), 1);
+    EXPECT_EQ(trace.filter("(COM1 " + link + " open again)").size(), 2);
 }
 
 TEST_F(PanelLines, MissingOrDamagedIniFilesStillServe)

@@ -3,7 +3,12 @@
 #include "common/AppInfo.h"
 #include "common/Clock.h"
 
+#include <QFile>
 #include <QRegularExpression>
+
+#include <sys/inotify.h>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -120,6 +125,45 @@ TEST_F(Startup, PlacementIsRestoredLimitedAndSavedAtClose)
     EXPECT_LE(std::abs(s.window->placementTwips().top() - 1000), 15);
     s.logic().mnuFileForceExit_Click();
     EXPECT_LE(std::abs(ini("MainTop").toInt() - 1000), 15);
+}
+
+TEST_F(Startup, TheCloseSavesItsKeysInOneReplacementWithTheBytesOfSeparateWrites)
+{
+    const QByteArray before = crlf("; placement\n[Configuracion]\nTraceLevel=1\nLanguage=0\nmaintop=10\n"
+                                   "[OPC-KV7]\nUaPort=0\n[Other]\nMainLeft=5\n");
+    folder.write("OPC-KV7.ini", before);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    {
+        Server s;
+        ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
+        s.window->setPlacementTwips(QRectF(1500, 750, 9600, 7200));
+        s.window->setSelectedTab(1);
+        s.logic().mnuTraceLevel_Click(2);
+        ASSERT_GE(
+            ::inotify_add_watch(watch, QFile::encodeName(folder.path()).constData(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
+        s.logic().mnuFileForceExit_Click();
+    }
+    // Every write of the file, whether in place or by replacement.
+    int writes = 0;
+    alignas(inotify_event) char buffer[8192];
+    for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            writes += event->len > 0 && QByteArray(event->name) == "OPC-KV7.ini";
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    ::close(watch);
+    EXPECT_EQ(writes, 1);
+
+    const QByteArray saved = folder.read("OPC-KV7.ini");
+    folder.write("OPC-KV7.ini", before);
+    const std::pair<const char *, const char *> keys[] = {
+        {"MainLeft", "1500"}, {"MainTop", "750"},   {"MainWidth", "9600"}, {"MainHeight", "7200"},
+        {"WindowState", "0"}, {"TabSelected", "1"}, {"TraceLevel", "2"}};
+    for (const auto &[key, value] : keys)
+        Ini::IniPutString("Configuracion", key, value);
+    EXPECT_EQ(saved, folder.read("OPC-KV7.ini"));
 }
 
 TEST_F(Startup, CloseRequestsAndTheirRefusals)
