@@ -1,5 +1,7 @@
 // OPC-KV7: the OPC server for gas-detection panels on serial lines.
 #include "common/AppInfo.h"
+#include "security/UserCommand.h"
+#include "security/UserStore.h"
 #include "shell/MainOPC.h"
 #include "shell/TerminationSignals.h"
 #include "ui/WidgetDialogs.h"
@@ -7,6 +9,8 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -35,10 +39,27 @@ void headlessMessages(QtMsgType type, const QMessageLogContext &context, const Q
     defaultHandler(type, context, message);
 }
 
+// opc-kv7 --user-add NAME / --user-remove NAME change the users file and end: no
+// window, no server, so they also work beside a running server.
+std::optional<int> userCommand(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int k = 0; k < argc; ++k)
+        arguments << QString::fromLocal8Bit(argv[k]);
+    if (!arguments.contains(QLatin1String("--user-add")) && !arguments.contains(QLatin1String("--user-remove")))
+        return std::nullopt;
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout), err(stderr);
+    return Security::runUserCommand(QCoreApplication::arguments(),
+                                    Security::usersFilePath(AppInfo::applicationFolder()), STDIN_FILENO, out, err);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> status = userCommand(argc, argv))
+        return *status;
     TerminationSignals::block();
     const bool headless = chooseHeadlessPlatform();
     if (headless)

@@ -30,6 +30,8 @@ public:
     void stop() override;
     void requestDisconnect(const QString &reason) override;
     QString endpointUrl() const override;
+    // urn:<host name>:<ProgID> unless the config names one: what our certificate names.
+    QString applicationUri() const;
 
     quint16 port() const; // the bound port once started
     bool isListening() const;

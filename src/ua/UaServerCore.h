@@ -36,15 +36,19 @@ struct ServerConfig {
     QString namespaceUri; // namespace 1
     TransportLimits transport;
     std::vector<SecurityOffer> security{{std::make_shared<SecurityPolicyNone>(), SecurityMode::None}};
-    std::shared_ptr<const AccessControl> accessControl = std::make_shared<AnonymousAccess>();
+    std::shared_ptr<const AccessControl> accessControl = std::make_shared<UserAccess>();
     int maxConnections = 150;
     int maxSessions = 100;
     double minSessionTimeoutMs = 10000;
     double maxSessionTimeoutMs = 3600000;
     double unactivatedSessionTimeoutMs = 30000; // a created session must be activated within
     int maxContinuationPoints = 10;             // per session
-    std::uint32_t maxNodesPerRequest = 20000;   // operations in one request, whatever the service
-    std::uint16_t secondsTillShutdown = 10;     // announced by requestDisconnect
+    // A refused user name or password is answered after this delay, doubled with each
+    // further failure in a row up to the maximum; meanwhile no password is checked.
+    int failedActivationDelayMs = 500;
+    int maxFailedActivationDelayMs = 8000;
+    std::uint32_t maxNodesPerRequest = 20000; // operations in one request, whatever the service
+    std::uint16_t secondsTillShutdown = 10;   // announced by requestDisconnect
     // Subscriptions: enough for every item of a full installation in one session,
     // bounded so that no client can exhaust the memory.
     int maxSubscriptionsPerSession = 50;
@@ -81,7 +85,8 @@ struct Session {
     bool activated = false;
     bool counted = false; // reported to the toolkit as a connected client
     UserIdentity user;
-    QByteArray serverNonce; // the last one given to the client
+    QByteArray serverNonce;       // the last one given to the client
+    QByteArray clientCertificate; // of the channel that created it
     std::vector<ContinuationPoint> continuationPoints;
     SessionSubscriptions subscriptions;
 };
@@ -184,6 +189,16 @@ private:
     void closeSession(RequestContext &, const CloseSessionRequest &, CloseSessionResponse &);
     void cancel(RequestContext &, const CancelRequest &, CancelResponse &);
     Session *findSession(const NodeId &authenticationToken);
+    // The channel's proofs for a session: its certificate for CreateSession, its
+    // signature for ActivateSession.
+    void checkClientCertificate(const Channel &channel, const CreateSessionRequest &request) const;
+    // Whether an endpoint offers that policy and mode (a channel may be open for discovery only).
+    bool endpointOffers(const QString &policyUri, SecurityMode mode) const;
+    void checkClientSignature(const Channel &channel, const Session &session, const SignatureData &signature) const;
+    // A refused user: counted, and answered later.
+    void refuseUser(RequestContext &context, const Session &session, const UserIdentity &user);
+    void sendDelayedFaults();
+    QByteArray serverCertificate() const;
     void endSession(Session *session, const QString &why);
     void expireSessions();
 
@@ -277,6 +292,16 @@ private:
     std::size_t monitoredItemTotal_ = 0;
     int itemObserver_ = 0, stateObserver_ = 0;
     std::vector<Reference> referenceScratch_;
+    // Failed user activations: their answers wait until dueMs.
+    struct DelayedFault {
+        Channel *channel;
+        std::uint32_t requestId, requestHandle;
+        qint64 dueMs;
+    };
+    std::vector<DelayedFault> delayedFaults_;
+    qint64 userChecksBlockedUntilMs_ = 0;
+    int failedActivationsInRow_ = 0;
+    std::uint64_t failedActivations_ = 0;
 };
 
 } // namespace Ua

@@ -87,6 +87,21 @@ const char *statusName(StatusCode code)
     case Status::UncertainLastUsableValue: return "UncertainLastUsableValue";
     case Status::UncertainSensorNotAccurate: return "UncertainSensorNotAccurate";
     case Status::UncertainSubNormal: return "UncertainSubNormal";
+    case Status::BadCertificateInvalid: return "BadCertificateInvalid";
+    case Status::BadCertificatePolicyCheckFailed: return "BadCertificatePolicyCheckFailed";
+    case Status::BadCertificateTimeInvalid: return "BadCertificateTimeInvalid";
+    case Status::BadCertificateIssuerTimeInvalid: return "BadCertificateIssuerTimeInvalid";
+    case Status::BadCertificateUriInvalid: return "BadCertificateUriInvalid";
+    case Status::BadCertificateUseNotAllowed: return "BadCertificateUseNotAllowed";
+    case Status::BadCertificateIssuerUseNotAllowed: return "BadCertificateIssuerUseNotAllowed";
+    case Status::BadCertificateUntrusted: return "BadCertificateUntrusted";
+    case Status::BadCertificateRevocationUnknown: return "BadCertificateRevocationUnknown";
+    case Status::BadCertificateIssuerRevocationUnknown: return "BadCertificateIssuerRevocationUnknown";
+    case Status::BadCertificateRevoked: return "BadCertificateRevoked";
+    case Status::BadCertificateIssuerRevoked: return "BadCertificateIssuerRevoked";
+    case Status::BadCertificateChainIncomplete: return "BadCertificateChainIncomplete";
+    case Status::BadUserSignatureInvalid: return "BadUserSignatureInvalid";
+    case Status::BadApplicationSignatureInvalid: return "BadApplicationSignatureInvalid";
     default: return "Unknown";
     }
 }
