@@ -22,6 +22,7 @@ const {
 } = require("node-opcua-client");
 const { OPCUACertificateManager } = require("node-opcua-certificate-manager");
 const { startServer, withTimeout, poll, SERVER_BIN } = require("./lib/harness");
+const { connect } = require("./lib/client");
 
 const ITEM = "ns=1;s=C01.Error_Comm"; // 1 until the panel answers
 const CURRENT_TIME = "ns=0;i=2258"; // changes every second: a subscription always has news
@@ -53,22 +54,7 @@ async function makeClient(policy, mode, { name = "kv7-secure", lifetimeMs } = {}
 
 /** Connects and activates a session; resolves {client, session, close()} or rejects. */
 async function open(srv, policy, mode, options = {}) {
-  const client = await makeClient(policy, mode, options);
-  try {
-    await withTimeout(client.connect(srv.endpoint), 15000, `connect ${policy} ${mode}`);
-    const session = await withTimeout(client.createSession(options.user), 15000, "CreateSession/ActivateSession");
-    return {
-      client,
-      session,
-      async close() {
-        await withTimeout(session.close(true), 5000, "CloseSession").catch(() => {});
-        await withTimeout(client.disconnect(), 5000, "disconnect").catch(() => {});
-      },
-    };
-  } catch (e) {
-    await withTimeout(client.disconnect(), 5000, "disconnect").catch(() => {});
-    throw e;
-  }
+  return connect(srv.endpoint, { client: await makeClient(policy, mode, options), user: options.user });
 }
 
 /** GetEndpoints over a channel without security, which serves discovery whatever the settings. */
