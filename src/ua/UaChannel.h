@@ -18,11 +18,13 @@ public:
     virtual std::uint32_t channelId() const = 0; // 0 until a secure channel is open
     virtual SecurityMode securityMode() const = 0;
     virtual QString securityPolicyUri() const = 0;
-    virtual const SecurityPolicy *securityPolicy() const = 0; // null until a secure channel is open
-    virtual QByteArray peerCertificate() const = 0;           // the client's, as its OpenSecureChannel sent it
-    virtual const QString &peer() const = 0;                  // for trace lines
-    virtual const QString &endpointUrl() const = 0;           // the URL the client asked for
+    virtual const QString &peer() const = 0;        // for trace lines
+    virtual const QString &endpointUrl() const = 0; // the URL the client asked for
     virtual bool isClosed() const = 0;
+    // The channel's security policy (null until a secure channel is open), and the
+    // client's certificate as its OpenSecureChannel sent it.
+    virtual const SecurityPolicy *securityPolicy() const = 0;
+    virtual QByteArray peerCertificate() const = 0;
 
     // Sends a response body (type NodeId and structure). One larger than the peer
     // accepts goes as a ServiceFault BadResponseTooLarge instead.

@@ -43,12 +43,8 @@ struct ServerConfig {
     double maxSessionTimeoutMs = 3600000;
     double unactivatedSessionTimeoutMs = 30000; // a created session must be activated within
     int maxContinuationPoints = 10;             // per session
-    // A refused user name or password is answered after this delay, doubled with each
-    // further failure in a row up to the maximum; meanwhile no password is checked.
-    int failedActivationDelayMs = 500;
-    int maxFailedActivationDelayMs = 8000;
-    std::uint32_t maxNodesPerRequest = 20000; // operations in one request, whatever the service
-    std::uint16_t secondsTillShutdown = 10;   // announced by requestDisconnect
+    std::uint32_t maxNodesPerRequest = 20000;   // operations in one request, whatever the service
+    std::uint16_t secondsTillShutdown = 10;     // announced by requestDisconnect
     // Subscriptions: enough for every item of a full installation in one session,
     // bounded so that no client can exhaust the memory.
     int maxSubscriptionsPerSession = 50;
@@ -63,6 +59,11 @@ struct ServerConfig {
     std::uint32_t maxKeepAliveCount = 10000;
     std::uint32_t maxLifetimeCount = 100000;
     double maxSubscriptionLifetimeMs = 3600000; // lifetime count x interval, unless the keep-alive needs more
+
+    // A refused user name or password is answered after this delay, doubled with each
+    // further failure in a row up to the maximum; meanwhile no password is checked.
+    int failedActivationDelayMs = 500;
+    int maxFailedActivationDelayMs = 8000;
 };
 
 using DescriptionFn = std::function<QString(const OPCItem &)>;
@@ -85,8 +86,9 @@ struct Session {
     bool activated = false;
     bool counted = false; // reported to the toolkit as a connected client
     UserIdentity user;
-    QByteArray serverNonce;       // the last one given to the client
-    QByteArray clientCertificate; // of the channel that created it
+    QByteArray serverNonce; // the last one given to the client
+    // The certificate of the channel that created it.
+    QByteArray clientCertificate;
     std::vector<ContinuationPoint> continuationPoints;
     SessionSubscriptions subscriptions;
 };

@@ -100,7 +100,6 @@ const char *statusName(StatusCode code)
     case Status::BadCertificateRevoked: return "BadCertificateRevoked";
     case Status::BadCertificateIssuerRevoked: return "BadCertificateIssuerRevoked";
     case Status::BadCertificateChainIncomplete: return "BadCertificateChainIncomplete";
-    case Status::BadUserSignatureInvalid: return "BadUserSignatureInvalid";
     case Status::BadApplicationSignatureInvalid: return "BadApplicationSignatureInvalid";
     default: return "Unknown";
     }

@@ -111,7 +111,6 @@ constexpr StatusCode BadCertificateIssuerRevocationUnknown = 0x801C0000u;
 constexpr StatusCode BadCertificateRevoked = 0x801D0000u;
 constexpr StatusCode BadCertificateIssuerRevoked = 0x801E0000u;
 constexpr StatusCode BadCertificateChainIncomplete = 0x810D0000u;
-constexpr StatusCode BadUserSignatureInvalid = 0x80570000u;
 constexpr StatusCode BadApplicationSignatureInvalid = 0x80580000u;
 } // namespace Status
 
