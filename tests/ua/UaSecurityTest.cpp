@@ -183,9 +183,10 @@ TEST(UaIdentity, TokensGetTheStatusTheirEndpointAndUserCallFor)
         const SignatureData noSignature;
         UserIdentity user;
         EXPECT_EQ(c.access.activateSession({c.token, noSignature, c.channelPolicy, nonce}, user), c.expected) << c.what;
-        if (c.expected == Status::Good)
+        if (c.expected == Status::Good) {
             EXPECT_EQ(user.name, c.token.typeId.isNumeric(Id::UserNameIdentityToken_Binary) ? "operator" : "")
                 << c.what;
+        }
     }
 
     // A user added by the command beside the running server counts at the next activation.
