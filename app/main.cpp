@@ -2,13 +2,18 @@
 // (`--service`) it runs on a core application and never loads a widget library;
 // otherwise it loads its window module and runs there, as before.
 #include "common/AppInfo.h"
+#include "security/UserCommand.h"
+#include "security/UserStore.h"
 #include "shell/ServiceMode.h"
 #include "shell/TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <cstdio>
+#include <QTextStream>
 #include <dlfcn.h>
+#include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -35,10 +40,27 @@ int runWindow(int argc, char **argv)
     return 1;
 }
 
+// opc-kv7 --user-add NAME / --user-remove NAME change the users file and end: no
+// window, no server, so they also work beside a running server.
+std::optional<int> userCommand(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int k = 0; k < argc; ++k)
+        arguments << QString::fromLocal8Bit(argv[k]);
+    if (!arguments.contains(QLatin1String("--user-add")) && !arguments.contains(QLatin1String("--user-remove")))
+        return std::nullopt;
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout), err(stderr);
+    return Security::runUserCommand(QCoreApplication::arguments(),
+                                    Security::usersFilePath(AppInfo::applicationFolder()), STDIN_FILENO, out, err);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> status = userCommand(argc, argv))
+        return *status;
     TerminationSignals::block();
     if (!serviceRequested(argc, argv))
         return runWindow(argc, argv);

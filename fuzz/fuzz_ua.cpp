@@ -5,7 +5,11 @@
 //         bytes, starting from a fresh connection;
 //   even: a channel and an activated session are set up first, then the rest is a
 //         sequence of requests [service index][length, 2 bytes][body after the
-//         RequestHeader], each sent with a valid header for the session.
+//         RequestHeader], each sent with a valid header for the session. With bit 1
+//         set the channel is secured (bits 2-4 pick the policy and mode) and a request
+//         whose length is a multiple of 7 has one byte of its chunk flipped, which
+//         must end the channel; with bits 1 and 5 set the rest follows a Hello as the
+//         encrypted part of an OpenSecureChannel chunk for our certificate.
 // Between requests an item changes (and now and then the server state), and the
 // publishing cycle runs, so that data changes, keep-alives and lifetimes are
 // exercised without an event loop; the clock moves a publishing interval each time.
@@ -14,9 +18,11 @@
 #include "UaTestClient.h"
 #include "common/Clock.h"
 #include "opc/OPCServer.h"
+#include "security/CertificateStore.h"
 #include "ua/UaServerCore.h"
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <cstdint>
 #include <cstdlib>
 
@@ -59,6 +65,39 @@ struct World {
         config.maxNodesPerRequest = 500;
         config.minPublishingIntervalMs = 0;
         config.maxMonitoredItemsPerSession = 200;
+
+        // Our PKI, trusting every client, and one client key and certificate.
+        store = std::make_shared<Security::CertificateStore>(pkiFolder.path());
+        Security::ApplicationIdentity identity;
+        identity.applicationUri = config.applicationUri;
+        check(store->open(identity).isEmpty());
+        store->setAutoTrust(true);
+        clientKey = Security::RsaKey::generate(2048);
+        Security::CertificateRequest request;
+        request.commonName = QStringLiteral("fuzz client");
+        request.applicationUri = QStringLiteral("urn:test:client");
+        request.notBefore = QDateTime::currentDateTimeUtc().addDays(-1);
+        request.notAfter = QDateTime::currentDateTimeUtc().addYears(1);
+        clientCert = *Security::Certificate::create(request, clientKey, nullptr, clientKey);
+        for (const Security::SecurityPolicy &policy : Security::securityPolicies()) {
+            if (!policy.secure)
+                continue;
+            auto secure = std::make_shared<CryptoPolicy>(policy, store);
+            config.security.push_back({secure, SecurityMode::Sign});
+            config.security.push_back({secure, SecurityMode::SignAndEncrypt});
+        }
+    }
+    // Sets a client up to secure its channel with one of the offered secure policies.
+    void secure(UaTestPeer &client, unsigned pick) const
+    {
+        const SecurityOffer &offer = config.security[1 + pick % (config.security.size() - 1)];
+        client.secure.policy = Security::findSecurityPolicy(offer.policy->uri());
+        client.secure.mode = Security::SecurityMode(int(offer.mode));
+        client.secure.key = clientKey;
+        client.secure.certificate = clientCert.der();
+        client.secure.serverKey = store->ownCertificate().publicKey();
+        client.secure.serverCertificate = store->ownCertificate().der();
+        client.secure.serverThumbprint = store->ownCertificate().thumbprint();
     }
     int argc = 1;
     char name[8] = "fuzz_ua";
@@ -67,6 +106,10 @@ struct World {
     OPCServer server;
     ServerConfig config;
     ManualClock clock;
+    QTemporaryDir pkiFolder;
+    std::shared_ptr<Security::CertificateStore> store;
+    Security::RsaKey clientKey;
+    Security::Certificate clientCert;
 };
 
 const std::uint32_t Services[] = {
@@ -116,7 +159,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const char *rest = reinterpret_cast<const char *>(data + 1);
         const std::size_t restSize = size - 1;
 
-        if (data[0] & 1) {
+        const bool secured = data[0] & 2;
+        if (secured)
+            world.secure(client, data[0] >> 2);
+        if ((data[0] & 0x23) == 0x22) {
+            // An OpenSecureChannel chunk whose secured part is the input.
+            check(client.hello(8192, 8192));
+            QByteArray open;
+            Encoder e(open);
+            e.raw("OPNF", 4);
+            e.u32(0);
+            e.u32(0);
+            e.string(client.secure.policy->uri);
+            e.byteString(client.secure.certificate);
+            e.byteString(client.secure.serverThumbprint);
+            e.raw(rest, std::min<std::size_t>(restSize, 8000 - std::size_t(open.size())));
+            e.patchU32(4, std::uint32_t(open.size()));
+            client.sendBytes(open);
+        } else if (data[0] & 1) {
             const std::size_t piece = std::size_t(data[0] >> 1) + 1;
             for (std::size_t at = 0; at < restSize && !client.closed; at += piece) {
                 client.connection.receive(rest + at, std::min(piece, restSize - at));
@@ -137,7 +197,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 encodeNodeId(e, NodeId(0, service));
                 encodeStructure(e, RequestHeader::desc(), &header);
                 e.raw(rest + at + 3, length);
-                client.sendMessage(body);
+                if (secured && length % 7 == 0) {
+                    // A chunk changed on the way: the channel ends, nothing of it is served.
+                    QByteArray chunk = client.chunk('F', client.nextRequestId++, body);
+                    chunk[chunk.size() - 1 - qsizetype(length % std::size_t(chunk.size() - 16))] ^= 0x10;
+                    client.sendBytes(chunk);
+                    check(client.closed);
+                } else {
+                    client.sendMessage(body);
+                }
                 client.output.clear();
                 at += 3 + length;
                 OPCItem *measure = world.server.Tags().Item(QStringLiteral("C01.Z1.D1.Measure"));

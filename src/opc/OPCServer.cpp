@@ -1,10 +1,10 @@
 #include "opc/OPCServer.h"
 #include "common/Error.h"
+#include "common/SecureFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <algorithm>
 
@@ -69,8 +69,10 @@ void OPCServer::RegisterServer()
     if (ProgID.isEmpty())
         throw RuntimeError(ErrorNumber::ToolkitError, QStringLiteral("No ProgID to register"));
     const QString path = registrationFile();
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        throw RuntimeError(ErrorNumber::PathNotFound, QStringLiteral("Cannot create folder for ") + path);
+    // Explicit modes, whatever the umask: nobody else may change where clients
+    // find the server.
+    if (const QString error = Files::makeFolder(QFileInfo(path).absolutePath(), 0755); !error.isEmpty())
+        throw RuntimeError(ErrorNumber::PathNotFound, error);
     const QString executable = QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
     const QString endpoint = frontEnd_ ? frontEnd_->endpointUrl() : QString();
     QByteArray text = "[Server]\n";
@@ -88,11 +90,8 @@ void OPCServer::RegisterServer()
     line("Vendor", VendorName);
     line("Executable", executable);
     line("Endpoint", endpoint);
-    QSaveFile file(path);
-    // flush() before commit(): commit() misses a write that fails only when the
-    // buffer is written out, and would install a cut-short file.
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit())
-        throw RuntimeError(ErrorNumber::ToolkitError, QStringLiteral("Cannot write registration ") + path);
+    if (const QString error = Files::writeFileAtomically(path, text, 0644); !error.isEmpty())
+        throw RuntimeError(ErrorNumber::ToolkitError, QStringLiteral("Cannot write registration: ") + error);
 }
 
 void OPCServer::UnregisterServer()

@@ -1,7 +1,7 @@
 #include "security/CertificateStore.h"
+#include "common/SecureFiles.h"
 #include "log/Log.h"
 #include "security/OpenSslHandles.h"
-#include "security/SecureFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -44,7 +44,7 @@ std::vector<Certificate> readCertificates(const QString &folder)
     std::vector<Certificate> certificates;
     for (const QString &path : filesIn(folder)) {
         QByteArray bytes;
-        if (readFile(path, bytes).isEmpty())
+        if (Files::readFile(path, bytes).isEmpty())
             if (std::optional<Certificate> certificate = Certificate::fromFileBytes(bytes))
                 certificates.push_back(*certificate);
     }
@@ -67,7 +67,7 @@ void readCrls(const QString &folder, std::vector<CrlShared> &crls)
 {
     for (const QString &path : filesIn(folder)) {
         QByteArray bytes;
-        if (readFile(path, bytes).isEmpty())
+        if (Files::readFile(path, bytes).isEmpty())
             if (CrlShared crl = parseCrl(bytes))
                 crls.push_back(crl);
     }
@@ -209,7 +209,8 @@ QString CertificateStore::open(const ApplicationIdentity &identity)
         {"issuers/certs", 0755}, {"issuers/crl", 0755}, {"rejected/certs", 0755},
     };
     for (const auto &[name, mode] : folders)
-        if (const QString error = makeFolder(folder_ + QLatin1Char('/') + QLatin1String(name), mode); !error.isEmpty())
+        if (const QString error = Files::makeFolder(folder_ + QLatin1Char('/') + QLatin1String(name), mode);
+            !error.isEmpty())
             return error;
     // A private folder made by hand may be open to others; ours is not.
     const QString privateFolder = folder_ + QStringLiteral("/own/private");
@@ -222,9 +223,9 @@ QString CertificateStore::open(const ApplicationIdentity &identity)
         return createOwn(identity, certPath, keyPath);
 
     QByteArray certBytes, keyBytes;
-    if (const QString error = readFile(certPath, certBytes); !error.isEmpty())
+    if (const QString error = Files::readFile(certPath, certBytes); !error.isEmpty())
         return error;
-    if (const QString error = readFile(keyPath, keyBytes); !error.isEmpty())
+    if (const QString error = Files::readFile(keyPath, keyBytes); !error.isEmpty())
         return error;
     const std::optional<Certificate> certificate = Certificate::fromFileBytes(certBytes);
     if (!certificate || certificate->publicKey().isNull())
@@ -255,9 +256,9 @@ QString CertificateStore::createOwn(const ApplicationIdentity &identity, const Q
     const std::optional<Certificate> certificate = Certificate::create(request, key, nullptr, RsaKey());
     if (!certificate)
         return QStringLiteral("Cannot create the certificate %1").arg(certPath);
-    if (const QString error = writeFileAtomically(keyPath, key.privateKeyPem(), 0600); !error.isEmpty())
+    if (const QString error = Files::writeFileAtomically(keyPath, key.privateKeyPem(), 0600); !error.isEmpty())
         return error;
-    if (const QString error = writeFileAtomically(certPath, certificate->der(), 0644); !error.isEmpty()) {
+    if (const QString error = Files::writeFileAtomically(certPath, certificate->der(), 0644); !error.isEmpty()) {
         QFile::remove(keyPath); // no key without its certificate: the next start makes both again
         return error;
     }
@@ -300,7 +301,7 @@ void CertificateStore::keep(const Certificate &certificate, const QString &subfo
         return;
     if (subfolder.startsWith(QLatin1String("rejected")))
         trimFolder(folder, MaxRejected);
-    if (const QString error = writeFileAtomically(path, certificate.der(), 0644); !error.isEmpty())
+    if (const QString error = Files::writeFileAtomically(path, certificate.der(), 0644); !error.isEmpty())
         Log::LogDebugMessage(error);
 }
 

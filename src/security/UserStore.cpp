@@ -1,7 +1,7 @@
 #include "security/UserStore.h"
 #include "common/AppInfo.h"
+#include "common/SecureFiles.h"
 #include "security/Crypto.h"
-#include "security/SecureFiles.h"
 
 #include <QFile>
 
@@ -80,7 +80,7 @@ void UserStore::refresh()
     if (!stamp.exists)
         return;
     QByteArray bytes;
-    if (const QString error = readFile(path_, bytes); !error.isEmpty()) {
+    if (const QString error = Files::readFile(path_, bytes); !error.isEmpty()) {
         readable_ = false;
         problems_ << error;
         return;
@@ -150,7 +150,7 @@ QString UserStore::rewrite(const QString &name, const QByteArray &newLine)
 {
     QByteArray bytes = NewFileHeader;
     if (stampOf(path_).exists)
-        if (const QString error = readFile(path_, bytes); !error.isEmpty())
+        if (const QString error = Files::readFile(path_, bytes); !error.isEmpty())
             return error;
     QList<QByteArray> lines = linesOf(bytes);
     qsizetype at = -1;
@@ -164,7 +164,7 @@ QString UserStore::rewrite(const QString &name, const QByteArray &newLine)
         return QStringLiteral("No user \"%1\" in %2.").arg(name, path_);
     if (!newLine.isEmpty())
         lines.insert(at < 0 ? lines.size() : at, newLine);
-    return writeFileAtomically(path_, lines.join('\n') + '\n', 0600);
+    return Files::writeFileAtomically(path_, lines.join('\n') + '\n', 0600);
 }
 
 QString UserStore::nameProblem(const QString &name)

@@ -16,7 +16,11 @@
 #include "shell/MainView.h"
 #include "shell/PanelConnections.h"
 #include "shell/Placement.h"
+#include "ua/UaSecuritySetup.h"
 #include "ua/UaServer.h"
+
+#include <QFile>
+#include <QHostInfo>
 
 #include <cstdio>
 
@@ -124,10 +128,14 @@ MainOPC::LoadResult MainOPC::Form_Load(const QStringList &arguments)
 {
     // One server per application folder: a second start ends silently.
     applicationFolder_ = AppInfo::applicationFolder();
-    instanceLock_ =
-        std::make_unique<QLockFile>(applicationFolder_ + QLatin1Char('/') + AppInfo::Title + QStringLiteral(".lock"));
+    const QString lockPath = applicationFolder_ + QLatin1Char('/') + AppInfo::Title + QStringLiteral(".lock");
+    instanceLock_ = std::make_unique<QLockFile>(lockPath);
     instanceLock_->setStaleLockTime(0);
-    if (!instanceLock_->tryLock(0)) {
+    const bool locked = instanceLock_->tryLock(0);
+    // QLockFile leaves the mode to the umask; nobody else may write the lock.
+    if (locked)
+        QFile::setPermissions(lockPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    if (!locked) {
         const bool held = instanceLock_->error() == QLockFile::LockFailedError;
         instanceLock_.reset();
         unloaded_ = true;
@@ -190,7 +198,29 @@ void MainOPC::createFrontEnd()
     uaServer_ = std::make_unique<UaServer>(server_, host, quint16(port), [this](const OPCItem &item) {
         return items_.contains(item.UserIndex()) ? items_[item.UserIndex()].Description : QString();
     });
+    configureUaSecurity(host);
     server_.setFrontEnd(uaServer_.get());
+}
+
+void MainOPC::configureUaSecurity(const QString &host)
+{
+    Ua::SecuritySettings settings;
+    auto key = [](const char *name, const QString &byDefault) {
+        return Ini::IniGetString(AppInfo::Title, QLatin1String(name), byDefault);
+    };
+    settings.policies = key("UaSecurityPolicies", settings.policies);
+    settings.anonymous = key("UaAnonymous", settings.anonymous);
+    settings.autoTrust = key("UaAutoTrust", settings.autoTrust);
+    settings.applicationFolder = AppInfo::applicationFolder();
+    settings.identity.applicationUri = uaServer_->applicationUri();
+    settings.identity.applicationName = AppInfo::Title;
+    settings.identity.organization = AppInfo::companyName();
+    settings.identity.hostNames = {QHostInfo::localHostName()};
+    if (!host.isEmpty() && host != QLatin1String("0.0.0.0") && host != QLatin1String("::") &&
+        !settings.identity.hostNames.contains(host))
+        settings.identity.hostNames << host;
+    for (const QString &problem : Ua::configureSecurity(uaServer_->config(), settings))
+        warn(AppInfo::Title + QLatin1Char('/') + problem);
 }
 
 void MainOPC::startUp()

@@ -110,6 +110,8 @@ private:
     void InitializeServer();
     void giveIdentity();
     void createFrontEnd();
+    // The OPC UA security keys of the application INI file.
+    void configureUaSecurity(const QString &host);
 
     MainView &view_;
     OPCServer server_;

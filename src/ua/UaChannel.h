@@ -21,6 +21,10 @@ public:
     virtual const QString &peer() const = 0;        // for trace lines
     virtual const QString &endpointUrl() const = 0; // the URL the client asked for
     virtual bool isClosed() const = 0;
+    // The channel's security policy (null until a secure channel is open), and the
+    // client's certificate as its OpenSecureChannel sent it.
+    virtual const SecurityPolicy *securityPolicy() const = 0;
+    virtual QByteArray peerCertificate() const = 0;
 
     // Sends a response body (type NodeId and structure). One larger than the peer
     // accepts goes as a ServiceFault BadResponseTooLarge instead.

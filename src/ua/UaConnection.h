@@ -46,6 +46,8 @@ public:
     std::uint32_t channelId() const override { return channelId_; }
     SecurityMode securityMode() const override { return security_ ? security_->mode() : SecurityMode::Invalid; }
     QString securityPolicyUri() const override { return security_ ? security_->policy().uri() : QString(); }
+    const SecurityPolicy *securityPolicy() const override { return security_ ? &security_->policy() : nullptr; }
+    QByteArray peerCertificate() const override { return security_ ? security_->peerCertificate() : QByteArray(); }
     const QString &peer() const override { return peer_; }
     const QString &endpointUrl() const override { return endpointUrl_; }
     bool isClosed() const override { return state_ == State::Closed; }
@@ -70,6 +72,7 @@ private:
     bool checkSequence(std::uint32_t sequenceNumber);
     std::uint32_t nextSendSequence();
     std::size_t maxChunkBody() const;
+    bool unprotect(const ChunkProtection &keys, char *frame, std::uint32_t size, std::size_t secured, std::size_t &end);
 
     ChannelHost &host_;
     TransportLimits limits_;

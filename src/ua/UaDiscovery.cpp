@@ -1,12 +1,24 @@
 // Discovery service set: GetEndpoints and FindServers.
 #include "opc/OPCServer.h"
+#include "security/SecurityPolicy.h"
 #include "ua/UaServerCore.h"
 
 namespace Ua {
 
 namespace {
 const QString TransportProfile = QStringLiteral("http://opcfoundation.org/UA-Profile/Transport/uatcp-uasc-uabinary");
+
+// The policies are listed from None up to the strongest signature down: the rank among
+// the secure ones, 0 for None.
+int strength(const QString &policyUri)
+{
+    const auto &all = Security::securityPolicies();
+    for (std::size_t k = 1; k < all.size(); ++k)
+        if (all[k].uri == policyUri)
+            return int(all.size() - k);
+    return 0;
 }
+} // namespace
 
 ApplicationDescription ServerCore::applicationDescription(const QString &url) const
 {
@@ -18,6 +30,14 @@ ApplicationDescription ServerCore::applicationDescription(const QString &url) co
     d.applicationType = 0; // Server
     d.discoveryUrls = {url};
     return d;
+}
+
+QByteArray ServerCore::serverCertificate() const
+{
+    for (const SecurityOffer &offer : config_.security)
+        if (const QByteArray certificate = offer.policy->certificate(); !certificate.isEmpty())
+            return certificate;
+    return {};
 }
 
 std::vector<EndpointDescription> ServerCore::endpoints(const QString &requestedUrl) const
@@ -34,10 +54,13 @@ std::vector<EndpointDescription> ServerCore::endpoints(const QString &requestedU
         e.server = applicationDescription(url);
         e.securityMode = std::int32_t(offer.mode);
         e.securityPolicyUri = offer.policy->uri();
+        e.serverCertificate = serverCertificate();
         e.userIdentityTokens = config_.accessControl->userTokenPolicies(e.securityPolicyUri);
         e.transportProfileUri = TransportProfile;
-        // Stronger protection ranks higher; None is the least.
-        e.securityLevel = std::uint8_t(int(offer.mode) - int(SecurityMode::None));
+        // Stronger protection ranks higher; None is the least, and among the
+        // policies the stronger signature (earlier in the list) ranks higher.
+        e.securityLevel =
+            std::uint8_t((int(offer.mode) - int(SecurityMode::None)) * 10 + strength(e.securityPolicyUri));
     }
     return list;
 }

@@ -39,6 +39,19 @@ std::uint32_t Connection::nextSendSequence()
     return n;
 }
 
+bool Connection::unprotect(const ChunkProtection &keys, char *frame, std::uint32_t size, std::size_t secured,
+                           std::size_t &end)
+{
+    // A chunk that fails its checks ends this channel only; nothing of it is used.
+    try {
+        end = keys.unprotect(frame, size, secured);
+        return true;
+    } catch (const CodecError &e) {
+        fail(e.status, QStringLiteral("Chunk failed its security checks"));
+        return false;
+    }
+}
+
 void Connection::onOpen(char *frame, std::uint32_t size)
 {
     if (frame[3] != 'F') {
@@ -58,7 +71,15 @@ void Connection::onOpen(char *frame, std::uint32_t size)
              QStringLiteral("Security policy not supported: ") + peerHeader.policyUri);
         return;
     }
-    if (const StatusCode refused = policy->acceptPeer(peerHeader); isBad(refused)) {
+    // A renewal comes from the peer the channel was opened with, whose certificate
+    // was checked then.
+    if (renewing && peerHeader.senderCertificate != security_->peerCertificate()) {
+        fail(Status::BadSecurityChecksFailed, QStringLiteral("Renewal with another certificate"));
+        return;
+    }
+    QString why;
+    if (const StatusCode refused = renewing ? Status::Good : policy->acceptPeer(peerHeader, why); isBad(refused)) {
+        host_.connectTrace(QStringLiteral("UA %1 %2").arg(peer_, why));
         fail(refused, QStringLiteral("Certificate refused"));
         return;
     }
@@ -67,7 +88,9 @@ void Connection::onOpen(char *frame, std::uint32_t size)
         opening = std::make_unique<ChannelSecurity>(*policy, peerHeader);
     const ChannelSecurity &security = renewing ? *security_ : *opening;
     const std::size_t secured = std::size_t(header.position() - frame);
-    const std::size_t end = security.asymmetric().unprotect(frame, size, secured);
+    std::size_t end = 0;
+    if (!unprotect(security.asymmetric(), frame, size, secured, end))
+        return;
     Decoder d(frame + secured, end - secured, limits_.decode);
     const std::uint32_t sequenceNumber = d.u32();
     const std::uint32_t requestId = d.u32();
@@ -110,7 +133,10 @@ void Connection::onOpen(char *frame, std::uint32_t size)
     const std::uint32_t lifetime = std::clamp(requested, limits_.minTokenLifetimeMs, limits_.maxTokenLifetimeMs);
     const QByteArray serverNonce = policy->nonceLength() ? randomBytes(int(policy->nonceLength())) : QByteArray("", 0);
     const std::uint32_t tokenId = nextTokenId_++;
-    security_->addToken(tokenId, mode, nowMs(), lifetime, request.clientNonce, serverNonce);
+    if (!security_->addToken(tokenId, mode, nowMs(), lifetime, request.clientNonce, serverNonce)) {
+        fail(Status::BadNonceInvalid, QStringLiteral("No keys from these nonces"));
+        return;
+    }
 
     OpenSecureChannelResponse response;
     response.responseHeader.timestamp = toDateTime(host_.clock().now());
@@ -158,7 +184,9 @@ void Connection::onSymmetric(char *frame, std::uint32_t size, bool closing)
         fail(Status::BadSecureChannelTokenUnknown, QStringLiteral("Unknown security token"));
         return;
     }
-    const std::size_t end = keys->unprotect(frame, size, SymmetricHeaderSize);
+    std::size_t end = 0;
+    if (!unprotect(*keys, frame, size, SymmetricHeaderSize, end))
+        return;
     Decoder d(frame + SymmetricHeaderSize, end - SymmetricHeaderSize, limits_.decode);
     const std::uint32_t sequenceNumber = d.u32();
     const std::uint32_t requestId = d.u32();
@@ -213,7 +241,7 @@ void Connection::onSymmetric(char *frame, std::uint32_t size, bool closing)
 
 std::size_t Connection::maxChunkBody() const
 {
-    return std::max<std::size_t>(1, security_->outgoing().layout().maxBodySize(sendBufferSize_, SymmetricHeaderSize));
+    return std::max<std::size_t>(1, security_->outgoing().maxBodySize(sendBufferSize_, SymmetricHeaderSize));
 }
 
 void Connection::sendResponse(std::uint32_t requestId, std::uint32_t requestHandle, const QByteArray &response)
@@ -234,7 +262,7 @@ void Connection::sendResponse(std::uint32_t requestId, std::uint32_t requestHand
     const std::uint32_t tokenId = security_->outgoingTokenId();
     const std::size_t total = std::size_t(body.size());
     QByteArray out;
-    out.reserve(qsizetype(total + chunks * (SymmetricHeaderSize + ChunkLayout::SequenceHeaderSize)));
+    out.reserve(qsizetype(total + chunks * (SymmetricHeaderSize + SequenceHeaderSize)));
     Encoder e(out);
     std::size_t offset = 0;
     for (std::size_t k = 0; k < chunks; ++k) {
@@ -242,13 +270,18 @@ void Connection::sendResponse(std::uint32_t requestId, std::uint32_t requestHand
         const qsizetype start = out.size();
         e.raw("MSG", 3);
         e.u8(k + 1 == chunks ? 'F' : 'C');
-        e.u32(std::uint32_t(SymmetricHeaderSize + ChunkLayout::SequenceHeaderSize + n));
+        e.u32(std::uint32_t(SymmetricHeaderSize + SequenceHeaderSize + n));
         e.u32(channelId_);
         e.u32(tokenId);
         e.u32(nextSendSequence());
         e.u32(requestId);
         e.raw(body.constData() + offset, n);
-        keys.protect(out, start, start + SymmetricHeaderSize);
+        try {
+            keys.protect(out, start, start + SymmetricHeaderSize);
+        } catch (const CodecError &error) {
+            fail(error.status, QStringLiteral("Response could not be secured"));
+            return;
+        }
         offset += n;
     }
     sendFrame(out);

@@ -2,9 +2,17 @@
 #include "ua/UaStatusCodes.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <optional>
+
+namespace Security {
+struct SecurityPolicy;
+class CertificateStore;
+} // namespace Security
 
 // Security of a secure channel (OPC 10000-6 6.7). A SecurityPolicy stands for one
 // policy URI and is shared by every channel that uses it: it checks the security
@@ -15,7 +23,7 @@
 // nothing: no signature, no padding, no encryption.
 namespace Ua {
 
-// Random bytes from the system's source, for nonces and session tokens.
+// Random bytes from OpenSSL's generator, for nonces and session tokens.
 QByteArray randomBytes(int n);
 
 enum class SecurityMode : std::int32_t { Invalid = 0, None = 1, Sign = 2, SignAndEncrypt = 3 };
@@ -27,39 +35,24 @@ struct AsymmetricHeader {
     QByteArray receiverThumbprint;
 };
 
-// What protecting a chunk adds to it. From the sequence header on, a chunk is
-// encrypted (when at all) in blocks: sequence header, body, padding with its size
-// field(s), signature.
-struct ChunkLayout {
-    std::size_t signatureSize = 0;
-    std::size_t plainBlockSize = 1;   // encryption takes blocks of this size...
-    std::size_t cipherBlockSize = 1;  // ...and gives blocks of this size
-    std::size_t paddingSizeBytes = 0; // 0 without encryption, else 1 (2 for keys above 2048 bits)
+constexpr std::size_t SequenceHeaderSize = 8;
 
-    static constexpr std::size_t SequenceHeaderSize = 8;
-    // Room for the body in a chunk of chunkSize bytes whose headers up to the
-    // sequence header take headerSize bytes (0 when they leave no room).
-    std::size_t maxBodySize(std::size_t chunkSize, std::size_t headerSize) const
-    {
-        if (chunkSize <= headerSize)
-            return 0;
-        const std::size_t plain = (chunkSize - headerSize) / cipherBlockSize * plainBlockSize;
-        const std::size_t overhead = SequenceHeaderSize + signatureSize + paddingSizeBytes;
-        return plain > overhead ? plain - overhead : 0;
-    }
-};
-
-// Signing and encryption of chunks with one set of keys, both directions.
+// Signing and encryption of chunks with one set of keys, both directions. From the
+// sequence header on, a chunk is encrypted (when at all): sequence header, body,
+// padding, signature.
 class ChunkProtection {
 public:
     virtual ~ChunkProtection() = default;
-    virtual ChunkLayout layout() const = 0;
-    // The chunk from chunkStart to the end of out holds its headers (its size field
-    // counting what is there) and, from secured on, the sequence header and the body:
-    // adds padding and signature, corrects the size field, and encrypts from secured on.
+    // Room for the body in an outgoing chunk of chunkSize bytes whose headers up to
+    // the sequence header take headerSize bytes (0 when they leave no room).
+    virtual std::size_t maxBodySize(std::size_t chunkSize, std::size_t headerSize) const = 0;
+    // The chunk from chunkStart to the end of out holds its headers and, from secured
+    // on, the sequence header and the body: adds padding and signature, corrects the
+    // size field, and encrypts from secured on. Throws CodecError with
+    // BadInternalError when that fails.
     virtual void protect(QByteArray &out, qsizetype chunkStart, qsizetype secured) const = 0;
-    // Decrypts a received chunk from secured on and checks its signature; gives the
-    // chunk's size without padding and signature. Throws CodecError with
+    // Decrypts a received chunk in place from secured on and checks its signature;
+    // gives the chunk's size without padding and signature. Throws CodecError with
     // BadSecurityChecksFailed when a check fails.
     virtual std::size_t unprotect(char *chunk, std::size_t size, std::size_t secured) const = 0;
 };
@@ -71,15 +64,26 @@ public:
     // Length of the nonces exchanged by OpenSecureChannel (0: none).
     virtual std::size_t nonceLength() const = 0;
     // Checks the security header of an incoming OpenSecureChannel chunk (the peer's
-    // certificate, and that the thumbprint names ours). Good, or why it is refused.
-    virtual StatusCode acceptPeer(const AsymmetricHeader &incoming) const = 0;
+    // certificate, and that the thumbprint names ours). Good, or why it is refused;
+    // why tells the log more than the status tells the peer.
+    virtual StatusCode acceptPeer(const AsymmetricHeader &incoming, QString &why) const = 0;
     // Our security header for the OpenSecureChannel chunks we send to that peer.
     virtual AsymmetricHeader ownHeader(const AsymmetricHeader &incoming) const = 0;
     // Protection of the OpenSecureChannel chunks exchanged with that peer.
     virtual std::unique_ptr<ChunkProtection> asymmetric(const AsymmetricHeader &incoming) const = 0;
-    // Protection of the other chunks under one security token (OPC 10000-6 6.7.5).
+    // Protection of the other chunks under one security token (OPC 10000-6 6.7.5);
+    // null when the nonces do not fit the policy.
     virtual std::unique_ptr<ChunkProtection> symmetric(SecurityMode mode, const QByteArray &clientNonce,
                                                        const QByteArray &serverNonce) const = 0;
+
+    // The session's proofs (OPC 10000-4 5.6.2 and 5.6.3), with our certificate and key.
+    // Empty for None.
+    virtual QByteArray certificate() const = 0;
+    virtual QString signatureAlgorithm() const = 0;
+    virtual std::optional<QByteArray> sign(QByteArrayView data) const = 0;
+    // The peer's signature over data, checked with the key of its certificate (DER,
+    // its own certificate first).
+    virtual bool verify(const QByteArray &peerCertificate, QByteArrayView data, QByteArrayView signature) const = 0;
 };
 
 class SecurityPolicyNone final : public SecurityPolicy {
@@ -87,11 +91,46 @@ public:
     static QString policyUri() { return QStringLiteral("http://opcfoundation.org/UA/SecurityPolicy#None"); }
     QString uri() const override { return policyUri(); }
     std::size_t nonceLength() const override { return 0; }
-    StatusCode acceptPeer(const AsymmetricHeader &) const override { return Status::Good; }
+    StatusCode acceptPeer(const AsymmetricHeader &, QString &) const override { return Status::Good; }
     AsymmetricHeader ownHeader(const AsymmetricHeader &) const override { return {policyUri(), {}, {}}; }
     std::unique_ptr<ChunkProtection> asymmetric(const AsymmetricHeader &) const override;
     std::unique_ptr<ChunkProtection> symmetric(SecurityMode, const QByteArray &, const QByteArray &) const override;
+    QByteArray certificate() const override { return {}; }
+    QString signatureAlgorithm() const override { return {}; }
+    std::optional<QByteArray> sign(QByteArrayView) const override { return QByteArray(); }
+    bool verify(const QByteArray &, QByteArrayView, QByteArrayView) const override { return true; }
 };
+
+// A signing and encrypting policy (Basic256Sha256, Aes128_Sha256_RsaOaep,
+// Aes256_Sha256_RsaPss) with our certificate and key from the PKI folder, which
+// also checks the peers' certificates.
+class CryptoPolicy final : public SecurityPolicy {
+public:
+    CryptoPolicy(const Security::SecurityPolicy &policy, std::shared_ptr<Security::CertificateStore> store);
+
+    QString uri() const override;
+    std::size_t nonceLength() const override;
+    StatusCode acceptPeer(const AsymmetricHeader &incoming, QString &why) const override;
+    AsymmetricHeader ownHeader(const AsymmetricHeader &incoming) const override;
+    std::unique_ptr<ChunkProtection> asymmetric(const AsymmetricHeader &incoming) const override;
+    std::unique_ptr<ChunkProtection> symmetric(SecurityMode mode, const QByteArray &clientNonce,
+                                               const QByteArray &serverNonce) const override;
+    QByteArray certificate() const override;
+    QString signatureAlgorithm() const override;
+    std::optional<QByteArray> sign(QByteArrayView data) const override;
+    bool verify(const QByteArray &peerCertificate, QByteArrayView data, QByteArrayView signature) const override;
+
+    const Security::SecurityPolicy &policy() const { return policy_; }
+
+private:
+    const Security::SecurityPolicy &policy_;
+    std::shared_ptr<Security::CertificateStore> store_;
+};
+
+// The status a refused client certificate gets on the wire. Only what a client can
+// act on passes through; the rest is BadSecurityChecksFailed, so that the answer does
+// not tell what the trust list holds.
+StatusCode certificateRefusal(StatusCode detailed);
 
 // The security of one channel: the asymmetric protection for OpenSecureChannel, and
 // the keys of each security token. After a renewal the previous token's keys stay
@@ -105,10 +144,12 @@ public:
     const SecurityPolicy &policy() const { return policy_; }
     SecurityMode mode() const { return mode_; }
     const AsymmetricHeader &ownHeader() const { return ownHeader_; }
+    const QByteArray &peerCertificate() const { return peerCertificate_; }
     const ChunkProtection &asymmetric() const { return *asymmetric_; }
 
-    // A new token and its keys; mode is the one the channel was opened with.
-    void addToken(std::uint32_t id, SecurityMode mode, qint64 createdMs, std::uint32_t lifetimeMs,
+    // A new token and its keys; mode is the one the channel was opened with. False
+    // when the nonces do not fit the policy.
+    bool addToken(std::uint32_t id, SecurityMode mode, qint64 createdMs, std::uint32_t lifetimeMs,
                   const QByteArray &clientNonce, const QByteArray &serverNonce);
     std::uint32_t tokenId() const { return current_.id; }
     // The keys a received chunk of that token is checked with; nullptr when the
@@ -129,6 +170,7 @@ private:
     const SecurityPolicy &policy_;
     SecurityMode mode_ = SecurityMode::Invalid;
     AsymmetricHeader ownHeader_;
+    QByteArray peerCertificate_;
     std::unique_ptr<ChunkProtection> asymmetric_;
     Token current_, previous_;
 };

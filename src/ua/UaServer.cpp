@@ -40,6 +40,14 @@ QString UaServer::endpointUrl() const
     return QStringLiteral("opc.tcp://%1:%2").arg(host).arg(port());
 }
 
+QString UaServer::applicationUri() const
+{
+    if (!config_.applicationUri.isEmpty())
+        return config_.applicationUri;
+    const QString progId = server_.ProgID.isEmpty() ? AppInfo::ProgID : server_.ProgID;
+    return QStringLiteral("urn:%1:%2").arg(QHostInfo::localHostName(), progId);
+}
+
 void UaServer::start()
 {
     if (isListening())
@@ -68,8 +76,7 @@ void UaServer::start()
     const QString progId = server_.ProgID.isEmpty() ? AppInfo::ProgID : server_.ProgID;
     Ua::ServerConfig config = config_;
     config.endpointUrl = endpointUrl();
-    if (config.applicationUri.isEmpty())
-        config.applicationUri = QStringLiteral("urn:%1:%2").arg(QHostInfo::localHostName(), progId);
+    config.applicationUri = applicationUri();
     if (config.productUri.isEmpty())
         config.productUri = QStringLiteral("urn:%1:%2").arg(AppInfo::companyName(), AppInfo::Title);
     if (config.namespaceUri.isEmpty())

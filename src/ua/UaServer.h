@@ -31,6 +31,8 @@ public:
     void requestDisconnect(const QString &reason) override;
     void announceShutdown(int seconds) override;
     QString endpointUrl() const override;
+    // urn:<host name>:<ProgID> unless the config names one: what our certificate names.
+    QString applicationUri() const;
 
     quint16 port() const; // the bound port once started
     bool isListening() const;

@@ -155,6 +155,7 @@ void ServerCore::tick()
     expireSessions();
     closeChannelsWithoutSession();
     expirePublishRequests();
+    sendDelayedFaults();
 }
 
 QString ServerCore::addressOf(const QString &peer)
@@ -230,6 +231,7 @@ void ServerCore::channelClosed(Channel &channel)
     // a new channel and activate them there. Publish requests cannot be answered
     // on another channel, so they go.
     dropPublishRequests(channel);
+    std::erase_if(delayedFaults_, [&](const DelayedFault &f) { return f.channel == &channel; });
     trace(1, QStringLiteral("UA connection from %1 closed").arg(channel.peer()));
 }
 
@@ -238,10 +240,19 @@ const SecurityPolicy *ServerCore::securityPolicy(const QString &uri) const
     for (const SecurityOffer &offer : config_.security)
         if (offer.policy->uri() == uri)
             return offer.policy.get();
-    return nullptr;
+    // Discovery stays reachable without security where no endpoint offers None:
+    // clients ask for the endpoints that way first.
+    static const SecurityPolicyNone none;
+    return uri == SecurityPolicyNone::policyUri() ? &none : nullptr;
 }
 
 bool ServerCore::offers(const QString &policyUri, SecurityMode mode) const
+{
+    return (mode == SecurityMode::None && policyUri == SecurityPolicyNone::policyUri()) ||
+           endpointOffers(policyUri, mode);
+}
+
+bool ServerCore::endpointOffers(const QString &policyUri, SecurityMode mode) const
 {
     return std::any_of(config_.security.begin(), config_.security.end(),
                        [&](const SecurityOffer &o) { return o.mode == mode && o.policy->uri() == policyUri; });

@@ -38,7 +38,7 @@ struct ServerConfig {
     QString namespaceUri; // namespace 1
     TransportLimits transport;
     std::vector<SecurityOffer> security{{std::make_shared<SecurityPolicyNone>(), SecurityMode::None}};
-    std::shared_ptr<const AccessControl> accessControl = std::make_shared<AnonymousAccess>();
+    std::shared_ptr<const AccessControl> accessControl = std::make_shared<UserAccess>();
     int maxConnections = 150;
     int maxSessions = 100;
     double minSessionTimeoutMs = 10000;
@@ -68,6 +68,11 @@ struct ServerConfig {
     std::uint32_t maxKeepAliveCount = 100000;
     std::uint32_t maxLifetimeCount = 300000;
     double maxSubscriptionLifetimeMs = 3600000; // lifetime count x interval, unless the keep-alive needs more
+
+    // A refused user name or password is answered after this delay, doubled with each
+    // further failure in a row up to the maximum; meanwhile no password is checked.
+    int failedActivationDelayMs = 500;
+    int maxFailedActivationDelayMs = 8000;
 };
 
 using DescriptionFn = std::function<QString(const OPCItem &)>;
@@ -92,6 +97,8 @@ struct Session {
     bool counted = false; // reported to the toolkit as a connected client
     UserIdentity user;
     QByteArray serverNonce; // the last one given to the client
+    // The certificate of the channel that created it.
+    QByteArray clientCertificate;
     std::vector<ContinuationPoint> continuationPoints;
     SessionSubscriptions subscriptions;
 };
@@ -215,6 +222,16 @@ private:
     // Gives up the least valuable session (never activated, else the longest idle
     // one without subscriptions); false when every session is worth keeping.
     bool giveUpSession();
+    // The channel's proofs for a session: its certificate for CreateSession, its
+    // signature for ActivateSession.
+    void checkClientCertificate(const Channel &channel, const CreateSessionRequest &request) const;
+    // Whether an endpoint offers that policy and mode (a channel may be open for discovery only).
+    bool endpointOffers(const QString &policyUri, SecurityMode mode) const;
+    void checkClientSignature(const Channel &channel, const Session &session, const SignatureData &signature) const;
+    // A refused user: counted, and answered later.
+    void refuseUser(RequestContext &context, const Session &session, const UserIdentity &user);
+    void sendDelayedFaults();
+    QByteArray serverCertificate() const;
     void endSession(Session *session, const QString &why);
     void expireSessions();
 
@@ -332,6 +349,16 @@ private:
     int itemObserver_ = 0, stateObserver_ = 0;
     std::vector<Reference> referenceScratch_;
     DiagnosticsCounters diagnostics_;
+    // Failed user activations: their answers wait until dueMs.
+    struct DelayedFault {
+        Channel *channel;
+        std::uint32_t requestId, requestHandle;
+        qint64 dueMs;
+    };
+    std::vector<DelayedFault> delayedFaults_;
+    qint64 userChecksBlockedUntilMs_ = 0;
+    int failedActivationsInRow_ = 0;
+    std::uint64_t failedActivations_ = 0;
 };
 
 } // namespace Ua

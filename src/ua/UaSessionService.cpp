@@ -2,6 +2,7 @@
 // session time-outs. A session's first activation is the toolkit's client connect,
 // its end the client disconnect.
 #include "opc/OPCServer.h"
+#include "security/Certificate.h"
 #include "ua/UaServerCore.h"
 
 #include <algorithm>
@@ -74,6 +75,7 @@ void ServerCore::createSession(RequestContext &context, const CreateSessionReque
         throw ServiceError{Status::BadTooManySessions};
     if (int(sessions_.size()) >= config_.maxSessions && !giveUpSession())
         throw ServiceError{Status::BadTooManySessions};
+    checkClientCertificate(context.channel, request);
 
     auto session = std::make_unique<Session>();
     session->sessionId = NodeId(1, nextSessionNumber_++);
@@ -87,7 +89,17 @@ void ServerCore::createSession(RequestContext &context, const CreateSessionReque
     session->timeoutMs = std::clamp(timeout, config_.minSessionTimeoutMs, config_.maxSessionTimeoutMs);
     session->lastActivityMs = nowMs();
     session->serverNonce = randomBytes(32);
+    session->clientCertificate = context.channel.peerCertificate();
 
+    // The certificate also goes out on a channel without security: a UserName
+    // token's password is encrypted with it.
+    response.serverCertificate = serverCertificate();
+    if (const SecurityPolicy *policy = context.channel.securityPolicy(); policy && !policy->certificate().isEmpty()) {
+        const std::optional<QByteArray> signature = policy->sign(request.clientCertificate + request.clientNonce);
+        if (!signature)
+            throw ServiceError{Status::BadInternalError};
+        response.serverSignature = SignatureData{policy->signatureAlgorithm(), *signature};
+    }
     response.sessionId = session->sessionId;
     response.authenticationToken = session->authenticationToken;
     response.revisedSessionTimeout = session->timeoutMs;
@@ -106,11 +118,26 @@ void ServerCore::activateSession(RequestContext &context, const ActivateSessionR
     Session *session = findSession(request.requestHeader.authenticationToken);
     if (!session)
         throw ServiceError{Status::BadSessionIdInvalid};
+    checkClientSignature(context.channel, *session, request.clientSignature);
+    const bool userName = request.userIdentityToken.typeId.isNumeric(Id::UserNameIdentityToken_Binary);
+    if (userName && nowMs() < userChecksBlockedUntilMs_) {
+        // Guessing must stay slow: while a failure's delay runs, no password is checked.
+        delayedFaults_.push_back(
+            {&context.channel, context.requestId, context.requestHandle, userChecksBlockedUntilMs_});
+        context.deferred = true;
+        return;
+    }
     UserIdentity user;
     const IdentityRequest identity{request.userIdentityToken, request.userTokenSignature,
                                    context.channel.securityPolicyUri(), session->serverNonce};
-    if (const StatusCode refused = config_.accessControl->activateSession(identity, user); isBad(refused))
-        throw ServiceError{refused};
+    if (const StatusCode refused = config_.accessControl->activateSession(identity, user); isBad(refused)) {
+        if (refused != Status::BadUserAccessDenied)
+            throw ServiceError{refused};
+        refuseUser(context, *session, user);
+        return;
+    }
+    if (userName)
+        failedActivationsInRow_ = 0;
 
     session->channelId = context.channel.channelId();
     session->lastActivityMs = nowMs();
@@ -126,6 +153,69 @@ void ServerCore::activateSession(RequestContext &context, const ActivateSessionR
                  .arg(session->sessionId.toString(), session->name)
                  .arg(session->channelId));
     response.serverNonce = session->serverNonce;
+}
+
+void ServerCore::checkClientCertificate(const Channel &channel, const CreateSessionRequest &request) const
+{
+    if (!endpointOffers(channel.securityPolicyUri(), channel.securityMode()))
+        throw ServiceError{Status::BadSecurityPolicyRejected};
+    if (channel.securityMode() == SecurityMode::None)
+        return;
+    if (request.clientNonce.size() < 32)
+        throw ServiceError{Status::BadNonceInvalid};
+    // The session's certificate is the one the channel was opened with, and it names
+    // the client application.
+    const auto session = Security::Certificate::chainFromDer(request.clientCertificate);
+    const auto channelChain = Security::Certificate::chainFromDer(channel.peerCertificate());
+    if (session.empty() || channelChain.empty() || session.front().der() != channelChain.front().der())
+        throw ServiceError{Status::BadSecurityChecksFailed};
+    if (session.front().applicationUri() != request.clientDescription.applicationUri)
+        throw ServiceError{Status::BadCertificateUriInvalid};
+}
+
+void ServerCore::checkClientSignature(const Channel &channel, const Session &session,
+                                      const SignatureData &signature) const
+{
+    // A session lives on channels of the client that created it: the same certificate.
+    if (channel.peerCertificate() != session.clientCertificate)
+        throw ServiceError{Status::BadSecurityChecksFailed};
+    const SecurityPolicy *policy = channel.securityPolicy();
+    if (channel.securityMode() == SecurityMode::None || !policy)
+        return;
+    if (signature.algorithm != policy->signatureAlgorithm() ||
+        !policy->verify(channel.peerCertificate(), policy->certificate() + session.serverNonce, signature.signature))
+        throw ServiceError{Status::BadApplicationSignatureInvalid};
+}
+
+void ServerCore::refuseUser(RequestContext &context, const Session &session, const UserIdentity &user)
+{
+    ++failedActivations_;
+    const int doublings = std::min(failedActivationsInRow_++, 8);
+    const qint64 delay =
+        std::min<qint64>(qint64(config_.failedActivationDelayMs) << doublings, config_.maxFailedActivationDelayMs);
+    userChecksBlockedUntilMs_ = nowMs() + delay;
+    delayedFaults_.push_back({&context.channel, context.requestId, context.requestHandle, userChecksBlockedUntilMs_});
+    context.deferred = true;
+    trace(1, QStringLiteral("UA session %1 \"%2\": user \"%3\" refused (%4 in a row, %5 in all), answered in %6 ms")
+                 .arg(session.sessionId.toString(), session.name, user.name)
+                 .arg(failedActivationsInRow_)
+                 .arg(failedActivations_)
+                 .arg(delay));
+}
+
+void ServerCore::sendDelayedFaults()
+{
+    const qint64 now = nowMs();
+    std::vector<DelayedFault> due;
+    std::erase_if(delayedFaults_, [&](const DelayedFault &f) {
+        if (f.dueMs > now)
+            return false;
+        due.push_back(f);
+        return true;
+    });
+    for (const DelayedFault &f : due)
+        if (!f.channel->isClosed())
+            sendFault(*f.channel, f.requestId, f.requestHandle, Status::BadUserAccessDenied);
 }
 
 void ServerCore::closeSession(RequestContext &context, const CloseSessionRequest &request, CloseSessionResponse &)

@@ -92,6 +92,20 @@ const char *statusName(StatusCode code)
     case Status::BadArgumentsMissing: return "BadArgumentsMissing";
     case Status::BadTooManyArguments: return "BadTooManyArguments";
     case Status::BadInvalidArgument: return "BadInvalidArgument";
+    case Status::BadCertificateInvalid: return "BadCertificateInvalid";
+    case Status::BadCertificatePolicyCheckFailed: return "BadCertificatePolicyCheckFailed";
+    case Status::BadCertificateTimeInvalid: return "BadCertificateTimeInvalid";
+    case Status::BadCertificateIssuerTimeInvalid: return "BadCertificateIssuerTimeInvalid";
+    case Status::BadCertificateUriInvalid: return "BadCertificateUriInvalid";
+    case Status::BadCertificateUseNotAllowed: return "BadCertificateUseNotAllowed";
+    case Status::BadCertificateIssuerUseNotAllowed: return "BadCertificateIssuerUseNotAllowed";
+    case Status::BadCertificateUntrusted: return "BadCertificateUntrusted";
+    case Status::BadCertificateRevocationUnknown: return "BadCertificateRevocationUnknown";
+    case Status::BadCertificateIssuerRevocationUnknown: return "BadCertificateIssuerRevocationUnknown";
+    case Status::BadCertificateRevoked: return "BadCertificateRevoked";
+    case Status::BadCertificateIssuerRevoked: return "BadCertificateIssuerRevoked";
+    case Status::BadCertificateChainIncomplete: return "BadCertificateChainIncomplete";
+    case Status::BadApplicationSignatureInvalid: return "BadApplicationSignatureInvalid";
     default: return "Unknown";
     }
 }

@@ -102,6 +102,21 @@ constexpr StatusCode LimitConstant = 0x300u;
 // Info bits of a data value: a monitored item's queue dropped values.
 constexpr StatusCode InfoTypeDataValue = 0x400u;
 constexpr StatusCode Overflow = 0x80u;
+// Security: certificates and signatures.
+constexpr StatusCode BadCertificateInvalid = 0x80120000u;
+constexpr StatusCode BadCertificatePolicyCheckFailed = 0x81140000u;
+constexpr StatusCode BadCertificateTimeInvalid = 0x80140000u;
+constexpr StatusCode BadCertificateIssuerTimeInvalid = 0x80150000u;
+constexpr StatusCode BadCertificateUriInvalid = 0x80170000u;
+constexpr StatusCode BadCertificateUseNotAllowed = 0x80180000u;
+constexpr StatusCode BadCertificateIssuerUseNotAllowed = 0x80190000u;
+constexpr StatusCode BadCertificateUntrusted = 0x801A0000u;
+constexpr StatusCode BadCertificateRevocationUnknown = 0x801B0000u;
+constexpr StatusCode BadCertificateIssuerRevocationUnknown = 0x801C0000u;
+constexpr StatusCode BadCertificateRevoked = 0x801D0000u;
+constexpr StatusCode BadCertificateIssuerRevoked = 0x801E0000u;
+constexpr StatusCode BadCertificateChainIncomplete = 0x810D0000u;
+constexpr StatusCode BadApplicationSignatureInvalid = 0x80580000u;
 } // namespace Status
 
 inline bool isBad(StatusCode s) { return (s & 0x80000000u) != 0; }

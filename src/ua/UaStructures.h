@@ -82,6 +82,9 @@ UA_STRUCTURE(CancelResponse, (ResponseHeader, responseHeader), (std::uint32_t, c
 
 UA_STRUCTURE(AnonymousIdentityToken, (QString, policyId));
 
+UA_STRUCTURE(UserNameIdentityToken, (QString, policyId), (QString, userName), (QByteArray, password),
+             (QString, encryptionAlgorithm));
+
 UA_STRUCTURE(ViewDescription, (NodeId, viewId), (DateTime, timestamp), (std::uint32_t, viewVersion));
 
 UA_STRUCTURE(BrowseDescription, (NodeId, nodeId), (std::int32_t, browseDirection), (NodeId, referenceTypeId),

@@ -55,15 +55,15 @@ async function readMap(ids, attributeId = AttributeIds.Value) {
 }
 
 describe("discovery, address space and attributes", () => {
-  it("GetEndpoints and FindServers describe one endpoint: opc.tcp, UA Binary, None, anonymous", async () => {
+  it("GetEndpoints and FindServers describe the None endpoint first: opc.tcp, UA Binary, anonymous", async () => {
     const eps = await withTimeout(main.client.getEndpoints(), 10000, "GetEndpoints");
-    assert.equal(eps.length, 1);
+    assert.equal(eps.length, 7, "None, and three secure policies in two modes each");
     const [ep] = eps;
     assert.equal(ep.securityMode, MessageSecurityMode.None);
     assert.equal(ep.securityPolicyUri, "http://opcfoundation.org/UA/SecurityPolicy#None");
     assert.match(ep.endpointUrl, new RegExp(`^opc\\.tcp://[^/]+:${server.port}/?$`));
     assert.equal(ep.transportProfileUri, "http://opcfoundation.org/UA-Profile/Transport/uatcp-uasc-uabinary");
-    assert.deepEqual(ep.userIdentityTokens.map((t) => t.tokenType), [UserTokenType.Anonymous]);
+    assert.deepEqual(ep.userIdentityTokens.map((t) => t.tokenType), [UserTokenType.Anonymous, UserTokenType.UserName]);
     const servers = await withTimeout(main.client.findServers(), 10000, "FindServers");
     assert.equal(servers[0].applicationUri, ep.server.applicationUri);
     assert.ok(servers[0].discoveryUrls.some((u) => u.includes(`:${server.port}`)));

@@ -10,8 +10,10 @@
 
 #include "TestSupport.h"
 
+#include <QFile>
 #include <QLocale>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -219,3 +221,21 @@ TEST_F(Toolkit, ItemDetailShowsItsItemAndFollowsOnlyThatOne)
 }
 
 } // namespace
+
+TEST(Registration, FileAndFoldersGetTheirModesWhateverTheUmask)
+{
+    TempAppFolder folder;
+    OPCServer server;
+    server.ProgID = QStringLiteral("QUARLEN.KV7.1");
+    const mode_t umask = ::umask(0);
+    server.RegisterServer();
+    ::umask(umask);
+    auto mode = [&](const char *path) {
+        struct stat info {};
+        EXPECT_EQ(::stat(QFile::encodeName(folder.file(QLatin1String(path))).constData(), &info), 0) << path;
+        return info.st_mode & 07777;
+    };
+    EXPECT_EQ(mode(".config/opc/servers/QUARLEN.KV7.1.ini"), 0644u);
+    EXPECT_EQ(mode(".config/opc/servers"), 0755u);
+    EXPECT_EQ(mode(".config/opc"), 0755u);
+}

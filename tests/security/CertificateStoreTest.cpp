@@ -3,7 +3,7 @@
 #include "security/CertificateStore.h"
 #include "SecurityTestSupport.h"
 #include "TestSupport.h"
-#include "security/SecureFiles.h"
+#include "common/SecureFiles.h"
 
 #include <QDir>
 #include <functional>
@@ -24,14 +24,14 @@ protected:
         // Our own pair is put in place, so that no key is generated.
         QDir().mkpath(pki + "/own/certs");
         QDir().mkpath(pki + "/own/private");
-        writeFileAtomically(pki + "/own/certs/application.der", issue(request("server"), key("server2048")).der(),
-                            0644);
-        writeFileAtomically(pki + "/own/private/application.pem", key("server2048").privateKeyPem(), 0600);
+        Files::writeFileAtomically(pki + "/own/certs/application.der",
+                                   issue(request("server"), key("server2048")).der(), 0644);
+        Files::writeFileAtomically(pki + "/own/private/application.pem", key("server2048").privateKeyPem(), 0600);
         ASSERT_EQ(store.open({}), QString());
     }
     void put(const QString &subfolder, const QString &name, const QByteArray &bytes)
     {
-        ASSERT_EQ(writeFileAtomically(pki + '/' + subfolder + '/' + name, bytes, 0644), QString());
+        ASSERT_EQ(Files::writeFileAtomically(pki + '/' + subfolder + '/' + name, bytes, 0644), QString());
     }
     QStringList files(const QString &subfolder) const { return QDir(pki + '/' + subfolder).entryList(QDir::Files); }
     Check check(const std::vector<Certificate> &chain, const QString &uri = {}, const SecurityPolicy *policy = nullptr)

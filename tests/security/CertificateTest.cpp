@@ -2,8 +2,8 @@
 // on first start, and a PKI folder that cannot be used.
 #include "SecurityTestSupport.h"
 #include "TestSupport.h"
+#include "common/SecureFiles.h"
 #include "security/CertificateStore.h"
-#include "security/SecureFiles.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -103,15 +103,15 @@ TEST(Certificate, APkiFolderThatCannotBeUsedIsReportedWithItsPath)
     ASSERT_EQ(CertificateStore(pki).open(Identity), QString());
     const QString cert = pki + "/own/certs/application.der", key = pki + "/own/private/application.pem";
     QByteArray certBytes, keyBytes;
-    readFile(cert, certBytes);
-    readFile(key, keyBytes);
+    Files::readFile(cert, certBytes);
+    Files::readFile(key, keyBytes);
     // Each case damages the folder; a message names the path, and the folder is mended.
     const std::tuple<const char *, std::function<void()>, QString> cases[] = {
         {"key missing", [&] { QFile::remove(key); }, key},
         {"key is a folder", [&] { QFile::remove(key) && QDir().mkpath(key); }, key},
-        {"certificate is garbage", [&] { writeFileAtomically(cert, "garbage", 0644); }, cert},
+        {"certificate is garbage", [&] { Files::writeFileAtomically(cert, "garbage", 0644); }, cert},
         {"key of another certificate",
-         [&] { writeFileAtomically(key, SecurityTest::key("client").privateKeyPem(), 0600); }, key},
+         [&] { Files::writeFileAtomically(key, SecurityTest::key("client").privateKeyPem(), 0600); }, key},
         {"a folder is a file",
          [&] { QDir(pki + "/issuers").removeRecursively() && QFile(pki + "/issuers").open(QIODevice::WriteOnly); },
          pki + "/issuers"},
@@ -123,8 +123,8 @@ TEST(Certificate, APkiFolderThatCannotBeUsedIsReportedWithItsPath)
         EXPECT_TRUE(message.contains(path)) << what << ": " << message.toStdString();
         EXPECT_TRUE(store.ownKey().isNull()) << what;
         QDir(key).removeRecursively();
-        writeFileAtomically(cert, certBytes, 0644);
-        writeFileAtomically(key, keyBytes, 0600);
+        Files::writeFileAtomically(cert, certBytes, 0644);
+        Files::writeFileAtomically(key, keyBytes, 0600);
     }
     // A PKI folder below a regular file cannot be made at all.
     EXPECT_TRUE(CertificateStore(cert + "/pki").open(Identity).contains(cert));

@@ -2,7 +2,7 @@
 // check, damaged lines and unreadable paths reported and never lost.
 #include "security/UserStore.h"
 #include "TestSupport.h"
-#include "security/SecureFiles.h"
+#include "common/SecureFiles.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -18,7 +18,7 @@ constexpr int Fast = 1000; // iterations for tests; the file records each user's
 QByteArray contents(const QString &path)
 {
     QByteArray bytes;
-    readFile(path, bytes);
+    Files::readFile(path, bytes);
     return bytes;
 }
 
@@ -76,7 +76,7 @@ TEST(UserStore, DamagedLinesAreReportedAndKept)
         "eve:pbkdf2-sha256:1000:!!!:AAAA\n"
         "mal:md5:1000:AAAA:AAAA\n"
         "zero:pbkdf2-sha256:0:AAAAAAAAAAAAAAAAAAAAAA==:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n";
-    ASSERT_EQ(writeFileAtomically(path, damaged + good + contents(path), 0600), QString());
+    ASSERT_EQ(Files::writeFileAtomically(path, damaged + good + contents(path), 0600), QString());
     EXPECT_EQ(store.verify("good", "pw"), Check::Accepted);
     EXPECT_EQ(store.verify("good", "other"), Check::WrongPassword);
     EXPECT_EQ(store.verify("eve", "pw"), Check::UnknownUser);

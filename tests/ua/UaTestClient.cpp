@@ -1,4 +1,5 @@
 #include "UaTestClient.h"
+#include "security/ChunkSecurity.h"
 
 using namespace Ua;
 
@@ -54,35 +55,45 @@ QByteArray UaTestPeer::openFrame(std::int32_t requestType, std::uint32_t channel
     OpenSecureChannelRequest request;
     request.requestHeader.requestHandle = ++requestHandle;
     request.requestType = requestType;
-    request.securityMode = 1;
+    request.securityMode = secure.policy ? std::int32_t(secure.mode) : 1;
     request.requestedLifetime = 600000;
+    if (secure.policy)
+        request.clientNonce = secure.clientNonce = Security::makeNonce(*secure.policy);
     QByteArray f;
     Encoder e(f);
     e.raw("OPNF", 4);
     e.u32(0);
     e.u32(channel);
-    e.string(QStringLiteral("http://opcfoundation.org/UA/SecurityPolicy#None"));
-    e.byteString(QByteArray());
-    e.byteString(QByteArray());
+    e.string(secure.policy ? secure.policy->uri : QStringLiteral("http://opcfoundation.org/UA/SecurityPolicy#None"));
+    e.byteString(secure.policy ? secure.certificate : QByteArray());
+    e.byteString(secure.policy ? secure.serverThumbprint : QByteArray());
+    const qsizetype plainStart = f.size();
     e.u32(sequence++);
     e.u32(nextRequestId++);
     encodeMessage(e, request);
     e.patchU32(4, std::uint32_t(f.size()));
+    if (secure.policy)
+        Security::secureAsymmetricChunk(*secure.policy, f, plainStart, secure.key, secure.serverKey);
     return f;
 }
 
 bool UaTestPeer::openChannel(std::int32_t requestType)
 {
     sendBytes(openFrame(requestType, channelId));
-    const QByteArray f = nextFrame();
+    QByteArray f = nextFrame();
     if (!f.startsWith("OPNF"))
         return false;
     try {
-        Decoder d(f.constData() + 8, std::size_t(f.size() - 8));
-        d.u32();
-        d.string();
-        d.byteString();
-        d.byteString();
+        Decoder header(f.constData() + 8, std::size_t(f.size() - 8));
+        header.u32();
+        header.string();
+        header.byteString();
+        header.byteString();
+        const qsizetype plainStart = f.size() - qsizetype(header.remaining());
+        if (secure.policy && Security::openAsymmetricChunk(*secure.policy, f, plainStart, secure.key,
+                                                           secure.serverKey) != Security::SecurityResult::Ok)
+            return false;
+        Decoder d(f.constData() + plainStart, std::size_t(f.size() - plainStart));
         d.u32();
         d.u32();
         OpenSecureChannelResponse response;
@@ -93,6 +104,9 @@ bool UaTestPeer::openChannel(std::int32_t requestType)
             return false;
         channelId = response.securityToken.channelId;
         tokenId = response.securityToken.tokenId;
+        if (secure.policy && Security::deriveChannelKeys(*secure.policy, secure.clientNonce, response.serverNonce,
+                                                         secure.keys) != Security::SecurityResult::Ok)
+            return false;
         return d.atEnd();
     } catch (const CodecError &) {
         return false;
@@ -110,13 +124,15 @@ QByteArray UaTestPeer::chunk(char chunkType, std::uint32_t requestId, const QByt
         e.u32(v);
     e.raw(body.constData(), std::size_t(body.size()));
     e.patchU32(4, std::uint32_t(f.size()));
+    if (secure.policy)
+        Security::secureSymmetricChunk(*secure.policy, secure.mode, f, 16, secure.keys.client);
     return f;
 }
 
 std::uint32_t UaTestPeer::sendMessage(const QByteArray &body, std::size_t chunkBody, const char *type)
 {
     const std::uint32_t requestId = nextRequestId++;
-    const qsizetype piece = qsizetype(chunkBody ? chunkBody : receiveBufferSize - 24);
+    const qsizetype piece = qsizetype(chunkBody ? chunkBody : receiveBufferSize - (secure.policy ? 512 : 24));
     QByteArray all;
     for (qsizetype at = 0; at == 0 || at < body.size(); at += piece)
         all += chunk(at + piece >= body.size() ? 'F' : 'C', requestId, body.mid(at, piece), type);
@@ -128,7 +144,11 @@ QByteArray UaTestPeer::receiveMessage(std::uint32_t requestId)
 {
     QByteArray body;
     for (int guard = 0; guard < 100000; ++guard) {
-        const QByteArray f = nextFrame();
+        QByteArray f = nextFrame();
+        if (secure.policy && f.startsWith("MSG") &&
+            Security::openSymmetricChunk(*secure.policy, secure.mode, f, 16, secure.keys.server) !=
+                Security::SecurityResult::Ok)
+            return {};
         if (f.size() < 24 || !f.startsWith("MSG") || u32At(f, 20) != requestId)
             return {};
         body.append(f.constData() + 24, f.size() - 24);
@@ -170,11 +190,22 @@ StatusCode UaTestPeer::createSession(double timeoutMs)
     request.endpointUrl = QStringLiteral("opc.tcp://localhost:4840");
     request.sessionName = QStringLiteral("test session");
     request.requestedSessionTimeout = timeoutMs;
+    if (secure.policy) {
+        request.clientCertificate = secure.certificate;
+        request.clientNonce = Security::Crypto::randomBytes(32);
+    }
     CreateSessionResponse response;
     authenticationToken = NodeId();
     const Reply reply = call(request, response);
-    if (reply.ok && !reply.fault)
+    if (reply.ok && !reply.fault) {
         authenticationToken = response.authenticationToken;
+        secure.sessionNonce = response.serverNonce;
+        // The server proves it holds its key.
+        if (secure.policy &&
+            !Security::verifyData(*secure.policy, secure.serverKey, request.clientCertificate + request.clientNonce,
+                                  response.serverSignature.signature))
+            return Status::BadApplicationSignatureInvalid;
+    }
     return reply.ok ? reply.fault : Status::BadCommunicationError;
 }
 
@@ -182,6 +213,10 @@ StatusCode UaTestPeer::activateSession()
 {
     ActivateSessionRequest request;
     request.userIdentityToken = makeExtension(AnonymousIdentityToken{QStringLiteral("anonymous")});
+    if (secure.policy)
+        request.clientSignature = {
+            secure.policy->asymmetricSignatureUri,
+            *Security::signData(*secure.policy, secure.key, secure.serverCertificate + secure.sessionNonce)};
     ActivateSessionResponse response;
     const Reply reply = call(request, response);
     return reply.ok ? reply.fault : Status::BadCommunicationError;

@@ -1,4 +1,5 @@
 #pragma once
+#include "security/SecurityPolicy.h"
 #include "ua/UaConnection.h"
 #include "ua/UaStructures.h"
 
@@ -78,6 +79,19 @@ public:
     Ua::ReadResponse read(const std::vector<Ua::ReadValueId> &ids, std::int32_t timestamps = 2);
     Ua::DataValue read(const Ua::NodeId &id, std::uint32_t attribute = Ua::Attr::Value);
     Ua::StatusCode write(const Ua::NodeId &id, const Ua::Variant &v, std::uint32_t attribute = Ua::Attr::Value);
+
+    // A secured channel, when policy is set: our key and certificate, the server's,
+    // and the keys of the current token.
+    struct Secure {
+        const Security::SecurityPolicy *policy = nullptr;
+        Security::SecurityMode mode = Security::SecurityMode::SignAndEncrypt;
+        Security::RsaKey key;
+        QByteArray certificate; // DER, with the application URI "urn:test:client"
+        Security::RsaKey serverKey;
+        QByteArray serverCertificate, serverThumbprint;
+        QByteArray clientNonce, sessionNonce;
+        Security::ChannelKeys keys;
+    } secure;
 
     std::uint32_t channelId = 0, tokenId = 0, sequence = 1, nextRequestId = 1, requestHandle = 0;
     std::uint32_t sendBufferSize = 65536, receiveBufferSize = 65536; // as acknowledged by the server

@@ -22,12 +22,15 @@ function makeClient(name = "NodeOPCUA-Client", sessionTimeoutMs = 60000) {
   });
 }
 
-/** Connects and opens an anonymous session; resolves {client, session, close()}. */
-async function connect(endpoint, { name, timeoutMs = 15000, sessionTimeoutMs } = {}) {
-  const client = makeClient(name, sessionTimeoutMs);
+/**
+ * Connects and opens a session, anonymous unless `user` says otherwise; resolves {client, session, close()}.
+ * `client` is a client made elsewhere (another security policy), else one without security.
+ */
+async function connect(endpoint, { name, timeoutMs = 15000, sessionTimeoutMs, client: given, user } = {}) {
+  const client = given || makeClient(name, sessionTimeoutMs);
   try {
     await withTimeout(client.connect(endpoint), timeoutMs, `connect ${endpoint}`);
-    const session = await withTimeout(client.createSession(), timeoutMs, "CreateSession/ActivateSession");
+    const session = await withTimeout(client.createSession(user), timeoutMs, "CreateSession/ActivateSession");
     return {
       client,
       session,

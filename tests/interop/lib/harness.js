@@ -103,10 +103,11 @@ async function openPanels(count) {
 }
 
 /**
- * Starts build/bin/opc-kv7 with `lines` panel lines (1..16) on pseudo-terminals, on `port` or a free one.
+ * Starts build/bin/opc-kv7 with `lines` panel lines (1..16) on pseudo-terminals, on `port` or a free
+ * one, and `settings` as further keys of its [OPC-KV7] section.
  * Resolves once the OPC UA port accepts connections: {endpoint, port, pid, proc, panels, output(), stop()}.
  */
-async function startServer({ lines = 16, startTimeoutMs = 30000, port: fixedPort } = {}) {
+async function startServer({ lines = 16, startTimeoutMs = 30000, port: fixedPort, settings = {} } = {}) {
   if (!fs.existsSync(SERVER_BIN)) throw new Error(`server binary not found: ${SERVER_BIN}`);
   const home = fs.mkdtempSync(path.join(os.tmpdir(), "kv7-interop-"));
   let panels, server;
@@ -131,7 +132,7 @@ async function startServer({ lines = 16, startTimeoutMs = 30000, port: fixedPort
       ports[`COM${i + 1}`] = p;
       Object.assign(kv7, { [`C${i + 1}-On`]: 1, [`C${i + 1}-Nm`]: `Panel ${i + 1}`, [`C${i + 1}-Com`]: i + 1 });
     });
-    const app = { "OPC-KV7": { UaPort: port, UaHost: "127.0.0.1" }, Ports: ports };
+    const app = { "OPC-KV7": { UaPort: port, UaHost: "127.0.0.1", ...settings }, Ports: ports };
     fs.writeFileSync(path.join(home, "OPC-KV7.ini"), iniText(app));
     fs.writeFileSync(path.join(home, "KV7.ini"), iniText({ KV7: kv7 }));
     fs.copyFileSync(path.join(SOURCE_DIR, "data", "OPC-KV7.LNG"), path.join(home, "OPC-KV7.LNG"));
@@ -148,7 +149,7 @@ async function startServer({ lines = 16, startTimeoutMs = 30000, port: fixedPort
       if (proc.exitCode !== null || proc.signalCode !== null)
         throw new Error(`server exited (${proc.exitCode ?? proc.signalCode}) during start-up:\n${out}`);
       if (await canConnect(port))
-        return { endpoint: `opc.tcp://127.0.0.1:${port}`, port, pid: proc.pid, proc, panels, output: () => out, stop };
+        return { endpoint: `opc.tcp://127.0.0.1:${port}`, port, pid: proc.pid, proc, panels, home, output: () => out, stop };
       await delay(100);
     }
     throw new Error(`server did not accept connections on port ${port} within ${startTimeoutMs} ms:\n${out}`);

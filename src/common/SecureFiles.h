@@ -3,9 +3,10 @@
 #include <QString>
 #include <sys/types.h>
 
-// File access for keys, certificates and the users file. Each returns an empty
+// File access with explicit modes, for keys, certificates, the users file and every
+// other file or folder the server creates. Each returns an empty
 // string on success, else one message that names the path, for the caller to show.
-namespace Security {
+namespace Files {
 
 // Reads a whole regular file.
 QString readFile(const QString &path, QByteArray &bytes);
@@ -17,4 +18,4 @@ QString makeFolder(const QString &path, mode_t mode);
 // of either. The new file has exactly this mode.
 QString writeFileAtomically(const QString &path, const QByteArray &bytes, mode_t mode);
 
-} // namespace Security
+} // namespace Files

@@ -1,4 +1,4 @@
-#include "security/SecureFiles.h"
+#include "common/SecureFiles.h"
 
 #include <QFile>
 #include <QStringList>
@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace Security {
+namespace Files {
 
 namespace {
 
@@ -102,4 +102,4 @@ QString writeFileAtomically(const QString &path, const QByteArray &bytes, mode_t
     return {};
 }
 
-} // namespace Security
+} // namespace Files
