@@ -75,7 +75,9 @@ void StatisticsModel::sample()
     rows.push_back({captions_[Subscriptions], locale.toString(server.subscriptions)});
     rows.push_back({captions_[MonitoredItems], locale.toString(server.monitoredItems)});
     rows.push_back({captions_[NotificationsPerSecond],
-                    rate(server.notifications, sampled_ ? &notificationsBefore_ : nullptr, elapsed)});
+                    server.notifications ? rate(*server.notifications, sampled_ ? &notificationsBefore_ : nullptr,
+                                                elapsed)
+                                         : Unknown});
 
     if (rows.size() == rows_.size()) {
         rows_ = std::move(rows);
@@ -89,7 +91,7 @@ void StatisticsModel::sample()
     sampled_ = true;
     sampledAtMs_ = now;
     framesBefore_ = std::move(frames);
-    notificationsBefore_ = server.notifications;
+    notificationsBefore_ = server.notifications.value_or(0);
 }
 
 QString StatisticsModel::value(const QString &statistic) const

@@ -4,6 +4,7 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QTimer>
+#include <optional>
 #include <vector>
 
 // The figures the statistics list shows, from whoever holds them: the panel
@@ -22,7 +23,7 @@ public:
         int sessions = 0;
         int subscriptions = 0;
         int monitoredItems = 0;
-        quint64 notifications = 0; // sent to clients
+        std::optional<quint64> notifications; // sent to clients; none where not counted
     };
     virtual ~StatisticsSource() = default;
     virtual std::vector<Line> lines() const = 0;

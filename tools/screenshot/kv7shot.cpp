@@ -1,7 +1,10 @@
-// kv7shot: a picture of the main window serving simulated panels, taken on the
-// offscreen platform. Usage: kv7shot OUTPUT.png [SOURCE_DIR]
+// kv7shot: a picture of the server's windows serving simulated panels, taken on
+// the offscreen platform. Usage: kv7shot OUTPUT.png [SOURCE_DIR] [WINDOW], where
+// WINDOW is main (the default), monitor, config or login.
 #include "config/Ini.h"
 #include "shell/MainOPC.h"
+#include "ui/fCodigo.h"
+#include "ui/fConfTarvolin.h"
 #include "ui/fMainOPC.h"
 
 #include <QApplication>
@@ -13,6 +16,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QAction>
 #include <QTreeWidget>
 #include <cstdio>
 
@@ -31,6 +35,26 @@ void runEventsFor(int ms)
     loop.exec();
 }
 
+// The window to grab, opened from the main window's menus as an operator would.
+QWidget *openWindow(fMainOPC &window, const QString &name)
+{
+    if (name == QLatin1String("main"))
+        return &window;
+    window.logic().session().Sesion_Iniciar(true); // the editor is reached in a session
+    const QString menuItem = name == QLatin1String("monitor")  ? QStringLiteral("mnuVBus")
+                             : name == QLatin1String("config") ? QStringLiteral("mnuEditConfiguracion")
+                             : name == QLatin1String("login")  ? QStringLiteral("mnuAInicioSesion")
+                                                               : QString();
+    if (menuItem.isEmpty())
+        return nullptr;
+    window.action(menuItem)->trigger();
+    if (name == QLatin1String("monitor"))
+        return window.monitorWindow();
+    if (name == QLatin1String("config"))
+        return window.findChild<fConfTarvolin *>();
+    return window.findChild<fCodigo *>();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -40,9 +64,10 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() < 2)
-        return fail(QStringLiteral("usage: kv7shot OUTPUT.png [SOURCE_DIR]"));
+        return fail(QStringLiteral("usage: kv7shot OUTPUT.png [SOURCE_DIR] [main|monitor|config|login]"));
     const QString output = QFileInfo(args[1]).absoluteFilePath();
     const QString source = args.size() > 2 ? args[2] : QDir::currentPath();
+    const QString shown = args.size() > 3 ? args[3] : QStringLiteral("main");
 
     QTemporaryDir folder;
     if (!folder.isValid())
@@ -84,8 +109,13 @@ int main(int argc, char **argv)
             window.selectNode(QStringLiteral("C01.Z1.D01.Value"));
             if (QTreeWidgetItem *node = window.tree()->currentItem())
                 window.tree()->scrollToItem(node);
-            runEventsFor(300);
-            if (!window.grab().save(output, "PNG"))
+            QWidget *grabbed = openWindow(window, shown);
+            if (grabbed && grabbed != &window)
+                grabbed->resize(grabbed->sizeHint().expandedTo(QSize(560, 0)));
+            runEventsFor(grabbed && grabbed != &window ? 2000 : 300); // the monitor fills
+            if (!grabbed)
+                status = fail(QStringLiteral("no window \"%1\"").arg(shown));
+            else if (!grabbed->grab().save(output, "PNG"))
                 status = fail(QStringLiteral("cannot write ") + output);
             window.logic().mnuFileForceExit_Click();
         }
