@@ -75,9 +75,9 @@ void StatisticsModel::sample()
     rows.push_back({captions_[Subscriptions], locale.toString(server.subscriptions)});
     rows.push_back({captions_[MonitoredItems], locale.toString(server.monitoredItems)});
     rows.push_back({captions_[NotificationsPerSecond],
-                    server.notifications ? rate(*server.notifications, sampled_ ? &notificationsBefore_ : nullptr,
-                                                elapsed)
-                                         : Unknown});
+                    server.notifications
+                        ? rate(*server.notifications, sampled_ ? &notificationsBefore_ : nullptr, elapsed)
+                        : Unknown});
 
     if (rows.size() == rows_.size()) {
         rows_ = std::move(rows);

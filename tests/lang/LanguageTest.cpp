@@ -95,13 +95,14 @@ TEST(Language, MissingOrDamagedFilesFallBackToTheShippedTextsWithOneMessage)
         DialogRecorder dialogs;
         TraceRecorder trace;
         EXPECT_EQ(Language::LoadLanguageFile(0), LoadResult::Ok);
-        EXPECT_EQ(dialogs.texts(), QStringList({"Duplicated register in " + folder.file("RESOURCES.LNG") + "\rselcom"}));
+        EXPECT_EQ(dialogs.texts(),
+                  QStringList({"Duplicated register in " + folder.file("RESOURCES.LNG") + "\rselcom"}));
         EXPECT_EQ(trace.lines.filter("Language file"),
                   QStringList({"Language file " + mainPath + " not found; using " + folder.file("RESOURCES.LNG")}));
         EXPECT_EQ(GetLangText("SelCom"), "Seleccione el puerto");
     }
     for (const QByteArray &bad : {QByteArray(""), QByteArray("  \r\nK\ta\tb\r\n"), QByteArray("H\tuno\r\nK\ta\r\n")}) {
-        folder.write("OPC-KV7.LNG", kTwoLanguages);
+        folder.write("OPC-KV7.LNG", "H\tuno\tdos\r\nK\ta\tb\r\n");
         EXPECT_EQ(Language::LoadLanguageFile(0), LoadResult::Ok); // repaired, then damaged again: told again
         folder.write("OPC-KV7.LNG", bad);
         DialogRecorder dialogs;
@@ -109,8 +110,9 @@ TEST(Language, MissingOrDamagedFilesFallBackToTheShippedTextsWithOneMessage)
         EXPECT_EQ(Language::LoadLanguageFile(0), LoadResult::Shipped) << bad.constData();
         EXPECT_TRUE(dialogs.requests().empty());
         EXPECT_EQ(GetLangText("mnuArchivo"), "&Archivo");
-        EXPECT_EQ(trace.lines.filter("Language file"),
-                  QStringList({"Language file " + mainPath + " is damaged: its first line names no language" + shipped}));
+        EXPECT_EQ(
+            trace.lines.filter("Language file"),
+            QStringList({"Language file " + mainPath + " is damaged: its first line names no language" + shipped}));
     }
 }
 

@@ -7,6 +7,7 @@
 #include "ui/fConfTarvolin.h"
 #include "ui/fMainOPC.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -16,7 +17,6 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QAction>
 #include <QTreeWidget>
 #include <cstdio>
 
