@@ -7,7 +7,6 @@
 #include "ui/fConfTarvolin.h"
 #include "ui/fMainOPC.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -35,24 +34,24 @@ void runEventsFor(int ms)
     loop.exec();
 }
 
-// The window to grab, opened from the main window's menus as an operator would.
+// The window to grab, opened as its menu item opens it.
 QWidget *openWindow(fMainOPC &window, const QString &name)
 {
     if (name == QLatin1String("main"))
         return &window;
-    window.logic().session().Sesion_Iniciar(true); // the editor is reached in a session
-    const QString menuItem = name == QLatin1String("monitor")  ? QStringLiteral("mnuVBus")
-                             : name == QLatin1String("config") ? QStringLiteral("mnuEditConfiguracion")
-                             : name == QLatin1String("login")  ? QStringLiteral("mnuAInicioSesion")
-                                                               : QString();
-    if (menuItem.isEmpty())
-        return nullptr;
-    window.action(menuItem)->trigger();
-    if (name == QLatin1String("monitor"))
+    if (name == QLatin1String("monitor")) {
+        window.mnuVBus_Click();
         return window.monitorWindow();
-    if (name == QLatin1String("config"))
+    }
+    if (name == QLatin1String("config")) {
+        window.mnuEditConfiguracion_Click();
         return window.findChild<fConfTarvolin *>();
-    return window.findChild<fCodigo *>();
+    }
+    if (name == QLatin1String("login")) {
+        window.mnuAInicioSesion_Click();
+        return window.findChild<fCodigo *>();
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -111,7 +110,7 @@ int main(int argc, char **argv)
                 window.tree()->scrollToItem(node);
             QWidget *grabbed = openWindow(window, shown);
             if (grabbed && grabbed != &window)
-                grabbed->resize(grabbed->sizeHint().expandedTo(QSize(560, 0)));
+                grabbed->resize(grabbed->sizeHint().expandedTo(QSize(shown == QLatin1String("login") ? 320 : 560, 0)));
             runEventsFor(grabbed && grabbed != &window ? 2000 : 300); // the monitor fills
             if (!grabbed)
                 status = fail(QStringLiteral("no window \"%1\"").arg(shown));
