@@ -6,7 +6,10 @@
 #include "ui/fCodigo.h"
 #include "ui/fConfTarvolin.h"
 
+#include <QLabel>
 #include <QProcess>
+#include <QPushButton>
+#include <QTest>
 #include <QTreeView>
 #include <csignal>
 
@@ -17,7 +20,7 @@ struct Operator : ShellTest {
     {
         ShellTest::SetUp();
         folder.write("KV7.ini", crlf("[KV7]\nC1-On=1\nC1-Com=0\n"));
-        folder.write("OPC-KV7.ini", crlf("[Configuracion]\nTiempoSesion=3\n"));
+        folder.write("OPC-KV7.ini", crlf("[Configuracion]\nTiempoSesion=3\nLanguage=1\n"));
     }
     // The dialog of that kind a menu item has just opened.
     template <class Dialog> static Dialog *opened(fMainOPC &w, const QString &menuItem)
@@ -28,36 +31,73 @@ struct Operator : ShellTest {
                 return d;
         return nullptr;
     }
-    static void type(QWidget *dialog, const QString &field, const QString &text)
+    static QLineEdit *field(QWidget *dialog, const QString &name) { return dialog->findChild<QLineEdit *>(name); }
+    static void type(QWidget *dialog, const QString &name, const QString &text) { field(dialog, name)->setText(text); }
+    // Typed key by key, then Enter.
+    static void enter(QWidget *dialog, const QString &name, const QString &text)
     {
-        dialog->findChild<QLineEdit *>(field)->setText(text);
+        QTest::keyClicks(field(dialog, name), text);
+        QTest::keyClick(field(dialog, name), Qt::Key_Return);
     }
 };
 
 TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
 {
     folder.write("PUSER.DAT", "@@@\r\n"); // "ABC": each character XOR its position, then CR LF
+    const QString closed = "0 -+login locked []", open = "1 edit+login open []";
     {
         Server s;
         ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
         fMainOPC &w = *s.window;
-        const QString closed = "0 -+login locked []";
         EXPECT_EQ(s.session(), closed);
         EXPECT_FALSE(s.logic().requestClose(MainOPC::UnloadMode::CloseBox));
-        auto login = [&](const char *typed) {
+        // An empty entry keeps the login open; a wrong one closes it with only a trace line.
+        const std::tuple<const char *, bool, QString> logins[] = {
+            {"  ", true, closed}, {"abd", false, closed}, {" abc ", false, open}};
+        for (const auto &[typed, stays, session] : logins) {
             fCodigo *d = opened<fCodigo>(w, "mnuAInicioSesion");
             ASSERT_TRUE(d);
-            type(d, "txtPassword", typed);
-            d->cmdAceptar_Click();
-            EXPECT_FALSE(d->isVisible());
-        };
-        login("abd");
-        EXPECT_EQ(s.session(), closed);
-        EXPECT_EQ(s.trace().filter("(Contraseña incorrecta)").size(), 1);
-        login("abc");
-        EXPECT_EQ(s.session(), "1 edit+login open []");
+            EXPECT_EQ(d->windowTitle(), "Init session");
+            enter(d, "txtPassword", typed);
+            EXPECT_EQ(d->isVisible(), stays) << typed;
+            EXPECT_EQ(s.session(), session) << typed;
+            if (stays) {
+                EXPECT_EQ(d->focusWidget(), field(d, "txtPassword"));
+            }
+            d->reject();
+        }
+        EXPECT_EQ(s.trace().filter("(Wrong password)").size(), 1);
+        EXPECT_TRUE(dialogs.requests().empty());
         for (const char *menu : {"mnuFileExit", "mnuFileForceExit", "mnuTrace", "mnuEditConfiguracion"})
             EXPECT_TRUE(w.controlEnabled(menu)) << menu;
+
+        // The change of password walks its boxes, clears a repeat that differs, and writes the file.
+        fCambioCodigo *change = opened<fCambioCodigo>(w, "mnuCPassword");
+        ASSERT_TRUE(change);
+        EXPECT_EQ(change->findChild<QLabel *>("lblPassword(2)")->text(), "Repeat the new password:");
+        EXPECT_EQ(field(change, "txtPasswordNuevo")->echoMode(), QLineEdit::Password);
+        enter(change, "txtPassword", "abc");
+        EXPECT_EQ(change->focusWidget(), field(change, "txtPasswordNuevo"));
+        enter(change, "txtPasswordNuevo", "zuq");
+        enter(change, "txtPasswordNuevoRep", "zuz");
+        EXPECT_TRUE(field(change, "txtPasswordNuevoRep")->text().isEmpty());
+        EXPECT_EQ(change->focusWidget(), field(change, "txtPasswordNuevoRep"));
+        QTest::keyClicks(field(change, "txtPasswordNuevoRep"), "ZUQ");
+        QTest::mouseClick(change->findChild<QPushButton *>("cmdAceptar"), Qt::LeftButton);
+        EXPECT_FALSE(change->isVisible());
+        EXPECT_EQ(folder.read("PUSER.DAT"), "[WR\r\n"); // Z^1 U^2 Q^3
+        // The old password is now wrong: the dialog closes with the message.
+        change = opened<fCambioCodigo>(w, "mnuCPassword");
+        ASSERT_TRUE(change);
+        type(change, "txtPassword", "abc");
+        type(change, "txtPasswordNuevo", "new");
+        enter(change, "txtPasswordNuevoRep", "new");
+        EXPECT_FALSE(change->isVisible());
+        ASSERT_EQ(dialogs.requests().size(), 1u);
+        const Dialogs::Request r = dialogs.requests()[0];
+        EXPECT_EQ(QStringList({r.text, r.title, QString::number(r.icon), r.buttons.join(',')}),
+                  QStringList({"Wrong password", "Change password", "3", "&OK"}));
+
         // The main timer counts the session down and closes it after the last second.
         QStringList panels;
         for (int tick = 0; tick < 3; ++tick) {
@@ -66,17 +106,6 @@ TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
         }
         EXPECT_EQ(panels, QStringList({"2 edit+login open [1]", "3 edit+login open [0]", closed}));
         EXPECT_FALSE(w.controlEnabled("mnuFileForceExit") || w.controlEnabled("mnuTrace"));
-
-        // The password changed through its dialog is written, and read at the next start.
-        login("abc");
-        fCambioCodigo *d = opened<fCambioCodigo>(w, "mnuCPassword");
-        ASSERT_TRUE(d);
-        type(d, "txtPassword", "abc");
-        type(d, "txtPasswordNuevo", "zuq");
-        type(d, "txtPasswordNuevoRep", "zuq");
-        d->cmdAceptar_Click();
-        EXPECT_FALSE(d->isVisible());
-        EXPECT_EQ(folder.read("PUSER.DAT"), "[WR\r\n"); // Z^1 U^2 Q^3
         s.logic().mnuFileForceExit_Click();
     }
     // The next start reads the new password.
@@ -84,9 +113,8 @@ TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
     ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
     fCodigo *d = opened<fCodigo>(*s.window, "mnuAInicioSesion");
     ASSERT_TRUE(d);
-    type(d, "txtPassword", "ZUQ");
-    d->cmdAceptar_Click();
-    EXPECT_EQ(s.session(), "1 edit+login open []");
+    enter(d, "txtPassword", "zuq");
+    EXPECT_EQ(s.session(), open);
 }
 
 TEST_F(Operator, TheEditMenuOpensTheEditorAndThePeriodDialogs)
