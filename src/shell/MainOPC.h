@@ -71,7 +71,7 @@ public:
     void mnuTraceCOM_Click(bool checked);
     void mnuHelpAbout_Click();
     void mnuACerrarSesion_Click() { session_.CloseSession(); }
-    // The two period dialogs' results; a refused value is reported.
+    // The two period dialogs' results: the toolkit's periods, the statistics list's sampling.
     void setStatisticsPeriod(std::int32_t ms);
     void setMinUpdatePeriod(std::int32_t ms);
 

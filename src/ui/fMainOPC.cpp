@@ -44,6 +44,15 @@ constexpr DetailField DetailFields[] = {
     {"lblTagTimestamp", "txtTagTimestamp", "Timestamp"},
 };
 
+// A period dialog shows the toolkit's value; OK hands the new one to `store`.
+void openPeriodDialog(PeriodDialog *dialog, std::int32_t current, std::function<void(std::int32_t)> store)
+{
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setValue(current);
+    QObject::connect(dialog, &QDialog::accepted, dialog, [dialog, store] { store(dialog->value()); });
+    dialog->open();
+}
+
 } // namespace
 
 fMainOPC::fMainOPC(QWidget *parent) : QMainWindow(parent)
@@ -447,20 +456,14 @@ void fMainOPC::mnuVBus_Click()
 
 void fMainOPC::mnuEditStatPeriod_Click()
 {
-    auto *dialog = new frmEditSP(this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setSamplePeriod(logic_->server().StatisticsPeriod);
-    connect(dialog, &QDialog::accepted, this, [this, dialog] { logic_->setStatisticsPeriod(dialog->SamplePeriod()); });
-    dialog->open();
+    openPeriodDialog(new frmEditSP(this), logic_->server().StatisticsPeriod,
+                     [this](std::int32_t ms) { logic_->setStatisticsPeriod(ms); });
 }
 
 void fMainOPC::mnuEditGroupMinUpdPer_Click()
 {
-    auto *dialog = new frmEditMGUP(this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setGroupPeriod(logic_->server().MinUpdatePeriod);
-    connect(dialog, &QDialog::accepted, this, [this, dialog] { logic_->setMinUpdatePeriod(dialog->GroupPeriod()); });
-    dialog->open();
+    openPeriodDialog(new frmEditMGUP(this), logic_->server().MinUpdatePeriod,
+                     [this](std::int32_t ms) { logic_->setMinUpdatePeriod(ms); });
 }
 
 // --- Access by design name -------------------------------------------------------
