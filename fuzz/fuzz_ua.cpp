@@ -8,8 +8,11 @@
 //         RequestHeader], each sent with a valid header for the session.
 // Between requests an item changes (and now and then the server state), and the
 // publishing cycle runs, so that data changes, keep-alives and lifetimes are
-// exercised without an event loop. After every input the server is stopped: every
-// session must have been reported to the toolkit as gone, and nothing may leak.
+// exercised without an event loop; the clock moves a publishing interval each time.
+// After every input the server is stopped: every session must have been reported to
+// the toolkit as gone, and nothing may leak.
+#include "UaTestClient.h"
+#include "common/Clock.h"
 #include "opc/OPCServer.h"
 #include "ua/UaServerCore.h"
 
@@ -63,95 +66,8 @@ struct World {
     QCoreApplication app{argc, argv}; // the publishing timer needs one; it never runs here
     OPCServer server;
     ServerConfig config;
+    ManualClock clock;
 };
-
-// Builds what a well-behaved client sends.
-struct Client {
-    std::uint32_t channelId = 0, tokenId = 0, sequence = 1, requestId = 1, handle = 1;
-    NodeId token;
-
-    static QByteArray hello()
-    {
-        QByteArray f;
-        Encoder e(f);
-        e.raw("HELF", 4);
-        e.u32(0);
-        for (std::uint32_t v : {0u, 8192u, 8192u, 0u, 0u})
-            e.u32(v);
-        e.string(QStringLiteral("opc.tcp://fuzz:4840"));
-        e.patchU32(4, std::uint32_t(f.size()));
-        return f;
-    }
-    QByteArray open()
-    {
-        OpenSecureChannelRequest request;
-        request.securityMode = 1;
-        request.requestedLifetime = 60000;
-        QByteArray f;
-        Encoder e(f);
-        e.raw("OPNF", 4);
-        e.u32(0);
-        e.u32(0);
-        e.string(QStringLiteral("http://opcfoundation.org/UA/SecurityPolicy#None"));
-        e.byteString(QByteArray());
-        e.byteString(QByteArray());
-        e.u32(sequence++);
-        e.u32(requestId++);
-        encodeMessage(e, request);
-        e.patchU32(4, std::uint32_t(f.size()));
-        return f;
-    }
-    QByteArray message(const QByteArray &body)
-    {
-        QByteArray f;
-        Encoder e(f);
-        e.raw("MSGF", 4);
-        e.u32(0);
-        e.u32(channelId);
-        e.u32(tokenId);
-        e.u32(sequence++);
-        e.u32(requestId++);
-        e.raw(body.constData(), std::size_t(body.size()));
-        e.patchU32(4, std::uint32_t(f.size()));
-        return f;
-    }
-    template <class T> QByteArray request(T &r)
-    {
-        r.requestHeader.authenticationToken = token;
-        r.requestHeader.requestHandle = handle++;
-        QByteArray body;
-        Encoder e(body);
-        encodeMessage(e, r);
-        return message(body);
-    }
-};
-
-// The body of the last complete message in the output, after its headers.
-template <class T> bool lastResponse(const QByteArray &out, qsizetype headerSize, T &response)
-{
-    qsizetype at = 0, last = -1;
-    while (at + 8 <= out.size()) {
-        Decoder d(out.constData() + at + 4, 4);
-        const qsizetype size = qsizetype(d.u32());
-        if (size < 8 || at + size > out.size())
-            break;
-        last = at;
-        at += size;
-    }
-    if (last < 0)
-        return false;
-    Decoder d(out.constData() + last + 4, 4);
-    const qsizetype size = qsizetype(d.u32());
-    try {
-        Decoder body(out.constData() + last + headerSize, std::size_t(size - headerSize));
-        if (!decodeNodeId(body).isNumeric(T::desc().binaryEncodingId))
-            return false;
-        decodeInto(body, response);
-        return true;
-    } catch (const CodecError &) {
-        return false;
-    }
-}
 
 const std::uint32_t Services[] = {
     Id::ReadRequest_Binary,
@@ -191,55 +107,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     const int clientsBefore = world.server.clientCount();
     {
-        ServerCore core(world.server, world.config);
+        ServerCore core(world.server, world.config, {}, world.clock);
         core.start();
-        Connection *connection = core.addConnection(QStringLiteral("fuzz"));
-        QByteArray out;
-        connection->onSend = [&out](const QByteArray &bytes) {
-            // Only the latest frames matter here; keep memory flat on long inputs.
-            if (out.size() > (1 << 20))
-                out.clear();
-            out += bytes;
-        };
+        auto connection = std::make_unique<Connection>(core, world.config.transport, QStringLiteral("fuzz"));
+        MemoryPeer client(*connection);
+        core.addChannel(std::move(connection));
         const char *rest = reinterpret_cast<const char *>(data + 1);
         const std::size_t restSize = size - 1;
 
         if (data[0] & 1) {
             const std::size_t piece = std::size_t(data[0] >> 1) + 1;
-            for (std::size_t at = 0; at < restSize && !connection->isClosed(); at += piece)
-                connection->receive(rest + at, std::min(piece, restSize - at));
+            for (std::size_t at = 0; at < restSize && !client.closed; at += piece) {
+                client.connection.receive(rest + at, std::min(piece, restSize - at));
+                client.output.clear(); // only what comes next matters; memory stays flat
+            }
         } else {
-            Client client;
-            connection->receive(Client::hello());
-            connection->receive(client.open());
-            OpenSecureChannelResponse opened;
-            check(lastResponse(out, 8 + 4 + 4 + 47 + 4 + 4 + 8, opened));
-            client.channelId = opened.securityToken.channelId;
-            client.tokenId = opened.securityToken.tokenId;
-            CreateSessionRequest create;
-            create.requestedSessionTimeout = 60000;
-            connection->receive(client.request(create));
-            CreateSessionResponse created;
-            check(lastResponse(out, 24, created));
-            client.token = created.authenticationToken;
-            ActivateSessionRequest activate;
-            connection->receive(client.request(activate));
+            check(client.hello(8192, 8192) && client.openChannel() && client.session());
             check(world.server.clientCount() == clientsBefore + 1);
-
-            std::size_t at = 0;
-            while (at + 3 <= restSize && !connection->isClosed()) {
+            for (std::size_t at = 0; at + 3 <= restSize && !client.closed;) {
                 const std::uint32_t service = Services[std::uint8_t(rest[at]) % std::size(Services)];
                 const std::size_t length = std::min<std::size_t>(
                     std::uint8_t(rest[at + 1]) | (std::size_t(std::uint8_t(rest[at + 2])) << 8), restSize - at - 3);
                 RequestHeader header;
-                header.authenticationToken = client.token;
-                header.requestHandle = client.handle++;
+                header.authenticationToken = client.authenticationToken;
+                header.requestHandle = ++client.requestHandle;
                 QByteArray body;
                 Encoder e(body);
                 encodeNodeId(e, NodeId(0, service));
                 encodeStructure(e, RequestHeader::desc(), &header);
                 e.raw(rest + at + 3, length);
-                connection->receive(client.message(body));
+                client.sendMessage(body);
+                client.output.clear();
                 at += 3 + length;
                 OPCItem *measure = world.server.Tags().Item(QStringLiteral("C01.Z1.D1.Measure"));
                 measure->SetVQT(::Variant(float(length % 17)), (length & 8) ? Quality::Good : Quality::Bad);
@@ -247,6 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                     world.server.setServerState(world.server.ServerState() == ServerStates::Running
                                                     ? ServerStates::Suspended
                                                     : ServerStates::Running);
+                world.clock.advance(10);
+                core.tick();
                 core.runSubscriptions();
             }
         }

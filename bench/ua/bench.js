@@ -12,7 +12,7 @@
 const path = require("node:path");
 const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
 const { connect, browseTree } = require(path.join(interop, "lib", "client.js"));
-const { LeanClient } = require(path.join(interop, "lib", "lean-client.js"));
+const { LeanClient } = require("./lean-client.js");
 const { cpuMs, memKiB, stats } = require("./report.js");
 const {
   MessageSecurityMode,

@@ -39,8 +39,10 @@ KV7_BIN_DIR="$build/bin" "$root/bench/test.sh" >"$build/bench-results/harness-te
 
 reads="${KV7_UA_READS:-200}"
 browses="${KV7_UA_BROWSES:-20}"
-if [ ${#quick[@]} -gt 0 ]; then reads=50 browses=5; fi
-node "$here/compare.js" --reads "$reads" --browses "$browses" "${doc[@]}" 2>&1 | quiet
+runs="${KV7_UA_RUNS:-3}"
+if [ ${#quick[@]} -gt 0 ]; then reads=50 browses=5 runs=1; fi
+# Every figure of the comparison is the median of $runs runs.
+node "$here/compare.js" --reads "$reads" --browses "$browses" --runs "$runs" "${doc[@]}" 2>&1 | quiet
 
 # The open62541 peer is built here, not by CMake: it is no part of OPC-KV7.
 "$here/open62541.sh" "$build" >/dev/null || echo "bench/ua: the open62541 peer could not be built; it is left out" >&2

@@ -9,7 +9,7 @@ const path = require("node:path");
 const { createRequire } = require("node:module");
 const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
 const req = createRequire(path.join(interop, "package.json"));
-const { LeanClient } = require(path.join(interop, "lib", "lean-client.js"));
+const { LeanClient } = require("./lean-client.js");
 const {
   CreateSubscriptionRequest,
   CreateMonitoredItemsRequest,

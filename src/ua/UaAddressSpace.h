@@ -72,7 +72,6 @@ public:
         return r >= 0 && r < NodeRef(nodes_.size()) ? &nodes_[std::size_t(r)] : nullptr;
     }
     OPCItem *item(NodeRef r) const;
-    std::size_t nodeCount() const { return nodes_.size(); }
     std::size_t itemCount() const { return itemParent_.size(); }
 
     NodeId nodeId(NodeRef r) const;

@@ -184,15 +184,21 @@ DataValue ServerCore::gatedItemValue(const OPCItem &item) const
     return itemValue(item);
 }
 
-DataValue ServerCore::sampleAttribute(NodeRef r, std::uint32_t attributeId)
+std::uint8_t ServerCore::userAccessLevel(const Session &session, const OPCItem &item) const
+{
+    const auto access = std::uint8_t(item.AccessRights() & (AccessLevel::CurrentRead | AccessLevel::CurrentWrite));
+    return config_.accessControl->userAccessLevel(session.user, item, access) & access;
+}
+
+DataValue ServerCore::sampleAttribute(const Session &session, NodeRef r, std::uint32_t attributeId)
 {
     if (const OPCItem *item = addressSpace_.item(r); item && attributeId == Attr::Value)
         return gatedItemValue(*item);
     bool isValue = false;
-    return readNodeAttribute(r, attributeId, isValue);
+    return readNodeAttribute(session, r, attributeId, isValue);
 }
 
-DataValue ServerCore::readNodeAttribute(NodeRef r, std::uint32_t attributeId, bool &isValue)
+DataValue ServerCore::readNodeAttribute(const Session &session, NodeRef r, std::uint32_t attributeId, bool &isValue)
 {
     isValue = false;
     const OPCItem *item = addressSpace_.item(r);
@@ -221,7 +227,7 @@ DataValue ServerCore::readNodeAttribute(NodeRef r, std::uint32_t attributeId, bo
     const bool variableType = cls == NodeClass::VariableType;
     const bool type = cls == NodeClass::ObjectType || cls == NodeClass::VariableType ||
                       cls == NodeClass::ReferenceType || cls == NodeClass::DataType;
-    const std::uint8_t access = item ? std::uint8_t(item->AccessRights() & 0x03) : (node ? node->accessLevel : 0);
+    const std::uint8_t access = item ? std::uint8_t(item->AccessRights() & 0x03) : node->accessLevel;
     switch (attributeId) {
     case Attr::Value:
         if (!variable && !variableType)
@@ -231,7 +237,7 @@ DataValue ServerCore::readNodeAttribute(NodeRef r, std::uint32_t attributeId, bo
             return itemValue(*item);
         if (node->value) {
             dv.setValue(node->value());
-            dv.sourceTimestamp = nowDateTime();
+            dv.sourceTimestamp = now();
             dv.mask |= DataValue::HasSourceTimestamp;
             return dv;
         }
@@ -251,10 +257,13 @@ DataValue ServerCore::readNodeAttribute(NodeRef r, std::uint32_t attributeId, bo
             return set(Variant::array(BuiltinType::UInt32, {Variant::integer(BuiltinType::UInt32, 0)}));
         return set(Variant());
     case Attr::AccessLevel:
-    case Attr::UserAccessLevel:
         if (!variable)
             break;
         return set(byte(access));
+    case Attr::UserAccessLevel:
+        if (!variable)
+            break;
+        return set(byte(item ? userAccessLevel(session, *item) : access));
     case Attr::AccessLevelEx:
         if (!variable)
             break;
@@ -288,15 +297,13 @@ DataValue ServerCore::readNodeAttribute(NodeRef r, std::uint32_t attributeId, bo
     return statusOnly(Status::BadAttributeIdInvalid);
 }
 
-void ServerCore::read(RequestContext &, Decoder &d, Encoder &e)
+void ServerCore::read(RequestContext &context, const ReadRequest &request, ReadResponse &response)
 {
-    ReadRequest request;
-    decodeInto(d, request);
     if (!(request.maxAge >= 0)) // negative or NaN
         throw ServiceError{Status::BadMaxAgeInvalid};
     checkTimestampsToReturn(request.timestampsToReturn);
     const auto &nodes = request.nodesToRead;
-    checkOperationCount(nodes.size());
+    const Session &session = *context.session;
 
     // First the nodes, and which item values the toolkit must hear about: OnRead is
     // raised once for the whole request.
@@ -307,7 +314,8 @@ void ServerCore::read(RequestContext &, Decoder &d, Encoder &e)
         refs[k] = addressSpace_.resolve(nodes[k].nodeId);
         if (nodes[k].attributeId != Attr::Value)
             continue;
-        if (OPCItem *item = addressSpace_.item(refs[k]); item && (item->AccessRights() & AccessRights::Read))
+        if (OPCItem *item = addressSpace_.item(refs[k]);
+            item && (userAccessLevel(session, *item) & AccessLevel::CurrentRead))
             items.push_back(item);
     }
     std::vector<std::int32_t> errors;
@@ -317,10 +325,7 @@ void ServerCore::read(RequestContext &, Decoder &d, Encoder &e)
     errors.resize(items.size(), S_OK_);
 
     const int timestamps = request.timestampsToReturn; // 0 Source, 1 Server, 2 Both, 3 Neither
-    const DateTime now = nowDateTime();
-    ReadResponse response;
-    response.responseHeader.timestamp = now;
-    response.responseHeader.requestHandle = request.requestHeader.requestHandle;
+    const DateTime readTime = now();
     response.results.resize(nodes.size());
     std::size_t itemIndex = 0;
     for (std::size_t k = 0; k < nodes.size(); ++k) {
@@ -339,6 +344,10 @@ void ServerCore::read(RequestContext &, Decoder &d, Encoder &e)
                 dv = statusOnly(Status::BadNotReadable);
                 continue;
             }
+            if (!(userAccessLevel(session, *item) & AccessLevel::CurrentRead)) {
+                dv = statusOnly(Status::BadUserAccessDenied);
+                continue;
+            }
             const std::int32_t error = errors[itemIndex++];
             if (readResult != S_OK_)
                 dv = statusOnly(Status::BadOutOfService);
@@ -347,7 +356,7 @@ void ServerCore::read(RequestContext &, Decoder &d, Encoder &e)
             else
                 dv = gatedItemValue(*item);
         } else {
-            dv = readNodeAttribute(r, rv.attributeId, isValue);
+            dv = readNodeAttribute(session, r, rv.attributeId, isValue);
         }
         if (isBad(dv.status) && !(dv.mask & DataValue::HasValue) && !isValue)
             continue; // attribute errors carry no timestamps
@@ -372,24 +381,17 @@ void ServerCore::read(RequestContext &, Decoder &d, Encoder &e)
         if (timestamps == 1 || timestamps == 3)
             dv.mask &= std::uint8_t(~DataValue::HasSourceTimestamp);
         if (timestamps == 1 || timestamps == 2) {
-            dv.serverTimestamp = now;
+            dv.serverTimestamp = readTime;
             dv.mask |= DataValue::HasServerTimestamp;
         }
     }
     if (traceOn(4))
         trace(4, QStringLiteral("UA Read of %1 attributes, %2 item values").arg(nodes.size()).arg(items.size()));
-    encodeMessage(e, response);
 }
 
-void ServerCore::write(RequestContext &, Decoder &d, Encoder &e)
+void ServerCore::write(RequestContext &context, const WriteRequest &request, WriteResponse &response)
 {
-    WriteRequest request;
-    decodeInto(d, request);
     const auto &nodes = request.nodesToWrite;
-    checkOperationCount(nodes.size());
-
-    WriteResponse response;
-    stamp(response, request.requestHeader);
     response.results.assign(nodes.size(), Status::Good);
     const bool open = gateOpen(server_);
 
@@ -416,6 +418,10 @@ void ServerCore::write(RequestContext &, Decoder &d, Encoder &e)
         OPCItem *item = addressSpace_.item(r);
         if (!item || wv.attributeId != Attr::Value || !(item->AccessRights() & AccessRights::Write)) {
             result = Status::BadNotWritable;
+            continue;
+        }
+        if (!(userAccessLevel(*context.session, *item) & AccessLevel::CurrentWrite)) {
+            result = Status::BadUserAccessDenied;
             continue;
         }
         if (!wv.indexRange.isEmpty()) {
@@ -465,7 +471,6 @@ void ServerCore::write(RequestContext &, Decoder &d, Encoder &e)
         const std::int32_t result = server_.clientWriteVQT(vqt.items, vqt.values, qualities, times, errors);
         apply(vqt, result, errors);
     }
-    encodeMessage(e, response);
 }
 
 } // namespace Ua

@@ -23,8 +23,6 @@ QDateTime fromDateTime(DateTime t)
     return QDateTime::fromMSecsSinceEpoch(t / 10000 - EpochDifferenceMs, Qt::UTC);
 }
 
-DateTime nowDateTime() { return (QDateTime::currentMSecsSinceEpoch() + EpochDifferenceMs) * 10000; }
-
 // --- Value helpers ------------------------------------------------------------
 
 bool NodeId::operator==(const NodeId &o) const

@@ -29,7 +29,6 @@ struct CodecError {
 class Encoder {
 public:
     explicit Encoder(QByteArray &out) : out_(out) {}
-    QByteArray &buffer() { return out_; }
     qsizetype size() const { return out_.size(); }
 
     void raw(const void *p, std::size_t n)
@@ -95,7 +94,6 @@ public:
     std::size_t remaining() const { return std::size_t(end_ - p_); }
     bool atEnd() const { return p_ == end_; }
     const char *position() const { return reinterpret_cast<const char *>(p_); }
-    const DecodeLimits &limits() const { return limits_; }
 
     std::uint8_t u8()
     {
@@ -140,11 +138,6 @@ public:
     }
     QString string();
     QByteArray byteString();
-    void skip(std::size_t n)
-    {
-        need(n);
-        p_ += n;
-    }
     // An array's length: -1 (null) gives 0; checked against the limit and against the
     // bytes left, each element needing at least minElementSize bytes, and charged
     // elementCost bytes of memory each.

@@ -48,7 +48,6 @@ enum class BuiltinType : std::uint8_t {
 using DateTime = std::int64_t;
 DateTime toDateTime(const QDateTime &t);
 QDateTime fromDateTime(DateTime t);
-DateTime nowDateTime();
 
 struct Guid {
     std::uint32_t data1 = 0;
@@ -149,7 +148,6 @@ struct Variant {
     std::shared_ptr<VariantData> x;
 
     bool isNull() const { return type == BuiltinType::Null; }
-    bool isScalar() const { return !isArray && type != BuiltinType::Null; }
 
     static Variant boolean(bool v) { return integer(BuiltinType::Boolean, v ? 1 : 0); }
     static Variant integer(BuiltinType t, std::int64_t v)
@@ -190,7 +188,6 @@ struct Variant {
 
     // Element access for arrays (empty for scalars).
     const std::vector<Variant> &elements() const;
-    std::size_t arrayLength() const { return isArray ? elements().size() : 0; }
 
     bool operator==(const Variant &o) const;
 };

@@ -1,6 +1,6 @@
 #pragma once
 #include "ua/UaBinary.h"
-#include "ua/UaSecurityPolicy.h"
+#include "ua/UaChannel.h"
 
 #include <QByteArray>
 #include <QString>
@@ -25,26 +25,10 @@ struct TransportLimits {
     DecodeLimits decode;
 };
 
-class Connection;
-
-// What the secure channel hands its messages to: the sessions and services.
-class MessageHandler {
+class Connection final : public Channel {
 public:
-    virtual ~MessageHandler() = default;
-    // One complete request (type NodeId and body) arrived on an open channel.
-    virtual void handleMessage(Connection &connection, std::uint32_t requestId, const QByteArray &body) = 0;
-    virtual void connectionClosed(Connection &connection) = 0;
-    virtual qint64 nowMs() const = 0;
-    virtual std::uint32_t newChannelId() = 0;
-    virtual bool comTraceEnabled() const = 0;
-    virtual void comTrace(const QString &line) = 0;
-    virtual void connectTrace(const QString &line) = 0;
-};
-
-class Connection {
-public:
-    Connection(MessageHandler &handler, const TransportLimits &limits);
-    ~Connection();
+    Connection(ChannelHost &host, const TransportLimits &limits, QString peer);
+    ~Connection() override;
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
@@ -53,44 +37,42 @@ public:
 
     void receive(const char *data, std::size_t size);
     void receive(const QByteArray &bytes) { receive(bytes.constData(), std::size_t(bytes.size())); }
+
+    // Channel.
+    std::uint32_t channelId() const override { return channelId_; }
+    SecurityMode securityMode() const override { return security_ ? security_->mode() : SecurityMode::Invalid; }
+    QString securityPolicyUri() const override { return security_ ? security_->policy().uri() : QString(); }
+    const QString &peer() const override { return peer_; }
+    const QString &endpointUrl() const override { return endpointUrl_; }
+    bool isClosed() const override { return state_ == State::Closed; }
+    void sendResponse(std::uint32_t requestId, std::uint32_t requestHandle, const QByteArray &body) override;
     // Time-outs: no Hello, no channel, or a security token left to expire.
-    void tick();
-
-    // Sends a response body (type NodeId and structure) as one or more chunks. When it
-    // exceeds what the client accepts, a ServiceFault BadResponseTooLarge goes instead.
-    void sendResponse(std::uint32_t requestId, std::uint32_t requestHandle, const QByteArray &body);
+    void tick() override;
     // Sends an Error message and closes.
-    void fail(StatusCode status, const QString &reason);
-    void close();
-
-    bool isClosed() const { return state_ == State::Closed; }
-    bool channelOpen() const { return state_ == State::ChannelOpen; }
-    std::uint32_t channelId() const { return channelId_; }
-    const QString &helloEndpointUrl() const { return endpointUrl_; }
-    const TransportLimits &limits() const { return limits_; }
-    std::uint32_t maxResponseSize() const { return peerMaxMessageSize_; }
-    QString peer; // for trace lines, set by the owner
+    void fail(StatusCode status, const QString &reason) override;
+    void close() override;
 
 private:
     enum class State { AwaitHello, AwaitOpen, ChannelOpen, Closed };
 
-    void processFrame(const char *frame, std::uint32_t size);
+    void processFrame(char *frame, std::uint32_t size);
     void onHello(Decoder &d);
     void sendFrame(const QByteArray &frame);
+    qint64 nowMs() const;
 
     // Secure channel (UaSecureChannel.cpp).
-    void onOpen(const char *frame, std::uint32_t size);
-    void onSymmetric(const char *frame, std::uint32_t size, bool close);
+    void onOpen(char *frame, std::uint32_t size);
+    void onSymmetric(char *frame, std::uint32_t size, bool close);
     bool checkSequence(std::uint32_t sequenceNumber);
-    void sendChunks(const char type[3], std::uint32_t requestId, std::uint32_t tokenId, const QByteArray &body);
-    void sendServiceFault(std::uint32_t requestId, std::uint32_t requestHandle, StatusCode status);
+    std::uint32_t nextSendSequence();
+    std::size_t maxChunkBody() const;
 
-    MessageHandler &handler_;
+    ChannelHost &host_;
     TransportLimits limits_;
+    QString peer_;
     State state_ = State::AwaitHello;
     QByteArray input_;
     qsizetype inputOffset_ = 0;
-    bool receiving_ = false;
     qint64 openedAt_ = 0;
 
     // Negotiated by Hello / Acknowledge.
@@ -101,11 +83,8 @@ private:
     QString endpointUrl_;
 
     // Secure channel.
-    std::unique_ptr<SecurityPolicy> policy_;
+    std::unique_ptr<ChannelSecurity> security_;
     std::uint32_t channelId_ = 0;
-    std::uint32_t tokenId_ = 0, previousTokenId_ = 0;
-    qint64 tokenCreatedMs_ = 0, previousTokenExpiresMs_ = 0;
-    std::uint32_t tokenLifetimeMs_ = 0;
     std::uint32_t nextTokenId_ = 1;
     std::uint32_t sendSequence_ = 1;
     std::uint32_t lastReceivedSequence_ = 0;

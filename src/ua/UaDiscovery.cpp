@@ -1,6 +1,5 @@
 // Discovery service set: GetEndpoints and FindServers.
 #include "opc/OPCServer.h"
-#include "ua/UaSecurityPolicy.h"
 #include "ua/UaServerCore.h"
 
 namespace Ua {
@@ -28,41 +27,34 @@ std::vector<EndpointDescription> ServerCore::endpoints(const QString &requestedU
     // reachable from there.
     const QString url =
         requestedUrl.startsWith(QStringLiteral("opc.tcp://"), Qt::CaseInsensitive) ? requestedUrl : config_.endpointUrl;
-    EndpointDescription e;
-    e.endpointUrl = url;
-    e.server = applicationDescription(url);
-    e.securityMode = 1; // None
-    e.securityPolicyUri = SecurityPolicyNone::policyUri();
-    UserTokenPolicy anonymous;
-    anonymous.policyId = QStringLiteral("anonymous");
-    anonymous.tokenType = 0; // Anonymous
-    e.userIdentityTokens = {anonymous};
-    e.transportProfileUri = TransportProfile;
-    e.securityLevel = 0;
-    return {e};
+    std::vector<EndpointDescription> list;
+    for (const SecurityOffer &offer : config_.security) {
+        EndpointDescription &e = list.emplace_back();
+        e.endpointUrl = url;
+        e.server = applicationDescription(url);
+        e.securityMode = std::int32_t(offer.mode);
+        e.securityPolicyUri = offer.policy->uri();
+        e.userIdentityTokens = config_.accessControl->userTokenPolicies(e.securityPolicyUri);
+        e.transportProfileUri = TransportProfile;
+        // Stronger protection ranks higher; None is the least.
+        e.securityLevel = std::uint8_t(int(offer.mode) - int(SecurityMode::None));
+    }
+    return list;
 }
 
-void ServerCore::getEndpoints(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::getEndpoints(RequestContext &context, const GetEndpointsRequest &request,
+                              GetEndpointsResponse &response)
 {
-    GetEndpointsRequest request;
-    decodeInto(d, request);
-    GetEndpointsResponse response;
-    stamp(response, request.requestHeader);
     const bool profileMatches = request.profileUris.empty() ||
                                 std::find(request.profileUris.begin(), request.profileUris.end(), TransportProfile) !=
                                     request.profileUris.end();
     if (profileMatches)
         response.endpoints =
-            endpoints(request.endpointUrl.isEmpty() ? context.connection.helloEndpointUrl() : request.endpointUrl);
-    encodeMessage(e, response);
+            endpoints(request.endpointUrl.isEmpty() ? context.channel.endpointUrl() : request.endpointUrl);
 }
 
-void ServerCore::findServers(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::findServers(RequestContext &, const FindServersRequest &request, FindServersResponse &response)
 {
-    FindServersRequest request;
-    decodeInto(d, request);
-    FindServersResponse response;
-    stamp(response, request.requestHeader);
     const bool wanted = request.serverUris.empty() || std::find(request.serverUris.begin(), request.serverUris.end(),
                                                                 config_.applicationUri) != request.serverUris.end();
     if (wanted) {
@@ -71,7 +63,6 @@ void ServerCore::findServers(RequestContext &context, Decoder &d, Encoder &e)
                                 : config_.endpointUrl;
         response.servers = {applicationDescription(url)};
     }
-    encodeMessage(e, response);
 }
 
 } // namespace Ua

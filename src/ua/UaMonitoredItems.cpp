@@ -97,17 +97,17 @@ void ServerCore::watchItems()
         stateObserver_ = server_.addStateObserver([this](std::int32_t) { serverStateChanged(); });
 }
 
-void ServerCore::sample(MonitoredItem &m, qint64 now)
+void ServerCore::sample(MonitoredItem &m, qint64 now, DateTime stamp)
 {
     m.lastSampleMs = now;
     m.sampledOnce = true;
     m.changed = false;
-    DataValue v = m.item ? gatedItemValue(*m.item) : sampleAttribute(m.node, m.attributeId);
+    DataValue v = m.item ? gatedItemValue(*m.item) : sampleAttribute(*m.subscription->session, m.node, m.attributeId);
     if (m.attributeId == Attr::Value) {
         if (m.timestamps == 1 || m.timestamps == 3)
             v.mask &= std::uint8_t(~DataValue::HasSourceTimestamp);
         if (m.timestamps == 1 || m.timestamps == 2) {
-            v.serverTimestamp = nowDateTime();
+            v.serverTimestamp = stamp;
             v.mask |= DataValue::HasServerTimestamp;
         }
     }
@@ -120,6 +120,7 @@ void ServerCore::sampleDue(Subscription &s, qint64 now)
     auto due = [now](const MonitoredItem &m) {
         return !m.sampledOnce || double(now - m.lastSampleMs) >= m.samplingInterval;
     };
+    const DateTime stamp = this->now();
     std::vector<std::uint32_t> waiting;
     for (std::uint32_t id : s.changed) {
         auto it = s.items.find(id);
@@ -129,7 +130,7 @@ void ServerCore::sampleDue(Subscription &s, qint64 now)
         if (m.mode == MonitoringMode::Disabled)
             m.changed = false;
         else if (due(m))
-            sample(m, now);
+            sample(m, now, stamp);
         else
             waiting.push_back(id);
     }
@@ -137,7 +138,7 @@ void ServerCore::sampleDue(Subscription &s, qint64 now)
     for (std::uint32_t id : s.polled) {
         auto it = s.items.find(id);
         if (it != s.items.end() && it->second->mode != MonitoringMode::Disabled && due(*it->second))
-            sample(*it->second, now);
+            sample(*it->second, now, stamp);
     }
 }
 
@@ -147,11 +148,12 @@ void ServerCore::itemChanged(OPCItem &item)
     if (it == watchers_.end())
         return;
     const qint64 now = nowMs();
+    const DateTime stamp = this->now();
     for (MonitoredItem *m : it->second) {
         if (m->mode == MonitoringMode::Disabled)
             continue;
         if (double(now - m->lastSampleMs) >= m->samplingInterval) {
-            sample(*m, now);
+            sample(*m, now, stamp);
         } else if (!m->changed) {
             m->changed = true;
             m->subscription->changed.push_back(m->id);
@@ -164,11 +166,12 @@ void ServerCore::itemChanged(OPCItem &item)
 void ServerCore::serverStateChanged()
 {
     const qint64 now = nowMs();
+    const DateTime stamp = this->now();
     for (auto &session : sessions_)
         for (auto &s : session->subscriptions.subscriptions)
             for (auto &[id, m] : s->items)
                 if (m->mode != MonitoringMode::Disabled && m->attributeId == Attr::Value && (m->item || m->polled))
-                    sample(*m, now);
+                    sample(*m, now, stamp);
 }
 
 StatusCode ServerCore::applyParameters(MonitoredItem &m, const Subscription &s, const MonitoringParameters &p,
@@ -224,19 +227,15 @@ StatusCode ServerCore::applyParameters(MonitoredItem &m, const Subscription &s, 
     return Status::Good;
 }
 
-void ServerCore::createMonitoredItems(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::createMonitoredItems(RequestContext &context, const CreateMonitoredItemsRequest &request,
+                                      CreateMonitoredItemsResponse &response)
 {
-    CreateMonitoredItemsRequest request;
-    decodeInto(d, request);
     Session &session = *context.session;
     Subscription *s = &requireSubscription(session, request.subscriptionId);
     checkTimestampsToReturn(request.timestampsToReturn);
-    checkOperationCount(request.itemsToCreate.size());
-
-    CreateMonitoredItemsResponse response;
-    stamp(response, request.requestHeader);
     response.results.resize(request.itemsToCreate.size());
     const qint64 now = nowMs();
+    const DateTime stamp = this->now();
     std::size_t created = 0;
     for (std::size_t k = 0; k < request.itemsToCreate.size(); ++k) {
         const MonitoredItemCreateRequest &rq = request.itemsToCreate[k];
@@ -253,9 +252,13 @@ void ServerCore::createMonitoredItems(RequestContext &context, Decoder &d, Encod
             result.statusCode = Status::BadNotReadable;
             continue;
         }
+        if (itemValue && !(userAccessLevel(session, *item) & AccessLevel::CurrentRead)) {
+            result.statusCode = Status::BadUserAccessDenied;
+            continue;
+        }
         if (!itemValue) {
             bool isValue = false;
-            const DataValue probe = readNodeAttribute(node, what.attributeId, isValue);
+            const DataValue probe = readNodeAttribute(session, node, what.attributeId, isValue);
             if (probe.status == Status::BadAttributeIdInvalid && !(probe.mask & DataValue::HasValue)) {
                 result.statusCode = Status::BadAttributeIdInvalid;
                 continue;
@@ -306,25 +309,20 @@ void ServerCore::createMonitoredItems(RequestContext &context, Decoder &d, Encod
             s->polled.push_back(ref.id);
         // The first notification is the value of now.
         if (ref.mode != MonitoringMode::Disabled)
-            sample(ref, now);
+            sample(ref, now, stamp);
     }
     if (traceOn(3))
         trace(3, QStringLiteral("UA %1 of %2 monitored items created in subscription %3")
                      .arg(created)
                      .arg(request.itemsToCreate.size())
                      .arg(s->id));
-    encodeMessage(e, response);
 }
 
-void ServerCore::modifyMonitoredItems(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::modifyMonitoredItems(RequestContext &context, const ModifyMonitoredItemsRequest &request,
+                                      ModifyMonitoredItemsResponse &response)
 {
-    ModifyMonitoredItemsRequest request;
-    decodeInto(d, request);
     Subscription *s = &requireSubscription(*context.session, request.subscriptionId);
     checkTimestampsToReturn(request.timestampsToReturn);
-    checkOperationCount(request.itemsToModify.size());
-    ModifyMonitoredItemsResponse response;
-    stamp(response, request.requestHeader);
     response.results.resize(request.itemsToModify.size());
     for (std::size_t k = 0; k < request.itemsToModify.size(); ++k) {
         const MonitoredItemModifyRequest &rq = request.itemsToModify[k];
@@ -351,20 +349,16 @@ void ServerCore::modifyMonitoredItems(RequestContext &context, Decoder &d, Encod
         trace(3, QStringLiteral("UA %1 monitored items modified in subscription %2")
                      .arg(request.itemsToModify.size())
                      .arg(s->id));
-    encodeMessage(e, response);
 }
 
-void ServerCore::setMonitoringMode(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::setMonitoringMode(RequestContext &context, const SetMonitoringModeRequest &request,
+                                   SetMonitoringModeResponse &response)
 {
-    SetMonitoringModeRequest request;
-    decodeInto(d, request);
     Subscription *s = &requireSubscription(*context.session, request.subscriptionId);
     if (request.monitoringMode < MonitoringMode::Disabled || request.monitoringMode > MonitoringMode::Reporting)
         throw ServiceError{Status::BadMonitoringModeInvalid};
-    checkOperationCount(request.monitoredItemIds.size());
-    SetMonitoringModeResponse response;
-    stamp(response, request.requestHeader);
     const qint64 now = nowMs();
+    const DateTime stamp = this->now();
     for (std::uint32_t id : request.monitoredItemIds) {
         auto it = s->items.find(id);
         if (it == s->items.end()) {
@@ -385,7 +379,7 @@ void ServerCore::setMonitoringMode(RequestContext &context, Decoder &d, Encoder 
             m.queue.clear();
             m.hasLast = false;
         } else if (before == MonitoringMode::Disabled) {
-            sample(m, now); // enabled again: the value of now comes first
+            sample(m, now, stamp); // enabled again: the value of now comes first
         } else if (m.mode == MonitoringMode::Reporting && !m.queue.empty() && !m.ready) {
             m.ready = true;
             s->ready.push_back(id);
@@ -396,18 +390,13 @@ void ServerCore::setMonitoringMode(RequestContext &context, Decoder &d, Encoder 
                      .arg(request.monitoringMode)
                      .arg(request.monitoredItemIds.size())
                      .arg(s->id));
-    encodeMessage(e, response);
 }
 
-void ServerCore::deleteMonitoredItems(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::deleteMonitoredItems(RequestContext &context, const DeleteMonitoredItemsRequest &request,
+                                      DeleteMonitoredItemsResponse &response)
 {
-    DeleteMonitoredItemsRequest request;
-    decodeInto(d, request);
     Session &session = *context.session;
     Subscription *s = &requireSubscription(session, request.subscriptionId);
-    checkOperationCount(request.monitoredItemIds.size());
-    DeleteMonitoredItemsResponse response;
-    stamp(response, request.requestHeader);
     for (std::uint32_t id : request.monitoredItemIds) {
         const bool known = s->items.count(id) != 0;
         if (known)
@@ -418,7 +407,6 @@ void ServerCore::deleteMonitoredItems(RequestContext &context, Decoder &d, Encod
         trace(3, QStringLiteral("UA %1 monitored items deleted from subscription %2")
                      .arg(request.monitoredItemIds.size())
                      .arg(s->id));
-    encodeMessage(e, response);
 }
 
 void ServerCore::removeMonitoredItem(Session &session, Subscription &s, std::uint32_t id)

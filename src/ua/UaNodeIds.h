@@ -21,9 +21,8 @@ constexpr std::uint32_t References = 31, NonHierarchicalReferences = 32, Hierarc
 
 // Object and variable types.
 constexpr std::uint32_t BaseObjectType = 58, FolderType = 61, BaseVariableType = 62, BaseDataVariableType = 63,
-                        PropertyType = 68, ModellingRuleType = 77, ModellingRuleMandatory = 78, ServerType = 2004,
-                        ServerCapabilitiesType = 2013, ServerStatusType = 2138, BuildInfoType = 3051,
-                        OperationLimitsType = 11564;
+                        PropertyType = 68, ModellingRuleType = 77, ServerType = 2004, ServerCapabilitiesType = 2013,
+                        ServerStatusType = 2138, BuildInfoType = 3051, OperationLimitsType = 11564;
 
 // Folders and the Server object.
 constexpr std::uint32_t RootFolder = 84, ObjectsFolder = 85, TypesFolder = 86, ViewsFolder = 87, ObjectTypesFolder = 88,
@@ -39,32 +38,46 @@ constexpr std::uint32_t RootFolder = 84, ObjectsFolder = 85, TypesFolder = 86, V
                         MaxNodesPerWrite = 11707, MaxNodesPerBrowse = 11710, MaxNodesPerRegisterNodes = 11711,
                         MaxNodesPerTranslateBrowsePathsToNodeIds = 11712, MaxByteStringLength = 12911;
 
-// Default Binary encodings of the messages and structures.
-constexpr std::uint32_t AnonymousIdentityToken_Binary = 321, UserNameIdentityToken_Binary = 324, BuildInfo_Binary = 340,
-                        ServiceFault_Binary = 397, FindServersRequest_Binary = 422, FindServersResponse_Binary = 425,
-                        GetEndpointsRequest_Binary = 428, GetEndpointsResponse_Binary = 431,
-                        OpenSecureChannelRequest_Binary = 446, OpenSecureChannelResponse_Binary = 449,
-                        CloseSecureChannelRequest_Binary = 452, CreateSessionRequest_Binary = 461,
+// Default Binary encodings of the messages and structures, named after them.
+constexpr std::uint32_t RequestHeader_Binary = 391, ResponseHeader_Binary = 394, ServiceFault_Binary = 397,
+                        ChannelSecurityToken_Binary = 443, OpenSecureChannelRequest_Binary = 446,
+                        OpenSecureChannelResponse_Binary = 449, CloseSecureChannelRequest_Binary = 452,
+                        UserTokenPolicy_Binary = 306, ApplicationDescription_Binary = 310,
+                        EndpointDescription_Binary = 314, GetEndpointsRequest_Binary = 428,
+                        GetEndpointsResponse_Binary = 431, FindServersRequest_Binary = 422,
+                        FindServersResponse_Binary = 425, SignatureData_Binary = 458,
+                        SignedSoftwareCertificate_Binary = 346, CreateSessionRequest_Binary = 461,
                         CreateSessionResponse_Binary = 464, ActivateSessionRequest_Binary = 467,
                         ActivateSessionResponse_Binary = 470, CloseSessionRequest_Binary = 473,
                         CloseSessionResponse_Binary = 476, CancelRequest_Binary = 479, CancelResponse_Binary = 482,
-                        BrowseRequest_Binary = 527, BrowseResponse_Binary = 530, BrowseNextRequest_Binary = 533,
-                        BrowseNextResponse_Binary = 536, TranslateBrowsePathsToNodeIdsRequest_Binary = 554,
+                        AnonymousIdentityToken_Binary = 321, UserNameIdentityToken_Binary = 324,
+                        ViewDescription_Binary = 513, BrowseDescription_Binary = 516, ReferenceDescription_Binary = 520,
+                        BrowseResult_Binary = 524, BrowseRequest_Binary = 527, BrowseResponse_Binary = 530,
+                        BrowseNextRequest_Binary = 533, BrowseNextResponse_Binary = 536,
+                        RelativePathElement_Binary = 539, RelativePath_Binary = 542, BrowsePath_Binary = 545,
+                        BrowsePathTarget_Binary = 548, BrowsePathResult_Binary = 551,
+                        TranslateBrowsePathsToNodeIdsRequest_Binary = 554,
                         TranslateBrowsePathsToNodeIdsResponse_Binary = 557, RegisterNodesRequest_Binary = 560,
                         RegisterNodesResponse_Binary = 563, UnregisterNodesRequest_Binary = 566,
-                        UnregisterNodesResponse_Binary = 569, ReadRequest_Binary = 631, ReadResponse_Binary = 634,
-                        WriteRequest_Binary = 673, WriteResponse_Binary = 676, ServerStatusDataType_Binary = 864;
-
-// Subscription and monitored item services, and the structures they carry.
-constexpr std::uint32_t CreateMonitoredItemsRequest_Binary = 751, ModifyMonitoredItemsRequest_Binary = 763,
-                        SetMonitoringModeRequest_Binary = 769, SetTriggeringRequest_Binary = 775,
-                        DeleteMonitoredItemsRequest_Binary = 781, CreateSubscriptionRequest_Binary = 787,
-                        ModifySubscriptionRequest_Binary = 793, SetPublishingModeRequest_Binary = 799,
-                        PublishRequest_Binary = 826, RepublishRequest_Binary = 832,
-                        TransferSubscriptionsRequest_Binary = 841, DeleteSubscriptionsRequest_Binary = 847;
-constexpr std::uint32_t DataChangeFilter_Binary = 724, EventFilter_Binary = 727, AggregateFilter_Binary = 730,
-                        NotificationMessage_Binary = 805, MonitoredItemNotification_Binary = 808,
-                        DataChangeNotification_Binary = 811, StatusChangeNotification_Binary = 820;
+                        UnregisterNodesResponse_Binary = 569, ReadValueId_Binary = 628, ReadRequest_Binary = 631,
+                        ReadResponse_Binary = 634, WriteValue_Binary = 670, WriteRequest_Binary = 673,
+                        WriteResponse_Binary = 676, BuildInfo_Binary = 340, ServerStatusDataType_Binary = 864,
+                        DataChangeFilter_Binary = 724, EventFilter_Binary = 727, MonitoringParameters_Binary = 742,
+                        MonitoredItemCreateRequest_Binary = 745, MonitoredItemCreateResult_Binary = 748,
+                        CreateMonitoredItemsRequest_Binary = 751, CreateMonitoredItemsResponse_Binary = 754,
+                        MonitoredItemModifyRequest_Binary = 757, MonitoredItemModifyResult_Binary = 760,
+                        ModifyMonitoredItemsRequest_Binary = 763, ModifyMonitoredItemsResponse_Binary = 766,
+                        SetMonitoringModeRequest_Binary = 769, SetMonitoringModeResponse_Binary = 772,
+                        SetTriggeringRequest_Binary = 775, DeleteMonitoredItemsRequest_Binary = 781,
+                        DeleteMonitoredItemsResponse_Binary = 784, CreateSubscriptionRequest_Binary = 787,
+                        CreateSubscriptionResponse_Binary = 790, ModifySubscriptionRequest_Binary = 793,
+                        ModifySubscriptionResponse_Binary = 796, SetPublishingModeRequest_Binary = 799,
+                        SetPublishingModeResponse_Binary = 802, NotificationMessage_Binary = 805,
+                        MonitoredItemNotification_Binary = 808, DataChangeNotification_Binary = 811,
+                        StatusChangeNotification_Binary = 820, SubscriptionAcknowledgement_Binary = 823,
+                        PublishRequest_Binary = 826, PublishResponse_Binary = 829, RepublishRequest_Binary = 832,
+                        RepublishResponse_Binary = 835, TransferSubscriptionsRequest_Binary = 841,
+                        DeleteSubscriptionsRequest_Binary = 847, DeleteSubscriptionsResponse_Binary = 850;
 
 } // namespace Ua::Id
 

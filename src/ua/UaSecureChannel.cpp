@@ -1,8 +1,9 @@
 // The secure channel (OPC 10000-6 6.7) over an opc.tcp connection: OpenSecureChannel
 // issue and renew, token lifetimes, sequence numbers, assembly of chunked requests
-// and chunking of responses. Security is delegated to the channel's SecurityPolicy.
+// and chunking of responses. Every chunk in and out goes through the channel's
+// ChannelSecurity.
+#include "common/Clock.h"
 #include "ua/UaConnection.h"
-#include "ua/UaNodeIds.h"
 #include "ua/UaStructures.h"
 
 #include <algorithm>
@@ -11,8 +12,9 @@ namespace Ua {
 
 namespace {
 constexpr std::uint32_t HeaderSize = 8;
-constexpr std::uint32_t SymmetricHeaderSize = 8 + 4 + 4 + 8; // message, channel, token, sequence
-constexpr std::uint32_t SequenceWrapLimit = 4294966271u;     // sequence numbers wrap after this
+constexpr std::uint32_t SymmetricHeaderSize = 8 + 4 + 4; // message, channel, token
+constexpr std::uint32_t SequenceWrapLimit = 4294966271u; // sequence numbers wrap after this
+constexpr std::int32_t IssueToken = 0, RenewToken = 1;
 } // namespace
 
 bool Connection::checkSequence(std::uint32_t sequenceNumber)
@@ -30,21 +32,43 @@ bool Connection::checkSequence(std::uint32_t sequenceNumber)
     return true;
 }
 
-void Connection::onOpen(const char *frame, std::uint32_t size)
+std::uint32_t Connection::nextSendSequence()
+{
+    const std::uint32_t n = sendSequence_;
+    sendSequence_ = sendSequence_ >= SequenceWrapLimit ? 1 : sendSequence_ + 1;
+    return n;
+}
+
+void Connection::onOpen(char *frame, std::uint32_t size)
 {
     if (frame[3] != 'F') {
         fail(Status::BadTcpMessageTypeInvalid, QStringLiteral("OpenSecureChannel must be one chunk"));
         return;
     }
-    Decoder d(frame + HeaderSize, size - HeaderSize, limits_.decode);
-    const std::uint32_t headerChannelId = d.u32();
-    const QString policyUri = d.string();
-    d.byteString(); // sender certificate: none with policy None
-    d.byteString(); // receiver certificate thumbprint
-    if (policyUri != policy_->uri()) {
-        fail(Status::BadSecurityPolicyRejected, QStringLiteral("Security policy not supported: ") + policyUri);
+    Decoder header(frame + HeaderSize, size - HeaderSize, limits_.decode);
+    const std::uint32_t headerChannelId = header.u32();
+    AsymmetricHeader peerHeader;
+    peerHeader.policyUri = header.string();
+    peerHeader.senderCertificate = header.byteString();
+    peerHeader.receiverThumbprint = header.byteString();
+    const bool renewing = state_ == State::ChannelOpen;
+    const SecurityPolicy *policy = renewing ? &security_->policy() : host_.securityPolicy(peerHeader.policyUri);
+    if (!policy || policy->uri() != peerHeader.policyUri) {
+        fail(Status::BadSecurityPolicyRejected,
+             QStringLiteral("Security policy not supported: ") + peerHeader.policyUri);
         return;
     }
+    if (const StatusCode refused = policy->acceptPeer(peerHeader); isBad(refused)) {
+        fail(refused, QStringLiteral("Certificate refused"));
+        return;
+    }
+    std::unique_ptr<ChannelSecurity> opening;
+    if (!renewing)
+        opening = std::make_unique<ChannelSecurity>(*policy, peerHeader);
+    const ChannelSecurity &security = renewing ? *security_ : *opening;
+    const std::size_t secured = std::size_t(header.position() - frame);
+    const std::size_t end = security.asymmetric().unprotect(frame, size, secured);
+    Decoder d(frame + secured, end - secured, limits_.decode);
     const std::uint32_t sequenceNumber = d.u32();
     const std::uint32_t requestId = d.u32();
     if (!checkSequence(sequenceNumber)) {
@@ -58,82 +82,84 @@ void Connection::onOpen(const char *frame, std::uint32_t size)
     OpenSecureChannelRequest request;
     decodeInto(d, request);
 
-    const bool renew = request.requestType == 1;
-    if (request.requestType != 0 && !renew) {
+    const bool renew = request.requestType == RenewToken;
+    if (request.requestType != IssueToken && !renew) {
         fail(Status::BadRequestTypeInvalid, QStringLiteral("Unknown security token request type"));
         return;
     }
-    if (renew ? (state_ != State::ChannelOpen || headerChannelId != channelId_) : state_ != State::AwaitOpen) {
+    if (renew ? (!renewing || headerChannelId != channelId_) : state_ != State::AwaitOpen) {
         fail(Status::BadTcpSecureChannelUnknown,
              renew ? QStringLiteral("Renewal of an unknown channel") : QStringLiteral("Channel already open"));
         return;
     }
-    if (request.securityMode != 1) {
-        fail(Status::BadSecurityModeRejected, QStringLiteral("Only security mode None is served"));
+    const auto mode = SecurityMode(request.securityMode);
+    if (!host_.offers(policy->uri(), mode) || (renew && mode != security_->mode())) {
+        fail(Status::BadSecurityModeRejected, QStringLiteral("Security mode not offered with this policy"));
         return;
     }
-
-    const qint64 now = handler_.nowMs();
-    if (renew) {
-        // The old token stays good until the client has moved to the new one or it expires.
-        previousTokenId_ = tokenId_;
-        previousTokenExpiresMs_ = tokenCreatedMs_ + qint64(tokenLifetimeMs_) * 5 / 4;
-    } else {
-        channelId_ = handler_.newChannelId();
+    if (policy->nonceLength() && std::size_t(request.clientNonce.size()) != policy->nonceLength()) {
+        fail(Status::BadNonceInvalid, QStringLiteral("Client nonce of the wrong length"));
+        return;
     }
-    tokenId_ = nextTokenId_++;
-    tokenCreatedMs_ = now;
+    if (!renew) {
+        security_ = std::move(opening);
+        channelId_ = host_.newChannelId();
+    }
+
     const std::uint32_t requested = request.requestedLifetime ? request.requestedLifetime : limits_.maxTokenLifetimeMs;
-    tokenLifetimeMs_ = std::clamp(requested, limits_.minTokenLifetimeMs, limits_.maxTokenLifetimeMs);
+    const std::uint32_t lifetime = std::clamp(requested, limits_.minTokenLifetimeMs, limits_.maxTokenLifetimeMs);
+    const QByteArray serverNonce = policy->nonceLength() ? randomBytes(int(policy->nonceLength())) : QByteArray("", 0);
+    const std::uint32_t tokenId = nextTokenId_++;
+    security_->addToken(tokenId, mode, nowMs(), lifetime, request.clientNonce, serverNonce);
 
     OpenSecureChannelResponse response;
-    stamp(response, request.requestHeader);
-    response.serverProtocolVersion = 0;
+    response.responseHeader.timestamp = toDateTime(host_.clock().now());
+    response.responseHeader.requestHandle = request.requestHeader.requestHandle;
     response.securityToken.channelId = channelId_;
-    response.securityToken.tokenId = tokenId_;
+    response.securityToken.tokenId = tokenId;
     response.securityToken.createdAt = response.responseHeader.timestamp;
-    response.securityToken.revisedLifetime = tokenLifetimeMs_;
-    response.serverNonce = QByteArray("", 0);
+    response.securityToken.revisedLifetime = lifetime;
+    response.serverNonce = serverNonce;
 
     QByteArray out;
     Encoder e(out);
     e.raw("OPNF", 4);
     e.u32(0);
     e.u32(channelId_);
-    e.string(policy_->uri());
-    e.byteString(QByteArray());
-    e.byteString(QByteArray());
-    e.u32(sendSequence_);
-    sendSequence_ = sendSequence_ >= SequenceWrapLimit ? 1 : sendSequence_ + 1;
+    const AsymmetricHeader &own = security_->ownHeader();
+    e.string(own.policyUri);
+    e.byteString(own.senderCertificate);
+    e.byteString(own.receiverThumbprint);
+    const qsizetype securedOut = out.size();
+    e.u32(nextSendSequence());
     e.u32(requestId);
     encodeMessage(e, response);
     e.patchU32(4, std::uint32_t(out.size()));
+    security_->asymmetric().protect(out, 0, securedOut);
     state_ = State::ChannelOpen;
-    handler_.connectTrace(QStringLiteral("UA %1 secure channel %2 %3, token %4, lifetime %5 ms")
-                              .arg(peer)
-                              .arg(channelId_)
-                              .arg(renew ? QStringLiteral("renewed") : QStringLiteral("opened"))
-                              .arg(tokenId_)
-                              .arg(tokenLifetimeMs_));
+    host_.connectTrace(QStringLiteral("UA %1 secure channel %2 %3, token %4, lifetime %5 ms")
+                           .arg(peer_)
+                           .arg(channelId_)
+                           .arg(renew ? QStringLiteral("renewed") : QStringLiteral("opened"))
+                           .arg(tokenId)
+                           .arg(lifetime));
     sendFrame(out);
 }
 
-void Connection::onSymmetric(const char *frame, std::uint32_t size, bool closing)
+void Connection::onSymmetric(char *frame, std::uint32_t size, bool closing)
 {
-    Decoder d(frame + HeaderSize, size - HeaderSize, limits_.decode);
-    if (d.u32() != channelId_) {
+    Decoder header(frame + HeaderSize, size - HeaderSize, limits_.decode);
+    if (header.u32() != channelId_) {
         fail(Status::BadTcpSecureChannelUnknown, QStringLiteral("Unknown secure channel id"));
         return;
     }
-    const std::uint32_t tokenId = d.u32();
-    const qint64 now = handler_.nowMs();
-    if (tokenId != tokenId_ &&
-        !(previousTokenId_ != 0 && tokenId == previousTokenId_ && now < previousTokenExpiresMs_)) {
+    const ChunkProtection *keys = security_->incoming(header.u32(), nowMs());
+    if (!keys) {
         fail(Status::BadSecureChannelTokenUnknown, QStringLiteral("Unknown security token"));
         return;
     }
-    if (tokenId == tokenId_)
-        previousTokenId_ = 0; // the client uses the new token: the old one is done
+    const std::size_t end = keys->unprotect(frame, size, SymmetricHeaderSize);
+    Decoder d(frame + SymmetricHeaderSize, end - SymmetricHeaderSize, limits_.decode);
     const std::uint32_t sequenceNumber = d.u32();
     const std::uint32_t requestId = d.u32();
     if (!checkSequence(sequenceNumber)) {
@@ -141,7 +167,7 @@ void Connection::onSymmetric(const char *frame, std::uint32_t size, bool closing
         return;
     }
     if (closing) {
-        handler_.connectTrace(QStringLiteral("UA %1 secure channel %2 closed by the client").arg(peer).arg(channelId_));
+        host_.connectTrace(QStringLiteral("UA %1 secure channel %2 closed by the client").arg(peer_).arg(channelId_));
         close();
         return;
     }
@@ -181,55 +207,51 @@ void Connection::onSymmetric(const char *frame, std::uint32_t size, bool closing
         const QByteArray message = std::move(pending_);
         pending_ = QByteArray();
         pendingActive_ = false;
-        handler_.handleMessage(*this, requestId, message);
+        host_.handleMessage(*this, requestId, message);
     }
 }
 
-void Connection::sendChunks(const char type[3], std::uint32_t requestId, std::uint32_t tokenId, const QByteArray &body)
+std::size_t Connection::maxChunkBody() const
 {
-    const std::size_t maxBody =
-        std::max<std::size_t>(1, sendBufferSize_ - SymmetricHeaderSize - policy_->symmetricOverhead(sendBufferSize_));
+    return std::max<std::size_t>(1, security_->outgoing().layout().maxBodySize(sendBufferSize_, SymmetricHeaderSize));
+}
+
+void Connection::sendResponse(std::uint32_t requestId, std::uint32_t requestHandle, const QByteArray &response)
+{
+    if (state_ != State::ChannelOpen)
+        return;
+    const std::size_t maxBody = maxChunkBody();
+    auto chunksOf = [maxBody](const QByteArray &b) {
+        return std::max<std::size_t>(1, (std::size_t(b.size()) + maxBody - 1) / maxBody);
+    };
+    const bool tooLarge = (peerMaxMessageSize_ && std::size_t(response.size()) > peerMaxMessageSize_) ||
+                          (peerMaxChunkCount_ && chunksOf(response) > peerMaxChunkCount_);
+    const QByteArray body =
+        tooLarge ? encodeServiceFault(requestHandle, Status::BadResponseTooLarge, toDateTime(host_.clock().now()))
+                 : response;
+    const std::size_t chunks = chunksOf(body);
+    const ChunkProtection &keys = security_->outgoing();
+    const std::uint32_t tokenId = security_->outgoingTokenId();
     const std::size_t total = std::size_t(body.size());
-    const std::size_t chunks = std::max<std::size_t>(1, (total + maxBody - 1) / maxBody);
     QByteArray out;
-    out.reserve(qsizetype(total + chunks * SymmetricHeaderSize));
+    out.reserve(qsizetype(total + chunks * (SymmetricHeaderSize + ChunkLayout::SequenceHeaderSize)));
     Encoder e(out);
     std::size_t offset = 0;
     for (std::size_t k = 0; k < chunks; ++k) {
         const std::size_t n = std::min(maxBody, total - offset);
         const qsizetype start = out.size();
-        e.raw(type, 3);
+        e.raw("MSG", 3);
         e.u8(k + 1 == chunks ? 'F' : 'C');
-        e.u32(std::uint32_t(SymmetricHeaderSize + n));
+        e.u32(std::uint32_t(SymmetricHeaderSize + ChunkLayout::SequenceHeaderSize + n));
         e.u32(channelId_);
         e.u32(tokenId);
-        e.u32(sendSequence_);
-        sendSequence_ = sendSequence_ >= SequenceWrapLimit ? 1 : sendSequence_ + 1;
+        e.u32(nextSendSequence());
         e.u32(requestId);
         e.raw(body.constData() + offset, n);
+        keys.protect(out, start, start + SymmetricHeaderSize);
         offset += n;
-        Q_UNUSED(start);
     }
     sendFrame(out);
-}
-
-void Connection::sendServiceFault(std::uint32_t requestId, std::uint32_t requestHandle, StatusCode status)
-{
-    sendChunks("MSG", requestId, tokenId_, encodeServiceFault(requestHandle, status));
-}
-
-void Connection::sendResponse(std::uint32_t requestId, std::uint32_t requestHandle, const QByteArray &body)
-{
-    if (state_ != State::ChannelOpen)
-        return;
-    const std::size_t maxBody = sendBufferSize_ - SymmetricHeaderSize;
-    const std::size_t chunks = (std::size_t(body.size()) + maxBody - 1) / maxBody;
-    if ((peerMaxMessageSize_ && std::size_t(body.size()) > peerMaxMessageSize_) ||
-        (peerMaxChunkCount_ && chunks > peerMaxChunkCount_)) {
-        sendServiceFault(requestId, requestHandle, Status::BadResponseTooLarge);
-        return;
-    }
-    sendChunks("MSG", requestId, tokenId_, body);
 }
 
 } // namespace Ua

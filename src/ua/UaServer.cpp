@@ -9,18 +9,14 @@
 namespace {
 // A client that stops reading its responses is dropped rather than buffered for.
 constexpr qint64 MaxUnsentBytes = 32 << 20;
-
-// Counts nested entries: a toolkit event may run the event loop in the middle of a
-// request, and nothing may be freed that is still on the call stack.
-struct Busy {
-    int &count;
-    explicit Busy(int &c) : count(c) { ++count; }
-    ~Busy() { --count; }
-};
+// Time-outs are checked this often.
+constexpr int TickIntervalMs = 250;
 } // namespace
 
-UaServer::UaServer(OPCServer &server, QString host, quint16 port, Ua::DescriptionFn describe, QObject *parent)
-    : QObject(parent), server_(server), host_(std::move(host)), port_(port), describe_(std::move(describe))
+UaServer::UaServer(OPCServer &server, QString host, quint16 port, Ua::DescriptionFn describe, QObject *parent,
+                   const Clock &clock)
+    : QObject(parent), server_(server), host_(std::move(host)), port_(port), describe_(std::move(describe)),
+      clock_(clock)
 {
     connect(&timer_, &QTimer::timeout, this, &UaServer::onTick);
 }
@@ -80,9 +76,9 @@ void UaServer::start()
         config.productUri = QStringLiteral("urn:%1:%2").arg(AppInfo::companyName(), AppInfo::Title);
     if (config.namespaceUri.isEmpty())
         config.namespaceUri = QStringLiteral("urn:") + progId;
-    core_ = std::make_unique<Ua::ServerCore>(server_, config, describe_);
+    core_ = std::make_unique<Ua::ServerCore>(server_, config, describe_, clock_);
     core_->start();
-    timer_.start(tickInterval_);
+    timer_.start(TickIntervalMs);
 }
 
 void UaServer::stop()
@@ -95,29 +91,11 @@ void UaServer::stop()
     }
     if (!core_)
         return;
-    {
-        // Closing a socket may report its disconnection at once; the clean-up that
-        // would run then must wait until this loop is done.
-        Busy busy(busy_);
-        core_->stop();
-    }
-    for (auto &client : clients_) {
-        // The sockets go now; a request still in progress must not reach them.
-        client.connection->onSend = nullptr;
-        client.connection->onClose = nullptr;
-        if (busy_ == 0)
-            core_->removeConnection(client.connection);
-        client.socket->disconnect(this);
-        client.socket->abort();
-        client.socket->deleteLater();
-    }
+    core_->stop(); // tells every client, which marks them all dead
+    for (Client &client : clients_)
+        dropClient(client);
     clients_.clear();
-    // Called from inside a request (a toolkit event that ran the event loop), the core
-    // and its connections are still on the call stack: they go once it unwinds.
-    if (busy_ > 0)
-        retired_.push_back(std::move(core_));
-    else
-        core_.reset();
+    core_.reset();
 }
 
 void UaServer::requestDisconnect(const QString &reason)
@@ -154,8 +132,11 @@ void UaServer::onNewConnection()
             continue;
         }
         const QString peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
-        Ua::Connection *connection = core_->addConnection(peer);
+        auto connection = std::make_unique<Ua::Connection>(*core_, core_->config().transport, peer);
         connection->onSend = [this, socket](const QByteArray &bytes) {
+            const Client *client = find(socket);
+            if (!client || client->dead)
+                return;
             if (socket->bytesToWrite() + bytes.size() > MaxUnsentBytes) {
                 markDead(socket);
                 socket->abort();
@@ -164,17 +145,22 @@ void UaServer::onNewConnection()
             socket->write(bytes);
         };
         connection->onClose = [this, socket] {
+            markDead(socket);
             socket->flush();
             socket->disconnectFromHost();
-            markDead(socket);
         };
-        clients_.push_back({socket, connection, false});
+        clients_.push_back({socket, connection.get(), false});
+        core_->addChannel(std::move(connection));
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            markDead(socket);
-            cleanup();
-        });
+        // Queued: the socket may report its end from inside a call of its connection.
+        connect(
+            socket, &QTcpSocket::disconnected, socket,
+            [this, socket] {
+                markDead(socket);
+                dropDeadClients();
+            },
+            Qt::QueuedConnection);
     }
 }
 
@@ -187,45 +173,40 @@ void UaServer::markDead(QTcpSocket *socket)
 void UaServer::onReadyRead(QTcpSocket *socket)
 {
     Client *client = find(socket);
-    if (!client || client->dead || !core_)
+    if (!client || client->dead)
         return;
-    Ua::Connection *connection = client->connection;
-    {
-        Busy busy(busy_);
-        const QByteArray bytes = socket->readAll();
-        connection->receive(bytes);
-    }
-    cleanup();
+    client->connection->receive(socket->readAll());
+    dropDeadClients();
 }
 
 void UaServer::onTick()
 {
     if (!core_)
         return;
-    {
-        Busy busy(busy_);
-        core_->tick();
-    }
-    cleanup();
+    core_->tick();
+    dropDeadClients();
 }
 
-void UaServer::cleanup()
+void UaServer::dropDeadClients()
 {
-    if (busy_ > 0)
-        return;
-    retired_.clear();
     for (auto it = clients_.begin(); it != clients_.end();) {
         if (!it->dead) {
             ++it;
             continue;
         }
-        QTcpSocket *socket = it->socket;
-        if (core_)
-            core_->removeConnection(it->connection);
-        socket->disconnect(this);
-        if (socket->state() != QAbstractSocket::UnconnectedState)
-            socket->disconnectFromHost();
-        socket->deleteLater();
+        dropClient(*it);
         it = clients_.erase(it);
     }
+}
+
+void UaServer::dropClient(Client &client)
+{
+    QTcpSocket *socket = client.socket;
+    client.connection->onSend = nullptr;
+    client.connection->onClose = nullptr;
+    core_->removeChannel(*client.connection);
+    socket->disconnect();
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        socket->disconnectFromHost();
+    socket->deleteLater();
 }

@@ -18,12 +18,12 @@ class UaServer : public QObject, public OPCFrontEnd {
     Q_OBJECT
 public:
     // host: address or name to bind, empty for every interface; port 0 picks a free one.
-    UaServer(OPCServer &server, QString host, quint16 port, Ua::DescriptionFn describe = {}, QObject *parent = nullptr);
+    UaServer(OPCServer &server, QString host, quint16 port, Ua::DescriptionFn describe = {}, QObject *parent = nullptr,
+             const Clock &clock = Clock::system());
     ~UaServer() override;
 
     // Limits and time-outs; changes take effect at the next start().
     Ua::ServerConfig &config() { return config_; }
-    void setTickInterval(int ms) { tickInterval_ = ms; }
 
     // OPCFrontEnd.
     void start() override; // raises RuntimeError when the port cannot be bound
@@ -37,6 +37,8 @@ public:
     std::size_t connectionCount() const { return clients_.size(); }
 
 private:
+    // A socket and its connection, which the core owns. A client found dead inside a
+    // callback of its own connection is dropped once that callback has returned.
     struct Client {
         QTcpSocket *socket;
         Ua::Connection *connection;
@@ -46,19 +48,18 @@ private:
     void onReadyRead(QTcpSocket *socket);
     void onTick();
     void markDead(QTcpSocket *socket);
-    void cleanup();
+    void dropDeadClients();
+    void dropClient(Client &client);
     Client *find(QTcpSocket *socket);
 
     OPCServer &server_;
     QString host_;
     quint16 port_;
     Ua::DescriptionFn describe_;
+    const Clock &clock_;
     Ua::ServerConfig config_;
-    int tickInterval_ = 250;
     QTcpServer *listener_ = nullptr;
     QTimer timer_;
     std::unique_ptr<Ua::ServerCore> core_;
-    std::vector<std::unique_ptr<Ua::ServerCore>> retired_; // stopped cores still on the call stack
     std::vector<Client> clients_;
-    int busy_ = 0;
 };

@@ -10,49 +10,102 @@
 
 namespace Ua {
 
-ServerCore::ServerCore(OPCServer &server, ServerConfig config, DescriptionFn describe)
-    : server_(server), config_(std::move(config)), describe_(std::move(describe)),
+// A service: its request and response types, whether it needs an activated session,
+// its operation list (when it has one), and the handler, a function of (context,
+// request, response).
+struct ServiceEntry {
+    const char *name;
+    const TypeDesc *request;
+    const TypeDesc *response;
+    bool inSession;
+    std::size_t (*operationCount)(const void *request); // nullptr: no operation list
+    bool emptyListAllowed;
+    RequestHeader &(*requestHeader)(void *request);
+    ResponseHeader &(*responseHeader)(void *response);
+    void (*call)(ServerCore &core, RequestContext &context, const void *request, void *response);
+};
+
+namespace {
+
+constexpr bool InSession = true, WithoutSession = false;
+
+template <class> struct HandlerTraits;
+template <class Req, class Resp> struct HandlerTraits<void (ServerCore::*)(RequestContext &, const Req &, Resp &)> {
+    using Request = Req;
+    using Response = Resp;
+};
+
+template <auto Handler, auto List = nullptr>
+constexpr ServiceEntry service(const char *name, bool inSession, bool emptyListAllowed = false)
+{
+    using Req = typename HandlerTraits<decltype(Handler)>::Request;
+    using Resp = typename HandlerTraits<decltype(Handler)>::Response;
+    std::size_t (*count)(const void *) = nullptr;
+    if constexpr (List != nullptr)
+        count = [](const void *r) { return (static_cast<const Req *>(r)->*List).size(); };
+    return {name,
+            &Req::desc(),
+            &Resp::desc(),
+            inSession,
+            count,
+            emptyListAllowed,
+            [](void *r) -> RequestHeader & { return static_cast<Req *>(r)->requestHeader; },
+            [](void *r) -> ResponseHeader & { return static_cast<Resp *>(r)->responseHeader; },
+            [](ServerCore &core, RequestContext &context, const void *request, void *response) {
+                (core.*Handler)(context, *static_cast<const Req *>(request), *static_cast<Resp *>(response));
+            }};
+}
+
+} // namespace
+
+ServerCore::ServerCore(OPCServer &server, ServerConfig config, DescriptionFn describe, const Clock &clock)
+    : server_(server), config_(std::move(config)), describe_(std::move(describe)), clock_(clock),
       addressSpace_(server, config_.namespaceUri)
 {
-    clock_.start();
     publishTimer_.setSingleShot(true);
     publishTimer_.callOnTimeout([this] { runSubscriptions(); });
 }
 
 ServerCore::~ServerCore() { stop(); }
 
-const ServerCore::ServiceEntry *ServerCore::findService(std::uint32_t encodingId)
+const ServiceEntry *ServerCore::findService(const NodeId &typeId)
 {
+    using C = ServerCore;
     static const ServiceEntry services[] = {
-        {Id::FindServersRequest_Binary, "FindServers", &ServerCore::findServers, false},
-        {Id::GetEndpointsRequest_Binary, "GetEndpoints", &ServerCore::getEndpoints, false},
-        {Id::CreateSessionRequest_Binary, "CreateSession", &ServerCore::createSession, false},
-        {Id::ActivateSessionRequest_Binary, "ActivateSession", &ServerCore::activateSession, false},
-        {Id::CloseSessionRequest_Binary, "CloseSession", &ServerCore::closeSession, false},
-        {Id::CancelRequest_Binary, "Cancel", &ServerCore::cancel, true},
-        {Id::BrowseRequest_Binary, "Browse", &ServerCore::browse, true},
-        {Id::BrowseNextRequest_Binary, "BrowseNext", &ServerCore::browseNext, true},
-        {Id::TranslateBrowsePathsToNodeIdsRequest_Binary, "TranslateBrowsePathsToNodeIds",
-         &ServerCore::translateBrowsePaths, true},
-        {Id::RegisterNodesRequest_Binary, "RegisterNodes", &ServerCore::registerNodes, true},
-        {Id::UnregisterNodesRequest_Binary, "UnregisterNodes", &ServerCore::unregisterNodes, true},
-        {Id::ReadRequest_Binary, "Read", &ServerCore::read, true},
-        {Id::WriteRequest_Binary, "Write", &ServerCore::write, true},
-        {Id::CreateSubscriptionRequest_Binary, "CreateSubscription", &ServerCore::createSubscription, true},
-        {Id::ModifySubscriptionRequest_Binary, "ModifySubscription", &ServerCore::modifySubscription, true},
-        {Id::SetPublishingModeRequest_Binary, "SetPublishingMode", &ServerCore::setPublishingMode, true},
-        {Id::PublishRequest_Binary, "Publish", &ServerCore::publish, true},
-        {Id::RepublishRequest_Binary, "Republish", &ServerCore::republish, true},
-        {Id::TransferSubscriptionsRequest_Binary, "TransferSubscriptions", &ServerCore::unsupportedService, true},
-        {Id::DeleteSubscriptionsRequest_Binary, "DeleteSubscriptions", &ServerCore::deleteSubscriptions, true},
-        {Id::CreateMonitoredItemsRequest_Binary, "CreateMonitoredItems", &ServerCore::createMonitoredItems, true},
-        {Id::ModifyMonitoredItemsRequest_Binary, "ModifyMonitoredItems", &ServerCore::modifyMonitoredItems, true},
-        {Id::SetMonitoringModeRequest_Binary, "SetMonitoringMode", &ServerCore::setMonitoringMode, true},
-        {Id::SetTriggeringRequest_Binary, "SetTriggering", &ServerCore::unsupportedService, true},
-        {Id::DeleteMonitoredItemsRequest_Binary, "DeleteMonitoredItems", &ServerCore::deleteMonitoredItems, true},
+        service<&C::findServers>("FindServers", WithoutSession),
+        service<&C::getEndpoints>("GetEndpoints", WithoutSession),
+        service<&C::createSession>("CreateSession", WithoutSession),
+        service<&C::activateSession>("ActivateSession", WithoutSession),
+        service<&C::closeSession>("CloseSession", WithoutSession),
+        service<&C::cancel>("Cancel", InSession),
+        service<&C::browse, &BrowseRequest::nodesToBrowse>("Browse", InSession),
+        service<&C::browseNext, &BrowseNextRequest::continuationPoints>("BrowseNext", InSession),
+        service<&C::translateBrowsePaths, &TranslateBrowsePathsToNodeIdsRequest::browsePaths>(
+            "TranslateBrowsePathsToNodeIds", InSession),
+        service<&C::registerNodes, &RegisterNodesRequest::nodesToRegister>("RegisterNodes", InSession),
+        service<&C::unregisterNodes, &UnregisterNodesRequest::nodesToUnregister>("UnregisterNodes", InSession),
+        service<&C::read, &ReadRequest::nodesToRead>("Read", InSession),
+        service<&C::write, &WriteRequest::nodesToWrite>("Write", InSession),
+        service<&C::createSubscription>("CreateSubscription", InSession),
+        service<&C::modifySubscription>("ModifySubscription", InSession),
+        service<&C::setPublishingMode, &SetPublishingModeRequest::subscriptionIds>("SetPublishingMode", InSession),
+        // A Publish request need not acknowledge anything.
+        service<&C::publish, &PublishRequest::subscriptionAcknowledgements>("Publish", InSession, true),
+        service<&C::republish>("Republish", InSession),
+        service<&C::deleteSubscriptions, &DeleteSubscriptionsRequest::subscriptionIds>("DeleteSubscriptions",
+                                                                                       InSession),
+        service<&C::createMonitoredItems, &CreateMonitoredItemsRequest::itemsToCreate>("CreateMonitoredItems",
+                                                                                       InSession),
+        service<&C::modifyMonitoredItems, &ModifyMonitoredItemsRequest::itemsToModify>("ModifyMonitoredItems",
+                                                                                       InSession),
+        service<&C::setMonitoringMode, &SetMonitoringModeRequest::monitoredItemIds>("SetMonitoringMode", InSession),
+        service<&C::deleteMonitoredItems, &DeleteMonitoredItemsRequest::monitoredItemIds>("DeleteMonitoredItems",
+                                                                                          InSession),
     };
+    if (typeId.ns != 0 || typeId.kind != NodeId::Kind::Numeric)
+        return nullptr;
     for (const auto &s : services)
-        if (s.requestId == encodingId)
+        if (s.request->binaryEncodingId == typeId.numeric)
             return &s;
     return nullptr;
 }
@@ -62,7 +115,7 @@ void ServerCore::start()
     if (started_)
         return;
     started_ = true;
-    startTime_ = nowDateTime();
+    startTime_ = now();
     addressSpace_.buildStandard(serverValues());
     addressSpace_.syncItems();
     watchItems();
@@ -81,54 +134,55 @@ void ServerCore::stop()
         *id = 0;
     }
     publishTimer_.stop();
-    std::vector<Connection *> open;
-    for (auto &c : connections_)
-        open.push_back(c.get());
-    for (Connection *c : open)
+    for (auto &c : channels_)
         c->fail(Status::BadServerHalted, QStringLiteral("Server stopped"));
 }
 
 void ServerCore::tick()
 {
-    std::vector<Connection *> open;
-    for (auto &c : connections_)
-        open.push_back(c.get());
-    for (Connection *c : open)
+    for (auto &c : channels_)
         c->tick();
     expireSessions();
     expirePublishRequests();
-    if (dispatchDepth_ == 0)
-        endedSessions_.clear();
 }
 
-Connection *ServerCore::addConnection(const QString &peer)
+Channel &ServerCore::addChannel(std::unique_ptr<Channel> channel)
 {
-    auto connection = std::make_unique<Connection>(*this, config_.transport);
-    connection->peer = peer;
-    Connection *c = connection.get();
-    connections_.push_back(std::move(connection));
-    trace(1, QStringLiteral("UA connection from %1").arg(peer));
-    return c;
+    trace(1, QStringLiteral("UA connection from %1").arg(channel->peer()));
+    channels_.push_back(std::move(channel));
+    return *channels_.back();
 }
 
-void ServerCore::removeConnection(Connection *connection)
+void ServerCore::removeChannel(Channel &channel)
 {
-    for (auto it = connections_.begin(); it != connections_.end(); ++it) {
-        if (it->get() != connection)
-            continue;
-        connection->close();
-        connections_.erase(it);
+    auto it = std::find_if(channels_.begin(), channels_.end(), [&](const auto &c) { return c.get() == &channel; });
+    if (it == channels_.end())
         return;
-    }
+    channel.close();
+    channels_.erase(it);
 }
 
-void ServerCore::connectionClosed(Connection &connection)
+void ServerCore::channelClosed(Channel &channel)
 {
     // Sessions outlive their channel until they time out: a client may come back on
     // a new channel and activate them there. Publish requests cannot be answered
     // on another channel, so they go.
-    dropPublishRequests(connection);
-    trace(1, QStringLiteral("UA connection from %1 closed").arg(connection.peer));
+    dropPublishRequests(channel);
+    trace(1, QStringLiteral("UA connection from %1 closed").arg(channel.peer()));
+}
+
+const SecurityPolicy *ServerCore::securityPolicy(const QString &uri) const
+{
+    for (const SecurityOffer &offer : config_.security)
+        if (offer.policy->uri() == uri)
+            return offer.policy.get();
+    return nullptr;
+}
+
+bool ServerCore::offers(const QString &policyUri, SecurityMode mode) const
+{
+    return std::any_of(config_.security.begin(), config_.security.end(),
+                       [&](const SecurityOffer &o) { return o.mode == mode && o.policy->uri() == policyUri; });
 }
 
 void ServerCore::requestDisconnect(const QString &reason)
@@ -146,30 +200,20 @@ std::uint32_t ServerCore::secondsTillShutdown() const
     return left <= 0 ? 0 : std::uint32_t((left + 999) / 1000);
 }
 
-void ServerCore::handleMessage(Connection &connection, std::uint32_t requestId, const QByteArray &body)
+// Every request passes here: decoded by its type description, checked (session,
+// operation count), served, stamped and encoded; whatever a service throws becomes a
+// ServiceFault, so every request is answered.
+void ServerCore::handleMessage(Channel &channel, std::uint32_t requestId, const QByteArray &body)
 {
     addressSpace_.syncItems();
-    std::uint32_t handle = 0;
-    const ServiceEntry *service = nullptr;
-    struct Depth {
-        int &depth;
-        std::vector<std::unique_ptr<Session>> &ended;
-        explicit Depth(int &d, std::vector<std::unique_ptr<Session>> &e) : depth(d), ended(e) { ++depth; }
-        ~Depth()
-        {
-            if (--depth == 0)
-                ended.clear();
-        }
-    } depth(dispatchDepth_, endedSessions_);
+    RequestContext context(channel, requestId);
     try {
         Decoder d(body, config_.transport.decode);
         const NodeId typeId = decodeNodeId(d);
-        const char *start = d.position();
-        const std::size_t size = d.remaining();
-        RequestContext context{connection, requestId, {}, nullptr};
-        decodeInto(d, context.header);
-        handle = context.header.requestHandle;
-        service = typeId.ns == 0 && typeId.kind == NodeId::Kind::Numeric ? findService(typeId.numeric) : nullptr;
+        RequestHeader header;
+        decodeInto(d, header);
+        context.requestHandle = header.requestHandle;
+        const ServiceEntry *service = findService(typeId);
         if (!service) {
             trace(4, QStringLiteral("UA unsupported request %1").arg(typeId.toString()));
             throw ServiceError{Status::BadServiceUnsupported};
@@ -177,61 +221,76 @@ void ServerCore::handleMessage(Connection &connection, std::uint32_t requestId, 
         if (traceOn(4))
             trace(4, QStringLiteral("UA %1 request %2 on channel %3")
                          .arg(QLatin1String(service->name))
-                         .arg(handle)
-                         .arg(connection.channelId()));
-        if (service->needsSession) {
-            Session *session = findSession(context.header.authenticationToken);
-            if (!session)
-                throw ServiceError{Status::BadSessionIdInvalid};
-            if (session->channelId != connection.channelId())
-                throw ServiceError{Status::BadSecureChannelIdInvalid};
-            if (!session->activated)
-                throw ServiceError{Status::BadSessionNotActivated};
-            session->lastActivityMs = nowMs();
-            context.session = session;
+                         .arg(header.requestHandle)
+                         .arg(channel.channelId()));
+        if (service->inSession)
+            context.session = &activeSession(header, channel);
+        // The header, first in every request, is decoded already.
+        AnyStructure request(*service->request);
+        service->requestHeader(request.get()) = std::move(header);
+        decodeStructure(d, *service->request, request.get(), 1);
+        if (service->operationCount) {
+            const std::size_t count = service->operationCount(request.get());
+            if (count == 0 && !service->emptyListAllowed)
+                throw ServiceError{Status::BadNothingToDo};
+            if (count > config_.maxNodesPerRequest)
+                throw ServiceError{Status::BadTooManyOperations};
         }
-        Decoder request(start, size, config_.transport.decode);
-        // The reused buffer serves the outermost request; a nested one gets its own.
-        QByteArray nested;
-        QByteArray &out = dispatchDepth_ == 1 ? responseBuffer_ : nested;
-        out.resize(0);
-        Encoder e(out);
-        (this->*service->handler)(context, request, e);
+        AnyStructure response(*service->response);
+        service->call(*this, context, request.get(), response.get());
         if (!context.deferred)
-            connection.sendResponse(requestId, handle, out);
-        // A large answer must not pin its memory until the next request.
-        if (responseBuffer_.capacity() > (1 << 20))
-            responseBuffer_ = QByteArray();
+            reply(channel, requestId, context.requestHandle, *service->response, response.get(),
+                  service->responseHeader(response.get()));
+        if (context.afterReply)
+            context.afterReply();
     } catch (const ServiceError &error) {
-        sendFault(connection, requestId, handle, error.status);
+        sendFault(channel, requestId, context.requestHandle, error.status);
     } catch (const CodecError &error) {
-        sendFault(connection, requestId, handle,
+        sendFault(channel, requestId, context.requestHandle,
                   error.status == Status::BadEncodingLimitsExceeded ? error.status : Status::BadDecodingError);
     } catch (const RuntimeError &) {
-        sendFault(connection, requestId, handle, Status::BadInternalError);
+        sendFault(channel, requestId, context.requestHandle, Status::BadInternalError);
     } catch (const std::bad_alloc &) {
         responseBuffer_ = QByteArray();
-        sendFault(connection, requestId, handle, Status::BadOutOfMemory);
+        sendFault(channel, requestId, context.requestHandle, Status::BadOutOfMemory);
     }
 }
 
-void ServerCore::sendFault(Connection &connection, std::uint32_t requestId, std::uint32_t requestHandle,
-                           StatusCode status)
+void ServerCore::reply(Channel &channel, std::uint32_t requestId, std::uint32_t requestHandle, const TypeDesc &type,
+                       void *response, ResponseHeader &header)
+{
+    header.timestamp = now();
+    header.requestHandle = requestHandle;
+    responseBuffer_.resize(0);
+    Encoder e(responseBuffer_);
+    encodeMessage(e, type, response);
+    channel.sendResponse(requestId, requestHandle, responseBuffer_);
+    // A large answer must not pin its memory until the next request.
+    if (responseBuffer_.capacity() > (1 << 20))
+        responseBuffer_ = QByteArray();
+}
+
+void ServerCore::sendFault(Channel &channel, std::uint32_t requestId, std::uint32_t requestHandle, StatusCode status)
 {
     if (traceOn(4))
         trace(4, QStringLiteral("UA request %1 fails: %2").arg(requestHandle).arg(QLatin1String(statusName(status))));
-    connection.sendResponse(requestId, requestHandle, encodeServiceFault(requestHandle, status));
+    channel.sendResponse(requestId, requestHandle, encodeServiceFault(requestHandle, status, now()));
+}
+
+Session &ServerCore::activeSession(const RequestHeader &header, const Channel &channel)
+{
+    Session *session = findSession(header.authenticationToken);
+    if (!session)
+        throw ServiceError{Status::BadSessionIdInvalid};
+    if (session->channelId != channel.channelId())
+        throw ServiceError{Status::BadSecureChannelIdInvalid};
+    if (!session->activated)
+        throw ServiceError{Status::BadSessionNotActivated};
+    session->lastActivityMs = nowMs();
+    return *session;
 }
 
 bool ServerCore::traceOn(int level) const { return server_.OnTraceMessage && server_.TraceLevel() >= level; }
-
-void ServerCore::checkOperationCount(std::size_t count) const
-{
-    if (count == 0)
-        throw ServiceError{Status::BadNothingToDo};
-    if (count > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
-}
 
 void ServerCore::checkTimestampsToReturn(std::int32_t value)
 {
@@ -362,7 +421,7 @@ ServerStatusDataType ServerCore::serverStatus() const
 {
     ServerStatusDataType status;
     status.startTime = startTime_;
-    status.currentTime = nowDateTime();
+    status.currentTime = now();
     status.state = uaServerState(server_.ServerState());
     status.buildInfo = buildInfo();
     status.secondsTillShutdown = secondsTillShutdown();
@@ -386,7 +445,7 @@ QHash<std::uint32_t, ValueSource> ServerCore::serverValues()
     };
     v[Id::Auditing] = [] { return Variant::boolean(false); };
     v[Id::StartTime] = [this] { return Variant::dateTime(startTime_); };
-    v[Id::CurrentTime] = [] { return Variant::dateTime(nowDateTime()); };
+    v[Id::CurrentTime] = [this] { return Variant::dateTime(now()); };
     v[Id::State] = [this] { return Variant::integer(BuiltinType::Int32, uaServerState(server_.ServerState())); };
     v[Id::BuildInfoVar] = [this] { return Variant::extensionObject(makeExtension(buildInfo())); };
     v[Id::SecondsTillShutdown] = [this, u32] { return u32(secondsTillShutdown()); };

@@ -1,11 +1,12 @@
 #pragma once
+#include "common/Clock.h"
 #include "common/Variant.h"
+#include "ua/UaAccessControl.h"
 #include "ua/UaAddressSpace.h"
 #include "ua/UaConnection.h"
 #include "ua/UaStructures.h"
 #include "ua/UaSubscription.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
 #include <list>
@@ -16,11 +17,17 @@
 class OPCServer;
 class OPCItem;
 
-// The OPC UA server without its sockets: connections, sessions, the address space
-// and the services. One file per service set: UaDiscovery.cpp, UaSessionService.cpp,
-// UaView.cpp, UaAttribute.cpp, UaSubscription.cpp, UaMonitoredItems.cpp; UaServerCore.cpp
-// dispatches.
+// The OPC UA server without its sockets: channels, sessions, the address space and
+// the services. One file per service set: UaDiscovery.cpp, UaSessionService.cpp,
+// UaView.cpp, UaAttribute.cpp, UaSubscription.cpp, UaMonitoredItems.cpp;
+// UaServerCore.cpp dispatches.
 namespace Ua {
+
+// An endpoint's security: a policy and the mode it is offered with.
+struct SecurityOffer {
+    std::shared_ptr<const SecurityPolicy> policy;
+    SecurityMode mode;
+};
 
 struct ServerConfig {
     QString endpointUrl;    // opc.tcp://host:port
@@ -28,13 +35,15 @@ struct ServerConfig {
     QString productUri;
     QString namespaceUri; // namespace 1
     TransportLimits transport;
+    std::vector<SecurityOffer> security{{std::make_shared<SecurityPolicyNone>(), SecurityMode::None}};
+    std::shared_ptr<const AccessControl> accessControl = std::make_shared<AnonymousAccess>();
     int maxConnections = 150;
     int maxSessions = 100;
     double minSessionTimeoutMs = 10000;
     double maxSessionTimeoutMs = 3600000;
     double unactivatedSessionTimeoutMs = 30000; // a created session must be activated within
     int maxContinuationPoints = 10;             // per session
-    std::uint32_t maxNodesPerRequest = 20000;   // Read, Write, Browse, TranslateBrowsePaths, RegisterNodes
+    std::uint32_t maxNodesPerRequest = 20000;   // operations in one request, whatever the service
     std::uint16_t secondsTillShutdown = 10;     // announced by requestDisconnect
     // Subscriptions: enough for every item of a full installation in one session,
     // bounded so that no client can exhaust the memory.
@@ -71,26 +80,34 @@ struct Session {
     qint64 lastActivityMs = 0;
     bool activated = false;
     bool counted = false; // reported to the toolkit as a connected client
+    UserIdentity user;
+    QByteArray serverNonce; // the last one given to the client
     std::vector<ContinuationPoint> continuationPoints;
     SessionSubscriptions subscriptions;
 };
 
+// One request on its way through a service.
 struct RequestContext {
-    Connection &connection;
-    std::uint32_t requestId;
-    RequestHeader header;
-    Session *session = nullptr;
-    bool deferred = false; // the service answers later (Publish)
+    RequestContext(Channel &c, std::uint32_t id) : channel(c), requestId(id) {}
+    Channel &channel;
+    std::uint32_t requestId = 0;
+    std::uint32_t requestHandle = 0;
+    Session *session = nullptr;       // the activated session, for services that need one
+    bool deferred = false;            // the service answers later (Publish)
+    std::function<void()> afterReply; // what must follow the answer
 };
+
+struct ServiceEntry; // the service table's entries (UaServerCore.cpp)
 
 // Thrown by a service to answer with a ServiceFault.
 struct ServiceError {
     StatusCode status;
 };
 
-class ServerCore : public MessageHandler {
+class ServerCore : public ChannelHost {
 public:
-    ServerCore(OPCServer &server, ServerConfig config, DescriptionFn describe = {});
+    ServerCore(OPCServer &server, ServerConfig config, DescriptionFn describe = {},
+               const Clock &clock = Clock::system());
     ~ServerCore() override;
     ServerCore(const ServerCore &) = delete;
     ServerCore &operator=(const ServerCore &) = delete;
@@ -98,36 +115,35 @@ public:
     // Builds the address space from the items that exist now; later items are added
     // as requests arrive.
     void start();
-    // Ends every session and closes every connection.
+    // Ends every session and closes every channel.
     void stop();
-    // Time-outs of connections and sessions; the owner calls it periodically.
+    // Time-outs of channels, sessions and Publish requests; the owner calls it
+    // periodically.
     void tick();
     // The publishing cycle of every subscription that is due. The publishing timer
-    // calls it; so can a harness that runs without an event loop.
+    // calls it; so can a harness that moves a manual clock.
     void runSubscriptions();
 
-    // A new connection; the core owns it until removeConnection.
-    Connection *addConnection(const QString &peer);
-    // Forgets a connection (closing it first when still open). Not to be called from
-    // inside the connection's own callbacks.
-    void removeConnection(Connection *connection);
-    bool acceptsConnections() const { return int(connections_.size()) < config_.maxConnections; }
+    // A channel from a transport; the core owns it until removeChannel.
+    Channel &addChannel(std::unique_ptr<Channel> channel);
+    // Forgets a channel (failing it first when still open).
+    void removeChannel(Channel &channel);
+    bool acceptsConnections() const { return int(channels_.size()) < config_.maxConnections; }
 
     void requestDisconnect(const QString &reason);
 
     const ServerConfig &config() const { return config_; }
-    void setEndpointUrl(const QString &url) { config_.endpointUrl = url; }
-    AddressSpace &addressSpace() { return addressSpace_; }
-    std::size_t connectionCount() const { return connections_.size(); }
     std::size_t sessionCount() const { return sessions_.size(); }
     std::size_t monitoredItemCount() const { return monitoredItemTotal_; }
     std::size_t subscriptionCount() const;
 
-    // MessageHandler.
-    void handleMessage(Connection &connection, std::uint32_t requestId, const QByteArray &body) override;
-    void connectionClosed(Connection &connection) override;
-    qint64 nowMs() const override { return clock_.elapsed(); }
+    // ChannelHost.
+    void handleMessage(Channel &channel, std::uint32_t requestId, const QByteArray &body) override;
+    void channelClosed(Channel &channel) override;
     std::uint32_t newChannelId() override { return nextChannelId_++; }
+    const Clock &clock() const override { return clock_; }
+    const SecurityPolicy *securityPolicy(const QString &uri) const override;
+    bool offers(const QString &policyUri, SecurityMode mode) const override;
     bool comTraceEnabled() const override;
     void comTrace(const QString &line) override;
     void connectTrace(const QString &line) override;
@@ -141,53 +157,61 @@ public:
     static std::uint32_t dataTypeOf(VarType type);
 
 private:
-    using Service = void (ServerCore::*)(RequestContext &, Decoder &, Encoder &);
-    struct ServiceEntry {
-        std::uint32_t requestId;
-        const char *name;
-        Service handler;
-        bool needsSession;
-    };
-    static const ServiceEntry *findService(std::uint32_t encodingId);
+    static const ServiceEntry *findService(const NodeId &typeId);
+
+    qint64 nowMs() const { return clock_.monotonicMs(); }
+    DateTime now() const { return toDateTime(clock_.now()); }
+    // Stamps and sends a response to the request with that handle.
+    void reply(Channel &channel, std::uint32_t requestId, std::uint32_t requestHandle, const TypeDesc &type,
+               void *response, ResponseHeader &header);
+    void sendFault(Channel &channel, std::uint32_t requestId, std::uint32_t requestHandle, StatusCode status);
+    // The session a request's header names, activated and on the request's channel.
+    Session &activeSession(const RequestHeader &header, const Channel &channel);
+    // TimestampsToReturn must name one of the four choices.
+    static void checkTimestampsToReturn(std::int32_t value);
+    bool traceOn(int level) const;
+    void trace(int level, const QString &line);
 
     // Discovery (UaDiscovery.cpp).
-    void getEndpoints(RequestContext &, Decoder &, Encoder &);
-    void findServers(RequestContext &, Decoder &, Encoder &);
+    void getEndpoints(RequestContext &, const GetEndpointsRequest &, GetEndpointsResponse &);
+    void findServers(RequestContext &, const FindServersRequest &, FindServersResponse &);
     ApplicationDescription applicationDescription(const QString &url) const;
     std::vector<EndpointDescription> endpoints(const QString &requestedUrl) const;
 
     // Sessions (UaSessionService.cpp).
-    void createSession(RequestContext &, Decoder &, Encoder &);
-    void activateSession(RequestContext &, Decoder &, Encoder &);
-    void closeSession(RequestContext &, Decoder &, Encoder &);
-    void cancel(RequestContext &, Decoder &, Encoder &);
+    void createSession(RequestContext &, const CreateSessionRequest &, CreateSessionResponse &);
+    void activateSession(RequestContext &, const ActivateSessionRequest &, ActivateSessionResponse &);
+    void closeSession(RequestContext &, const CloseSessionRequest &, CloseSessionResponse &);
+    void cancel(RequestContext &, const CancelRequest &, CancelResponse &);
     Session *findSession(const NodeId &authenticationToken);
     void endSession(Session *session, const QString &why);
     void expireSessions();
 
     // View (UaView.cpp).
-    void browse(RequestContext &, Decoder &, Encoder &);
-    void browseNext(RequestContext &, Decoder &, Encoder &);
-    void translateBrowsePaths(RequestContext &, Decoder &, Encoder &);
-    void registerNodes(RequestContext &, Decoder &, Encoder &);
-    void unregisterNodes(RequestContext &, Decoder &, Encoder &);
+    void browse(RequestContext &, const BrowseRequest &, BrowseResponse &);
+    void browseNext(RequestContext &, const BrowseNextRequest &, BrowseNextResponse &);
+    void translateBrowsePaths(RequestContext &, const TranslateBrowsePathsToNodeIdsRequest &,
+                              TranslateBrowsePathsToNodeIdsResponse &);
+    void registerNodes(RequestContext &, const RegisterNodesRequest &, RegisterNodesResponse &);
+    void unregisterNodes(RequestContext &, const UnregisterNodesRequest &, UnregisterNodesResponse &);
     void browseNode(Session &session, const BrowseDescription &description, std::uint32_t maxReferences,
                     std::size_t offset, NodeRef node, BrowseResult &result);
 
     // Attributes (UaAttribute.cpp).
-    void read(RequestContext &, Decoder &, Encoder &);
-    void write(RequestContext &, Decoder &, Encoder &);
-    DataValue readNodeAttribute(NodeRef node, std::uint32_t attributeId, bool &isValue);
+    void read(RequestContext &, const ReadRequest &, ReadResponse &);
+    void write(RequestContext &, const WriteRequest &, WriteResponse &);
+    DataValue readNodeAttribute(const Session &session, NodeRef node, std::uint32_t attributeId, bool &isValue);
     DataValue itemValue(const OPCItem &item) const;
+    // The user's access level to an item (its own, as far as the user's rights go).
+    std::uint8_t userAccessLevel(const Session &session, const OPCItem &item) const;
 
     // Subscriptions (UaSubscription.cpp).
-    void createSubscription(RequestContext &, Decoder &, Encoder &);
-    void modifySubscription(RequestContext &, Decoder &, Encoder &);
-    void setPublishingMode(RequestContext &, Decoder &, Encoder &);
-    void deleteSubscriptions(RequestContext &, Decoder &, Encoder &);
-    void publish(RequestContext &, Decoder &, Encoder &);
-    void republish(RequestContext &, Decoder &, Encoder &);
-    void unsupportedService(RequestContext &, Decoder &, Encoder &);
+    void createSubscription(RequestContext &, const CreateSubscriptionRequest &, CreateSubscriptionResponse &);
+    void modifySubscription(RequestContext &, const ModifySubscriptionRequest &, ModifySubscriptionResponse &);
+    void setPublishingMode(RequestContext &, const SetPublishingModeRequest &, SetPublishingModeResponse &);
+    void deleteSubscriptions(RequestContext &, const DeleteSubscriptionsRequest &, DeleteSubscriptionsResponse &);
+    void publish(RequestContext &, const PublishRequest &, PublishResponse &);
+    void republish(RequestContext &, const RepublishRequest &, RepublishResponse &);
     void reviseSubscription(Subscription &s, double interval, std::uint32_t lifetime, std::uint32_t keepAlive,
                             std::uint32_t maxNotifications);
     Subscription *findSubscription(Session &session, std::uint32_t id);
@@ -195,23 +219,26 @@ private:
     Subscription &requireSubscription(Session &session, std::uint32_t id);
     void deleteSubscription(Session &session, std::uint32_t id, const QString &why);
     void endSubscriptions(Session &session, StatusCode pendingStatus);
+    // Answers the waiting Publish requests of a session with that status.
+    void failPublishRequests(Session &session, StatusCode status);
     void scheduleSubscriptions();
     void publishCycle(Session &session, Subscription &s, qint64 now);
     void servePublishRequests(Session &session);
     bool sendMessage(Session &session, Subscription &s, bool keepAlive);
     void answerPublish(PendingPublish &request, PublishResponse &response);
-    void dropPublishRequests(const Connection &connection);
+    void dropPublishRequests(const Channel &channel);
     void expirePublishRequests();
 
     // Monitored items (UaMonitoredItems.cpp).
-    void createMonitoredItems(RequestContext &, Decoder &, Encoder &);
-    void modifyMonitoredItems(RequestContext &, Decoder &, Encoder &);
-    void setMonitoringMode(RequestContext &, Decoder &, Encoder &);
-    void deleteMonitoredItems(RequestContext &, Decoder &, Encoder &);
+    void createMonitoredItems(RequestContext &, const CreateMonitoredItemsRequest &, CreateMonitoredItemsResponse &);
+    void modifyMonitoredItems(RequestContext &, const ModifyMonitoredItemsRequest &, ModifyMonitoredItemsResponse &);
+    void setMonitoringMode(RequestContext &, const SetMonitoringModeRequest &, SetMonitoringModeResponse &);
+    void deleteMonitoredItems(RequestContext &, const DeleteMonitoredItemsRequest &, DeleteMonitoredItemsResponse &);
     StatusCode applyParameters(MonitoredItem &m, const Subscription &s, const MonitoringParameters &p,
                                double &revisedInterval, std::uint32_t &revisedQueue);
     void removeMonitoredItem(Session &session, Subscription &s, std::uint32_t id);
-    void sample(MonitoredItem &m, qint64 now);
+    // Takes a sample now (monotonic ms); stamp is the server timestamp it gets.
+    void sample(MonitoredItem &m, qint64 now, DateTime stamp);
     void sampleDue(Subscription &s, qint64 now);
     void itemChanged(OPCItem &item);
     void serverStateChanged();
@@ -219,7 +246,7 @@ private:
 
     // The value a monitored item samples: item values with the state gate, as Read
     // gives them without the toolkit's read event (UaAttribute.cpp).
-    DataValue sampleAttribute(NodeRef node, std::uint32_t attributeId);
+    DataValue sampleAttribute(const Session &session, NodeRef node, std::uint32_t attributeId);
     DataValue gatedItemValue(const OPCItem &item) const;
 
     // Server object values.
@@ -228,25 +255,15 @@ private:
     BuildInfo buildInfo() const;
     std::uint32_t secondsTillShutdown() const;
 
-    void sendFault(Connection &connection, std::uint32_t requestId, std::uint32_t requestHandle, StatusCode status);
-    bool traceOn(int level) const;
-    void trace(int level, const QString &line);
-    // A service's operation list must hold something and stay within the limit.
-    void checkOperationCount(std::size_t count) const;
-    // TimestampsToReturn must name one of the four choices.
-    static void checkTimestampsToReturn(std::int32_t value);
-
     OPCServer &server_;
     ServerConfig config_;
     DescriptionFn describe_;
+    const Clock &clock_;
     AddressSpace addressSpace_;
-    QElapsedTimer clock_;
     DateTime startTime_ = 0;
     bool started_ = false;
-    std::list<std::unique_ptr<Connection>> connections_;
+    std::list<std::unique_ptr<Channel>> channels_;
     std::vector<std::unique_ptr<Session>> sessions_;
-    std::vector<std::unique_ptr<Session>> endedSessions_; // freed when no request is in progress
-    int dispatchDepth_ = 0; // toolkit events may let other events, requests too, run inside a request
     std::uint32_t nextChannelId_ = 1;
     std::uint32_t nextSessionNumber_ = 1;
     std::uint64_t nextContinuationPoint_ = 1;

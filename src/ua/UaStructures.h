@@ -3,649 +3,261 @@
 
 #include <vector>
 
-// The structures of the services this server implements, with the fields and field
-// order of OPC 10000-4 (binary layouts as published with the standard). Enumerations
-// are Int32 on the wire and are held as such. Their type descriptions are in
-// UaStructures.cpp.
+// The structures of the services this server implements, each with the fields and
+// field order of OPC 10000-4 (binary layouts as published with the standard).
+// Enumerations are Int32 on the wire and are held as such.
 namespace Ua {
 
-struct RequestHeader {
-    NodeId authenticationToken;
-    DateTime timestamp = 0;
-    std::uint32_t requestHandle = 0;
-    std::uint32_t returnDiagnostics = 0;
-    QString auditEntryId;
-    std::uint32_t timeoutHint = 0;
-    ExtensionObject additionalHeader;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(RequestHeader, (NodeId, authenticationToken), (DateTime, timestamp), (std::uint32_t, requestHandle),
+             (std::uint32_t, returnDiagnostics), (QString, auditEntryId), (std::uint32_t, timeoutHint),
+             (ExtensionObject, additionalHeader));
 
-struct ResponseHeader {
-    DateTime timestamp = 0;
-    std::uint32_t requestHandle = 0;
-    StatusCode serviceResult = 0;
-    DiagnosticInfo serviceDiagnostics;
-    std::vector<QString> stringTable;
-    ExtensionObject additionalHeader;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ResponseHeader, (DateTime, timestamp), (std::uint32_t, requestHandle), (StatusCode, serviceResult),
+             (DiagnosticInfo, serviceDiagnostics), (std::vector<QString>, stringTable),
+             (ExtensionObject, additionalHeader));
 
-struct ChannelSecurityToken {
-    std::uint32_t channelId = 0;
-    std::uint32_t tokenId = 0;
-    DateTime createdAt = 0;
-    std::uint32_t revisedLifetime = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ChannelSecurityToken, (std::uint32_t, channelId), (std::uint32_t, tokenId), (DateTime, createdAt),
+             (std::uint32_t, revisedLifetime));
 
-struct OpenSecureChannelRequest {
-    RequestHeader requestHeader;
-    std::uint32_t clientProtocolVersion = 0;
-    std::int32_t requestType = 0;
-    std::int32_t securityMode = 0;
-    QByteArray clientNonce;
-    std::uint32_t requestedLifetime = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(OpenSecureChannelRequest, (RequestHeader, requestHeader), (std::uint32_t, clientProtocolVersion),
+             (std::int32_t, requestType), (std::int32_t, securityMode), (QByteArray, clientNonce),
+             (std::uint32_t, requestedLifetime));
 
-struct OpenSecureChannelResponse {
-    ResponseHeader responseHeader;
-    std::uint32_t serverProtocolVersion = 0;
-    ChannelSecurityToken securityToken;
-    QByteArray serverNonce;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(OpenSecureChannelResponse, (ResponseHeader, responseHeader), (std::uint32_t, serverProtocolVersion),
+             (ChannelSecurityToken, securityToken), (QByteArray, serverNonce));
 
-struct CloseSecureChannelRequest {
-    RequestHeader requestHeader;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(CloseSecureChannelRequest, (RequestHeader, requestHeader));
 
-struct UserTokenPolicy {
-    QString policyId;
-    std::int32_t tokenType = 0;
-    QString issuedTokenType;
-    QString issuerEndpointUrl;
-    QString securityPolicyUri;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(UserTokenPolicy, (QString, policyId), (std::int32_t, tokenType), (QString, issuedTokenType),
+             (QString, issuerEndpointUrl), (QString, securityPolicyUri));
 
-struct ApplicationDescription {
-    QString applicationUri;
-    QString productUri;
-    LocalizedText applicationName;
-    std::int32_t applicationType = 0;
-    QString gatewayServerUri;
-    QString discoveryProfileUri;
-    std::vector<QString> discoveryUrls;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ApplicationDescription, (QString, applicationUri), (QString, productUri), (LocalizedText, applicationName),
+             (std::int32_t, applicationType), (QString, gatewayServerUri), (QString, discoveryProfileUri),
+             (std::vector<QString>, discoveryUrls));
 
-struct EndpointDescription {
-    QString endpointUrl;
-    ApplicationDescription server;
-    QByteArray serverCertificate;
-    std::int32_t securityMode = 0;
-    QString securityPolicyUri;
-    std::vector<UserTokenPolicy> userIdentityTokens;
-    QString transportProfileUri;
-    std::uint8_t securityLevel = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(EndpointDescription, (QString, endpointUrl), (ApplicationDescription, server),
+             (QByteArray, serverCertificate), (std::int32_t, securityMode), (QString, securityPolicyUri),
+             (std::vector<UserTokenPolicy>, userIdentityTokens), (QString, transportProfileUri),
+             (std::uint8_t, securityLevel));
 
-struct GetEndpointsRequest {
-    RequestHeader requestHeader;
-    QString endpointUrl;
-    std::vector<QString> localeIds;
-    std::vector<QString> profileUris;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(GetEndpointsRequest, (RequestHeader, requestHeader), (QString, endpointUrl),
+             (std::vector<QString>, localeIds), (std::vector<QString>, profileUris));
 
-struct GetEndpointsResponse {
-    ResponseHeader responseHeader;
-    std::vector<EndpointDescription> endpoints;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(GetEndpointsResponse, (ResponseHeader, responseHeader), (std::vector<EndpointDescription>, endpoints));
 
-struct FindServersRequest {
-    RequestHeader requestHeader;
-    QString endpointUrl;
-    std::vector<QString> localeIds;
-    std::vector<QString> serverUris;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(FindServersRequest, (RequestHeader, requestHeader), (QString, endpointUrl),
+             (std::vector<QString>, localeIds), (std::vector<QString>, serverUris));
 
-struct FindServersResponse {
-    ResponseHeader responseHeader;
-    std::vector<ApplicationDescription> servers;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(FindServersResponse, (ResponseHeader, responseHeader), (std::vector<ApplicationDescription>, servers));
 
-struct SignatureData {
-    QString algorithm;
-    QByteArray signature;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(SignatureData, (QString, algorithm), (QByteArray, signature));
 
-struct SignedSoftwareCertificate {
-    QByteArray certificateData;
-    QByteArray signature;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(SignedSoftwareCertificate, (QByteArray, certificateData), (QByteArray, signature));
 
-struct CreateSessionRequest {
-    RequestHeader requestHeader;
-    ApplicationDescription clientDescription;
-    QString serverUri;
-    QString endpointUrl;
-    QString sessionName;
-    QByteArray clientNonce;
-    QByteArray clientCertificate;
-    double requestedSessionTimeout = 0;
-    std::uint32_t maxResponseMessageSize = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(CreateSessionRequest, (RequestHeader, requestHeader), (ApplicationDescription, clientDescription),
+             (QString, serverUri), (QString, endpointUrl), (QString, sessionName), (QByteArray, clientNonce),
+             (QByteArray, clientCertificate), (double, requestedSessionTimeout),
+             (std::uint32_t, maxResponseMessageSize));
 
-struct CreateSessionResponse {
-    ResponseHeader responseHeader;
-    NodeId sessionId;
-    NodeId authenticationToken;
-    double revisedSessionTimeout = 0;
-    QByteArray serverNonce;
-    QByteArray serverCertificate;
-    std::vector<EndpointDescription> serverEndpoints;
-    std::vector<SignedSoftwareCertificate> serverSoftwareCertificates;
-    SignatureData serverSignature;
-    std::uint32_t maxRequestMessageSize = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(CreateSessionResponse, (ResponseHeader, responseHeader), (NodeId, sessionId),
+             (NodeId, authenticationToken), (double, revisedSessionTimeout), (QByteArray, serverNonce),
+             (QByteArray, serverCertificate), (std::vector<EndpointDescription>, serverEndpoints),
+             (std::vector<SignedSoftwareCertificate>, serverSoftwareCertificates), (SignatureData, serverSignature),
+             (std::uint32_t, maxRequestMessageSize));
 
-struct ActivateSessionRequest {
-    RequestHeader requestHeader;
-    SignatureData clientSignature;
-    std::vector<SignedSoftwareCertificate> clientSoftwareCertificates;
-    std::vector<QString> localeIds;
-    ExtensionObject userIdentityToken;
-    SignatureData userTokenSignature;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ActivateSessionRequest, (RequestHeader, requestHeader), (SignatureData, clientSignature),
+             (std::vector<SignedSoftwareCertificate>, clientSoftwareCertificates), (std::vector<QString>, localeIds),
+             (ExtensionObject, userIdentityToken), (SignatureData, userTokenSignature));
 
-struct ActivateSessionResponse {
-    ResponseHeader responseHeader;
-    QByteArray serverNonce;
-    std::vector<StatusCode> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ActivateSessionResponse, (ResponseHeader, responseHeader), (QByteArray, serverNonce),
+             (std::vector<StatusCode>, results), (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct CloseSessionRequest {
-    RequestHeader requestHeader;
-    bool deleteSubscriptions = false;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(CloseSessionRequest, (RequestHeader, requestHeader), (bool, deleteSubscriptions));
 
-struct CloseSessionResponse {
-    ResponseHeader responseHeader;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(CloseSessionResponse, (ResponseHeader, responseHeader));
 
-struct CancelRequest {
-    RequestHeader requestHeader;
-    std::uint32_t requestHandle = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(CancelRequest, (RequestHeader, requestHeader), (std::uint32_t, requestHandle));
 
-struct CancelResponse {
-    ResponseHeader responseHeader;
-    std::uint32_t cancelCount = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(CancelResponse, (ResponseHeader, responseHeader), (std::uint32_t, cancelCount));
 
-struct AnonymousIdentityToken {
-    QString policyId;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(AnonymousIdentityToken, (QString, policyId));
 
-struct ViewDescription {
-    NodeId viewId;
-    DateTime timestamp = 0;
-    std::uint32_t viewVersion = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ViewDescription, (NodeId, viewId), (DateTime, timestamp), (std::uint32_t, viewVersion));
 
-struct BrowseDescription {
-    NodeId nodeId;
-    std::int32_t browseDirection = 0;
-    NodeId referenceTypeId;
-    bool includeSubtypes = false;
-    std::uint32_t nodeClassMask = 0;
-    std::uint32_t resultMask = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(BrowseDescription, (NodeId, nodeId), (std::int32_t, browseDirection), (NodeId, referenceTypeId),
+             (bool, includeSubtypes), (std::uint32_t, nodeClassMask), (std::uint32_t, resultMask));
 
-struct ReferenceDescription {
-    NodeId referenceTypeId;
-    bool isForward = false;
-    ExpandedNodeId nodeId;
-    QualifiedName browseName;
-    LocalizedText displayName;
-    std::int32_t nodeClass = 0;
-    ExpandedNodeId typeDefinition;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ReferenceDescription, (NodeId, referenceTypeId), (bool, isForward), (ExpandedNodeId, nodeId),
+             (QualifiedName, browseName), (LocalizedText, displayName), (std::int32_t, nodeClass),
+             (ExpandedNodeId, typeDefinition));
 
-struct BrowseResult {
-    StatusCode statusCode = 0;
-    QByteArray continuationPoint;
-    std::vector<ReferenceDescription> references;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(BrowseResult, (StatusCode, statusCode), (QByteArray, continuationPoint),
+             (std::vector<ReferenceDescription>, references));
 
-struct BrowseRequest {
-    RequestHeader requestHeader;
-    ViewDescription view;
-    std::uint32_t requestedMaxReferencesPerNode = 0;
-    std::vector<BrowseDescription> nodesToBrowse;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(BrowseRequest, (RequestHeader, requestHeader), (ViewDescription, view),
+             (std::uint32_t, requestedMaxReferencesPerNode), (std::vector<BrowseDescription>, nodesToBrowse));
 
-struct BrowseResponse {
-    ResponseHeader responseHeader;
-    std::vector<BrowseResult> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(BrowseResponse, (ResponseHeader, responseHeader), (std::vector<BrowseResult>, results),
+             (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct BrowseNextRequest {
-    RequestHeader requestHeader;
-    bool releaseContinuationPoints = false;
-    std::vector<QByteArray> continuationPoints;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(BrowseNextRequest, (RequestHeader, requestHeader), (bool, releaseContinuationPoints),
+             (std::vector<QByteArray>, continuationPoints));
 
-struct BrowseNextResponse {
-    ResponseHeader responseHeader;
-    std::vector<BrowseResult> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(BrowseNextResponse, (ResponseHeader, responseHeader), (std::vector<BrowseResult>, results),
+             (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct RelativePathElement {
-    NodeId referenceTypeId;
-    bool isInverse = false;
-    bool includeSubtypes = false;
-    QualifiedName targetName;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(RelativePathElement, (NodeId, referenceTypeId), (bool, isInverse), (bool, includeSubtypes),
+             (QualifiedName, targetName));
 
-struct RelativePath {
-    std::vector<RelativePathElement> elements;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(RelativePath, (std::vector<RelativePathElement>, elements));
 
-struct BrowsePath {
-    NodeId startingNode;
-    RelativePath relativePath;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(BrowsePath, (NodeId, startingNode), (RelativePath, relativePath));
 
-struct BrowsePathTarget {
-    ExpandedNodeId targetId;
-    std::uint32_t remainingPathIndex = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(BrowsePathTarget, (ExpandedNodeId, targetId), (std::uint32_t, remainingPathIndex));
 
-struct BrowsePathResult {
-    StatusCode statusCode = 0;
-    std::vector<BrowsePathTarget> targets;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(BrowsePathResult, (StatusCode, statusCode), (std::vector<BrowsePathTarget>, targets));
 
-struct TranslateBrowsePathsToNodeIdsRequest {
-    RequestHeader requestHeader;
-    std::vector<BrowsePath> browsePaths;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(TranslateBrowsePathsToNodeIdsRequest, (RequestHeader, requestHeader),
+             (std::vector<BrowsePath>, browsePaths));
 
-struct TranslateBrowsePathsToNodeIdsResponse {
-    ResponseHeader responseHeader;
-    std::vector<BrowsePathResult> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(TranslateBrowsePathsToNodeIdsResponse, (ResponseHeader, responseHeader),
+             (std::vector<BrowsePathResult>, results), (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct RegisterNodesRequest {
-    RequestHeader requestHeader;
-    std::vector<NodeId> nodesToRegister;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(RegisterNodesRequest, (RequestHeader, requestHeader), (std::vector<NodeId>, nodesToRegister));
 
-struct RegisterNodesResponse {
-    ResponseHeader responseHeader;
-    std::vector<NodeId> registeredNodeIds;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(RegisterNodesResponse, (ResponseHeader, responseHeader), (std::vector<NodeId>, registeredNodeIds));
 
-struct UnregisterNodesRequest {
-    RequestHeader requestHeader;
-    std::vector<NodeId> nodesToUnregister;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(UnregisterNodesRequest, (RequestHeader, requestHeader), (std::vector<NodeId>, nodesToUnregister));
 
-struct UnregisterNodesResponse {
-    ResponseHeader responseHeader;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(UnregisterNodesResponse, (ResponseHeader, responseHeader));
 
-struct ReadValueId {
-    NodeId nodeId;
-    std::uint32_t attributeId = 0;
-    QString indexRange;
-    QualifiedName dataEncoding;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ReadValueId, (NodeId, nodeId), (std::uint32_t, attributeId), (QString, indexRange),
+             (QualifiedName, dataEncoding));
 
-struct ReadRequest {
-    RequestHeader requestHeader;
-    double maxAge = 0;
-    std::int32_t timestampsToReturn = 0;
-    std::vector<ReadValueId> nodesToRead;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ReadRequest, (RequestHeader, requestHeader), (double, maxAge), (std::int32_t, timestampsToReturn),
+             (std::vector<ReadValueId>, nodesToRead));
 
-struct ReadResponse {
-    ResponseHeader responseHeader;
-    std::vector<DataValue> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ReadResponse, (ResponseHeader, responseHeader), (std::vector<DataValue>, results),
+             (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct WriteValue {
-    NodeId nodeId;
-    std::uint32_t attributeId = 0;
-    QString indexRange;
-    DataValue value;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(WriteValue, (NodeId, nodeId), (std::uint32_t, attributeId), (QString, indexRange), (DataValue, value));
 
-struct WriteRequest {
-    RequestHeader requestHeader;
-    std::vector<WriteValue> nodesToWrite;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(WriteRequest, (RequestHeader, requestHeader), (std::vector<WriteValue>, nodesToWrite));
 
-struct WriteResponse {
-    ResponseHeader responseHeader;
-    std::vector<StatusCode> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(WriteResponse, (ResponseHeader, responseHeader), (std::vector<StatusCode>, results),
+             (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct ServiceFault {
-    ResponseHeader responseHeader;
-    static const TypeDesc &desc();
-};
-
-// Fills a response's header for the request it answers: the time and the handle.
-template <class Response> void stamp(Response &response, const RequestHeader &header)
-{
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = header.requestHandle;
-}
+UA_STRUCTURE(ServiceFault, (ResponseHeader, responseHeader));
 
 // The encoded body of a ServiceFault answering the request with that handle.
-QByteArray encodeServiceFault(std::uint32_t requestHandle, StatusCode status);
+inline QByteArray encodeServiceFault(std::uint32_t requestHandle, StatusCode status, DateTime now)
+{
+    ServiceFault fault;
+    fault.responseHeader.timestamp = now;
+    fault.responseHeader.requestHandle = requestHandle;
+    fault.responseHeader.serviceResult = status;
+    QByteArray body;
+    Encoder e(body);
+    encodeMessage(e, fault);
+    return body;
+}
 
-struct BuildInfo {
-    QString productUri;
-    QString manufacturerName;
-    QString productName;
-    QString softwareVersion;
-    QString buildNumber;
-    DateTime buildDate = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(BuildInfo, (QString, productUri), (QString, manufacturerName), (QString, productName),
+             (QString, softwareVersion), (QString, buildNumber), (DateTime, buildDate));
 
-struct ServerStatusDataType {
-    DateTime startTime = 0;
-    DateTime currentTime = 0;
-    std::int32_t state = 0;
-    BuildInfo buildInfo;
-    std::uint32_t secondsTillShutdown = 0;
-    LocalizedText shutdownReason;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ServerStatusDataType, (DateTime, startTime), (DateTime, currentTime), (std::int32_t, state),
+             (BuildInfo, buildInfo), (std::uint32_t, secondsTillShutdown), (LocalizedText, shutdownReason));
 
 // Subscriptions and monitored items.
-struct DataChangeFilter {
-    std::int32_t trigger = 0;
-    std::uint32_t deadbandType = 0;
-    double deadbandValue = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(DataChangeFilter, (std::int32_t, trigger), (std::uint32_t, deadbandType), (double, deadbandValue));
 
-struct MonitoringParameters {
-    std::uint32_t clientHandle = 0;
-    double samplingInterval = 0;
-    ExtensionObject filter;
-    std::uint32_t queueSize = 0;
-    bool discardOldest = false;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(MonitoringParameters, (std::uint32_t, clientHandle), (double, samplingInterval), (ExtensionObject, filter),
+             (std::uint32_t, queueSize), (bool, discardOldest));
 
-struct MonitoredItemCreateRequest {
-    ReadValueId itemToMonitor;
-    std::int32_t monitoringMode = 0;
-    MonitoringParameters requestedParameters;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(MonitoredItemCreateRequest, (ReadValueId, itemToMonitor), (std::int32_t, monitoringMode),
+             (MonitoringParameters, requestedParameters));
 
-struct MonitoredItemCreateResult {
-    StatusCode statusCode = 0;
-    std::uint32_t monitoredItemId = 0;
-    double revisedSamplingInterval = 0;
-    std::uint32_t revisedQueueSize = 0;
-    ExtensionObject filterResult;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(MonitoredItemCreateResult, (StatusCode, statusCode), (std::uint32_t, monitoredItemId),
+             (double, revisedSamplingInterval), (std::uint32_t, revisedQueueSize), (ExtensionObject, filterResult));
 
-struct CreateMonitoredItemsRequest {
-    RequestHeader requestHeader;
-    std::uint32_t subscriptionId = 0;
-    std::int32_t timestampsToReturn = 0;
-    std::vector<MonitoredItemCreateRequest> itemsToCreate;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(CreateMonitoredItemsRequest, (RequestHeader, requestHeader), (std::uint32_t, subscriptionId),
+             (std::int32_t, timestampsToReturn), (std::vector<MonitoredItemCreateRequest>, itemsToCreate));
 
-struct CreateMonitoredItemsResponse {
-    ResponseHeader responseHeader;
-    std::vector<MonitoredItemCreateResult> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(CreateMonitoredItemsResponse, (ResponseHeader, responseHeader),
+             (std::vector<MonitoredItemCreateResult>, results), (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct MonitoredItemModifyRequest {
-    std::uint32_t monitoredItemId = 0;
-    MonitoringParameters requestedParameters;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(MonitoredItemModifyRequest, (std::uint32_t, monitoredItemId), (MonitoringParameters, requestedParameters));
 
-struct MonitoredItemModifyResult {
-    StatusCode statusCode = 0;
-    double revisedSamplingInterval = 0;
-    std::uint32_t revisedQueueSize = 0;
-    ExtensionObject filterResult;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(MonitoredItemModifyResult, (StatusCode, statusCode), (double, revisedSamplingInterval),
+             (std::uint32_t, revisedQueueSize), (ExtensionObject, filterResult));
 
-struct ModifyMonitoredItemsRequest {
-    RequestHeader requestHeader;
-    std::uint32_t subscriptionId = 0;
-    std::int32_t timestampsToReturn = 0;
-    std::vector<MonitoredItemModifyRequest> itemsToModify;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ModifyMonitoredItemsRequest, (RequestHeader, requestHeader), (std::uint32_t, subscriptionId),
+             (std::int32_t, timestampsToReturn), (std::vector<MonitoredItemModifyRequest>, itemsToModify));
 
-struct ModifyMonitoredItemsResponse {
-    ResponseHeader responseHeader;
-    std::vector<MonitoredItemModifyResult> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ModifyMonitoredItemsResponse, (ResponseHeader, responseHeader),
+             (std::vector<MonitoredItemModifyResult>, results), (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct SetMonitoringModeRequest {
-    RequestHeader requestHeader;
-    std::uint32_t subscriptionId = 0;
-    std::int32_t monitoringMode = 0;
-    std::vector<std::uint32_t> monitoredItemIds;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(SetMonitoringModeRequest, (RequestHeader, requestHeader), (std::uint32_t, subscriptionId),
+             (std::int32_t, monitoringMode), (std::vector<std::uint32_t>, monitoredItemIds));
 
-struct SetMonitoringModeResponse {
-    ResponseHeader responseHeader;
-    std::vector<StatusCode> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(SetMonitoringModeResponse, (ResponseHeader, responseHeader), (std::vector<StatusCode>, results),
+             (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct DeleteMonitoredItemsRequest {
-    RequestHeader requestHeader;
-    std::uint32_t subscriptionId = 0;
-    std::vector<std::uint32_t> monitoredItemIds;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(DeleteMonitoredItemsRequest, (RequestHeader, requestHeader), (std::uint32_t, subscriptionId),
+             (std::vector<std::uint32_t>, monitoredItemIds));
 
-struct DeleteMonitoredItemsResponse {
-    ResponseHeader responseHeader;
-    std::vector<StatusCode> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(DeleteMonitoredItemsResponse, (ResponseHeader, responseHeader), (std::vector<StatusCode>, results),
+             (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct CreateSubscriptionRequest {
-    RequestHeader requestHeader;
-    double requestedPublishingInterval = 0;
-    std::uint32_t requestedLifetimeCount = 0;
-    std::uint32_t requestedMaxKeepAliveCount = 0;
-    std::uint32_t maxNotificationsPerPublish = 0;
-    bool publishingEnabled = false;
-    std::uint8_t priority = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(CreateSubscriptionRequest, (RequestHeader, requestHeader), (double, requestedPublishingInterval),
+             (std::uint32_t, requestedLifetimeCount), (std::uint32_t, requestedMaxKeepAliveCount),
+             (std::uint32_t, maxNotificationsPerPublish), (bool, publishingEnabled), (std::uint8_t, priority));
 
-struct CreateSubscriptionResponse {
-    ResponseHeader responseHeader;
-    std::uint32_t subscriptionId = 0;
-    double revisedPublishingInterval = 0;
-    std::uint32_t revisedLifetimeCount = 0;
-    std::uint32_t revisedMaxKeepAliveCount = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(CreateSubscriptionResponse, (ResponseHeader, responseHeader), (std::uint32_t, subscriptionId),
+             (double, revisedPublishingInterval), (std::uint32_t, revisedLifetimeCount),
+             (std::uint32_t, revisedMaxKeepAliveCount));
 
-struct ModifySubscriptionRequest {
-    RequestHeader requestHeader;
-    std::uint32_t subscriptionId = 0;
-    double requestedPublishingInterval = 0;
-    std::uint32_t requestedLifetimeCount = 0;
-    std::uint32_t requestedMaxKeepAliveCount = 0;
-    std::uint32_t maxNotificationsPerPublish = 0;
-    std::uint8_t priority = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ModifySubscriptionRequest, (RequestHeader, requestHeader), (std::uint32_t, subscriptionId),
+             (double, requestedPublishingInterval), (std::uint32_t, requestedLifetimeCount),
+             (std::uint32_t, requestedMaxKeepAliveCount), (std::uint32_t, maxNotificationsPerPublish),
+             (std::uint8_t, priority));
 
-struct ModifySubscriptionResponse {
-    ResponseHeader responseHeader;
-    double revisedPublishingInterval = 0;
-    std::uint32_t revisedLifetimeCount = 0;
-    std::uint32_t revisedMaxKeepAliveCount = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(ModifySubscriptionResponse, (ResponseHeader, responseHeader), (double, revisedPublishingInterval),
+             (std::uint32_t, revisedLifetimeCount), (std::uint32_t, revisedMaxKeepAliveCount));
 
-struct SetPublishingModeRequest {
-    RequestHeader requestHeader;
-    bool publishingEnabled = false;
-    std::vector<std::uint32_t> subscriptionIds;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(SetPublishingModeRequest, (RequestHeader, requestHeader), (bool, publishingEnabled),
+             (std::vector<std::uint32_t>, subscriptionIds));
 
-struct SetPublishingModeResponse {
-    ResponseHeader responseHeader;
-    std::vector<StatusCode> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(SetPublishingModeResponse, (ResponseHeader, responseHeader), (std::vector<StatusCode>, results),
+             (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct NotificationMessage {
-    std::uint32_t sequenceNumber = 0;
-    DateTime publishTime = 0;
-    std::vector<ExtensionObject> notificationData;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(NotificationMessage, (std::uint32_t, sequenceNumber), (DateTime, publishTime),
+             (std::vector<ExtensionObject>, notificationData));
 
-struct MonitoredItemNotification {
-    std::uint32_t clientHandle = 0;
-    DataValue value;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(MonitoredItemNotification, (std::uint32_t, clientHandle), (DataValue, value));
 
-struct DataChangeNotification {
-    std::vector<MonitoredItemNotification> monitoredItems;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(DataChangeNotification, (std::vector<MonitoredItemNotification>, monitoredItems),
+             (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct StatusChangeNotification {
-    StatusCode status = 0;
-    DiagnosticInfo diagnosticInfo;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(StatusChangeNotification, (StatusCode, status), (DiagnosticInfo, diagnosticInfo));
 
-struct SubscriptionAcknowledgement {
-    std::uint32_t subscriptionId = 0;
-    std::uint32_t sequenceNumber = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(SubscriptionAcknowledgement, (std::uint32_t, subscriptionId), (std::uint32_t, sequenceNumber));
 
-struct PublishRequest {
-    RequestHeader requestHeader;
-    std::vector<SubscriptionAcknowledgement> subscriptionAcknowledgements;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(PublishRequest, (RequestHeader, requestHeader),
+             (std::vector<SubscriptionAcknowledgement>, subscriptionAcknowledgements));
 
-struct PublishResponse {
-    ResponseHeader responseHeader;
-    std::uint32_t subscriptionId = 0;
-    std::vector<std::uint32_t> availableSequenceNumbers;
-    bool moreNotifications = false;
-    NotificationMessage notificationMessage;
-    std::vector<StatusCode> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(PublishResponse, (ResponseHeader, responseHeader), (std::uint32_t, subscriptionId),
+             (std::vector<std::uint32_t>, availableSequenceNumbers), (bool, moreNotifications),
+             (NotificationMessage, notificationMessage), (std::vector<StatusCode>, results),
+             (std::vector<DiagnosticInfo>, diagnosticInfos));
 
-struct RepublishRequest {
-    RequestHeader requestHeader;
-    std::uint32_t subscriptionId = 0;
-    std::uint32_t retransmitSequenceNumber = 0;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(RepublishRequest, (RequestHeader, requestHeader), (std::uint32_t, subscriptionId),
+             (std::uint32_t, retransmitSequenceNumber));
 
-struct RepublishResponse {
-    ResponseHeader responseHeader;
-    NotificationMessage notificationMessage;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(RepublishResponse, (ResponseHeader, responseHeader), (NotificationMessage, notificationMessage));
 
-struct DeleteSubscriptionsRequest {
-    RequestHeader requestHeader;
-    std::vector<std::uint32_t> subscriptionIds;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(DeleteSubscriptionsRequest, (RequestHeader, requestHeader), (std::vector<std::uint32_t>, subscriptionIds));
 
-struct DeleteSubscriptionsResponse {
-    ResponseHeader responseHeader;
-    std::vector<StatusCode> results;
-    std::vector<DiagnosticInfo> diagnosticInfos;
-    static const TypeDesc &desc();
-};
+UA_STRUCTURE(DeleteSubscriptionsResponse, (ResponseHeader, responseHeader), (std::vector<StatusCode>, results),
+             (std::vector<DiagnosticInfo>, diagnosticInfos));
 } // namespace Ua

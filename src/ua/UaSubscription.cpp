@@ -19,11 +19,6 @@ std::uint32_t nextSequence(std::uint32_t n) { return n == 0xFFFFFFFFu ? 1 : n + 
 
 } // namespace
 
-void ServerCore::unsupportedService(RequestContext &, Decoder &, Encoder &)
-{
-    throw ServiceError{Status::BadServiceUnsupported};
-}
-
 std::size_t ServerCore::subscriptionCount() const
 {
     std::size_t n = 0;
@@ -65,15 +60,15 @@ void ServerCore::reviseSubscription(Subscription &s, double interval, std::uint3
     s.maxNotifications = maxNotifications;
 }
 
-void ServerCore::createSubscription(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::createSubscription(RequestContext &context, const CreateSubscriptionRequest &request,
+                                    CreateSubscriptionResponse &response)
 {
-    CreateSubscriptionRequest request;
-    decodeInto(d, request);
     Session &session = *context.session;
     if (int(session.subscriptions.subscriptions.size()) >= config_.maxSubscriptionsPerSession)
         throw ServiceError{Status::BadTooManySubscriptions};
     auto s = std::make_unique<Subscription>();
     s->id = nextSubscriptionId_++;
+    s->session = &session;
     reviseSubscription(*s, request.requestedPublishingInterval, request.requestedLifetimeCount,
                        request.requestedMaxKeepAliveCount, request.maxNotificationsPerPublish);
     s->publishingEnabled = request.publishingEnabled;
@@ -83,8 +78,6 @@ void ServerCore::createSubscription(RequestContext &context, Decoder &d, Encoder
     // subscription works.
     s->keepAliveCounter = s->maxKeepAliveCount - 1;
 
-    CreateSubscriptionResponse response;
-    stamp(response, request.requestHeader);
     response.subscriptionId = s->id;
     response.revisedPublishingInterval = s->publishingInterval;
     response.revisedLifetimeCount = s->lifetimeCount;
@@ -97,72 +90,59 @@ void ServerCore::createSubscription(RequestContext &context, Decoder &d, Encoder
                  .arg(s->lifetimeCount));
     session.subscriptions.subscriptions.push_back(std::move(s));
     scheduleSubscriptions();
-    encodeMessage(e, response);
 }
 
-void ServerCore::modifySubscription(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::modifySubscription(RequestContext &context, const ModifySubscriptionRequest &request,
+                                    ModifySubscriptionResponse &response)
 {
-    ModifySubscriptionRequest request;
-    decodeInto(d, request);
     Subscription *s = &requireSubscription(*context.session, request.subscriptionId);
     reviseSubscription(*s, request.requestedPublishingInterval, request.requestedLifetimeCount,
                        request.requestedMaxKeepAliveCount, request.maxNotificationsPerPublish);
     s->priority = request.priority;
     s->nextDueMs = nowMs() + qint64(s->publishingInterval);
     s->lifetimeCounter = 0;
-    ModifySubscriptionResponse response;
-    stamp(response, request.requestHeader);
     response.revisedPublishingInterval = s->publishingInterval;
     response.revisedLifetimeCount = s->lifetimeCount;
     response.revisedMaxKeepAliveCount = s->maxKeepAliveCount;
     trace(2, QStringLiteral("UA subscription %1 modified: interval %2 ms").arg(s->id).arg(s->publishingInterval));
     scheduleSubscriptions();
-    encodeMessage(e, response);
 }
 
-void ServerCore::setPublishingMode(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::setPublishingMode(RequestContext &context, const SetPublishingModeRequest &request,
+                                   SetPublishingModeResponse &response)
 {
-    SetPublishingModeRequest request;
-    decodeInto(d, request);
-    checkOperationCount(request.subscriptionIds.size());
-    SetPublishingModeResponse response;
-    stamp(response, request.requestHeader);
     for (std::uint32_t id : request.subscriptionIds) {
         Subscription *s = findSubscription(*context.session, id);
         if (s)
             s->publishingEnabled = request.publishingEnabled;
         response.results.push_back(s ? Status::Good : Status::BadSubscriptionIdInvalid);
     }
-    encodeMessage(e, response);
 }
 
-void ServerCore::deleteSubscriptions(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::deleteSubscriptions(RequestContext &context, const DeleteSubscriptionsRequest &request,
+                                     DeleteSubscriptionsResponse &response)
 {
-    DeleteSubscriptionsRequest request;
-    decodeInto(d, request);
-    checkOperationCount(request.subscriptionIds.size());
     Session &session = *context.session;
-    DeleteSubscriptionsResponse response;
-    stamp(response, request.requestHeader);
     for (std::uint32_t id : request.subscriptionIds) {
         const bool known = findSubscription(session, id);
         if (known)
             deleteSubscription(session, id, QStringLiteral("deleted by the client"));
         response.results.push_back(known ? Status::Good : Status::BadSubscriptionIdInvalid);
     }
-    encodeMessage(e, response);
     // Publish requests still waiting have nothing left to wait for; they are told
     // after the answer to this request.
-    context.deferred = true;
-    context.connection.sendResponse(context.requestId, request.requestHeader.requestHandle, e.buffer());
-    if (session.subscriptions.subscriptions.empty() && session.subscriptions.statusChanges.empty()) {
-        auto &queue = session.subscriptions.publishQueue;
-        while (!queue.empty()) {
-            PendingPublish p = std::move(queue.front());
-            queue.pop_front();
-            if (!p.connection->isClosed())
-                sendFault(*p.connection, p.requestId, p.requestHandle, Status::BadNoSubscription);
-        }
+    if (session.subscriptions.subscriptions.empty() && session.subscriptions.statusChanges.empty())
+        context.afterReply = [this, &session] { failPublishRequests(session, Status::BadNoSubscription); };
+}
+
+void ServerCore::failPublishRequests(Session &session, StatusCode status)
+{
+    auto &queue = session.subscriptions.publishQueue;
+    while (!queue.empty()) {
+        PendingPublish p = std::move(queue.front());
+        queue.pop_front();
+        if (!p.channel->isClosed())
+            sendFault(*p.channel, p.requestId, p.requestHandle, status);
     }
 }
 
@@ -192,28 +172,17 @@ void ServerCore::endSubscriptions(Session &session, StatusCode pendingStatus)
     while (!session.subscriptions.subscriptions.empty())
         deleteSubscription(session, session.subscriptions.subscriptions.back()->id, QStringLiteral("session ended"));
     session.subscriptions.statusChanges.clear();
-    auto &queue = session.subscriptions.publishQueue;
-    while (!queue.empty()) {
-        PendingPublish p = std::move(queue.front());
-        queue.pop_front();
-        if (!p.connection->isClosed())
-            sendFault(*p.connection, p.requestId, p.requestHandle, pendingStatus);
-    }
+    failPublishRequests(session, pendingStatus);
 }
 
 // --- Publish ---------------------------------------------------------------------------
 
-void ServerCore::publish(RequestContext &context, Decoder &d, Encoder &)
+void ServerCore::publish(RequestContext &context, const PublishRequest &request, PublishResponse &)
 {
-    PublishRequest request;
-    decodeInto(d, request);
     Session &session = *context.session;
     SessionSubscriptions &subs = session.subscriptions;
-    if (request.subscriptionAcknowledgements.size() > config_.maxNodesPerRequest)
-        throw ServiceError{Status::BadTooManyOperations};
-
     PendingPublish pending;
-    pending.connection = &context.connection;
+    pending.channel = &context.channel;
     pending.requestId = context.requestId;
     pending.requestHandle = request.requestHeader.requestHandle;
     pending.receivedMs = nowMs();
@@ -247,13 +216,9 @@ void ServerCore::publish(RequestContext &context, Decoder &d, Encoder &)
 
 void ServerCore::answerPublish(PendingPublish &request, PublishResponse &response)
 {
-    response.responseHeader.timestamp = nowDateTime();
-    response.responseHeader.requestHandle = request.requestHandle;
     response.results = std::move(request.results);
-    QByteArray body;
-    Encoder e(body);
-    encodeMessage(e, response);
-    request.connection->sendResponse(request.requestId, request.requestHandle, body);
+    reply(*request.channel, request.requestId, request.requestHandle, PublishResponse::desc(), &response,
+          response.responseHeader);
 }
 
 // Sends what late subscriptions hold while Publish requests wait: first the news of
@@ -270,7 +235,7 @@ void ServerCore::servePublishRequests(Session &session)
         change.status = status;
         PublishResponse response;
         response.subscriptionId = id;
-        response.notificationMessage.publishTime = nowDateTime();
+        response.notificationMessage.publishTime = now();
         response.notificationMessage.notificationData.push_back(makeExtension(change));
         answerPublish(p, response);
     }
@@ -295,7 +260,7 @@ void ServerCore::servePublishRequests(Session &session)
 bool ServerCore::sendMessage(Session &session, Subscription &s, bool keepAlive)
 {
     auto &queue = session.subscriptions.publishQueue;
-    while (!queue.empty() && queue.front().connection->isClosed())
+    while (!queue.empty() && queue.front().channel->isClosed())
         queue.pop_front();
     if (queue.empty()) {
         s.late = true;
@@ -307,7 +272,7 @@ bool ServerCore::sendMessage(Session &session, Subscription &s, bool keepAlive)
     PublishResponse response;
     response.subscriptionId = s.id;
     NotificationMessage &message = response.notificationMessage;
-    message.publishTime = nowDateTime();
+    message.publishTime = now();
     message.sequenceNumber = s.nextSequenceNumber;
     if (!keepAlive) {
         std::uint32_t limit = config_.maxNotificationsPerMessage;
@@ -358,19 +323,14 @@ bool ServerCore::sendMessage(Session &session, Subscription &s, bool keepAlive)
     return true;
 }
 
-void ServerCore::republish(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::republish(RequestContext &context, const RepublishRequest &request, RepublishResponse &response)
 {
-    RepublishRequest request;
-    decodeInto(d, request);
     Subscription *s = &requireSubscription(*context.session, request.subscriptionId);
     s->lifetimeCounter = 0;
     for (const auto &m : s->retransmission) {
         if (m.sequenceNumber != request.retransmitSequenceNumber)
             continue;
-        RepublishResponse response;
-        stamp(response, request.requestHeader);
         response.notificationMessage = m;
-        encodeMessage(e, response);
         return;
     }
     throw ServiceError{Status::BadMessageNotAvailable};
@@ -395,14 +355,8 @@ void ServerCore::scheduleSubscriptions()
 void ServerCore::runSubscriptions()
 {
     const qint64 now = nowMs();
-    // Sessions and subscriptions may end while the cycle runs (lifetime): work on ids.
-    std::vector<NodeId> tokens;
-    for (auto &session : sessions_)
-        tokens.push_back(session->authenticationToken);
-    for (const NodeId &token : tokens) {
-        Session *session = findSession(token);
-        if (!session)
-            continue;
+    for (auto &session : sessions_) {
+        // A subscription may end in its cycle (lifetime): work on ids.
         std::vector<std::uint32_t> due;
         for (auto &s : session->subscriptions.subscriptions)
             if (s->nextDueMs <= now)
@@ -445,11 +399,11 @@ void ServerCore::publishCycle(Session &session, Subscription &s, qint64 now)
         sendMessage(session, s, true);
 }
 
-void ServerCore::dropPublishRequests(const Connection &connection)
+void ServerCore::dropPublishRequests(const Channel &channel)
 {
     for (auto &session : sessions_)
         std::erase_if(session->subscriptions.publishQueue,
-                      [&](const PendingPublish &p) { return p.connection == &connection; });
+                      [&](const PendingPublish &p) { return p.channel == &channel; });
 }
 
 void ServerCore::expirePublishRequests()
@@ -464,8 +418,8 @@ void ServerCore::expirePublishRequests()
             }
             PendingPublish p = std::move(*it);
             it = queue.erase(it);
-            if (!p.connection->isClosed())
-                sendFault(*p.connection, p.requestId, p.requestHandle, Status::BadTimeout);
+            if (!p.channel->isClosed())
+                sendFault(*p.channel, p.requestId, p.requestHandle, Status::BadTimeout);
         }
     }
 }

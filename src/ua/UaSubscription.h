@@ -15,7 +15,8 @@ class OPCItem;
 // (monitored items, sampling, filters).
 namespace Ua {
 
-class Connection;
+class Channel;
+struct Session;
 struct Subscription;
 
 namespace MonitoringMode {
@@ -49,6 +50,7 @@ struct MonitoredItem {
 
 struct Subscription {
     std::uint32_t id = 0;
+    const Session *session = nullptr; // the one it belongs to
     double publishingInterval = 0;
     std::uint32_t lifetimeCount = 0;
     std::uint32_t maxKeepAliveCount = 0;
@@ -69,7 +71,7 @@ struct Subscription {
 
 // A Publish request waiting for something to carry.
 struct PendingPublish {
-    Connection *connection = nullptr;
+    Channel *channel = nullptr;
     std::uint32_t requestId = 0;
     std::uint32_t requestHandle = 0;
     qint64 receivedMs = 0;

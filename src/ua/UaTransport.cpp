@@ -1,6 +1,7 @@
 // The opc.tcp connection protocol (OPC 10000-6 7.1): framing, Hello/Acknowledge
 // negotiation and Error messages. Secure channel messages go on to
 // UaSecureChannel.cpp.
+#include "common/Clock.h"
 #include "ua/UaConnection.h"
 
 #include <algorithm>
@@ -14,26 +15,23 @@ constexpr std::uint32_t MinBufferSize = 8192;
 constexpr std::int32_t MaxEndpointUrlLength = 4096;
 } // namespace
 
-Connection::Connection(MessageHandler &handler, const TransportLimits &limits)
-    : handler_(handler), limits_(limits), policy_(std::make_unique<SecurityPolicyNone>())
+Connection::Connection(ChannelHost &host, const TransportLimits &limits, QString peer)
+    : host_(host), limits_(limits), peer_(std::move(peer))
 {
-    openedAt_ = handler_.nowMs();
+    openedAt_ = nowMs();
     // Until Hello says otherwise, a chunk may be as large as our own buffer.
     receiveBufferSize_ = limits_.receiveBufferSize;
 }
 
 Connection::~Connection() = default;
 
+qint64 Connection::nowMs() const { return host_.clock().monotonicMs(); }
+
 void Connection::receive(const char *data, std::size_t size)
 {
     if (state_ == State::Closed || size == 0)
         return;
     input_.append(data, qsizetype(size));
-    // Bytes arriving while a request is served (a toolkit event may run the event loop)
-    // wait for the loop below.
-    if (receiving_)
-        return;
-    receiving_ = true;
     while (state_ != State::Closed) {
         const qsizetype available = input_.size() - inputOffset_;
         if (available < qsizetype(HeaderSize))
@@ -53,12 +51,11 @@ void Connection::receive(const char *data, std::size_t size)
         }
         if (available < qsizetype(frameSize))
             break;
-        // The frame is processed from a copy: a handler may append to input_.
-        const QByteArray frame = input_.mid(inputOffset_, frameSize);
+        // In place: security may decrypt a chunk where it lies.
+        char *frame = input_.data() + inputOffset_;
         inputOffset_ += frameSize;
-        processFrame(frame.constData(), frameSize);
+        processFrame(frame, frameSize);
     }
-    receiving_ = false;
     if (state_ == State::Closed) {
         input_.clear();
         inputOffset_ = 0;
@@ -68,14 +65,14 @@ void Connection::receive(const char *data, std::size_t size)
     }
 }
 
-void Connection::processFrame(const char *frame, std::uint32_t size)
+void Connection::processFrame(char *frame, std::uint32_t size)
 {
     const QByteArray type(frame, 3);
     const char chunk = frame[3];
-    if (handler_.comTraceEnabled())
-        handler_.comTrace(QStringLiteral("UA %1 received %2%3 %4 bytes")
-                              .arg(peer, QString::fromLatin1(type), QChar::fromLatin1(chunk))
-                              .arg(size));
+    if (host_.comTraceEnabled())
+        host_.comTrace(QStringLiteral("UA %1 received %2%3 %4 bytes")
+                           .arg(peer_, QString::fromLatin1(type), QChar::fromLatin1(chunk))
+                           .arg(size));
     try {
         if (type == "HEL") {
             if (state_ != State::AwaitHello || chunk != 'F') {
@@ -150,9 +147,9 @@ void Connection::onHello(Decoder &d)
 
 void Connection::sendFrame(const QByteArray &frame)
 {
-    if (handler_.comTraceEnabled() && frame.size() >= 4)
-        handler_.comTrace(
-            QStringLiteral("UA %1 sent %2 %3 bytes").arg(peer, QString::fromLatin1(frame.left(4))).arg(frame.size()));
+    if (host_.comTraceEnabled() && frame.size() >= 4)
+        host_.comTrace(
+            QStringLiteral("UA %1 sent %2 %3 bytes").arg(peer_, QString::fromLatin1(frame.left(4))).arg(frame.size()));
     if (onSend)
         onSend(frame);
 }
@@ -168,8 +165,8 @@ void Connection::fail(StatusCode status, const QString &reason)
     e.u32(status);
     e.string(reason);
     e.patchU32(4, std::uint32_t(err.size()));
-    handler_.connectTrace(
-        QStringLiteral("UA %1 connection error %2: %3").arg(peer, QString::fromLatin1(statusName(status)), reason));
+    host_.connectTrace(
+        QStringLiteral("UA %1 connection error %2: %3").arg(peer_, QString::fromLatin1(statusName(status)), reason));
     sendFrame(err);
     close();
 }
@@ -180,7 +177,7 @@ void Connection::close()
         return;
     state_ = State::Closed;
     pending_.clear();
-    handler_.connectionClosed(*this);
+    host_.channelClosed(*this);
     if (onClose)
         onClose();
 }
@@ -189,14 +186,13 @@ void Connection::tick()
 {
     if (state_ == State::Closed)
         return;
-    const qint64 now = handler_.nowMs();
+    const qint64 now = nowMs();
     if ((state_ == State::AwaitHello || state_ == State::AwaitOpen) && now - openedAt_ > limits_.helloTimeoutMs) {
         fail(Status::BadTimeout, state_ == State::AwaitHello ? QStringLiteral("No Hello received")
                                                              : QStringLiteral("No secure channel opened"));
         return;
     }
-    // A token not renewed within a quarter past its lifetime ends the channel.
-    if (state_ == State::ChannelOpen && now - tokenCreatedMs_ > qint64(tokenLifetimeMs_) * 5 / 4)
+    if (state_ == State::ChannelOpen && security_->expired(now))
         fail(Status::BadSecureChannelClosed, QStringLiteral("Security token expired"));
 }
 

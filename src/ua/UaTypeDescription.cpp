@@ -24,14 +24,14 @@ void encodeStructure(Encoder &e, const TypeDesc &type, const void *object)
     }
 }
 
-void decodeStructure(Decoder &d, const TypeDesc &type, void *object)
+void decodeStructure(Decoder &d, const TypeDesc &type, void *object, std::size_t firstField)
 {
     if (type.kind == TypeDesc::Kind::Builtin) {
         type.decode(d, object);
         return;
     }
     d.enter();
-    for (std::size_t k = 0; k < type.fieldCount; ++k) {
+    for (std::size_t k = firstField; k < type.fieldCount; ++k) {
         const FieldDesc &f = type.fields[k];
         const TypeDesc &ft = *f.type();
         void *m = f.member(object);
@@ -45,6 +45,12 @@ void decodeStructure(Decoder &d, const TypeDesc &type, void *object)
             decodeStructure(d, ft, f.at(m, i));
     }
     d.leave();
+}
+
+void encodeMessage(Encoder &e, const TypeDesc &type, const void *message)
+{
+    encodeNodeId(e, NodeId(0, type.binaryEncodingId));
+    encodeStructure(e, type, message);
 }
 
 #define UA_BUILTIN(T, Name, MinSize, EncodeExpr, DecodeExpr)                                                           \
@@ -63,7 +69,11 @@ void decodeStructure(Decoder &d, const TypeDesc &type, void *object)
                                        DecodeExpr;                                                                     \
                                    },                                                                                  \
                                    nullptr,                                                                            \
-                                   0};                                                                                 \
+                                   0,                                                                                  \
+                                   sizeof(T),                                                                          \
+                                   alignof(T),                                                                         \
+                                   nullptr,                                                                            \
+                                   nullptr};                                                                           \
         return &type;                                                                                                  \
     }
 

@@ -1,16 +1,21 @@
 #pragma once
 #include "ua/UaBinary.h"
+#include "ua/UaNodeIds.h"
 
+#include <new>
 #include <type_traits>
 #include <vector>
 
 // Structures are encoded and decoded by walking a table of field descriptions
-// (name, type, array flag, accessor) instead of a hand-written pair of functions per
-// structure, the way open62541 does it.
+// instead of a hand-written pair of functions per structure, the way open62541
+// does it. A structure is declared once, with UA_STRUCTURE (below): the fields in
+// wire order and the encoding id named after the structure; the table follows.
 namespace Ua {
 
+struct TypeDesc;
+
 struct FieldDesc {
-    const char *name;
+    const char *name; // the member's name: the standard's field name in lower camel case
     const TypeDesc *(*type)();
     bool isArray;
     void *(*member)(void *object);
@@ -31,10 +36,37 @@ struct TypeDesc {
     void (*decode)(Decoder &, void *);
     const FieldDesc *fields;
     std::size_t fieldCount;
+    // An object of the type made and ended where only its description is known.
+    std::size_t size, align;
+    void (*construct)(void *);
+    void (*destroy)(void *);
 };
 
 void encodeStructure(Encoder &e, const TypeDesc &type, const void *object);
-void decodeStructure(Decoder &d, const TypeDesc &type, void *object);
+// Decodes the fields from firstField on (a request's header may come first on its own).
+void decodeStructure(Decoder &d, const TypeDesc &type, void *object, std::size_t firstField = 0);
+
+// An object known by its type description alone.
+class AnyStructure {
+public:
+    explicit AnyStructure(const TypeDesc &type)
+        : type_(type), object_(::operator new(type.size, std::align_val_t(type.align)))
+    {
+        type.construct(object_);
+    }
+    ~AnyStructure()
+    {
+        type_.destroy(object_);
+        ::operator delete(object_, std::align_val_t(type_.align));
+    }
+    AnyStructure(const AnyStructure &) = delete;
+    AnyStructure &operator=(const AnyStructure &) = delete;
+    void *get() const { return object_; }
+
+private:
+    const TypeDesc &type_;
+    void *object_;
+};
 
 // Type descriptions of the C++ types that appear as fields. Structures provide a
 // static desc(); built-in types are specialised in UaTypeDescription.cpp.
@@ -108,13 +140,25 @@ template <auto Member> constexpr FieldDesc field(const char *name)
     return f;
 }
 
-// Encodes a whole service message body: its encoding NodeId, then the structure.
-template <class T> void encodeMessage(Encoder &e, const T &message)
+template <class T> constexpr TypeDesc structure(const char *name, const FieldDesc *fields, std::size_t count)
 {
-    const TypeDesc &type = T::desc();
-    encodeNodeId(e, NodeId(0, type.binaryEncodingId));
-    encodeStructure(e, type, &message);
+    return TypeDesc{name,
+                    TypeDesc::Kind::Structure,
+                    T::binaryEncodingId,
+                    1,
+                    nullptr,
+                    nullptr,
+                    fields,
+                    count,
+                    sizeof(T),
+                    alignof(T),
+                    [](void *p) { new (p) T(); },
+                    [](void *p) { static_cast<T *>(p)->~T(); }};
 }
+
+// Encodes a whole service message body: its encoding NodeId, then the structure.
+void encodeMessage(Encoder &e, const TypeDesc &type, const void *message);
+template <class T> void encodeMessage(Encoder &e, const T &message) { encodeMessage(e, T::desc(), &message); }
 
 template <class T> void decodeInto(Decoder &d, T &object) { decodeStructure(d, T::desc(), &object); }
 
@@ -122,7 +166,7 @@ template <class T> void decodeInto(Decoder &d, T &object) { decodeStructure(d, T
 // something else or is malformed.
 template <class T> bool decodeExtension(const ExtensionObject &x, T &out, const DecodeLimits &limits = {})
 {
-    if (x.encoding != ExtensionObject::Encoding::ByteString || !x.typeId.isNumeric(T::desc().binaryEncodingId))
+    if (x.encoding != ExtensionObject::Encoding::ByteString || !x.typeId.isNumeric(T::binaryEncodingId))
         return false;
     try {
         Decoder d(x.body, limits);
@@ -137,7 +181,7 @@ template <class T> bool decodeExtension(const ExtensionObject &x, T &out, const 
 template <class T> ExtensionObject makeExtension(T value)
 {
     ExtensionObject x;
-    x.typeId = NodeId(0, T::desc().binaryEncodingId);
+    x.typeId = NodeId(0, T::binaryEncodingId);
     x.encoding = ExtensionObject::Encoding::ByteString;
     x.type = &T::desc();
     x.object = std::make_shared<const T>(std::move(value));
@@ -146,13 +190,37 @@ template <class T> ExtensionObject makeExtension(T value)
 
 } // namespace Ua
 
-// Defines T::desc() from its field list.
-#define UA_STRUCT(T, encodingId, ...)                                                                                  \
-    const ::Ua::TypeDesc &T::desc()                                                                                    \
-    {                                                                                                                  \
-        static const ::Ua::FieldDesc fields[] = {__VA_ARGS__};                                                         \
-        static const ::Ua::TypeDesc type{                                                                              \
-            #T, ::Ua::TypeDesc::Kind::Structure, encodingId, 1, nullptr, nullptr, fields, std::size(fields)};          \
-        return type;                                                                                                   \
+#ifdef Q_MOC_RUN // moc's preprocessor cannot expand the field lists, and needs none of them
+#define UA_STRUCTURE(Name, ...) struct Name
+#else
+// UA_STRUCTURE(Name, (Type, member), ...) declares struct Name with its members in
+// wire order, its encoding id Id::Name_Binary and its type description desc().
+#define UA_STRUCTURE(Name, ...)                                                                                        \
+    struct Name {                                                                                                      \
+        UA_FOR_EACH(UA_DECLARE_FIELD, Name, __VA_ARGS__)                                                               \
+        static constexpr std::uint32_t binaryEncodingId = ::Ua::Id::Name##_Binary;                                     \
+        static const ::Ua::TypeDesc &desc()                                                                            \
+        {                                                                                                              \
+            static constexpr ::Ua::FieldDesc fields[] = {UA_FOR_EACH(UA_DESCRIBE_FIELD, Name, __VA_ARGS__)};           \
+            static constexpr ::Ua::TypeDesc type = ::Ua::structure<Name>(#Name, fields, std::size(fields));            \
+            return type;                                                                                               \
+        }                                                                                                              \
     }
-#define UA_FIELD(T, member, name) ::Ua::field<&T::member>(name)
+
+// The machinery: UA_FOR_EACH(m, context, a, b, ...) gives m(context, a) m(context, b) ...
+#define UA_PARENS ()
+#define UA_EXPAND(...) UA_EXPAND3(UA_EXPAND3(UA_EXPAND3(UA_EXPAND3(__VA_ARGS__))))
+#define UA_EXPAND3(...) UA_EXPAND2(UA_EXPAND2(UA_EXPAND2(UA_EXPAND2(__VA_ARGS__))))
+#define UA_EXPAND2(...) UA_EXPAND1(UA_EXPAND1(UA_EXPAND1(UA_EXPAND1(__VA_ARGS__))))
+#define UA_EXPAND1(...) __VA_ARGS__
+#define UA_FOR_EACH(macro, context, ...) __VA_OPT__(UA_EXPAND(UA_FOR_EACH_STEP(macro, context, __VA_ARGS__)))
+#define UA_FOR_EACH_STEP(macro, context, first, ...)                                                                   \
+    macro(context, first) __VA_OPT__(UA_FOR_EACH_AGAIN UA_PARENS(macro, context, __VA_ARGS__))
+#define UA_FOR_EACH_AGAIN() UA_FOR_EACH_STEP
+#define UA_APPLY(macro, ...) macro(__VA_ARGS__)
+#define UA_UNPACK(...) __VA_ARGS__
+#define UA_DECLARE_FIELD(Name, field) UA_APPLY(UA_DECLARE_FIELD_, UA_UNPACK field)
+#define UA_DECLARE_FIELD_(Type, member) Type member{};
+#define UA_DESCRIBE_FIELD(Name, field) UA_APPLY(UA_DESCRIBE_FIELD_, Name, UA_UNPACK field)
+#define UA_DESCRIBE_FIELD_(Name, Type, member) ::Ua::field<&Name::member>(#member),
+#endif

@@ -93,16 +93,10 @@ void ServerCore::browseNode(Session &session, const BrowseDescription &descripti
     session.continuationPoints.push_back(std::move(cp));
 }
 
-void ServerCore::browse(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::browse(RequestContext &context, const BrowseRequest &request, BrowseResponse &response)
 {
-    BrowseRequest request;
-    decodeInto(d, request);
-    checkOperationCount(request.nodesToBrowse.size());
     if (!request.view.viewId.isNull())
         throw ServiceError{Status::BadViewIdUnknown};
-
-    BrowseResponse response;
-    stamp(response, request.requestHeader);
     response.results.resize(request.nodesToBrowse.size());
     for (std::size_t k = 0; k < request.nodesToBrowse.size(); ++k) {
         const BrowseDescription &description = request.nodesToBrowse[k];
@@ -126,17 +120,11 @@ void ServerCore::browse(RequestContext &context, Decoder &d, Encoder &e)
     }
     if (traceOn(4))
         trace(4, QStringLiteral("UA Browse of %1 nodes").arg(request.nodesToBrowse.size()));
-    encodeMessage(e, response);
 }
 
-void ServerCore::browseNext(RequestContext &context, Decoder &d, Encoder &e)
+void ServerCore::browseNext(RequestContext &context, const BrowseNextRequest &request, BrowseNextResponse &response)
 {
-    BrowseNextRequest request;
-    decodeInto(d, request);
-    checkOperationCount(request.continuationPoints.size());
     Session &session = *context.session;
-    BrowseNextResponse response;
-    stamp(response, request.requestHeader);
     response.results.resize(request.continuationPoints.size());
     for (std::size_t k = 0; k < request.continuationPoints.size(); ++k) {
         BrowseResult &result = response.results[k];
@@ -152,16 +140,11 @@ void ServerCore::browseNext(RequestContext &context, Decoder &d, Encoder &e)
             continue;
         browseNode(session, cp.description, cp.maxReferences, cp.offset, cp.node, result);
     }
-    encodeMessage(e, response);
 }
 
-void ServerCore::translateBrowsePaths(RequestContext &, Decoder &d, Encoder &e)
+void ServerCore::translateBrowsePaths(RequestContext &, const TranslateBrowsePathsToNodeIdsRequest &request,
+                                      TranslateBrowsePathsToNodeIdsResponse &response)
 {
-    TranslateBrowsePathsToNodeIdsRequest request;
-    decodeInto(d, request);
-    checkOperationCount(request.browsePaths.size());
-    TranslateBrowsePathsToNodeIdsResponse response;
-    stamp(response, request.requestHeader);
     response.results.resize(request.browsePaths.size());
     std::vector<NodeRef> current, next;
     for (std::size_t k = 0; k < request.browsePaths.size(); ++k) {
@@ -211,30 +194,14 @@ void ServerCore::translateBrowsePaths(RequestContext &, Decoder &d, Encoder &e)
         for (NodeRef target : current)
             result.targets.push_back(BrowsePathTarget{ExpandedNodeId(addressSpace_.nodeId(target)), 0xFFFFFFFFu});
     }
-    encodeMessage(e, response);
 }
 
-void ServerCore::registerNodes(RequestContext &, Decoder &d, Encoder &e)
+void ServerCore::registerNodes(RequestContext &, const RegisterNodesRequest &request, RegisterNodesResponse &response)
 {
     // Every NodeId here is already cheap to resolve: registering hands the same ids back.
-    RegisterNodesRequest request;
-    decodeInto(d, request);
-    checkOperationCount(request.nodesToRegister.size());
-    RegisterNodesResponse response;
-    stamp(response, request.requestHeader);
-    response.registeredNodeIds = std::move(request.nodesToRegister);
-    encodeMessage(e, response);
+    response.registeredNodeIds = request.nodesToRegister;
 }
 
-void ServerCore::unregisterNodes(RequestContext &, Decoder &d, Encoder &e)
-{
-    UnregisterNodesRequest request;
-    decodeInto(d, request);
-    if (request.nodesToUnregister.empty())
-        throw ServiceError{Status::BadNothingToDo};
-    UnregisterNodesResponse response;
-    stamp(response, request.requestHeader);
-    encodeMessage(e, response);
-}
+void ServerCore::unregisterNodes(RequestContext &, const UnregisterNodesRequest &, UnregisterNodesResponse &) {}
 
 } // namespace Ua

@@ -1,9 +1,8 @@
-// View services: the whole tree is reachable, filters, continuation points,
-// browse paths and node registration.
+// View services: the whole tree is reachable, filters, continuation points, browse
+// paths and node registration.
 #include "UaFixture.h"
 
 #include <QSet>
-#include <gtest/gtest.h>
 
 using namespace Ua;
 
@@ -12,24 +11,22 @@ namespace {
 BrowseDescription describe(const NodeId &id, std::int32_t direction = 0,
                            std::uint32_t refType = Id::HierarchicalReferences, bool subtypes = true)
 {
-    BrowseDescription d;
-    d.nodeId = id;
-    d.browseDirection = direction;
-    if (refType)
-        d.referenceTypeId = NodeId(0, refType);
-    d.includeSubtypes = subtypes;
-    d.resultMask = 0x3F;
-    return d;
+    return {id, direction, refType ? NodeId(0, refType) : NodeId(), subtypes, 0, 0x3F};
 }
 
-BrowseResult browseOne(UaTestPeer &p, const BrowseDescription &d, std::uint32_t maxRefs = 0)
+std::vector<BrowseResult> browse(UaTestPeer &p, std::vector<BrowseDescription> nodes, std::uint32_t maxRefs = 0)
 {
-    BrowseRequest request;
-    request.requestedMaxReferencesPerNode = maxRefs;
-    request.nodesToBrowse = {d};
+    BrowseRequest request{{}, {}, maxRefs, std::move(nodes)};
     BrowseResponse response;
-    const auto reply = p.call(request, response);
-    EXPECT_TRUE(reply.ok && reply.fault == 0);
+    EXPECT_FALSE(p.call(request, response).fault);
+    return response.results;
+}
+
+BrowseResult browseNext(UaTestPeer &p, const QByteArray &point, bool release = false)
+{
+    BrowseNextRequest next{{}, release, {point}};
+    BrowseNextResponse response;
+    EXPECT_TRUE(p.call(next, response).ok);
     return response.results.empty() ? BrowseResult{} : response.results[0];
 }
 
@@ -43,148 +40,91 @@ QStringList names(const BrowseResult &r)
 
 } // namespace
 
-TEST(UaBrowse, EveryItemAndStandardNodeIsReachableFromRoot)
-{
-    UaCore ua;
-    ua.addPanelItems(50);
-    ua.start();
-    MemoryPeer &p = ua.client();
-
-    QSet<QString> seen;
-    std::vector<NodeId> queue{NodeId(0, Id::RootFolder)};
-    seen.insert(queue[0].toString());
-    int variables = 0;
-    for (std::size_t head = 0, rounds = 0; head < queue.size() && rounds < 1000; ++rounds) {
-        BrowseRequest request;
-        const std::size_t end = std::min(queue.size(), head + 50);
-        for (; head < end; ++head)
-            request.nodesToBrowse.push_back(describe(queue[head]));
-        BrowseResponse response;
-        ASSERT_TRUE(p.call(request, response).ok);
-        ASSERT_EQ(response.results.size(), request.nodesToBrowse.size());
-        for (const auto &result : response.results) {
-            EXPECT_EQ(result.statusCode, Status::Good);
-            for (const auto &ref : result.references) {
-                EXPECT_TRUE(ref.isForward);
-                EXPECT_FALSE(ref.browseName.name.isEmpty());
-                EXPECT_EQ(ref.displayName.text, ref.browseName.name);
-                const QString key = ref.nodeId.nodeId.toString();
-                if (seen.contains(key))
-                    continue;
-                seen.insert(key);
-                queue.push_back(ref.nodeId.nodeId);
-                if (ref.nodeClass == std::int32_t(NodeClass::Variable) && ref.nodeId.nodeId.ns == 1) {
-                    ++variables;
-                    EXPECT_TRUE(ref.typeDefinition.nodeId.isNumeric(Id::BaseDataVariableType));
-                }
-            }
-        }
-    }
-    EXPECT_EQ(variables, ua.server.Tags().Count());
-    for (const OPCItem *it : ua.server.Tags())
-        EXPECT_TRUE(seen.contains(QStringLiteral("ns=1;s=") + it->ItemID())) << it->ItemID().toStdString();
-    for (const char *id :
-         {"ns=1;s=C01", "ns=1;s=C01.Z1", "ns=1;s=C01.Z1.G1", "ns=1;s=Big", "i=2253", "i=2256", "i=2259", "i=2262",
-          "i=2255", "i=11705", "i=45", "i=47", "i=61", "i=63", "i=4", "i=862", "i=852"})
-        EXPECT_TRUE(seen.contains(QString::fromLatin1(id))) << id;
-}
-
-TEST(UaBrowse, FoldersFollowThePathDelimiterAndItemsPointBack)
+TEST(UaBrowse, EveryNodeIsReachableFromRootAndFoldersFollowThePathDelimiter)
 {
     UaCore ua;
     ua.server.PathDelimiter = QStringLiteral("/");
-    ua.server.Tags().Add(QStringLiteral("Line/Zone/Gas"), AccessRights::Read, ::Variant(std::int16_t(1)),
-                         Quality::Good);
-    ua.server.Tags().Add(QStringLiteral("Line/Flag"), AccessRights::Read, ::Variant(false), Quality::Good);
-    ua.server.Tags().Add(QStringLiteral("Loose"), AccessRights::Read, ::Variant(false), Quality::Good);
+    for (const char *id : {"Line/Zone/Gas", "Line/Flag", "Loose", "Line"}) // an item may hold a folder's ID
+        ua.server.Tags().Add(QString::fromLatin1(id), AccessRights::Read, ::Variant(false), Quality::Good);
     ua.start();
     MemoryPeer &p = ua.client();
-
-    const BrowseResult objects = browseOne(p, describe(NodeId(0, Id::ObjectsFolder)));
-    EXPECT_TRUE(names(objects).contains(QStringLiteral("Line")));
-    EXPECT_TRUE(names(objects).contains(QStringLiteral("Loose")));
-    EXPECT_TRUE(names(objects).contains(QStringLiteral("Server")));
-    const BrowseResult line = browseOne(p, describe(NodeId(1, QStringLiteral("Line"))));
-    EXPECT_EQ(names(line), (QStringList{QStringLiteral("Zone"), QStringLiteral("Flag")}));
-    for (const auto &ref : line.references) {
-        EXPECT_TRUE(ref.referenceTypeId.isNumeric(Id::Organizes));
-        EXPECT_EQ(ref.browseName.ns, 1);
+    QSet<QString> seen{QStringLiteral("i=84")};
+    std::vector<NodeId> queue{NodeId(0, Id::RootFolder)};
+    for (std::size_t head = 0; head < queue.size() && head < 1000;) {
+        std::vector<BrowseDescription> level;
+        for (const std::size_t end = std::min(queue.size(), head + 50); head < end; ++head)
+            level.push_back(describe(queue[head]));
+        for (const auto &result : browse(p, level)) {
+            EXPECT_EQ(result.statusCode, Status::Good);
+            for (const auto &ref : result.references) {
+                EXPECT_TRUE(ref.isForward && !ref.browseName.name.isEmpty());
+                EXPECT_EQ(ref.displayName.text, ref.browseName.name);
+                if (!seen.contains(ref.nodeId.nodeId.toString()))
+                    seen.insert(ref.nodeId.nodeId.toString()), queue.push_back(ref.nodeId.nodeId);
+            }
+        }
     }
-    EXPECT_EQ(line.references[0].nodeClass, std::int32_t(NodeClass::Object));
-    EXPECT_TRUE(line.references[0].typeDefinition.nodeId.isNumeric(Id::FolderType));
+    for (const char *id :
+         {"ns=1;s=Line/Zone/Gas", "ns=1;s=Line/Flag", "ns=1;s=Loose", "ns=1;s=Line", "ns=1;s=Line/", "i=2253", "i=2256",
+          "i=2259", "i=2262", "i=2255", "i=11705", "i=45", "i=47", "i=61", "i=63", "i=4", "i=862", "i=852"})
+        EXPECT_TRUE(seen.contains(QString::fromLatin1(id))) << id;
 
-    // Inverse from an item leads to its folder; forward only to its type.
-    const BrowseResult up = browseOne(p, describe(NodeId(1, QStringLiteral("Line/Zone/Gas")), 1, 0));
-    ASSERT_EQ(up.references.size(), 1u);
-    EXPECT_EQ(up.references[0].nodeId.nodeId, NodeId(1, QStringLiteral("Line/Zone")));
-    EXPECT_FALSE(up.references[0].isForward);
-    const BrowseResult both = browseOne(p, describe(NodeId(1, QStringLiteral("Line/Zone/Gas")), 2, 0));
-    EXPECT_EQ(both.references.size(), 2u);
-
+    const BrowseResult line = browse(p, {describe(NodeId(1, QStringLiteral("Line/")))})[0];
+    EXPECT_EQ(names(line), (QStringList{QStringLiteral("Zone"), QStringLiteral("Flag")}));
+    const ReferenceDescription &zone = line.references.at(0);
+    EXPECT_TRUE(zone.referenceTypeId.isNumeric(Id::Organizes));
+    EXPECT_EQ(zone.browseName.ns, 1);
+    EXPECT_EQ(zone.nodeClass, std::int32_t(NodeClass::Object));
+    EXPECT_TRUE(zone.typeDefinition.nodeId.isNumeric(Id::FolderType));
+    EXPECT_TRUE(line.references.at(1).typeDefinition.nodeId.isNumeric(Id::BaseDataVariableType));
+    // Inverse from an item leads to its folder; both ways, to its type as well.
+    const auto up = browse(p, {describe(NodeId(1, QStringLiteral("Line/Zone/Gas")), 1, 0),
+                               describe(NodeId(1, QStringLiteral("Line/Zone/Gas")), 2, 0)});
+    ASSERT_EQ(up[0].references.size(), 1u);
+    EXPECT_EQ(up[0].references[0].nodeId.nodeId, NodeId(1, QStringLiteral("Line/Zone")));
+    EXPECT_FALSE(up[0].references[0].isForward);
+    EXPECT_EQ(up[1].references.size(), 2u);
     // Items added after the start appear on the next request.
-    ua.server.Tags().Add(QStringLiteral("Line/Zone/Late"), AccessRights::Read, ::Variant(std::int16_t(2)),
-                         Quality::Good);
-    EXPECT_TRUE(names(browseOne(p, describe(NodeId(1, QStringLiteral("Line/Zone"))))).contains(QStringLiteral("Late")));
+    ua.server.Tags().Add(QStringLiteral("Line/Zone/Late"), AccessRights::Read, ::Variant(false), Quality::Good);
+    EXPECT_TRUE(
+        names(browse(p, {describe(NodeId(1, QStringLiteral("Line/Zone")))})[0]).contains(QStringLiteral("Late")));
 }
 
-TEST(UaBrowse, ReferenceTypeFilterNodeClassMaskAndResultMask)
+TEST(UaBrowse, FiltersMasksAndPerNodeErrors)
 {
     UaCore ua;
-    ua.addPanelItems();
     ua.start();
     MemoryPeer &p = ua.client();
     const NodeId server(0, Id::Server);
-
-    const QStringList components = names(browseOne(p, describe(server, 0, Id::HasComponent, false)));
-    EXPECT_TRUE(components.contains(QStringLiteral("ServerStatus")));
-    EXPECT_FALSE(components.contains(QStringLiteral("NamespaceArray")));
-    const QStringList properties = names(browseOne(p, describe(server, 0, Id::HasProperty, false)));
-    EXPECT_TRUE(properties.contains(QStringLiteral("NamespaceArray")));
-    EXPECT_FALSE(properties.contains(QStringLiteral("ServerStatus")));
-    const QStringList children = names(browseOne(p, describe(server, 0, Id::HasChild, true)));
-    EXPECT_TRUE(children.contains(QStringLiteral("NamespaceArray")) &&
-                children.contains(QStringLiteral("ServerStatus")));
-    EXPECT_TRUE(browseOne(p, describe(server, 0, Id::HasChild, false)).references.empty());
-
-    BrowseDescription objectsOnly = describe(server, 0, Id::HierarchicalReferences);
+    BrowseDescription objectsOnly = describe(server), bare = describe(NodeId(0, Id::ObjectsFolder), 0, Id::Organizes);
     objectsOnly.nodeClassMask = std::uint32_t(NodeClass::Object);
-    EXPECT_EQ(names(browseOne(p, objectsOnly)), QStringList{QStringLiteral("ServerCapabilities")});
-
-    BrowseDescription bare = describe(NodeId(0, Id::ObjectsFolder), 0, Id::Organizes);
     bare.resultMask = 0;
-    const BrowseResult r = browseOne(p, bare);
-    ASSERT_FALSE(r.references.empty());
-    EXPECT_TRUE(r.references[0].referenceTypeId.isNull());
-    EXPECT_TRUE(r.references[0].browseName.name.isNull());
-    EXPECT_FALSE(r.references[0].nodeId.nodeId.isNull());
-
-    // Type hierarchies hang together through HasSubtype.
-    const QStringList numberKinds = names(browseOne(p, describe(NodeId(0, Id::Integer), 0, Id::HasSubtype)));
-    EXPECT_TRUE(numberKinds.contains(QStringLiteral("Int16")) && numberKinds.contains(QStringLiteral("Int32")));
-    const BrowseResult super = browseOne(p, describe(NodeId(0, Id::HasComponent), 1, Id::HasSubtype));
-    ASSERT_EQ(super.references.size(), 1u);
-    EXPECT_TRUE(super.references[0].nodeId.nodeId.isNumeric(Id::Aggregates));
-}
-
-TEST(UaBrowse, PerNodeErrors)
-{
-    UaCore ua;
-    ua.start();
-    MemoryPeer &p = ua.client();
-    BrowseRequest request;
-    request.nodesToBrowse = {describe(NodeId(1, QStringLiteral("No.Such")), 0), describe(NodeId(0, Id::RootFolder), 7),
-                             describe(NodeId(0, Id::RootFolder), 0, Id::Boolean), describe(NodeId(0, Id::RootFolder))};
-    BrowseResponse response;
-    ASSERT_TRUE(p.call(request, response).ok);
-    EXPECT_EQ(response.results[0].statusCode, Status::BadNodeIdUnknown);
-    EXPECT_EQ(response.results[1].statusCode, Status::BadBrowseDirectionInvalid);
-    EXPECT_EQ(response.results[2].statusCode, Status::BadReferenceTypeIdInvalid);
-    EXPECT_EQ(response.results[3].statusCode, Status::Good);
+    const auto r = browse(p, {describe(server, 0, Id::HasComponent, false), describe(server, 0, Id::HasChild, true),
+                              describe(server, 0, Id::HasChild, false), objectsOnly, bare,
+                              describe(NodeId(0, Id::Integer), 0, Id::HasSubtype),
+                              describe(NodeId(0, Id::HasComponent), 1, Id::HasSubtype),
+                              describe(NodeId(1, QStringLiteral("No.Such"))), describe(NodeId(0, Id::RootFolder), 7),
+                              describe(NodeId(0, Id::RootFolder), 0, Id::Boolean)});
+    ASSERT_EQ(r.size(), 10u);
+    EXPECT_TRUE(names(r[0]).contains(QStringLiteral("ServerStatus")) &&
+                !names(r[0]).contains(QStringLiteral("NamespaceArray")));
+    EXPECT_TRUE(names(r[1]).contains(QStringLiteral("ServerStatus")) &&
+                names(r[1]).contains(QStringLiteral("NamespaceArray")));
+    EXPECT_TRUE(r[2].references.empty()); // no reference is of HasChild itself
+    EXPECT_EQ(names(r[3]), QStringList{QStringLiteral("ServerCapabilities")});
+    ASSERT_FALSE(r[4].references.empty());
+    EXPECT_TRUE(r[4].references[0].referenceTypeId.isNull() && r[4].references[0].browseName.name.isNull() &&
+                !r[4].references[0].nodeId.nodeId.isNull());
+    EXPECT_TRUE(names(r[5]).contains(QStringLiteral("Int16")) && names(r[5]).contains(QStringLiteral("Int32")));
+    ASSERT_EQ(r[6].references.size(), 1u);
+    EXPECT_TRUE(r[6].references[0].nodeId.nodeId.isNumeric(Id::Aggregates));
+    EXPECT_EQ((std::vector<StatusCode>{r[7].statusCode, r[8].statusCode, r[9].statusCode}),
+              (std::vector<StatusCode>{Status::BadNodeIdUnknown, Status::BadBrowseDirectionInvalid,
+                                       Status::BadReferenceTypeIdInvalid}));
+    BrowseRequest request{{}, {NodeId(0, 12345), 0, 0}, 0, {describe(server)}};
+    EXPECT_EQ(p.faultOf(request), Status::BadViewIdUnknown);
     request.nodesToBrowse.clear();
-    EXPECT_EQ(p.call(request, response).fault, Status::BadNothingToDo);
-    request.nodesToBrowse = {describe(NodeId(0, Id::RootFolder))};
-    request.view.viewId = NodeId(0, 12345);
-    EXPECT_EQ(p.call(request, response).fault, Status::BadViewIdUnknown);
+    EXPECT_EQ(p.faultOf(request), Status::BadNothingToDo);
 }
 
 TEST(UaBrowse, ContinuationPointsPageThroughALargeFolder)
@@ -195,85 +135,57 @@ TEST(UaBrowse, ContinuationPointsPageThroughALargeFolder)
     ua.start();
     MemoryPeer &p = ua.client();
     const BrowseDescription big = describe(NodeId(1, QStringLiteral("Big")), 0, Id::Organizes);
-
-    BrowseResult page = browseOne(p, big, 10);
+    BrowseResult page = browse(p, {big}, 10)[0];
+    const QByteArray first = page.continuationPoint;
     QStringList all = names(page);
     int pages = 1;
-    while (!page.continuationPoint.isEmpty() && pages < 50) {
-        BrowseNextRequest next;
-        next.continuationPoints = {page.continuationPoint};
-        BrowseNextResponse response;
-        ASSERT_TRUE(p.call(next, response).ok);
-        ASSERT_EQ(response.results.size(), 1u);
-        page = response.results[0];
+    for (; !page.continuationPoint.isEmpty() && pages < 50; ++pages) {
+        page = browseNext(p, page.continuationPoint);
         EXPECT_EQ(page.statusCode, Status::Good);
-        EXPECT_LE(page.references.size(), 10u);
         all += names(page);
-        ++pages;
     }
     EXPECT_EQ(pages, 10);
     ASSERT_EQ(all.size(), 95);
     for (int k = 0; k < 95; ++k)
         EXPECT_EQ(all[k], QStringLiteral("I%1").arg(k, 4, 10, QLatin1Char('0')));
+    for (const QByteArray &point : {first, QByteArray("1-0"), QByteArray()}) // used, made up, empty
+        EXPECT_EQ(browseNext(p, point).statusCode, Status::BadContinuationPointInvalid);
 
-    // A used continuation point is gone.
-    BrowseNextRequest again;
-    again.continuationPoints = {QByteArray("1-0"), QByteArray()};
-    BrowseNextResponse response;
-    ASSERT_TRUE(p.call(again, response).ok);
-    EXPECT_EQ(response.results[0].statusCode, Status::BadContinuationPointInvalid);
-    EXPECT_EQ(response.results[1].statusCode, Status::BadContinuationPointInvalid);
-
-    // Two may be held at once; the third request gets none until one is released.
-    const QByteArray first = browseOne(p, big, 10).continuationPoint;
-    const QByteArray second = browseOne(p, big, 10).continuationPoint;
-    EXPECT_FALSE(first.isEmpty() || second.isEmpty());
-    const BrowseResult refused = browseOne(p, big, 10);
-    EXPECT_EQ(refused.statusCode, Status::BadNoContinuationPoints);
-    BrowseNextRequest release;
-    release.releaseContinuationPoints = true;
-    release.continuationPoints = {first};
-    ASSERT_TRUE(p.call(release, response).ok);
-    EXPECT_EQ(response.results[0].statusCode, Status::Good);
-    EXPECT_TRUE(response.results[0].references.empty());
-    EXPECT_FALSE(browseOne(p, big, 10).continuationPoint.isEmpty());
-
+    // Two may be held at once; the third browse gets none until one is released.
+    const auto held = browse(p, {big, big, big}, 10);
+    EXPECT_FALSE(held[0].continuationPoint.isEmpty() || held[1].continuationPoint.isEmpty());
+    EXPECT_EQ(held[2].statusCode, Status::BadNoContinuationPoints);
+    EXPECT_TRUE(held[2].references.empty());
+    const BrowseResult released = browseNext(p, held[0].continuationPoint, true);
+    EXPECT_EQ(released.statusCode, Status::Good);
+    EXPECT_TRUE(released.references.empty());
+    EXPECT_FALSE(browse(p, {big}, 10)[0].continuationPoint.isEmpty());
     // Continuation points belong to their session.
-    MemoryPeer &other = ua.client();
-    BrowseNextRequest foreign;
-    foreign.continuationPoints = {second};
-    ASSERT_TRUE(other.call(foreign, response).ok);
-    EXPECT_EQ(response.results[0].statusCode, Status::BadContinuationPointInvalid);
+    EXPECT_EQ(browseNext(ua.client(), held[1].continuationPoint).statusCode, Status::BadContinuationPointInvalid);
+    EXPECT_EQ(browseNext(p, held[1].continuationPoint).references.size(), 10u);
 }
 
-TEST(UaBrowse, TranslateBrowsePathsFollowsNames)
+TEST(UaBrowse, TranslateBrowsePathsFollowsNamesAndRegisterNodesHandsIdsBack)
 {
     UaCore ua;
     ua.addPanelItems();
     ua.start();
     MemoryPeer &p = ua.client();
     auto path = [](NodeId start, std::initializer_list<std::pair<int, const char *>> steps) {
-        BrowsePath b;
-        b.startingNode = std::move(start);
-        for (const auto &[ns, name] : steps) {
-            RelativePathElement e;
-            e.referenceTypeId = NodeId(0, Id::HierarchicalReferences);
-            e.includeSubtypes = true;
-            e.targetName = QualifiedName{std::uint16_t(ns), QString::fromLatin1(name)};
-            b.relativePath.elements.push_back(e);
-        }
+        BrowsePath b{std::move(start), {}};
+        for (const auto &[ns, name] : steps)
+            b.relativePath.elements.push_back({NodeId(0, Id::HierarchicalReferences), false, true,
+                                               QualifiedName{std::uint16_t(ns), QString::fromLatin1(name)}});
         return b;
     };
-    TranslateBrowsePathsToNodeIdsRequest request;
-    request.browsePaths = {
-        path(NodeId(0, Id::ObjectsFolder), {{1, "C01"}, {1, "Z1"}, {1, "State"}}),
-        path(NodeId(0, Id::RootFolder), {{0, "Objects"}, {0, "Server"}, {0, "ServerStatus"}, {0, "State"}}),
-        path(NodeId(0, Id::ObjectsFolder), {{1, "C01"}, {1, "Nope"}}),
-        path(NodeId(0, Id::ObjectsFolder), {{0, "C01"}}), // wrong namespace
-        path(NodeId(1, QStringLiteral("Missing")), {{1, "X"}}),
-        path(NodeId(0, Id::ObjectsFolder), {}),
-        path(NodeId(0, Id::ObjectsFolder), {{1, ""}}),
-    };
+    TranslateBrowsePathsToNodeIdsRequest request{
+        {},
+        {path(NodeId(0, Id::ObjectsFolder), {{1, "C01"}, {1, "Z1"}, {1, "State"}}),
+         path(NodeId(0, Id::RootFolder), {{0, "Objects"}, {0, "Server"}, {0, "ServerStatus"}, {0, "State"}}),
+         path(NodeId(0, Id::ObjectsFolder), {{1, "C01"}, {1, "Nope"}}),
+         path(NodeId(0, Id::ObjectsFolder), {{0, "C01"}}), // wrong namespace
+         path(NodeId(1, QStringLiteral("Missing")), {{1, "X"}}), path(NodeId(0, Id::ObjectsFolder), {}),
+         path(NodeId(0, Id::ObjectsFolder), {{1, ""}})}};
     TranslateBrowsePathsToNodeIdsResponse response;
     ASSERT_TRUE(p.call(request, response).ok);
     ASSERT_EQ(response.results.size(), 7u);
@@ -282,30 +194,16 @@ TEST(UaBrowse, TranslateBrowsePathsFollowsNames)
     EXPECT_EQ(response.results[0].targets[0].remainingPathIndex, 0xFFFFFFFFu);
     ASSERT_EQ(response.results[1].targets.size(), 1u);
     EXPECT_TRUE(response.results[1].targets[0].targetId.nodeId.isNumeric(Id::State));
-    EXPECT_EQ(response.results[2].statusCode, Status::BadNoMatch);
-    EXPECT_EQ(response.results[3].statusCode, Status::BadNoMatch);
-    EXPECT_EQ(response.results[4].statusCode, Status::BadNodeIdUnknown);
-    EXPECT_EQ(response.results[5].statusCode, Status::BadNothingToDo);
-    EXPECT_EQ(response.results[6].statusCode, Status::BadBrowseNameInvalid);
-}
+    std::vector<StatusCode> errors;
+    for (std::size_t k = 2; k < 7; ++k)
+        errors.push_back(response.results[k].statusCode);
+    EXPECT_EQ(errors, (std::vector<StatusCode>{Status::BadNoMatch, Status::BadNoMatch, Status::BadNodeIdUnknown,
+                                               Status::BadNothingToDo, Status::BadBrowseNameInvalid}));
 
-TEST(UaBrowse, RegisterNodesHandsTheSameIdsBack)
-{
-    UaCore ua;
-    ua.addPanelItems();
-    ua.start();
-    MemoryPeer &p = ua.client();
-    RegisterNodesRequest reg;
-    reg.nodesToRegister = {item("C01.Panel"), NodeId(0, Id::State)};
+    RegisterNodesRequest reg{{}, {item("C01.Panel"), NodeId(0, Id::State)}};
     RegisterNodesResponse registered;
     ASSERT_TRUE(p.call(reg, registered).ok);
     EXPECT_EQ(registered.registeredNodeIds, reg.nodesToRegister);
-    UnregisterNodesRequest unreg;
-    unreg.nodesToUnregister = registered.registeredNodeIds;
-    UnregisterNodesResponse unregistered;
-    const auto reply = p.call(unreg, unregistered);
-    EXPECT_TRUE(reply.ok);
-    EXPECT_EQ(reply.fault, Status::Good);
-    reg.nodesToRegister.clear();
-    EXPECT_EQ(p.call(reg, registered).fault, Status::BadNothingToDo);
+    EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, registered.registeredNodeIds}), Status::Good);
+    EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, {}}), Status::BadNothingToDo);
 }

@@ -10,10 +10,11 @@
 #include <vector>
 
 // A toolkit with a small panel-like item set and the UA server core on top of it,
-// reached through in-memory connections.
+// reached through in-memory connections, its time on a manual clock.
 struct UaCore {
     OPCServer server;
     Ua::ServerConfig config;
+    ManualClock clock;
     std::unique_ptr<Ua::ServerCore> core;
     std::vector<std::unique_ptr<MemoryPeer>> peers;
     std::vector<QString> traces;
@@ -37,58 +38,59 @@ struct UaCore {
 
     void addPanelItems(int bigFolderItems = 0)
     {
-        auto &tags = server.Tags();
-        tags.Add(QStringLiteral("C01.ComError"), AccessRights::Read, Variant(false), Quality::Good);
-        tags.Add(QStringLiteral("C01.Panel"), AccessRights::Read, Variant(std::int16_t(7)), Quality::Good);
-        tags.Add(QStringLiteral("C01.Z1.State"), AccessRights::Read, Variant(std::uint8_t(3)), Quality::Good);
-        tags.Add(QStringLiteral("C01.Z1.G1.Gas"), AccessRights::Read, Variant(QStringLiteral("CO")), Quality::Good);
-        tags.Add(QStringLiteral("C01.Z1.D1.Measure"), AccessRights::ReadWrite, Variant(1.25f), Quality::Good);
-        tags.Add(QStringLiteral("Test.Int"), AccessRights::ReadWrite, Variant(std::int16_t(0)), Quality::Good);
-        tags.Add(QStringLiteral("Test.Long"), AccessRights::ReadWrite, Variant(std::int32_t(0)), Quality::Good);
-        tags.Add(QStringLiteral("Test.Byte"), AccessRights::ReadWrite, Variant(std::uint8_t(0)), Quality::Good);
-        tags.Add(QStringLiteral("Test.Dbl"), AccessRights::ReadWrite, Variant(0.5), Quality::Good);
-        tags.Add(QStringLiteral("Test.Cur"), AccessRights::ReadWrite, Variant(Currency{12345}), Quality::Good);
-        tags.Add(QStringLiteral("Test.Date"), AccessRights::ReadWrite,
-                 Variant(QDateTime::fromString(QStringLiteral("2020-01-02T03:04:05Z"), Qt::ISODate)), Quality::Good);
-        tags.Add(QStringLiteral("Test.Str"), AccessRights::ReadWrite, Variant(QStringLiteral("text")), Quality::Good);
-        tags.Add(QStringLiteral("Test.Bool"), AccessRights::ReadWrite, Variant(true), Quality::Good);
-        tags.Add(QStringLiteral("Test.WriteOnly"), AccessRights::Write, Variant(std::int32_t(5)), Quality::Good);
+        auto add = [this](const char *id, std::int16_t rights, ::Variant v) {
+            server.Tags().Add(QString::fromLatin1(id), rights, std::move(v), Quality::Good);
+        };
+        add("C01.ComError", AccessRights::Read, ::Variant(false));
+        add("C01.Panel", AccessRights::Read, ::Variant(std::int16_t(7)));
+        add("C01.Z1.State", AccessRights::Read, ::Variant(std::uint8_t(3)));
+        add("C01.Z1.G1.Gas", AccessRights::Read, ::Variant(QStringLiteral("CO")));
+        add("C01.Z1.D1.Measure", AccessRights::ReadWrite, ::Variant(1.25f));
+        add("Test.Int", AccessRights::ReadWrite, ::Variant(std::int16_t(0)));
+        add("Test.Long", AccessRights::ReadWrite, ::Variant(std::int32_t(0)));
+        add("Test.Byte", AccessRights::ReadWrite, ::Variant(std::uint8_t(0)));
+        add("Test.Dbl", AccessRights::ReadWrite, ::Variant(0.5));
+        add("Test.Cur", AccessRights::ReadWrite, ::Variant(Currency{12345}));
+        add("Test.Date", AccessRights::ReadWrite, ::Variant(QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC)));
+        add("Test.Str", AccessRights::ReadWrite, ::Variant(QStringLiteral("text")));
+        add("Test.Bool", AccessRights::ReadWrite, ::Variant(true));
+        add("Test.WriteOnly", AccessRights::Write, ::Variant(std::int32_t(5)));
         for (int k = 0; k < bigFolderItems; ++k)
-            tags.Add(QStringLiteral("Big.I%1").arg(k, 4, 10, QLatin1Char('0')), AccessRights::Read,
-                     Variant(std::int32_t(k)), Quality::Good);
+            server.Tags().Add(bigItem(k), AccessRights::Read, ::Variant(std::int32_t(k)), Quality::Good);
     }
+    static QString bigItem(int k) { return QStringLiteral("Big.I%1").arg(k, 4, 10, QLatin1Char('0')); }
 
     void start()
     {
         core = std::make_unique<Ua::ServerCore>(
-            server, config, [](const OPCItem &item) { return QStringLiteral("Description of ") + item.ItemID(); });
+            server, config, [](const OPCItem &item) { return QStringLiteral("Description of ") + item.ItemID(); },
+            clock);
         core->start();
         server.setServerState(ServerStates::Running);
     }
 
+    // A transport of our own: connections handed to the core as UaServer does.
     MemoryPeer &connect()
     {
-        Ua::Connection *c = core->addConnection(QStringLiteral("memory"));
-        peers.push_back(std::make_unique<MemoryPeer>(*c));
+        auto connection = std::make_unique<Ua::Connection>(*core, config.transport, QStringLiteral("memory"));
+        peers.push_back(std::make_unique<MemoryPeer>(*connection));
+        core->addChannel(std::move(connection));
         return *peers.back();
     }
 
     // A connection with an open channel and an activated session.
-    MemoryPeer &client()
+    MemoryPeer &client(double sessionTimeoutMs = 60000)
     {
         MemoryPeer &p = connect();
-        const bool ok = p.hello() && p.openChannel() && p.session();
-        EXPECT_TRUE(ok);
+        EXPECT_TRUE(p.hello() && p.openChannel() && p.session(sessionTimeoutMs));
         return p;
     }
+
+    // Time passes: time-outs are checked and due subscriptions run.
+    void advance(qint64 ms)
+    {
+        clock.advance(ms);
+        core->tick();
+        core->runSubscriptions();
+    }
 };
-
-inline Ua::ReadValueId readId(const Ua::NodeId &id, std::uint32_t attribute = 13)
-{
-    Ua::ReadValueId r;
-    r.nodeId = id;
-    r.attributeId = attribute;
-    return r;
-}
-
-inline Ua::NodeId item(const char *id) { return Ua::NodeId(1, QString::fromLatin1(id)); }

@@ -1,152 +1,112 @@
 // Attribute services: every attribute of every kind of node, the server-state gate,
-// OnRead, qualities, timestamps, index ranges, and writes with conversion.
+// OnRead, qualities, timestamps, index ranges, the Server object, and writes with
+// conversion.
 #include "UaFixture.h"
 
-#include <gtest/gtest.h>
-
 using namespace Ua;
+using UaValue = Ua::Variant;
 
 namespace {
+struct ReadTest : ::testing::Test {
+    UaCore ua;
+    MemoryPeer *p = nullptr;
+    void SetUp() override { ua.addPanelItems(); }
+    void start() { ua.start(), p = &ua.client(); }
+};
 
-ReadResponse readAll(UaTestPeer &p, const std::vector<ReadValueId> &ids, std::int32_t timestamps = 2,
-                     StatusCode *fault = nullptr)
-{
-    ReadRequest read;
-    read.timestampsToReturn = timestamps;
-    read.nodesToRead = ids;
-    ReadResponse response;
-    const auto reply = p.call(read, response);
-    EXPECT_TRUE(reply.ok);
-    if (fault)
-        *fault = reply.fault;
-    else
-        EXPECT_EQ(reply.fault, Status::Good);
-    return response;
-}
-
-DataValue readOne(UaTestPeer &p, const NodeId &id, std::uint32_t attribute = Attr::Value)
-{
-    const ReadResponse r = readAll(p, {readId(id, attribute)});
-    return r.results.empty() ? DataValue{} : r.results[0];
-}
-
-StatusCode writeOne(UaTestPeer &p, const NodeId &id, const Ua::Variant &v, std::uint32_t attribute = Attr::Value)
-{
-    WriteRequest write;
-    WriteValue wv;
-    wv.nodeId = id;
-    wv.attributeId = attribute;
-    wv.value.setValue(v);
-    write.nodesToWrite = {wv};
-    WriteResponse response;
-    const auto reply = p.call(write, response);
-    EXPECT_TRUE(reply.ok && reply.fault == 0);
-    return response.results.empty() ? Status::BadUnexpectedError : response.results[0];
-}
-
+UaValue integer(BuiltinType t, std::int64_t v) { return UaValue::integer(t, v); }
+UaValue text(const char *t) { return UaValue::localizedText({{}, QString::fromLatin1(t)}); }
+UaValue type(std::uint32_t id) { return UaValue::nodeId(NodeId(0, id)); }
 } // namespace
 
-TEST(UaRead, EveryAttributeOfEveryNodeClass)
+TEST_F(ReadTest, EveryAttributeOfEveryNodeClass)
 {
-    UaCore ua;
-    ua.addPanelItems();
-    ua.start();
-    MemoryPeer &p = ua.client();
+    start();
     // Which attributes each node class has (OPC 10000-3), beyond the common ones 1..7.
     const struct {
         NodeId node;
         NodeClass cls;
         std::vector<std::uint32_t> has;
-    } cases[] = {
-        {item("C01.Z1.D1.Measure"), NodeClass::Variable, {13, 14, 15, 16, 17, 18, 19, 20, 27}},
-        {NodeId(0, Id::State), NodeClass::Variable, {13, 14, 15, 16, 17, 18, 19, 20, 27}},
-        {NodeId(1, QStringLiteral("C01.Z1")), NodeClass::Object, {12}},
-        {NodeId(0, Id::Server), NodeClass::Object, {12}},
-        {NodeId(0, Id::FolderType), NodeClass::ObjectType, {8}},
-        {NodeId(0, Id::BaseDataVariableType), NodeClass::VariableType, {8, 13, 14, 15, 16}},
-        {NodeId(0, Id::HasComponent), NodeClass::ReferenceType, {8, 9, 10}},
-        {NodeId(0, Id::References), NodeClass::ReferenceType, {8, 9}}, // symmetric: no inverse name
-        {NodeId(0, Id::Int16), NodeClass::DataType, {8}},
-    };
-    for (const auto &c : cases) {
+    } classes[] = {{item("C01.Z1.D1.Measure"), NodeClass::Variable, {13, 14, 15, 16, 17, 18, 19, 20, 27}},
+                   {NodeId(0, Id::State), NodeClass::Variable, {13, 14, 15, 16, 17, 18, 19, 20, 27}},
+                   {NodeId(1, QStringLiteral("C01.Z1")), NodeClass::Object, {12}},
+                   {NodeId(0, Id::Server), NodeClass::Object, {12}},
+                   {NodeId(0, Id::FolderType), NodeClass::ObjectType, {8}},
+                   {NodeId(0, Id::BaseDataVariableType), NodeClass::VariableType, {8, 13, 14, 15, 16}},
+                   {NodeId(0, Id::HasComponent), NodeClass::ReferenceType, {8, 9, 10}},
+                   {NodeId(0, Id::References), NodeClass::ReferenceType, {8, 9}}, // symmetric: no inverse name
+                   {NodeId(0, Id::Int16), NodeClass::DataType, {8}}};
+    for (const auto &c : classes) {
         std::vector<ReadValueId> ids;
         for (std::uint32_t a = 1; a <= 28; ++a)
             ids.push_back(readId(c.node, a));
-        const ReadResponse r = readAll(p, ids);
+        const ReadResponse r = p->read(ids);
         ASSERT_EQ(r.results.size(), 28u);
         for (std::uint32_t a = 1; a <= 28; ++a) {
-            const bool expected = a <= 7 || std::find(c.has.begin(), c.has.end(), a) != c.has.end();
-            const DataValue &dv = r.results[a - 1];
-            if (expected)
-                EXPECT_FALSE(isBad(dv.status)) << c.node.toString().toStdString() << " attribute " << a;
-            else
-                EXPECT_EQ(dv.status, Status::BadAttributeIdInvalid)
-                    << c.node.toString().toStdString() << " attribute " << a;
+            const bool has = a <= 7 || std::find(c.has.begin(), c.has.end(), a) != c.has.end();
+            EXPECT_EQ(r.results[a - 1].status, has ? Status::Good : Status::BadAttributeIdInvalid)
+                << c.node.toString().toStdString() << " attribute " << a;
         }
-        EXPECT_EQ(r.results[0].value.x->nodeId, c.node);
+        EXPECT_EQ(r.results[0].value, UaValue::nodeId(c.node));
         EXPECT_EQ(r.results[1].value.i, std::int64_t(c.cls));
     }
-
-    // What an item's attributes say.
-    const ReadResponse r = readAll(
-        p, {readId(item("C01.Z1.D1.Measure"), Attr::BrowseName), readId(item("C01.Z1.D1.Measure"), Attr::DisplayName),
-            readId(item("C01.Z1.D1.Measure"), Attr::Description), readId(item("C01.Z1.D1.Measure"), Attr::DataType),
-            readId(item("C01.Z1.D1.Measure"), Attr::ValueRank), readId(item("C01.Z1.D1.Measure"), Attr::AccessLevel),
-            readId(item("C01.Panel"), Attr::AccessLevel), readId(item("Test.WriteOnly"), Attr::UserAccessLevel)});
-    EXPECT_EQ(r.results[0].value.x->qualifiedName, (QualifiedName{1, QStringLiteral("Measure")}));
-    EXPECT_EQ(r.results[1].value.x->localizedText.text, QStringLiteral("Measure"));
-    EXPECT_EQ(r.results[2].value.x->localizedText.text, QStringLiteral("Description of C01.Z1.D1.Measure"));
-    EXPECT_TRUE(r.results[3].value.x->nodeId.isNumeric(Id::Float));
-    EXPECT_EQ(r.results[4].value.i, -1);
-    EXPECT_EQ(r.results[5].value.i, 3);
-    EXPECT_EQ(r.results[6].value.i, 1);
-    EXPECT_EQ(r.results[7].value.i, 2);
-}
-
-TEST(UaRead, ItemValuesCarryTheirUaTypes)
-{
-    UaCore ua;
-    ua.addPanelItems();
-    ua.start();
-    MemoryPeer &p = ua.client();
+    const NodeId measure = item("C01.Z1.D1.Measure");
     const struct {
-        const char *id;
-        BuiltinType type;
-        std::uint32_t dataType;
-    } cases[] = {
-        {"C01.ComError", BuiltinType::Boolean, Id::Boolean},  {"C01.Panel", BuiltinType::Int16, Id::Int16},
-        {"C01.Z1.State", BuiltinType::Byte, Id::Byte},        {"C01.Z1.G1.Gas", BuiltinType::String, Id::String},
-        {"C01.Z1.D1.Measure", BuiltinType::Float, Id::Float}, {"Test.Long", BuiltinType::Int32, Id::Int32},
-        {"Test.Dbl", BuiltinType::Double, Id::Double},        {"Test.Cur", BuiltinType::Double, Id::Double},
-        {"Test.Date", BuiltinType::DateTime, Id::DateTime},
-    };
-    for (const auto &c : cases) {
-        const DataValue v = readOne(p, item(c.id));
-        EXPECT_EQ(v.value.type, c.type) << c.id;
-        EXPECT_EQ(v.status, Status::Good) << c.id;
-        EXPECT_TRUE(readOne(p, item(c.id), Attr::DataType).value.x->nodeId.isNumeric(c.dataType)) << c.id;
-    }
-    EXPECT_EQ(readOne(p, item("C01.Z1.G1.Gas")).value.s, QStringLiteral("CO"));
-    EXPECT_DOUBLE_EQ(readOne(p, item("Test.Cur")).value.d, 1.2345);
-    EXPECT_FLOAT_EQ(float(readOne(p, item("C01.Z1.D1.Measure")).value.d), 1.25f);
-    EXPECT_EQ(fromDateTime(readOne(p, item("Test.Date")).value.i),
-              QDateTime::fromString(QStringLiteral("2020-01-02T03:04:05Z"), Qt::ISODate));
+        NodeId node;
+        std::uint32_t attribute;
+        UaValue value;
+    } values[] = {{item("C01.ComError"), Attr::Value, UaValue::boolean(false)},
+                  {item("C01.Panel"), Attr::Value, integer(BuiltinType::Int16, 7)},
+                  {item("C01.Z1.State"), Attr::Value, integer(BuiltinType::Byte, 3)},
+                  {item("C01.Z1.G1.Gas"), Attr::Value, UaValue::string(QStringLiteral("CO"))},
+                  {measure, Attr::Value, UaValue::real(BuiltinType::Float, 1.25)},
+                  {item("Test.Long"), Attr::Value, integer(BuiltinType::Int32, 0)},
+                  {item("Test.Dbl"), Attr::Value, UaValue::real(BuiltinType::Double, 0.5)},
+                  {item("Test.Cur"), Attr::Value, UaValue::real(BuiltinType::Double, 1.2345)},
+                  {item("Test.Date"), Attr::Value,
+                   UaValue::dateTime(toDateTime(QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC)))},
+                  {item("C01.ComError"), Attr::DataType, type(Id::Boolean)},
+                  {item("C01.Panel"), Attr::DataType, type(Id::Int16)},
+                  {item("C01.Z1.State"), Attr::DataType, type(Id::Byte)},
+                  {item("C01.Z1.G1.Gas"), Attr::DataType, type(Id::String)},
+                  {measure, Attr::DataType, type(Id::Float)},
+                  {item("Test.Long"), Attr::DataType, type(Id::Int32)},
+                  {item("Test.Cur"), Attr::DataType, type(Id::Double)},
+                  {item("Test.Date"), Attr::DataType, type(Id::DateTime)},
+                  {NodeId(0, Id::State), Attr::DataType, type(Id::ServerState)},
+                  {measure, Attr::BrowseName, UaValue::qualifiedName({1, QStringLiteral("Measure")})},
+                  {measure, Attr::DisplayName, text("Measure")},
+                  {measure, Attr::Description, text("Description of C01.Z1.D1.Measure")},
+                  {measure, Attr::ValueRank, integer(BuiltinType::Int32, -1)},
+                  {measure, Attr::AccessLevel, integer(BuiltinType::Byte, 3)},
+                  {item("C01.Panel"), Attr::AccessLevel, integer(BuiltinType::Byte, 1)},
+                  {item("Test.WriteOnly"), Attr::UserAccessLevel, integer(BuiltinType::Byte, 2)},
+                  {measure, Attr::MinimumSamplingInterval, UaValue::real(BuiltinType::Double, 100)},
+                  {NodeId(0, Id::HasComponent), Attr::InverseName, text("ComponentOf")},
+                  {NodeId(0, Id::FolderType), Attr::IsAbstract, UaValue::boolean(false)},
+                  {NodeId(0, Id::NamespaceArray), Attr::ValueRank, integer(BuiltinType::Int32, 1)}};
+    for (const auto &c : values)
+        EXPECT_EQ(p->read(c.node, c.attribute).value, c.value) << c.node.toString().toStdString() << " " << c.attribute;
     // An empty text is an empty String, never the null String.
     ua.server.Tags().Item(QStringLiteral("Test.Str"))->SetVQT(::Variant(QString()), Quality::Good);
-    const Ua::Variant empty = readOne(p, item("Test.Str")).value;
-    EXPECT_EQ(empty.type, BuiltinType::String);
-    EXPECT_FALSE(empty.s.isNull());
-    EXPECT_TRUE(empty.s.isEmpty());
-    EXPECT_EQ(readOne(p, item("Test.WriteOnly")).status, Status::BadNotReadable);
-    EXPECT_EQ(readOne(p, item("Nope")).status, Status::BadNodeIdUnknown);
+    const ReadResponse r = p->read({readId(item("Test.Str")), readId(item("Test.WriteOnly")), readId(item("Nope"))});
+    EXPECT_EQ(r.results.at(0).value, UaValue::string(QStringLiteral("")));
+    EXPECT_EQ(r.results.at(1).status, Status::BadNotReadable);
+    EXPECT_EQ(r.results.at(2).status, Status::BadNodeIdUnknown);
 }
 
-TEST(UaRead, ServerStateGatesItemValuesButNotTheServerObject)
+TEST_F(ReadTest, ServerStateGatesItemValuesAndOnReadIsRaisedOncePerRequest)
 {
-    UaCore ua;
-    ua.addPanelItems();
-    ua.start();
-    MemoryPeer &p = ua.client();
+    std::vector<std::size_t> reads; // item values per OnRead
+    std::int32_t answer = S_OK_;
+    ua.server.OnRead = [&](std::int32_t count, const std::vector<OPCItem *> &, std::vector<std::int32_t> &errors,
+                           std::int32_t &result) {
+        reads.push_back(std::size_t(count));
+        result = answer;
+        if (count > 1)
+            errors[1] = E_FAIL_;
+    };
+    start();
     const struct {
         std::int32_t toolkit;
         std::int64_t ua;
@@ -160,8 +120,9 @@ TEST(UaRead, ServerStateGatesItemValuesButNotTheServerObject)
     for (const auto &s : states) {
         ua.server.setServerState(s.toolkit);
         const ReadResponse r =
-            readAll(p, {readId(item("C01.Panel")), readId(NodeId(0, Id::State)), readId(NodeId(0, Id::ServerStatus)),
-                        readId(item("C01.Panel"), Attr::DisplayName)});
+            p->read({readId(item("C01.Panel")), readId(NodeId(0, Id::State)), readId(NodeId(0, Id::ServerStatus)),
+                     readId(item("C01.Panel"), Attr::DisplayName), readId(NodeId(0, Id::ServiceLevel))});
+        ASSERT_EQ(r.results.size(), 5u);
         EXPECT_EQ(r.results[0].status, s.served ? Status::Good : Status::BadOutOfService) << s.toolkit;
         EXPECT_EQ(r.results[0].value.isNull(), !s.served);
         EXPECT_EQ(r.results[1].value.i, s.ua) << s.toolkit;
@@ -169,289 +130,226 @@ TEST(UaRead, ServerStateGatesItemValuesButNotTheServerObject)
         ASSERT_TRUE(decodeExtension(r.results[2].value.x->extensionObject, status));
         EXPECT_EQ(status.state, s.ua);
         EXPECT_EQ(r.results[3].status, Status::Good);
-        EXPECT_EQ(writeOne(p, item("Test.Int"), Ua::Variant::integer(BuiltinType::Int16, 1)),
+        EXPECT_EQ(r.results[4].value.i, s.served ? 255 : 0);
+        EXPECT_EQ(p->write(item("Test.Int"), integer(BuiltinType::Int16, 1)),
                   s.served ? Status::Good : Status::BadOutOfService);
     }
-}
-
-TEST(UaRead, OnReadIsRaisedOncePerRequestAndItsRefusalIsBad)
-{
-    UaCore ua;
-    ua.addPanelItems();
-    int calls = 0;
-    std::size_t lastCount = 0;
-    std::int32_t answer = S_OK_;
-    ua.server.OnRead = [&](std::int32_t count, const std::vector<OPCItem *> &, std::vector<std::int32_t> &errors,
-                           std::int32_t &result) {
-        ++calls;
-        lastCount = std::size_t(count);
-        result = answer;
-        if (count > 1)
-            errors[1] = E_FAIL_;
-    };
-    ua.start();
-    MemoryPeer &p = ua.client();
-    ReadResponse r = readAll(p, {readId(item("C01.Panel")), readId(item("C01.Z1.State")), readId(NodeId(0, Id::State)),
-                                 readId(item("C01.Panel"), Attr::BrowseName)});
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(lastCount, 2u);
-    EXPECT_EQ(r.results[0].status, Status::Good);
-    EXPECT_TRUE(isBad(r.results[1].status));
-    readAll(p, {readId(NodeId(0, Id::State)), readId(item("C01.Panel"), Attr::BrowseName)});
-    EXPECT_EQ(calls, 1); // no item values, no OnRead
+    EXPECT_EQ(reads, std::vector<std::size_t>(2, 1)); // only while serving, once per request
+    reads.clear();
+    ua.server.setServerState(ServerStates::Running);
+    ReadResponse r = p->read({readId(item("C01.Panel")), readId(item("C01.Z1.State")), readId(NodeId(0, Id::State)),
+                              readId(item("C01.Panel"), Attr::BrowseName)});
+    EXPECT_EQ(reads, std::vector<std::size_t>{2});
+    EXPECT_EQ(r.results.at(0).status, Status::Good);
+    EXPECT_EQ(r.results.at(1).status, Status::BadOutOfService);
     answer = E_FAIL_;
-    r = readAll(p, {readId(item("C01.Panel")), readId(NodeId(0, Id::State))});
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(r.results[0].status, Status::BadOutOfService);
-    EXPECT_EQ(r.results[1].status, Status::Good);
+    r = p->read({readId(item("C01.Panel")), readId(NodeId(0, Id::State))});
+    EXPECT_EQ(r.results.at(0).status, Status::BadOutOfService);
+    EXPECT_EQ(r.results.at(1).status, Status::Good);
 }
 
-TEST(UaRead, QualitiesMapToStatusCodes)
+TEST_F(ReadTest, QualitiesMapToStatusCodesAndBack)
 {
     const struct {
         std::int16_t quality;
         StatusCode status;
-    } table[] = {
-        {0xC0, Status::Good},
-        {0xD8, Status::GoodLocalOverride},
-        {0x40, Status::Uncertain},
-        {0x44, Status::UncertainLastUsableValue},
-        {0x50, Status::UncertainSensorNotAccurate},
-        {0x54, Status::UncertainEngineeringUnitsExceeded},
-        {0x58, Status::UncertainSubNormal},
-        {0x00, Status::Bad},
-        {0x04, Status::BadConfigurationError},
-        {0x08, Status::BadNotConnected},
-        {0x0C, Status::BadDeviceFailure},
-        {0x10, Status::BadSensorFailure},
-        {0x14, Status::BadNoCommunication},
-        {0x18, Status::BadNoCommunication},
-        {0x1C, Status::BadOutOfService},
-        {0x20, Status::BadWaitingForInitialData},
-        // Limit bits, and qualities outside the table by their major bits.
-        {0xC1, Status::Good | Status::LimitLow},
-        {0x56, Status::UncertainEngineeringUnitsExceeded | Status::LimitHigh},
-        {0x0F, Status::BadDeviceFailure | Status::LimitConstant},
-        {0xE4, Status::Good},
-        {0x7C, Status::Uncertain},
-        {0x3C, Status::Bad},
-        {0x80, Status::Bad},
-    };
-    UaCore ua;
+        bool back; // the status written by a client gives the quality again
+    } table[] = {{0xC0, Status::Good, true},
+                 {0xD8, Status::GoodLocalOverride, true},
+                 {0x40, Status::Uncertain, true},
+                 {0x44, Status::UncertainLastUsableValue, true},
+                 {0x50, Status::UncertainSensorNotAccurate, true},
+                 {0x54, Status::UncertainEngineeringUnitsExceeded, true},
+                 {0x58, Status::UncertainSubNormal, true},
+                 {0x00, Status::Bad, true},
+                 {0x04, Status::BadConfigurationError, true},
+                 {0x08, Status::BadNotConnected, true},
+                 {0x0C, Status::BadDeviceFailure, true},
+                 {0x10, Status::BadSensorFailure, true},
+                 {0x14, Status::BadNoCommunication, false},
+                 {0x18, Status::BadNoCommunication, true},
+                 {0x1C, Status::BadOutOfService, true},
+                 {0x20, Status::BadWaitingForInitialData, true},
+                 {0xC1, Status::Good | Status::LimitLow, true}, // limit bits
+                 {0x56, Status::UncertainEngineeringUnitsExceeded | Status::LimitHigh, true},
+                 {0x0F, Status::BadDeviceFailure | Status::LimitConstant, true},
+                 {0xE4, Status::Good, false}, // outside the table: by the major bits
+                 {0x7C, Status::Uncertain, false},
+                 {0x3C, Status::Bad, false}};
     OPCItem *it =
         ua.server.Tags().Add(QStringLiteral("Q"), AccessRights::Read, ::Variant(std::int16_t(1)), Quality::Good);
-    ua.start();
-    MemoryPeer &p = ua.client();
+    start();
     for (const auto &t : table) {
         it->SetVQT(std::nullopt, t.quality);
-        EXPECT_EQ(readOne(p, item("Q")).status, t.status) << std::hex << t.quality;
-        EXPECT_EQ(ServerCore::statusFromQuality(t.quality), t.status);
-    }
-    // Back from a status written by a client.
-    for (const auto &t : table) {
-        if (t.quality != 0x14 && (t.quality & 0xFC) != 0xE4 && t.quality != 0x7C && t.quality != 0x3C &&
-            t.quality != 0x80) {
+        EXPECT_EQ(p->read(item("Q")).status, t.status) << std::hex << t.quality;
+        if (t.back) {
             EXPECT_EQ(ServerCore::qualityFromStatus(t.status), t.quality) << std::hex << t.quality;
         }
     }
 }
 
-TEST(UaRead, TimestampsToReturnMaxAgeAndIndexRanges)
+TEST_F(ReadTest, TimestampsMaxAgeIndexRangesAndEncodings)
 {
-    UaCore ua;
-    ua.addPanelItems();
-    ua.start();
-    MemoryPeer &p = ua.client();
-    const QDateTime when = QDateTime::fromString(QStringLiteral("2023-03-04T05:06:07Z"), Qt::ISODate);
+    ua.config.maxNodesPerRequest = 3;
+    start();
+    const QDateTime when(QDate(2023, 3, 4), QTime(5, 6, 7), Qt::UTC);
     ua.server.Tags().Item(QStringLiteral("C01.Panel"))->SetVQT(::Variant(std::int16_t(9)), Quality::Good, when);
+    ua.clock.advance(5000);
     const std::uint8_t source = DataValue::HasSourceTimestamp, server = DataValue::HasServerTimestamp;
     const std::uint8_t expected[] = {source, server, std::uint8_t(source | server), 0};
     for (std::int32_t t = 0; t < 4; ++t) {
-        const DataValue v = readAll(p, {readId(item("C01.Panel"))}, t).results[0];
+        const ReadResponse r = p->read({readId(item("C01.Panel")), readId(item("C01.Panel"), Attr::BrowseName)}, t);
+        ASSERT_EQ(r.results.size(), 2u);
+        const DataValue &v = r.results[0];
         EXPECT_EQ(v.mask & (source | server), expected[t]) << t;
-        if (v.mask & source) {
-            EXPECT_EQ(fromDateTime(v.sourceTimestamp), when);
-        }
-        // Attributes other than Value carry no timestamps.
-        EXPECT_EQ(readAll(p, {readId(item("C01.Panel"), Attr::BrowseName)}, t).results[0].mask & (source | server), 0);
+        EXPECT_EQ(v.sourceTimestamp, (v.mask & source) ? toDateTime(when) : 0) << t;
+        EXPECT_EQ(v.serverTimestamp, (v.mask & server) ? toDateTime(ua.clock.now()) : 0) << t;
+        EXPECT_EQ(r.results[1].mask & (source | server), 0); // attributes other than Value carry none
     }
-    StatusCode fault = 0;
-    readAll(p, {readId(item("C01.Panel"))}, 4, &fault);
-    EXPECT_EQ(fault, Status::BadTimestampsToReturnInvalid);
-    ReadRequest aged;
-    aged.maxAge = -1;
-    aged.nodesToRead = {readId(item("C01.Panel"))};
-    ReadResponse response;
-    EXPECT_EQ(p.call(aged, response).fault, Status::BadMaxAgeInvalid);
-    aged.maxAge = 0;
-    aged.nodesToRead.clear();
-    EXPECT_EQ(p.call(aged, response).fault, Status::BadNothingToDo);
+    ReadRequest bad{{}, 0, 4, {readId(item("C01.Panel"))}};
+    EXPECT_EQ(p->faultOf(bad), Status::BadTimestampsToReturnInvalid);
+    bad.timestampsToReturn = 0;
+    bad.maxAge = -1;
+    EXPECT_EQ(p->faultOf(bad), Status::BadMaxAgeInvalid);
+    bad.maxAge = 0;
+    bad.nodesToRead.clear();
+    EXPECT_EQ(p->faultOf(bad), Status::BadNothingToDo);
+    bad.nodesToRead.resize(3, readId(item("C01.Panel")));
+    EXPECT_EQ(p->faultOf(bad), Status::Good);
+    bad.nodesToRead.resize(4, readId(item("C01.Panel")));
+    EXPECT_EQ(p->faultOf(bad), Status::BadTooManyOperations);
 
-    auto ranged = [&](const NodeId &id, const char *range) {
-        ReadValueId r = readId(id);
-        r.indexRange = QString::fromLatin1(range);
-        return readAll(p, {r}).results[0];
+    const QString uri = QStringLiteral("urn:QUARLEN.KV7.1");
+    const struct {
+        NodeId node;
+        const char *range;
+        StatusCode status;
+        UaValue value;
+    } ranges[] = {{item("C01.Panel"), "0", Status::BadIndexRangeNoData, {}},
+                  {item("C01.Panel"), "2:1", Status::BadIndexRangeInvalid, {}},
+                  {item("C01.Panel"), "1:1", Status::BadIndexRangeInvalid, {}},
+                  {item("C01.Panel"), "x", Status::BadIndexRangeInvalid, {}},
+                  {item("C01.Panel"), "1:", Status::BadIndexRangeInvalid, {}},
+                  {item("C01.Z1.G1.Gas"), "1", Status::Good, UaValue::string(QStringLiteral("O"))},
+                  {item("C01.Z1.G1.Gas"), "0:5", Status::Good, UaValue::string(QStringLiteral("CO"))},
+                  {item("C01.Z1.G1.Gas"), "5:9", Status::BadIndexRangeNoData, {}},
+                  {NodeId(0, Id::NamespaceArray), "1", Status::Good, UaValue::stringArray({uri})},
+                  {NodeId(0, Id::NamespaceArray), "0:9", Status::Good,
+                   UaValue::stringArray({QStringLiteral("http://opcfoundation.org/UA/"), uri})},
+                  {NodeId(0, Id::NamespaceArray), "2", Status::BadIndexRangeNoData, {}},
+                  {NodeId(0, Id::NamespaceArray), "0,0", Status::BadIndexRangeNoData, {}}};
+    for (const auto &c : ranges) {
+        ReadValueId r = readId(c.node);
+        r.indexRange = QString::fromLatin1(c.range);
+        const ReadResponse v = p->read({r});
+        ASSERT_EQ(v.results.size(), 1u);
+        EXPECT_EQ(v.results[0].status, c.status) << c.range;
+        EXPECT_EQ(v.results[0].value, c.value) << c.range;
+    }
+
+    auto encoded = [&](const NodeId &node, const char *encoding) {
+        ReadValueId r{node, Attr::Value, {}, {0, QString::fromLatin1(encoding)}};
+        return p->read({r}).results.at(0).status;
     };
-    EXPECT_EQ(ranged(item("C01.Panel"), "0").status, Status::BadIndexRangeNoData);
-    EXPECT_EQ(ranged(item("C01.Panel"), "2:1").status, Status::BadIndexRangeInvalid);
-    EXPECT_EQ(ranged(item("C01.Panel"), "x").status, Status::BadIndexRangeInvalid);
-    EXPECT_EQ(ranged(item("C01.Z1.G1.Gas"), "1").value.s, QStringLiteral("O"));
-    EXPECT_EQ(ranged(item("C01.Z1.G1.Gas"), "5:9").status, Status::BadIndexRangeNoData);
-    const DataValue second = ranged(NodeId(0, Id::NamespaceArray), "1");
-    ASSERT_EQ(second.value.arrayLength(), 1u);
-    EXPECT_EQ(second.value.elements()[0].s, QStringLiteral("urn:QUARLEN.KV7.1"));
-    EXPECT_EQ(ranged(NodeId(0, Id::NamespaceArray), "0:9").value.arrayLength(), 2u);
-    EXPECT_EQ(ranged(NodeId(0, Id::NamespaceArray), "0,0").status, Status::BadIndexRangeNoData);
-
-    ReadValueId encoded = readId(NodeId(0, Id::ServerStatus));
-    encoded.dataEncoding = QualifiedName{0, QStringLiteral("Default Binary")};
-    EXPECT_EQ(readAll(p, {encoded}).results[0].status, Status::Good);
-    encoded.dataEncoding.name = QStringLiteral("Default XML");
-    EXPECT_EQ(readAll(p, {encoded}).results[0].status, Status::BadDataEncodingUnsupported);
-    encoded.nodeId = item("C01.Panel");
-    encoded.dataEncoding.name = QStringLiteral("Default Binary");
-    EXPECT_EQ(readAll(p, {encoded}).results[0].status, Status::BadDataEncodingInvalid);
+    EXPECT_EQ(encoded(NodeId(0, Id::ServerStatus), "Default Binary"), Status::Good);
+    EXPECT_EQ(encoded(NodeId(0, Id::ServerStatus), "Default XML"), Status::BadDataEncodingUnsupported);
+    EXPECT_EQ(encoded(item("C01.Panel"), "Default Binary"), Status::BadDataEncodingInvalid);
 }
 
-TEST(UaRead, ServerObjectDescribesTheServerAndAnnouncedShutdown)
+TEST_F(ReadTest, ServerObjectDescribesTheServerAndAnnouncedShutdown)
 {
-    UaCore ua;
     ua.server.VendorName = QStringLiteral("QUARLEN");
-    ua.start();
-    MemoryPeer &p = ua.client();
-    const DataValue ns = readOne(p, NodeId(0, Id::NamespaceArray));
-    ASSERT_EQ(ns.value.arrayLength(), 2u);
-    EXPECT_EQ(ns.value.elements()[0].s, QStringLiteral("http://opcfoundation.org/UA/"));
-    EXPECT_EQ(readOne(p, NodeId(0, Id::ServerArray)).value.elements()[0].s, ua.config.applicationUri);
-    EXPECT_EQ(readOne(p, NodeId(0, Id::ManufacturerName)).value.s, QStringLiteral("QUARLEN"));
-    EXPECT_GT(readOne(p, NodeId(0, Id::CurrentTime)).value.i, readOne(p, NodeId(0, Id::StartTime)).value.i - 1);
-    EXPECT_EQ(readOne(p, NodeId(0, Id::SecondsTillShutdown)).value.i, 0);
+    start();
+    const DateTime started = toDateTime(ua.clock.now());
+    ua.clock.advance(90000);
+    EXPECT_EQ(p->read(NodeId(0, Id::ServerArray)).value, UaValue::stringArray({ua.config.applicationUri}));
+    EXPECT_EQ(p->read(NodeId(0, Id::ManufacturerName)).value.s, QStringLiteral("QUARLEN"));
+    EXPECT_EQ(p->read(NodeId(0, Id::StartTime)).value.i, started);
+    EXPECT_EQ(p->read(NodeId(0, Id::CurrentTime)).value.i, toDateTime(ua.clock.now()));
+    EXPECT_EQ(p->read(NodeId(0, Id::SecondsTillShutdown)).value.i, 0);
+    EXPECT_EQ(p->read(NodeId(0, Id::MaxNodesPerRead)).value.i, ua.config.maxNodesPerRequest);
 
     ua.core->requestDisconnect(QStringLiteral("Operator closes the server"));
-    EXPECT_EQ(readOne(p, NodeId(0, Id::ShutdownReason)).value.x->localizedText.text,
-              QStringLiteral("Operator closes the server"));
-    const std::int64_t left = readOne(p, NodeId(0, Id::SecondsTillShutdown)).value.i;
-    EXPECT_GT(left, 0);
-    EXPECT_LE(left, ua.config.secondsTillShutdown);
+    ua.clock.advance(3500);
+    EXPECT_EQ(p->read(NodeId(0, Id::ShutdownReason)).value, text("Operator closes the server"));
+    EXPECT_EQ(p->read(NodeId(0, Id::SecondsTillShutdown)).value.i, ua.config.secondsTillShutdown - 3);
     ServerStatusDataType status;
-    ASSERT_TRUE(decodeExtension(readOne(p, NodeId(0, Id::ServerStatus)).value.x->extensionObject, status));
+    ASSERT_TRUE(decodeExtension(p->read(NodeId(0, Id::ServerStatus)).value.x->extensionObject, status));
+    EXPECT_EQ(status.startTime, started);
+    EXPECT_EQ(status.currentTime, toDateTime(ua.clock.now()));
+    EXPECT_EQ(status.secondsTillShutdown, ua.config.secondsTillShutdown - 3u);
     EXPECT_EQ(status.shutdownReason.text, QStringLiteral("Operator closes the server"));
     EXPECT_EQ(status.buildInfo.manufacturerName, QStringLiteral("QUARLEN"));
+    ua.clock.advance(60000);
+    EXPECT_EQ(p->read(NodeId(0, Id::SecondsTillShutdown)).value.i, 0);
 }
 
-TEST(UaWrite, ValuesAreConvertedToTheItemsType)
+TEST_F(ReadTest, WrittenValuesAreConvertedToTheItemsTypeAndGoThroughTheToolkit)
 {
-    UaCore ua;
-    ua.addPanelItems();
     std::vector<std::size_t> writes;
+    std::vector<std::int16_t> qualities;
+    std::vector<QDateTime> times;
     ua.server.OnWrite = [&](std::int32_t count, const std::vector<OPCItem *> &, const std::vector<::Variant> &,
                             std::vector<std::int32_t> &, std::int32_t &) { writes.push_back(std::size_t(count)); };
-    ua.start();
-    MemoryPeer &p = ua.client();
+    ua.server.OnWriteVQT = [&](std::int32_t count, const std::vector<OPCItem *> &items,
+                               const std::vector<::Variant> &values, const std::vector<std::int16_t> &q,
+                               const std::vector<QDateTime> &t, std::vector<std::int32_t> &, std::int32_t &result) {
+        for (std::size_t k = 0; k < std::size_t(count); ++k)
+            items[k]->SetVQT(values[k], q[k], t[k]);
+        qualities = q, times = t, result = S_OK_;
+    };
+    start();
     const struct {
         const char *id;
-        Ua::Variant value;
+        UaValue value;
         StatusCode status;
         ::Variant stored;
     } cases[] = {
-        {"Test.Int", Ua::Variant::real(BuiltinType::Double, 3.5), Status::Good, ::Variant(std::int16_t(4))},
-        {"Test.Int", Ua::Variant::string(QStringLiteral("12")), Status::Good, ::Variant(std::int16_t(12))},
-        {"Test.Int", Ua::Variant::string(QStringLiteral("abc")), Status::BadTypeMismatch, ::Variant(std::int16_t(12))},
-        {"Test.Int", Ua::Variant::integer(BuiltinType::Int32, 70000), Status::BadOutOfRange,
-         ::Variant(std::int16_t(12))},
-        {"Test.Byte", Ua::Variant::integer(BuiltinType::UInt16, 200), Status::Good, ::Variant(std::uint8_t(200))},
-        {"Test.Long", Ua::Variant::integer(BuiltinType::UInt64, 5), Status::Good, ::Variant(std::int32_t(5))},
-        {"Test.Dbl", Ua::Variant::real(BuiltinType::Float, 0.25), Status::Good, ::Variant(0.25)},
-        {"Test.Str", Ua::Variant::integer(BuiltinType::Int16, -7), Status::Good, ::Variant(QStringLiteral("-7"))},
-        {"Test.Bool", Ua::Variant::integer(BuiltinType::Int32, 0), Status::Good, ::Variant(false)},
-        {"Test.Cur", Ua::Variant::real(BuiltinType::Double, 2.5), Status::Good, ::Variant(Currency{25000})},
-        {"Test.Int", Ua::Variant::stringArray({QStringLiteral("1")}), Status::BadTypeMismatch,
-         ::Variant(std::int16_t(12))},
-        {"Test.Int", Ua::Variant::nodeId(NodeId(0, 1)), Status::BadTypeMismatch, ::Variant(std::int16_t(12))},
-        {"C01.Z1.D1.Measure", Ua::Variant::integer(BuiltinType::SByte, -3), Status::Good, ::Variant(-3.0f)},
-    };
+        {"Test.Int", UaValue::real(BuiltinType::Double, 3.5), Status::Good, ::Variant(std::int16_t(4))},
+        {"Test.Int", UaValue::string(QStringLiteral("12")), Status::Good, ::Variant(std::int16_t(12))},
+        {"Test.Int", UaValue::string(QStringLiteral("abc")), Status::BadTypeMismatch, ::Variant(std::int16_t(12))},
+        {"Test.Int", integer(BuiltinType::Int32, 70000), Status::BadOutOfRange, ::Variant(std::int16_t(12))},
+        {"Test.Int", UaValue::stringArray({QStringLiteral("1")}), Status::BadTypeMismatch, ::Variant(std::int16_t(12))},
+        {"Test.Int", UaValue::nodeId(NodeId(0, 1)), Status::BadTypeMismatch, ::Variant(std::int16_t(12))},
+        {"Test.Byte", integer(BuiltinType::UInt16, 200), Status::Good, ::Variant(std::uint8_t(200))},
+        {"Test.Long", integer(BuiltinType::UInt64, 5), Status::Good, ::Variant(std::int32_t(5))},
+        {"Test.Dbl", UaValue::real(BuiltinType::Float, 0.25), Status::Good, ::Variant(0.25)},
+        {"Test.Str", integer(BuiltinType::Int16, -7), Status::Good, ::Variant(QStringLiteral("-7"))},
+        {"Test.Bool", integer(BuiltinType::Int32, 0), Status::Good, ::Variant(false)},
+        {"Test.Cur", UaValue::real(BuiltinType::Double, 2.5), Status::Good, ::Variant(Currency{25000})},
+        {"C01.Z1.D1.Measure", integer(BuiltinType::SByte, -3), Status::Good, ::Variant(-3.0f)},
+        {"Test.WriteOnly", integer(BuiltinType::Int32, 8), Status::Good, ::Variant(std::int32_t(8))},
+        {"C01.Panel", integer(BuiltinType::Int16, 1), Status::BadNotWritable, ::Variant(std::int16_t(7))}};
     for (const auto &c : cases) {
-        EXPECT_EQ(writeOne(p, item(c.id), c.value), c.status) << c.id;
+        EXPECT_EQ(p->write(item(c.id), c.value), c.status) << c.id;
         EXPECT_EQ(ua.server.Tags().Item(QString::fromLatin1(c.id))->Value(), c.stored) << c.id;
     }
-    // Other clients read what was written.
-    MemoryPeer &other = ua.client();
-    EXPECT_EQ(readOne(other, item("Test.Str")).value.s, QStringLiteral("-7"));
-    // Refused conversions never reach the toolkit.
-    EXPECT_EQ(writes.size(), 9u);
-}
+    EXPECT_EQ(writes.size(), 10u); // refused conversions never reach the toolkit
+    EXPECT_EQ(ua.client().read(item("Test.Str")).value.s, QStringLiteral("-7"));
+    const UaValue one = integer(BuiltinType::Int16, 1);
+    EXPECT_EQ(p->write(NodeId(0, Id::State), one), Status::BadNotWritable);
+    EXPECT_EQ(p->write(item("Test.Int"), text("x"), Attr::DisplayName), Status::BadNotWritable);
+    EXPECT_EQ(p->write(item("Test.Int"), one, 99), Status::BadAttributeIdInvalid);
+    EXPECT_EQ(p->write(item("Missing"), one), Status::BadNodeIdUnknown);
 
-TEST(UaWrite, OnlyWritableItemValuesAreWritable)
-{
-    UaCore ua;
-    ua.addPanelItems();
-    ua.start();
-    MemoryPeer &p = ua.client();
-    const Ua::Variant one = Ua::Variant::integer(BuiltinType::Int16, 1);
-    EXPECT_EQ(writeOne(p, item("C01.Panel"), one), Status::BadNotWritable);
-    EXPECT_EQ(writeOne(p, NodeId(0, Id::State), Ua::Variant::integer(BuiltinType::Int32, 0)), Status::BadNotWritable);
-    EXPECT_EQ(
-        writeOne(p, item("Test.Int"), Ua::Variant::localizedText({QString(), QStringLiteral("x")}), Attr::DisplayName),
-        Status::BadNotWritable);
-    EXPECT_EQ(writeOne(p, item("Test.Int"), one, 99), Status::BadAttributeIdInvalid);
-    EXPECT_EQ(writeOne(p, item("Missing"), one), Status::BadNodeIdUnknown);
-    EXPECT_EQ(writeOne(p, item("Test.WriteOnly"), Ua::Variant::integer(BuiltinType::Int32, 8)), Status::Good);
-    EXPECT_EQ(ua.server.Tags().Item(QStringLiteral("Test.WriteOnly"))->Value(), ::Variant(std::int32_t(8)));
-
-    WriteRequest write;
-    WriteValue ranged;
-    ranged.nodeId = item("Test.Int");
-    ranged.attributeId = Attr::Value;
-    ranged.indexRange = QStringLiteral("0");
-    ranged.value.setValue(one);
-    WriteValue empty;
-    empty.nodeId = item("Test.Int");
-    empty.attributeId = Attr::Value;
-    write.nodesToWrite = {ranged, empty};
+    // A status or a source time goes through OnWriteVQT; an index range or no value is refused.
+    const QDateTime when(QDate(2022, 2, 2), QTime(2, 2, 2), Qt::UTC);
+    WriteRequest write{{},
+                       {{item("Test.Dbl"), Attr::Value, {}, {}},
+                        {item("Test.Int"), Attr::Value, {}, {}},
+                        {item("Test.Int"), Attr::Value, QStringLiteral("0"), {}}}};
+    write.nodesToWrite[0].value = {
+        0x07, UaValue::real(BuiltinType::Double, 7.5), Status::UncertainLastUsableValue, toDateTime(when), 0, 0, 0};
+    write.nodesToWrite[2].value.setValue(one);
     WriteResponse response;
-    ASSERT_TRUE(p.call(write, response).ok);
-    EXPECT_EQ(response.results[0], Status::BadWriteNotSupported);
-    EXPECT_EQ(response.results[1], Status::BadTypeMismatch);
-    write.nodesToWrite.clear();
-    EXPECT_EQ(p.call(write, response).fault, Status::BadNothingToDo);
-}
-
-TEST(UaWrite, StatusOrSourceTimeGoesThroughOnWriteVQT)
-{
-    UaCore ua;
-    ua.addPanelItems();
-    std::vector<std::int16_t> qualities;
-    std::vector<QDateTime> times;
-    ua.server.OnWriteVQT = [&](std::int32_t count, const std::vector<OPCItem *> &items,
-                               const std::vector<::Variant> &values, const std::vector<std::int16_t> &q,
-                               const std::vector<QDateTime> &t, std::vector<std::int32_t> &errors,
-                               std::int32_t &result) {
-        for (std::int32_t k = 0; k < count; ++k)
-            items[std::size_t(k)]->SetVQT(values[std::size_t(k)], q[std::size_t(k)], t[std::size_t(k)]);
-        qualities = q;
-        times = t;
-        result = S_OK_;
-    };
-    ua.start();
-    MemoryPeer &p = ua.client();
-    const QDateTime when = QDateTime::fromString(QStringLiteral("2022-02-02T02:02:02Z"), Qt::ISODate);
-    WriteRequest write;
-    WriteValue wv;
-    wv.nodeId = item("Test.Dbl");
-    wv.attributeId = Attr::Value;
-    wv.value.setValue(Ua::Variant::real(BuiltinType::Double, 7.5));
-    wv.value.setStatus(Status::UncertainLastUsableValue);
-    wv.value.sourceTimestamp = toDateTime(when);
-    wv.value.mask |= DataValue::HasSourceTimestamp;
-    write.nodesToWrite = {wv};
-    WriteResponse response;
-    ASSERT_TRUE(p.call(write, response).ok);
-    EXPECT_EQ(response.results[0], Status::Good);
-    ASSERT_EQ(qualities.size(), 1u);
-    EXPECT_EQ(qualities[0], 0x44);
-    EXPECT_EQ(times[0], when);
-    const DataValue back = readOne(p, item("Test.Dbl"));
+    ASSERT_TRUE(p->call(write, response).ok);
+    EXPECT_EQ(response.results,
+              (std::vector<StatusCode>{Status::Good, Status::BadTypeMismatch, Status::BadWriteNotSupported}));
+    EXPECT_EQ(qualities, std::vector<std::int16_t>{0x44});
+    EXPECT_EQ(times, std::vector<QDateTime>{when});
+    const DataValue back = p->read(item("Test.Dbl"));
     EXPECT_EQ(back.value.d, 7.5);
     EXPECT_EQ(back.status, Status::UncertainLastUsableValue);
     EXPECT_EQ(fromDateTime(back.sourceTimestamp), when);
+    EXPECT_EQ(p->faultOf(WriteRequest()), Status::BadNothingToDo);
 }

@@ -1,355 +1,249 @@
-// Subscriptions and monitored items: the first values, data changes from the
-// toolkit, filters, queues, keep-alives, acknowledgements and Republish, lifetime,
-// limits, the state gate, and clean-up when subscriptions or sessions end. Publish
-// answers come from the publishing timer, so the tests wait for them (bounded).
-#include "TestSupport.h"
+// Subscriptions and monitored items: the first values, data changes from the toolkit,
+// filters, queues, keep-alives, acknowledgements and Republish, lifetime, limits, the
+// state gate, and clean-up when subscriptions or sessions end. Time moves on the
+// manual clock, one publishing interval at a time.
 #include "UaFixture.h"
-
-#include <gtest/gtest.h>
 
 using namespace Ua;
 
 namespace {
 
 struct Published {
-    bool ok = false;
-    StatusCode fault = 0;
+    StatusCode fault = Status::BadCommunicationError; // none came
     PublishResponse response;
     std::vector<MonitoredItemNotification> changes;
     std::vector<StatusCode> statusChanges;
+    bool keepAlive() const { return !fault && response.notificationMessage.notificationData.empty(); }
+    std::vector<double> values(std::uint32_t handle) const
+    {
+        std::vector<double> v;
+        for (const auto &c : changes)
+            if (c.clientHandle == handle)
+                v.push_back(c.value.value.type == BuiltinType::Float || c.value.value.type == BuiltinType::Double
+                                ? c.value.value.d
+                                : double(c.value.value.i));
+        return v;
+    }
 };
 
-struct SubscriptionClient {
+MonitoredItemCreateRequest watch(const char *id, std::uint32_t handle, std::uint32_t queueSize = 10,
+                                 double sampling = 0, ExtensionObject filter = {})
+{
+    const NodeId node = id[0] == 'i' ? NodeId(0, QByteArray(id + 2).toUInt()) : item(id);
+    return {readId(node), MonitoringMode::Reporting, {handle, sampling, std::move(filter), queueSize, true}};
+}
+
+ExtensionObject filter(std::int32_t trigger, std::uint32_t deadbandType = 0, double deadband = 0)
+{
+    return makeExtension(DataChangeFilter{trigger, deadbandType, deadband});
+}
+
+template <class R> std::vector<StatusCode> statuses(const std::vector<R> &results)
+{
+    std::vector<StatusCode> s;
+    for (const R &r : results)
+        s.push_back(r.statusCode);
+    return s;
+}
+
+struct SubscriptionTest : ::testing::Test {
     UaCore ua;
     MemoryPeer *p = nullptr;
+    double interval = 100; // of the last subscription created: one step of the clock
 
-    explicit SubscriptionClient(const std::function<void(ServerConfig &)> &configure = {}, int bigFolderItems = 0)
+    void start(int bigFolderItems = 0)
     {
-        ua.addPanelItems(bigFolderItems);
         ua.server.MinUpdatePeriod = 0; // item changes are sampled as they come
         std::int32_t level = 3;
         ua.server.SetTraceLevel(level);
-        ua.config.minPublishingIntervalMs = 10;
-        if (configure)
-            configure(ua.config);
+        ua.addPanelItems(bigFolderItems);
         ua.start();
         p = &ua.client();
     }
-
-    template <class Req> std::uint32_t send(Req &request)
+    CreateSubscriptionResponse subscribe(double publishing = 100, std::uint32_t lifetime = 1000,
+                                         std::uint32_t keepAlive = 50)
     {
-        request.requestHeader.authenticationToken = p->authenticationToken;
-        request.requestHeader.requestHandle = ++p->requestHandle;
-        QByteArray body;
-        Encoder e(body);
-        encodeMessage(e, request);
-        return p->sendMessage(body);
-    }
-
-    template <class Resp> bool receive(std::uint32_t requestId, Resp &response)
-    {
-        const QByteArray answer = p->receiveMessage(requestId);
-        if (answer.isEmpty())
-            return false;
-        Decoder d(answer);
-        if (!decodeNodeId(d).isNumeric(Resp::desc().binaryEncodingId))
-            return false;
-        decodeInto(d, response);
-        return true;
-    }
-
-    CreateSubscriptionResponse subscribe(double interval = 20, std::uint32_t lifetime = 1000,
-                                         std::uint32_t keepAlive = 50, StatusCode *fault = nullptr)
-    {
-        CreateSubscriptionRequest request;
-        request.requestedPublishingInterval = interval;
-        request.requestedLifetimeCount = lifetime;
-        request.requestedMaxKeepAliveCount = keepAlive;
-        request.publishingEnabled = true;
+        CreateSubscriptionRequest request{{}, publishing, lifetime, keepAlive, 0, true, 0};
         CreateSubscriptionResponse response;
-        const auto reply = p->call(request, response);
-        EXPECT_TRUE(reply.ok);
-        if (fault)
-            *fault = reply.fault;
+        EXPECT_TRUE(p->call(request, response).ok);
+        interval = response.revisedPublishingInterval;
         return response;
     }
-
     std::vector<MonitoredItemCreateResult> monitor(std::uint32_t subscription,
-                                                   std::vector<MonitoredItemCreateRequest> items,
-                                                   std::int32_t timestamps = 2)
+                                                   std::vector<MonitoredItemCreateRequest> items)
     {
-        CreateMonitoredItemsRequest request;
-        request.subscriptionId = subscription;
-        request.timestampsToReturn = timestamps;
-        request.itemsToCreate = std::move(items);
+        CreateMonitoredItemsRequest request{{}, subscription, 2, std::move(items)};
         CreateMonitoredItemsResponse response;
-        const auto reply = p->call(request, response, 32768); // large requests in several chunks
-        EXPECT_TRUE(reply.ok);
-        EXPECT_EQ(reply.fault, 0u);
+        EXPECT_EQ(p->call(request, response, 32768).fault, Status::Good); // large requests in several chunks
         return response.results;
     }
-
-    std::uint32_t sendPublish(std::vector<SubscriptionAcknowledgement> acks = {})
+    std::uint32_t sendPublish(std::vector<SubscriptionAcknowledgement> acks = {}, std::uint32_t timeoutHint = 600000)
     {
-        PublishRequest request;
-        request.requestHeader.timeoutHint = 60000;
-        request.subscriptionAcknowledgements = std::move(acks);
-        return send(request);
+        PublishRequest request{{}, std::move(acks)};
+        request.requestHeader.timeoutHint = timeoutHint;
+        return p->send(request);
     }
-
-    bool frameWaiting()
+    // The answer to a request, waiting at most `cycles` publishing cycles for it.
+    Published await(std::uint32_t requestId, int cycles = 1000)
     {
-        const QByteArray &out = p->output();
-        if (out.size() < 8)
-            return false;
-        Decoder d(out.constData() + 4, 4);
-        return qsizetype(d.u32()) <= out.size();
-    }
-
-    Published awaitPublish(std::uint32_t requestId)
-    {
-        Published result;
-        waitFor([this] { return frameWaiting(); }, 5000);
-        const QByteArray answer = p->receiveMessage(requestId);
-        if (answer.isEmpty())
-            return result;
-        Decoder d(answer);
-        const NodeId type = decodeNodeId(d);
-        if (type.isNumeric(Id::ServiceFault_Binary)) {
-            ServiceFault fault;
-            decodeInto(d, fault);
-            result.fault = fault.responseHeader.serviceResult;
-            result.ok = true;
-            return result;
-        }
-        if (!type.isNumeric(PublishResponse::desc().binaryEncodingId))
-            return result;
-        decodeInto(d, result.response);
-        for (const ExtensionObject &x : result.response.notificationMessage.notificationData) {
+        this->cycles(cycles, true);
+        Published r;
+        const auto reply = p->receive(requestId, r.response);
+        if (reply.ok)
+            r.fault = reply.fault;
+        for (const ExtensionObject &x : r.response.notificationMessage.notificationData) {
             DataChangeNotification change;
             StatusChangeNotification status;
             if (decodeExtension(x, change))
-                result.changes.insert(result.changes.end(), change.monitoredItems.begin(), change.monitoredItems.end());
+                r.changes.insert(r.changes.end(), change.monitoredItems.begin(), change.monitoredItems.end());
             else if (decodeExtension(x, status))
-                result.statusChanges.push_back(status.status);
+                r.statusChanges.push_back(status.status);
         }
-        result.ok = true;
-        return result;
+        return r;
     }
-
-    Published publish(std::vector<SubscriptionAcknowledgement> acks = {})
-    {
-        return awaitPublish(sendPublish(std::move(acks)));
-    }
-
+    Published publish(std::vector<SubscriptionAcknowledgement> acks = {}) { return await(sendPublish(acks)); }
     // Publishes until a message with data changes comes (keep-alives are skipped).
     Published publishChanges()
     {
-        for (int k = 0; k < 20; ++k) {
-            Published r = publish();
-            if (!r.ok || r.fault || !r.changes.empty())
+        for (int k = 0; k < 20; ++k)
+            if (Published r = publish(); r.fault || !r.changes.empty())
                 return r;
-        }
         return {};
     }
-
-    OPCItem &item(const char *id) { return *ua.server.Tags().Item(QString::fromLatin1(id)); }
+    // Publishing cycles, each one interval later; with untilAnswer, no more once an answer waits.
+    void cycles(int n, bool untilAnswer = false)
+    {
+        for (int k = 0; k < n && !(untilAnswer && p->frameWaiting()); ++k)
+            ua.advance(qint64(interval));
+    }
+    void set(const char *id, std::optional<::Variant> v, std::int16_t quality = Quality::Good)
+    {
+        ua.server.Tags().Item(QString::fromLatin1(id))->SetVQT(std::move(v), quality);
+    }
 };
-
-MonitoredItemCreateRequest watchValue(const NodeId &node, std::uint32_t handle, std::uint32_t queueSize = 10,
-                                      double sampling = 0, ExtensionObject filter = {})
-{
-    MonitoredItemCreateRequest r;
-    r.itemToMonitor = readId(node);
-    r.monitoringMode = MonitoringMode::Reporting;
-    r.requestedParameters.clientHandle = handle;
-    r.requestedParameters.samplingInterval = sampling;
-    r.requestedParameters.queueSize = queueSize;
-    r.requestedParameters.discardOldest = true;
-    r.requestedParameters.filter = std::move(filter);
-    return r;
-}
-
-ExtensionObject dataChangeFilter(std::int32_t trigger, std::uint32_t deadbandType = 0, double deadband = 0)
-{
-    DataChangeFilter f;
-    f.trigger = trigger;
-    f.deadbandType = deadbandType;
-    f.deadbandValue = deadband;
-    // As a client sends it: the encoded body.
-    ExtensionObject x;
-    x.typeId = NodeId(0, Id::DataChangeFilter_Binary);
-    x.encoding = ExtensionObject::Encoding::ByteString;
-    Encoder e(x.body);
-    encodeStructure(e, DataChangeFilter::desc(), &f);
-    return x;
-}
-
-std::vector<double> values(const std::vector<MonitoredItemNotification> &changes, std::uint32_t handle)
-{
-    std::vector<double> v;
-    for (const auto &c : changes)
-        if (c.clientHandle == handle)
-            v.push_back(c.value.value.type == BuiltinType::Float || c.value.value.type == BuiltinType::Double
-                            ? c.value.value.d
-                            : double(c.value.value.i));
-    return v;
-}
 
 } // namespace
 
-TEST(UaSubscription, InitialValuesThenDataChangesFromTheToolkit)
+TEST_F(SubscriptionTest, InitialValuesThenDataChangesFromTheToolkit)
 {
-    SubscriptionClient c;
-    const auto sub = c.subscribe();
+    start();
+    const auto sub = subscribe(20);
     EXPECT_EQ(sub.revisedPublishingInterval, 20.0);
+    const DateTime sampled = toDateTime(ua.clock.now());
     const auto results =
-        c.monitor(sub.subscriptionId, {watchValue(item("C01.Z1.D1.Measure"), 1), watchValue(item("C01.Z1.G1.Gas"), 2),
-                                       watchValue(NodeId(0, Id::State), 3), watchValue(item("No.Such.Item"), 4),
-                                       watchValue(item("Test.WriteOnly"), 5)});
-    ASSERT_EQ(results.size(), 5u);
-    EXPECT_EQ(results[0].statusCode, Status::Good);
+        monitor(sub.subscriptionId, {watch("C01.Z1.D1.Measure", 1), watch("C01.Z1.G1.Gas", 2), watch("i=2259", 3),
+                                     watch("No.Such.Item", 4), watch("Test.WriteOnly", 5)});
+    EXPECT_EQ(statuses(results), (std::vector<StatusCode>{Status::Good, Status::Good, Status::Good,
+                                                          Status::BadNodeIdUnknown, Status::BadNotReadable}));
     EXPECT_NE(results[0].monitoredItemId, results[1].monitoredItemId);
-    EXPECT_EQ(results[2].statusCode, Status::Good);
-    EXPECT_EQ(results[3].statusCode, Status::BadNodeIdUnknown);
-    EXPECT_EQ(results[4].statusCode, Status::BadNotReadable);
 
-    Published first = c.publishChanges();
-    ASSERT_TRUE(first.ok);
+    const Published first = publishChanges();
     EXPECT_EQ(first.response.subscriptionId, sub.subscriptionId);
-    EXPECT_EQ(values(first.changes, 1), std::vector<double>{1.25});
-    EXPECT_EQ(values(first.changes, 3), std::vector<double>{0}); // Running
-    bool gas = false;
-    for (const auto &n : first.changes)
-        if (n.clientHandle == 2) {
-            gas = n.value.value.s == QLatin1String("CO");
-            EXPECT_TRUE(n.value.mask & DataValue::HasSourceTimestamp);
-            EXPECT_TRUE(n.value.mask & DataValue::HasServerTimestamp);
-        }
-    EXPECT_TRUE(gas);
+    EXPECT_EQ(first.values(1), std::vector<double>{1.25});
+    EXPECT_EQ(first.values(3), std::vector<double>{0}); // Running
+    ASSERT_EQ(first.changes.size(), 3u);
+    const DataValue &gas = first.changes[1].value;
+    EXPECT_EQ(gas.value.s, QStringLiteral("CO"));
+    EXPECT_EQ(gas.mask & 0x0C, 0x0C); // both timestamps
+    EXPECT_EQ(gas.serverTimestamp, sampled);
     EXPECT_EQ(first.response.notificationMessage.sequenceNumber, 1u);
+    EXPECT_EQ(first.response.notificationMessage.publishTime, toDateTime(ua.clock.now()));
 
-    c.item("C01.Z1.D1.Measure").SetVQT(::Variant(7.5f), Quality::Good);
-    Published next = c.publishChanges();
-    ASSERT_TRUE(next.ok);
-    EXPECT_EQ(values(next.changes, 1), std::vector<double>{7.5});
-    EXPECT_TRUE(values(next.changes, 2).empty()); // unchanged items stay quiet
+    set("C01.Z1.D1.Measure", ::Variant(7.5f));
+    const Published next = publishChanges();
+    EXPECT_EQ(next.values(1), std::vector<double>{7.5});
+    EXPECT_TRUE(next.values(2).empty()); // unchanged items stay quiet
     EXPECT_EQ(next.response.notificationMessage.sequenceNumber, 2u);
-
-    // A quality change alone is a change too.
-    c.item("C01.Z1.D1.Measure").SetVQT(std::nullopt, Quality::Bad);
-    Published bad = c.publishChanges();
+    set("C01.Z1.D1.Measure", std::nullopt, Quality::Bad); // a quality change alone is a change
+    const Published bad = publishChanges();
     ASSERT_EQ(bad.changes.size(), 1u);
-    EXPECT_EQ(bad.changes[0].value.status & 0xFFFF0000u, Status::Bad);
+    EXPECT_EQ(bad.changes[0].value.status, Status::Bad);
 
     // Below every floor: revised upwards, the lifetime to three keep-alives.
-    c.ua.server.MinUpdatePeriod = 15;
-    ModifySubscriptionRequest modify;
-    modify.subscriptionId = sub.subscriptionId;
-    modify.requestedPublishingInterval = 5;
-    modify.requestedLifetimeCount = 2;
-    modify.requestedMaxKeepAliveCount = 0;
-    ModifySubscriptionResponse modified;
-    ASSERT_TRUE(c.p->call(modify, modified).ok);
-    EXPECT_EQ(modified.revisedPublishingInterval, 15.0);
-    EXPECT_EQ(modified.revisedMaxKeepAliveCount, 1u);
-    EXPECT_EQ(modified.revisedLifetimeCount, 3u);
+    ua.server.MinUpdatePeriod = 15;
+    ModifySubscriptionRequest modify{{}, sub.subscriptionId, 5, 2, 0, 0, 0};
+    ModifySubscriptionResponse m;
+    ASSERT_TRUE(p->call(modify, m).ok);
+    EXPECT_EQ(std::vector<double>(
+                  {m.revisedPublishingInterval, double(m.revisedMaxKeepAliveCount), double(m.revisedLifetimeCount)}),
+              std::vector<double>({15, 1, 3}));
     modify.subscriptionId = 4242;
-    EXPECT_EQ(c.p->call(modify, modified).fault, Status::BadSubscriptionIdInvalid);
+    EXPECT_EQ(p->faultOf(modify), Status::BadSubscriptionIdInvalid);
 }
 
-TEST(UaSubscription, FiltersAbsoluteDeadbandAndStatusTrigger)
+TEST_F(SubscriptionTest, FiltersAbsoluteDeadbandAndStatusTrigger)
 {
-    SubscriptionClient c;
-    const auto sub = c.subscribe();
-    const auto results =
-        c.monitor(sub.subscriptionId, {watchValue(item("Test.Dbl"), 1, 10, 0, dataChangeFilter(1, 1, 5.0)),
-                                       watchValue(item("Test.Long"), 2, 10, 0, dataChangeFilter(0)),
-                                       watchValue(item("Test.Int"), 3, 10, 0, dataChangeFilter(1, 2, 10.0)),
-                                       watchValue(item("Test.Str"), 4, 10, 0, dataChangeFilter(1, 1, 1.0)),
-                                       watchValue(item("Test.Int"), 5, 10, 0, dataChangeFilter(1, 1, -1.0))});
-    ASSERT_EQ(results.size(), 5u);
-    EXPECT_EQ(results[0].statusCode, Status::Good);
-    EXPECT_EQ(results[1].statusCode, Status::Good);
-    EXPECT_EQ(results[2].statusCode, Status::BadMonitoredItemFilterUnsupported); // percent: no EURange
-    EXPECT_EQ(results[3].statusCode, Status::BadFilterNotAllowed);               // deadband on text
-    EXPECT_EQ(results[4].statusCode, Status::BadDeadbandFilterInvalid);
-    // A filter on another attribute than Value is refused; so is an unknown filter type.
-    MonitoredItemCreateRequest name = watchValue(item("Test.Dbl"), 6, 1, 0, dataChangeFilter(1));
+    start();
+    const auto sub = subscribe();
+    MonitoredItemCreateRequest name = watch("Test.Dbl", 6, 1, 0, filter(1));
     name.itemToMonitor.attributeId = Attr::DisplayName;
-    MonitoredItemCreateRequest odd = watchValue(item("Test.Dbl"), 7, 1, 0, dataChangeFilter(1));
-    odd.requestedParameters.filter.typeId = NodeId(0, Id::EventFilter_Binary);
-    const auto more = c.monitor(sub.subscriptionId, {name, odd});
-    EXPECT_EQ(more[0].statusCode, Status::BadFilterNotAllowed);
-    EXPECT_EQ(more[1].statusCode, Status::BadMonitoredItemFilterUnsupported);
-
-    Published first = c.publishChanges();
-    EXPECT_EQ(values(first.changes, 1), std::vector<double>{0.5});
-    EXPECT_EQ(values(first.changes, 2), std::vector<double>{0});
-
-    auto &dbl = c.item("Test.Dbl");
-    for (double v : {3.0, 5.5, 12.0, 14.0, 20.0}) // 0.5 -> 12 and 12 -> 20 pass; the rest stay inside 5
-        dbl.SetVQT(::Variant(v), Quality::Good);
-    c.item("Test.Long").SetVQT(::Variant(std::int32_t(42)), Quality::Good); // value only: the Status trigger ignores it
-    Published moved = c.publishChanges();
-    EXPECT_EQ(values(moved.changes, 1), (std::vector<double>{12.0, 20.0}));
-    EXPECT_TRUE(values(moved.changes, 2).empty());
-
-    c.item("Test.Long").SetVQT(std::nullopt, std::int16_t(0x40));
-    Published status = c.publishChanges();
-    EXPECT_EQ(values(status.changes, 2), std::vector<double>{42});
-    EXPECT_TRUE(values(status.changes, 1).empty());
+    ExtensionObject eventFilter{
+        NodeId(0, Id::EventFilter_Binary), ExtensionObject::Encoding::ByteString, QByteArray(8, '\0'), {}, {}};
+    const auto results =
+        monitor(sub.subscriptionId,
+                {watch("Test.Dbl", 1, 10, 0, filter(1, 1, 5.0)), watch("Test.Long", 2, 10, 0, filter(0)),
+                 watch("Test.Int", 3, 10, 0, filter(1, 2, 10.0)), // no EURange
+                 watch("Test.Str", 4, 10, 0, filter(1, 1, 1.0)), watch("Test.Int", 5, 10, 0, filter(1, 1, -1.0)), name,
+                 watch("Test.Dbl", 7, 1, 0, eventFilter), watch("Test.Int", 8, 10, 0, filter(3))});
+    EXPECT_EQ(statuses(results),
+              (std::vector<StatusCode>{Status::Good, Status::Good, Status::BadMonitoredItemFilterUnsupported,
+                                       Status::BadFilterNotAllowed, Status::BadDeadbandFilterInvalid,
+                                       Status::BadFilterNotAllowed, Status::BadMonitoredItemFilterUnsupported,
+                                       Status::BadMonitoredItemFilterUnsupported}));
+    const Published first = publishChanges();
+    EXPECT_EQ(first.values(1), std::vector<double>{0.5});
+    EXPECT_EQ(first.values(2), std::vector<double>{0});
+    for (double v : {3.0, 5.5, 12.0, 14.0, 20.0}) // 0.5 -> 12 and 12 -> 20 pass; the rest stay within 5
+        set("Test.Dbl", ::Variant(v));
+    set("Test.Long", ::Variant(std::int32_t(42))); // value only: the Status trigger ignores it
+    const Published moved = publishChanges();
+    EXPECT_EQ(moved.values(1), (std::vector<double>{12.0, 20.0}));
+    EXPECT_TRUE(moved.values(2).empty());
+    set("Test.Long", std::nullopt, std::int16_t(0x40));
+    const Published status = publishChanges();
+    EXPECT_EQ(status.values(2), std::vector<double>{42});
+    EXPECT_TRUE(status.values(1).empty());
 }
 
-TEST(UaSubscription, QueueOverflowKeepsTheNewestAndSetsTheOverflowBit)
+TEST_F(SubscriptionTest, QueuesOverflowAndManyChangesAreSplitOverMessages)
 {
-    SubscriptionClient c;
-    const auto sub = c.subscribe();
-    MonitoredItemCreateRequest one = watchValue(item("Test.Int"), 2, 1);
-    MonitoredItemCreateRequest oldestKept = watchValue(item("Test.Long"), 3, 3);
+    ua.config.maxNotificationsPerMessage = 1000;
+    start(2500);
+    const auto sub = subscribe();
+    MonitoredItemCreateRequest oldestKept = watch("Test.Long", 3, 3);
     oldestKept.requestedParameters.discardOldest = false;
-    const auto results = c.monitor(sub.subscriptionId, {watchValue(item("Test.Dbl"), 1, 3), one, oldestKept});
-    EXPECT_EQ(results[0].revisedQueueSize, 3u);
+    EXPECT_EQ(
+        monitor(sub.subscriptionId, {watch("Test.Dbl", 1, 3), watch("Test.Int", 2, 1), oldestKept})[0].revisedQueueSize,
+        3u);
     for (int k = 1; k <= 5; ++k) {
-        c.item("Test.Dbl").SetVQT(::Variant(double(k)), Quality::Good);
-        c.item("Test.Int").SetVQT(::Variant(std::int16_t(k)), Quality::Good);
-        c.item("Test.Long").SetVQT(::Variant(std::int32_t(k)), Quality::Good);
+        set("Test.Dbl", ::Variant(double(k)));
+        set("Test.Int", ::Variant(std::int16_t(k)));
+        set("Test.Long", ::Variant(std::int32_t(k)));
     }
-    Published r = c.publishChanges();
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(values(r.changes, 1), (std::vector<double>{3, 4, 5}));
-    EXPECT_EQ(values(r.changes, 2), std::vector<double>{5});
-    EXPECT_EQ(values(r.changes, 3), (std::vector<double>{0, 1, 5})); // the newest replaces the last
+    const Published r = publishChanges();
+    EXPECT_EQ(r.values(1), (std::vector<double>{3, 4, 5}));
+    EXPECT_EQ(r.values(2), std::vector<double>{5});
+    EXPECT_EQ(r.values(3), (std::vector<double>{0, 1, 5})); // the newest replaces the last
     constexpr StatusCode overflow = Status::InfoTypeDataValue | Status::Overflow;
     for (const auto &n : r.changes) {
-        const bool flagged = (n.value.status & overflow) == overflow;
         const bool expected =
             (n.clientHandle == 1 && n.value.value.d == 3) || (n.clientHandle == 3 && n.value.value.i == 5);
-        EXPECT_EQ(flagged, expected) << n.clientHandle;
+        EXPECT_EQ((n.value.status & overflow) == overflow, expected) << n.clientHandle;
     }
-}
 
-TEST(UaSubscription, ManyChangesAreSplitOverMessages)
-{
-    SubscriptionClient c([](ServerConfig &config) { config.maxNotificationsPerMessage = 1000; }, 2500);
-    const auto sub = c.subscribe();
+    const auto big = subscribe();
     std::vector<MonitoredItemCreateRequest> all;
-    for (std::uint32_t k = 0; k < 2500; ++k)
-        all.push_back(watchValue(NodeId(1, QStringLiteral("Big.I%1").arg(k, 4, 10, QLatin1Char('0'))), k, 1));
-    const auto results = c.monitor(sub.subscriptionId, all);
-    ASSERT_EQ(results.size(), 2500u);
-    EXPECT_EQ(results.back().statusCode, Status::Good);
-    // Every item changes; each is notified once, with its newest value.
     for (int k = 0; k < 2500; ++k)
-        c.item(QStringLiteral("Big.I%1").arg(k, 4, 10, QLatin1Char('0')).toLatin1().constData())
-            .SetVQT(::Variant(std::int32_t(-k)), Quality::Good);
-    std::vector<bool> seen(2500, false);
-    std::vector<bool> more;
+        all.push_back(watch(UaCore::bigItem(k).toLatin1().constData(), std::uint32_t(k), 1));
+    ASSERT_EQ(monitor(big.subscriptionId, all).back().statusCode, Status::Good);
+    for (int k = 0; k < 2500; ++k)
+        ua.server.Tags().Item(UaCore::bigItem(k))->SetVQT(::Variant(std::int32_t(-k)), Quality::Good);
+    std::vector<bool> seen(2500, false), more;
     for (int message = 0; message < 3; ++message) {
-        Published r = c.publishChanges();
-        ASSERT_EQ(r.changes.size(), message < 2 ? 1000u : 500u);
-        more.push_back(r.response.moreNotifications);
-        for (const auto &n : r.changes) {
+        const Published m = publishChanges();
+        ASSERT_EQ(m.changes.size(), message < 2 ? 1000u : 500u);
+        more.push_back(m.response.moreNotifications);
+        for (const auto &n : m.changes) {
             ASSERT_LT(n.clientHandle, 2500u);
             EXPECT_FALSE(seen[n.clientHandle]);
             seen[n.clientHandle] = true;
@@ -357,353 +251,269 @@ TEST(UaSubscription, ManyChangesAreSplitOverMessages)
         }
     }
     EXPECT_EQ(more, (std::vector<bool>{true, true, false}));
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 2500);
 }
 
-TEST(UaSubscription, KeepAliveAcknowledgementsAndRepublish)
+TEST_F(SubscriptionTest, KeepAlivesAcknowledgementsAndRepublish)
 {
-    SubscriptionClient c;
-    const auto sub = c.subscribe(10, 300, 2);
-    // Nothing monitored: the first cycle and then every second one send a keep-alive.
-    Published keepAlive = c.publish();
-    ASSERT_TRUE(keepAlive.ok);
-    EXPECT_EQ(keepAlive.fault, 0u);
-    EXPECT_TRUE(keepAlive.response.notificationMessage.notificationData.empty());
+    ua.config.maxRetransmissionMessages = 3;
+    start();
+    const auto sub = subscribe(100, 300, 3);
+    // Nothing to send: a keep-alive at the first cycle, then every third.
+    const std::uint32_t first = sendPublish();
+    cycles(1);
+    const Published keepAlive = await(first, 0);
+    EXPECT_TRUE(keepAlive.keepAlive());
     EXPECT_EQ(keepAlive.response.notificationMessage.sequenceNumber, 1u); // the next one to come
+    const std::uint32_t second = sendPublish();
+    cycles(2);
+    EXPECT_FALSE(p->frameWaiting());
+    cycles(1);
+    EXPECT_TRUE(await(second, 0).keepAlive());
 
-    c.monitor(sub.subscriptionId, {watchValue(item("Test.Int"), 1)});
-    Published data = c.publishChanges();
-    ASSERT_FALSE(data.changes.empty());
-    const std::uint32_t seq = data.response.notificationMessage.sequenceNumber;
-    EXPECT_EQ(data.response.availableSequenceNumbers, std::vector<std::uint32_t>{seq});
-
-    RepublishRequest again;
-    again.subscriptionId = sub.subscriptionId;
-    again.retransmitSequenceNumber = seq;
+    monitor(sub.subscriptionId, {watch("Test.Int", 1)});
+    std::vector<std::uint32_t> sequence;
+    for (int k = 0; k < 5; ++k) {
+        set("Test.Int", ::Variant(std::int16_t(100 + k)));
+        const Published r = publishChanges();
+        sequence.push_back(r.response.notificationMessage.sequenceNumber);
+        EXPECT_EQ(r.response.availableSequenceNumbers.back(), sequence.back());
+    }
+    EXPECT_EQ(sequence, (std::vector<std::uint32_t>{1, 2, 3, 4, 5}));
+    RepublishRequest again{{}, sub.subscriptionId, 4};
     RepublishResponse copy;
-    ASSERT_TRUE(c.p->call(again, copy).ok);
-    EXPECT_EQ(copy.notificationMessage.sequenceNumber, seq);
+    ASSERT_TRUE(p->call(again, copy).ok);
+    EXPECT_EQ(copy.notificationMessage.sequenceNumber, 4u);
     EXPECT_EQ(copy.notificationMessage.notificationData.size(), 1u);
+    EXPECT_EQ(p->faultOf(RepublishRequest{{}, sub.subscriptionId, 2}), Status::BadMessageNotAvailable); // not kept
 
-    // Acknowledged: gone from the retransmission queue; unknown numbers are reported.
-    Published acked = c.publish({{sub.subscriptionId, seq}, {sub.subscriptionId, seq + 100}, {999, 1}});
-    ASSERT_TRUE(acked.ok);
+    // Acknowledged: gone from the retransmission queue; unknown ones are reported.
+    const Published acked = publish({{sub.subscriptionId, 4}, {sub.subscriptionId, 99}, {999, 1}});
     EXPECT_EQ(acked.response.results, (std::vector<StatusCode>{Status::Good, Status::BadSequenceNumberUnknown,
                                                                Status::BadSubscriptionIdInvalid}));
-    EXPECT_TRUE(acked.response.availableSequenceNumbers.empty());
-    RepublishResponse none;
-    EXPECT_EQ(c.p->call(again, none).fault, Status::BadMessageNotAvailable);
-    again.subscriptionId = 999;
-    EXPECT_EQ(c.p->call(again, none).fault, Status::BadSubscriptionIdInvalid);
+    EXPECT_EQ(acked.response.availableSequenceNumbers, (std::vector<std::uint32_t>{3, 5}));
+    EXPECT_EQ(p->faultOf(again), Status::BadMessageNotAvailable);
+    EXPECT_EQ(p->faultOf(RepublishRequest{{}, 999, 5}), Status::BadSubscriptionIdInvalid);
 }
 
-TEST(UaSubscription, RetransmissionQueueIsBounded)
+TEST_F(SubscriptionTest, LifetimeExpiryDeletesTheSubscriptionAndSaysSo)
 {
-    SubscriptionClient c([](ServerConfig &config) { config.maxRetransmissionMessages = 3; });
-    const auto sub = c.subscribe();
-    c.monitor(sub.subscriptionId, {watchValue(item("Test.Int"), 1)});
-    std::vector<std::uint32_t> available;
-    for (int k = 0; k < 5; ++k) {
-        c.item("Test.Int").SetVQT(::Variant(std::int16_t(100 + k)), Quality::Good);
-        Published r = c.publishChanges();
-        ASSERT_FALSE(r.changes.empty());
-        available = r.response.availableSequenceNumbers;
-    }
-    // The first message carried the initial value and the first change together.
-    EXPECT_EQ(available, (std::vector<std::uint32_t>{3, 4, 5}));
-}
-
-TEST(UaSubscription, LifetimeExpiryDeletesTheSubscriptionAndSaysSo)
-{
-    SubscriptionClient c;
-    const auto sub = c.subscribe(10, 3, 1); // expires after three cycles without a Publish
-    c.monitor(sub.subscriptionId, {watchValue(item("Test.Int"), 1)});
-    EXPECT_EQ(c.ua.core->monitoredItemCount(), 1u);
-    ASSERT_TRUE(waitFor([&] { return c.ua.core->subscriptionCount() == 0; }, 5000));
-    EXPECT_EQ(c.ua.core->monitoredItemCount(), 0u);
-    Published told = c.publish();
-    ASSERT_TRUE(told.ok);
+    start();
+    const auto sub = subscribe(100, 9, 3); // nine cycles without a Publish request
+    monitor(sub.subscriptionId, {watch("Test.Int", 1)});
+    cycles(8);
+    EXPECT_EQ(ua.core->subscriptionCount(), 1u);
+    cycles(1);
+    EXPECT_EQ(ua.core->subscriptionCount(), 0u);
+    EXPECT_EQ(ua.core->monitoredItemCount(), 0u);
+    const Published told = publish();
     EXPECT_EQ(told.response.subscriptionId, sub.subscriptionId);
     EXPECT_EQ(told.statusChanges, std::vector<StatusCode>{Status::BadTimeout});
-    // Then the session has nothing more to publish.
-    EXPECT_EQ(c.publish().fault, Status::BadNoSubscription);
-    // Changes of the item it watched go nowhere.
-    c.item("Test.Int").SetVQT(::Variant(std::int16_t(5)), Quality::Good);
+    EXPECT_EQ(publish().fault, Status::BadNoSubscription); // nothing more to publish
+    set("Test.Int", ::Variant(std::int16_t(5)));           // changes of the item it watched go nowhere
 }
 
-TEST(UaSubscription, LimitsOnSubscriptionsPublishRequestsAndItems)
+TEST_F(SubscriptionTest, LimitsTimeOutsAndCancel)
 {
-    SubscriptionClient c([](ServerConfig &config) {
-        config.maxSubscriptionsPerSession = 3;
-        config.maxPublishRequestsPerSession = 2;
-        config.maxMonitoredItemsPerSession = 4;
-    });
-    EXPECT_EQ(c.publish().fault, Status::BadNoSubscription);
+    ua.config.maxSubscriptionsPerSession = 3;
+    ua.config.maxPublishRequestsPerSession = 2;
+    ua.config.maxMonitoredItemsPerSession = 4;
+    start();
+    EXPECT_EQ(publish().fault, Status::BadNoSubscription);
     std::vector<std::uint32_t> ids;
     for (int k = 0; k < 3; ++k)
-        ids.push_back(c.subscribe(1000, 100000, 1000).subscriptionId);
-    StatusCode fault = 0;
-    c.subscribe(1000, 100000, 1000, &fault);
-    EXPECT_EQ(fault, Status::BadTooManySubscriptions);
+        ids.push_back(subscribe(1000, 100000, 1000).subscriptionId);
+    EXPECT_EQ(p->faultOf(CreateSubscriptionRequest{{}, 1000, 100, 10, 0, true, 0}), Status::BadTooManySubscriptions);
 
-    // A Publish request waits no longer than its time-out hint.
-    PublishRequest hurried;
-    hurried.requestHeader.timeoutHint = 1;
-    const std::uint32_t hurriedId = c.send(hurried);
-    EXPECT_TRUE(waitFor(
-        [&] {
-            c.ua.core->tick();
-            return c.frameWaiting();
-        },
-        5000));
-    EXPECT_EQ(c.awaitPublish(hurriedId).fault, Status::BadTimeout);
-
+    // A Publish request waits no longer than its time-out hint (here less than a cycle).
+    const std::uint32_t hurried = sendPublish({}, 500);
+    ua.advance(500);
+    EXPECT_FALSE(p->frameWaiting());
+    ua.advance(1);
+    EXPECT_EQ(await(hurried, 0).fault, Status::BadTimeout);
     // A waiting Publish request can be cancelled by its handle.
-    const std::uint32_t cancelledId = c.sendPublish();
-    CancelRequest cancel;
-    cancel.requestHandle = c.p->requestHandle;
-    const std::uint32_t cancelId = c.send(cancel);
-    EXPECT_EQ(c.awaitPublish(cancelledId).fault, Status::BadRequestCancelledByClient);
+    const std::uint32_t cancelled = sendPublish();
+    CancelRequest cancel{{}, p->requestHandle};
+    const std::uint32_t cancelId = p->send(cancel);
+    EXPECT_EQ(await(cancelled, 0).fault, Status::BadRequestCancelledByClient);
     CancelResponse cancelResponse;
-    ASSERT_TRUE(c.receive(cancelId, cancelResponse));
+    ASSERT_TRUE(p->receive(cancelId, cancelResponse).ok);
     EXPECT_EQ(cancelResponse.cancelCount, 1u);
+    // Long keep-alives: Publish requests wait, and only two may.
+    sendPublish();
+    sendPublish();
+    EXPECT_EQ(await(sendPublish(), 0).fault, Status::BadTooManyPublishRequests);
 
-    // Long keep-alive: Publish requests wait, and only two may.
-    c.sendPublish();
-    c.sendPublish();
-    EXPECT_EQ(c.publish().fault, Status::BadTooManyPublishRequests);
-
-    std::vector<MonitoredItemCreateRequest> many;
-    for (std::uint32_t k = 0; k < 6; ++k)
-        many.push_back(watchValue(item("Test.Int"), k));
-    const auto results = c.monitor(ids[0], many);
-    ASSERT_EQ(results.size(), 6u);
-    EXPECT_EQ(results[3].statusCode, Status::Good);
-    EXPECT_EQ(results[4].statusCode, Status::BadTooManyMonitoredItems);
-    EXPECT_EQ(results[5].statusCode, Status::BadTooManyMonitoredItems);
-
-    CreateMonitoredItemsRequest bad;
-    bad.subscriptionId = 999;
-    bad.itemsToCreate = many;
-    CreateMonitoredItemsResponse response;
-    EXPECT_EQ(c.p->call(bad, response).fault, Status::BadSubscriptionIdInvalid);
-    bad.subscriptionId = ids[0];
-    bad.timestampsToReturn = 7;
-    EXPECT_EQ(c.p->call(bad, response).fault, Status::BadTimestampsToReturnInvalid);
-    bad.timestampsToReturn = 0;
-    bad.itemsToCreate.clear();
-    EXPECT_EQ(c.p->call(bad, response).fault, Status::BadNothingToDo);
+    const std::vector<MonitoredItemCreateRequest> many(5, watch("Test.Int", 1));
+    EXPECT_EQ(statuses(monitor(ids[0], many)),
+              (std::vector<StatusCode>{Status::Good, Status::Good, Status::Good, Status::Good,
+                                       Status::BadTooManyMonitoredItems}));
+    EXPECT_EQ(p->faultOf(CreateMonitoredItemsRequest{{}, 999, 0, many}), Status::BadSubscriptionIdInvalid);
+    EXPECT_EQ(p->faultOf(CreateMonitoredItemsRequest{{}, ids[0], 7, many}), Status::BadTimestampsToReturnInvalid);
+    EXPECT_EQ(p->faultOf(CreateMonitoredItemsRequest{{}, ids[0], 0, {}}), Status::BadNothingToDo);
 
     // Whatever is asked, intervals, counts and the lifetime stay bounded.
-    DeleteSubscriptionsRequest del;
-    del.subscriptionIds = {ids[2]};
-    DeleteSubscriptionsResponse deleted;
-    ASSERT_TRUE(c.p->call(del, deleted).ok);
-    const auto huge = c.subscribe(1e12, 0xFFFFFFFFu, 0xFFFFFFFFu);
-    EXPECT_EQ(huge.revisedPublishingInterval, c.ua.config.maxPublishingIntervalMs);
-    EXPECT_EQ(huge.revisedMaxKeepAliveCount, c.ua.config.maxKeepAliveCount);
-    EXPECT_EQ(huge.revisedLifetimeCount, 3 * c.ua.config.maxKeepAliveCount); // beyond the hour only for keep-alives
+    EXPECT_EQ(p->faultOf(DeleteSubscriptionsRequest{{}, {ids[2]}}), Status::Good);
+    const auto huge = subscribe(1e12, 0xFFFFFFFFu, 0xFFFFFFFFu);
+    EXPECT_EQ(huge.revisedPublishingInterval, ua.config.maxPublishingIntervalMs);
+    EXPECT_EQ(huge.revisedMaxKeepAliveCount, ua.config.maxKeepAliveCount);
+    EXPECT_EQ(huge.revisedLifetimeCount, 3 * ua.config.maxKeepAliveCount); // beyond the hour only for keep-alives
 }
 
-TEST(UaSubscription, ServerStateGateReachesItemMonitoredItems)
+TEST_F(SubscriptionTest, ServerStateGateSamplingIntervalsAndTheSamplingMode)
 {
-    SubscriptionClient c;
-    const auto sub = c.subscribe();
-    c.monitor(sub.subscriptionId, {watchValue(item("Test.Int"), 1), watchValue(NodeId(0, Id::State), 2)});
-    c.publishChanges();
-
-    c.ua.server.setServerState(ServerStates::Suspended);
-    Published off = c.publishChanges();
-    bool itemOut = false, state = false;
-    for (const auto &n : off.changes) {
-        if (n.clientHandle == 1)
-            itemOut = n.value.status == Status::BadOutOfService && !(n.value.mask & DataValue::HasValue);
-        if (n.clientHandle == 2)
-            state = n.value.value.i == 3; // Suspended
-    }
-    EXPECT_TRUE(itemOut);
-    EXPECT_TRUE(state);
-
-    c.ua.server.setServerState(ServerStates::Test);
-    Published on = c.publishChanges();
-    bool itemBack = false;
-    for (const auto &n : on.changes)
-        if (n.clientHandle == 1)
-            itemBack = n.value.status == Status::Good && n.value.value.i == 0;
-    EXPECT_TRUE(itemBack);
-}
-
-TEST(UaSubscription, ChangesBetweenSamplesAndTheSamplingMode)
-{
-    SubscriptionClient c;
-    const auto sub = c.subscribe();
-    MonitoredItemCreateRequest sampling = watchValue(item("Test.Long"), 2);
+    start();
+    const auto sub = subscribe();
+    MonitoredItemCreateRequest sampling = watch("Test.Long", 2);
     sampling.monitoringMode = MonitoringMode::Sampling;
-    const auto results = c.monitor(sub.subscriptionId, {watchValue(item("Test.Int"), 1, 10, 2000), sampling});
-    EXPECT_EQ(results[0].revisedSamplingInterval, 2000.0);
+    const auto results = monitor(sub.subscriptionId, {watch("Test.Int", 1, 10, 500), sampling, watch("i=2259", 3)});
+    EXPECT_EQ(results[0].revisedSamplingInterval, 500.0);
+    EXPECT_EQ(publishChanges().values(1), std::vector<double>{0});
+
     // Changes within one sampling interval: the value at the next sample is reported.
     for (int k = 1; k <= 3; ++k) {
-        c.item("Test.Int").SetVQT(::Variant(std::int16_t(k)), Quality::Good);
-        c.item("Test.Long").SetVQT(::Variant(std::int32_t(k)), Quality::Good);
+        set("Test.Int", ::Variant(std::int16_t(k)));
+        set("Test.Long", ::Variant(std::int32_t(k)));
     }
-    EXPECT_EQ(values(c.publishChanges().changes, 1), std::vector<double>{0});
-    Published sampled = c.publishChanges();
-    EXPECT_EQ(values(sampled.changes, 1), std::vector<double>{3});
-    // Sampled all along, reported once asked to.
-    EXPECT_TRUE(values(sampled.changes, 2).empty());
-    SetMonitoringModeRequest mode;
-    mode.subscriptionId = sub.subscriptionId;
-    mode.monitoringMode = MonitoringMode::Reporting;
-    mode.monitoredItemIds = {results[1].monitoredItemId};
-    SetMonitoringModeResponse modeResponse;
-    ASSERT_TRUE(c.p->call(mode, modeResponse).ok);
-    EXPECT_EQ(values(c.publishChanges().changes, 2), (std::vector<double>{0, 1, 2, 3}));
+    const std::uint32_t waiting = sendPublish();
+    cycles(3);
+    EXPECT_FALSE(p->frameWaiting());
+    const Published sampled = await(waiting);
+    EXPECT_EQ(sampled.values(1), std::vector<double>{3});
+    EXPECT_TRUE(sampled.values(2).empty()); // sampled all along, reported once asked to
+    EXPECT_EQ(p->faultOf(SetMonitoringModeRequest{{}, sub.subscriptionId, 2, {results[1].monitoredItemId}}),
+              Status::Good);
+    EXPECT_EQ(publishChanges().values(2), (std::vector<double>{0, 1, 2, 3}));
+
+    // Item values are refused while the server is neither running nor in test.
+    ua.server.setServerState(ServerStates::Suspended);
+    const Published off = publishChanges();
+    ASSERT_EQ(off.changes.size(), 3u);
+    for (int k = 0; k < 2; ++k)
+        EXPECT_EQ(off.changes[k].value.status, Status::BadOutOfService);
+    EXPECT_FALSE(off.changes[0].value.mask & DataValue::HasValue);
+    EXPECT_EQ(off.values(3), std::vector<double>{3}); // Suspended
+    ua.server.setServerState(ServerStates::Test);
+    const Published on = publishChanges();
+    EXPECT_EQ(on.values(1), std::vector<double>{3});
+    EXPECT_EQ(on.values(2), std::vector<double>{3});
+    EXPECT_EQ(on.changes[0].value.status, Status::Good);
 }
 
-TEST(UaSubscription, MonitoringModesModifyAndDelete)
+TEST_F(SubscriptionTest, MonitoringAndPublishingModesModifyAndDelete)
 {
-    SubscriptionClient c;
-    const auto sub = c.subscribe();
-    const auto results =
-        c.monitor(sub.subscriptionId, {watchValue(item("Test.Int"), 1), watchValue(item("Test.Long"), 2)});
+    start();
+    const auto sub = subscribe();
+    const auto results = monitor(sub.subscriptionId, {watch("Test.Int", 1), watch("Test.Long", 2)});
     const std::uint32_t intId = results[0].monitoredItemId, longId = results[1].monitoredItemId;
-    c.publishChanges();
-
-    SetMonitoringModeRequest mode;
-    mode.subscriptionId = sub.subscriptionId;
-    mode.monitoringMode = MonitoringMode::Disabled;
-    mode.monitoredItemIds = {intId, 4242};
+    publishChanges();
+    SetMonitoringModeRequest mode{{}, sub.subscriptionId, MonitoringMode::Disabled, {intId, 4242}};
     SetMonitoringModeResponse modeResponse;
-    ASSERT_TRUE(c.p->call(mode, modeResponse).ok);
+    ASSERT_TRUE(p->call(mode, modeResponse).ok);
     EXPECT_EQ(modeResponse.results, (std::vector<StatusCode>{Status::Good, Status::BadMonitoredItemIdInvalid}));
-    c.item("Test.Int").SetVQT(::Variant(std::int16_t(11)), Quality::Good);
-    c.item("Test.Long").SetVQT(::Variant(std::int32_t(22)), Quality::Good);
-    Published r = c.publishChanges();
-    EXPECT_TRUE(values(r.changes, 1).empty());
-    EXPECT_EQ(values(r.changes, 2), std::vector<double>{22});
+    set("Test.Int", ::Variant(std::int16_t(11)));
+    set("Test.Long", ::Variant(std::int32_t(22)));
+    const Published r = publishChanges();
+    EXPECT_TRUE(r.values(1).empty());
+    EXPECT_EQ(r.values(2), std::vector<double>{22});
+    mode = {{}, sub.subscriptionId, MonitoringMode::Reporting, {intId}}; // enabled again: the value of now first
+    EXPECT_EQ(p->faultOf(mode), Status::Good);
+    EXPECT_EQ(publishChanges().values(1), std::vector<double>{11});
+    mode.monitoringMode = 3;
+    EXPECT_EQ(p->faultOf(mode), Status::BadMonitoringModeInvalid);
 
-    // Enabled again: the current value comes first.
-    mode.monitoringMode = MonitoringMode::Reporting;
-    mode.monitoredItemIds = {intId};
-    ASSERT_TRUE(c.p->call(mode, modeResponse).ok);
-    EXPECT_EQ(values(c.publishChanges().changes, 1), std::vector<double>{11});
+    // Publishing off: keep-alives only, the changes wait.
+    SetPublishingModeRequest publishing{{}, false, {sub.subscriptionId, 4242}};
+    SetPublishingModeResponse publishingResponse;
+    ASSERT_TRUE(p->call(publishing, publishingResponse).ok);
+    EXPECT_EQ(publishingResponse.results, (std::vector<StatusCode>{Status::Good, Status::BadSubscriptionIdInvalid}));
+    set("Test.Long", ::Variant(std::int32_t(23)));
+    EXPECT_TRUE(publish().keepAlive());
+    publishing.publishingEnabled = true;
+    EXPECT_EQ(p->faultOf(publishing), Status::Good);
+    EXPECT_EQ(publishChanges().values(2), std::vector<double>{23});
 
-    ModifyMonitoredItemsRequest modify;
-    modify.subscriptionId = sub.subscriptionId;
-    MonitoredItemModifyRequest m;
-    m.monitoredItemId = longId;
-    m.requestedParameters.clientHandle = 77;
-    m.requestedParameters.queueSize = 100000;
-    m.requestedParameters.samplingInterval = -1;
-    MonitoredItemModifyRequest refused = m;
-    refused.requestedParameters.filter = dataChangeFilter(1, 2, 1.0);
-    MonitoredItemModifyRequest unknown = m;
-    unknown.monitoredItemId = 4242;
-    modify.itemsToModify = {m, refused, unknown};
+    // A refused change leaves the item as it was; an accepted one is revised to the limits.
+    const MonitoredItemModifyRequest m{longId, {77, -1, {}, 100000, true}};
+    ModifyMonitoredItemsRequest modify{{}, sub.subscriptionId, 2, {m, m, m}};
+    modify.itemsToModify[0].requestedParameters.filter = filter(1, 2, 1.0);
+    modify.itemsToModify[2].monitoredItemId = 4242;
     ModifyMonitoredItemsResponse modified;
-    ASSERT_TRUE(c.p->call(modify, modified).ok);
-    ASSERT_EQ(modified.results.size(), 3u);
-    EXPECT_EQ(modified.results[0].statusCode, Status::Good);
-    EXPECT_EQ(modified.results[0].revisedQueueSize, c.ua.config.maxQueueSize);
-    EXPECT_EQ(modified.results[0].revisedSamplingInterval, sub.revisedPublishingInterval);
-    EXPECT_EQ(modified.results[1].statusCode, Status::BadMonitoredItemFilterUnsupported);
-    EXPECT_EQ(modified.results[2].statusCode, Status::BadMonitoredItemIdInvalid);
-    c.item("Test.Long").SetVQT(::Variant(std::int32_t(23)), Quality::Good);
-    EXPECT_EQ(values(c.publishChanges().changes, 77), std::vector<double>{23});
+    ASSERT_TRUE(p->call(modify, modified).ok);
+    EXPECT_EQ(statuses(modified.results), (std::vector<StatusCode>{Status::BadMonitoredItemFilterUnsupported,
+                                                                   Status::Good, Status::BadMonitoredItemIdInvalid}));
+    EXPECT_EQ(modified.results[1].revisedQueueSize, ua.config.maxQueueSize);
+    EXPECT_EQ(modified.results[1].revisedSamplingInterval, sub.revisedPublishingInterval);
+    set("Test.Long", ::Variant(std::int32_t(24)));
+    EXPECT_EQ(publishChanges().values(77), std::vector<double>{24});
 
-    DeleteMonitoredItemsRequest del;
-    del.subscriptionId = sub.subscriptionId;
-    del.monitoredItemIds = {intId, intId};
+    DeleteMonitoredItemsRequest del{{}, sub.subscriptionId, {intId, intId}};
     DeleteMonitoredItemsResponse deleted;
-    ASSERT_TRUE(c.p->call(del, deleted).ok);
+    ASSERT_TRUE(p->call(del, deleted).ok);
     EXPECT_EQ(deleted.results, (std::vector<StatusCode>{Status::Good, Status::BadMonitoredItemIdInvalid}));
-    EXPECT_EQ(c.ua.core->monitoredItemCount(), 1u);
+    EXPECT_EQ(ua.core->monitoredItemCount(), 1u);
 }
 
-TEST(UaSubscription, DeletingSubscriptionsAndSessionsCleansUp)
+TEST_F(SubscriptionTest, DeletingSubscriptionsAndSessionsCleansUp)
 {
-    SubscriptionClient c;
-    const auto a = c.subscribe(1000, 100000, 1000);
-    const auto b = c.subscribe(1000, 100000, 1000);
-    c.monitor(a.subscriptionId, {watchValue(item("Test.Int"), 1), watchValue(item("Test.Int"), 2)});
-    c.monitor(b.subscriptionId, {watchValue(item("Test.Int"), 3)});
-    EXPECT_EQ(c.ua.core->monitoredItemCount(), 3u);
-
-    const std::uint32_t waiting = c.sendPublish();
-    DeleteSubscriptionsRequest del;
-    del.subscriptionIds = {a.subscriptionId, 4242};
+    start();
+    const auto a = subscribe(1000, 100000, 1000), b = subscribe(1000, 100000, 1000);
+    monitor(a.subscriptionId, {watch("Test.Int", 1), watch("Test.Int", 2)});
+    monitor(b.subscriptionId, {watch("Test.Int", 3)});
+    EXPECT_EQ(ua.core->monitoredItemCount(), 3u);
+    std::uint32_t waiting = sendPublish();
+    DeleteSubscriptionsRequest del{{}, {a.subscriptionId, 4242}};
     DeleteSubscriptionsResponse deleted;
-    ASSERT_TRUE(c.p->call(del, deleted).ok);
+    ASSERT_TRUE(p->call(del, deleted).ok);
     EXPECT_EQ(deleted.results, (std::vector<StatusCode>{Status::Good, Status::BadSubscriptionIdInvalid}));
-    EXPECT_EQ(c.ua.core->monitoredItemCount(), 1u);
-    EXPECT_EQ(c.ua.core->subscriptionCount(), 1u);
-    c.item("Test.Int").SetVQT(::Variant(std::int16_t(9)), Quality::Good);
+    EXPECT_EQ(ua.core->monitoredItemCount(), 1u);
+    EXPECT_EQ(ua.core->subscriptionCount(), 1u);
+    set("Test.Int", ::Variant(std::int16_t(9)));
+    // Deleting the last one answers the waiting Publish requests, after its own answer.
+    del.subscriptionIds = {b.subscriptionId};
+    ASSERT_TRUE(p->call(del, deleted).ok);
+    EXPECT_EQ(await(waiting, 0).fault, Status::BadNoSubscription);
 
-    // Closing the session ends the rest; the waiting Publish request is answered first.
-    CloseSessionRequest close;
-    close.deleteSubscriptions = false; // deleted all the same
-    const std::uint32_t closing = c.send(close);
-    EXPECT_EQ(c.awaitPublish(waiting).fault, Status::BadSessionClosed);
+    // Closing the session ends the rest; a waiting Publish request is answered first.
+    subscribe(1000, 100000, 1000);
+    waiting = sendPublish();
+    CloseSessionRequest close; // deleteSubscriptions false: deleted all the same
+    const std::uint32_t closing = p->send(close);
+    EXPECT_EQ(await(waiting, 0).fault, Status::BadSessionClosed);
     CloseSessionResponse closed;
-    EXPECT_TRUE(c.receive(closing, closed));
-    EXPECT_EQ(c.ua.core->subscriptionCount(), 0u);
-    EXPECT_EQ(c.ua.core->monitoredItemCount(), 0u);
-    c.item("Test.Int").SetVQT(::Variant(std::int16_t(10)), Quality::Good);
+    EXPECT_TRUE(p->receive(closing, closed).ok);
+    EXPECT_EQ(ua.core->subscriptionCount(), 0u);
+    set("Test.Int", ::Variant(std::int16_t(10)));
     int created = 0, ended = 0, items = 0;
-    for (const QString &line : c.ua.traces) {
+    for (const QString &line : ua.traces) {
         created += line.contains(QLatin1String("UA subscription")) && line.contains(QLatin1String("created"));
         ended += line.contains(QLatin1String("deleted: session ended"));
         items += line.contains(QLatin1String("monitored items created"));
     }
-    EXPECT_EQ(created, 2);
-    EXPECT_EQ(ended, 1);
-    EXPECT_EQ(items, 2);
+    EXPECT_EQ(std::vector<int>({created, ended, items}), std::vector<int>({3, 1, 2}));
 }
 
-TEST(UaSubscription, DeletingTheLastSubscriptionAnswersWaitingPublishRequests)
+TEST_F(SubscriptionTest, ALostChannelKeepsTheSubscriptionsUntilTheSessionTimesOut)
 {
-    SubscriptionClient c;
-    const auto a = c.subscribe(1000, 100000, 1000);
-    const std::uint32_t waiting = c.sendPublish();
-    DeleteSubscriptionsRequest del;
-    del.subscriptionIds = {a.subscriptionId};
-    const std::uint32_t deleting = c.send(del);
-    DeleteSubscriptionsResponse deleted;
-    ASSERT_TRUE(c.receive(deleting, deleted));
-    EXPECT_EQ(deleted.results, std::vector<StatusCode>{Status::Good});
-    EXPECT_EQ(c.awaitPublish(waiting).fault, Status::BadNoSubscription);
-}
-
-TEST(UaSubscription, ALostChannelKeepsTheSubscriptionsUntilTheSessionTimesOut)
-{
-    SubscriptionClient c([](ServerConfig &config) { config.minSessionTimeoutMs = 1; });
-    // A client on a connection of its own, which it loses with a Publish request waiting.
-    Connection *lost = c.ua.core->addConnection(QStringLiteral("lost"));
-    auto first = std::make_unique<MemoryPeer>(*lost);
-    ASSERT_TRUE(first->hello() && first->openChannel() && first->session(300));
-    c.p = first.get();
-    const auto sub = c.subscribe(20, 100000, 1000);
-    c.monitor(sub.subscriptionId, {watchValue(item("Test.Int"), 1)});
-    c.sendPublish();
-    c.ua.core->removeConnection(lost);
-    c.item("Test.Int").SetVQT(::Variant(std::int16_t(7)), Quality::Good);
-    c.ua.core->tick();
-    EXPECT_EQ(c.ua.core->subscriptionCount(), 1u);
-
+    ua.config.minSessionTimeoutMs = 1000;
+    start();
+    MemoryPeer &first = ua.client(1000);
+    p = &first;
+    const auto sub = subscribe(100, 100000, 1000);
+    monitor(sub.subscriptionId, {watch("Test.Int", 1)});
+    sendPublish();
+    ua.core->removeChannel(first.connection); // lost with a Publish request waiting
+    set("Test.Int", ::Variant(std::int16_t(7)));
+    ua.advance(900);
+    EXPECT_EQ(ua.core->subscriptionCount(), 1u);
     // It comes back on a new channel, activates its session there and finds its data.
-    MemoryPeer &second = c.ua.connect();
+    MemoryPeer &second = ua.connect();
     ASSERT_TRUE(second.hello() && second.openChannel());
-    second.authenticationToken = first->authenticationToken;
-    ASSERT_TRUE(second.activateSession());
-    c.p = &second;
-    EXPECT_EQ(values(c.publishChanges().changes, 1), (std::vector<double>{0, 7}));
-
+    second.authenticationToken = first.authenticationToken;
+    ASSERT_EQ(second.activateSession(), Status::Good);
+    p = &second;
+    EXPECT_EQ(publishChanges().values(1), (std::vector<double>{0, 7}));
     // Gone for good: the session times out and takes its subscription with it.
-    EXPECT_TRUE(waitFor(
-        [&] {
-            c.ua.core->tick();
-            return c.ua.core->subscriptionCount() == 0;
-        },
-        5000));
-    EXPECT_EQ(c.ua.core->monitoredItemCount(), 0u);
+    ua.advance(1001);
+    EXPECT_EQ(ua.core->subscriptionCount(), 0u);
+    EXPECT_EQ(ua.core->monitoredItemCount(), 0u);
 }

@@ -1,56 +1,61 @@
 #include "UaTestClient.h"
-#include "TestSupport.h"
 
 using namespace Ua;
 
-QByteArray UaTestPeer::helloFrame(std::uint32_t receiveBuffer, std::uint32_t sendBuffer, std::uint32_t maxMessage,
-                                  std::uint32_t maxChunks, const QString &url)
+namespace {
+std::uint32_t u32At(const QByteArray &b, qsizetype at)
+{
+    Decoder d(b.constData() + at, 4);
+    return d.u32();
+}
+} // namespace
+
+qsizetype UaTestPeer::completeFrame(const QByteArray &b)
+{
+    if (b.size() < 8)
+        return 0;
+    const std::uint32_t size = u32At(b, 4);
+    return size >= 8 && qsizetype(size) <= b.size() ? qsizetype(size) : 0;
+}
+
+QByteArray UaTestPeer::helloFrame(std::uint32_t receiveBuffer, std::uint32_t sendBuffer, std::uint32_t maxMessage)
 {
     QByteArray f;
     Encoder e(f);
     e.raw("HELF", 4);
     e.u32(0);
-    e.u32(0);
-    e.u32(receiveBuffer);
-    e.u32(sendBuffer);
-    e.u32(maxMessage);
-    e.u32(maxChunks);
-    e.string(url);
+    for (std::uint32_t v : {0u, receiveBuffer, sendBuffer, maxMessage, 0u})
+        e.u32(v);
+    e.string(QStringLiteral("opc.tcp://localhost:4840"));
     e.patchU32(4, std::uint32_t(f.size()));
     return f;
 }
 
 StatusCode UaTestPeer::errorStatus(const QByteArray &frame)
 {
-    if (frame.size() < 12 || !frame.startsWith("ERR"))
-        return 0;
-    Decoder d(frame.constData() + 8, 4);
-    return d.u32();
+    return frame.size() >= 12 && frame.startsWith("ERR") ? u32At(frame, 8) : 0;
 }
 
-bool UaTestPeer::hello(std::uint32_t receiveBuffer, std::uint32_t sendBuffer, std::uint32_t maxMessage,
-                       std::uint32_t maxChunks)
+bool UaTestPeer::hello(std::uint32_t receiveBuffer, std::uint32_t sendBuffer, std::uint32_t maxMessage)
 {
-    sendBytes(helloFrame(receiveBuffer, sendBuffer, maxMessage, maxChunks));
+    sendBytes(helloFrame(receiveBuffer, sendBuffer, maxMessage));
     const QByteArray ack = nextFrame();
     if (!ack.startsWith("ACKF") || ack.size() != 28)
         return false;
-    Decoder d(ack.constData() + 8, 20);
-    d.u32();
-    receiveBufferSize = d.u32(); // the server's receive buffer: what we may send
-    sendBufferSize = d.u32();
-    serverMaxMessage = d.u32();
-    serverMaxChunks = d.u32();
+    receiveBufferSize = u32At(ack, 12); // the server's receive buffer: what we may send
+    sendBufferSize = u32At(ack, 16);
+    serverMaxMessage = u32At(ack, 20);
+    serverMaxChunks = u32At(ack, 24);
     return true;
 }
 
-QByteArray UaTestPeer::openFrame(std::int32_t requestType, std::uint32_t lifetime, std::uint32_t channel)
+QByteArray UaTestPeer::openFrame(std::int32_t requestType, std::uint32_t channel)
 {
     OpenSecureChannelRequest request;
     request.requestHeader.requestHandle = ++requestHandle;
     request.requestType = requestType;
     request.securityMode = 1;
-    request.requestedLifetime = lifetime;
+    request.requestedLifetime = 600000;
     QByteArray f;
     Encoder e(f);
     e.raw("OPNF", 4);
@@ -66,58 +71,43 @@ QByteArray UaTestPeer::openFrame(std::int32_t requestType, std::uint32_t lifetim
     return f;
 }
 
-namespace {
-bool parseOpenResponse(const QByteArray &frame, std::uint32_t &channelId, std::uint32_t &tokenId)
+bool UaTestPeer::openChannel(std::int32_t requestType)
 {
-    if (!frame.startsWith("OPNF"))
+    sendBytes(openFrame(requestType, channelId));
+    const QByteArray f = nextFrame();
+    if (!f.startsWith("OPNF"))
         return false;
     try {
-        Decoder d(frame.constData() + 8, std::size_t(frame.size() - 8));
+        Decoder d(f.constData() + 8, std::size_t(f.size() - 8));
         d.u32();
         d.string();
         d.byteString();
         d.byteString();
         d.u32();
         d.u32();
+        OpenSecureChannelResponse response;
         if (!decodeNodeId(d).isNumeric(Id::OpenSecureChannelResponse_Binary))
             return false;
-        OpenSecureChannelResponse response;
         decodeInto(d, response);
+        if (requestType != 0 && response.securityToken.channelId != channelId)
+            return false;
         channelId = response.securityToken.channelId;
         tokenId = response.securityToken.tokenId;
-        return response.responseHeader.serviceResult == 0 && d.atEnd();
+        return d.atEnd();
     } catch (const CodecError &) {
         return false;
     }
 }
-} // namespace
 
-bool UaTestPeer::openChannel(std::uint32_t lifetime)
-{
-    sendBytes(openFrame(0, lifetime, 0));
-    return parseOpenResponse(nextFrame(), channelId, tokenId);
-}
-
-bool UaTestPeer::renewChannel(std::uint32_t lifetime)
-{
-    sendBytes(openFrame(1, lifetime, channelId));
-    std::uint32_t channel = 0;
-    if (!parseOpenResponse(nextFrame(), channel, tokenId))
-        return false;
-    return channel == channelId;
-}
-
-QByteArray UaTestPeer::symmetricChunk(char chunkType, std::uint32_t requestId, const QByteArray &body, const char *type)
+QByteArray UaTestPeer::chunk(char chunkType, std::uint32_t requestId, const QByteArray &body, const char *type)
 {
     QByteArray f;
     Encoder e(f);
     e.raw(type, 3);
     e.u8(std::uint8_t(chunkType));
     e.u32(0);
-    e.u32(channelId);
-    e.u32(tokenId);
-    e.u32(sequence++);
-    e.u32(requestId);
+    for (std::uint32_t v : {channelId, tokenId, sequence++, requestId})
+        e.u32(v);
     e.raw(body.constData(), std::size_t(body.size()));
     e.patchU32(4, std::uint32_t(f.size()));
     return f;
@@ -126,147 +116,118 @@ QByteArray UaTestPeer::symmetricChunk(char chunkType, std::uint32_t requestId, c
 std::uint32_t UaTestPeer::sendMessage(const QByteArray &body, std::size_t chunkBody, const char *type)
 {
     const std::uint32_t requestId = nextRequestId++;
-    if (chunkBody == 0)
-        chunkBody = std::size_t(body.size()) + 1;
+    const qsizetype piece = qsizetype(chunkBody ? chunkBody : receiveBufferSize - 24);
     QByteArray all;
-    for (qsizetype offset = 0; offset < body.size() || offset == 0;) {
-        const qsizetype n = std::min<qsizetype>(qsizetype(chunkBody), body.size() - offset);
-        const bool last = offset + n >= body.size();
-        all += symmetricChunk(last ? 'F' : 'C', requestId, body.mid(offset, n), type);
-        offset += n;
-        if (last)
-            break;
-    }
+    for (qsizetype at = 0; at == 0 || at < body.size(); at += piece)
+        all += chunk(at + piece >= body.size() ? 'F' : 'C', requestId, body.mid(at, piece), type);
     sendBytes(all);
     return requestId;
 }
 
-QByteArray UaTestPeer::receiveMessage(std::uint32_t requestId, int timeoutMs)
+QByteArray UaTestPeer::receiveMessage(std::uint32_t requestId)
 {
     QByteArray body;
     for (int guard = 0; guard < 100000; ++guard) {
-        const QByteArray f = nextFrame(timeoutMs);
-        if (f.size() < 24 || !f.startsWith("MSG"))
-            return {};
-        Decoder d(f.constData() + 8, std::size_t(f.size() - 8));
-        d.u32();
-        d.u32();
-        d.u32();
-        if (d.u32() != requestId)
+        const QByteArray f = nextFrame();
+        if (f.size() < 24 || !f.startsWith("MSG") || u32At(f, 20) != requestId)
             return {};
         body.append(f.constData() + 24, f.size() - 24);
-        if (f[3] == 'F')
-            return body;
         if (f[3] != 'C')
-            return {};
+            return f[3] == 'F' ? body : QByteArray();
     }
     return {};
 }
 
-bool UaTestPeer::createSession(double timeoutMs, StatusCode *fault)
+UaTestPeer::Reply UaTestPeer::decodeReply(std::uint32_t requestId, const TypeDesc *type, void *response)
+{
+    Reply reply;
+    const QByteArray answer = receiveMessage(requestId);
+    try {
+        Decoder d(answer);
+        const NodeId typeId = decodeNodeId(d);
+        ResponseHeader header;
+        if (typeId.isNumeric(Id::ServiceFault_Binary) || !type) {
+            decodeInto(d, header);
+            reply.fault = typeId.isNumeric(Id::ServiceFault_Binary) ? header.serviceResult : Status::Good;
+        } else if (typeId.isNumeric(type->binaryEncodingId)) {
+            decodeStructure(d, *type, response);
+            header = *static_cast<ResponseHeader *>(type->fields[0].member(response));
+            if (!d.atEnd())
+                return reply;
+        } else {
+            return reply;
+        }
+        reply.ok = header.requestHandle == handles_[requestId];
+    } catch (const CodecError &) {
+    }
+    return reply;
+}
+
+StatusCode UaTestPeer::createSession(double timeoutMs)
 {
     CreateSessionRequest request;
     request.clientDescription.applicationUri = QStringLiteral("urn:test:client");
-    request.clientDescription.applicationType = 1;
     request.endpointUrl = QStringLiteral("opc.tcp://localhost:4840");
     request.sessionName = QStringLiteral("test session");
-    request.clientNonce = QByteArray(32, 'n');
     request.requestedSessionTimeout = timeoutMs;
     CreateSessionResponse response;
     authenticationToken = NodeId();
     const Reply reply = call(request, response);
-    if (fault)
-        *fault = reply.fault;
-    if (!reply.ok || reply.fault)
-        return false;
-    authenticationToken = response.authenticationToken;
-    sessionId = response.sessionId;
-    return true;
+    if (reply.ok && !reply.fault)
+        authenticationToken = response.authenticationToken;
+    return reply.ok ? reply.fault : Status::BadCommunicationError;
 }
 
-bool UaTestPeer::activateSession(StatusCode *fault)
+StatusCode UaTestPeer::activateSession()
 {
     ActivateSessionRequest request;
-    AnonymousIdentityToken token;
-    token.policyId = QStringLiteral("anonymous");
-    request.userIdentityToken = makeExtension(token);
+    request.userIdentityToken = makeExtension(AnonymousIdentityToken{QStringLiteral("anonymous")});
     ActivateSessionResponse response;
     const Reply reply = call(request, response);
-    if (fault)
-        *fault = reply.fault;
-    return reply.ok && !reply.fault;
+    return reply.ok ? reply.fault : Status::BadCommunicationError;
 }
 
-bool UaTestPeer::closeSession()
+ReadResponse UaTestPeer::read(const std::vector<ReadValueId> &ids, std::int32_t timestamps)
 {
-    CloseSessionRequest request;
-    request.deleteSubscriptions = true;
-    CloseSessionResponse response;
+    ReadRequest request;
+    request.timestampsToReturn = timestamps;
+    request.nodesToRead = ids;
+    ReadResponse response;
     const Reply reply = call(request, response);
-    return reply.ok && !reply.fault;
+    return reply.ok && !reply.fault ? response : ReadResponse();
+}
+
+DataValue UaTestPeer::read(const NodeId &id, std::uint32_t attribute)
+{
+    const ReadResponse r = read({readId(id, attribute)});
+    return r.results.empty() ? DataValue{} : r.results[0];
+}
+
+StatusCode UaTestPeer::write(const NodeId &id, const Variant &v, std::uint32_t attribute)
+{
+    WriteRequest request;
+    request.nodesToWrite = {WriteValue{id, attribute, {}, {}}};
+    request.nodesToWrite[0].value.setValue(v);
+    WriteResponse response;
+    const Reply reply = call(request, response);
+    return reply.ok && !reply.fault && response.results.size() == 1 ? response.results[0]
+                                                                    : Status::BadCommunicationError;
 }
 
 // --- In memory -----------------------------------------------------------------------
 
-MemoryPeer::MemoryPeer(Connection &connection) : connection_(connection)
+MemoryPeer::MemoryPeer(Connection &c) : connection(c)
 {
-    connection_.onSend = [this](const QByteArray &bytes) { output_ += bytes; };
-    connection_.onClose = [this] { closed_ = true; };
+    connection.onSend = [this](const QByteArray &bytes) { output += bytes; };
+    connection.onClose = [this] { closed = true; };
 }
 
-QByteArray MemoryPeer::nextFrame(int)
+bool MemoryPeer::frameWaiting() const { return completeFrame(output) > 0; }
+
+QByteArray MemoryPeer::nextFrame()
 {
-    if (output_.size() < 8)
-        return {};
-    Decoder d(output_.constData() + 4, 4);
-    const std::uint32_t size = d.u32();
-    if (size < 8 || qsizetype(size) > output_.size())
-        return {};
-    const QByteArray frame = output_.left(size);
-    output_.remove(0, size);
+    const qsizetype size = completeFrame(output);
+    const QByteArray frame = output.left(size);
+    output.remove(0, size);
     return frame;
-}
-
-// --- Over loopback ---------------------------------------------------------------------
-
-SocketPeer::SocketPeer(quint16 port)
-{
-    socket_.connectToHost(QHostAddress::LocalHost, port);
-    waitFor([this] { return socket_.state() == QAbstractSocket::ConnectedState; }, 3000);
-}
-
-void SocketPeer::sendBytes(const QByteArray &bytes)
-{
-    socket_.write(bytes);
-    socket_.flush();
-}
-
-QByteArray SocketPeer::nextFrame(int timeoutMs)
-{
-    auto complete = [this]() -> qsizetype {
-        input_ += socket_.readAll();
-        if (input_.size() < 8)
-            return 0;
-        Decoder d(input_.constData() + 4, 4);
-        const std::uint32_t size = d.u32();
-        return size >= 8 && qsizetype(size) <= input_.size() ? qsizetype(size) : 0;
-    };
-    if (!waitFor([&] { return complete() > 0 || socket_.state() != QAbstractSocket::ConnectedState; }, timeoutMs))
-        return {};
-    const qsizetype size = complete();
-    if (size == 0)
-        return {};
-    const QByteArray frame = input_.left(size);
-    input_.remove(0, size);
-    return frame;
-}
-
-bool SocketPeer::closedByServer(int timeoutMs)
-{
-    return waitFor(
-        [this] {
-            input_ += socket_.readAll();
-            return socket_.state() == QAbstractSocket::UnconnectedState;
-        },
-        timeoutMs);
 }

@@ -2,16 +2,8 @@
 // Client side helpers shared by the interop tests and the benchmark driver: a bounded connect
 // with security None and an anonymous session, and a breadth-first walk of the item tree.
 
-const {
-  OPCUAClient,
-  MessageSecurityMode,
-  SecurityPolicy,
-  BrowseDirection,
-  NodeClass,
-  AttributeIds,
-  StatusCodes,
-  resolveNodeId,
-} = require("node-opcua-client");
+const { OPCUAClient, MessageSecurityMode, SecurityPolicy, BrowseDirection, NodeClass, resolveNodeId } =
+  require("node-opcua-client");
 const { withTimeout } = require("./harness");
 
 const REQUEST_TIMEOUT_MS = 20000;
@@ -113,4 +105,4 @@ async function browseTree(session, { ns = 1, batch = 500, maxNodes = 20000, maxR
   return { folders, variables, parentOf, requests };
 }
 
-module.exports = { connect, makeClient, browseTree, AttributeIds, StatusCodes, OBJECTS_FOLDER };
+module.exports = { connect, browseTree };

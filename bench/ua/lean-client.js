@@ -3,8 +3,7 @@
 // the OPC UA standard's transport, secure channel and session services to send one Read
 // request, encoded once, again and again and wait for each whole response without decoding
 // its values. The benchmark uses it to see the servers' own speed with as little client
-// work as possible. The interop tests use it where node-opcua would hide the server's answer
-// (it silently repairs a session that the server has ended).
+// work as possible.
 
 const net = require("node:net");
 const crypto = require("node:crypto");
