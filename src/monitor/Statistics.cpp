@@ -75,9 +75,7 @@ void StatisticsModel::sample()
     rows.push_back({captions_[Subscriptions], locale.toString(server.subscriptions)});
     rows.push_back({captions_[MonitoredItems], locale.toString(server.monitoredItems)});
     rows.push_back({captions_[NotificationsPerSecond],
-                    server.notifications
-                        ? rate(*server.notifications, sampled_ ? &notificationsBefore_ : nullptr, elapsed)
-                        : Unknown});
+                    rate(server.notifications, sampled_ ? &notificationsBefore_ : nullptr, elapsed)});
 
     if (rows.size() == rows_.size()) {
         rows_ = std::move(rows);
@@ -91,7 +89,7 @@ void StatisticsModel::sample()
     sampled_ = true;
     sampledAtMs_ = now;
     framesBefore_ = std::move(frames);
-    notificationsBefore_ = server.notifications.value_or(0);
+    notificationsBefore_ = server.notifications;
 }
 
 QString StatisticsModel::value(const QString &statistic) const

@@ -4,7 +4,6 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QTimer>
-#include <optional>
 #include <vector>
 
 // The figures the statistics list shows, from whoever holds them: the panel
@@ -23,7 +22,7 @@ public:
         int sessions = 0;
         int subscriptions = 0;
         int monitoredItems = 0;
-        std::optional<quint64> notifications; // sent to clients; none where not counted
+        quint64 notifications = 0; // sent to clients
     };
     virtual ~StatisticsSource() = default;
     virtual std::vector<Line> lines() const = 0;

@@ -47,5 +47,6 @@ StatisticsSource::Server ServerStatistics::server() const
     s.sessions = int(core->sessionCount());
     s.subscriptions = int(core->subscriptionCount());
     s.monitoredItems = int(core->monitoredItemCount());
+    s.notifications = core->notificationsSent();
     return s;
 }

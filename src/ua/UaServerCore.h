@@ -136,6 +136,8 @@ public:
     std::size_t sessionCount() const { return sessions_.size(); }
     std::size_t monitoredItemCount() const { return monitoredItemTotal_; }
     std::size_t subscriptionCount() const;
+    // Data changes sent to clients since start (the statistics list's rate).
+    std::uint64_t notificationsSent() const { return notificationsSent_; }
 
     // ChannelHost.
     void handleMessage(Channel &channel, std::uint32_t requestId, const QByteArray &body) override;
@@ -275,6 +277,7 @@ private:
     std::uint32_t nextSubscriptionId_ = 1;
     std::uint32_t nextMonitoredItemId_ = 1;
     std::size_t monitoredItemTotal_ = 0;
+    std::uint64_t notificationsSent_ = 0;
     int itemObserver_ = 0, stateObserver_ = 0;
     std::vector<Reference> referenceScratch_;
 };

@@ -192,8 +192,8 @@ TEST_F(Operator, ADebugStartShowsSimulatedTrafficInTheMonitorAndTheStatistics)
         }));
         EXPECT_EQ(stats.rowCount(), 12);
         EXPECT_EQ(QStringList({figure("North (1): Frames dropped"), figure("Panel 2: Communication error"),
-                               figure("OPC UA sessions"), figure("Subscriptions")}),
-                  QStringList({"0", "No", "0", "0"}));
+                               figure("OPC UA sessions"), figure("Subscriptions"), figure("Notifications per second")}),
+                  QStringList({"0", "No", "0", "0", "0.0"}));
         EXPECT_LT(figure("Panel 2: Seconds since the last frame").toDouble(), 5.0);
 
         // One monitor window, however often the menu item is used.
