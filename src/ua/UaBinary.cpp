@@ -206,17 +206,26 @@ void Encoder::patchU32(qsizetype at, std::uint32_t v)
     p[3] = char(v >> 24);
 }
 
-QString Decoder::string()
+std::int32_t Decoder::lengthPrefix(std::size_t costPerByte)
 {
     const std::int32_t n = i32();
     if (n == -1)
-        return {};
+        return n;
     if (n < -1)
         throw CodecError{Status::BadDecodingError};
     if (n > limits_.maxStringLength)
         throw CodecError{Status::BadEncodingLimitsExceeded};
     need(std::size_t(n));
-    charge(std::size_t(n) * 2);
+    charge(std::size_t(n) * costPerByte);
+    return n;
+}
+
+QString Decoder::string()
+{
+    // A decoded string holds two bytes per character.
+    const std::int32_t n = lengthPrefix(2);
+    if (n == -1)
+        return {};
     QString s = n == 0 ? QStringLiteral("") : QString::fromUtf8(reinterpret_cast<const char *>(p_), n);
     p_ += n;
     return s;
@@ -224,15 +233,9 @@ QString Decoder::string()
 
 QByteArray Decoder::byteString()
 {
-    const std::int32_t n = i32();
+    const std::int32_t n = lengthPrefix(1);
     if (n == -1)
         return {};
-    if (n < -1)
-        throw CodecError{Status::BadDecodingError};
-    if (n > limits_.maxStringLength)
-        throw CodecError{Status::BadEncodingLimitsExceeded};
-    need(std::size_t(n));
-    charge(std::size_t(n));
     QByteArray b(reinterpret_cast<const char *>(p_), n);
     if (n == 0)
         b = QByteArray("", 0);

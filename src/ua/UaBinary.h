@@ -159,6 +159,9 @@ public:
     void leave() { --depth_; }
 
 private:
+    // Reads the length of a String or ByteString (-1 is null), checks it against the
+    // limits and the bytes left, and charges its decoded size.
+    std::int32_t lengthPrefix(std::size_t costPerByte);
     void need(std::size_t n) const
     {
         if (std::size_t(end_ - p_) < n)
