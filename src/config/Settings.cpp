@@ -24,7 +24,7 @@ void LoadGeneralSettings(GeneralSettings &settings)
         settings.SessionTimeout = seconds < 0 ? std::int16_t(-32768) : std::int16_t(32767);
         Log::ReportEvent(e.description() + QStringLiteral(": TiempoSesion=") + text + QStringLiteral(", using ") +
                              QString::number(settings.SessionTimeout),
-                         QStringLiteral("Startup Error"));
+                         QStringLiteral("Startup Warning"));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -61,9 +62,21 @@ QString trimSpaces(const QString &text)
     return text.mid(s, e - s);
 }
 
-void showStandardMessage(const QString &text)
+// A language file that cannot be used is told once, on standard error and in the
+// trace, not in a dialog: the program serves on with other texts, and the same
+// file is read again whenever the language is applied.
+// A repaired file clears it, so a new problem is told again.
+void reportFileProblem(const QString &text)
 {
-    Log::NotifyOperator({Log::Notice::Kind::Standard, AppInfo::Title, text});
+    static QString lastReported;
+    if (text == lastReported)
+        return;
+    lastReported = text;
+    if (text.isEmpty())
+        return;
+    Log::LogTraceMessage(text);
+    std::fprintf(stderr, "%s: %s\n", qPrintable(AppInfo::Title), qPrintable(text));
+    std::fflush(stderr);
 }
 
 void showMessage(const QString &text) { Log::NotifyOperator({Log::Notice::Kind::Message, QString(), text}); }
@@ -78,6 +91,8 @@ QString languageFilePath()
 }
 
 QString fallbackLanguageFilePath() { return AppInfo::applicationFolder() + QStringLiteral("/RESOURCES.LNG"); }
+
+const QString shippedLanguageFilePath = QStringLiteral(":/lang/OPC-KV7.LNG");
 
 ParsedFile parseLanguageFile(QByteArrayView bytes, int languageIndex)
 {
@@ -137,30 +152,42 @@ LoadResult LoadLanguageFile(std::int16_t languageIndex)
     s.texts.clear();
     s.languageIndex = languageIndex;
 
+    // The title's file, else the fallback file, else the texts the program was
+    // built with: the operator never faces "???" captions for want of a file.
     const QString mainPath = languageFilePath();
-    auto fatal = [&] {
-        showStandardMessage(QStringLiteral("Error or File not found. ") + mainPath);
-        return LoadResult::Fatal;
-    };
-
     QString path = mainPath;
     QByteArray bytes;
+    QString problem;
     if (!readWholeFile(path, bytes)) {
-        showStandardMessage(QStringLiteral("File not found. ") + mainPath);
+        problem = QStringLiteral("Language file %1 not found").arg(mainPath);
         path = fallbackLanguageFilePath();
         if (!readWholeFile(path, bytes))
-            return fatal();
+            path.clear();
     }
-
-    ParsedFile parsed = parseLanguageFile(bytes, s.languageIndex);
-    if (!parsed.valid)
-        return fatal();
+    ParsedFile parsed;
+    if (!path.isEmpty()) {
+        parsed = parseLanguageFile(bytes, s.languageIndex);
+        if (!parsed.valid)
+            problem = QStringLiteral("Language file %1 is damaged: its first line names no language").arg(path);
+    }
+    LoadResult result = LoadResult::Ok;
+    if (!parsed.valid) {
+        path = shippedLanguageFilePath;
+        if (!readWholeFile(path, bytes))
+            return LoadResult::Fatal; // a build without its texts: nothing else to serve
+        parsed = parseLanguageFile(bytes, s.languageIndex);
+        problem += QStringLiteral("; using the texts built into the program");
+        result = LoadResult::Shipped;
+    } else if (path != mainPath) {
+        problem += QStringLiteral("; using ") + path;
+    }
+    reportFileProblem(problem);
     s.languages = parsed.languages;
     s.languageIndex = parsed.languageIndex;
     s.texts = std::move(parsed.texts);
     for (const QString &key : parsed.duplicateKeys)
         showMessage(QStringLiteral("Duplicated register in ") + path + QLatin1Char('\r') + key);
-    return LoadResult::Ok;
+    return result;
 }
 
 std::int16_t LanguageIndex() { return state().languageIndex; }

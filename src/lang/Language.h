@@ -8,12 +8,14 @@
 // The operator's language texts, from the language file of the application folder.
 namespace Language {
 
-enum class LoadResult { Ok, Fatal };
+enum class LoadResult {
+    Ok,      // from the language file or its fallback file
+    Shipped, // neither was usable (reported once): the texts built into the program
+    Fatal,   // not even those: a build without its texts
+};
 
 // Reads the language file, rebuilding the language list and the texts of the
-// language with that index (the application INI file's "Language"). Fatal when
-// neither file can be read or the header declares no language (the operator has
-// then been told).
+// language with that index (the application INI file's "Language").
 LoadResult LoadLanguageFile(std::int16_t languageIndex);
 
 std::int16_t LanguageIndex();

@@ -8,6 +8,23 @@
 #include <QLocale>
 #include <QSet>
 
+QString GeneralDateText(const QDateTime &stamp, const QLocale &locale)
+{
+    QString time = locale.timeFormat(QLocale::ShortFormat);
+    if (!time.contains(QLatin1Char('s'))) {
+        // Seconds go after the minutes, with the separator the hours and minutes use.
+        const qsizetype minutes = time.indexOf(QLatin1Char('m'));
+        if (minutes > 0) {
+            qsizetype end = minutes;
+            while (end < time.size() && time[end] == QLatin1Char('m'))
+                ++end;
+            time.insert(end, time[minutes - 1] + QStringLiteral("ss"));
+        }
+    }
+    const QDateTime local = stamp.toLocalTime();
+    return locale.toString(local.date(), QLocale::ShortFormat) + QLatin1Char(' ') + locale.toString(local.time(), time);
+}
+
 std::vector<NamespaceNode> BuildNamespaceTree(const OPCServer &server)
 {
     std::vector<NamespaceNode> nodes;
@@ -89,7 +106,7 @@ void ShowNodeDetail(ItemDetail &detail, const QString &fullPath, const QString &
     detail.txtTagAccPerm = AccessRightsText(item->AccessRights());
     detail.txtTagValue = item->Value().toString();
     detail.txtTagQuality = QualityText(item->Quality());
-    detail.txtTagTimestamp = QLocale::system().toString(item->Timestamp(), QLocale::ShortFormat);
+    detail.txtTagTimestamp = GeneralDateText(item->Timestamp(), QLocale::system());
     detail.txtTagDesc = items.contains(item->UserIndex()) ? items[item->UserIndex()].Description : QString();
 }
 

@@ -1,4 +1,6 @@
 #pragma once
+#include <QDateTime>
+#include <QLocale>
 #include <QString>
 #include <functional>
 #include <vector>
@@ -16,6 +18,10 @@ struct NamespaceNode {
     int image = 0;
     int selectedImage = 0;
 };
+
+// A time stamp as the operator's region writes a date with its time, always to
+// the second (the short time format of many regions stops at the minute).
+QString GeneralDateText(const QDateTime &stamp, const QLocale &locale);
 
 // The tree of the toolkit's items, in the order the nodes are added. Folders
 // come from the leading parts of the IDs split at "."; a node's full path (texts

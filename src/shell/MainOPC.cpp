@@ -25,7 +25,6 @@
 #include <cstdio>
 
 bool DebugMode = false;
-std::int16_t SessionSeconds = 0;
 
 namespace {
 
@@ -98,6 +97,13 @@ MainOPC::MainOPC(MainView &view, QObject *parent) : QObject(parent), view_(view)
         std::fprintf(stderr, "%s: %s\n", qPrintable(AppInfo::Title), qPrintable(line));
         std::fflush(stderr);
     };
+    monitor_ = std::make_unique<FrameMonitor>();
+    statisticsSource_ = std::make_unique<ServerStatistics>(*connections_);
+    statistics_ = std::make_unique<StatisticsModel>(*statisticsSource_);
+    connections_->onFrame = [this](int connection, QByteArrayView line) {
+        statisticsSource_->frameReceived(connection);
+        monitor_->frameReceived(line);
+    };
 
     tmrMain_.setInterval(1000);
     connect(&tmrMain_, &QTimer::timeout, this, &MainOPC::tmrMain_Timer);
@@ -115,6 +121,7 @@ MainOPC::MainOPC(MainView &view, QObject *parent) : QObject(parent), view_(view)
 MainOPC::~MainOPC()
 {
     Log::setNoticeListener(std::move(previousNoticeListener_));
+    statistics_.reset(); // it reads the connections and the OPC UA server
     server_.StopServer();
     server_.setFrontEnd(nullptr);
     uaServer_.reset();
@@ -200,6 +207,7 @@ void MainOPC::createFrontEnd()
     });
     configureUaSecurity(host);
     server_.setFrontEnd(uaServer_.get());
+    statisticsSource_->setUaServer(uaServer_.get());
 }
 
 void MainOPC::configureUaSecurity(const QString &host)
@@ -228,21 +236,25 @@ void MainOPC::startUp()
     view_.setCaption(AppInfo::Title);
     readPlacement();
 
-    if (loadLanguage() == Language::LoadResult::Fatal)
-        warn(QStringLiteral("No usable language file (%1); the designed captions stay")
-                 .arg(Language::languageFilePath()));
+    loadLanguage();
     buildLanguageMenu();
 
-    CloseSession();
+    passwords_.ReadPasswordFile();
+    session_.CloseSession();
     LoadGeneralSettings(settings_);
+    // A debug start shows frames from the first one on.
+    if (DebugMode)
+        monitor_->setBusMonitorOn(true);
     connections_->Carga_General();
     ApplyLanguage();
 
-    AutoSession = Ini::ProtocolIniGetInt(AppInfo::Protocol.name, QStringLiteral("AutoSesion"), 0) != 0;
-    if (AutoSession || DebugMode)
-        Sesion_Iniciar(true);
+    session_.SessionTimeout = settings_.SessionTimeout;
+    session_.DebugMode = DebugMode;
+    session_.openAtStartUp(Ini::ProtocolIniGetInt(AppInfo::Protocol.name, QStringLiteral("AutoSesion"), 0) != 0);
 
     InitializeServer();
+    statistics_->setPeriod(server_.StatisticsPeriod);
+    statistics_->start();
 
     LaunchedByClient = server_.LaunchedByClient();
     FirstTick = true;
@@ -317,7 +329,7 @@ Language::LoadResult MainOPC::loadLanguage()
 void MainOPC::ApplyLanguage()
 {
     if (loadLanguage() == Language::LoadResult::Fatal || Language::Languages().isEmpty())
-        return; // the message has been shown; the captions stay as they are
+        return; // the designed captions stay
     if (languageEntries_ != Language::Languages().size())
         buildLanguageMenu(); // the file was repaired since the menu was made
     for (const LanguageControl &c : LanguageControls) {
@@ -325,7 +337,16 @@ void MainOPC::ApplyLanguage()
             continue; // a one-language file has no second entry
         view_.setControlText(QLatin1String(c.control), GetLangText(QLatin1String(c.key)));
     }
+    statistics_->applyLanguage();
 }
+
+void MainOPC::setStatisticsPeriod(std::int32_t ms)
+{
+    server_.StatisticsPeriod = ms;
+    statistics_->setPeriod(ms);
+}
+
+void MainOPC::setMinUpdatePeriod(std::int32_t ms) { server_.MinUpdatePeriod = ms; }
 
 void MainOPC::mnuCISel_Click(int index)
 {
@@ -378,13 +399,13 @@ void MainOPC::tmrMain_Timer()
         mnuFileForceExit_Click();
         return;
     }
-    SessionExpiryStep();
+    session_.tick();
 }
 
 bool MainOPC::Form_QueryUnload(UnloadMode mode)
 {
     try {
-        if (mode == UnloadMode::CloseBox && SessionSeconds == 0) {
+        if (mode == UnloadMode::CloseBox && !session_.isOpen()) {
             view_.restoreAndShow();
             return false;
         }
@@ -405,6 +426,11 @@ bool MainOPC::Form_QueryUnload(UnloadMode mode)
 
 void MainOPC::Form_Unload()
 {
+    statistics_->stop();
+    if (monitor_->BusMonitorOn()) {
+        view_.closeMonitorWindow();
+        monitor_->unload(); // the frame log's STOP REGISTER line, once
+    }
     try {
         connections_->Ports_Desconectar();
         connections_->Conexiones_Liberar();
@@ -476,7 +502,7 @@ void MainOPC::tvNamespace_NodeClick(const QString &fullPath, const QString &tag)
 
 void MainOPC::txtTagValue_Enter(const QString &selectedTag, const QString &text)
 {
-    if (SessionSeconds == 0)
+    if (!session_.isOpen())
         return; // the value box is locked without a session
     if (!TestWrite(selectedTag, text, server_, *values_))
         return;
@@ -484,44 +510,6 @@ void MainOPC::txtTagValue_Enter(const QString &selectedTag, const QString &text)
     if (item && (item->AccessRights() & AccessRights::Write))
         if (cTarvolin *engine = connections_->firstEngine())
             engine->Pasa_Dato(item);
-}
-
-void MainOPC::Sesion_Iniciar(bool Permiso)
-{
-    for (const char *control :
-         {"mnuFileExit", "mnuFileClientDisc", "mnuFileForceExit", "mnuTrace", "mnuEdit", "mnuEditConfiguracion"})
-        view_.setControlEnabled(QLatin1String(control), Permiso);
-    view_.setValueLocked(!Permiso);
-    SessionSeconds = 1;
-    if (!Permiso) {
-        Log::LogDebugMessage(QStringLiteral("Session closed"));
-    } else if (AutoSession) {
-        view_.setControlEnabled(QStringLiteral("mnuAInicioSesion"), false);
-        view_.setControlEnabled(QStringLiteral("mnuACerrarSesion"), false);
-        Log::LogDebugMessage(QStringLiteral("Auto Session opened"));
-    } else {
-        Log::LogDebugMessage(QStringLiteral("Session opened"));
-    }
-}
-
-void MainOPC::CloseSession()
-{
-    Sesion_Iniciar(false);
-    SessionSeconds = 0;
-    view_.setSessionPanel(QString());
-}
-
-void MainOPC::SessionExpiryStep()
-{
-    if (DebugMode || AutoSession || SessionSeconds <= 0)
-        return;
-    // Counted in 16 bits: a session never outlives the largest count.
-    if (SessionSeconds < 32767)
-        ++SessionSeconds;
-    if (SessionSeconds <= settings_.SessionTimeout && SessionSeconds < 32767)
-        view_.setSessionPanel(QString::number(settings_.SessionTimeout - SessionSeconds));
-    else
-        CloseSession();
 }
 
 void MainOPC::OnClientConnect(std::int32_t count, bool &accept)

@@ -2,10 +2,16 @@
 #include "config/Settings.h"
 #include "lang/Language.h"
 #include "log/Log.h"
+#include "monitor/FrameMonitor.h"
+#include "monitor/Statistics.h"
 #include "opc/ItemTable.h"
 #include "opc/ItemValues.h"
 #include "opc/NamespaceView.h"
 #include "opc/OPCServer.h"
+#include "session/OperatorSession.h"
+#include "session/PasswordStore.h"
+#include "shell/MainView.h"
+#include "shell/ServerStatistics.h"
 
 #include <QLockFile>
 #include <QObject>
@@ -14,18 +20,17 @@
 #include <cstdint>
 #include <memory>
 
-class MainView;
 class PanelConnections;
 class UaServer;
 
 // Process-wide operator state.
 extern bool DebugMode;
-extern std::int16_t SessionSeconds;
 
 // The server's main window logic: start-up, the close request and shutdown, the
-// panel lines, the main timer and server status, the session state of the
-// menus, the language menu and the toolkit's client events. It owns the toolkit,
-// the item table and the connections for the life of the process.
+// panel lines, the main timer and server status, the language menu and the
+// toolkit's client events. It owns the toolkit, the item table, the connections,
+// the operator session with its password, the communications monitor and the
+// statistics for the life of the process.
 class MainOPC : public QObject {
     Q_OBJECT
 public:
@@ -65,17 +70,15 @@ public:
     void mnuTraceLevel_Click(int level);
     void mnuTraceCOM_Click(bool checked);
     void mnuHelpAbout_Click();
-    void mnuACerrarSesion_Click() { CloseSession(); }
+    void mnuACerrarSesion_Click() { session_.CloseSession(); }
+    // The two period dialogs' results: the toolkit's periods, the statistics list's sampling.
+    void setStatisticsPeriod(std::int32_t ms);
+    void setMinUpdatePeriod(std::int32_t ms);
 
     // A node of tvNamespace clicked, expanded or collapsed: its detail is shown.
     void tvNamespace_NodeClick(const QString &fullPath, const QString &tag);
     // The operator's test write from the item detail (Enter in txtTagValue).
     void txtTagValue_Enter(const QString &selectedTag, const QString &text);
-
-    // Sessions: the state of the menus and of the value box.
-    void Sesion_Iniciar(bool Permiso);
-    void CloseSession();
-    void SessionExpiryStep();
 
     void ApplyLanguage();
     void tmrMain_Timer();
@@ -89,13 +92,16 @@ public:
     const UaServer *uaServer() const { return uaServer_.get(); }
     PanelConnections &connections() { return *connections_; }
     QTimer &tmrMain() { return tmrMain_; }
+    PasswordStore &passwords() { return passwords_; }
+    OperatorSession &session() { return session_; }
+    FrameMonitor &monitor() { return *monitor_; }
+    StatisticsModel &statistics() { return *statistics_; }
 
     bool CloseForced = false;
     std::int16_t ClientCount = 0;
     bool LaunchedByClient = false;
     bool ShutdownPending = false;
     bool FirstTick = false;
-    bool AutoSession = false;
 
 signals:
     // The shutdown is complete; the process may end.
@@ -120,6 +126,11 @@ private:
     ItemDetailPane detail_{server_, items_};
     std::unique_ptr<PanelConnections> connections_;
     std::unique_ptr<UaServer> uaServer_;
+    PasswordStore passwords_;
+    OperatorSession session_{view_};
+    std::unique_ptr<FrameMonitor> monitor_;
+    std::unique_ptr<ServerStatistics> statisticsSource_;
+    std::unique_ptr<StatisticsModel> statistics_;
     GeneralSettings settings_;
     QTimer tmrMain_;
     std::unique_ptr<QLockFile> instanceLock_;

@@ -1,5 +1,6 @@
 #pragma once
 #include "opc/NamespaceView.h"
+#include "session/OperatorSession.h"
 
 #include <QRectF>
 #include <QString>
@@ -8,7 +9,7 @@
 
 // What the server's logic needs of its main window. The window only holds the
 // widgets; every decision is made by MainOPC.
-class MainView {
+class MainView : public SessionView {
 public:
     virtual ~MainView() = default;
 
@@ -33,9 +34,6 @@ public:
     virtual void setLanguageChecked(int index, bool checked) = 0;
     // Caption (or, for txtTagValue, tooltip) of a named control.
     virtual void setControlText(const QString &control, const QString &text) = 0;
-    virtual void setControlEnabled(const QString &control, bool enabled) = 0;
-    virtual void setValueLocked(bool locked) = 0;
-    virtual void setSessionPanel(const QString &text) = 0;
     // Checks element n of the Server Status menu and unchecks the others.
     virtual void setStatusChecked(int n) = 0;
     // Checks the trace level's item (0..4); any other value checks none.
@@ -43,4 +41,6 @@ public:
 
     virtual void showNamespace(const std::vector<NamespaceNode> &nodes) = 0;
     virtual void showDetail(const ItemDetail &detail) = 0;
+    // The shutdown: the communications monitor's window, if open, goes too.
+    virtual void closeMonitorWindow() {}
 };

@@ -166,6 +166,8 @@ public:
     std::size_t subscriptionCount() const;
     std::size_t channelCount() const { return channels_.size(); }
     ServerDiagnosticsSummaryDataType diagnosticsSummary() const;
+    // Data changes sent to clients since start (the statistics list's rate).
+    std::uint64_t notificationsSent() const { return notificationsSent_; }
 
     // ChannelHost.
     void handleMessage(Channel &channel, std::uint32_t requestId, const QByteArray &body) override;
@@ -346,6 +348,7 @@ private:
     std::uint32_t nextSubscriptionId_ = 1;
     std::uint32_t nextMonitoredItemId_ = 1;
     std::size_t monitoredItemTotal_ = 0;
+    std::uint64_t notificationsSent_ = 0;
     int itemObserver_ = 0, stateObserver_ = 0;
     std::vector<Reference> referenceScratch_;
     DiagnosticsCounters diagnostics_;

@@ -330,6 +330,7 @@ bool ServerCore::sendMessage(Session &session, Subscription &s, bool keepAlive)
                              .arg(s.id)
                              .arg(change.monitoredItems.size())
                              .arg(message.sequenceNumber));
+            notificationsSent_ += change.monitoredItems.size();
             message.notificationData.push_back(encoded(change));
             s.nextSequenceNumber = nextSequence(s.nextSequenceNumber);
             s.retransmission.push_back(message);

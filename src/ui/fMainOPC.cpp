@@ -1,6 +1,11 @@
 #include "ui/fMainOPC.h"
 #include "log/Log.h"
 #include "shell/Placement.h"
+#include "ui/PeriodDialogs.h"
+#include "ui/fBus.h"
+#include "ui/fCambioCodigo.h"
+#include "ui/fCodigo.h"
+#include "ui/fConfTarvolin.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -17,6 +22,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -38,6 +44,15 @@ constexpr DetailField DetailFields[] = {
     {"lblTagTimestamp", "txtTagTimestamp", "Timestamp"},
 };
 
+// A period dialog shows the toolkit's value; OK hands the new one to `store`.
+void openPeriodDialog(PeriodDialog *dialog, std::int32_t current, std::function<void(std::int32_t)> store)
+{
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setValue(current);
+    QObject::connect(dialog, &QDialog::accepted, dialog, [dialog, store] { store(dialog->value()); });
+    dialog->open();
+}
+
 } // namespace
 
 fMainOPC::fMainOPC(QWidget *parent) : QMainWindow(parent)
@@ -52,6 +67,7 @@ fMainOPC::fMainOPC(QWidget *parent) : QMainWindow(parent)
     // The trace sink shows its lines here, so an operator can follow the server.
     previousListener_ = Log::setListener([this](const QString &line) { txtTraceMsgs_->appendPlainText(line); });
     logic_ = new MainOPC(*this, this);
+    lvStats_->setModel(&logic_->statistics());
 }
 
 fMainOPC::~fMainOPC()
@@ -82,7 +98,7 @@ void fMainOPC::buildMenus()
 {
     QMenu *file = addMenu(nullptr, QStringLiteral("mnuFile"), QStringLiteral("&File"));
     connect(addAction(file, QStringLiteral("mnuAInicioSesion"), QStringLiteral("&Init session...")),
-            &QAction::triggered, this, &fMainOPC::loginRequested);
+            &QAction::triggered, this, &fMainOPC::mnuAInicioSesion_Click);
     connect(addAction(file, QStringLiteral("mnuACerrarSesion"), QStringLiteral("&Close session")), &QAction::triggered,
             this, [this] { logic_->mnuACerrarSesion_Click(); });
     file->addSeparator();
@@ -97,10 +113,16 @@ void fMainOPC::buildMenus()
 
     QMenu *edit = addMenu(nullptr, QStringLiteral("mnuEdit"), QStringLiteral("&Edit"));
     connect(addAction(edit, QStringLiteral("mnuEditConfiguracion"), QStringLiteral("&Configuration...")),
-            &QAction::triggered, this, &fMainOPC::configurationRequested);
+            &QAction::triggered, this, &fMainOPC::mnuEditConfiguracion_Click);
     connect(addAction(edit, QStringLiteral("mnuCPassword"), QStringLiteral("&Change Password...")), &QAction::triggered,
-            this, &fMainOPC::passwordChangeRequested);
+            this, &fMainOPC::mnuCPassword_Click);
     languageMenu_ = addMenu(edit, QStringLiteral("mnuCIdioma"), QStringLiteral("&Language"));
+    // The two toolkit periods are the operator's to tune, within a session.
+    connect(addAction(edit, QStringLiteral("mnuEditStatPeriod"), QStringLiteral("&Periodo muestreo Estatisticas...")),
+            &QAction::triggered, this, &fMainOPC::mnuEditStatPeriod_Click);
+    connect(addAction(edit, QStringLiteral("mnuEditGroupMinUpdPer"),
+                      QStringLiteral("&Periodo m\u00ednimo de actualizaci\u00f3n grupos...")),
+            &QAction::triggered, this, &fMainOPC::mnuEditGroupMinUpdPer_Click);
     QMenu *status = addMenu(edit, QStringLiteral("mnuEditStatus"), QStringLiteral("Server &Status"));
     status->menuAction()->setVisible(false);
     const char *states[] = {"Running", "Failed", "No Configuration", "Suspended", "Test"};
@@ -114,7 +136,7 @@ void fMainOPC::buildMenus()
 
     QMenu *view = addMenu(nullptr, QStringLiteral("mnuVer"), QStringLiteral("&View"));
     connect(addAction(view, QStringLiteral("mnuVBus"), QStringLiteral("&Communications monitor...")),
-            &QAction::triggered, this, &fMainOPC::monitorRequested);
+            &QAction::triggered, this, &fMainOPC::mnuVBus_Click);
 
     QMenu *trace = addMenu(nullptr, QStringLiteral("mnuTrace"), QStringLiteral("&Trace"));
     const char *levels[][2] = {{"mnuTraceNone", "&None"},
@@ -201,10 +223,10 @@ void fMainOPC::buildTabs()
     row->addWidget(frame, 0);
     tabMain_->addTab(page, QStringLiteral("Namespace"));
 
-    lvStats_ = new QTreeWidget(tabMain_);
+    lvStats_ = new QTreeView(tabMain_);
     lvStats_->setObjectName(QStringLiteral("lvStats"));
-    lvStats_->setHeaderLabels({QStringLiteral("Statistic"), QStringLiteral("Value")});
     lvStats_->setRootIsDecorated(false);
+    lvStats_->setUniformRowHeights(true);
     tabMain_->addTab(lvStats_, QStringLiteral("Statistics"));
 
     txtTraceMsgs_ = new QPlainTextEdit(tabMain_);
@@ -389,6 +411,59 @@ void fMainOPC::showDetail(const ItemDetail &detail)
         field->setText(*text);
         field->setCursorPosition(0); // the start of a long text is what tells
     }
+}
+
+void fMainOPC::closeMonitorWindow()
+{
+    if (bus_)
+        bus_->close();
+}
+
+// --- The operator's windows ------------------------------------------------------
+
+void fMainOPC::mnuAInicioSesion_Click()
+{
+    auto *dialog = new fCodigo(logic_->passwords(), logic_->session(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void fMainOPC::mnuCPassword_Click()
+{
+    auto *dialog = new fCambioCodigo(logic_->passwords(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void fMainOPC::mnuEditConfiguracion_Click()
+{
+    auto *dialog = new fConfTarvolin(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->exitForced = [this] { return logic_ && logic_->CloseForced; };
+    connect(dialog, &QDialog::finished, this, [this] {
+        if (!logic_->CloseForced)
+            activateWindow();
+    });
+    dialog->open();
+}
+
+void fMainOPC::mnuVBus_Click()
+{
+    if (!bus_)
+        bus_ = new fBus(logic_->monitor(), this);
+    bus_->open();
+}
+
+void fMainOPC::mnuEditStatPeriod_Click()
+{
+    openPeriodDialog(new frmEditSP(this), logic_->server().StatisticsPeriod,
+                     [this](std::int32_t ms) { logic_->setStatisticsPeriod(ms); });
+}
+
+void fMainOPC::mnuEditGroupMinUpdPer_Click()
+{
+    openPeriodDialog(new frmEditMGUP(this), logic_->server().MinUpdatePeriod,
+                     [this](std::int32_t ms) { logic_->setMinUpdatePeriod(ms); });
 }
 
 // --- Access by design name -------------------------------------------------------

@@ -1,9 +1,11 @@
 #pragma once
 #include "shell/MainOPC.h"
 #include "shell/MainView.h"
+#include "ui/fBus.h"
 
 #include <QHash>
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <vector>
 
@@ -14,6 +16,7 @@ class QMenu;
 class QPlainTextEdit;
 class QTabWidget;
 class QTreeWidget;
+class QTreeView;
 class QTreeWidgetItem;
 
 // The main window: menus, the tabs with the namespace tree and item detail, the
@@ -49,6 +52,7 @@ public:
     void showTraceLevel(int level) override;
     void showNamespace(const std::vector<NamespaceNode> &nodes) override;
     void showDetail(const ItemDetail &detail) override;
+    void closeMonitorWindow() override;
 
     // For the operator's actions and for tests: controls by their design names.
     QString controlText(const QString &control) const;
@@ -57,17 +61,22 @@ public:
     QTreeWidget *tree() const { return tvNamespace_; }
     QLineEdit *detailField(const QString &name) const;
     QPlainTextEdit *tracePane() const { return txtTraceMsgs_; }
+    QTreeView *statisticsList() const { return lvStats_; }
+    // The communications monitor's window while it is open.
+    fBus *monitorWindow() const { return bus_; }
     QString sessionPanel() const;
     // Selects the node whose full path is `path`; false when there is none.
     bool selectNode(const QString &path);
     static QString fullPath(const QTreeWidgetItem *node);
 
-signals:
-    // Windows of other parts of the operator interface.
-    void loginRequested();
-    void configurationRequested();
-    void passwordChangeRequested();
-    void monitorRequested();
+    // The operator's windows, opened from the menus. The dialogs are window-modal
+    // and return at once; each acts when it closes.
+    void mnuAInicioSesion_Click();
+    void mnuCPassword_Click();
+    void mnuEditConfiguracion_Click();
+    void mnuVBus_Click();
+    void mnuEditStatPeriod_Click();
+    void mnuEditGroupMinUpdPer_Click();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -89,7 +98,8 @@ private:
     QMenu *languageMenu_ = nullptr;
     QTabWidget *tabMain_ = nullptr;
     QTreeWidget *tvNamespace_ = nullptr;
-    QTreeWidget *lvStats_ = nullptr;
+    QTreeView *lvStats_ = nullptr;
+    QPointer<fBus> bus_;
     QPlainTextEdit *txtTraceMsgs_ = nullptr;
     QHash<QString, QLineEdit *> detailFields_;
     QLabel *sessionPanel_ = nullptr;

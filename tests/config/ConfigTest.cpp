@@ -227,8 +227,8 @@ TEST(Settings, SessionTimeoutIsReadWithValRoundedAndClamped)
         LoadGeneralSettings(settings);
         EXPECT_EQ(settings.SessionTimeout, expected) << value;
     }
-    EXPECT_EQ(trace.lines, QStringList({"(Startup Error: Overflow: TiempoSesion=100000, using 32767)",
-                                        "(Startup Error: Overflow: TiempoSesion=-1e9, using -32768)"}));
+    EXPECT_EQ(trace.lines, QStringList({"(Startup Warning: Overflow: TiempoSesion=100000, using 32767)",
+                                        "(Startup Warning: Overflow: TiempoSesion=-1e9, using -32768)"}));
 }
 
 } // namespace

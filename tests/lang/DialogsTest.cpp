@@ -83,9 +83,9 @@ TEST_F(DialogsTest, AboutBoxAndTheDesignedCaptionsWithoutALanguageFile)
                                               AppInfo::companyName() + "\n\n" + GetLangText("Disclaimer"));
 
     QFile::remove(folder.file("OPC-KV7.LNG"));
-    ASSERT_EQ(Language::LoadLanguageFile(0), Language::LoadResult::Fatal);
+    ASSERT_EQ(Language::LoadLanguageFile(0), Language::LoadResult::Shipped);
     const std::size_t before = dialogs.requests().size();
-    EXPECT_EQ(frmAbout().caption, "About OPC-KV7");
+    EXPECT_EQ(frmAbout().caption, "Acerca de OPC-KV7");
     ShowMessage("m", "t", 1, 1, 3);
     EXPECT_EQ(dialogs.requests().back().buttons, QStringList({"&Aceptar", "&Salir", "&Salir"}));
     EXPECT_EQ(dialogs.requests().size(), before + 1); // no "no text" message per caption

@@ -74,35 +74,45 @@ TEST(Language, HeaderAndLineRules)
     }
 }
 
-TEST(Language, MissingOrMalformedFilesAreFatalWithTheirMessages)
+TEST(Language, MissingOrDamagedFilesFallBackToTheShippedTextsWithOneMessage)
 {
     TempAppFolder folder;
     const QString mainPath = folder.file("OPC-KV7.LNG");
+    const QString shipped = "; using the texts built into the program";
     {
         DialogRecorder dialogs;
-        EXPECT_EQ(Language::LoadLanguageFile(0), LoadResult::Fatal);
-        EXPECT_EQ(dialogs.texts(),
-                  QStringList({"File not found. " + mainPath, "Error or File not found. " + mainPath}));
-        for (const auto &r : dialogs.requests())
-            EXPECT_EQ(std::make_pair(r.kind, r.title),
-                      std::make_pair(Dialogs::Kind::StandardMessage, QString("OPC-KV7")));
+        TraceRecorder trace;
+        EXPECT_EQ(Language::LoadLanguageFile(1), LoadResult::Shipped);
+        EXPECT_EQ(Language::LoadLanguageFile(1), LoadResult::Shipped); // read again: told once
+        EXPECT_EQ(GetLangText("mnuArchivo"), "&File");
+        EXPECT_EQ(Language::Languages().size(), 2);
+        EXPECT_EQ(trace.lines, QStringList({"Language file " + mainPath + " not found" + shipped}));
+        EXPECT_TRUE(dialogs.requests().empty());
     }
     {
         // The fallback file serves when the title's file is missing.
         folder.write("RESOURCES.LNG", kTwoLanguages);
         DialogRecorder dialogs;
+        TraceRecorder trace;
         EXPECT_EQ(Language::LoadLanguageFile(0), LoadResult::Ok);
         EXPECT_EQ(dialogs.texts(),
-                  QStringList({"File not found. " + mainPath,
-                               "Duplicated register in " + folder.file("RESOURCES.LNG") + "\rselcom"}));
+                  QStringList({"Duplicated register in " + folder.file("RESOURCES.LNG") + "\rselcom"}));
+        EXPECT_EQ(trace.lines.filter("Language file"),
+                  QStringList({"Language file " + mainPath + " not found; using " + folder.file("RESOURCES.LNG")}));
         EXPECT_EQ(GetLangText("SelCom"), "Seleccione el puerto");
     }
     for (const QByteArray &bad : {QByteArray(""), QByteArray("  \r\nK\ta\tb\r\n"), QByteArray("H\tuno\r\nK\ta\r\n")}) {
+        folder.write("OPC-KV7.LNG", "H\tuno\tdos\r\nK\ta\tb\r\n");
+        EXPECT_EQ(Language::LoadLanguageFile(0), LoadResult::Ok); // repaired, then damaged again: told again
         folder.write("OPC-KV7.LNG", bad);
         DialogRecorder dialogs;
-        EXPECT_EQ(Language::LoadLanguageFile(0), LoadResult::Fatal) << bad.constData();
-        EXPECT_EQ(dialogs.texts(), QStringList({"Error or File not found. " + mainPath}));
-        EXPECT_TRUE(Language::Languages().isEmpty());
+        TraceRecorder trace;
+        EXPECT_EQ(Language::LoadLanguageFile(0), LoadResult::Shipped) << bad.constData();
+        EXPECT_TRUE(dialogs.requests().empty());
+        EXPECT_EQ(GetLangText("mnuArchivo"), "&Archivo");
+        EXPECT_EQ(
+            trace.lines.filter("Language file"),
+            QStringList({"Language file " + mainPath + " is damaged: its first line names no language" + shipped}));
     }
 }
 

@@ -192,7 +192,7 @@ TEST_F(Toolkit, ItemDetailShowsItsItemAndFollowsOnlyThatOne)
                             d.txtTagQuality, d.txtTagTimestamp, d.txtTagDesc})
             .join('|');
     };
-    const QString now = QLocale::system().toString(clock.now(), QLocale::ShortFormat);
+    const QString now = GeneralDateText(clock.now(), QLocale::system());
     add("T.Date", Variant(QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9))));
     OPCItem *byte = add("T.Byte", Variant(std::uint8_t(7)), AccessRights::Read);
     pane.showNode("T.Date", "T.Date");
@@ -238,4 +238,17 @@ TEST(Registration, FileAndFoldersGetTheirModesWhateverTheUmask)
     EXPECT_EQ(mode(".config/opc/servers/QUARLEN.KV7.1.ini"), 0644u);
     EXPECT_EQ(mode(".config/opc/servers"), 0755u);
     EXPECT_EQ(mode(".config/opc"), 0755u);
+}
+
+TEST(ItemDetail, TimeStampsShowTheRegionalDateAndTimeToTheSecond)
+{
+    const QDateTime stamp = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9), Qt::UTC);
+    const QString local = stamp.toLocalTime().time().toString("mm:ss");
+    for (const char *region : {"C", "en_US", "de_DE", "fr_FR", "ja_JP"}) {
+        const QLocale locale(QString::fromLatin1(region));
+        const QString text = GeneralDateText(stamp, locale);
+        EXPECT_TRUE(text.startsWith(locale.toString(stamp.toLocalTime().date(), QLocale::ShortFormat) + " "))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains(local)) << region << ": " << text.toStdString();
+    }
 }

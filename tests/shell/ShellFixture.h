@@ -43,7 +43,7 @@ struct Server {
     QString session()
     {
         return QStringLiteral("%1 %2%3 %4 [%5]")
-            .arg(SessionSeconds)
+            .arg(logic().session().SessionSeconds())
             .arg(window->controlEnabled("mnuEdit") ? "edit" : "-")
             .arg(window->controlEnabled("mnuAInicioSesion") ? "+login" : "")
             .arg(window->detailField("txtTagValue")->isReadOnly() ? "locked" : "open", window->sessionPanel());

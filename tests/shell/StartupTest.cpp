@@ -86,7 +86,7 @@ TEST_F(Startup, PlacementIsRestoredLimitedAndSavedAtClose)
         EXPECT_TRUE(std::abs(p.left() - 1000) <= 15 && std::abs(p.top() - 1000) <= 15 &&
                     std::abs(p.width() - 9000) <= 15 && std::abs(p.height() - 6500) <= 15);
         EXPECT_EQ(std::make_pair(s.window->windowStateCode(), s.window->selectedTab()), std::make_pair(0, 0));
-        s.logic().Sesion_Iniciar(true);
+        s.logic().session().Sesion_Iniciar(true);
         s.window->setPlacementTwips(QRectF(1500, 750, 9600, 7200));
         s.window->setSelectedTab(2);
         s.logic().mnuTraceLevel_Click(3);
@@ -177,7 +177,7 @@ TEST_F(Startup, CloseRequestsAndTheirRefusals)
         EXPECT_FALSE(s.logic().requestClose(MainOPC::UnloadMode::CloseBox));
         EXPECT_EQ(s.window->windowStateCode(), 0);
         EXPECT_EQ(s.status(), "state 1, shown, timer 1000, loaded");
-        s.logic().Sesion_Iniciar(true);
+        s.logic().session().Sesion_Iniciar(true);
         EXPECT_TRUE(s.logic().requestClose(MainOPC::UnloadMode::CloseBox));
         EXPECT_EQ(s.status(), "state 2, hidden, timer 0, unloaded");
         EXPECT_TRUE(dialogs.requests().empty());
@@ -186,7 +186,7 @@ TEST_F(Startup, CloseRequestsAndTheirRefusals)
         // A client's server refuses Exit with a message, but not the system's close.
         Server s;
         ASSERT_EQ(s.load({"-Embedding"}), MainOPC::LoadResult::Running);
-        s.logic().Sesion_Iniciar(true);
+        s.logic().session().Sesion_Iniciar(true);
         s.logic().mnuFileExit_Click();
         EXPECT_EQ(s.status(), "state 1, hidden, timer 1000, loaded");
         ASSERT_EQ(dialogs.requests().size(), 1u);
@@ -234,7 +234,7 @@ TEST_F(Startup, SessionsUnlockTheMenusAndExpire)
     {
         Server s;
         ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
-        s.logic().Sesion_Iniciar(true);
+        s.logic().session().Sesion_Iniciar(true);
         EXPECT_TRUE(s.window->controlEnabled("mnuFileExit"));
         QStringList sessions{s.session()};
         for (int i = 0; i < 3; ++i) {

@@ -251,6 +251,7 @@ TEST_F(SubscriptionTest, QueuesOverflowAndManyChangesAreSplitOverMessages)
         }
     }
     EXPECT_EQ(more, (std::vector<bool>{true, true, false}));
+    EXPECT_EQ(ua.core->notificationsSent(), r.changes.size() + 2500); // the statistics list's count
 }
 
 TEST_F(SubscriptionTest, KeepAlivesAcknowledgementsAndRepublish)

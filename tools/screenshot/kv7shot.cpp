@@ -1,7 +1,10 @@
-// kv7shot: a picture of the main window serving simulated panels, taken on the
-// offscreen platform. Usage: kv7shot OUTPUT.png [SOURCE_DIR]
+// kv7shot: a picture of the server's windows serving simulated panels, taken on
+// the offscreen platform. Usage: kv7shot OUTPUT.png [SOURCE_DIR] [WINDOW], where
+// WINDOW is main (the default), monitor, config or login.
 #include "config/Ini.h"
 #include "shell/MainOPC.h"
+#include "ui/fCodigo.h"
+#include "ui/fConfTarvolin.h"
 #include "ui/fMainOPC.h"
 
 #include <QApplication>
@@ -31,6 +34,26 @@ void runEventsFor(int ms)
     loop.exec();
 }
 
+// The window to grab, opened as its menu item opens it.
+QWidget *openWindow(fMainOPC &window, const QString &name)
+{
+    if (name == QLatin1String("main"))
+        return &window;
+    if (name == QLatin1String("monitor")) {
+        window.mnuVBus_Click();
+        return window.monitorWindow();
+    }
+    if (name == QLatin1String("config")) {
+        window.mnuEditConfiguracion_Click();
+        return window.findChild<fConfTarvolin *>();
+    }
+    if (name == QLatin1String("login")) {
+        window.mnuAInicioSesion_Click();
+        return window.findChild<fCodigo *>();
+    }
+    return nullptr;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -40,9 +63,10 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() < 2)
-        return fail(QStringLiteral("usage: kv7shot OUTPUT.png [SOURCE_DIR]"));
+        return fail(QStringLiteral("usage: kv7shot OUTPUT.png [SOURCE_DIR] [main|monitor|config|login]"));
     const QString output = QFileInfo(args[1]).absoluteFilePath();
     const QString source = args.size() > 2 ? args[2] : QDir::currentPath();
+    const QString shown = args.size() > 3 ? args[3] : QStringLiteral("main");
 
     QTemporaryDir folder;
     if (!folder.isValid())
@@ -84,8 +108,13 @@ int main(int argc, char **argv)
             window.selectNode(QStringLiteral("C01.Z1.D01.Value"));
             if (QTreeWidgetItem *node = window.tree()->currentItem())
                 window.tree()->scrollToItem(node);
-            runEventsFor(300);
-            if (!window.grab().save(output, "PNG"))
+            QWidget *grabbed = openWindow(window, shown);
+            if (grabbed && grabbed != &window)
+                grabbed->resize(grabbed->sizeHint().expandedTo(QSize(shown == QLatin1String("login") ? 320 : 560, 0)));
+            runEventsFor(grabbed && grabbed != &window ? 2000 : 300); // the monitor fills
+            if (!grabbed)
+                status = fail(QStringLiteral("no window \"%1\"").arg(shown));
+            else if (!grabbed->grab().save(output, "PNG"))
                 status = fail(QStringLiteral("cannot write ") + output);
             window.logic().mnuFileForceExit_Click();
         }
