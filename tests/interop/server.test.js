@@ -85,15 +85,15 @@ describe("discovery, address space and attributes", () => {
     }
   });
 
-  it("reads all 7,648 items Good, read-only, with their types, descriptions and initial values", async () => {
+  it("reads all 7,648 items Good, read-only, unhistorized, with their types, descriptions and initial values", async () => {
     const ids = items.map((it) => it.id);
-    const [values, access, texts] = [await readMap(ids), await readMap(ids, AttributeIds.AccessLevel),
-      await readMap(ids, AttributeIds.Description)];
+    const [values, access, texts, history] = [await readMap(ids), await readMap(ids, AttributeIds.AccessLevel),
+      await readMap(ids, AttributeIds.Description), await readMap(ids, AttributeIds.Historizing)];
     const wrong = items.filter(({ id, type, initial, description }) => {
       const dv = values[id];
       return !dv.statusCode.isGood() || dv.value.dataType !== VARIANT_TYPES[type] || dv.value.value !== initial ||
         access[id].value.value !== 1 || texts[id].value.value.text !== description ||
-        !(dv.sourceTimestamp instanceof Date) ||
+        history[id].value.value !== false || !(dv.sourceTimestamp instanceof Date) ||
         Math.abs(dv.serverTimestamp - Date.now()) > 60000;
     });
     assert.deepEqual(wrong.slice(0, 5), [], `${wrong.length} items wrong`);
