@@ -16,13 +16,10 @@ const {
   SecurityPolicy,
   UserTokenType,
   AttributeIds,
-  ClientSubscription,
-  ClientMonitoredItem,
-  TimestampsToReturn,
 } = require("node-opcua-client");
 const { OPCUACertificateManager } = require("node-opcua-certificate-manager");
 const { startServer, withTimeout, poll, SERVER_BIN } = require("./lib/harness");
-const { connect } = require("./lib/client");
+const { connect, subscribe, monitor } = require("./lib/client");
 
 const ITEM = "ns=1;s=C01.Error_Comm"; // 1 until the panel answers
 const CURRENT_TIME = "ns=0;i=2258"; // changes every second: a subscription always has news
@@ -70,22 +67,13 @@ async function discover(srv) {
 
 /** The first value change of CURRENT_TIME seen by a new subscription. */
 async function subscribeOnce(session) {
-  const sub = ClientSubscription.create(session, {
-    requestedPublishingInterval: 200,
-    requestedLifetimeCount: 100,
-    requestedMaxKeepAliveCount: 10,
-    publishingEnabled: true,
-  });
+  const sub = await subscribe(session, { interval: 200 });
   try {
-    const item = ClientMonitoredItem.create(
-      sub,
-      { nodeId: CURRENT_TIME, attributeId: AttributeIds.Value },
-      { samplingInterval: 200, queueSize: 1 },
-      TimestampsToReturn.Both,
-    );
-    return await withTimeout(new Promise((resolve) => item.once("changed", resolve)), 10000, "a notification");
+    const { seen } = await monitor(sub, CURRENT_TIME, { samplingInterval: 200 });
+    assert.ok(await poll(() => seen.length > 0), "no notification");
+    return seen[0];
   } finally {
-    await withTimeout(sub.terminate(), 5000, "DeleteSubscriptions").catch(() => {});
+    await sub.end();
   }
 }
 
@@ -172,18 +160,8 @@ describe("secured endpoints", () => {
     const c = await open(server, "Basic256Sha256", SignAndEncrypt, { lifetimeMs: 10000 });
     c.client.on("security_token_renewed", (_, token) => renewals.push(token.tokenId));
     try {
-      const sub = ClientSubscription.create(c.session, {
-        requestedPublishingInterval: 500,
-        requestedLifetimeCount: 100,
-        requestedMaxKeepAliveCount: 4,
-        publishingEnabled: true,
-      });
-      const item = ClientMonitoredItem.create(
-        sub,
-        { nodeId: CURRENT_TIME, attributeId: AttributeIds.Value },
-        { samplingInterval: 500, queueSize: 1 },
-        TimestampsToReturn.Both,
-      );
+      const sub = await subscribe(c.session, { interval: 500, keepAlive: 4 });
+      const { item } = await monitor(sub, CURRENT_TIME, { samplingInterval: 500 });
       let afterRenewal = 0;
       item.on("changed", () => renewals.length > 0 && afterRenewal++);
       // The client renews at three quarters of the 10 s lifetime the server grants at least.
@@ -192,7 +170,7 @@ describe("secured endpoints", () => {
       assert.ok(afterRenewal >= 3, "notifications kept coming under the new token");
       const dv = await c.session.read({ nodeId: ITEM, attributeId: AttributeIds.Value });
       assert.ok(dv.statusCode.isGood());
-      await withTimeout(sub.terminate(), 5000, "DeleteSubscriptions").catch(() => {});
+      await sub.end();
     } finally {
       await c.close();
     }

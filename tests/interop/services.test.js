@@ -13,13 +13,10 @@ const {
   NodeClass,
   PublishRequest,
   StatusCodes,
-  TimestampsToReturn,
-  ClientSubscription,
-  ClientMonitoredItem,
   resolveNodeId,
 } = require("node-opcua-client");
 const { startServer, withTimeout, poll } = require("./lib/harness");
-const { connect } = require("./lib/client");
+const { connect, subscribe, monitor } = require("./lib/client");
 
 const SERVER = "ns=0;i=2253";
 const GET_MONITORED_ITEMS = "ns=0;i=11492";
@@ -44,31 +41,6 @@ after(async () => {
   if (main) await main.close();
   if (server) await server.stop();
 });
-
-async function subscribe(session, interval = 100) {
-  const sub = ClientSubscription.create(session, {
-    requestedPublishingInterval: interval, requestedLifetimeCount: 600, requestedMaxKeepAliveCount: 10,
-    maxNotificationsPerPublish: 0, publishingEnabled: true, priority: 1,
-  });
-  await withTimeout(new Promise((resolve, reject) => {
-    sub.once("started", resolve);
-    sub.once("internal_error", reject);
-  }), 10000, "CreateSubscription");
-  return sub;
-}
-
-/** Monitors `nodeId` in `mode`; resolves {item, seen} once the server created it. */
-async function monitor(sub, nodeId, mode = MonitoringMode.Reporting) {
-  const item = ClientMonitoredItem.create(sub, { nodeId, attributeId: AttributeIds.Value },
-    { samplingInterval: 100, queueSize: 10, discardOldest: true }, TimestampsToReturn.Both, mode);
-  const seen = [];
-  item.on("changed", (dv) => seen.push(dv));
-  await withTimeout(new Promise((resolve, reject) => {
-    item.once("initialized", resolve);
-    item.once("err", (e) => reject(new Error(String(e))));
-  }), 10000, "CreateMonitoredItems");
-  return { item, seen };
-}
 
 async function diagnostics() {
   const names = Object.keys(DIAGNOSTICS);
@@ -112,7 +84,7 @@ describe("reconnecting and coordinating clients", () => {
       await assert.rejects(main.session.getMonitoredItems(sub.subscriptionId), /BadUserAccessDenied/);
     } finally {
       await withTimeout(second.close(true), 5000, "close second").catch(() => {});
-      await withTimeout(sub.terminate(), 5000, "forget the moved subscription").catch(() => {});
+      await sub.end();
     }
   });
 
@@ -120,7 +92,7 @@ describe("reconnecting and coordinating clients", () => {
     const sub = await subscribe(main.session);
     try {
       const trigger = await monitor(sub, CURRENT_TIME);
-      const sampled = await monitor(sub, STATIC_ITEMS[0], MonitoringMode.Sampling);
+      const sampled = await monitor(sub, STATIC_ITEMS[0], { mode: MonitoringMode.Sampling });
       assert.ok(await poll(() => trigger.seen.length >= 3, { tries: 150 }));
       assert.equal(sampled.seen.length, 0, "a sampling item reported without a trigger");
       const r = await main.session.setTriggering({
@@ -133,7 +105,7 @@ describe("reconnecting and coordinating clients", () => {
       await assert.rejects(main.session.setTriggering({ subscriptionId: sub.subscriptionId, triggeringItemId: 424242,
         linksToAdd: [sampled.item.monitoredItemId], linksToRemove: [] }), /BadMonitoredItemIdInvalid/);
     } finally {
-      await withTimeout(sub.terminate(), 5000, "DeleteSubscriptions").catch(() => {});
+      await sub.end();
     }
   });
 
@@ -161,7 +133,7 @@ describe("reconnecting and coordinating clients", () => {
       // ResendData: every item reports its unchanged value once more.
       assert.ok(await poll(() => watched.every((w) => w.seen.length >= 2)), "values were not resent");
     } finally {
-      await withTimeout(sub.terminate(), 5000, "DeleteSubscriptions").catch(() => {});
+      await sub.end();
     }
   });
 });
@@ -170,7 +142,7 @@ describe("diagnostics and namespace 0", () => {
   it("ServerDiagnosticsSummary counts as things happen; BuildInfo is whole; OperationLimits are those enforced", async () => {
     const before = await diagnostics();
     const other = await connect(server.endpoint);
-    await subscribe(other.session, 250);
+    await subscribe(other.session, { interval: 250 });
     await assert.rejects(other.session.setTriggering({ subscriptionId: 999999, triggeringItemId: 1, linksToAdd: [1],
       linksToRemove: [] }), /BadSubscriptionIdInvalid/);
     const during = await diagnostics();

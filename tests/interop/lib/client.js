@@ -2,8 +2,10 @@
 // Client side helpers shared by the interop tests and the benchmark driver: a bounded connect
 // with security None and an anonymous session, and a breadth-first walk of the item tree.
 
-const { OPCUAClient, MessageSecurityMode, SecurityPolicy, BrowseDirection, NodeClass, resolveNodeId } =
-  require("node-opcua-client");
+const {
+  OPCUAClient, MessageSecurityMode, SecurityPolicy, BrowseDirection, NodeClass, resolveNodeId, AttributeIds,
+  ClientSubscription, ClientMonitoredItem, MonitoringMode, TimestampsToReturn,
+} = require("node-opcua-client");
 const { withTimeout } = require("./harness");
 
 const REQUEST_TIMEOUT_MS = 20000;
@@ -43,6 +45,33 @@ async function connect(endpoint, { name, timeoutMs = 15000, sessionTimeoutMs, cl
     await withTimeout(client.disconnect(), 5000, "disconnect").catch(() => {});
     throw e;
   }
+}
+
+/** A started subscription on `session`; `end()` deletes it within a bounded wait. */
+async function subscribe(session, { interval = 100, keepAlive = 10, lifetime = 600 } = {}) {
+  const sub = ClientSubscription.create(session, {
+    requestedPublishingInterval: interval, requestedLifetimeCount: lifetime, requestedMaxKeepAliveCount: keepAlive,
+    maxNotificationsPerPublish: 0, publishingEnabled: true, priority: 1,
+  });
+  await withTimeout(new Promise((resolve, reject) => {
+    sub.once("started", resolve);
+    sub.once("internal_error", reject);
+  }), 10000, "CreateSubscription");
+  sub.end = () => withTimeout(sub.terminate(), 5000, "DeleteSubscriptions").catch(() => {});
+  return sub;
+}
+
+/** Monitors the value of `nodeId`; resolves {item, seen} once the server created the item. */
+async function monitor(sub, nodeId, { mode = MonitoringMode.Reporting, filter, samplingInterval = 100 } = {}) {
+  const item = ClientMonitoredItem.create(sub, { nodeId, attributeId: AttributeIds.Value },
+    { samplingInterval, queueSize: 10, discardOldest: true, ...(filter ? { filter } : {}) }, TimestampsToReturn.Both, mode);
+  const seen = [];
+  item.on("changed", (dv) => seen.push(dv));
+  await withTimeout(new Promise((resolve, reject) => {
+    item.once("initialized", resolve);
+    item.once("err", (e) => reject(new Error(`monitored item refused: ${e}`)));
+  }), 10000, "CreateMonitoredItems");
+  return { item, seen };
 }
 
 const OBJECTS_FOLDER = resolveNodeId("ObjectsFolder");
@@ -108,4 +137,4 @@ async function browseTree(session, { ns = 1, batch = 500, maxNodes = 20000, maxR
   return { folders, variables, parentOf, requests };
 }
 
-module.exports = { connect, browseTree };
+module.exports = { connect, subscribe, monitor, browseTree };
