@@ -73,12 +73,7 @@ struct World {
         check(store->open(identity).isEmpty());
         store->setAutoTrust(true);
         clientKey = Security::RsaKey::generate(2048);
-        Security::CertificateRequest request;
-        request.commonName = QStringLiteral("fuzz client");
-        request.applicationUri = QStringLiteral("urn:test:client");
-        request.notBefore = QDateTime::currentDateTimeUtc().addDays(-1);
-        request.notAfter = QDateTime::currentDateTimeUtc().addYears(1);
-        clientCert = *Security::Certificate::create(request, clientKey, nullptr, clientKey);
+        clientCert = UaTestPeer::clientCertificate(QStringLiteral("fuzz client"), clientKey);
         for (const Security::SecurityPolicy &policy : Security::securityPolicies()) {
             if (!policy.secure)
                 continue;
@@ -91,13 +86,8 @@ struct World {
     void secure(UaTestPeer &client, unsigned pick) const
     {
         const SecurityOffer &offer = config.security[1 + pick % (config.security.size() - 1)];
-        client.secure.policy = Security::findSecurityPolicy(offer.policy->uri());
-        client.secure.mode = Security::SecurityMode(int(offer.mode));
-        client.secure.key = clientKey;
-        client.secure.certificate = clientCert.der();
-        client.secure.serverKey = store->ownCertificate().publicKey();
-        client.secure.serverCertificate = store->ownCertificate().der();
-        client.secure.serverThumbprint = store->ownCertificate().thumbprint();
+        client.useSecurity(Security::findSecurityPolicy(offer.policy->uri()), Security::SecurityMode(int(offer.mode)),
+                           clientKey, clientCert, store->ownCertificate());
     }
     int argc = 1;
     char name[8] = "fuzz_ua";

@@ -26,8 +26,8 @@ TEST(UaBudget, TablesKeepRoomForOthersAndWhatIsLeftOpenTimesOut)
     ua.config.sessionsPerAddress = 2;
     ua.start();
     auto open = [&](const char *peer, bool withSession) -> MemoryPeer & {
-        MemoryPeer &p = ua.connect(QString::fromLatin1(peer));
-        EXPECT_TRUE(p.hello() && p.openChannel() && (!withSession || p.session()));
+        MemoryPeer &p = ua.channel(QString::fromLatin1(peer));
+        EXPECT_TRUE(!withSession || p.session());
         ua.advance(10); // each one idle a little longer than the next
         return p;
     };
@@ -76,8 +76,7 @@ TEST(UaBudget, QueuesShareTheSessionsBudgetAndClientTextStaysOnItsLine)
     std::int32_t level = 4;
     ua.server.SetTraceLevel(level);
     ua.start();
-    MemoryPeer &p = ua.connect();
-    ASSERT_TRUE(p.hello() && p.openChannel());
+    MemoryPeer &p = ua.channel();
     CreateSessionRequest forged;
     forged.sessionName = QStringLiteral("x\r\n(Server Status: Failed)\x1b[2J");
     CreateSessionResponse created;
@@ -118,7 +117,7 @@ TEST(UaBudget, QueuesShareTheSessionsBudgetAndClientTextStaysOnItsLine)
         return response;
     };
     EXPECT_EQ(publish().availableSequenceNumbers, std::vector<std::uint32_t>{1});
-    ua.server.Tags().Item(QStringLiteral("Test.Int"))->SetVQT(::Variant(std::int16_t(5)), Quality::Good);
+    ua.set(QStringLiteral("Test.Int"), ::Variant(std::int16_t(5)));
     EXPECT_EQ(publish().availableSequenceNumbers, std::vector<std::uint32_t>{2});
     EXPECT_EQ(p.faultOf(RepublishRequest{{}, sub.subscriptionId, 1}), Status::BadMessageNotAvailable);
 }

@@ -7,7 +7,26 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
+
+// Users named by their UserName token's body (an empty name is refused); "nobody"
+// may do nothing with items, everyone else only read them.
+struct NamedUsers final : Ua::AccessControl {
+    std::vector<Ua::UserTokenPolicy> userTokenPolicies(const QString &) const override
+    {
+        return {Ua::UserTokenPolicy{QStringLiteral("names"), 1, {}, {}, {}}};
+    }
+    Ua::StatusCode activateSession(const Ua::IdentityRequest &r, Ua::UserIdentity &user) const override
+    {
+        user = {1, QString::fromLatin1(r.token.body)};
+        return user.name.isEmpty() ? Ua::Status::BadIdentityTokenRejected : Ua::Status::Good;
+    }
+    std::uint8_t userAccessLevel(const Ua::UserIdentity &user, const OPCItem &, std::uint8_t level) const override
+    {
+        return user.name == QLatin1String("nobody") ? 0 : level & Ua::AccessLevel::CurrentRead;
+    }
+};
 
 // A toolkit with a small panel-like item set and the UA server core on top of it,
 // reached through in-memory connections, its time on a manual clock.
@@ -78,12 +97,39 @@ struct UaCore {
         return *peers.back();
     }
 
-    // A connection with an open channel and an activated session.
+    // A connection with an open channel.
+    MemoryPeer &channel(const QString &peer = QStringLiteral("memory"))
+    {
+        MemoryPeer &p = connect(peer);
+        EXPECT_TRUE(p.hello() && p.openChannel());
+        return p;
+    }
+    // ... and an activated session.
     MemoryPeer &client(double sessionTimeoutMs = 60000)
     {
-        MemoryPeer &p = connect();
-        EXPECT_TRUE(p.hello() && p.openChannel() && p.session(sessionTimeoutMs));
+        MemoryPeer &p = channel();
+        EXPECT_TRUE(p.session(sessionTimeoutMs));
         return p;
+    }
+    // ... as the user of that name, expected to get the status given (NamedUsers).
+    MemoryPeer &login(const char *name, Ua::StatusCode expected = Ua::Status::Good)
+    {
+        MemoryPeer &p = channel();
+        Ua::ActivateSessionRequest request;
+        request.userIdentityToken = {Ua::NodeId(0, Ua::Id::UserNameIdentityToken_Binary),
+                                     Ua::ExtensionObject::Encoding::ByteString,
+                                     name,
+                                     {},
+                                     {}};
+        Ua::ActivateSessionResponse response;
+        EXPECT_EQ(p.createSession(10000), Ua::Status::Good);
+        EXPECT_EQ(p.call(request, response).fault, expected);
+        return p;
+    }
+
+    void set(const QString &id, std::optional<::Variant> v, std::int16_t quality = Quality::Good)
+    {
+        server.Tags().Item(id)->SetVQT(std::move(v), quality);
     }
 
     // Time passes: time-outs are checked and due subscriptions run.

@@ -33,8 +33,9 @@ template <class T> std::string hex(const T &value, bool message)
 }
 
 // Our bytes for value must be node-opcua's; node-opcua's bytes decoded must hold
-// value field for field, which the encoder, now known to be right, shows.
-template <class T> T expectGolden(const char *name, const T &value, bool message = true)
+// value field for field, which the encoder, now known to be right, shows (null and
+// empty strings included, as their bytes differ).
+template <class T> void expectGolden(const char *name, const T &value, bool message = true)
 {
     const QByteArray bytes = golden(name);
     EXPECT_FALSE(bytes.isEmpty()) << name << " missing from golden/vectors.txt";
@@ -51,7 +52,6 @@ template <class T> T expectGolden(const char *name, const T &value, bool message
         ADD_FAILURE() << name << " does not decode: " << statusName(e.status);
     }
     EXPECT_EQ(hex(back, message), hex(value, message)) << name;
-    return back;
 }
 
 RequestHeader requestHeader()
@@ -197,7 +197,7 @@ TEST(UaGolden, EveryStructureHasTheStandardsFieldsInTheirOrder)
 TEST(UaGolden, HeadersAndDiscovery)
 {
     const QString url = QStringLiteral("opc.tcp://testhost:4840");
-    const EndpointDescription e = expectGolden(
+    expectGolden(
         "EndpointDescription",
         EndpointDescription{url,
                             application("urn:testhost:QUARLEN.KV7.1", "urn:QUARLEN:OPC-KV7", "OPC-KV7", 0, {url}),
@@ -208,8 +208,6 @@ TEST(UaGolden, HeadersAndDiscovery)
                             QStringLiteral("http://opcfoundation.org/UA-Profile/Transport/uatcp-uasc-uabinary"),
                             0},
         false);
-    EXPECT_TRUE(e.server.gatewayServerUri.isNull());
-    EXPECT_EQ(e.userIdentityTokens.at(0).policyId, QStringLiteral("anonymous"));
 
     CreateSessionRequest cs;
     cs.requestHeader = requestHeader();
@@ -219,11 +217,7 @@ TEST(UaGolden, HeadersAndDiscovery)
     cs.clientNonce = QByteArray(32, 'n');
     cs.requestedSessionTimeout = 60000;
     cs.maxResponseMessageSize = 1048576;
-    const CreateSessionRequest back = expectGolden("CreateSessionRequest", cs);
-    EXPECT_EQ(back.requestHeader.timeoutHint, 10000u);
-    EXPECT_TRUE(back.serverUri.isNull());
-    EXPECT_EQ(back.clientNonce, cs.clientNonce);
-    EXPECT_EQ(back.requestedSessionTimeout, 60000.0);
+    expectGolden("CreateSessionRequest", cs);
 }
 
 TEST(UaGolden, ReadWithDataValuesOfSeveralTypes)
@@ -234,7 +228,7 @@ TEST(UaGolden, ReadWithDataValuesOfSeveralTypes)
         read.nodesToRead.push_back(ReadValueId{id, Attr::Value, {}, {}});
     read.nodesToRead[1].indexRange = QStringLiteral("1:2");
     read.nodesToRead[2].dataEncoding = QualifiedName{0, QStringLiteral("Default Binary")};
-    EXPECT_EQ(expectGolden("ReadRequest", read).nodesToRead.at(1).indexRange, QStringLiteral("1:2"));
+    expectGolden("ReadRequest", read);
 
     DataValue pico = value(Variant::real(BuiltinType::Double, -1e300), Status::Good, true);
     pico.sourcePicoseconds = 7;
@@ -249,12 +243,7 @@ TEST(UaGolden, ReadWithDataValuesOfSeveralTypes)
          value(Variant::localizedText({QStringLiteral("en"), QStringLiteral("Zone")})),
          value(Variant::stringArray({QStringLiteral("a"), QStringLiteral("b")})), statusOnly(Status::BadNodeIdUnknown)},
         {}};
-    const ReadResponse back = expectGolden("ReadResponse", response);
-    ASSERT_EQ(back.results.size(), 10u);
-    EXPECT_EQ(back.results[3].sourcePicoseconds, 7);
-    EXPECT_EQ(back.results[3].serverTimestamp, When);
-    EXPECT_EQ(back.results[8].value, response.results[8].value);
-    EXPECT_EQ(back.results[9].status, Status::BadNodeIdUnknown);
+    expectGolden("ReadResponse", response);
 }
 
 TEST(UaGolden, BrowseMonitoredItemsAndPublish)
@@ -272,16 +261,13 @@ TEST(UaGolden, BrowseMonitoredItemsAndPublish)
                                                          {0, QStringLiteral("Server")}, Id::ServerType)}},
                                  BrowseResult{Status::BadNodeIdUnknown, {}, {}}},
                                 {}};
-    EXPECT_FALSE(expectGolden("BrowseResponse", browse).results.at(0).references.at(1).isForward);
+    expectGolden("BrowseResponse", browse);
 
     CreateMonitoredItemsRequest create{requestHeader(), 3, 2, {}};
     create.itemsToCreate.push_back(
         MonitoredItemCreateRequest{ReadValueId{NodeId(1, QStringLiteral("C01.Z1.D1.Measure")), Attr::Value, {}, {}}, 2,
                                    MonitoringParameters{1, 250, makeExtension(DataChangeFilter{1, 1, 5.0}), 10, true}});
-    DataChangeFilter filter;
-    ASSERT_TRUE(decodeExtension(
-        expectGolden("CreateMonitoredItemsRequest", create).itemsToCreate.at(0).requestedParameters.filter, filter));
-    EXPECT_EQ(filter.deadbandValue, 5.0);
+    expectGolden("CreateMonitoredItemsRequest", create);
 
     DataChangeNotification change{{{1, value(Variant::real(BuiltinType::Float, 7.5), Status::Good, true)},
                                    {2, statusOnly(Status::BadOutOfService)}},
@@ -293,9 +279,5 @@ TEST(UaGolden, BrowseMonitoredItemsAndPublish)
                                   {6, When, {makeExtension(change)}},
                                   {Status::Good, Status::BadSequenceNumberUnknown},
                                   {}};
-    DataChangeNotification back;
-    ASSERT_TRUE(
-        decodeExtension(expectGolden("PublishResponse", publish).notificationMessage.notificationData.at(0), back));
-    ASSERT_EQ(back.monitoredItems.size(), 2u);
-    EXPECT_EQ(back.monitoredItems[1].value.status, Status::BadOutOfService);
+    expectGolden("PublishResponse", publish);
 }

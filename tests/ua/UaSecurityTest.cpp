@@ -15,17 +15,6 @@ using namespace Ua;
 
 namespace {
 
-// A client certificate for the URI the test client names, valid now.
-Security::Certificate selfSigned(const QString &name, const Security::RsaKey &key)
-{
-    Security::CertificateRequest request;
-    request.commonName = name;
-    request.applicationUri = "urn:test:client";
-    request.notBefore = QDateTime::currentDateTimeUtc().addDays(-1);
-    request.notAfter = QDateTime::currentDateTimeUtc().addYears(1);
-    return *Security::Certificate::create(request, key, nullptr, key);
-}
-
 // A PKI folder with our certificate, and a client with its own key and certificate,
 // made once: RSA keys take a while.
 struct Pki {
@@ -42,7 +31,7 @@ struct Pki {
         identity.applicationName = "OPC-KV7";
         identity.hostNames = {"testhost"};
         EXPECT_EQ(store->open(identity), QString());
-        clientCert = selfSigned("client", clientKey);
+        clientCert = UaTestPeer::clientCertificate("client", clientKey);
     }
     AsymmetricHeader header(const Security::SecurityPolicy &policy) const
     {
@@ -77,7 +66,7 @@ TEST(UaSecurity, ClientCertificatesAreCheckedAndOnlyActionableRefusalsPassThroug
     EXPECT_EQ(server.acceptPeer(garbage, why), Status::BadSecurityChecksFailed);
 
     AsymmetricHeader stranger = pki.header(policy);
-    stranger.senderCertificate = selfSigned("stranger", pki.clientKey).der();
+    stranger.senderCertificate = UaTestPeer::clientCertificate("stranger", pki.clientKey).der();
     EXPECT_EQ(server.acceptPeer(stranger, why), Status::BadSecurityChecksFailed);
     EXPECT_TRUE(why.contains("BadCertificateUntrusted")) << why.toStdString();
 
@@ -209,10 +198,7 @@ TEST(UaIdentity, RefusedPasswordsAreAnsweredLateWithoutHoldingUpOtherClients)
     std::int32_t traceLevel = 1;
     ua.server.SetTraceLevel(traceLevel);
     ua.start();
-    MemoryPeer &guesser = ua.connect();
-    MemoryPeer &other = ua.connect();
-    ASSERT_TRUE(guesser.hello() && guesser.openChannel());
-    ASSERT_TRUE(other.hello() && other.openChannel() && other.session());
+    MemoryPeer &guesser = ua.channel(), &other = ua.client();
 
     auto attempt = [&](const QByteArray &password) {
         ActivateSessionRequest request;
@@ -313,13 +299,8 @@ TEST(UaSecureChannel, SecuredChannelsServeRenewAndEndAloneOnATamperedOrReplayedC
     auto securePeer = [&](const char *policy, SecurityMode mode, const Security::RsaKey &key,
                           const Security::Certificate &cert) -> MemoryPeer & {
         MemoryPeer &p = ua.connect();
-        p.secure.policy = Security::findSecurityPolicy(QString::fromLatin1(policy));
-        p.secure.mode = Security::SecurityMode(int(mode));
-        p.secure.key = key;
-        p.secure.certificate = cert.der();
-        p.secure.serverKey = pki.store->ownCertificate().publicKey();
-        p.secure.serverCertificate = pki.store->ownCertificate().der();
-        p.secure.serverThumbprint = pki.store->ownCertificate().thumbprint();
+        p.useSecurity(Security::findSecurityPolicy(QString::fromLatin1(policy)), Security::SecurityMode(int(mode)), key,
+                      cert, pki.store->ownCertificate());
         return p;
     };
     std::vector<MemoryPeer *> peers;
@@ -333,8 +314,7 @@ TEST(UaSecureChannel, SecuredChannelsServeRenewAndEndAloneOnATamperedOrReplayedC
     }
 
     // Without a None endpoint a channel without security serves discovery only.
-    MemoryPeer &discovery = ua.connect();
-    ASSERT_TRUE(discovery.hello() && discovery.openChannel());
+    MemoryPeer &discovery = ua.channel();
     GetEndpointsRequest getEndpoints;
     GetEndpointsResponse endpoints;
     ASSERT_TRUE(discovery.call(getEndpoints, endpoints).ok);
@@ -377,8 +357,8 @@ TEST(UaSecureChannel, SecuredChannelsServeRenewAndEndAloneOnATamperedOrReplayedC
     // Without auto-trust a new client is refused at OpenSecureChannel.
     pki.store->setAutoTrust(false);
     const Security::RsaKey otherKey = Security::RsaKey::generate(2048);
-    MemoryPeer &newcomer =
-        securePeer("Basic256Sha256", SecurityMode::SignAndEncrypt, otherKey, selfSigned("newcomer", otherKey));
+    MemoryPeer &newcomer = securePeer("Basic256Sha256", SecurityMode::SignAndEncrypt, otherKey,
+                                      UaTestPeer::clientCertificate("newcomer", otherKey));
     ASSERT_TRUE(newcomer.hello());
     newcomer.sendBytes(newcomer.openFrame(0, 0));
     EXPECT_EQ(UaTestPeer::errorStatus(newcomer.nextFrame()), Status::BadSecurityChecksFailed);

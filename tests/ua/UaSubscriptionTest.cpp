@@ -1,7 +1,8 @@
 // Subscriptions and monitored items: the first values, data changes from the toolkit,
 // filters, queues, keep-alives, acknowledgements and Republish, lifetime, limits, the
-// state gate, and clean-up when subscriptions or sessions end. Time moves on the
-// manual clock, one publishing interval at a time.
+// state gate, clean-up when subscriptions or sessions end, TransferSubscriptions
+// between users, triggering links, and the diagnostics counters of refused sessions.
+// Time moves on the manual clock, one publishing interval at a time.
 #include "UaFixture.h"
 
 using namespace Ua;
@@ -23,6 +24,13 @@ struct Published {
                                 ? c.value.value.d
                                 : double(c.value.value.i));
         return v;
+    }
+    std::vector<std::uint32_t> handles() const
+    {
+        std::vector<std::uint32_t> h;
+        for (const auto &c : changes)
+            h.push_back(c.clientHandle);
+        return h;
     }
 };
 
@@ -51,14 +59,22 @@ struct SubscriptionTest : ::testing::Test {
     MemoryPeer *p = nullptr;
     double interval = 100; // of the last subscription created: one step of the clock
 
-    void start(int bigFolderItems = 0)
+    void start(int bigFolderItems = 0, bool withClient = true)
     {
         ua.server.MinUpdatePeriod = 0; // item changes are sampled as they come
         std::int32_t level = 3;
         ua.server.SetTraceLevel(level);
         ua.addPanelItems(bigFolderItems);
         ua.start();
-        p = &ua.client();
+        if (withClient)
+            p = &ua.client();
+    }
+    // Users by name (NamedUsers), at most four sessions; no client yet.
+    void startWithUsers()
+    {
+        ua.config.accessControl = std::make_shared<NamedUsers>();
+        ua.config.maxSessions = 4;
+        start(0, false);
     }
     CreateSubscriptionResponse subscribe(double publishing = 100, std::uint32_t lifetime = 1000,
                                          std::uint32_t keepAlive = 50)
@@ -118,7 +134,7 @@ struct SubscriptionTest : ::testing::Test {
     }
     void set(const char *id, std::optional<::Variant> v, std::int16_t quality = Quality::Good)
     {
-        ua.server.Tags().Item(QString::fromLatin1(id))->SetVQT(std::move(v), quality);
+        ua.set(QString::fromLatin1(id), std::move(v), quality);
     }
 };
 
@@ -237,7 +253,7 @@ TEST_F(SubscriptionTest, QueuesOverflowAndManyChangesAreSplitOverMessages)
         all.push_back(watch(UaCore::bigItem(k).toLatin1().constData(), std::uint32_t(k), 1));
     ASSERT_EQ(monitor(big.subscriptionId, all).back().statusCode, Status::Good);
     for (int k = 0; k < 2500; ++k)
-        ua.server.Tags().Item(UaCore::bigItem(k))->SetVQT(::Variant(std::int32_t(-k)), Quality::Good);
+        ua.set(UaCore::bigItem(k), ::Variant(std::int32_t(-k)));
     std::vector<bool> seen(2500, false), more;
     for (int message = 0; message < 3; ++message) {
         const Published m = publishChanges();
@@ -507,8 +523,7 @@ TEST_F(SubscriptionTest, ALostChannelKeepsTheSubscriptionsUntilTheSessionTimesOu
     ua.advance(900);
     EXPECT_EQ(ua.core->subscriptionCount(), 1u);
     // It comes back on a new channel, activates its session there and finds its data.
-    MemoryPeer &second = ua.connect();
-    ASSERT_TRUE(second.hello() && second.openChannel());
+    MemoryPeer &second = ua.channel();
     second.authenticationToken = first.authenticationToken;
     ASSERT_EQ(second.activateSession(), Status::Good);
     p = &second;
@@ -517,4 +532,74 @@ TEST_F(SubscriptionTest, ALostChannelKeepsTheSubscriptionsUntilTheSessionTimesOu
     ua.advance(1001);
     EXPECT_EQ(ua.core->subscriptionCount(), 0u);
     EXPECT_EQ(ua.core->monitoredItemCount(), 0u);
+}
+
+TEST_F(SubscriptionTest, TransferSubscriptionsOnlyToTheSameUser)
+{
+    startWithUsers();
+    MemoryPeer &first = ua.login("alice"), &again = ua.login("alice"), &other = ua.login("bob");
+    p = &first;
+    const auto sub = subscribe();
+    monitor(sub.subscriptionId, {watch("C01.Panel", 100)});
+    EXPECT_EQ(publishChanges().values(100), std::vector<double>{7});
+    TransferSubscriptionsRequest request{{}, {sub.subscriptionId}, false};
+    for (auto [peer, expected] : {std::pair{&other, Status::BadUserAccessDenied}, std::pair{&again, Status::Good}}) {
+        TransferSubscriptionsResponse response;
+        ASSERT_TRUE(peer->call(request, response).ok);
+        ASSERT_EQ(response.results.size(), 1u);
+        EXPECT_EQ(response.results[0].statusCode, expected);
+    }
+    // Without sendInitialValues nothing comes again. The old session hears of it once,
+    // then has nothing left.
+    p = &again;
+    EXPECT_TRUE(publish().keepAlive());
+    p = &first;
+    EXPECT_EQ(publish().statusChanges, std::vector<StatusCode>{Status::GoodSubscriptionTransferred});
+    EXPECT_EQ(publish().fault, Status::BadNoSubscription);
+}
+
+TEST_F(SubscriptionTest, TriggeringLinksEndWithTheirRemovalOrTheirItem)
+{
+    startWithUsers();
+    p = &ua.login("alice");
+    const auto sub = subscribe();
+    std::vector<MonitoredItemCreateRequest> items{watch("Test.Int", 100), watch("C01.Panel", 101),
+                                                  watch("C01.Z1.State", 102)};
+    items[1].monitoringMode = items[2].monitoringMode = MonitoringMode::Sampling;
+    const auto r = monitor(sub.subscriptionId, items);
+    publishChanges(); // the triggering item's first value
+    SetTriggeringRequest link{
+        {}, sub.subscriptionId, r[0].monitoredItemId, {r[1].monitoredItemId, r[2].monitoredItemId}, {}};
+    SetTriggeringResponse linked;
+    ASSERT_TRUE(p->call(link, linked).ok);
+    set("Test.Int", ::Variant(std::int16_t(1)));
+    EXPECT_EQ(publishChanges().handles(), (std::vector<std::uint32_t>{100, 101, 102}));
+    SetTriggeringRequest unlink{
+        {}, sub.subscriptionId, r[0].monitoredItemId, {}, {r[1].monitoredItemId, r[1].monitoredItemId}};
+    ASSERT_TRUE(p->call(unlink, linked).ok);
+    EXPECT_EQ(linked.removeResults, (std::vector<StatusCode>{Status::Good, Status::BadMonitoredItemIdInvalid}));
+    set("C01.Z1.State", ::Variant(std::uint8_t(4)));
+    set("C01.Panel", ::Variant(std::int16_t(8)));
+    set("Test.Int", ::Variant(std::int16_t(2)));
+    EXPECT_EQ(publishChanges().handles(), (std::vector<std::uint32_t>{100, 102}));
+
+    EXPECT_EQ(p->faultOf(DeleteMonitoredItemsRequest{{}, sub.subscriptionId, {r[0].monitoredItemId}}), Status::Good);
+    EXPECT_EQ(p->faultOf(link), Status::BadMonitoredItemIdInvalid);
+}
+
+TEST_F(SubscriptionTest, DiagnosticsCountRefusedSessionsAndTimeOuts)
+{
+    startWithUsers();
+    ua.login("", Status::BadIdentityTokenRejected);
+    ua.login("alice");
+    ua.login("bob");
+    ua.login("carol");                                     // the unactivated session above still holds a place
+    EXPECT_EQ(ua.channel().createSession(), Status::Good); // the unactivated one is given up for it
+    const ServerDiagnosticsSummaryDataType full = ua.core->diagnosticsSummary();
+    EXPECT_EQ(std::vector<std::uint32_t>({full.rejectedSessionCount, full.securityRejectedSessionCount,
+                                          full.rejectedRequestsCount, full.securityRejectedRequestsCount,
+                                          full.cumulatedSessionCount, full.currentSessionCount}),
+              std::vector<std::uint32_t>({1, 1, 1, 1, 5, 4}));
+    ua.advance(10001);
+    EXPECT_EQ(ua.core->diagnosticsSummary().sessionTimeoutCount, 4u);
 }

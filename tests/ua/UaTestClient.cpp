@@ -32,6 +32,29 @@ QByteArray UaTestPeer::helloFrame(std::uint32_t receiveBuffer, std::uint32_t sen
     return f;
 }
 
+void UaTestPeer::useSecurity(const Security::SecurityPolicy *policy, Security::SecurityMode mode,
+                             const Security::RsaKey &key, const Security::Certificate &certificate,
+                             const Security::Certificate &serverCertificate)
+{
+    secure.policy = policy;
+    secure.mode = mode;
+    secure.key = key;
+    secure.certificate = certificate.der();
+    secure.serverKey = serverCertificate.publicKey();
+    secure.serverCertificate = serverCertificate.der();
+    secure.serverThumbprint = serverCertificate.thumbprint();
+}
+
+Security::Certificate UaTestPeer::clientCertificate(const QString &name, const Security::RsaKey &key)
+{
+    Security::CertificateRequest request;
+    request.commonName = name;
+    request.applicationUri = QStringLiteral("urn:test:client");
+    request.notBefore = QDateTime::currentDateTimeUtc().addDays(-1);
+    request.notAfter = QDateTime::currentDateTimeUtc().addYears(1);
+    return *Security::Certificate::create(request, key, nullptr, key);
+}
+
 StatusCode UaTestPeer::errorStatus(const QByteArray &frame)
 {
     return frame.size() >= 12 && frame.startsWith("ERR") ? u32At(frame, 8) : 0;

@@ -1,4 +1,5 @@
 #pragma once
+#include "security/Certificate.h"
 #include "security/SecurityPolicy.h"
 #include "ua/UaConnection.h"
 #include "ua/UaStructures.h"
@@ -92,6 +93,12 @@ public:
         QByteArray clientNonce, sessionNonce;
         Security::ChannelKeys keys;
     } secure;
+    // Secures the channel to come with that policy and mode, our key and certificate,
+    // for the server that holds serverCertificate.
+    void useSecurity(const Security::SecurityPolicy *policy, Security::SecurityMode mode, const Security::RsaKey &key,
+                     const Security::Certificate &certificate, const Security::Certificate &serverCertificate);
+    // A self-signed client certificate for "urn:test:client", valid now.
+    static Security::Certificate clientCertificate(const QString &name, const Security::RsaKey &key);
 
     std::uint32_t channelId = 0, tokenId = 0, sequence = 1, nextRequestId = 1, requestHandle = 0;
     std::uint32_t sendBufferSize = 65536, receiveBufferSize = 65536; // as acknowledged by the server

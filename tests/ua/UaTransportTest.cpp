@@ -211,8 +211,7 @@ TEST(UaTransport, TokensRenewAndExpireChannelsTimeOutAndSessionsOutliveTheirChan
     EXPECT_EQ(answerToken(oldToken), Status::BadSecureChannelTokenUnknown);
     EXPECT_TRUE(p.closedByServer());
     // The session can be taken over on a new channel.
-    MemoryPeer &q = ua.connect();
-    ASSERT_TRUE(q.hello() && q.openChannel());
+    MemoryPeer &q = ua.channel();
     q.authenticationToken = p.authenticationToken;
     EXPECT_EQ(q.activateSession(), Status::Good);
     EXPECT_EQ(q.read(item("C01.Panel")).value.i, 7);
