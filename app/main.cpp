@@ -9,8 +9,8 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <cstdio>
 #include <QTextStream>
+#include <cstdio>
 #include <dlfcn.h>
 #include <optional>
 #include <unistd.h>
