@@ -6,6 +6,7 @@
 //  - Browse: a full walk of the item tree below Objects; time per full browse;
 //  - the server's CPU time over each phase (utime + stime from /proc/<pid>/stat) and its
 //    resident memory (VmRSS, VmHWM, RssAnon, RssFile from /proc/<pid>/status).
+// Security None unless measure() is given clients of a secured policy (securedClients).
 // Usage: node bench.js <endpoint> <pid> [readIterations] [browseIterations]
 // Every loop is bounded by its iteration count and by a time cap.
 
@@ -15,12 +16,43 @@ const { connect, browseTree } = require(path.join(interop, "lib", "client.js"));
 const { LeanClient } = require("./lean-client.js");
 const { cpuMs, memKiB, stats } = require("./report.js");
 const {
+  OPCUAClient,
   MessageSecurityMode,
+  SecurityPolicy,
   UserTokenType,
   ClientSubscription,
   ClientMonitoredItemGroup,
   TimestampsToReturn,
 } = require(path.join(interop, "node_modules", "node-opcua-client"));
+const { OPCUACertificateManager } = require(path.join(interop, "node_modules", "node-opcua-certificate-manager"));
+
+// A secured connect may first make the client's certificate and runs RSA handshakes: on a
+// busy machine that takes longer than an unsecured one.
+const SECURED_CONNECT_MS = 60000;
+
+/**
+ * A maker of node-opcua clients that connect with `security` ({policy, mode}). They share one
+ * client certificate, kept in `folder`, and accept any server certificate.
+ */
+async function securedClients({ policy, mode }, folder) {
+  const clientCertificateManager = new OPCUACertificateManager({ rootFolder: folder, automaticallyAcceptUnknownCertificate: true });
+  await clientCertificateManager.initialize();
+  return () =>
+    OPCUAClient.create({
+      applicationName: "kv7-bench-secured",
+      endpointMustExist: false,
+      securityMode: MessageSecurityMode[mode],
+      securityPolicy: SecurityPolicy[policy],
+      clientCertificateManager,
+      keepSessionAlive: false,
+      defaultTransactionTimeout: 20000,
+      transportTimeout: 20000,
+      connectionStrategy: { maxRetry: 0, initialDelay: 100, maxDelay: 200 },
+    });
+}
+
+/** connect() with a client from `newClient` when there is one, else without security. */
+const open = (endpoint, newClient) => connect(endpoint, newClient ? { client: newClient(), timeoutMs: SECURED_CONNECT_MS } : {});
 
 /** The same Read loop with the lean client: the request encoded once, responses not decoded. */
 async function leanReads(endpoint, pid, ids, policyId, { reads, warmup, capMs }) {
@@ -53,8 +85,8 @@ async function leanReads(endpoint, pid, ids, policyId, { reads, warmup, capMs })
  * the first value of each item, then the server CPU per second while the items are sampled
  * (every 250 ms) and nothing changes.
  */
-async function subscribeAll(endpoint, pid, ids, { capMs, idleMs = 5000 }) {
-  const c = await connect(endpoint);
+async function subscribeAll(endpoint, pid, ids, { capMs, idleMs = 5000, newClient }) {
+  const c = await open(endpoint, newClient);
   try {
     const sub = ClientSubscription.create(c.session, {
       requestedPublishingInterval: 250,
@@ -99,13 +131,20 @@ async function subscribeAll(endpoint, pid, ids, { capMs, idleMs = 5000 }) {
   }
 }
 
-async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, capMs = 120000, lean = true, subscribe = true } = {}) {
+/**
+ * All measures against one server. `newClient` (from securedClients) makes the node-opcua
+ * clients connect with its security; the lean client speaks None only, so it is left out then.
+ */
+async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, capMs = 120000, lean = true, subscribe = true, newClient = null } = {}) {
   const result = { endpoint };
   result.memIdle = memKiB(pid);
-  const c = await connect(endpoint);
+  const c = await open(endpoint, newClient);
   let ids = [];
   let policyId = null;
   try {
+    // What the channel really runs, so that a run that fell back to None cannot pass for a secured one.
+    const channel = c.client._secureChannel;
+    result.security = `${channel.securityPolicy.split("#")[1]}:${MessageSecurityMode[channel.securityMode]}`;
     const tree = await browseTree(c.session);
     ids = [...tree.variables.keys()];
     result.variables = ids.length;
@@ -154,13 +193,13 @@ async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, c
     await c.close();
   }
   // The lean client runs on its own connection once the node-opcua session is closed.
-  if (lean) result.lean = await leanReads(endpoint, pid, ids, policyId, { reads: reads * 2, warmup, capMs });
-  if (subscribe) result.subscribe = await subscribeAll(endpoint, pid, ids, { capMs });
+  if (lean && !newClient) result.lean = await leanReads(endpoint, pid, ids, policyId, { reads: reads * 2, warmup, capMs });
+  if (subscribe) result.subscribe = await subscribeAll(endpoint, pid, ids, { capMs, newClient });
   result.memAfter = memKiB(pid);
   return result;
 }
 
-module.exports = { measure, leanReads };
+module.exports = { measure, leanReads, securedClients };
 
 if (require.main === module) {
   const [endpoint, pid, reads, browses] = process.argv.slice(2);

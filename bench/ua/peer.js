@@ -3,14 +3,18 @@
 // Benchmark peer: a node-opcua server that serves the same address space as OPC-KV7 with 16
 // panel lines: 7,648 variables (16 x 478, same IDs, types and descriptions) in namespace 1
 // "urn:QUARLEN.KV7.1", one folder per ID prefix under Objects, security None, anonymous.
-// Usage: node peer.js <port> [--items FILE] [--feed PORT]
+// Usage: node peer.js <port> [--items FILE] [--feed PORT] [--security Policy:Mode]
 // Prints "READY <port>" once it listens on 127.0.0.1. --items takes the items from a list
 // ("<ItemID>\t<type>\t<initial>\t<description>" a line, as bench/feed writes it) instead of
 // tests/interop/lib/items.js; --feed listens on that loopback port for value changes,
-// "<ItemID>\t<value>" a line (the live benchmark's feed).
+// "<ItemID>\t<value>" a line (the live benchmark's feed). --security (say
+// Basic256Sha256:SignAndEncrypt) offers that policy in that mode beside None, which clients
+// use for discovery, and trusts every client certificate; the server's certificate is made
+// in a temporary folder, removed at exit.
 
 const fs = require("node:fs");
 const net = require("node:net");
+const os = require("node:os");
 const path = require("node:path");
 const { createRequire } = require("node:module");
 const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
@@ -18,6 +22,8 @@ const req = createRequire(path.join(interop, "package.json"));
 const { OPCUAServer } = req("node-opcua-server");
 const { DataType, StatusCodes, MessageSecurityMode, SecurityPolicy, Variant } = req("node-opcua-client");
 const { nodesets } = req("node-opcua-nodesets");
+const { OPCUACertificateManager } = req("node-opcua-certificate-manager");
+const { parseSecurity } = require("./report.js");
 const { allItems, folderIds } = require(path.join(interop, "lib", "items.js"));
 
 const LINES = 16;
@@ -70,12 +76,24 @@ async function main() {
   const port = Number(process.argv[2] || 4841);
   const itemsFile = option("--items");
   const feedPort = option("--feed");
+  const security = option("--security") ? parseSecurity(option("--security")) : null;
+  let secured = {};
+  if (security) {
+    const pki = fs.mkdtempSync(path.join(os.tmpdir(), "kv7-peer-pki-"));
+    process.on("exit", () => fs.rmSync(pki, { recursive: true, force: true }));
+    secured = {
+      securityPolicies: [SecurityPolicy.None, SecurityPolicy[security.policy]],
+      securityModes: [MessageSecurityMode.None, MessageSecurityMode[security.mode]],
+      serverCertificateManager: new OPCUACertificateManager({ rootFolder: pki, automaticallyAcceptUnknownCertificate: true }),
+    };
+  }
   const server = new OPCUAServer({
     port,
     hostname: "127.0.0.1",
     nodeset_filename: [nodesets.standard],
     securityPolicies: [SecurityPolicy.None],
     securityModes: [MessageSecurityMode.None],
+    ...secured,
     allowAnonymous: true,
     maxConnectionsPerEndpoint: 100,
     serverInfo: { applicationUri: "urn:QUARLEN.KV7.1", productUri: "urn:kv7-bench-peer", applicationName: "kv7 peer" },

@@ -25,6 +25,17 @@ function memKiB(pid) {
   return { rss: get("VmRSS"), hwm: get("VmHWM"), anon: get("RssAnon"), file: get("RssFile") };
 }
 
+// The secured policies that OPC-KV7 and node-opcua both offer.
+const SECURED_POLICIES = ["Basic256Sha256", "Aes128_Sha256_RsaOaep", "Aes256_Sha256_RsaPss"];
+
+/** "Policy:Mode" as --security takes it, as {policy, mode}; throws on anything else. */
+function parseSecurity(text) {
+  const [policy, mode, extra] = String(text).split(":");
+  if (!SECURED_POLICIES.includes(policy) || !["Sign", "SignAndEncrypt"].includes(mode) || extra !== undefined)
+    throw new Error(`--security "${text}": want <${SECURED_POLICIES.join("|")}>:<Sign|SignAndEncrypt>`);
+  return { policy, mode };
+}
+
 /** The nearest-rank percentile of ascending `sorted`. */
 function percentile(sorted, p) {
   if (sorted.length === 0) return NaN;
@@ -91,4 +102,4 @@ function writeSection(file, heading, section) {
   fs.writeFileSync(file, text.replace(/\n*$/, "\n"));
 }
 
-module.exports = { cpuMs, memKiB, percentile, stats, median, machine, buildType, writeSection, root };
+module.exports = { cpuMs, memKiB, percentile, stats, median, machine, buildType, writeSection, parseSecurity, root };

@@ -7,7 +7,7 @@ const assert = require("node:assert/strict");
 const fs = require("node:fs");
 const os = require("node:os");
 const path = require("node:path");
-const { writeSection, median, stats } = require("./report.js");
+const { writeSection, median, stats, parseSecurity } = require("./report.js");
 
 test("a section is replaced in place, or appended, and the others are kept", () => {
   const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), "kv7-report-")), "B.md");
@@ -29,4 +29,10 @@ test("medians and percentiles", () => {
     assert.equal(median(values), want, String(values));
   const s = stats(Array.from({ length: 200 }, (_, i) => 200 - i));
   assert.deepEqual([s.n, s.p50, s.p90, s.p99, s.max], [200, 100, 180, 198, 200]);
+});
+
+test("--security takes a secured policy and a secured mode, nothing else", () => {
+  assert.deepEqual(parseSecurity("Aes256_Sha256_RsaPss:Sign"), { policy: "Aes256_Sha256_RsaPss", mode: "Sign" });
+  for (const text of ["Basic256Sha256", "None:None", "Basic256Sha256:None", "Basic128Rsa15:Sign", "Basic256Sha256:SignAndEncrypt:x"])
+    assert.throws(() => parseSecurity(text), /want/, text);
 });

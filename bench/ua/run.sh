@@ -1,10 +1,11 @@
 #!/bin/bash
 # The OPC UA benchmarks: OPC-KV7 (real binary, 16 pty panel lines) against a node-opcua
-# server serving the same 7,648 variables (compare.js), then the plant-scale run against
+# server serving the same 7,648 variables (compare.js), with security None and then with
+# Basic256Sha256 SignAndEncrypt on both, then the plant-scale run against
 # an open62541 server and the node-opcua server with live panel traffic (live.js).
 # Usage: bench/ua/run.sh [build-dir] [--write-doc]
-# With --write-doc the "OPC UA" and "Plant scale" sections of docs/BENCHMARKS.md are
-# replaced by the results. BENCH_QUICK=1: a short smoke run (one repetition, short
+# With --write-doc the "OPC UA", "OPC UA secured (...)" and "Plant scale" sections of
+# docs/BENCHMARKS.md are replaced by the results. BENCH_QUICK=1: a short smoke run (one repetition, short
 # windows), never written to the document.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -43,6 +44,8 @@ runs="${KV7_UA_RUNS:-3}"
 if [ ${#quick[@]} -gt 0 ]; then reads=50 browses=5 runs=1; fi
 # Every figure of the comparison is the median of $runs runs.
 node "$here/compare.js" --reads "$reads" --browses "$browses" --runs "$runs" "${doc[@]}" 2>&1 | quiet
+node "$here/compare.js" --security Basic256Sha256:SignAndEncrypt --reads "$reads" --browses "$browses" --runs "$runs" \
+  "${doc[@]}" 2>&1 | quiet
 
 # The open62541 peer is built here, not by CMake: it is no part of OPC-KV7.
 "$here/open62541.sh" "$build" >/dev/null || echo "bench/ua: the open62541 peer could not be built; it is left out" >&2
