@@ -8,7 +8,6 @@
 #include "log/Log.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
 #include <cmath>
 #include <limits>

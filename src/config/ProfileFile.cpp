@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <limits>
+#include <sys/stat.h>
 
 namespace {
 
@@ -312,6 +313,13 @@ bool writeStrings(const QString &path, const std::vector<Entry> &entries)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    // A new file is 0644 whatever the umask (QSaveFile would leave it to the umask); a
+    // file that exists keeps its own mode, which QSaveFile carries over.
+    if (!exists && ::fchmod(file.handle(), S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH) != 0) {
+        file.cancelWriting();
+        file.commit();
+        return false;
+    }
     // The explicit flush matters: commit() does not notice a buffered write that
     // fails when the file is closed (a full disk), and would put the cut-short
     // temporary file in place of the good one.

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Profile;
@@ -122,6 +123,21 @@ TEST(ProfileFile, WritesAreWindows1252ByteExactAndReplaceTheFileWhole)
     ASSERT_TRUE(writeString(path, "S", "K", "new"));
     EXPECT_EQ(folder.read("old.ini"), before);
     EXPECT_EQ(folder.read("KV7.ini"), before + "[S]\r\nK=new\r\n");
+
+    // Modes do not follow the umask: a new file is 0644, one that exists keeps its own.
+    const mode_t umask = ::umask(0);
+    const QString fresh = folder.file("fresh.ini");
+    const bool written = writeString(fresh, "S", "K", "v");
+    ::chmod(QFile::encodeName(path).constData(), 0600);
+    const bool rewritten = writeString(path, "S", "K", "again");
+    ::umask(umask);
+    ASSERT_TRUE(written && rewritten);
+    const auto mode = [](const QString &file) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+    EXPECT_EQ(mode(fresh), 0644u);
+    EXPECT_EQ(mode(path), 0600u);
 }
 
 TEST(ProfileFile, AFailedWriteReportsFailureAndLeavesTheOldFile)
