@@ -136,7 +136,10 @@ void ServerCore::stop()
         c.channel->close();
     diagnostics_.sessionAborts += std::uint32_t(sessions_.size());
     while (!sessions_.empty())
-        endSession(sessions_.back().get(), QStringLiteral("server stopped"));
+        endSession(sessions_.back().get(), QStringLiteral("server stopped"), true);
+    for (auto &orphan : orphans_)
+        endSubscriptions(*orphan, Status::BadSessionClosed);
+    orphans_.clear();
     for (int *id : {&itemObserver_, &stateObserver_}) {
         if (*id)
             server_.removeObserver(*id);
