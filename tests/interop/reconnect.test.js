@@ -49,7 +49,7 @@ after(async () => {
 describe("a subscription outlives its session", () => {
   it("node-opcua's reconnect takes it over on a new session after the old one timed out", async () => {
     const client = OPCUAClient.create({
-      applicationName: "reconnecting", endpointMustExist: false, keepSessionAlive: false,
+      applicationName: "NodeOPCUA-Client", endpointMustExist: false, keepSessionAlive: false,
       securityMode: MessageSecurityMode.None, securityPolicy: SecurityPolicy.None,
       requestedSessionTimeout: 10000, connectionStrategy: { maxRetry: 200, initialDelay: 200, maxDelay: 500 },
     });
