@@ -69,6 +69,7 @@ bool ServerCore::giveUpSession()
             least = s.get();
     if (!least)
         return false;
+    ++diagnostics_.sessionAborts; // ended by the server, neither closed nor timed out
     endSession(least, QStringLiteral("given up for a new client"));
     return true;
 }

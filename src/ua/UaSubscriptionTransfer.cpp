@@ -93,6 +93,7 @@ void ServerCore::keepOrphans(std::unique_ptr<Session> ended)
                  .arg(ended->sessionId.toString())
                  .arg(ended->subscriptions.subscriptions.size()));
     orphans_.push_back(std::move(ended));
+    forgetEmptyOrphans();
     // What a subscription holds: its items with their queues, and its messages kept
     // for Republish.
     auto weight = [](const Subscription &s) {
