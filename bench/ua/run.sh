@@ -2,7 +2,8 @@
 # The OPC UA benchmarks: OPC-KV7 (real binary, 16 pty panel lines) against a node-opcua
 # server serving the same 7,648 variables (compare.js), with security None and then with
 # Basic256Sha256 SignAndEncrypt on both, then the plant-scale run against
-# an open62541 server and the node-opcua server with live panel traffic (live.js).
+# an open62541 server and the node-opcua server with live panel traffic (live.js), and
+# the start-up of OPC-KV7 (startup.js).
 # Usage: bench/ua/run.sh [build-dir] [--write-doc]
 # With --write-doc the "OPC UA", "OPC UA secured (...)" and "Plant scale" sections of
 # docs/BENCHMARKS.md are replaced by the results. BENCH_QUICK=1: a short smoke run (one repetition, short
@@ -50,3 +51,9 @@ node "$here/compare.js" --security Basic256Sha256:SignAndEncrypt --reads "$reads
 # The open62541 peer is built here, not by CMake: it is no part of OPC-KV7.
 "$here/open62541.sh" "$build" >/dev/null || echo "bench/ua: the open62541 peer could not be built; it is left out" >&2
 node "$here/live.js" --build "$build" --json "$build/bench-results/live.json" "${quick[@]}" "${doc[@]}" 2>&1 | quiet
+
+# Start to GetEndpoints answered: with the certificate made by an earlier start, and the
+# very first start that makes it (docs/BENCHMARKS.md, "Start-up").
+starts=10
+if [ ${#quick[@]} -gt 0 ]; then starts=3; fi
+node "$here/startup.js" --build "$build" --starts "$starts" 2>&1 | quiet | tee "$build/bench-results/startup.txt"

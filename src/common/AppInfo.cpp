@@ -1,5 +1,6 @@
 #include "common/AppInfo.h"
 #include "Version.h"
+#include "common/BuildIdentity.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,5 +25,7 @@ QString versionText()
 
 QString fileDescription() { return QStringLiteral(KV7_FILE_DESCRIPTION); }
 QString companyName() { return QStringLiteral(KV7_COMPANY); }
+QString buildNumber() { return QStringLiteral(KV7_BUILD_NUMBER); }
+qint64 buildEpoch() { return KV7_BUILD_EPOCH; }
 
 } // namespace AppInfo

@@ -27,26 +27,35 @@ QString GeneralDateText(const QDateTime &stamp, const QLocale &locale)
 
 std::vector<NamespaceNode> BuildNamespaceTree(const OPCServer &server)
 {
+    // Thousands of items at start-up: the ID is split in place, and the tables are
+    // sized once.
     std::vector<NamespaceNode> nodes;
+    nodes.reserve(std::size_t(server.Tags().Count()) * 9 / 8);
     QHash<QString, int> folders; // folder key -> position in nodes, only while building
     QSet<QString> keys;          // every key used: a key is never given twice
+    keys.reserve(qsizetype(nodes.capacity()));
     const QChar separator = QLatin1Char('.');
 
     for (const OPCItem *item : server.Tags()) {
-        QString rest = item->ItemID();
+        const QString &id = item->ItemID();
+        QStringView rest = id;
         QString key;
+        key.reserve(id.size() + 16);
         QString parent;
-        QString segment;
+        QStringView segment;
         for (int level = 1;; ++level) {
             const qsizetype dot = rest.indexOf(separator);
             if (dot < 0) {
                 segment = rest;
-                rest.clear();
+                rest = {};
             } else {
                 segment = rest.left(dot);
                 rest = rest.mid(dot + 1);
             }
-            key += QString::number(level) + QLatin1Char('-') + segment + QLatin1Char('-');
+            key += QString::number(level);
+            key += QLatin1Char('-');
+            key += segment;
+            key += QLatin1Char('-');
             if (const auto found = folders.constFind(key); found != folders.constEnd()) {
                 parent = key;
                 continue;
@@ -57,7 +66,7 @@ std::vector<NamespaceNode> BuildNamespaceTree(const OPCServer &server)
                 continue; // a leaf already holds this key: the folder cannot be added
             NamespaceNode folder;
             folder.key = key;
-            folder.text = segment;
+            folder.text = segment.toString();
             folder.parentKey = parent;
             folder.image = 1;
             folder.selectedImage = 2;
@@ -70,9 +79,9 @@ std::vector<NamespaceNode> BuildNamespaceTree(const OPCServer &server)
             continue; // duplicate key: the leaf cannot be added
         NamespaceNode leaf;
         leaf.key = key;
-        leaf.text = segment;
+        leaf.text = segment.toString();
         leaf.parentKey = parent;
-        leaf.tag = item->ItemID();
+        leaf.tag = id;
         leaf.image = parent.isEmpty() ? 1 : 3;
         leaf.selectedImage = parent.isEmpty() ? 2 : 3;
         keys.insert(key);

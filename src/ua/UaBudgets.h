@@ -30,5 +30,12 @@ constexpr std::int64_t ReadAheadBytes = 256 << 10;
 constexpr std::size_t QueuedValuesPerSession = 50000;
 // Notifications kept for Republish, per session: the last few messages.
 constexpr std::size_t RetainedNotificationsPerSession = 20000;
+// Subscriptions whose session ended wait for a transfer until their lifetime ends
+// (up to an hour), held by nobody: all of them together, counted as monitored items
+// plus their queue entries and the notifications kept for Republish, may hold what
+// a few clients of a full installation (7,648 items each) leave while they come
+// back, about 20 MiB. Past either bound the oldest goes first.
+constexpr int OrphanedSubscriptions = 100;
+constexpr std::size_t OrphanedValues = 50000;
 
 } // namespace Ua::Budget

@@ -70,9 +70,10 @@ ServerDiagnosticsSummaryDataType ServerCore::diagnosticsSummary() const
     d.currentSubscriptionCount = std::uint32_t(subscriptionCount());
     d.cumulatedSubscriptionCount = nextSubscriptionId_ - 1;
     std::set<double> intervals;
-    for (const auto &session : sessions_)
-        for (const auto &s : session->subscriptions.subscriptions)
+    forEachSubscriber([&](const Session &session) {
+        for (const auto &s : session.subscriptions.subscriptions)
             intervals.insert(s->publishingInterval);
+    });
     d.publishingIntervalCount = std::uint32_t(intervals.size());
     d.securityRejectedRequestsCount = diagnostics_.securityRejectedRequests;
     d.rejectedRequestsCount = diagnostics_.rejectedRequests;

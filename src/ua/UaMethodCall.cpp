@@ -41,8 +41,8 @@ CallMethodResult ServerCore::callMethod(Session &session, const CallMethodReques
     Subscription *s = findSubscription(session, id);
     if (!s) {
         // Another session's subscription is not this client's to see.
-        const bool elsewhere = std::any_of(sessions_.begin(), sessions_.end(),
-                                           [&](const auto &other) { return findSubscription(*other, id); });
+        bool elsewhere = false;
+        forEachSubscriber([&](Session &other) { elsewhere = elsewhere || findSubscription(other, id); });
         result.statusCode = elsewhere ? Status::BadUserAccessDenied : Status::BadSubscriptionIdInvalid;
         return result;
     }

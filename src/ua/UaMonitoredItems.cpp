@@ -227,11 +227,12 @@ void ServerCore::serverStateChanged()
 {
     const qint64 now = nowMs();
     const DateTime stamp = this->now();
-    for (auto &session : sessions_)
-        for (auto &s : session->subscriptions.subscriptions)
+    forEachSubscriber([&](const Session &session) {
+        for (auto &s : session.subscriptions.subscriptions)
             for (auto &[id, m] : s->items)
                 if (m->mode != MonitoringMode::Disabled && m->attributeId == Attr::Value && (m->item || m->polled))
                     sample(*m, now, stamp);
+    });
 }
 
 StatusCode ServerCore::applyParameters(MonitoredItem &m, const Subscription &s, const MonitoringParameters &p,

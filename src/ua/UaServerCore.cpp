@@ -1,10 +1,10 @@
 #include "ua/UaServerCore.h"
 #include "common/AppInfo.h"
+#include "common/BuildIdentity.h"
 #include "common/Error.h"
 #include "opc/OPCServer.h"
 
-#include <QDate>
-#include <QLocale>
+#include <QDateTime>
 #include <algorithm>
 #include <cmath>
 
@@ -136,7 +136,10 @@ void ServerCore::stop()
         c.channel->close();
     diagnostics_.sessionAborts += std::uint32_t(sessions_.size());
     while (!sessions_.empty())
-        endSession(sessions_.back().get(), QStringLiteral("server stopped"));
+        endSession(sessions_.back().get(), QStringLiteral("server stopped"), true);
+    for (auto &orphan : orphans_)
+        endSubscriptions(*orphan, Status::BadSessionClosed);
+    orphans_.clear();
     for (int *id : {&itemObserver_, &stateObserver_}) {
         if (*id)
             server_.removeObserver(*id);
@@ -525,9 +528,8 @@ BuildInfo ServerCore::buildInfo() const
     info.manufacturerName = server_.VendorName.isEmpty() ? AppInfo::companyName() : server_.VendorName;
     info.productName = server_.ServerName.isEmpty() ? AppInfo::Title : server_.ServerName;
     info.softwareVersion = AppInfo::versionText();
-    info.buildNumber = AppInfo::versionText();
-    const QDate built = QLocale::c().toDate(QString::fromLatin1(__DATE__).simplified(), QStringLiteral("MMM d yyyy"));
-    info.buildDate = toDateTime(built.startOfDay(Qt::UTC));
+    info.buildNumber = AppInfo::buildNumber();
+    info.buildDate = toDateTime(QDateTime::fromSecsSinceEpoch(AppInfo::buildEpoch(), Qt::UTC));
     return info;
 }
 

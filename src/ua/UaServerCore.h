@@ -49,6 +49,8 @@ struct ServerConfig {
     int channelWithoutSessionTimeoutMs = Budget::ChannelWithoutSessionTimeoutMs;
     std::size_t queuedValuesPerSession = Budget::QueuedValuesPerSession;
     std::size_t retainedNotificationsPerSession = Budget::RetainedNotificationsPerSession;
+    int orphanedSubscriptions = Budget::OrphanedSubscriptions;
+    std::size_t orphanedValues = Budget::OrphanedValues;
     int maxContinuationPoints = 10;           // per session
     std::uint32_t maxNodesPerRequest = 20000; // operations in one request, whatever the service
     std::uint16_t secondsTillShutdown = 10;   // announced by requestDisconnect
@@ -95,6 +97,7 @@ struct Session {
     qint64 lastActivityMs = 0;
     bool activated = false;
     bool counted = false; // reported to the toolkit as a connected client
+    bool ended = false;   // kept only for the subscriptions it left (ServerCore::orphans_)
     UserIdentity user;
     QByteArray serverNonce; // the last one given to the client
     // The certificate of the channel that created it.
@@ -234,7 +237,9 @@ private:
     void refuseUser(RequestContext &context, const Session &session, const UserIdentity &user);
     void sendDelayedFaults();
     QByteArray serverCertificate() const;
-    void endSession(Session *session, const QString &why);
+    // Ends a session; its subscriptions live on until their lifetime ends unless
+    // deleteSubscriptions.
+    void endSession(Session *session, const QString &why, bool deleteSubscriptions = false);
     void expireSessions();
 
     // View (UaView.cpp).
@@ -269,6 +274,19 @@ private:
     Subscription &requireSubscription(Session &session, std::uint32_t id);
     void deleteSubscription(Session &session, std::uint32_t id, const QString &why);
     void endSubscriptions(Session &session, StatusCode pendingStatus);
+    // Every session, then every ended one that still holds subscriptions.
+    template <class F> void forEachSubscriber(F &&f) const
+    {
+        for (auto &s : sessions_)
+            f(*s);
+        for (auto &s : orphans_)
+            f(*s);
+    }
+    // Keeps an ended session's subscriptions, within the orphan budget: the oldest
+    // go first (UaSubscriptionTransfer.cpp).
+    void keepOrphans(std::unique_ptr<Session> ended);
+    // Forgets ended sessions whose subscriptions are all gone.
+    void forgetEmptyOrphans();
     // Answers the waiting Publish requests of a session with that status.
     void failPublishRequests(Session &session, StatusCode status);
     void scheduleSubscriptions();
@@ -337,6 +355,8 @@ private:
     std::list<ChannelEntry> channels_;
     bool shuttingDown_ = false;
     std::vector<std::unique_ptr<Session>> sessions_;
+    // Ended sessions whose subscriptions wait for a transfer, the oldest first.
+    std::vector<std::unique_ptr<Session>> orphans_;
     std::uint32_t nextChannelId_ = 1;
     std::uint32_t nextSessionNumber_ = 1;
     std::uint64_t nextContinuationPoint_ = 1;

@@ -20,17 +20,24 @@ Session *ServerCore::findSession(const NodeId &authenticationToken)
     return nullptr;
 }
 
-void ServerCore::endSession(Session *session, const QString &why)
+void ServerCore::endSession(Session *session, const QString &why, bool deleteSubscriptions)
 {
     auto it = std::find_if(sessions_.begin(), sessions_.end(), [session](const auto &s) { return s.get() == session; });
     if (it == sessions_.end())
         return;
-    const std::unique_ptr<Session> ended = std::move(*it);
+    std::unique_ptr<Session> ended = std::move(*it);
     sessions_.erase(it);
-    endSubscriptions(*ended, Status::BadSessionClosed);
     trace(1, QStringLiteral("UA session %1 \"%2\" ended: %3").arg(ended->sessionId.toString(), ended->name, why));
     if (ended->counted)
         server_.clientDisconnected();
+    // Only the client's own CloseSession may delete them: otherwise they wait for a
+    // transfer to the client's next session (OPC 10000-4, Session Service Set).
+    if (deleteSubscriptions || ended->subscriptions.subscriptions.empty()) {
+        endSubscriptions(*ended, Status::BadSessionClosed);
+        return;
+    }
+    failPublishRequests(*ended, Status::BadSessionClosed);
+    keepOrphans(std::move(ended));
 }
 
 void ServerCore::expireSessions()
@@ -62,6 +69,7 @@ bool ServerCore::giveUpSession()
             least = s.get();
     if (!least)
         return false;
+    ++diagnostics_.sessionAborts; // ended by the server, neither closed nor timed out
     endSession(least, QStringLiteral("given up for a new client"));
     return true;
 }
@@ -225,7 +233,7 @@ void ServerCore::closeSession(RequestContext &context, const CloseSessionRequest
         throw ServiceError{Status::BadSessionIdInvalid};
     if (session->channelId != context.channel.channelId())
         throw ServiceError{Status::BadSecureChannelIdInvalid};
-    endSession(session, QStringLiteral("closed by the client"));
+    endSession(session, QStringLiteral("closed by the client"), request.deleteSubscriptions);
 }
 
 void ServerCore::cancel(RequestContext &context, const CancelRequest &request, CancelResponse &response)

@@ -45,8 +45,7 @@ std::size_t notificationCount(const NotificationMessage &message)
 std::size_t ServerCore::subscriptionCount() const
 {
     std::size_t n = 0;
-    for (const auto &session : sessions_)
-        n += session->subscriptions.subscriptions.size();
+    forEachSubscriber([&](const Session &session) { n += session.subscriptions.subscriptions.size(); });
     return n;
 }
 
@@ -375,10 +374,11 @@ void ServerCore::republish(RequestContext &context, const RepublishRequest &requ
 void ServerCore::scheduleSubscriptions()
 {
     qint64 next = -1;
-    for (auto &session : sessions_)
-        for (auto &s : session->subscriptions.subscriptions)
+    forEachSubscriber([&](const Session &session) {
+        for (auto &s : session.subscriptions.subscriptions)
             if (next < 0 || s->nextDueMs < next)
                 next = s->nextDueMs;
+    });
     if (next < 0) {
         publishTimer_.stop();
         return;
@@ -389,22 +389,24 @@ void ServerCore::scheduleSubscriptions()
 void ServerCore::runSubscriptions()
 {
     const qint64 now = nowMs();
-    for (auto &session : sessions_) {
+    // Those of ended sessions too: they sample and count down their lifetime.
+    forEachSubscriber([&](Session &session) {
         // A subscription may end in its cycle (lifetime): work on ids.
         std::vector<std::uint32_t> due;
-        for (auto &s : session->subscriptions.subscriptions)
+        for (auto &s : session.subscriptions.subscriptions)
             if (s->nextDueMs <= now)
                 due.push_back(s->id);
         for (std::uint32_t id : due) {
-            Subscription *s = findSubscription(*session, id);
+            Subscription *s = findSubscription(session, id);
             if (!s)
                 continue;
             s->nextDueMs += qint64(s->publishingInterval);
             if (s->nextDueMs <= now) // a slow cycle skips what it missed
                 s->nextDueMs = now + qint64(s->publishingInterval);
-            publishCycle(*session, *s, now);
+            publishCycle(session, *s, now);
         }
-    }
+    });
+    forgetEmptyOrphans();
     scheduleSubscriptions();
 }
 

@@ -1,7 +1,9 @@
-// TransferSubscriptions: a client that lost its session (the server restarted it,
-// or it timed out while the network was down) creates a new one and moves its
-// subscriptions there, so its monitored items keep their ids and handles. Only the
-// same user may take them: anonymous to anonymous, a named user to the same name.
+// TransferSubscriptions: a client that lost its session (it timed out while the
+// network was down, or the client closed it keeping its subscriptions) creates a new
+// one and moves its subscriptions there, so its monitored items keep their ids,
+// handles and queued values. Only the same user may take them: anonymous to
+// anonymous, a named user to the same name. Until then an ended session's
+// subscriptions live on without it: they sample, queue and count down their lifetime.
 #include "ua/UaServerCore.h"
 
 #include <algorithm>
@@ -22,9 +24,10 @@ void ServerCore::transferSubscriptions(RequestContext &context, const TransferSu
     for (std::uint32_t id : request.subscriptionIds) {
         TransferResult &result = response.results.emplace_back();
         Session *owner = nullptr;
-        for (auto &session : sessions_)
-            if (findSubscription(*session, id))
-                owner = session.get();
+        forEachSubscriber([&](Session &session) {
+            if (findSubscription(session, id))
+                owner = &session;
+        });
         if (!owner) {
             result.statusCode = Status::BadSubscriptionIdInvalid;
             continue;
@@ -53,12 +56,14 @@ void ServerCore::transferSubscriptions(RequestContext &context, const TransferSu
             target.subscriptions.queuedValues += queued;
             moved->session = &target;
             // Bounded as the lifetime's news are: a session that never publishes
-            // again must not collect them without end.
-            from.statusChanges.push_back({id, Status::GoodSubscriptionTransferred});
-            while (from.statusChanges.size() > std::size_t(config_.maxSubscriptionsPerSession))
-                from.statusChanges.pop_front();
-            if (std::find(left.begin(), left.end(), owner) == left.end())
-                left.push_back(owner);
+            // again must not collect them without end. An ended one hears nothing.
+            if (!owner->ended) {
+                from.statusChanges.push_back({id, Status::GoodSubscriptionTransferred});
+                while (from.statusChanges.size() > std::size_t(config_.maxSubscriptionsPerSession))
+                    from.statusChanges.pop_front();
+                if (std::find(left.begin(), left.end(), owner) == left.end())
+                    left.push_back(owner);
+            }
             target.subscriptions.subscriptions.push_back(std::move(moved));
             trace(2, QStringLiteral("UA subscription %1 transferred from session %2 to session %3")
                          .arg(id)
@@ -71,11 +76,51 @@ void ServerCore::transferSubscriptions(RequestContext &context, const TransferSu
         if (request.sendInitialValues)
             resendValues(s);
     }
+    forgetEmptyOrphans();
     context.afterReply = [this, left, &target] {
         for (Session *session : left)
             servePublishRequests(*session);
         servePublishRequests(target);
     };
+}
+
+void ServerCore::keepOrphans(std::unique_ptr<Session> ended)
+{
+    ended->ended = true;
+    ended->subscriptions.statusChanges.clear();
+    ended->continuationPoints.clear();
+    trace(2, QStringLiteral("UA session %1 left %2 subscriptions for a transfer")
+                 .arg(ended->sessionId.toString())
+                 .arg(ended->subscriptions.subscriptions.size()));
+    orphans_.push_back(std::move(ended));
+    forgetEmptyOrphans();
+    // What a subscription holds: its items with their queues, and its messages kept
+    // for Republish.
+    auto weight = [](const Subscription &s) {
+        std::size_t values = s.retained;
+        for (const auto &[id, m] : s.items)
+            values += m->queueSize;
+        return values;
+    };
+    std::size_t count = 0, values = 0;
+    for (const auto &orphan : orphans_)
+        for (const auto &s : orphan->subscriptions.subscriptions) {
+            ++count;
+            values += weight(*s);
+        }
+    while (count > std::size_t(config_.orphanedSubscriptions) || values > config_.orphanedValues) {
+        Session &oldest = *orphans_.front();
+        const Subscription &s = *oldest.subscriptions.subscriptions.front();
+        --count;
+        values -= weight(s);
+        deleteSubscription(oldest, s.id, QStringLiteral("no room left for subscriptions without a session"));
+        forgetEmptyOrphans();
+    }
+}
+
+void ServerCore::forgetEmptyOrphans()
+{
+    std::erase_if(orphans_, [](const auto &orphan) { return orphan->subscriptions.subscriptions.empty(); });
 }
 
 void ServerCore::resendValues(Subscription &s)

@@ -360,17 +360,25 @@ void fMainOPC::showNamespace(const std::vector<NamespaceNode> &nodes)
     tvNamespace_->clear();
     const QIcon images[] = {QIcon(), style()->standardIcon(QStyle::SP_DirClosedIcon),
                             style()->standardIcon(QStyle::SP_DirOpenIcon), style()->standardIcon(QStyle::SP_FileIcon)};
+    // The items are built outside the tree and join it at once: an item in the tree
+    // tells its view of every field set, which made this the longest step of the start.
     QHash<QString, QTreeWidgetItem *> byKey;
+    byKey.reserve(qsizetype(nodes.size()));
+    QList<QTreeWidgetItem *> top;
     for (const NamespaceNode &n : nodes) {
-        QTreeWidgetItem *parent = byKey.value(n.parentKey);
-        auto *item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tvNamespace_);
+        auto *item = new QTreeWidgetItem;
         item->setText(0, n.text);
         item->setData(0, TagRole, n.tag);
         item->setData(0, ImageRole, n.image);
         item->setData(0, SelectedImageRole, n.selectedImage);
         item->setIcon(0, images[std::clamp(n.image, 0, 3)]);
+        if (QTreeWidgetItem *parent = byKey.value(n.parentKey))
+            parent->addChild(item);
+        else
+            top.append(item);
         byKey.insert(n.key, item);
     }
+    tvNamespace_->addTopLevelItems(top);
 }
 
 void fMainOPC::nodeSelected(QTreeWidgetItem *current, QTreeWidgetItem *previous)

@@ -493,7 +493,7 @@ TEST_F(SubscriptionTest, DeletingSubscriptionsAndSessionsCleansUp)
     // Closing the session ends the rest; a waiting Publish request is answered first.
     subscribe(1000, 100000, 1000);
     waiting = sendPublish();
-    CloseSessionRequest close; // deleteSubscriptions false: deleted all the same
+    CloseSessionRequest close{{}, true}; // deleteSubscriptions
     const std::uint32_t closing = p->send(close);
     EXPECT_EQ(await(waiting, 0).fault, Status::BadSessionClosed);
     CloseSessionResponse closed;
@@ -528,10 +528,10 @@ TEST_F(SubscriptionTest, ALostChannelKeepsTheSubscriptionsUntilTheSessionTimesOu
     ASSERT_EQ(second.activateSession(), Status::Good);
     p = &second;
     EXPECT_EQ(publishChanges().values(1), (std::vector<double>{0, 7}));
-    // Gone for good: the session times out and takes its subscription with it.
+    // Gone for good: the session times out; its subscription waits for a transfer.
     ua.advance(1001);
-    EXPECT_EQ(ua.core->subscriptionCount(), 0u);
-    EXPECT_EQ(ua.core->monitoredItemCount(), 0u);
+    EXPECT_EQ(second.activateSession(), Status::BadSessionIdInvalid);
+    EXPECT_EQ(ua.core->monitoredItemCount(), 1u);
 }
 
 TEST_F(SubscriptionTest, TransferSubscriptionsOnlyToTheSameUser)
