@@ -214,18 +214,16 @@ TEST(Settings, ConnectionTableTakesTheSlotsInUseInSlotOrder)
 TEST(Settings, SessionTimeoutIsReadWithValRoundedAndClamped)
 {
     TempAppFolder folder;
-    GeneralSettings none;
-    LoadGeneralSettings(none);
-    EXPECT_EQ(none.SessionTimeout, 900);
-    const std::pair<const char *, int> cases[] = {{"120.6", 121},     {"abc", 0},        {"2.5", 2},
+    const std::pair<const char *, int> cases[] = {{nullptr, 900}, // no key: the default
+                                                  {"120.6", 121},     {"abc", 0},        {"2.5", 2},
                                                   {"3.5", 4},         {"1 80", 180},     {"", 0},
                                                   {"32767.4", 32767}, {"100000", 32767}, {"-1e9", -32768}};
     TraceRecorder trace;
     for (const auto &[value, expected] : cases) {
-        folder.write("OPC-KV7.ini", "[Configuracion]\r\nTiempoSesion=" + QByteArray(value) + "\r\n");
+        folder.write("OPC-KV7.ini", value ? "[Configuracion]\r\nTiempoSesion=" + QByteArray(value) + "\r\n" : "");
         GeneralSettings settings;
         LoadGeneralSettings(settings);
-        EXPECT_EQ(settings.SessionTimeout, expected) << value;
+        EXPECT_EQ(settings.SessionTimeout, expected) << (value ? value : "no key");
     }
     EXPECT_EQ(trace.lines, QStringList({"(Startup Warning: Overflow: TiempoSesion=100000, using 32767)",
                                         "(Startup Warning: Overflow: TiempoSesion=-1e9, using -32768)"}));
