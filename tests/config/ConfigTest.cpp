@@ -177,7 +177,7 @@ TEST(Ini, TheTwoFilesAndAFailedWriteNotice)
     QFile::remove(folder.file("OPC-KV7.ini"));
     ASSERT_TRUE(QDir(folder.path()).mkdir("OPC-KV7.ini"));
     Ini::IniPutString("Configuracion", "Language", "0");
-    EXPECT_EQ(dialogs.texts(), QStringList({"Error al escribir en KV7.ini", "Error al escribir en OPC-KV7.ini"}));
+    ASSERT_EQ(dialogs.texts(), QStringList({"Error al escribir en KV7.ini", "Error al escribir en OPC-KV7.ini"}));
     EXPECT_EQ(std::make_pair(dialogs.requests()[0].kind, dialogs.requests()[0].title),
               std::make_pair(Dialogs::Kind::StandardMessage, QString("OPC-KV7")));
 }
