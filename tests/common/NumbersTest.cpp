@@ -37,10 +37,8 @@ TEST(Val, ConversionsRoundHalfToEvenAndOverflowOutsideTheirRange)
                                            {-3.5, -4}, {120.6, 121}, {32767.4, 32767}, {-32768.5, -32768}};
     for (const auto &[value, expected] : ints)
         EXPECT_EQ(CInt(value), expected) << value;
-    EXPECT_EQ(CLng(-1234567.5), -1234568);
-    EXPECT_EQ(CLng(2147483647.0), 2147483647);
-    EXPECT_EQ(CByte(254.5), 254);
-    EXPECT_EQ(CByte(-0.4), 0);
+    EXPECT_EQ(std::make_tuple(CLng(-1234567.5), CLng(2147483647.0), int(CByte(254.5)), int(CByte(-0.4))),
+              std::make_tuple(-1234568, 2147483647, 254, 0));
     const std::function<void()> overflows[] = {
         [] { CInt(32767.5); }, [] { CInt(-32769); }, [] { CLng(2147483647.5); },  [] { CLng(-2147483649.0); },
         [] { CByte(255.5); },  [] { CByte(-1); },    [] { CInt(Val(u"1e999")); }, [] { CLng(std::nan("")); },
@@ -99,10 +97,7 @@ TEST(Variant, DatesAreWallClockDaysSince1899InAnyZone)
         const QDateTime back = Variant(45474.25).convertTo(VarType::Date).get<QDateTime>().toLocalTime();
         EXPECT_EQ(back, QDateTime(QDate(2024, 7, 1), QTime(6, 0), Qt::LocalTime)) << zone;
     }
-    if (oldZone.isNull())
-        qunsetenv("TZ");
-    else
-        qputenv("TZ", oldZone);
+    oldZone.isNull() ? qunsetenv("TZ") : qputenv("TZ", oldZone);
     tzset();
 }
 
@@ -119,11 +114,8 @@ TEST(Cp1252, EveryByteRoundTripsAndMatchesTheCodePage)
         GTEST_SKIP() << "no windows-1252 decoder to compare with";
     const QString expected = reference.decode(all);
     ASSERT_EQ(expected.size(), 256);
-    for (int b = 0; b < 256; ++b) {
-        if (expected[b] != QChar(0xFFFD)) { // bytes the code page leaves undefined
-            EXPECT_EQ(text[b], expected[b]) << b;
-        }
-    }
+    for (int b = 0; b < 256; ++b) // bytes the code page leaves undefined decode as U+FFFD there
+        EXPECT_TRUE(text[b] == expected[b] || expected[b] == QChar(0xFFFD)) << b;
 }
 
 } // namespace

@@ -193,7 +193,7 @@ TEST(Ini, TheTwoFilesAndAFailedWriteNotice)
     QFile::remove(folder.file("OPC-KV7.ini"));
     ASSERT_TRUE(QDir(folder.path()).mkdir("OPC-KV7.ini"));
     Ini::IniPutString("Configuracion", "Language", "0");
-    EXPECT_EQ(dialogs.texts(), QStringList({"Error al escribir en KV7.ini", "Error al escribir en OPC-KV7.ini"}));
+    ASSERT_EQ(dialogs.texts(), QStringList({"Error al escribir en KV7.ini", "Error al escribir en OPC-KV7.ini"}));
     EXPECT_EQ(std::make_pair(dialogs.requests()[0].kind, dialogs.requests()[0].title),
               std::make_pair(Dialogs::Kind::StandardMessage, QString("OPC-KV7")));
 }
@@ -230,18 +230,16 @@ TEST(Settings, ConnectionTableTakesTheSlotsInUseInSlotOrder)
 TEST(Settings, SessionTimeoutIsReadWithValRoundedAndClamped)
 {
     TempAppFolder folder;
-    GeneralSettings none;
-    LoadGeneralSettings(none);
-    EXPECT_EQ(none.SessionTimeout, 900);
-    const std::pair<const char *, int> cases[] = {{"120.6", 121},     {"abc", 0},        {"2.5", 2},
+    const std::pair<const char *, int> cases[] = {{nullptr, 900}, // no key: the default
+                                                  {"120.6", 121},     {"abc", 0},        {"2.5", 2},
                                                   {"3.5", 4},         {"1 80", 180},     {"", 0},
                                                   {"32767.4", 32767}, {"100000", 32767}, {"-1e9", -32768}};
     TraceRecorder trace;
     for (const auto &[value, expected] : cases) {
-        folder.write("OPC-KV7.ini", "[Configuracion]\r\nTiempoSesion=" + QByteArray(value) + "\r\n");
+        folder.write("OPC-KV7.ini", value ? "[Configuracion]\r\nTiempoSesion=" + QByteArray(value) + "\r\n" : "");
         GeneralSettings settings;
         LoadGeneralSettings(settings);
-        EXPECT_EQ(settings.SessionTimeout, expected) << value;
+        EXPECT_EQ(settings.SessionTimeout, expected) << (value ? value : "no key");
     }
     EXPECT_EQ(trace.lines, QStringList({"(Startup Warning: Overflow: TiempoSesion=100000, using 32767)",
                                         "(Startup Warning: Overflow: TiempoSesion=-1e9, using -32768)"}));

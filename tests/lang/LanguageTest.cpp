@@ -45,24 +45,20 @@ TEST(Language, TextsOfEitherLanguageByKeyWithoutCase)
     EXPECT_EQ(GetLangText("* comment"), "???");
     ASSERT_EQ(dialogs.requests().size(), 3u);
     const Dialogs::Request &missing = dialogs.requests().back();
-    EXPECT_EQ(missing.kind, Dialogs::Kind::Message);
-    EXPECT_EQ(missing.text, "No text found for Key: * comment");
-    EXPECT_EQ(missing.title, "");
-    EXPECT_EQ(missing.icon, 3);
+    EXPECT_EQ(std::make_tuple(missing.kind, missing.text, missing.title, missing.icon),
+              std::make_tuple(Dialogs::Kind::Message, QString("No text found for Key: * comment"), QString(), 3));
 }
 
 TEST(Language, HeaderAndLineRules)
 {
-    auto languagesOf = [](const QByteArray &header) {
-        return Language::parseLanguageFile(header + "\r\nK\ta\tb\tc\r\n", 0);
-    };
-    EXPECT_EQ(languagesOf("H\tuno\tdos\ttres\tSoftware").languages, QStringList({"uno", "dos"}));
-    EXPECT_EQ(languagesOf("H\tuno\tSoftware\tdos\t").languages, QStringList({"uno"}));
-    EXPECT_EQ(languagesOf("H\tuno\tdos").languages, QStringList({"uno"})); // the last field is never a name
-    EXPECT_EQ(languagesOf("H\tuno\tsoftware\t").languages, QStringList({"uno", "software"}));
-    for (const char *invalid : {"H\tuno", "H\tSoftware\tuno\t", "H", "   ", ""})
-        EXPECT_FALSE(languagesOf(invalid).valid) << invalid;
-
+    // The last field is never a name; the list stops at "Software" or after two.
+    for (const auto &[header, names] : pairs("H\tuno\tdos\ttres\tSoftware=uno,dos|H\tuno\tSoftware\tdos\t=uno|"
+                                             "H\tuno\tdos=uno|H\tuno\tsoftware\t=uno,software|H\tuno=|"
+                                             "H\tSoftware\tuno\t=|H=|   =|=")) {
+        const auto parsed = Language::parseLanguageFile(header.toLatin1() + "\r\nK\ta\tb\tc\r\n", 0);
+        EXPECT_EQ(parsed.languages.join(','), names) << qPrintable(header);
+        EXPECT_EQ(parsed.valid, !names.isEmpty()) << qPrintable(header);
+    }
     // An index the file does not have reads the first language.
     EXPECT_EQ(Language::parseLanguageFile("H\tuno\tSoftware\r\nK\ta\tb\r\n", 1).texts.value("k"), "a");
     EXPECT_EQ(Language::parseLanguageFile("H\tuno\tdos\t\r\nK\ta\tb\r\n", -3).texts.value("k"), "a");
@@ -116,20 +112,23 @@ TEST(Language, MissingOrDamagedFilesFallBackToTheShippedTextsWithOneMessage)
     }
 }
 
+// A missing key shows a message at each look-up, an empty text shows "???".
 TEST(Language, TheShippedFileHasEveryKeyTheProgramUsesInBothLanguages)
 {
     QFile file(sourceFile("data/OPC-KV7.LNG"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << qPrintable(file.fileName());
     const QByteArray bytes = file.readAll();
     static const char keys[] =
-        "mnuArchivo mnuAInicioSesion mnuACerrarSesion mnuFileForceExit mnuASalir mnuEdit "
-        "mnuEditConfiguracion mnuCPassword mnuCIdioma mnuIdioma_0 mnuIdioma_1 mnuVer mnuVBus mnuHelpAbout "
-        "lblTagDesc lblTagFQID lblTagCanDT lblTagAccPerm lblTagValue lblTagQuality lblTagTimestamp "
-        "txtTagValueTT ErrorAlEscribirEn NoPosClose &Aceptar &Cancelar &Salir NoSePuedeAbrirCOM Protocolo "
-        "Acercade Version Disclaimer Centrales Conexion Nombre chkAutoSesion SelCom MarcarDispoAUtilizar "
-        "NombreDescriptivo TmError chAutSesDes AskSave EstaSeguroDeSalirSinGrabar Si No ComDup SelCen "
-        "IniciarSesion CambiarPassword PasswordActual PasswordNuevo RepetirPasswordNuevo PasswordIncorrecto "
-        "NoSeHaPodidoGrabarArchivoPassword WBus chkUltimo chkBus chkLog";
+        "mnuArchivo mnuAInicioSesion mnuACerrarSesion mnuFileForceExit mnuASalir mnuEdit mnuEditConfiguracion "
+        "mnuCPassword mnuCIdioma mnuIdioma_0 mnuIdioma_1 mnuVer mnuVBus mnuHelpAbout lblTagDesc lblTagFQID "
+        "lblTagCanDT lblTagAccPerm lblTagValue lblTagQuality lblTagTimestamp txtTagValueTT ErrorAlEscribirEn "
+        "NoPosClose &Aceptar &Cancelar &Salir NoSePuedeAbrirCOM Protocolo Acercade Version Disclaimer Centrales "
+        "Conexion Nombre chkAutoSesion SelCom MarcarDispoAUtilizar NombreDescriptivo TmError chAutSesDes AskSave "
+        "EstaSeguroDeSalirSinGrabar Si No ComDup SelCen IniciarSesion CambiarPassword PasswordActual PasswordNuevo "
+        "RepetirPasswordNuevo PasswordIncorrecto NoSeHaPodidoGrabarArchivoPassword WBus chkUltimo chkBus chkLog "
+        "ArchivoPasswordDanado PasswordNoValido cmdClear lstTramasTT NoSePuedeGrabarLog NombreNoCabe "
+        "lvStatsEstadistica lvStatsValor StatTramasSeg StatTramasDescartadas StatUltimaTrama StatErrorCom "
+        "StatSesiones StatSuscripciones StatElementos StatNotificacionesSeg";
     for (int index : {0, 1}) {
         const auto parsed = Language::parseLanguageFile(bytes, index);
         EXPECT_EQ(parsed.languages, QStringList({QStringLiteral("Español"), "English"}));

@@ -17,9 +17,6 @@ struct MonitorTest : ::testing::Test {
     FrameMonitor monitor{clock, folder.file("KV7.log")};
 };
 
-const QByteArray Start = "********************* START REGISTER *********************\r\n";
-const QByteArray Stop = "********************* STOP REGISTER *********************\r\n";
-
 } // namespace
 
 TEST_F(MonitorTest, FramesAreListedWithTheirDirectionFollowedAndCappedAt500)
@@ -61,9 +58,11 @@ TEST_F(MonitorTest, TheLogHoldsStampedLinesBetweenStartAndStopRegister)
     monitor.setLogging(true);
     monitor.setBusMonitorOn(true);
     monitor.unload(); // closing the window stops the log
-    EXPECT_EQ(folder.read("KV7.log"), "2024/05/17 09:03:41 " + Start + "2024/05/17 09:03:41 RX:<<W0102\r\r\n" +
-                                          "2024/05/17 09:03:42 " + Stop + "2024/05/17 09:03:42 " + Start +
-                                          "2024/05/17 09:03:42 " + Stop);
+    const QByteArray start = "********************* START REGISTER *********************\r\n";
+    const QByteArray stop = "********************* STOP REGISTER *********************\r\n";
+    EXPECT_EQ(folder.read("KV7.log"), "2024/05/17 09:03:41 " + start + "2024/05/17 09:03:41 RX:<<W0102\r\r\n" +
+                                          "2024/05/17 09:03:42 " + stop + "2024/05/17 09:03:42 " + start +
+                                          "2024/05/17 09:03:42 " + stop);
     EXPECT_FALSE(monitor.BusMonitorOn());
     EXPECT_EQ(monitor.rowCount(), 0);
     EXPECT_TRUE(dialogs.requests().empty());
@@ -100,8 +99,7 @@ TEST_F(MonitorTest, AnOpenOrWriteFailureIsReportedOnceAndCaptureGoesOn)
         m->frameReceived("W1\r");
         m->frameReceived("W2\r");
     }
-    EXPECT_EQ(unopenable.rowCount(), 2);
-    EXPECT_EQ(full.rowCount(), 3);
+    EXPECT_EQ(std::make_pair(unopenable.rowCount(), full.rowCount()), std::make_pair(2, 3));
     ASSERT_EQ(dialogs.requests().size(), 2u);
     EXPECT_TRUE(dialogs.requests()[0].text.startsWith("Cannot write the frame log " + folder.file("blocker/KV7.log")));
 }

@@ -5,7 +5,6 @@
 #include "protocol/XTimerSupport.h"
 #include "protocol/cTarvolin.h"
 
-#include <QByteArray>
 #include <QStringList>
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -19,19 +18,20 @@ public:
     ~ManualTimers() override { XTimerSupport::setSystemTimers(previous_); }
     std::int32_t SetTimer(std::int32_t intervalMs) override
     {
+        if (exhausted)
+            return 0;
         std::int32_t id = reuseIds ? 1 : nextId_++;
         while (running.count(id))
             ++id;
-        if (!exhausted)
-            running[id] = intervalMs;
-        return exhausted ? 0 : id;
+        running[id] = intervalMs;
+        return id;
     }
     void KillTimer(std::int32_t id) override
     {
         running.erase(id);
         killed.push_back(id);
     }
-    // Delivers one tick of system timer id, as the event loop would.
+    // Delivers ticks of system timer id, as the event loop would.
     void fire(std::int32_t id, int times = 1)
     {
         for (int i = 0; i < times; ++i)
@@ -72,10 +72,11 @@ protected:
     void tick(int n = 1) { timers.fire(XTimerAccess::TimerID(engine->timer()), n); }
     void feed(const QByteArray &bytes) { engine->Receive(QByteArrayView(bytes)); }
     void line(const QByteArray &text) { feed(text + '\r'); }
-
-    OPCItem *item(const QString &id) const { return server.Tags().find(id); }
-    Variant value(const QString &id) const { return item(id) ? item(id)->Value() : Variant(); }
-    int writesTo(const QString &id) const { return writes.count(id) ? writes.at(id) : 0; }
+    Variant value(const QString &id) const
+    {
+        const OPCItem *i = server.Tags().find(id);
+        return i ? i->Value() : Variant();
+    }
     // A spec "Z1.State=2 #NPanel=1 @error=0 ..." made of what it names: an item's
     // value as text ("Z1.State", IDs without "C01."), how often the engine wrote it
     // ("#Z1.State"), or the engine's own state: "@error", "@silence", "@buffer",
@@ -85,7 +86,6 @@ protected:
         QStringList actual;
         for (const QString &pair : QString::fromLatin1(spec).split(' ')) {
             const QString id = pair.section('=', 0, 0);
-            QString v = value("C01." + id).toString();
             auto n = [](qint64 x) { return QString::number(x); };
             const cTarvolin::ZoneStatus &z = engine->zone(std::clamp(id.mid(5).toInt(), 1, 4));
             const QStringList zone = {n(z.State),     n(z.ZoneSilence), n(z.PrgIng),   n(z.PrgUsr),
@@ -95,11 +95,11 @@ protected:
                                                       {"@buffer", n(engine->rxBufferSize())},
                                                       {"@dropped", n(qint64(engine->discardedLines()))},
                                                       {"@zone", zone.join('/')}};
-            if (id.startsWith('#'))
-                v = QString::number(writesTo("C01." + id.mid(1)));
-            else if (id.startsWith('@'))
-                v = state.at(id.startsWith("@zone") ? QString("@zone") : id);
-            actual << id + '=' + v;
+            const auto count = writes.find("C01." + id.mid(1));
+            actual << id + '=' +
+                          (id.startsWith('#')   ? n(count == writes.end() ? 0 : count->second)
+                           : id.startsWith('@') ? state.at(id.startsWith("@zone") ? QString("@zone") : id)
+                                                : value("C01." + id).toString());
         }
         return actual.join(' ');
     }

@@ -10,7 +10,7 @@ using Decode = EngineFixture;
 using Items = EngineFixture;
 using Link = EngineFixture;
 
-TEST_F(Decode, EveryFieldOfAGroupReport)
+TEST_F(Decode, EveryFieldOfAGroupReportAndEveryMeasure)
 {
     const std::pair<QByteArray, const char *> cases[] = {
         {grLine(2, 3, "CO2", "Manu", 5, " 12.5 ", "Alarma", 7),
@@ -42,15 +42,12 @@ TEST_F(Decode, EveryFieldOfAGroupReport)
     EXPECT_EQ(written["C01.Z2.D05.Group"].type(), VarType::Byte);
     for (OPCItem *i : server.Tags())
         ASSERT_EQ(i->Quality(), Quality::Good);
-}
-
-TEST_F(Decode, MeasureFieldsReadAsTheNumberParseReadsThem)
-{
-    const std::pair<const char *, float> cases[] = {{" 12.5%", 12.5f},  {"12,5  ", 12.0f},   {"  -3.2", -3.2f},
-                                                    {"1 2 3 ", 123.0f}, {"      ", 0.0f},    {"abc   ", 0.0f},
-                                                    {"1e2   ", 100.0f}, {"%%5   ", 0.0f},    {"0.1   ", 0.1f},
-                                                    {"+7    ", 7.0f},   {"SATURA", 99999.0f}};
-    for (const auto &[field, expected] : cases) {
+    // Measures read as the number parse reads them.
+    const std::pair<const char *, float> measures[] = {{" 12.5%", 12.5f},  {"12,5  ", 12.0f},   {"  -3.2", -3.2f},
+                                                       {"1 2 3 ", 123.0f}, {"      ", 0.0f},    {"abc   ", 0.0f},
+                                                       {"1e2   ", 100.0f}, {"%%5   ", 0.0f},    {"0.1   ", 0.1f},
+                                                       {"+7    ", 7.0f},   {"SATURA", 99999.0f}};
+    for (const auto &[field, expected] : measures) {
         line(grLine(3, 1, "O2 ", "Auto", 9, field, "      "));
         EXPECT_EQ(value("C01.Z3.D09.Value"), Variant(expected)) << field;
     }
@@ -156,7 +153,7 @@ TEST_F(Items, ConnectionCreatesItsItemsInOrderWithTheirEntries)
         "Z4.D16.Value=Detector value of mesure|Z4.D16.State=Detector State|Z4.D16.StateStr=Detector State String|"
         "Z4.D16.Gas=Detector Gas|Z4.D16.GasStr=Detector Gas String";
     for (const auto &[id, text] : pairs(descriptions))
-        EXPECT_EQ(table[item("C01." + id)->UserIndex()].Description, text) << qPrintable(id);
+        EXPECT_EQ(table[server.Tags().find("C01." + id)->UserIndex()].Description, text) << qPrintable(id);
 
     // Further connections follow in the table, named by their number, and each
     // engine writes only its own items.

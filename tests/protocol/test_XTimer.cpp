@@ -95,7 +95,9 @@ TEST(XTimer, TicksOneAtATimeAndAThrowingHandlerStopsItsTimer)
     t.setInterval(1000);
     t.setEnabled(true);
     const std::int32_t id = idOf(t);
-    timers.fire(id, 4);
+    timers.fire(id);
+    EXPECT_EQ(ticks, 1);
+    timers.fire(id, 3);
     EXPECT_EQ(ticks, 3);
     EXPECT_FALSE(timers.running.count(id));
     EXPECT_TRUE(t.Enabled() && idOf(t) == id); // dead, yet it shows its id and Enabled

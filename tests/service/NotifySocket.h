@@ -13,38 +13,34 @@ class NotifySocket {
 public:
     explicit NotifySocket(const char *watchdogUsec = nullptr)
     {
-        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         const QByteArray name = "kv7-notify-test-" + QByteArray::number(::getpid()) + '-' + QByteArray::number(++n_);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::copy(name.begin(), name.end(), address.sun_path + 1);
-        const bool bound = ::bind(fd_, reinterpret_cast<const sockaddr *>(&address),
-                                  socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size())) == 0;
-        EXPECT_TRUE(bound);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr *>(&address),
+                         socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
+                  0);
         qputenv("NOTIFY_SOCKET", '@' + name);
         if (watchdogUsec)
             qputenv("WATCHDOG_USEC", watchdogUsec);
     }
     ~NotifySocket()
     {
-        qunsetenv("NOTIFY_SOCKET");
-        qunsetenv("WATCHDOG_USEC");
-        qunsetenv("WATCHDOG_PID");
+        for (const char *name : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"})
+            qunsetenv(name);
         ::close(fd_);
     }
-
     // Every message received so far, in order.
     QStringList messages()
     {
         char buffer[4096];
-        ssize_t n;
-        while ((n = ::recv(fd_, buffer, sizeof buffer, 0)) >= 0)
+        for (ssize_t n; (n = ::recv(fd_, buffer, sizeof buffer, 0)) >= 0;)
             received_ << QString::fromUtf8(buffer, n);
         return received_;
     }
 
 private:
-    int fd_ = -1;
+    int fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     QStringList received_;
     static inline int n_ = 0;
 };

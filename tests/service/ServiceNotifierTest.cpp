@@ -22,38 +22,27 @@ TEST(ServiceNotifier, ReadyStatusAndStoppingReachSystemd)
     notifier.setStatus(2, 2, 0);
     notifier.stopping();
     EXPECT_EQ(systemd.messages(),
-              QStringList({QStringLiteral("READY=1"),
-                           QStringLiteral("STATUS=3 panel lines, 1 in communication error, 2 clients connected"),
-                           QStringLiteral("STATUS=1 panel line, 0 in communication error, 1 client connected"),
-                           QStringLiteral("STATUS=2 panel lines, 2 in communication error, 0 clients connected"),
-                           QStringLiteral("STOPPING=1")}));
+              QStringList({"READY=1", "STATUS=3 panel lines, 1 in communication error, 2 clients connected",
+                           "STATUS=1 panel line, 0 in communication error, 1 client connected",
+                           "STATUS=2 panel lines, 2 in communication error, 0 clients connected", "STOPPING=1"}));
 }
 
-TEST(ServiceNotifier, WatchdogPingsFromTheRunningEventLoop)
+TEST(ServiceNotifier, WatchdogPingsFromTheRunningEventLoopOnlyWhenAskedForThisProcess)
 {
+    for (const auto &[usec, pid] : {std::pair<const char *, QByteArray>{"not a number", {}},
+                                    {"0", {}},
+                                    {"100000", QByteArray::number(::getppid())}}) {
+        NotifySocket systemd(usec);
+        if (!pid.isEmpty())
+            qputenv("WATCHDOG_PID", pid);
+        EXPECT_EQ(ServiceNotifier().watchdogInterval(), 0ms) << usec << " " << pid.constData();
+    }
     NotifySocket systemd("100000");
     ServiceNotifier notifier;
     EXPECT_EQ(notifier.watchdogInterval(), 50ms);
-    // Nothing before the loop runs: a loop that hangs sends no ping.
-    EXPECT_TRUE(systemd.messages().isEmpty());
-    EXPECT_TRUE(waitFor([&] { return systemd.messages().count(QStringLiteral("WATCHDOG=1")) >= 3; }, 5000));
-    EXPECT_EQ(systemd.messages().count(), systemd.messages().count(QStringLiteral("WATCHDOG=1")));
-}
-
-TEST(ServiceNotifier, WatchdogOnlyWhenAskedForThisProcess)
-{
-    struct Case {
-        const char *usec;
-        QByteArray pid;
-    };
-    const Case cases[] = {{"not a number", {}}, {"0", {}}, {"100000", QByteArray::number(::getppid())}};
-    for (const Case &c : cases) {
-        NotifySocket systemd(c.usec);
-        if (!c.pid.isEmpty())
-            qputenv("WATCHDOG_PID", c.pid);
-        ServiceNotifier notifier;
-        EXPECT_EQ(notifier.watchdogInterval(), 0ms) << c.usec << " " << c.pid.constData();
-    }
+    EXPECT_TRUE(systemd.messages().isEmpty()); // nothing before the loop runs: a hung loop sends no ping
+    EXPECT_TRUE(waitFor([&] { return systemd.messages().count("WATCHDOG=1") >= 3; }, 5000));
+    EXPECT_EQ(systemd.messages().count(), systemd.messages().count("WATCHDOG=1"));
 }
 
 } // namespace

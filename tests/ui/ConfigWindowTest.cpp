@@ -11,8 +11,6 @@
 
 namespace {
 
-Dialogs::Answer button(int index) { return {index}; }
-
 struct ConfigWindowTest : UiTest {
     fConfTarvolin editor;
     void SetUp() override
@@ -27,7 +25,11 @@ struct ConfigWindowTest : UiTest {
         list()->setCurrentRow(row);
         emit child<QComboBox>(editor, "cboCOM")->activated(entry);
     }
-    void accept() { QTest::mouseClick(child<QPushButton>(editor, "cmdAceptar"), Qt::LeftButton); }
+    void click(const char *button) { QTest::mouseClick(child<QPushButton>(editor, button), Qt::LeftButton); }
+    void answerSecond()
+    {
+        answer = [](const Dialogs::Request &) { return Dialogs::Answer{1}; };
+    }
 };
 
 } // namespace
@@ -39,25 +41,24 @@ TEST_F(ConfigWindowTest, ADuplicatePortIsRefusedAndTheSaveAsksFirst)
     usePort(1, 0);
     usePort(0, 0);
     EXPECT_EQ(list()->item(1)->text(), "Panel 2 (COM 1)");
-    accept();
-    ASSERT_EQ(dialogs.requests().size(), 1u);
-    EXPECT_EQ(dialogs.requests()[0].text, "Two panels use the same port: COM 1");
+    click("cmdAceptar");
+    EXPECT_EQ(dialogs.texts(), QStringList{"Two panels use the same port: COM 1"});
     EXPECT_EQ(list()->currentRow(), 1);
     EXPECT_EQ(child<QComboBox>(editor, "cboCOM")->currentText(), "COM 1");
 
     usePort(1, 4);
-    answer = [](const Dialogs::Request &) { return button(1); }; // "Cancel"
-    accept();
+    answerSecond(); // "Cancel"
+    click("cmdAceptar");
     EXPECT_EQ(dialogs.requests().back().text, "Do you want to save the changes?");
     EXPECT_EQ(dialogs.requests().back().buttons, QStringList({"&OK", "&Cancel"}));
     EXPECT_TRUE(editor.isVisible());
     answer = nullptr;
-    accept();
+    click("cmdAceptar");
     EXPECT_FALSE(editor.isVisible());
     EXPECT_TRUE(folder.read("KV7.ini").contains("C2-On=1\r\nC2-Com=5\r\n"));
 }
 
-TEST_F(ConfigWindowTest, LeavingAsksOnlyAfterAnEdit)
+TEST_F(ConfigWindowTest, LeavingAsksOnlyAfterAnEditAndTheTimeoutIsCorrectedOnLeavingIt)
 {
     fConfTarvolin fresh;
     fresh.show();
@@ -65,19 +66,7 @@ TEST_F(ConfigWindowTest, LeavingAsksOnlyAfterAnEdit)
     EXPECT_FALSE(fresh.isVisible());
     EXPECT_TRUE(dialogs.requests().empty());
 
-    QTest::keyClicks(child<QLineEdit>(editor, "txtMaquina(0)"), "Sala");
-    answer = [](const Dialogs::Request &) { return button(1); }; // "No"
-    editor.close();
-    EXPECT_TRUE(editor.isVisible());
-    EXPECT_EQ(dialogs.requests().back().buttons, QStringList({"Yes", "No"}));
-    answer = nullptr;
-    QTest::mouseClick(child<QPushButton>(editor, "cmdCancelar"), Qt::LeftButton);
-    EXPECT_FALSE(editor.isVisible());
-    EXPECT_EQ(dialogs.requests().size(), 2u);
-}
-
-TEST_F(ConfigWindowTest, TheTimeoutIsCorrectedOnLeavingAndTheHelpLineFollowsTheFocus)
-{
+    // The help line follows the focus.
     QApplication::setActiveWindow(&editor);
     QLineEdit *timeout = child<QLineEdit>(editor, "txtTimeout");
     timeout->setFocus();
@@ -87,4 +76,14 @@ TEST_F(ConfigWindowTest, TheTimeoutIsCorrectedOnLeavingAndTheHelpLineFollowsTheF
     child<QComboBox>(editor, "cboCOM")->setFocus();
     EXPECT_EQ(timeout->text(), "100");
     EXPECT_EQ(child<QLabel>(editor, "lblHelp")->text(), "COM port");
+
+    QTest::keyClicks(child<QLineEdit>(editor, "txtMaquina(0)"), "Sala");
+    answerSecond(); // "No"
+    editor.close();
+    EXPECT_TRUE(editor.isVisible());
+    EXPECT_EQ(dialogs.requests().back().buttons, QStringList({"Yes", "No"}));
+    answer = nullptr;
+    click("cmdCancelar");
+    EXPECT_FALSE(editor.isVisible());
+    EXPECT_EQ(dialogs.requests().size(), 2u);
 }

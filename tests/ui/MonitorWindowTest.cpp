@@ -67,10 +67,7 @@ TEST_F(MonitorWindowTest, ClosingTheWindowStopsTheLogAndTheNextOpeningStartsAfre
     EXPECT_TRUE(window.isNull()); // released
     EXPECT_FALSE(monitor.BusMonitorOn());
     EXPECT_TRUE(folder.read("KV7.log").endsWith("STOP REGISTER *********************\r\n"));
-
     window = new fBus(monitor);
-    EXPECT_TRUE(box("chkBus")->isChecked());
-    EXPECT_TRUE(box("chkUltimo")->isChecked());
-    EXPECT_FALSE(box("chkLog")->isChecked());
+    EXPECT_TRUE(box("chkBus")->isChecked() && box("chkUltimo")->isChecked() && !box("chkLog")->isChecked());
     EXPECT_EQ(list()->model()->rowCount(), 0);
 }

@@ -22,25 +22,25 @@ TEST_F(UiTest, PeriodDialogsAcceptTheirRangeAndRefuseAnythingElse)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.typed);
+        const bool isSp = c.dialog == &sp;
         sp.setSamplePeriod(1000);
         mgup.setGroupPeriod(50);
         c.dialog->show();
-        QLineEdit *field = child<QLineEdit>(*c.dialog, c.dialog == &sp ? "txtSamplePeriod" : "txtGroupPeriod");
-        EXPECT_EQ(field->text(), c.dialog == &sp ? "1000" : "50");
+        QLineEdit *field = child<QLineEdit>(*c.dialog, isSp ? "txtSamplePeriod" : "txtGroupPeriod");
+        EXPECT_EQ(field->text(), isSp ? "1000" : "50");
         field->setText(c.typed);
         const std::size_t asked = dialogs.requests().size();
         QTest::keyClick(field, Qt::Key_Return); // OK is the default button
         EXPECT_EQ(c.dialog->isVisible(), c.kept == 0);
-        EXPECT_EQ(c.dialog->value(), c.kept ? c.kept : c.dialog == &sp ? 1000 : 50);
+        EXPECT_EQ(c.dialog->value(), c.kept ? c.kept : isSp ? 1000 : 50);
         if (c.kept)
             continue;
+        EXPECT_EQ(field->text(), c.typed); // as typed
         ASSERT_EQ(dialogs.requests().size(), asked + 1);
         const Dialogs::Request &r = dialogs.requests().back();
-        EXPECT_EQ(r.text, c.dialog == &sp ? "Entrar un valor entre 100 y 60000." : "Entrar un valor entre 10 y 60000.");
-        EXPECT_EQ(r.title, "Valor fuera de rango");
-        EXPECT_EQ(r.icon, 2);
-        EXPECT_EQ(r.buttons, QStringList{"&OK"});
-        EXPECT_EQ(field->text(), c.typed); // as typed
+        EXPECT_EQ(QStringList({r.text, r.title, QString::number(r.icon), r.buttons.join(',')}),
+                  QStringList({QStringLiteral("Entrar un valor entre %1 y 60000.").arg(isSp ? 100 : 10),
+                               "Valor fuera de rango", "2", "&OK"}));
     }
     sp.show();
     child<QLineEdit>(sp, "txtSamplePeriod")->setText("2000");

@@ -2,8 +2,6 @@
 #include "TestSupport.h"
 #include "lang/Language.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -14,16 +12,10 @@ struct UiTest : ::testing::Test {
     std::function<Dialogs::Answer(const Dialogs::Request &)> answer;
     DialogRecorder dialogs{[this](const Dialogs::Request &r) { return answer ? answer(r) : Dialogs::Answer{}; }};
 
-    void SetUp() override { installLanguage(1); }
-    void installLanguage(int index)
+    void SetUp() override
     {
-        QString dir = qEnvironmentVariable("KV7_SOURCE_DIR");
-        if (dir.isEmpty())
-            dir = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../..");
-        QFile f(dir + QStringLiteral("/data/OPC-KV7.LNG"));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        folder.write(QStringLiteral("OPC-KV7.LNG"), f.readAll());
-        ASSERT_EQ(Language::LoadLanguageFile(std::int16_t(index)), Language::LoadResult::Ok);
+        folder.installLanguageFile();
+        ASSERT_EQ(Language::LoadLanguageFile(1), Language::LoadResult::Ok);
     }
     template <class W> static W *child(const QWidget &window, const char *name)
     {
