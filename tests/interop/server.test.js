@@ -6,12 +6,7 @@
 const { describe, it, before, after } = require("node:test");
 const assert = require("node:assert/strict");
 const {
-  AttributeIds,
-  DataType,
-  NodeClass,
-  StatusCodes,
-  MessageSecurityMode,
-  resolveNodeId,
+  AttributeIds, DataType, NodeClass, StatusCodes, MessageSecurityMode, resolveNodeId,
 } = require("node-opcua-client");
 const { startServer, withTimeout, poll } = require("./lib/harness");
 const { connect, subscribe, monitor, browseTree } = require("./lib/client");
