@@ -11,11 +11,7 @@ const fs = require("node:fs");
 const os = require("node:os");
 const path = require("node:path");
 const {
-  OPCUAClient,
-  MessageSecurityMode,
-  SecurityPolicy,
-  UserTokenType,
-  AttributeIds,
+  OPCUAClient, MessageSecurityMode, SecurityPolicy, UserTokenType, AttributeIds,
 } = require("node-opcua-client");
 const { OPCUACertificateManager } = require("node-opcua-certificate-manager");
 const { startServer, withTimeout, poll, SERVER_BIN } = require("./lib/harness");

@@ -6,12 +6,7 @@
 const { describe, it, before, after } = require("node:test");
 const assert = require("node:assert/strict");
 const {
-  AttributeIds,
-  DataType,
-  NodeClass,
-  StatusCodes,
-  MessageSecurityMode,
-  resolveNodeId,
+  AttributeIds, DataType, NodeClass, StatusCodes, MessageSecurityMode, resolveNodeId,
 } = require("node-opcua-client");
 const { startServer, withTimeout, poll } = require("./lib/harness");
 const { connect, subscribe, monitor, browseTree } = require("./lib/client");
@@ -19,6 +14,7 @@ const { allItems, folderIds, pad2 } = require("./lib/items");
 
 const LINES = 16;
 const SERVER_STATE = "ns=0;i=2259";
+const SECONDS_TILL_SHUTDOWN = "ns=0;i=2992";
 const VARIANT_TYPES = { Byte: DataType.Byte, String: DataType.String, Float: DataType.Float };
 const items = allItems(LINES);
 const byId = new Map(items.map((it) => [it.id, it]));
@@ -168,13 +164,13 @@ describe("values from the panel lines and subscriptions", () => {
 });
 
 // The server state can only leave Running from outside through the close request (SIGTERM):
-// it sets Failed before the ports close. Every Read answered from then on must refuse item
-// values with BadOutOfService while the standard nodes stay readable. Runs last: it ends
-// the server.
+// first Shutdown, with the seconds left, then Failed before the ports close. Every Read
+// answered from then on must refuse item values with BadOutOfService while the standard
+// nodes stay readable. Runs last: it ends the server.
 describe("server-state gate and shutdown", () => {
-  it("answers each Read consistently with the server state until the process ends", async (t) => {
+  it("announces the shutdown and answers each Read consistently with the server state until the process ends", async (t) => {
     const probe = await connect(server.endpoint);
-    const seen = { running: 0, other: 0 };
+    const seen = { running: 0, other: 0, notice: 0 };
     const inconsistent = [];
     const exited = new Promise((r) => server.proc.once("exit", (code, signal) => r({ code, signal })));
     let stopReading = false;
@@ -182,18 +178,19 @@ describe("server-state gate and shutdown", () => {
       for (let i = 0; i < 100000 && !stopReading; i++) {
         let res;
         try {
-          res = await probe.session.read([SERVER_STATE, "C02.Z3.D07.Value", "C02.Error_Comm"].map((id) => ({
-            nodeId: nodeOf(id), attributeId: AttributeIds.Value })));
+          res = await probe.session.read([SERVER_STATE, SECONDS_TILL_SHUTDOWN, "C02.Z3.D07.Value", "C02.Error_Comm"]
+            .map((id) => ({ nodeId: nodeOf(id), attributeId: AttributeIds.Value })));
         } catch {
           return; // the connection ended with the process
         }
-        const [state, ...values] = res;
+        const [state, seconds, ...values] = res;
         if (!state.statusCode.isGood()) {
           inconsistent.push(`ServerState unreadable: ${state.statusCode}`);
           continue;
         }
         const gated = state.value.value !== 0 && state.value.value !== 5; // neither Running nor Test
         seen[gated ? "other" : "running"]++;
+        if (state.value.value === 4 && seconds.value.value > 0) seen.notice++; // Shutdown, counting down
         for (const dv of values)
           if (gated ? dv.statusCode.value !== StatusCodes.BadOutOfService.value : !dv.statusCode.isGood())
             inconsistent.push(`state ${state.value.value}: item answered ${dv.statusCode.toString()}`);
@@ -206,6 +203,7 @@ describe("server-state gate and shutdown", () => {
       const how = await withTimeout(exited, 15000, "server exit after SIGTERM");
       t.diagnostic(`reads while Running: ${seen.running}, while not Running: ${seen.other}; exit ${JSON.stringify(how)}`);
       assert.equal(how.code, 0, `exit status after SIGTERM: ${JSON.stringify(how)}`);
+      assert.ok(seen.notice > 0, "no read saw ServerState Shutdown with SecondsTillShutdown counting down");
     } finally {
       stopReading = true;
       await withTimeout(reader, 20000, "reader end").catch(() => {});

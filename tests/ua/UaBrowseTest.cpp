@@ -1,5 +1,5 @@
-// View services: the whole tree is reachable, filters, continuation points, browse
-// paths and node registration.
+// View services: the whole tree is reachable, the type hierarchies, filters,
+// continuation points, browse paths and node registration.
 #include "UaFixture.h"
 
 #include <QSet>
@@ -16,17 +16,12 @@ BrowseDescription describe(const NodeId &id, std::int32_t direction = 0,
 
 std::vector<BrowseResult> browse(UaTestPeer &p, std::vector<BrowseDescription> nodes, std::uint32_t maxRefs = 0)
 {
-    BrowseRequest request{{}, {}, maxRefs, std::move(nodes)};
-    BrowseResponse response;
-    EXPECT_FALSE(p.call(request, response).fault);
-    return response.results;
+    return ask<BrowseResponse>(p, BrowseRequest{{}, {}, maxRefs, std::move(nodes)}).results;
 }
 
 BrowseResult browseNext(UaTestPeer &p, const QByteArray &point, bool release = false)
 {
-    BrowseNextRequest next{{}, release, {point}};
-    BrowseNextResponse response;
-    EXPECT_TRUE(p.call(next, response).ok);
+    const auto response = ask<BrowseNextResponse>(p, BrowseNextRequest{{}, release, {point}});
     return response.results.empty() ? BrowseResult{} : response.results[0];
 }
 
@@ -50,6 +45,7 @@ TEST(UaBrowse, EveryNodeIsReachableFromRootAndFoldersFollowThePathDelimiter)
     MemoryPeer &p = ua.client();
     QSet<QString> seen{QStringLiteral("i=84")};
     std::vector<NodeId> queue{NodeId(0, Id::RootFolder)};
+    std::vector<ReadValueId> dataTypes; // of every variable
     for (std::size_t head = 0; head < queue.size() && head < 1000;) {
         std::vector<BrowseDescription> level;
         for (const std::size_t end = std::min(queue.size(), head + 50); head < end; ++head)
@@ -59,6 +55,8 @@ TEST(UaBrowse, EveryNodeIsReachableFromRootAndFoldersFollowThePathDelimiter)
             for (const auto &ref : result.references) {
                 EXPECT_TRUE(ref.isForward && !ref.browseName.name.isEmpty());
                 EXPECT_EQ(ref.displayName.text, ref.browseName.name);
+                if (ref.nodeClass == std::int32_t(NodeClass::Variable))
+                    dataTypes.push_back(readId(ref.nodeId.nodeId, Attr::DataType));
                 if (!seen.contains(ref.nodeId.nodeId.toString()))
                     seen.insert(ref.nodeId.nodeId.toString()), queue.push_back(ref.nodeId.nodeId);
             }
@@ -68,15 +66,18 @@ TEST(UaBrowse, EveryNodeIsReachableFromRootAndFoldersFollowThePathDelimiter)
          {"ns=1;s=Line/Zone/Gas", "ns=1;s=Line/Flag", "ns=1;s=Loose", "ns=1;s=Line", "ns=1;s=Line/", "i=2253", "i=2256",
           "i=2259", "i=2262", "i=2255", "i=11705", "i=45", "i=47", "i=61", "i=63", "i=4", "i=862", "i=852"})
         EXPECT_TRUE(seen.contains(QString::fromLatin1(id))) << id;
+    // Every data type a variable names exists, with its names.
+    std::vector<ReadValueId> typeNames;
+    for (const DataValue &type : p.read(dataTypes).results)
+        for (std::uint32_t a : {Attr::BrowseName, Attr::DisplayName})
+            typeNames.push_back(readId(type.value.x ? type.value.x->nodeId : NodeId(), a));
+    ASSERT_GT(typeNames.size(), 80u);
+    for (const DataValue &name : p.read(typeNames).results)
+        EXPECT_EQ(name.status, Status::Good);
 
     const BrowseResult line = browse(p, {describe(NodeId(1, QStringLiteral("Line/")))})[0];
     EXPECT_EQ(names(line), (QStringList{QStringLiteral("Zone"), QStringLiteral("Flag")}));
-    const ReferenceDescription &zone = line.references.at(0);
-    EXPECT_TRUE(zone.referenceTypeId.isNumeric(Id::Organizes));
-    EXPECT_EQ(zone.browseName.ns, 1);
-    EXPECT_EQ(zone.nodeClass, std::int32_t(NodeClass::Object));
-    EXPECT_TRUE(zone.typeDefinition.nodeId.isNumeric(Id::FolderType));
-    EXPECT_TRUE(line.references.at(1).typeDefinition.nodeId.isNumeric(Id::BaseDataVariableType));
+    EXPECT_TRUE(line.references.at(0).referenceTypeId.isNumeric(Id::Organizes));
     // Inverse from an item leads to its folder; both ways, to its type as well.
     const auto up = browse(p, {describe(NodeId(1, QStringLiteral("Line/Zone/Gas")), 1, 0),
                                describe(NodeId(1, QStringLiteral("Line/Zone/Gas")), 2, 0)});
@@ -206,4 +207,27 @@ TEST(UaBrowse, TranslateBrowsePathsFollowsNamesAndRegisterNodesHandsIdsBack)
     EXPECT_EQ(registered.registeredNodeIds, reg.nodesToRegister);
     EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, registered.registeredNodeIds}), Status::Good);
     EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, {}}), Status::BadNothingToDo);
+}
+
+TEST(UaBrowse, TypeHierarchiesHoldEveryTypeTheServersNodesName)
+{
+    UaCore ua;
+    ua.start();
+    const std::pair<std::uint32_t, std::vector<const char *>> expected[] = {
+        {Id::BaseDataType, {"Boolean", "Number", "String", "DateTime", "Structure", "Enumeration", "LocalizedText"}},
+        {Id::Structure, {"Argument", "BuildInfo", "ServerStatusDataType", "ServerDiagnosticsSummaryDataType"}},
+        {Id::References, {"HierarchicalReferences", "NonHierarchicalReferences"}},
+        {Id::HierarchicalReferences, {"HasChild", "Organizes", "HasEventSource"}},
+        {Id::Aggregates, {"HasComponent", "HasProperty"}},
+        {Id::NonHierarchicalReferences, {"HasTypeDefinition", "HasModellingRule", "HasEncoding", "GeneratesEvent"}},
+        {Id::BaseObjectType, {"FolderType", "ServerType", "ServerCapabilitiesType", "ServerDiagnosticsType"}},
+        {Id::BaseDataVariableType, {"ServerStatusType", "BuildInfoType", "ServerDiagnosticsSummaryType"}}};
+    std::vector<BrowseDescription> nodes;
+    for (const auto &[type, subtypes] : expected)
+        nodes.push_back(describe(NodeId(0, type), 0, Id::HasSubtype, false));
+    const auto results = browse(ua.client(), nodes);
+    ASSERT_EQ(results.size(), nodes.size());
+    for (std::size_t k = 0; k < nodes.size(); ++k)
+        for (const char *name : expected[k].second)
+            EXPECT_TRUE(names(results[k]).contains(QLatin1String(name))) << name;
 }

@@ -10,6 +10,28 @@
 #include <optional>
 #include <vector>
 
+// The response to a request that must be answered without a fault.
+template <class Resp, class Req> Resp ask(UaTestPeer &p, Req request)
+{
+    Resp response;
+    const UaTestPeer::Reply reply = p.call(request, response);
+    EXPECT_TRUE(reply.ok && !reply.fault) << Ua::statusName(reply.fault);
+    return response;
+}
+
+using Codes = std::vector<Ua::StatusCode>;
+// The status of each result (DataValues: their status).
+template <class R> Codes statuses(const std::vector<R> &results)
+{
+    Codes s;
+    for (const R &r : results)
+        if constexpr (std::is_same_v<R, Ua::DataValue>)
+            s.push_back(r.status);
+        else
+            s.push_back(r.statusCode);
+    return s;
+}
+
 // Users named by their UserName token's body (an empty name is refused); "nobody"
 // may do nothing with items, everyone else only read them.
 struct NamedUsers final : Ua::AccessControl {

@@ -13,12 +13,19 @@ namespace {
 
 const DateTime When = toDateTime(QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9, 123), Qt::UTC));
 
+// CTest names the source folder; a run by hand finds the file where the build saw it.
+QByteArray vectors()
+{
+    const QString source = qEnvironmentVariable("KV7_SOURCE_DIR");
+    QFile file(source.isEmpty() ? QStringLiteral(KV7_UA_GOLDEN)
+                                : source + QStringLiteral("/tests/ua/golden/vectors.txt"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QByteArray golden(const char *name)
 {
-    QFile file(qEnvironmentVariable("KV7_SOURCE_DIR") + QStringLiteral("/tests/ua/golden/vectors.txt"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    for (const QByteArray &line : file.readAll().split('\n'))
+    static const QByteArray all = vectors();
+    for (const QByteArray &line : all.split('\n'))
         if (line.startsWith(QByteArray(name) + ' '))
             return QByteArray::fromHex(line.mid(int(qstrlen(name)) + 1));
     return {};
@@ -54,11 +61,6 @@ template <class T> void expectGolden(const char *name, const T &value, bool mess
     EXPECT_EQ(hex(back, message), hex(value, message)) << name;
 }
 
-RequestHeader requestHeader()
-{
-    return RequestHeader{NodeId::ofBytes(1, "token"), When, 77, 0, QStringLiteral("audit"), 10000, {}};
-}
-
 ResponseHeader responseHeader() { return ResponseHeader{When, 77, Status::Good, {}, {}, {}}; }
 
 DataValue value(Variant v, StatusCode status = Status::Good, bool stamped = false)
@@ -78,13 +80,6 @@ DataValue statusOnly(StatusCode status)
     DataValue dv;
     dv.setStatus(status);
     return dv;
-}
-
-ApplicationDescription application(const char *uri, const char *product, const char *name, std::int32_t type,
-                                   std::vector<QString> urls)
-{
-    return {QString::fromLatin1(uri), QString::fromLatin1(product), {{}, QString::fromLatin1(name)}, type, {}, {},
-            std::move(urls)};
 }
 
 std::uint32_t fieldHash(const char *name)
@@ -189,47 +184,11 @@ TEST(UaGolden, EveryStructureHasTheStandardsFieldsInTheirOrder)
         DeleteSubscriptionsResponse, TransferResult, TransferSubscriptionsRequest, TransferSubscriptionsResponse,
         SetTriggeringRequest, SetTriggeringResponse, CallMethodRequest, CallMethodResult, CallRequest, CallResponse,
         Argument, ServerDiagnosticsSummaryDataType>();
-    QFile file(qEnvironmentVariable("KV7_SOURCE_DIR") + QStringLiteral("/tests/ua/golden/vectors.txt"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(std::size_t(file.readAll().count("\nFields.")), checked); // no structure left out
+    EXPECT_EQ(std::size_t(vectors().count("\nFields.")), checked); // no structure left out
 }
 
-TEST(UaGolden, HeadersAndDiscovery)
+TEST(UaGolden, DataValuesOfEveryKindAndNotificationsInExtensionObjects)
 {
-    const QString url = QStringLiteral("opc.tcp://testhost:4840");
-    expectGolden(
-        "EndpointDescription",
-        EndpointDescription{url,
-                            application("urn:testhost:QUARLEN.KV7.1", "urn:QUARLEN:OPC-KV7", "OPC-KV7", 0, {url}),
-                            {},
-                            1,
-                            QStringLiteral("http://opcfoundation.org/UA/SecurityPolicy#None"),
-                            {UserTokenPolicy{QStringLiteral("anonymous"), 0, {}, {}, {}}},
-                            QStringLiteral("http://opcfoundation.org/UA-Profile/Transport/uatcp-uasc-uabinary"),
-                            0},
-        false);
-
-    CreateSessionRequest cs;
-    cs.requestHeader = requestHeader();
-    cs.clientDescription = application("urn:test:client", "urn:test", "Test", 1, {});
-    cs.endpointUrl = QStringLiteral("opc.tcp://localhost:4840");
-    cs.sessionName = QStringLiteral("test session");
-    cs.clientNonce = QByteArray(32, 'n');
-    cs.requestedSessionTimeout = 60000;
-    cs.maxResponseMessageSize = 1048576;
-    expectGolden("CreateSessionRequest", cs);
-}
-
-TEST(UaGolden, ReadWithDataValuesOfSeveralTypes)
-{
-    ReadRequest read{requestHeader(), 500, 2, {}};
-    for (const NodeId &id : {NodeId(1, QStringLiteral("C01.Z1.State")), NodeId(0, Id::NamespaceArray),
-                             NodeId(1, QStringLiteral("C01.Panel"))})
-        read.nodesToRead.push_back(ReadValueId{id, Attr::Value, {}, {}});
-    read.nodesToRead[1].indexRange = QStringLiteral("1:2");
-    read.nodesToRead[2].dataEncoding = QualifiedName{0, QStringLiteral("Default Binary")};
-    expectGolden("ReadRequest", read);
-
     DataValue pico = value(Variant::real(BuiltinType::Double, -1e300), Status::Good, true);
     pico.sourcePicoseconds = 7;
     pico.serverPicoseconds = 8;
@@ -244,30 +203,6 @@ TEST(UaGolden, ReadWithDataValuesOfSeveralTypes)
          value(Variant::stringArray({QStringLiteral("a"), QStringLiteral("b")})), statusOnly(Status::BadNodeIdUnknown)},
         {}};
     expectGolden("ReadResponse", response);
-}
-
-TEST(UaGolden, BrowseMonitoredItemsAndPublish)
-{
-    auto reference = [](std::uint32_t type, bool forward, NodeId target, QualifiedName name, std::uint32_t def) {
-        return ReferenceDescription{NodeId(0, type), forward, target, name, LocalizedText{{}, name.name}, 1,
-                                    NodeId(0, def)};
-    };
-    const BrowseResponse browse{responseHeader(),
-                                {BrowseResult{Status::Good,
-                                              "cp-1",
-                                              {reference(Id::Organizes, true, NodeId(1, QStringLiteral("C01.Z1")),
-                                                         {1, QStringLiteral("Z1")}, Id::FolderType),
-                                               reference(Id::HasComponent, false, NodeId(0, Id::Server),
-                                                         {0, QStringLiteral("Server")}, Id::ServerType)}},
-                                 BrowseResult{Status::BadNodeIdUnknown, {}, {}}},
-                                {}};
-    expectGolden("BrowseResponse", browse);
-
-    CreateMonitoredItemsRequest create{requestHeader(), 3, 2, {}};
-    create.itemsToCreate.push_back(
-        MonitoredItemCreateRequest{ReadValueId{NodeId(1, QStringLiteral("C01.Z1.D1.Measure")), Attr::Value, {}, {}}, 2,
-                                   MonitoringParameters{1, 250, makeExtension(DataChangeFilter{1, 1, 5.0}), 10, true}});
-    expectGolden("CreateMonitoredItemsRequest", create);
 
     DataChangeNotification change{{{1, value(Variant::real(BuiltinType::Float, 7.5), Status::Good, true)},
                                    {2, statusOnly(Status::BadOutOfService)}},

@@ -80,8 +80,7 @@ TEST_F(ReadTest, EveryAttributeOfEveryNodeClass)
     ua.set(QStringLiteral("Test.Str"), ::Variant(QString()));
     const ReadResponse r = p->read({readId(item("Test.Str")), readId(item("Test.WriteOnly")), readId(item("Nope"))});
     EXPECT_EQ(r.results.at(0).value, UaValue::string(QStringLiteral("")));
-    EXPECT_EQ(r.results.at(1).status, Status::BadNotReadable);
-    EXPECT_EQ(r.results.at(2).status, Status::BadNodeIdUnknown);
+    EXPECT_EQ(statuses(r.results), (Codes{Status::Good, Status::BadNotReadable, Status::BadNodeIdUnknown}));
 }
 
 TEST_F(ReadTest, ServerStateGatesItemValuesAndOnReadIsRaisedOncePerRequest)
@@ -129,12 +128,10 @@ TEST_F(ReadTest, ServerStateGatesItemValuesAndOnReadIsRaisedOncePerRequest)
     ReadResponse r = p->read({readId(item("C01.Panel")), readId(item("C01.Z1.State")), readId(NodeId(0, Id::State)),
                               readId(item("C01.Panel"), Attr::BrowseName)});
     EXPECT_EQ(reads, std::vector<std::size_t>{2});
-    EXPECT_EQ(r.results.at(0).status, Status::Good);
-    EXPECT_EQ(r.results.at(1).status, Status::BadOutOfService);
+    EXPECT_EQ(statuses(r.results), (Codes{Status::Good, Status::BadOutOfService, Status::Good, Status::Good}));
     answer = E_FAIL_;
     r = p->read({readId(item("C01.Panel")), readId(NodeId(0, Id::State))});
-    EXPECT_EQ(r.results.at(0).status, Status::BadOutOfService);
-    EXPECT_EQ(r.results.at(1).status, Status::Good);
+    EXPECT_EQ(statuses(r.results), (Codes{Status::BadOutOfService, Status::Good}));
 }
 
 TEST_F(ReadTest, QualitiesMapToStatusCodesAndBack)
@@ -195,18 +192,12 @@ TEST_F(ReadTest, TimestampsMaxAgeIndexRangesAndEncodings)
         EXPECT_EQ(v.serverTimestamp, (v.mask & server) ? toDateTime(ua.clock.now()) : 0) << t;
         EXPECT_EQ(r.results[1].mask & (source | server), 0); // attributes other than Value carry none
     }
-    ReadRequest bad{{}, 0, 4, {readId(item("C01.Panel"))}};
-    EXPECT_EQ(p->faultOf(bad), Status::BadTimestampsToReturnInvalid);
-    bad.timestampsToReturn = 0;
-    bad.maxAge = -1;
-    EXPECT_EQ(p->faultOf(bad), Status::BadMaxAgeInvalid);
-    bad.maxAge = 0;
-    bad.nodesToRead.clear();
-    EXPECT_EQ(p->faultOf(bad), Status::BadNothingToDo);
-    bad.nodesToRead.resize(3, readId(item("C01.Panel")));
-    EXPECT_EQ(p->faultOf(bad), Status::Good);
-    bad.nodesToRead.resize(4, readId(item("C01.Panel")));
-    EXPECT_EQ(p->faultOf(bad), Status::BadTooManyOperations);
+    const std::vector<ReadValueId> one{readId(item("C01.Panel"))}, three(3, one[0]), four(4, one[0]);
+    EXPECT_EQ((Codes{p->faultOf(ReadRequest{{}, 0, 4, one}), p->faultOf(ReadRequest{{}, -1, 0, one}),
+                     p->faultOf(ReadRequest{{}, 0, 0, {}}), p->faultOf(ReadRequest{{}, 0, 0, three}),
+                     p->faultOf(ReadRequest{{}, 0, 0, four})}),
+              (Codes{Status::BadTimestampsToReturnInvalid, Status::BadMaxAgeInvalid, Status::BadNothingToDo,
+                     Status::Good, Status::BadTooManyOperations}));
 
     const QString uri = QStringLiteral("urn:QUARLEN.KV7.1");
     const struct {
@@ -228,21 +219,18 @@ TEST_F(ReadTest, TimestampsMaxAgeIndexRangesAndEncodings)
                   {NodeId(0, Id::NamespaceArray), "2", Status::BadIndexRangeNoData, {}},
                   {NodeId(0, Id::NamespaceArray), "0,0", Status::BadIndexRangeNoData, {}}};
     for (const auto &c : ranges) {
-        ReadValueId r = readId(c.node);
-        r.indexRange = QString::fromLatin1(c.range);
-        const ReadResponse v = p->read({r});
-        ASSERT_EQ(v.results.size(), 1u);
-        EXPECT_EQ(v.results[0].status, c.status) << c.range;
-        EXPECT_EQ(v.results[0].value, c.value) << c.range;
+        const DataValue v = p->read({ReadValueId{c.node, Attr::Value, QString::fromLatin1(c.range), {}}}).results.at(0);
+        EXPECT_EQ(std::pair(v.status, v.value), std::pair(c.status, c.value)) << c.range;
     }
 
-    auto encoded = [&](const NodeId &node, const char *encoding) {
-        ReadValueId r{node, Attr::Value, {}, {0, QString::fromLatin1(encoding)}};
-        return p->read({r}).results.at(0).status;
+    auto encoded = [](const NodeId &node, const char *encoding) {
+        return ReadValueId{node, Attr::Value, {}, {0, QString::fromLatin1(encoding)}};
     };
-    EXPECT_EQ(encoded(NodeId(0, Id::ServerStatus), "Default Binary"), Status::Good);
-    EXPECT_EQ(encoded(NodeId(0, Id::ServerStatus), "Default XML"), Status::BadDataEncodingUnsupported);
-    EXPECT_EQ(encoded(item("C01.Panel"), "Default Binary"), Status::BadDataEncodingInvalid);
+    EXPECT_EQ(statuses(p->read({encoded(NodeId(0, Id::ServerStatus), "Default Binary"),
+                                encoded(NodeId(0, Id::ServerStatus), "Default XML"),
+                                encoded(item("C01.Panel"), "Default Binary")})
+                           .results),
+              (Codes{Status::Good, Status::BadDataEncodingUnsupported, Status::BadDataEncodingInvalid}));
 }
 
 TEST_F(ReadTest, ServerObjectDescribesTheServerAndAnnouncedShutdown)
@@ -255,7 +243,10 @@ TEST_F(ReadTest, ServerObjectDescribesTheServerAndAnnouncedShutdown)
     EXPECT_EQ(p->read(NodeId(0, Id::StartTime)).value.i, started);
     EXPECT_EQ(p->read(NodeId(0, Id::CurrentTime)).value.i, toDateTime(ua.clock.now()));
     EXPECT_EQ(p->read(NodeId(0, Id::SecondsTillShutdown)).value.i, 0);
-    EXPECT_EQ(p->read(NodeId(0, Id::MaxNodesPerRead)).value.i, ua.config.maxNodesPerRequest);
+    for (std::uint32_t limit : {Id::MaxNodesPerRead, Id::MaxNodesPerWrite, Id::MaxNodesPerBrowse,
+                                Id::MaxNodesPerRegisterNodes, Id::MaxNodesPerTranslateBrowsePathsToNodeIds,
+                                Id::MaxNodesPerMethodCall, Id::MaxMonitoredItemsPerCall}) // the one limit enforced
+        EXPECT_EQ(p->read(NodeId(0, limit)).value, integer(BuiltinType::UInt32, ua.config.maxNodesPerRequest)) << limit;
 
     ua.core->requestDisconnect(QStringLiteral("Operator closes the server"));
     ua.clock.advance(3500);
@@ -267,7 +258,11 @@ TEST_F(ReadTest, ServerObjectDescribesTheServerAndAnnouncedShutdown)
     EXPECT_EQ(status.currentTime, toDateTime(ua.clock.now()));
     EXPECT_EQ(status.secondsTillShutdown, ua.config.secondsTillShutdown - 3u);
     EXPECT_EQ(status.shutdownReason.text, QStringLiteral("Operator closes the server"));
-    EXPECT_EQ(status.buildInfo.manufacturerName, QStringLiteral("QUARLEN"));
+    const BuildInfo &build = status.buildInfo;
+    EXPECT_EQ(QStringList({build.manufacturerName, build.productUri}),
+              QStringList({QStringLiteral("QUARLEN"), ua.config.productUri}));
+    EXPECT_FALSE(build.productName.isEmpty() || build.softwareVersion.isEmpty() || build.buildNumber.isEmpty());
+    EXPECT_GE(fromDateTime(build.buildDate).date().year(), 2024);
     ua.clock.advance(60000);
     EXPECT_EQ(p->read(NodeId(0, Id::SecondsTillShutdown)).value.i, 0);
 }
@@ -315,10 +310,10 @@ TEST_F(ReadTest, WrittenValuesAreConvertedToTheItemsTypeAndGoThroughTheToolkit)
     EXPECT_EQ(writes.size(), 10u); // refused conversions never reach the toolkit
     EXPECT_EQ(ua.client().read(item("Test.Str")).value.s, QStringLiteral("-7"));
     const UaValue one = integer(BuiltinType::Int16, 1);
-    EXPECT_EQ(p->write(NodeId(0, Id::State), one), Status::BadNotWritable);
-    EXPECT_EQ(p->write(item("Test.Int"), text("x"), Attr::DisplayName), Status::BadNotWritable);
-    EXPECT_EQ(p->write(item("Test.Int"), one, 99), Status::BadAttributeIdInvalid);
-    EXPECT_EQ(p->write(item("Missing"), one), Status::BadNodeIdUnknown);
+    EXPECT_EQ((Codes{p->write(NodeId(0, Id::State), one), p->write(item("Test.Int"), text("x"), Attr::DisplayName),
+                     p->write(item("Test.Int"), one, 99), p->write(item("Missing"), one)}),
+              (Codes{Status::BadNotWritable, Status::BadNotWritable, Status::BadAttributeIdInvalid,
+                     Status::BadNodeIdUnknown}));
 
     // A status or a source time goes through OnWriteVQT; an index range or no value is refused.
     const QDateTime when(QDate(2022, 2, 2), QTime(2, 2, 2), Qt::UTC);
@@ -329,15 +324,12 @@ TEST_F(ReadTest, WrittenValuesAreConvertedToTheItemsTypeAndGoThroughTheToolkit)
     write.nodesToWrite[0].value = {
         0x07, UaValue::real(BuiltinType::Double, 7.5), Status::UncertainLastUsableValue, toDateTime(when), 0, 0, 0};
     write.nodesToWrite[2].value.setValue(one);
-    WriteResponse response;
-    ASSERT_TRUE(p->call(write, response).ok);
-    EXPECT_EQ(response.results,
-              (std::vector<StatusCode>{Status::Good, Status::BadTypeMismatch, Status::BadWriteNotSupported}));
+    EXPECT_EQ(ask<WriteResponse>(*p, write).results,
+              (Codes{Status::Good, Status::BadTypeMismatch, Status::BadWriteNotSupported}));
     EXPECT_EQ(qualities, std::vector<std::int16_t>{0x44});
     EXPECT_EQ(times, std::vector<QDateTime>{when});
     const DataValue back = p->read(item("Test.Dbl"));
-    EXPECT_EQ(back.value.d, 7.5);
-    EXPECT_EQ(back.status, Status::UncertainLastUsableValue);
-    EXPECT_EQ(fromDateTime(back.sourceTimestamp), when);
+    EXPECT_EQ(std::tuple(back.value.d, back.status, fromDateTime(back.sourceTimestamp)),
+              std::tuple(7.5, Status::UncertainLastUsableValue, when));
     EXPECT_EQ(p->faultOf(WriteRequest()), Status::BadNothingToDo);
 }

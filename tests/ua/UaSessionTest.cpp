@@ -112,23 +112,20 @@ TEST(UaSession, AccessControlDecidesIdentitiesRightsAndTokenPolicies)
     ua.start();
     ua.login("", Status::BadIdentityTokenRejected);
     MemoryPeer &reader = ua.login("reader"), &nobody = ua.login("nobody");
-    EXPECT_EQ(reader.read(item("Test.Int")).status, Status::Good);
-    EXPECT_EQ(reader.read(item("Test.Int"), Attr::UserAccessLevel).value.i, AccessLevel::CurrentRead);
-    EXPECT_EQ(reader.read(item("Test.Int"), Attr::AccessLevel).value.i, 3);
+    const ReadResponse levels = reader.read({readId(item("Test.Int")), readId(item("Test.Int"), Attr::UserAccessLevel),
+                                             readId(item("Test.Int"), Attr::AccessLevel)});
+    EXPECT_EQ(statuses(levels.results), (Codes(3, Status::Good)));
+    EXPECT_EQ(std::pair(levels.results.at(1).value.i, levels.results.at(2).value.i),
+              std::pair(std::int64_t(AccessLevel::CurrentRead), std::int64_t(3)));
     EXPECT_EQ(reader.write(item("Test.Int"), Ua::Variant::integer(BuiltinType::Int16, 1)), Status::BadUserAccessDenied);
-    EXPECT_EQ(nobody.read(item("Test.Int")).status, Status::BadUserAccessDenied);
-    EXPECT_EQ(nobody.read(NodeId(0, Id::State)).status, Status::Good); // standard nodes stay readable
-    CreateSubscriptionResponse sub;
-    CreateSubscriptionRequest create{{}, 100, 100, 10, 0, true, 0};
-    ASSERT_TRUE(nobody.call(create, sub).ok);
-    CreateMonitoredItemsRequest monitor{{}, sub.subscriptionId, 0, {{readId(item("Test.Int")), 2, {}}}};
-    CreateMonitoredItemsResponse monitored;
-    ASSERT_TRUE(nobody.call(monitor, monitored).ok);
-    EXPECT_EQ(monitored.results.at(0).statusCode, Status::BadUserAccessDenied);
-
-    GetEndpointsRequest get;
-    GetEndpointsResponse endpoints;
-    ASSERT_TRUE(reader.call(get, endpoints).ok);
+    // standard nodes stay readable
+    EXPECT_EQ(statuses(nobody.read({readId(item("Test.Int")), readId(NodeId(0, Id::State))}).results),
+              (Codes{Status::BadUserAccessDenied, Status::Good}));
+    const auto sub = ask<CreateSubscriptionResponse>(nobody, CreateSubscriptionRequest{{}, 100, 100, 10, 0, true, 0});
+    const auto monitored = ask<CreateMonitoredItemsResponse>(
+        nobody, CreateMonitoredItemsRequest{{}, sub.subscriptionId, 0, {{readId(item("Test.Int")), 2, {}}}});
+    EXPECT_EQ(statuses(monitored.results), Codes{Status::BadUserAccessDenied});
+    const auto endpoints = ask<GetEndpointsResponse>(reader, GetEndpointsRequest{});
     ASSERT_EQ(endpoints.endpoints.size(), 1u);
     ASSERT_EQ(endpoints.endpoints[0].userIdentityTokens.size(), 1u);
     EXPECT_EQ(endpoints.endpoints[0].userIdentityTokens[0].policyId, QStringLiteral("names"));
@@ -140,29 +137,25 @@ TEST(UaSession, EndpointsAndServersDescribeThisServer)
     ua.start();
     MemoryPeer &p = ua.channel();
     GetEndpointsRequest get{{}, QStringLiteral("opc.tcp://127.0.0.1:4840"), {}, {}};
-    GetEndpointsResponse endpoints;
-    ASSERT_TRUE(p.call(get, endpoints).ok);
-    ASSERT_EQ(endpoints.endpoints.size(), 1u);
-    const EndpointDescription &e = endpoints.endpoints[0];
+    const auto endpoints = ask<GetEndpointsResponse>(p, get).endpoints;
+    ASSERT_EQ(endpoints.size(), 1u);
+    const EndpointDescription &e = endpoints[0];
     EXPECT_EQ(e.endpointUrl, get.endpointUrl);
     ASSERT_EQ(e.userIdentityTokens.size(), 1u); // anonymous only: no secure policy configured here
     EXPECT_EQ(e.server.applicationUri, QStringLiteral("urn:testhost:QUARLEN.KV7.1"));
     EXPECT_EQ(e.server.applicationType, 0);
     get.endpointUrl.clear(); // the URL of the Hello stands in
-    ASSERT_TRUE(p.call(get, endpoints).ok);
-    EXPECT_EQ(endpoints.endpoints.at(0).endpointUrl, QStringLiteral("opc.tcp://localhost:4840"));
+    EXPECT_EQ(ask<GetEndpointsResponse>(p, get).endpoints.at(0).endpointUrl,
+              QStringLiteral("opc.tcp://localhost:4840"));
     get.profileUris = {QStringLiteral("http://opcfoundation.org/UA-Profile/Transport/https-uabinary")};
-    ASSERT_TRUE(p.call(get, endpoints).ok);
-    EXPECT_TRUE(endpoints.endpoints.empty());
+    EXPECT_TRUE(ask<GetEndpointsResponse>(p, get).endpoints.empty());
 
     FindServersRequest find;
-    FindServersResponse servers;
-    ASSERT_TRUE(p.call(find, servers).ok);
-    ASSERT_EQ(servers.servers.size(), 1u);
-    EXPECT_EQ(servers.servers[0].discoveryUrls, std::vector<QString>{QStringLiteral("opc.tcp://testhost:4840")});
+    const auto servers = ask<FindServersResponse>(p, find).servers;
+    ASSERT_EQ(servers.size(), 1u);
+    EXPECT_EQ(servers[0].discoveryUrls, std::vector<QString>{QStringLiteral("opc.tcp://testhost:4840")});
     find.serverUris = {QStringLiteral("urn:someone:else")};
-    ASSERT_TRUE(p.call(find, servers).ok);
-    EXPECT_TRUE(servers.servers.empty());
+    EXPECT_TRUE(ask<FindServersResponse>(p, find).servers.empty());
 }
 
 TEST(UaSession, TraceLinesFollowTheLevelAndComTrace)
