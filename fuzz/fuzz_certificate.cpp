@@ -1,21 +1,15 @@
 // Certificates, keys and protected chunks from arbitrary bytes, as a peer sends
 // them before anything about it is known: no crash, no leak, and nothing that
 // fails is ever half changed.
+#include "FuzzCheck.h"
 #include "security/Certificate.h"
 #include "security/ChunkSecurity.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 using namespace Security;
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 void inspect(const Certificate &certificate)
 {

@@ -1,21 +1,15 @@
 // Arbitrary bytes through line assembly and decoding into a real item store, cut
 // into chunks and interleaved with supervision ticks as the input dictates. After
 // every input the engine and its 478 items must still be consistent.
+#include "FuzzCheck.h"
 #include "opc/ItemTable.h"
 #include "opc/OPCServer.h"
 #include "protocol/XTimerSupport.h"
 #include "protocol/cTarvolin.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 // One connection for the whole run, as in the server; the input decides when a
 // second passes.

@@ -1,19 +1,11 @@
 // The INI engine on arbitrary bytes: every section and key is read, one value is
 // written, and the write must change that value and nothing else.
+#include "FuzzCheck.h"
 #include "common/Cp1252.h"
 #include "config/ProfileFile.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
-
-namespace {
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -1,16 +1,8 @@
 // The language file parser on arbitrary bytes, in both language columns.
+#include "FuzzCheck.h"
 #include "lang/Language.h"
 
 #include <cstdint>
-#include <cstdlib>
-
-namespace {
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -15,6 +15,7 @@
 // exercised without an event loop; the clock moves a publishing interval each time.
 // After every input the server is stopped: every session must have been reported to
 // the toolkit as gone, and nothing may leak.
+#include "FuzzCheck.h"
 #include "UaTestClient.h"
 #include "common/Clock.h"
 #include "opc/OPCServer.h"
@@ -24,32 +25,26 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <cstdint>
-#include <cstdlib>
 
 using namespace Ua;
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 struct World {
     World()
     {
         server.MinUpdatePeriod = 0; // every subscription is due at every cycle
         server.ProgID = QStringLiteral("QUARLEN.KV7.1");
-        auto &tags = server.Tags();
-        tags.Add(QStringLiteral("C01.ComError"), AccessRights::Read, ::Variant(false), Quality::Good);
-        tags.Add(QStringLiteral("C01.Z1.State"), AccessRights::Read, ::Variant(std::uint8_t(1)), Quality::Good);
-        tags.Add(QStringLiteral("C01.Z1.G1.Gas"), AccessRights::ReadWrite, ::Variant(QStringLiteral("CO")),
-                 Quality::Good);
-        tags.Add(QStringLiteral("C01.Z1.D1.Measure"), AccessRights::ReadWrite, ::Variant(1.5f), Quality::Good);
-        tags.Add(QStringLiteral("C01.Z1.D1.Count"), AccessRights::ReadWrite, ::Variant(std::int16_t(3)), Quality::Good);
+        const auto add = [this](const QString &id, auto rights, const ::Variant &value) {
+            server.Tags().Add(id, rights, value, Quality::Good);
+        };
+        add("C01.ComError", AccessRights::Read, ::Variant(false));
+        add("C01.Z1.State", AccessRights::Read, ::Variant(std::uint8_t(1)));
+        add("C01.Z1.G1.Gas", AccessRights::ReadWrite, ::Variant(QStringLiteral("CO")));
+        add("C01.Z1.D1.Measure", AccessRights::ReadWrite, ::Variant(1.5f));
+        add("C01.Z1.D1.Count", AccessRights::ReadWrite, ::Variant(std::int16_t(3)));
         for (int k = 0; k < 30; ++k)
-            tags.Add(QStringLiteral("C02.I%1").arg(k), AccessRights::Read, ::Variant(std::int32_t(k)), Quality::Good);
+            add(QStringLiteral("C02.I%1").arg(k), AccessRights::Read, ::Variant(std::int32_t(k)));
         server.setServerState(ServerStates::Running);
         config.endpointUrl = QStringLiteral("opc.tcp://fuzz:4840");
         config.applicationUri = QStringLiteral("urn:fuzz:QUARLEN.KV7.1");

@@ -1,28 +1,60 @@
-// Certificates: parsing what another stack made, the application certificate made
-// on first start, and a PKI folder that cannot be used.
+// Certificates and the PKI folder: what another stack made, the application
+// certificate made on first start, a folder that cannot be used, and the check of a
+// client's certificate: trust, rejection and a later move, validity, URI, usage,
+// chains and revocation lists.
 #include "SecurityTestSupport.h"
 #include "TestSupport.h"
 #include "common/SecureFiles.h"
 #include "security/CertificateStore.h"
 
 #include <QDir>
-#include <QJsonArray>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 using namespace Security;
 using namespace SecurityTest;
+using Check = CertificateCheck;
 
 namespace {
 
-mode_t modeOf(const QString &path)
-{
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
+const QDateTime June2026(QDate(2026, 6, 1), QTime(0, 0), Qt::UTC);
 const ApplicationIdentity Identity{"urn:host1:QUARLEN:OPC-KV7",      "OPC-KV7", "QUARLEN",
                                    {"host1.example", "192.168.7.9"}, 2048,      3};
+
+class CertificateValidation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Our own pair is put in place, so that no key is generated.
+        QDir().mkpath(pki + "/own/private");
+        put("own/certs", "application.der", issue(request("server"), key("server2048")).der());
+        Files::writeFileAtomically(pki + "/own/private/application.pem", key("server2048").privateKeyPem(), 0600);
+        ASSERT_EQ(store.open({}), QString());
+    }
+    void put(const QString &subfolder, const QString &name, const QByteArray &bytes)
+    {
+        QDir().mkpath(pki + '/' + subfolder);
+        ASSERT_EQ(Files::writeFileAtomically(pki + '/' + subfolder + '/' + name, bytes, 0644), QString());
+    }
+    QStringList files(const QString &subfolder) const { return QDir(pki + '/' + subfolder).entryList(QDir::Files); }
+    QString kept() const
+    {
+        return "rejected " + files("rejected/certs").join(',') + "; trusted " + files("trusted/certs").join(',');
+    }
+    Check check(const std::vector<Certificate> &chain, const QString &uri = {}, const SecurityPolicy *policy = nullptr)
+    {
+        QByteArray der;
+        for (const Certificate &certificate : chain)
+            der += certificate.der();
+        return store.validate(der, uri, policy);
+    }
+
+    TempAppFolder folder;
+    ManualClock clock{June2026};
+    const QString pki = folder.file("pki");
+    CertificateStore store{pki, clock};
+};
 
 } // namespace
 
@@ -32,23 +64,21 @@ TEST(Certificate, ReadsWhatNodeOpcuaMade)
     const QByteArray der = bytes(v["der"]);
     const std::optional<Certificate> certificate = Certificate::fromDer(der);
     ASSERT_TRUE(certificate);
-    EXPECT_EQ(certificate->thumbprint().toHex(), v["thumbprint"].toString().toLatin1());
-    EXPECT_EQ(certificate->applicationUri(), v["applicationUri"].toString());
-    EXPECT_EQ(certificate->hostNames(), v["hostNames"].toVariant().toStringList());
-    EXPECT_EQ(certificate->notBefore(), QDateTime::fromString(v["notBefore"].toString(), Qt::ISODate));
-    EXPECT_TRUE(certificate->publicKey().sameKeyAs(key("client")));
-    EXPECT_TRUE(certificate->isSelfSigned());
+    EXPECT_EQ(QStringList({QString::fromLatin1(certificate->thumbprint().toHex()), certificate->applicationUri(),
+                           certificate->hostNames().join(','), certificate->notBefore().toString(Qt::ISODate)}),
+              QStringList({v["thumbprint"].toString(), v["applicationUri"].toString(),
+                           v["hostNames"].toVariant().toStringList().join(','), v["notBefore"].toString()}));
+    EXPECT_TRUE(certificate->publicKey().sameKeyAs(key("client")) && certificate->isSelfSigned());
     EXPECT_EQ(Certificate::chainFromDer(der + der).size(), 2u);
 
     QByteArray signatureFlipped = der;
     signatureFlipped[der.size() - 5] = char(signatureFlipped[der.size() - 5] ^ 1);
     EXPECT_FALSE(Certificate::fromDer(signatureFlipped)->isSelfSigned());
     // Damaged bytes give no certificate, and no chain.
-    for (const QByteArray &bad : {der.chopped(1), der + '\0', QByteArray("\x30\x82\xff\xff")}) {
+    for (const QByteArray &bad : {der.chopped(1), der + '\0', QByteArray("\x30\x82\xff\xff"), QByteArray()}) {
         EXPECT_FALSE(Certificate::fromDer(bad));
-        EXPECT_TRUE(Certificate::chainFromDer(der + bad).empty());
+        EXPECT_TRUE(Certificate::chainFromDer(der + bad).size() == (bad.isEmpty() ? 1u : 0u));
     }
-    EXPECT_FALSE(Certificate::fromDer(QByteArray()));
 }
 
 TEST(Certificate, FirstStartMakesTheApplicationCertificateAndKeepsIt)
@@ -62,32 +92,25 @@ TEST(Certificate, FirstStartMakesTheApplicationCertificateAndKeepsIt)
     ::umask(umask);
     ASSERT_EQ(opened, QString());
     const Certificate &own = store.ownCertificate();
-    EXPECT_EQ(own.commonName(), Identity.applicationName);
-    EXPECT_EQ(own.applicationUri(), Identity.applicationUri);
-    EXPECT_EQ(own.hostNames(), Identity.hostNames);
+    EXPECT_EQ(QStringList({own.commonName(), own.applicationUri(), own.hostNames().join(',')}),
+              QStringList({Identity.applicationName, Identity.applicationUri, Identity.hostNames.join(',')}));
     EXPECT_LE(own.notBefore(), clock.now());
     EXPECT_EQ(own.notAfter(), clock.now().addYears(3));
     EXPECT_EQ(own.publicKey().bits(), 2048);
-    EXPECT_TRUE(own.publicKey().sameKeyAs(store.ownKey()));
-    EXPECT_TRUE(own.isSelfSigned());
-    EXPECT_FALSE(own.isCa());
+    EXPECT_TRUE(own.publicKey().sameKeyAs(store.ownKey()) && own.isSelfSigned() && !own.isCa());
     const unsigned required = DigitalSignature | NonRepudiation | KeyEncipherment | DataEncipherment | KeyCertSign;
     EXPECT_EQ(own.keyUsage() & required, required);
     EXPECT_TRUE(own.allowsServerAuth() && own.allowsClientAuth());
-
-    const std::pair<const char *, mode_t> modes[] = {
-        {"own/private/application.pem", 0600},
-        {"own/private", 0700},
-        {"own/certs/application.der", 0644},
-        {"own/certs", 0755},
-        {"trusted/certs", 0755},
-        {"trusted/crl", 0755},
-        {"issuers/certs", 0755},
-        {"issuers/crl", 0755},
-        {"rejected/certs", 0755},
-    };
-    for (const auto &[path, mode] : modes)
-        EXPECT_EQ(modeOf(pki + '/' + path), mode) << path;
+    QStringList modes;
+    for (const char *path : {"own/private/application.pem", "own/private", "own/certs/application.der", "own/certs",
+                             "trusted/certs", "trusted/crl", "issuers/certs", "issuers/crl", "rejected/certs"}) {
+        struct stat info {};
+        ::stat(QFile::encodeName(pki + '/' + path).constData(), &info);
+        modes << QStringLiteral("%1 %2").arg(path).arg(info.st_mode & 07777, 0, 8);
+    }
+    EXPECT_EQ(modes.join(", "), "own/private/application.pem 600, own/private 700, own/certs/application.der 644, "
+                                "own/certs 755, trusted/certs 755, trusted/crl 755, issuers/certs 755, "
+                                "issuers/crl 755, rejected/certs 755");
 
     // The next start loads the same pair.
     CertificateStore again(pki, clock);
@@ -102,9 +125,8 @@ TEST(Certificate, APkiFolderThatCannotBeUsedIsReportedWithItsPath)
     const QString pki = folder.file("pki");
     ASSERT_EQ(CertificateStore(pki).open(Identity), QString());
     const QString cert = pki + "/own/certs/application.der", key = pki + "/own/private/application.pem";
-    QByteArray certBytes, keyBytes;
-    Files::readFile(cert, certBytes);
-    Files::readFile(key, keyBytes);
+    const QByteArray certBytes = folder.read("pki/own/certs/application.der");
+    const QByteArray keyBytes = folder.read("pki/own/private/application.pem");
     // Each case damages the folder; a message names the path, and the folder is mended.
     const std::tuple<const char *, std::function<void()>, QString> cases[] = {
         {"key missing", [&] { QFile::remove(key); }, key},
@@ -120,12 +142,125 @@ TEST(Certificate, APkiFolderThatCannotBeUsedIsReportedWithItsPath)
         damage();
         CertificateStore store(pki);
         const QString message = store.open(Identity);
-        EXPECT_TRUE(message.contains(path)) << what << ": " << message.toStdString();
-        EXPECT_TRUE(store.ownKey().isNull()) << what;
+        EXPECT_TRUE(message.contains(path) && store.ownKey().isNull()) << what << ": " << message.toStdString();
         QDir(key).removeRecursively();
         Files::writeFileAtomically(cert, certBytes, 0644);
         Files::writeFileAtomically(key, keyBytes, 0600);
     }
     // A PKI folder below a regular file cannot be made at all.
     EXPECT_TRUE(CertificateStore(cert + "/pki").open(Identity).contains(cert));
+}
+
+TEST_F(CertificateValidation, AnUntrustedClientIsRejectedUntilAnAdministratorMovesItToTrusted)
+{
+    const Certificate client = issue(request("Some Client/1"), key("client"));
+    EXPECT_EQ(check({client}), Check::Untrusted);
+    const QString name = certificateFileName(client);
+    EXPECT_TRUE(name.startsWith("Some Client_1 [") && name.endsWith("].der")) << name.toStdString();
+    ASSERT_EQ(kept(), "rejected " + name + "; trusted ");
+    ASSERT_TRUE(QFile::rename(pki + "/rejected/certs/" + name, pki + "/trusted/certs/" + name));
+    EXPECT_EQ(check({client}, client.applicationUri()), Check::Good);
+
+    // With auto-trust another one goes straight to trusted.
+    store.setAutoTrust(true);
+    const Certificate other = issue(request("other"), key("client"));
+    EXPECT_EQ(check({other}), Check::Good);
+    EXPECT_EQ(kept(), "rejected ; trusted " + certificateFileName(other) + ',' + name); // by name, ignoring case
+}
+
+TEST_F(CertificateValidation, ATrustedSelfSignedClientIsCheckedForTimeUriAndUse)
+{
+    const QDateTime made = request("client").notBefore, later(QDate(2028, 1, 1), QTime(0, 0), Qt::UTC);
+    const unsigned all = CertificateRequest().keyUsage;
+    const std::tuple<const char *, QDateTime, unsigned, bool, QDateTime, QString, Check> cases[] = {
+        {"as made", made, all, true, June2026, "urn:tests:client", Check::Good},
+        {"no URI asked", made, all, true, June2026, {}, Check::Good},
+        {"another URI", made, all, true, June2026, "urn:tests:other", Check::UriInvalid},
+        {"expired", made, all, true, later, {}, Check::TimeInvalid},
+        {"not yet valid", June2026.addDays(1), all, true, June2026, {}, Check::TimeInvalid},
+        {"cannot encipher", made, DigitalSignature, true, June2026, {}, Check::UseNotAllowed},
+        {"cannot sign", made, KeyEncipherment, true, June2026, {}, Check::UseNotAllowed},
+        {"server use only", made, all, false, June2026, {}, Check::UseNotAllowed},
+    };
+    for (const auto &[what, notBefore, usage, clientUse, at, uri, expected] : cases) {
+        CertificateRequest r = request("client");
+        std::tie(r.notBefore, r.keyUsage, r.clientAuth) = std::tuple(notBefore, usage, clientUse);
+        const Certificate client = issue(r, key("client"));
+        put("trusted/certs", certificateFileName(client), client.der());
+        clock.advance(June2026.msecsTo(at));
+        EXPECT_EQ(check({client}, uri), expected) << what;
+        clock.advance(at.msecsTo(June2026));
+    }
+}
+
+TEST_F(CertificateValidation, ChainsAreBuiltFromTheListsAndCheckedForRevocation)
+{
+    // A root CA, an intermediate CA below it, and a client below each.
+    const RsaKey &rootKey = key("server2048"), &middleKey = key("server4096"), &clientKey = key("client");
+    const Certificate root = issue(request("Root CA", true), rootKey);
+    const Certificate middle = issue(request("Middle CA", true), middleKey, &root, rootKey);
+    const Certificate client = issue(request("client"), clientKey, &root, rootKey);
+    const Certificate deep = issue(request("deep client"), clientKey, &middle, middleKey);
+    const Certificate forged = issue(request("forged"), clientKey, &root, clientKey);
+    CertificateRequest lapsed = request("Middle CA", true);
+    lapsed.notAfter = June2026.addDays(-1);
+    const Certificate lapsedMiddle = issue(lapsed, middleKey, &root, rootKey);
+    const Certificate notCaMiddle = issue(request("Middle CA"), middleKey, &root, rootKey);
+    const QByteArray rootCrl = revocationList(root, rootKey);
+    using File = std::pair<const char *, QByteArray>;
+    const File trusted{"trusted/certs", root.der()}, rootList{"trusted/crl", rootCrl},
+        middleList{"issuers/crl", revocationList(middle, middleKey)}, issuer{"issuers/certs", root.der()},
+        issuerList{"issuers/crl", rootCrl};
+    const auto revoking = [&](const Certificate &revoked) -> File {
+        return {"trusted/crl", revocationList(root, rootKey, {revoked})};
+    };
+
+    const std::tuple<const char *, std::vector<File>, std::vector<Certificate>, Check> cases[] = {
+        {"trusted CA with its list", {trusted, rootList}, {client}, Check::Good},
+        {"revoked", {trusted, revoking(client)}, {client}, Check::Revoked},
+        {"CA without a list", {trusted}, {client}, Check::RevocationUnknown},
+        {"list by another key",
+         {trusted, {"trusted/crl", revocationList(root, middleKey)}},
+         {client},
+         Check::RevocationUnknown},
+        {"issuer unknown", {}, {client}, Check::ChainIncomplete},
+        {"CA only among the issuers", {issuer, issuerList}, {client}, Check::Untrusted},
+        {"client trusted, CA an issuer", {issuer, issuerList, {"trusted/certs", client.der()}}, {client}, Check::Good},
+        {"signature not the CA's", {trusted, rootList}, {forged}, Check::Invalid},
+        {"intermediate sent along", {trusted, rootList, middleList}, {deep, middle}, Check::Good},
+        {"intermediate an issuer",
+         {trusted, rootList, middleList, {"issuers/certs", middle.der()}},
+         {deep},
+         Check::Good},
+        {"intermediate revoked", {trusted, revoking(middle), middleList}, {deep, middle}, Check::IssuerRevoked},
+        {"root without a list", {trusted, middleList}, {deep, middle}, Check::IssuerRevocationUnknown},
+        {"intermediate expired", {trusted, rootList, middleList}, {deep, lapsedMiddle}, Check::IssuerTimeInvalid},
+        {"intermediate no CA", {trusted, rootList, middleList}, {deep, notCaMiddle}, Check::IssuerUseNotAllowed},
+    };
+    for (const auto &[what, placed, sent, expected] : cases) {
+        for (const QString sub : {"trusted/certs", "trusted/crl", "issuers/certs", "issuers/crl"})
+            for (const QString &name : files(sub))
+                QFile::remove(pki + '/' + sub + '/' + name);
+        int n = 0;
+        for (const auto &[sub, bytes] : placed)
+            put(sub, QString::number(++n), bytes);
+        EXPECT_EQ(check(sent), expected) << what;
+    }
+}
+
+TEST_F(CertificateValidation, WhatIsNoUsableCertificateIsInvalidOrFailsThePolicyAndRejectsNeverPileUp)
+{
+    EXPECT_EQ(store.validate(QByteArray("not a certificate"), {}), Check::Invalid);
+    EXPECT_EQ(store.validate(QByteArray(), {}), Check::Invalid);
+    const Certificate weak = issue(request("weak"), RsaKey::generate(1024));
+    put("trusted/certs", "weak.der", weak.der());
+    EXPECT_EQ(check({weak}, {}, findSecurityPolicy(u"Basic256Sha256")), Check::PolicyCheckFailed);
+    EXPECT_EQ(check({weak}), Check::Good);
+    EXPECT_TRUE(files("rejected/certs").isEmpty());
+
+    for (int i = 0; i <= CertificateStore::MaxRejected; ++i)
+        check({issue(request(QStringLiteral("flood %1").arg(i)), key("client"))});
+    const QStringList rejected = files("rejected/certs");
+    EXPECT_EQ(rejected.size(), CertificateStore::MaxRejected);
+    EXPECT_EQ(rejected.filter(QStringLiteral("flood %1 ").arg(CertificateStore::MaxRejected)).size(), 1);
 }

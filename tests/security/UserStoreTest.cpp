@@ -1,12 +1,20 @@
-// The users file: salted hashes only, changes by another writer seen at the next
-// check, damaged lines and unreadable paths reported and never lost.
+// The users file (salted hashes only, changes by another writer seen at the next
+// check, damaged lines and unreadable paths reported and never lost) and
+// opc-kv7 --user-add / --user-remove (the password from a pipe or from a terminal
+// without echo, the exit statuses and their messages).
 #include "security/UserStore.h"
 #include "TestSupport.h"
 #include "common/SecureFiles.h"
+#include "security/UserCommand.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace Security;
 using Check = UserStore::Check;
@@ -15,60 +23,98 @@ namespace {
 
 constexpr int Fast = 1000; // iterations for tests; the file records each user's count
 
-QByteArray contents(const QString &path)
+struct Outcome {
+    std::optional<int> status;
+    QString out, err;
+};
+
+Outcome run(const QStringList &arguments, const QString &usersFile, int inputFd)
 {
-    QByteArray bytes;
-    Files::readFile(path, bytes);
-    return bytes;
+    Outcome o;
+    QTextStream out(&o.out), err(&o.err);
+    o.status = runUserCommand(QStringList{"opc-kv7"} + arguments, usersFile, inputFd, out, err);
+    return o;
 }
+
+// A command whose standard input is a pipe holding these bytes.
+Outcome runPiped(const QStringList &arguments, const QString &usersFile, const QByteArray &input)
+{
+    int fds[2];
+    if (::pipe(fds) != 0 || ::write(fds[1], input.constData(), size_t(input.size())) != input.size())
+        return {};
+    ::close(fds[1]);
+    const Outcome o = run(arguments, usersFile, fds[0]);
+    ::close(fds[0]);
+    return o;
+}
+
+// What the terminal shows within a bounded time, up to and including `until`.
+QByteArray readScreen(int master, const QByteArray &until)
+{
+    QByteArray seen;
+    for (int i = 0; i < 100 && !seen.contains(until); ++i) {
+        pollfd p{master, POLLIN, 0};
+        char buffer[256];
+        const ssize_t n = ::poll(&p, 1, 100) == 1 ? ::read(master, buffer, sizeof buffer) : 0;
+        seen.append(buffer, qMax<ssize_t>(n, 0));
+    }
+    return seen;
+}
+
+const QStringList Add{"--user-add", "op"}, Remove{"--user-remove", "op"};
+
+struct Users : ::testing::Test {
+    TempAppFolder folder;
+    const QString path = usersFilePath(folder.path());
+    QByteArray contents() const { return folder.read(QFileInfo(path).fileName()); }
+};
 
 } // namespace
 
-TEST(UserStore, StoresSaltedHashesAndChecksPasswords)
+TEST_F(Users, StoresSaltedHashesAndChecksPasswords)
 {
-    TempAppFolder folder;
-    const QString path = usersFilePath(folder.path());
     EXPECT_EQ(path, folder.file("OPC-KV7.users"));
     UserStore store(path), other(path);                            // the server's, and a command's
     EXPECT_EQ(store.verify("anna", "secret"), Check::UnknownUser); // no file yet
-    ASSERT_EQ(other.setPassword("anna", "s3cret: ok", Fast), QString());
-    ASSERT_EQ(other.setPassword("Jürgen", "s3cret: ok", Fast), QString());
-    EXPECT_EQ(store.verify("anna", "s3cret: ok"), Check::Accepted);
-    EXPECT_EQ(store.verify("Jürgen", "s3cret: ok"), Check::Accepted);
-    EXPECT_EQ(store.verify("anna", "s3cret: OK"), Check::WrongPassword);
-    EXPECT_EQ(store.verify("Anna", "s3cret: ok"), Check::UnknownUser);
+    ASSERT_EQ(other.setPassword("anna", "s3cret: ok", Fast) + other.setPassword("Jürgen", "s3cret: ok", Fast),
+              QString());
+    const auto checks = [&](const std::vector<std::pair<QString, QByteArray>> &logins) {
+        std::vector<Check> results;
+        for (const auto &[name, password] : logins)
+            results.push_back(store.verify(name, password));
+        return results;
+    };
+    EXPECT_EQ(
+        checks({{"anna", "s3cret: ok"}, {"Jürgen", "s3cret: ok"}, {"anna", "s3cret: OK"}, {"Anna", "s3cret: ok"}}),
+        std::vector({Check::Accepted, Check::Accepted, Check::WrongPassword, Check::UnknownUser}));
 
-    const QByteArray text = contents(path);
+    const QByteArray text = contents();
     EXPECT_FALSE(text.contains("s3cret")) << text.constData();
-    const QList<QByteArray> lines = text.split('\n');
     const auto salt = [&](const char *name) {
-        for (const QByteArray &line : lines)
+        for (const QByteArray &line : text.split('\n'))
             if (line.startsWith(QByteArray(name) + ":pbkdf2-sha256:1000:"))
                 return line.split(':')[3];
         return QByteArray();
     };
-    EXPECT_NE(salt("anna"), salt("Jürgen")) << "each user has a salt of its own";
-    EXPECT_FALSE(salt("anna").isEmpty());
+    EXPECT_TRUE(salt("anna") != salt("Jürgen") && !salt("anna").isEmpty()) << "each user has a salt of its own";
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
     ASSERT_EQ(other.setPassword("anna", "new one", Fast), QString());
-    EXPECT_EQ(store.verify("anna", "s3cret: ok"), Check::WrongPassword);
-    EXPECT_EQ(store.verify("anna", "new one"), Check::Accepted);
+    EXPECT_EQ(checks({{"anna", "s3cret: ok"}, {"anna", "new one"}}),
+              std::vector({Check::WrongPassword, Check::Accepted}));
     ASSERT_EQ(other.remove("anna"), QString());
-    EXPECT_EQ(store.verify("anna", "new one"), Check::UnknownUser);
     EXPECT_TRUE(other.remove("anna").contains(path));
-    EXPECT_EQ(store.verify("Jürgen", "s3cret: ok"), Check::Accepted);
+    EXPECT_EQ(checks({{"anna", "new one"}, {"Jürgen", "s3cret: ok"}}),
+              std::vector({Check::UnknownUser, Check::Accepted}));
 }
 
-TEST(UserStore, DamagedLinesAreReportedAndKept)
+TEST_F(Users, DamagedLinesAreReportedAndKept)
 {
-    TempAppFolder folder;
-    const QString path = usersFilePath(folder.path());
     UserStore store(path);
     ASSERT_EQ(store.setPassword("good", "pw", Fast), QString());
-    const QByteArray good = contents(path);
+    const QByteArray good = contents();
     ASSERT_EQ(store.setPassword("good", "other", Fast), QString()); // a second line for the name does not count
     const QByteArray damaged =
         "# a comment\r\n"
@@ -76,47 +122,106 @@ TEST(UserStore, DamagedLinesAreReportedAndKept)
         "eve:pbkdf2-sha256:1000:!!!:AAAA\n"
         "mal:md5:1000:AAAA:AAAA\n"
         "zero:pbkdf2-sha256:0:AAAAAAAAAAAAAAAAAAAAAA==:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n";
-    ASSERT_EQ(Files::writeFileAtomically(path, damaged + good + contents(path), 0600), QString());
-    EXPECT_EQ(store.verify("good", "pw"), Check::Accepted);
-    EXPECT_EQ(store.verify("good", "other"), Check::WrongPassword);
-    EXPECT_EQ(store.verify("eve", "pw"), Check::UnknownUser);
-    const QString problems = store.problems().join('\n');
+    ASSERT_EQ(Files::writeFileAtomically(path, damaged + good + contents(), 0600), QString());
+    EXPECT_EQ(std::vector({store.verify("good", "pw"), store.verify("good", "other"), store.verify("eve", "pw")}),
+              std::vector({Check::Accepted, Check::WrongPassword, Check::UnknownUser}));
     EXPECT_EQ(store.problems().size(), 4);
+    const QString problems = store.problems().join('\n');
     for (const char *line : {"Line 2 ", "Line 3 ", "Line 4 ", "Line 5 "})
         EXPECT_TRUE(problems.contains(line)) << problems.toStdString();
 
     // Changing another user keeps every line it does not understand; setting a
     // damaged user's password mends its line.
-    ASSERT_EQ(store.setPassword("new", "pw", Fast), QString());
-    ASSERT_EQ(store.setPassword("eve", "pw", Fast), QString());
-    const QByteArray after = contents(path);
+    ASSERT_EQ(store.setPassword("new", "pw", Fast) + store.setPassword("eve", "pw", Fast), QString());
+    const QByteArray after = contents();
     for (const char *kept : {"# a comment", "broken line\n", "mal:md5:1000:AAAA:AAAA\n", "zero:pbkdf2-sha256:0:"})
         EXPECT_TRUE(after.contains(kept)) << kept;
     EXPECT_EQ(store.verify("eve", "pw"), Check::Accepted);
     EXPECT_EQ(store.problems().size(), 3);
 }
 
-TEST(UserStore, AnUnreadableFileIsReportedWithItsPathAndNotReplaced)
+TEST_F(Users, AnUnreadableFileIsReportedWithItsPathAndNotReplaced)
 {
-    TempAppFolder folder;
-    const QString path = usersFilePath(folder.path());
     ASSERT_TRUE(QDir().mkpath(path)); // a folder where the file should be
     UserStore store(path);
     EXPECT_EQ(store.verify("op", "pw"), Check::Unreadable);
     ASSERT_EQ(store.problems().size(), 1);
     EXPECT_TRUE(store.problems().front().contains(path));
-    EXPECT_TRUE(store.setPassword("op", "pw", Fast).contains(path));
-    EXPECT_TRUE(store.remove("op").contains(path));
+    EXPECT_TRUE(store.setPassword("op", "pw", Fast).contains(path) && store.remove("op").contains(path));
     EXPECT_TRUE(QFileInfo(path).isDir());
     folder.write("plain", "x"); // and a users file below a regular file
     EXPECT_TRUE(UserStore(folder.file("plain/users")).setPassword("op", "pw", Fast).contains(folder.file("plain")));
+    const Outcome o = runPiped(Add, folder.file("plain/users"), "pw\n"); // the command names it too
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(o.err.contains(folder.file("plain")));
 }
 
-TEST(UserStore, NamesThatCannotBeStoredAreRefused)
+TEST(UserNames, ThoseThatCannotBeStoredAreRefused)
 {
     for (const QString &bad : QStringList{"", "a:b", "two\nlines", "tab\t", "#admin", " padded", "padded ",
                                           QString(UserStore::MaxNameLength + 1, 'x')})
         EXPECT_FALSE(UserStore::nameProblem(bad).isEmpty()) << bad.toStdString();
     for (const QString &good : QStringList{"op", "Jürgen Müller", "a.b-c_d@e", QString(UserStore::MaxNameLength, 'x')})
         EXPECT_EQ(UserStore::nameProblem(good), QString()) << good.toStdString();
+}
+
+TEST_F(Users, TheCommandAddsChangesAndRemovesAUserWithThePasswordFromStandardInput)
+{
+    const std::tuple<QStringList, QByteArray, const char *, QByteArray> steps[] = {
+        {Add, "first pw\r\nignored\n", "added", "first pw"},
+        {Add, "second pw", "changed", "second pw"}, // no line end
+        {Remove, {}, "removed", {}},
+    };
+    for (const auto &[arguments, input, said, password] : steps) {
+        const Outcome o = runPiped(arguments, path, input);
+        EXPECT_EQ(o.status, 0) << o.err.toStdString();
+        EXPECT_TRUE(o.out.contains(said) && o.out.contains(path)) << o.out.toStdString();
+        EXPECT_EQ(UserStore(path).verify("op", password.isEmpty() ? "second pw" : password),
+                  password.isEmpty() ? Check::UnknownUser : Check::Accepted);
+    }
+}
+
+TEST_F(Users, TheCommandRefusesWhatItCannotDoWithAMessageAndAStatus)
+{
+    const std::tuple<QStringList, QByteArray, int> cases[] = {
+        {Remove, {}, 1},                    // no such user
+        {Add, "\n", 1},                     // empty password
+        {Add, {}, 1},                       // no input at all
+        {{"--user-add"}, "pw\n", 2},        // no name
+        {{"--user-add", "a:b"}, "pw\n", 2}, // a name the file cannot hold
+        {Add + Remove, "pw\n", 2},
+    };
+    for (const auto &[arguments, input, status] : cases) {
+        const Outcome o = runPiped(arguments, path, input);
+        EXPECT_EQ(o.status, status) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(!o.err.isEmpty() && o.out.isEmpty()) << arguments.join(' ').toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_EQ(run({"--service"}, path, 0).status, std::nullopt);
+}
+
+TEST_F(Users, TheCommandReadsThePasswordTwiceFromATerminalWithoutEcho)
+{
+    for (const auto &[second, status] : {std::pair{QByteArray("typo\n"), 1}, {QByteArray("t0p secret\n"), 0}}) {
+        int master = -1, slave = -1;
+        ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        Outcome outcome;
+        std::thread command([&] { outcome = run(Add, path, slave); });
+        QByteArray screen = readScreen(master, "Password for op: ");
+        EXPECT_EQ(::write(master, "t0p secret\n", 11), 11);
+        screen += readScreen(master, "Repeat the password: ");
+        EXPECT_EQ(::write(master, second.constData(), size_t(second.size())), second.size());
+        command.join();
+        screen += readScreen(master, "\n");
+        EXPECT_TRUE(screen.contains("Password for op: ") && screen.contains("Repeat the password: "))
+            << screen.constData();
+        EXPECT_FALSE(screen.contains("t0p") || screen.contains("typo")) << "echoed: " << screen.constData();
+        termios settings{};
+        ASSERT_EQ(::tcgetattr(slave, &settings), 0);
+        EXPECT_TRUE(settings.c_lflag & ECHO) << "echo is back on";
+        EXPECT_EQ(outcome.status, status);
+        EXPECT_EQ(UserStore(path).verify("op", "t0p secret"), status == 0 ? Check::Accepted : Check::UnknownUser);
+        ::close(master);
+        ::close(slave);
+    }
 }

@@ -30,39 +30,16 @@ struct PanelLines : ShellTest {
     }
 };
 
-TEST_F(PanelLines, FramesOnThreePortsReachTheirConnectionsItemsUntilShutdown)
-{
-    configure("C1-On=1\nC1-Com=1\nC2-On=1\nC2-Com=2\nC3-On=1\nC3-Com=3\n", pty[0].slavePath(), pty[1].slavePath(),
-              pty[2].slavePath());
-    Server s;
-    ASSERT_EQ(s.load(), MainOPC::LoadResult::Running) << qPrintable(s.logic().startupError());
-    EXPECT_EQ(openStates(s), "0+1+2+");
-    EXPECT_EQ(s.opc().Tags().Count(), 3 * 478);
-    ASSERT_TRUE(pty[0].write(offFrame(11)) && pty[1].write("W12 1O") && pty[2].write(offFrame(13)));
-    ASSERT_TRUE(waitFor([&] { return s.value("C01.NPanel") == "11" && s.value("C03.NPanel") == "13"; }));
-    ASSERT_TRUE(pty[1].write("F\r")); // the rest of a line in a second burst
-    ASSERT_TRUE(waitFor([&] { return s.value("C02.NPanel") == "12"; }));
-    for (const char *p : {"C01", "C02", "C03"}) {
-        EXPECT_EQ(s.value(p + QStringLiteral(".Z1.StateStr")), "OFF") << p;
-        EXPECT_EQ(s.value(p + QStringLiteral(".Error_Comm")), "0") << p;
-    }
-    // Shutdown stops the engines and closes every port.
-    s.logic().mnuFileForceExit_Click();
-    EXPECT_EQ(s.logic().connections().table().ConnectionCount, 0);
-    for (int k = 0; k < s.logic().connections().portCount(); ++k)
-        EXPECT_FALSE(s.logic().connections().port(k)->PortOpen()) << k;
-    EXPECT_TRUE(dialogs.requests().empty());
-}
-
-TEST_F(PanelLines, PortsThatCannotBeOpenedAreReportedAndTheOtherLinesServe)
+TEST_F(PanelLines, FramesReachTheirConnectionsItemsAndPortsThatCannotBeOpenedAreReported)
 {
     // COM2 is missing; COM1 serves two connections, which would read each other's
     // bytes: the second is refused. A connection on port 0 runs without a port.
     configure("C1-On=1\nC1-Com=1\nC2-On=1\nC2-Com=2\nC3-On=1\nC3-Com=1\nC4-On=1\nC4-Com=0\nC5-On=1\nC5-Com=3\n",
               pty[0].slavePath(), folder.file("no-such-tty"), pty[2].slavePath());
     Server s;
-    ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
+    ASSERT_EQ(s.load(), MainOPC::LoadResult::Running) << qPrintable(s.logic().startupError());
     EXPECT_EQ(openStates(s), "0+1-2-3+4+");
+    EXPECT_EQ(s.opc().Tags().Count(), 5 * 478);
     EXPECT_FALSE(s.logic().connections().port(3)->PortOpen());
     const QStringList errors = s.trace().filter("No se puede abrir");
     ASSERT_EQ(errors.size(), 2);
@@ -73,10 +50,20 @@ TEST_F(PanelLines, PortsThatCannotBeOpenedAreReportedAndTheOtherLinesServe)
     for (int i = 1; i <= 5; ++i)
         EXPECT_TRUE(table.Connections[std::size_t(i)].Engine->Running()) << i;
     EXPECT_EQ(s.logic().connections().firstEngine(), table.Connections[1].Engine);
-    ASSERT_TRUE(pty[0].write(offFrame(21) + offFrame(22)) && pty[2].write(offFrame(25)));
-    ASSERT_TRUE(waitFor([&] { return s.value("C01.NPanel") == "22" && s.value("C05.NPanel") == "25"; }));
-    EXPECT_EQ(QStringList({s.value("C02.Error_Comm"), s.value("C03.NPanel"), s.value("C04.Error_Comm")}),
-              QStringList({"1", "0", "1"}));
+    ASSERT_TRUE(pty[0].write(offFrame(21) + offFrame(22)) && pty[2].write("W25 1O"));
+    ASSERT_TRUE(waitFor([&] { return s.value("C01.NPanel") == "22"; }));
+    ASSERT_TRUE(pty[2].write("F\r")); // the rest of a line in a second burst
+    ASSERT_TRUE(waitFor([&] { return s.value("C05.NPanel") == "25"; }));
+    EXPECT_EQ(QStringList({s.value("C01.Z1.StateStr"), s.value("C05.Z1.StateStr"), s.value("C01.Error_Comm"),
+                           s.value("C05.Error_Comm"), s.value("C02.Error_Comm"), s.value("C03.NPanel"),
+                           s.value("C04.Error_Comm")}),
+              QStringList({"OFF", "OFF", "0", "0", "1", "0", "1"}));
+    // Shutdown stops the engines and closes every port.
+    s.logic().mnuFileForceExit_Click();
+    EXPECT_EQ(s.logic().connections().table().ConnectionCount, 0);
+    for (int k = 0; k < s.logic().connections().portCount(); ++k)
+        EXPECT_FALSE(s.logic().connections().port(k)->PortOpen()) << k;
+    EXPECT_TRUE(dialogs.requests().empty());
 }
 
 TEST_F(PanelLines, ALineWhoseDeviceIsMissingOrGoesAwayIsReopenedWhenItComesBack)

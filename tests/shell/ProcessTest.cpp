@@ -32,6 +32,13 @@ struct Process : ShellTest {
         waitFor([&] { return p.canReadLine() || p.state() == QProcess::NotRunning; }, 20000);
         return p.readLine().startsWith("Serving OPC UA at opc.tcp://");
     }
+    // Sends the signal and waits for the end: the exit code, -1 for a crash or a kill.
+    static int stop(QProcess &p, int signal)
+    {
+        if (::kill(pid_t(p.processId()), signal) != 0 || !p.waitForFinished(20000))
+            return -2;
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
     // Runs the program to its end; its exit code, its standard error.
     std::pair<int, QByteArray> run(const QStringList &arguments, const QString &home = {}) const
     {
@@ -51,25 +58,18 @@ TEST_F(Process, ASecondInstanceEndsSilentlyAndSignalsCloseCleanly)
     EXPECT_EQ(run({"-regserver"}), std::make_pair(0, QByteArray()));
     EXPECT_FALSE(QFileInfo::exists(registration()));
     EXPECT_EQ(first.state(), QProcess::Running);
-    ASSERT_EQ(::kill(pid_t(first.processId()), SIGTERM), 0);
-    ASSERT_TRUE(first.waitForFinished(20000));
-    EXPECT_EQ(std::make_pair(first.exitStatus(), first.exitCode()), std::make_pair(QProcess::NormalExit, 0));
+    EXPECT_EQ(stop(first, SIGTERM), 0);
     // The accepted close saved the placement.
     EXPECT_EQ(QStringList({ini("MainLeft"), ini("WindowState"), ini("TabSelected"), ini("TraceLevel")}),
               QStringList({"3000", "0", "0", "0"}));
 
     // Killed hard, a server leaves no lock behind; SIGINT closes as SIGTERM does.
-    QProcess second;
-    start(second);
-    ASSERT_TRUE(serving(second));
-    second.kill();
-    ASSERT_TRUE(second.waitForFinished(20000));
-    QProcess third;
-    start(third);
-    ASSERT_TRUE(serving(third)) << third.readAllStandardError().constData();
-    ASSERT_EQ(::kill(pid_t(third.processId()), SIGINT), 0);
-    ASSERT_TRUE(third.waitForFinished(20000));
-    EXPECT_EQ(third.exitCode(), 0);
+    for (const int signal : {SIGKILL, SIGINT}) {
+        QProcess next;
+        start(next);
+        ASSERT_TRUE(serving(next)) << next.readAllStandardError().constData();
+        EXPECT_EQ(stop(next, signal), signal == SIGKILL ? -1 : 0);
+    }
 }
 
 TEST_F(Process, RegistrationRunsAndStartupErrors)

@@ -9,8 +9,7 @@ const fs = require("node:fs");
 const path = require("node:path");
 const crypto = require("node:crypto");
 
-const modules = path.join(__dirname, "../../interop/node_modules");
-const load = (name) => require(path.join(modules, name));
+const load = (name) => require(path.join(__dirname, "../../interop/node_modules", name));
 const oc = load("node-opcua-crypto");
 const sc = load("node-opcua-secure-channel");
 const ssc = load("node-opcua-service-secure-channel");
@@ -26,12 +25,8 @@ const filler = (label, length) => {
 
 function rsaKey(bits) {
     const { privateKey } = crypto.generateKeyPairSync("rsa", { modulusLength: bits });
-    return {
-        bits,
-        pem: privateKey.export({ type: "pkcs8", format: "pem" }),
-        signer: { hidden: privateKey },
-        public: crypto.createPublicKey(privateKey),
-    };
+    const pem = privateKey.export({ type: "pkcs8", format: "pem" });
+    return { bits, pem, signer: { hidden: privateKey }, public: crypto.createPublicKey(privateKey) };
 }
 
 // One chunk as node-opcua's secure channel sends it, and where its parts begin.
@@ -51,29 +46,19 @@ async function main() {
     const client = rsaKey(2048);
     const servers = { 2048: rsaKey(2048), 4096: rsaKey(4096) };
     const clientCert = await oc.createSelfSignedCertificate({
-        privateKey: await oc.pemToPrivateKey(client.pem),
-        subject: "/CN=Vector Client/O=node-opcua",
-        applicationUri: "urn:vectors:client",
-        dns: ["client.example"],
-        ip: ["10.1.2.3"],
-        notBefore: new Date("2025-01-01T00:00:00Z"),
-        validity: 3650,
-        purpose: oc.CertificatePurpose.ForApplication,
+        privateKey: await oc.pemToPrivateKey(client.pem), subject: "/CN=Vector Client/O=node-opcua",
+        applicationUri: "urn:vectors:client", dns: ["client.example"], ip: ["10.1.2.3"],
+        notBefore: new Date("2025-01-01T00:00:00Z"), validity: 3650, purpose: oc.CertificatePurpose.ForApplication,
     });
     const clientCertDer = oc.convertPEMtoDER(clientCert.cert);
-
-    const clientNonce = filler("client nonce", 32);
-    const serverNonce = filler("server nonce", 32);
-    const secret = filler("prf secret", 32);
-    const seed = filler("prf seed", 45);
+    const [clientNonce, serverNonce] = [filler("client nonce", 32), filler("server nonce", 32)];
+    const [secret, seed] = [filler("prf secret", 32), filler("prf seed", 45)];
     const out = {
         clientKey: client.pem,
         serverKeys: { 2048: servers[2048].pem, 4096: servers[4096].pem },
         clientCertificate: {
-            der: b64(clientCertDer),
-            thumbprint: oc.makeSHA1Thumbprint(clientCertDer).toString("hex"),
-            applicationUri: "urn:vectors:client",
-            hostNames: ["client.example", "10.1.2.3"],
+            der: b64(clientCertDer), thumbprint: oc.makeSHA1Thumbprint(clientCertDer).toString("hex"),
+            applicationUri: "urn:vectors:client", hostNames: ["client.example", "10.1.2.3"],
             notBefore: "2025-01-01T00:00:00Z",
         },
         pSha256: { secret: b64(secret), seed: b64(seed), output: b64(oc.makePseudoRandomBuffer(secret, seed, 100, "SHA256")) },
@@ -82,12 +67,8 @@ async function main() {
         policies: [],
     };
 
-    const policies = [
-        ["Basic256Sha256", 2048],
-        ["Aes128_Sha256_RsaOaep", 2048],
-        ["Aes256_Sha256_RsaPss", 4096], // the larger key brings the second padding size byte
-    ];
-    for (const [name, serverBits] of policies) {
+    // Aes256_Sha256_RsaPss with the larger key brings the second padding size byte.
+    for (const [name, serverBits] of [["Basic256Sha256", 2048], ["Aes128_Sha256_RsaOaep", 2048], ["Aes256_Sha256_RsaPss", 4096]]) {
         const policy = sc.SecurityPolicy[name];
         const factory = sc.getCryptoFactory(policy);
         const server = servers[serverBits];
@@ -96,48 +77,42 @@ async function main() {
 
         // The client's OpenSecureChannel: signed by the client, encrypted to the server.
         const asymmetricHeader = new ssc.AsymmetricAlgorithmSecurityHeader({
-            securityPolicyUri: policy,
-            senderCertificate: clientCertDer,
-            receiverCertificateThumbprint: filler("thumbprint", 20),
+            securityPolicyUri: policy, senderCertificate: clientCertDer, receiverCertificateThumbprint: filler("thumbprint", 20),
         });
-        const opn = chunk(ssc.MessageSecurityMode.SignAndEncrypt, "OPN", asymmetricHeader, {
+        const openSecureChannel = chunk(ssc.MessageSecurityMode.SignAndEncrypt, "OPN", asymmetricHeader, {
             signatureLength: client.bits / 8,
             signBufferFunc: (c) => factory.asymmetricSign(c, client.signer),
             cipherBlockSize: server.bits / 8,
             plainBlockSize: server.bits / 8 - factory.blockPaddingSize,
             encryptBufferFunc: (c) => factory.asymmetricEncrypt(c, server.public),
         }, filler(`${name} open body`, 700));
-        opn.serverBits = serverBits;
+        openSecureChannel.serverBits = serverBits;
 
         const symmetric = {};
-        for (const mode of ["Sign", "SignAndEncrypt"]) {
-            symmetric[mode] = chunk(ssc.MessageSecurityMode[mode], "MSG",
-                new ssc.SymmetricAlgorithmSecurityHeader({ tokenId: 5 }),
+        for (const mode of ["Sign", "SignAndEncrypt"])
+            symmetric[mode] = chunk(ssc.MessageSecurityMode[mode], "MSG", new ssc.SymmetricAlgorithmSecurityHeader({ tokenId: 5 }),
                 sc.getOptionsForSymmetricSignAndEncrypt(ssc.MessageSecurityMode[mode], keys.derivedClientKeys),
                 filler(`${name} ${mode} body`, 117));
-        }
 
-        const data = filler(`${name} signed data`, 300);
+        const data = filler(`${name} signed data`, 300), plain = filler(`${name} plain`, 1000);
         const password = Buffer.from("Grüße, Prüfer!", "utf8");
         // The legacy secret as node-opcua's client builds it for a UserName token.
         const length = Buffer.alloc(4);
         length.writeUInt32LE(password.length + serverNonce.length, 0);
-        const plainSecret = Buffer.concat([length, password, serverNonce]);
         out.policies.push({
             name,
             uri: policy,
             clientKeys: keyJson(keys.derivedClientKeys),
             serverKeys: keyJson(keys.derivedServerKeys),
-            openSecureChannel: opn,
+            openSecureChannel,
             symmetric,
             signature: { data: b64(data), value: b64(factory.asymmetricSign(data, client.signer)) },
             userSecret: {
-                serverBits,
-                password: b64(password),
-                encrypted: b64(factory.asymmetricEncrypt(plainSecret, server.public)),
+                serverBits, password: b64(password),
+                encrypted: b64(factory.asymmetricEncrypt(Buffer.concat([length, password, serverNonce]), server.public)),
             },
             // Many blocks of the policy's asymmetric encryption, to the server's key.
-            encrypted: { serverBits, plain: b64(filler(`${name} plain`, 1000)), cipher: b64(factory.asymmetricEncrypt(filler(`${name} plain`, 1000), server.public)) },
+            encrypted: { serverBits, plain: b64(plain), cipher: b64(factory.asymmetricEncrypt(plain, server.public)) },
         });
     }
     fs.writeFileSync(path.join(__dirname, "vectors.json"), JSON.stringify(out, null, 1) + "\n");
