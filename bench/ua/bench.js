@@ -197,7 +197,7 @@ async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, c
     let cpu = cpuMs(pid) - cpu0;
     result.read = { ...stats(lat), perSecond: (lat.length * 1000) / wall, serverCpuMsPerRequest: cpu / lat.length };
 
-    leanAt = await leanEndpoint(c.client, newClient && security);
+    leanAt = await leanEndpoint(c.client, security);
 
     lat = [];
     cpu0 = cpuMs(pid);
@@ -216,10 +216,10 @@ async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, c
   } finally {
     await c.close();
   }
-  // The lean client runs on its own connection once the node-opcua session is closed.
-  // The lean client speaks None and Basic256Sha256.
-  if (lean && (!newClient || security.policy === "Basic256Sha256")) {
-    const leanSecurity = newClient && { policy: security.policy, mode: security.mode, ...credentials, serverCertificate: leanAt.serverCertificate };
+  // The lean client, which speaks None and Basic256Sha256, runs on its own connection once the
+  // node-opcua session is closed.
+  if (lean && (!security || security.policy === "Basic256Sha256")) {
+    const leanSecurity = security && { ...security, ...credentials, serverCertificate: leanAt.serverCertificate };
     result.lean = await leanReads(endpoint, pid, ids, leanAt.policyId, { reads: reads * 2, warmup, capMs, security: leanSecurity });
   }
   if (subscribe) result.subscribe = await subscribeAll(endpoint, pid, ids, { capMs, newClient });

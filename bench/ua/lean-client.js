@@ -105,7 +105,7 @@ class Basic256Sha256 {
     return crypto.createHash("sha1").update(der).digest();
   }
   /** The asymmetric security header of our OpenSecureChannel. */
-  header(w) {
+  securityHeader(w) {
     w.string(BASIC256SHA256).byteString(this.certificate).byteString(this.thumbprint(this.serverCertificate));
   }
   /** Pads, signs with our key and encrypts for the server's key the OpenSecureChannel chunk `head` + `plain`. */
@@ -288,7 +288,7 @@ class LeanClient {
     requestHeader(body, null, this.handle++);
     body.u32(0).u32(0).u32(sec ? MODE[sec.mode] : 1).byteString(sec ? sec.clientNonce : Buffer.alloc(0)).u32(600000);
     const head = new Writer().bytes(header("OPN", "F", 0)).u32(0);
-    if (sec) sec.header(head);
+    if (sec) sec.securityHeader(head);
     else head.string(POLICY_NONE).byteString(null).byteString(null);
     const plain = Buffer.concat([new Writer().u32(this.seq++).u32(this.requestId++).done(), body.done()]);
     const request = sec ? sec.sealOpen(Buffer.from(head.done()), plain) : Buffer.concat([head.done(), plain]);
