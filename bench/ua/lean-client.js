@@ -69,7 +69,8 @@ class SymmetricChunks {
     if (this.encrypt) {
       if (plain.length % BLOCK) throw new Error("secured chunk is not a whole number of cipher blocks");
       const d = crypto.createDecipheriv("aes-256-cbc", this.theirs.encrypt, this.theirs.iv).setAutoPadding(false);
-      plain = Buffer.concat([d.update(plain), d.final()]);
+      plain = d.update(plain);
+      d.final(); // whole blocks and no cipher padding: nothing is held back
     }
     const end = plain.length - MAC;
     if (end < 8) throw new Error("secured chunk too short");
