@@ -28,6 +28,7 @@ const NONCE = 32;
 const MAC = 32; // HMAC-SHA256
 const BLOCK = 16; // AES
 const OAEP_SHA1 = 42; // what RSA-OAEP with SHA-1 takes of each block
+const oaep = (key) => ({ key, padding: crypto.constants.RSA_PKCS1_OAEP_PADDING, oaepHash: "sha1" });
 
 /** P_SHA256(secret, seed) cut into the signing key, encrypting key and IV of one side (OPC 10000-6 6.7.5). */
 function deriveKeys(secret, seed) {
@@ -121,7 +122,7 @@ class Basic256Sha256 {
     const all = Buffer.concat([signed, crypto.sign("sha256", Buffer.concat([head, signed]), this.privateKey)]);
     const out = [head];
     for (let off = 0; off < all.length; off += block)
-      out.push(crypto.publicEncrypt({ key: this.serverKey, padding: crypto.constants.RSA_PKCS1_OAEP_PADDING, oaepHash: "sha1" }, all.subarray(off, off + block)));
+      out.push(crypto.publicEncrypt(oaep(this.serverKey), all.subarray(off, off + block)));
     return Buffer.concat(out);
   }
   /** Decrypts and checks the server's OpenSecureChannel response, whose headers end at `at`; returns the plain text. */
@@ -132,7 +133,7 @@ class Basic256Sha256 {
     if (cipher.length % this.ownBytes) throw new Error("OpenSecureChannel answer is not a whole number of RSA blocks");
     const blocks = [];
     for (let off = 0; off < cipher.length; off += this.ownBytes)
-      blocks.push(crypto.privateDecrypt({ key: this.privateKey, padding: crypto.constants.RSA_PKCS1_OAEP_PADDING, oaepHash: "sha1" }, cipher.subarray(off, off + this.ownBytes)));
+      blocks.push(crypto.privateDecrypt(oaep(this.privateKey), cipher.subarray(off, off + this.ownBytes)));
     const plain = Buffer.concat(blocks);
     const end = plain.length - this.serverBytes;
     if (end < 8 || !crypto.verify("sha256", Buffer.concat([msg.subarray(0, at), plain.subarray(0, end)]), this.serverKey, plain.subarray(end)))
