@@ -6,10 +6,12 @@
 //  - Browse: a full walk of the item tree below Objects; time per full browse;
 //  - the server's CPU time over each phase (utime + stime from /proc/<pid>/stat) and its
 //    resident memory (VmRSS, VmHWM, RssAnon, RssFile from /proc/<pid>/status).
-// Security None unless measure() is given clients of a secured policy (securedClients).
+// Security None unless measure() is given clients of a secured policy (securedClients); the
+// lean client then uses the same policy, mode and client certificate.
 // Usage: node bench.js <endpoint> <pid> [readIterations] [browseIterations]
 // Every loop is bounded by its iteration count and by a time cap.
 
+const fs = require("node:fs");
 const path = require("node:path");
 const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
 const { connect, browseTree } = require(path.join(interop, "lib", "client.js"));
@@ -31,13 +33,14 @@ const { OPCUACertificateManager } = require(path.join(interop, "node_modules", "
 const SECURED_CONNECT_MS = 60000;
 
 /**
- * A maker of node-opcua clients that connect with `security` ({policy, mode}). They share one
- * client certificate, kept in `folder`, and accept any server certificate.
+ * {newClient, credentials}: a maker of node-opcua clients that connect with `security`
+ * ({policy, mode}) and accept any server certificate, and their one client certificate and
+ * key (PEM, kept in `folder`), which the lean client uses too.
  */
 async function securedClients({ policy, mode }, folder) {
   const clientCertificateManager = new OPCUACertificateManager({ rootFolder: folder, automaticallyAcceptUnknownCertificate: true });
   await clientCertificateManager.initialize();
-  return () =>
+  const newClient = () =>
     OPCUAClient.create({
       applicationName: "kv7-bench-secured",
       endpointMustExist: false,
@@ -49,14 +52,35 @@ async function securedClients({ policy, mode }, folder) {
       transportTimeout: 20000,
       connectionStrategy: { maxRetry: 0, initialDelay: 100, maxDelay: 200 },
     });
+  const first = newClient();
+  await first.createDefaultCertificate();
+  const credentials = { certificate: fs.readFileSync(first.certificateFile), privateKey: fs.readFileSync(first.privateKeyFile) };
+  return { newClient, credentials };
+}
+
+/**
+ * What the lean client needs of the endpoint with `security` ({policy, mode}, or None when
+ * null), from a connected node-opcua client: the anonymous token's policy id and the server
+ * certificate.
+ */
+async function leanEndpoint(client, security) {
+  const eps = await client.getEndpoints();
+  const ep = security
+    ? eps.find((e) => e.securityMode === MessageSecurityMode[security.mode] && e.securityPolicyUri === SecurityPolicy[security.policy])
+    : eps.find((e) => e.securityMode === MessageSecurityMode.None);
+  const token = ep && (ep.userIdentityTokens || []).find((t) => t.tokenType === UserTokenType.Anonymous);
+  return { policyId: token ? token.policyId : null, serverCertificate: ep && ep.serverCertificate };
 }
 
 /** connect() with a client from `newClient` when there is one, else without security. */
 const open = (endpoint, newClient) => connect(endpoint, newClient ? { client: newClient(), timeoutMs: SECURED_CONNECT_MS } : {});
 
-/** The same Read loop with the lean client: the request encoded once, responses not decoded. */
-async function leanReads(endpoint, pid, ids, policyId, { reads, warmup, capMs }) {
-  const lean = new LeanClient(endpoint);
+/**
+ * The same Read loop with the lean client: the request encoded once, responses not decoded.
+ * `security`: the lean client's {policy, mode, certificate, privateKey, serverCertificate}, else None.
+ */
+async function leanReads(endpoint, pid, ids, policyId, { reads, warmup, capMs, security }) {
+  const lean = new LeanClient(endpoint, { security });
   await lean.connect({ policyId });
   try {
     const prepared = lean.prepareRead(1, ids);
@@ -65,6 +89,7 @@ async function leanReads(endpoint, pid, ids, policyId, { reads, warmup, capMs })
     if (check.good !== ids.length) throw new Error(`lean client: ${ids.length - check.good} values not Good`);
     const lat = [];
     const cpu0 = cpuMs(pid);
+    const own0 = process.cpuUsage();
     const t0 = process.hrtime.bigint();
     const cap = Date.now() + capMs;
     for (let i = 0; i < reads && Date.now() < cap; i++) {
@@ -74,7 +99,9 @@ async function leanReads(endpoint, pid, ids, policyId, { reads, warmup, capMs })
     }
     const wall = Number(process.hrtime.bigint() - t0) / 1e6;
     const cpu = cpuMs(pid) - cpu0;
-    return { ...stats(lat), perSecond: (lat.length * 1000) / wall, serverCpuMsPerRequest: cpu / lat.length };
+    const own = process.cpuUsage(own0);
+    const clientCpuMsPerRequest = (own.user + own.system) / 1000 / lat.length; // whether the client or the server sets the pace
+    return { ...stats(lat), perSecond: (lat.length * 1000) / wall, serverCpuMsPerRequest: cpu / lat.length, clientCpuMsPerRequest };
   } finally {
     await lean.close();
   }
@@ -132,15 +159,15 @@ async function subscribeAll(endpoint, pid, ids, { capMs, idleMs = 5000, newClien
 }
 
 /**
- * All measures against one server. `newClient` (from securedClients) makes the node-opcua
- * clients connect with its security; the lean client speaks None only, so it is left out then.
+ * All measures against one server. `newClient` and `credentials` (from securedClients) make
+ * the node-opcua clients and the lean client connect with `security` ({policy, mode}).
  */
-async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, capMs = 120000, lean = true, subscribe = true, newClient = null } = {}) {
+async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, capMs = 120000, lean = true, subscribe = true, newClient = null, security = null, credentials = null } = {}) {
   const result = { endpoint };
   result.memIdle = memKiB(pid);
   const c = await open(endpoint, newClient);
   let ids = [];
-  let policyId = null;
+  let leanAt = null;
   try {
     // What the channel really runs, so that a run that fell back to None cannot pass for a secured one.
     const channel = c.client._secureChannel;
@@ -170,10 +197,7 @@ async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, c
     let cpu = cpuMs(pid) - cpu0;
     result.read = { ...stats(lat), perSecond: (lat.length * 1000) / wall, serverCpuMsPerRequest: cpu / lat.length };
 
-    const eps = await c.client.getEndpoints();
-    const ep = eps.find((e) => e.securityMode === MessageSecurityMode.None);
-    const token = ep && (ep.userIdentityTokens || []).find((t) => t.tokenType === UserTokenType.Anonymous);
-    policyId = token ? token.policyId : null;
+    leanAt = await leanEndpoint(c.client, security);
 
     lat = [];
     cpu0 = cpuMs(pid);
@@ -192,14 +216,18 @@ async function measure(endpoint, pid, { reads = 200, browses = 10, warmup = 5, c
   } finally {
     await c.close();
   }
-  // The lean client runs on its own connection once the node-opcua session is closed.
-  if (lean && !newClient) result.lean = await leanReads(endpoint, pid, ids, policyId, { reads: reads * 2, warmup, capMs });
+  // The lean client, which speaks None and Basic256Sha256, runs on its own connection once the
+  // node-opcua session is closed.
+  if (lean && (!security || security.policy === "Basic256Sha256")) {
+    const leanSecurity = security && { ...security, ...credentials, serverCertificate: leanAt.serverCertificate };
+    result.lean = await leanReads(endpoint, pid, ids, leanAt.policyId, { reads: reads * 2, warmup, capMs, security: leanSecurity });
+  }
   if (subscribe) result.subscribe = await subscribeAll(endpoint, pid, ids, { capMs, newClient });
   result.memAfter = memKiB(pid);
   return result;
 }
 
-module.exports = { measure, leanReads, securedClients };
+module.exports = { measure, leanReads, securedClients, leanEndpoint };
 
 if (require.main === module) {
   const [endpoint, pid, reads, browses] = process.argv.slice(2);

@@ -1,9 +1,11 @@
 "use strict";
-// A minimal OPC UA client over opc.tcp, UA Binary, security None, anonymous: just enough of
-// the OPC UA standard's transport, secure channel and session services to send one Read
-// request, encoded once, again and again and wait for each whole response without decoding
-// its values. The benchmark uses it to see the servers' own speed with as little client
-// work as possible.
+// A minimal OPC UA client over opc.tcp, UA Binary, anonymous: just enough of the OPC UA
+// standard's transport, secure channel and session services to send one Read request,
+// encoded once, again and again and wait for each whole response without decoding its
+// values. The benchmark uses it to see the servers' own speed with as little client work as
+// possible. Security None, or Basic256Sha256 in Sign or SignAndEncrypt (OPC 10000-6 6.7):
+// then every chunk is signed (and encrypted) and every response chunk checked, as any
+// client must.
 
 const net = require("node:net");
 const crypto = require("node:crypto");
@@ -16,6 +18,138 @@ const ID = {
   CloseSessionRequest: 473, CloseSessionResponse: 476, ReadRequest: 631, ReadResponse: 634,
   ServiceFault: 397, AnonymousIdentityToken: 321,
 };
+
+// Basic256Sha256 (OPC 10000-7): RSA-OAEP-SHA1 and RSA-PKCS1-v1_5-SHA256 for OpenSecureChannel,
+// P_SHA256 key derivation, HMAC-SHA256 and AES-256-CBC for every other chunk.
+const BASIC256SHA256 = "http://opcfoundation.org/UA/SecurityPolicy#Basic256Sha256";
+const RSA_SHA256 = "http://www.w3.org/2001/04/xmldsig-more#rsa-sha256";
+const MODE = { Sign: 2, SignAndEncrypt: 3 };
+const NONCE = 32;
+const MAC = 32; // HMAC-SHA256
+const BLOCK = 16; // AES
+const OAEP_SHA1 = 42; // what RSA-OAEP with SHA-1 takes of each block
+const oaep = (key) => ({ key, padding: crypto.constants.RSA_PKCS1_OAEP_PADDING, oaepHash: "sha1" });
+
+/** P_SHA256(secret, seed) cut into the signing key, encrypting key and IV of one side (OPC 10000-6 6.7.5). */
+function deriveKeys(secret, seed) {
+  const hmac = (...parts) => parts.reduce((h, p) => h.update(p), crypto.createHmac("sha256", secret)).digest();
+  const out = [];
+  for (let a = seed, n = 0; n < 32 + 32 + BLOCK; n += 32) {
+    a = hmac(a);
+    out.push(hmac(a, seed));
+  }
+  const k = Buffer.concat(out);
+  return { sign: k.subarray(0, 32), encrypt: k.subarray(32, 64), iv: k.subarray(64, 64 + BLOCK) };
+}
+
+/** Signing and encryption of the chunks after OpenSecureChannel, with the keys of one token. */
+class SymmetricChunks {
+  constructor(encrypt, ours, theirs) {
+    Object.assign(this, { encrypt, ours, theirs });
+  }
+  /** Body bytes that fit a chunk of `size` bytes (16 bytes of headers before the sequence header). */
+  room(size) {
+    return this.encrypt ? Math.floor((size - 16) / BLOCK) * BLOCK - 8 - 1 - MAC : size - 16 - 8 - MAC;
+  }
+  /** `head`: message header, channel id and token id; `parts`: sequence header and body. The parts to send. */
+  seal(head, parts) {
+    const plain = parts.reduce((n, p) => n + p.length, 0);
+    const pad = (BLOCK - ((plain + 1 + MAC) % BLOCK)) % BLOCK;
+    const padding = this.encrypt ? Buffer.alloc(pad + 1, pad) : Buffer.alloc(0);
+    head.writeUInt32LE(16 + plain + padding.length + MAC, 4);
+    const mac = crypto.createHmac("sha256", this.ours.sign).update(head);
+    for (const p of [...parts, padding]) mac.update(p);
+    const secured = [...parts, padding, mac.digest()];
+    if (!this.encrypt) return [head, ...secured];
+    const c = crypto.createCipheriv("aes-256-cbc", this.ours.encrypt, this.ours.iv).setAutoPadding(false);
+    return [head, ...secured.map((p) => c.update(p)), c.final()];
+  }
+  /** Decrypts and checks a received chunk; returns its sequence header and body. */
+  open(chunk) {
+    let plain = chunk.subarray(16);
+    if (this.encrypt) {
+      if (plain.length % BLOCK) throw new Error("secured chunk is not a whole number of cipher blocks");
+      const d = crypto.createDecipheriv("aes-256-cbc", this.theirs.encrypt, this.theirs.iv).setAutoPadding(false);
+      plain = d.update(plain);
+      d.final(); // whole blocks and no cipher padding: nothing is held back
+    }
+    const end = plain.length - MAC;
+    if (end < 8) throw new Error("secured chunk too short");
+    const mac = crypto.createHmac("sha256", this.theirs.sign).update(chunk.subarray(0, 16)).update(plain.subarray(0, end)).digest();
+    if (!crypto.timingSafeEqual(mac, plain.subarray(end))) throw new Error("response chunk: signature does not match");
+    if (!this.encrypt) return plain.subarray(0, end);
+    const pad = plain[end - 1];
+    const body = end - 1 - pad;
+    if (body < 8 || plain.subarray(body, end).some((b) => b !== pad)) throw new Error("response chunk: bad padding");
+    return plain.subarray(0, body);
+  }
+}
+
+/**
+ * The client side of a Basic256Sha256 channel: `certificate` and `privateKey` (PEM or DER)
+ * are ours, `serverCertificate` (DER) the one GetEndpoints gave.
+ */
+class Basic256Sha256 {
+  constructor({ policy, mode, certificate, privateKey, serverCertificate }) {
+    if (policy !== "Basic256Sha256" || !MODE[mode]) throw new Error(`${policy}:${mode}: the lean client speaks Basic256Sha256 Sign or SignAndEncrypt`);
+    const own = new crypto.X509Certificate(certificate);
+    this.mode = mode;
+    this.certificate = own.raw;
+    this.applicationUri = /URI:([^,\s]+)/.exec(own.subjectAltName || "")?.[1] ?? null;
+    this.privateKey = crypto.createPrivateKey(privateKey);
+    this.serverCertificate = Buffer.from(serverCertificate);
+    this.serverKey = new crypto.X509Certificate(this.serverCertificate).publicKey;
+    this.ownBytes = this.privateKey.asymmetricKeyDetails.modulusLength / 8;
+    this.serverBytes = this.serverKey.asymmetricKeyDetails.modulusLength / 8;
+    this.clientNonce = crypto.randomBytes(NONCE);
+  }
+  thumbprint(der) {
+    return crypto.createHash("sha1").update(der).digest();
+  }
+  /** The asymmetric security header of our OpenSecureChannel. */
+  securityHeader(w) {
+    w.string(BASIC256SHA256).byteString(this.certificate).byteString(this.thumbprint(this.serverCertificate));
+  }
+  /** Pads, signs with our key and encrypts for the server's key the OpenSecureChannel chunk `head` + `plain`. */
+  sealOpen(head, plain) {
+    const block = this.serverBytes - OAEP_SHA1;
+    const extra = this.serverBytes > 256 ? 1 : 0; // the padding size takes two bytes above 2048-bit keys
+    const pad = (block - ((plain.length + 1 + extra + this.ownBytes) % block)) % block;
+    const padding = Buffer.alloc(1 + pad + extra, pad & 0xff);
+    if (extra) padding[pad + 1] = pad >> 8;
+    const signed = Buffer.concat([plain, padding]);
+    head.writeUInt32LE(head.length + ((signed.length + this.ownBytes) / block) * this.serverBytes, 4);
+    const all = Buffer.concat([signed, crypto.sign("sha256", Buffer.concat([head, signed]), this.privateKey)]);
+    const out = [head];
+    for (let off = 0; off < all.length; off += block)
+      out.push(crypto.publicEncrypt(oaep(this.serverKey), all.subarray(off, off + block)));
+    return Buffer.concat(out);
+  }
+  /** Decrypts and checks the server's OpenSecureChannel response, whose headers end at `at`; returns the plain text. */
+  openResponse(msg, at, sender, thumbprint) {
+    if (!sender || !sender.equals(this.serverCertificate)) throw new Error("OpenSecureChannel answered with another certificate");
+    if (!thumbprint || !thumbprint.equals(this.thumbprint(this.certificate))) throw new Error("OpenSecureChannel answer not meant for our certificate");
+    const cipher = msg.subarray(at);
+    if (cipher.length % this.ownBytes) throw new Error("OpenSecureChannel answer is not a whole number of RSA blocks");
+    const blocks = [];
+    for (let off = 0; off < cipher.length; off += this.ownBytes)
+      blocks.push(crypto.privateDecrypt(oaep(this.privateKey), cipher.subarray(off, off + this.ownBytes)));
+    const plain = Buffer.concat(blocks);
+    const end = plain.length - this.serverBytes;
+    if (end < 8 || !crypto.verify("sha256", Buffer.concat([msg.subarray(0, at), plain.subarray(0, end)]), this.serverKey, plain.subarray(end)))
+      throw new Error("OpenSecureChannel answer: signature does not match");
+    return plain;
+  }
+  /** The keys of the token that OpenSecureChannel gave (client keys from the server nonce as secret). */
+  chunks(serverNonce) {
+    if (!serverNonce || serverNonce.length !== NONCE) throw new Error("server nonce of the wrong length");
+    return new SymmetricChunks(this.mode === "SignAndEncrypt", deriveKeys(serverNonce, this.clientNonce), deriveKeys(this.clientNonce, serverNonce));
+  }
+  /** ActivateSession's proof that we hold our key: a signature over the server certificate and nonce. */
+  sign(data) {
+    return crypto.sign("sha256", data, this.privateKey);
+  }
+}
 
 class Writer {
   constructor(size = 1024) {
@@ -109,10 +243,15 @@ function header(type, chunk, size) {
 const hex = (n) => "0x" + (n >>> 0).toString(16).padStart(8, "0");
 
 class LeanClient {
-  /** `localAddress`: the address to connect from (the hostile-client bench uses 127.0.0.2). */
-  constructor(endpoint, { localAddress } = {}) {
+  /**
+   * `localAddress`: the address to connect from (the hostile-client bench uses 127.0.0.2).
+   * `security`: {policy, mode, certificate, privateKey, serverCertificate} for Basic256Sha256, else None.
+   */
+  constructor(endpoint, { localAddress, security } = {}) {
     this.endpoint = endpoint;
     this.localAddress = localAddress;
+    this.security = security ? new Basic256Sha256(security) : null;
+    this.chunks = null; // the token's protection once a secured channel is open
     this.seq = 1;
     this.requestId = 1;
     this.handle = 1;
@@ -144,17 +283,27 @@ class LeanClient {
     this.serverReceive = r.u32(); // the largest chunk the server accepts from us
     this.serverReceive = Math.min(this.serverReceive || 65536, 1 << 20);
 
-    // OpenSecureChannel, security None: no certificates, no signature.
+    // OpenSecureChannel: with security None no certificates, no signature, no encryption.
+    const sec = this.security;
     const body = new Writer();
     body.nodeIdNumeric(ID.OpenSecureChannelRequest);
     requestHeader(body, null, this.handle++);
-    body.u32(0).u32(0).u32(1).byteString(Buffer.alloc(0)).u32(600000);
-    const asym = new Writer().u32(0).string(POLICY_NONE).byteString(null).byteString(null).u32(this.seq++).u32(this.requestId++).done();
-    const opnBody = Buffer.concat([asym, body.done()]);
-    const opn = await this.exchange("OPN", Buffer.concat([header("OPN", "F", 8 + opnBody.length), opnBody]), timeoutMs);
-    const o = new Reader(opn, 8);
+    body.u32(0).u32(0).u32(sec ? MODE[sec.mode] : 1).byteString(sec ? sec.clientNonce : Buffer.alloc(0)).u32(600000);
+    const head = new Writer().bytes(header("OPN", "F", 0)).u32(0);
+    if (sec) sec.securityHeader(head);
+    else head.string(POLICY_NONE).byteString(null).byteString(null);
+    const plain = Buffer.concat([new Writer().u32(this.seq++).u32(this.requestId++).done(), body.done()]);
+    const request = sec ? sec.sealOpen(Buffer.from(head.done()), plain) : Buffer.concat([head.done(), plain]);
+    if (!sec) request.writeUInt32LE(request.length, 4);
+    const opn = await this.exchange("OPN", request, timeoutMs);
+    let o = new Reader(opn, 8);
     this.channelId = o.u32();
-    o.string(); o.byteString(); o.byteString(); o.u32(); o.u32();
+    o.string();
+    const sender = o.byteString();
+    const thumbprint = o.byteString();
+    if (sec) o = new Reader(sec.openResponse(opn, o.pos, sender, thumbprint));
+    this.rxSeq = o.u32();
+    o.u32();
     const t = o.nodeId();
     if (t.id !== ID.OpenSecureChannelResponse) throw new Error(`OpenSecureChannel answered with type ${t.id}`);
     const sr = o.responseHeader();
@@ -162,18 +311,25 @@ class LeanClient {
     o.u32();
     o.u32();
     this.tokenId = o.u32();
+    o.skip(8 + 4); // CreatedAt, RevisedLifetime
+    if (sec) this.chunks = sec.chunks(o.byteString());
   }
 
   async createSession({ timeoutMs = 10000, sessionTimeoutMs = 60000, name = "lean" } = {}) {
     const cs = new Writer();
     cs.nodeIdNumeric(ID.CreateSessionRequest);
     requestHeader(cs, null, this.handle++);
-    cs.string("urn:kv7-bench:lean").string(null).u8(2).string("kv7 lean bench client").u32(1).string(null).string(null).i32(0);
-    cs.string(null).string(this.endpoint).string(name).byteString(crypto.randomBytes(32)).byteString(null).f64(sessionTimeoutMs).u32(0);
+    const sec = this.security;
+    const uri = (sec && sec.applicationUri) || "urn:kv7-bench:lean"; // a certificate's URI must match
+    cs.string(uri).string(null).u8(2).string("kv7 lean bench client").u32(1).string(null).string(null).i32(0);
+    cs.string(null).string(this.endpoint).string(name).byteString(crypto.randomBytes(32)).byteString(sec && sec.certificate).f64(sessionTimeoutMs).u32(0);
     const rr = await this.call(cs.done(), ID.CreateSessionResponse, timeoutMs);
     rr.nodeId();
     this.authToken = rr.nodeId().raw;
     this.revisedSessionTimeout = rr.f64();
+    const serverNonce = rr.byteString();
+    const serverCertificate = rr.byteString();
+    if (sec) this.sessionProof = sec.sign(Buffer.concat([serverCertificate || Buffer.alloc(0), serverNonce || Buffer.alloc(0)]));
   }
 
   /** Activates the session of `this.authToken` on this client's channel (also one made elsewhere). */
@@ -181,7 +337,8 @@ class LeanClient {
     const as = new Writer();
     as.nodeIdNumeric(ID.ActivateSessionRequest);
     requestHeader(as, this.authToken, this.handle++);
-    as.string(null).byteString(null); // client signature
+    if (this.sessionProof) as.string(RSA_SHA256).byteString(this.sessionProof); // client signature
+    else as.string(null).byteString(null);
     as.i32(0).i32(0); // software certificates, locale ids
     const token = new Writer().string(policyId || "anonymous").done();
     as.nodeIdNumeric(ID.AnonymousIdentityToken).u8(1).byteString(token);
@@ -263,7 +420,7 @@ class LeanClient {
   }
 
   sendChunks(type, body, requestId) {
-    const room = this.serverReceive - 24;
+    const room = this.chunks ? this.chunks.room(this.serverReceive) : this.serverReceive - 24;
     const parts = [];
     for (let off = 0; off < body.length || off === 0; off += room) {
       const piece = body.subarray(off, Math.min(body.length, off + room));
@@ -274,7 +431,8 @@ class LeanClient {
       sec.writeUInt32LE(this.tokenId, 4);
       sec.writeUInt32LE(this.seq++, 8);
       sec.writeUInt32LE(requestId, 12);
-      parts.push(h, sec, piece);
+      if (this.chunks) parts.push(...this.chunks.seal(Buffer.concat([h, sec.subarray(0, 8)]), [sec.subarray(8), piece]));
+      else parts.push(h, sec, piece);
       if (last) break;
     }
     this.sock.write(Buffer.concat(parts));
@@ -334,8 +492,20 @@ class LeanClient {
         this.failAll(err);
       } else if (type === "OPN") this.settle("OPN", (w) => w.resolve(msg));
       else if (type === "MSG") {
-        const requestId = msg.readUInt32LE(20);
-        const body = msg.subarray(24);
+        let plain = msg.subarray(16); // sequence header and body
+        if (this.chunks) {
+          try {
+            plain = this.chunks.open(msg);
+            if (plain.readUInt32LE(0) !== ++this.rxSeq) throw new Error("response chunk out of sequence");
+          } catch (e) {
+            // A chunk that fails its checks ends the channel, as the OPC UA standard asks.
+            this.failAll(e);
+            this.sock.destroy();
+            return;
+          }
+        }
+        const requestId = plain.readUInt32LE(4);
+        const body = plain.subarray(8);
         if (chunk === "A") {
           this.partial.delete(requestId);
           this.settle(requestId, (w) => w.reject(new Error("response aborted")));
