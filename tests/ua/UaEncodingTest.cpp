@@ -114,7 +114,7 @@ TEST(UaEncoding, NodeIdsTakeTheShortestFormAndComplexTypesRoundTrip)
     ExpandedNodeId expanded(NodeId(1, QStringLiteral("x")));
     expanded.namespaceUri = QStringLiteral("urn:test");
     expanded.serverIndex = 3;
-    DiagnosticInfo inner{0x21, 7, 0, 0, 0, {}, Status::BadNodeIdUnknown, {}};
+    DiagnosticInfo inner{0x29, 7, 0, 0, 9, {}, Status::BadNodeIdUnknown, {}}; // a locale without its text
     const DiagnosticInfo outer{0x1F, 1, 2, 3, 4, QStringLiteral("more"), 0, std::make_shared<DiagnosticInfo>(inner)};
     DataValue value{0x0F, Variant::integer(BuiltinType::Int16, -5), Status::UncertainSubNormal, 5, 6, 0, 0};
     Variant matrix = Variant::array(BuiltinType::Int32, {});
