@@ -11,6 +11,7 @@
 
 const path = require("node:path");
 const { execFileSync } = require("node:child_process");
+const { median } = require("./report.js");
 
 function arg(name, dflt) {
   const i = process.argv.indexOf(name);
@@ -38,11 +39,6 @@ async function measureOnce() {
     await server.stop();
   }
 }
-
-const median = (xs) => {
-  const s = [...xs].sort((a, b) => a - b);
-  return s.length % 2 ? s[(s.length - 1) / 2] : (s[s.length / 2 - 1] + s[s.length / 2]) / 2;
-};
 
 function main() {
   const builds = { A: path.resolve(arg("--a")), B: path.resolve(arg("--b")) };

@@ -24,6 +24,7 @@ const { Subscriber, getEndpoints, nowNs } = require("./subscriber.js");
 const { leanReads } = require("./bench.js");
 const { Recorder, readChanges, analyse } = require("./delivery.js");
 const report = require("./report.js");
+const { kv7Home, kv7Env } = require("./kv7home.js");
 
 const interop = path.join(report.root, "tests", "interop");
 const SESSIONS = 10;
@@ -158,27 +159,10 @@ async function untilEndpoints(server, endpoint, t0Ns, capMs = 60000) {
   throw new Error(`GetEndpoints not answered within ${capMs} ms: ${server.output()}`);
 }
 
-function iniText(sections) {
-  const out = [];
-  for (const [name, keys] of Object.entries(sections)) out.push(`[${name}]`, ...Object.entries(keys).map(([k, v]) => `${k}=${v}`), "");
-  return out.join("\r\n");
-}
-
 /** OPC-KV7 in a fresh application folder, its COM1..16 on the feed's pseudo-terminals. */
 async function startKv7({ port, feed, args = [] }) {
-  const home = fs.mkdtempSync(path.join(os.tmpdir(), "kv7-live-"));
-  const ports = {};
-  const lines = {};
-  feed.paths.forEach((p, i) => {
-    ports[`COM${i + 1}`] = p;
-    Object.assign(lines, { [`C${i + 1}-On`]: 1, [`C${i + 1}-Nm`]: `Panel ${i + 1}`, [`C${i + 1}-Com`]: i + 1 });
-  });
-  fs.writeFileSync(path.join(home, "OPC-KV7.ini"), iniText({ "OPC-KV7": { UaPort: port, UaHost: "127.0.0.1" }, Ports: ports }), "latin1");
-  fs.writeFileSync(path.join(home, "KV7.ini"), iniText({ KV7: lines }), "latin1");
-  fs.copyFileSync(path.join(report.root, "data", "OPC-KV7.LNG"), path.join(home, "OPC-KV7.LNG"));
-  fs.mkdirSync(path.join(home, "xdg"));
-  const env = { ...process.env, OPC_KV7_HOME: home, XDG_CONFIG_HOME: path.join(home, "xdg"), QT_QPA_PLATFORM: "offscreen" };
-  const server = launch(path.join(build, "bin", "opc-kv7"), args, { cwd: home, env });
+  const home = kv7Home(feed.paths, port, "kv7-live-");
+  const server = launch(path.join(build, "bin", "opc-kv7"), args, { cwd: home, env: kv7Env(home) });
   const stop = server.stop;
   server.stop = async () => {
     await stop();

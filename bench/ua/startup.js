@@ -16,6 +16,7 @@ const readline = require("node:readline");
 const { spawn } = require("node:child_process");
 const { getEndpoints, nowNs } = require("./subscriber.js");
 const report = require("./report.js");
+const { kv7Home, kv7Env } = require("./kv7home.js");
 
 function option(name, dflt) {
   const i = process.argv.indexOf(name);
@@ -43,30 +44,9 @@ async function openLines() {
   return { paths, close: () => proc.stdin.end() };
 }
 
-function iniText(sections) {
-  const out = [];
-  for (const [name, keys] of Object.entries(sections)) out.push(`[${name}]`, ...Object.entries(keys).map(([k, v]) => `${k}=${v}`), "");
-  return out.join("\r\n");
-}
-
-/** A fresh application folder for the lines, serving on `port`. */
-function appFolder(lines, port) {
-  const home = fs.mkdtempSync(path.join(os.tmpdir(), "kv7-start-"));
-  const ports = {}, kv7 = {};
-  lines.paths.forEach((p, i) => {
-    ports[`COM${i + 1}`] = p;
-    Object.assign(kv7, { [`C${i + 1}-On`]: 1, [`C${i + 1}-Nm`]: `Panel ${i + 1}`, [`C${i + 1}-Com`]: i + 1 });
-  });
-  fs.writeFileSync(path.join(home, "OPC-KV7.ini"), iniText({ "OPC-KV7": { UaPort: port, UaHost: "127.0.0.1" }, Ports: ports }), "latin1");
-  fs.writeFileSync(path.join(home, "KV7.ini"), iniText({ KV7: kv7 }), "latin1");
-  fs.copyFileSync(path.join(report.root, "data", "OPC-KV7.LNG"), path.join(home, "OPC-KV7.LNG"));
-  fs.mkdirSync(path.join(home, "xdg"));
-  return home;
-}
-
 /** One start in `home`: {ms, cpuMs} until GetEndpoints is answered; the server is then killed. */
 async function startOnce(home, port) {
-  const env = { ...process.env, OPC_KV7_HOME: home, XDG_CONFIG_HOME: path.join(home, "xdg"), QT_QPA_PLATFORM: "offscreen" };
+  const env = kv7Env(home);
   const t0 = nowNs();
   const proc = spawn(SERVER, extraArgs, { cwd: home, env, stdio: ["ignore", "ignore", "pipe"] });
   let output = "";
@@ -109,7 +89,7 @@ async function main() {
   const folders = [];
   try {
     // The folder every "certificate present" start copies: one start made its certificate.
-    const template = appFolder(lines, port);
+    const template = kv7Home(lines.paths, port, "kv7-start-");
     folders.push(template);
     await startOnce(template, port);
     const kinds = { present: [], first: [] };
@@ -117,7 +97,7 @@ async function main() {
     for (let k = 0; k < starts; k++) {
       const warm = fs.mkdtempSync(path.join(os.tmpdir(), "kv7-start-"));
       fs.cpSync(template, warm, { recursive: true });
-      folders.push(warm, appFolder(lines, port));
+      folders.push(warm, kv7Home(lines.paths, port, "kv7-start-"));
       kinds.present.push(await startOnce(warm, port));
       kinds.first.push(await startOnce(folders[folders.length - 1], port));
     }
