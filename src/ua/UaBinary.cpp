@@ -173,11 +173,7 @@ void Encoder::string(QStringView s, bool null)
         }
     if (ascii) {
         i32(std::int32_t(n));
-        const qsizetype at = out_.size();
-        if (out_.capacity() < at + n)
-            out_.reserve(std::max<qsizetype>(2 * out_.capacity(), at + n + 256));
-        out_.resize(at + n);
-        char *dst = out_.data() + at;
+        char *dst = extend(std::size_t(n));
         for (qsizetype k = 0; k < n; ++k)
             dst[k] = char(s[k].unicode());
         return;
@@ -185,6 +181,12 @@ void Encoder::string(QStringView s, bool null)
     const QByteArray utf8 = s.toUtf8();
     i32(std::int32_t(utf8.size()));
     raw(utf8.constData(), std::size_t(utf8.size()));
+}
+
+void Encoder::grow(std::size_t n)
+{
+    // Doubling keeps the number of copies of a large answer logarithmic.
+    out_.reserve(std::max<qsizetype>(2 * out_.capacity(), out_.size() + qsizetype(n) + 256));
 }
 
 void Encoder::byteString(const QByteArray &b)

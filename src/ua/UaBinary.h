@@ -31,15 +31,7 @@ public:
     explicit Encoder(QByteArray &out) : out_(out) {}
     qsizetype size() const { return out_.size(); }
 
-    void raw(const void *p, std::size_t n)
-    {
-        // resize and copy: cheaper than QByteArray::append for the many small writes here.
-        const qsizetype at = out_.size();
-        if (out_.capacity() < at + qsizetype(n))
-            out_.reserve(std::max<qsizetype>(2 * out_.capacity(), at + qsizetype(n) + 256));
-        out_.resize(at + qsizetype(n));
-        std::memcpy(out_.data() + at, p, n);
-    }
+    void raw(const void *p, std::size_t n) { std::memcpy(extend(n), p, n); }
     void u8(std::uint8_t v) { raw(&v, 1); }
     void u16(std::uint16_t v)
     {
@@ -77,6 +69,21 @@ public:
     void patchU32(qsizetype at, std::uint32_t v);
 
 private:
+    // Room for n more bytes at the end, the size grown by n: the spot to write them.
+    // Works on the array's storage directly because QByteArray::resize, called per field,
+    // was a fifth of the work of answering a large Read.
+    char *extend(std::size_t n)
+    {
+        auto &d = out_.data_ptr();
+        if (d.needsDetach() || d.freeSpaceAtEnd() <= qsizetype(n)) // one more for the '\0'
+            grow(n);
+        char *at = d.data() + d.size;
+        d.size += qsizetype(n);
+        at[n] = '\0';
+        return at;
+    }
+    void grow(std::size_t n);
+
     QByteArray &out_;
 };
 
