@@ -44,6 +44,9 @@ public:
 
     // Position in creation order (0-based): a stable handle for the network side.
     int handle() const { return handle_; }
+    // Whether the last SetVQT brought the value and quality the item already had: panels
+    // repeat most of their state in every frame, so most calls change only the timestamp.
+    bool onlyTimestampChanged() const { return onlyTimestampChanged_; }
 
 private:
     friend class OPCTags;
@@ -59,4 +62,5 @@ private:
     std::int16_t quality_;
     QDateTime timestamp_;
     std::int32_t userIndex_ = 0;
+    bool onlyTimestampChanged_ = false;
 };

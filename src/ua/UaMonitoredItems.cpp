@@ -201,14 +201,15 @@ void ServerCore::sampleDue(Subscription &s, qint64 now)
 
 void ServerCore::itemChanged(OPCItem &item)
 {
-    auto it = watchers_.find(&item);
-    if (it == watchers_.end())
+    if (std::size_t(item.handle()) >= watchers_.size() || watchers_[item.handle()].empty())
         return;
     const qint64 now = nowMs();
     const DateTime stamp = this->now();
+    // A new timestamp alone passes only the StatusValueTimestamp trigger.
+    const bool onlyTimestamp = item.onlyTimestampChanged();
     std::optional<DataValue> value; // taken once for every watcher that samples now
-    for (MonitoredItem *m : it->second) {
-        if (m->mode == MonitoringMode::Disabled)
+    for (MonitoredItem *m : watchers_[item.handle()]) {
+        if (m->mode == MonitoringMode::Disabled || (onlyTimestamp && m->trigger < 2))
             continue;
         if (double(now - m->lastSampleMs) >= m->samplingInterval) {
             if (!value)
@@ -339,8 +340,12 @@ void ServerCore::createMonitoredItems(RequestContext &context, const CreateMonit
             result.statusCode = Status::BadMonitoringModeInvalid;
             continue;
         }
-        if (session.subscriptions.monitoredItems >= config_.maxMonitoredItemsPerSession ||
-            monitoredItemTotal_ >= config_.maxMonitoredItems) {
+        // A client here counts for more than subscriptions no one may come back for.
+        const bool sessionFull = session.subscriptions.monitoredItems >= config_.maxMonitoredItemsPerSession;
+        while (!sessionFull && monitoredItemTotal_ >= config_.maxMonitoredItems &&
+               giveUpOrphan(QStringLiteral("no room left for the monitored items of a session"))) {
+        }
+        if (sessionFull || monitoredItemTotal_ >= config_.maxMonitoredItems) {
             result.statusCode = Status::BadTooManyMonitoredItems;
             continue;
         }
@@ -367,8 +372,11 @@ void ServerCore::createMonitoredItems(RequestContext &context, const CreateMonit
         session.subscriptions.queuedValues += ref.queueSize - 1;
         ++monitoredItemTotal_;
         ++created;
-        if (ref.item)
-            watchers_[ref.item].push_back(&ref);
+        if (ref.item) {
+            if (std::size_t(ref.item->handle()) >= watchers_.size())
+                watchers_.resize(std::size_t(ref.item->handle()) + 1);
+            watchers_[ref.item->handle()].push_back(&ref);
+        }
         if (ref.polled)
             s->polled.push_back(ref.id);
         // The first notification is the value of now.
@@ -485,14 +493,8 @@ void ServerCore::removeMonitoredItem(Session &session, Subscription &s, std::uin
     if (it == s.items.end())
         return;
     MonitoredItem *m = it->second.get();
-    if (m->item) {
-        auto w = watchers_.find(m->item);
-        if (w != watchers_.end()) {
-            std::erase(w->second, m);
-            if (w->second.empty())
-                watchers_.erase(w);
-        }
-    }
+    if (m->item)
+        std::erase(watchers_[m->item->handle()], m);
     if (m->ready)
         std::erase(s.ready, id);
     if (m->changed)

@@ -102,6 +102,8 @@ struct Session {
     QByteArray serverNonce; // the last one given to the client
     // The certificate of the channel that created it.
     QByteArray clientCertificate;
+    QString applicationUri; // the client's, from CreateSession
+    bool secured = false;   // activated last on a channel that signs
     std::vector<ContinuationPoint> continuationPoints;
     SessionSubscriptions subscriptions;
 };
@@ -287,6 +289,8 @@ private:
     void keepOrphans(std::unique_ptr<Session> ended);
     // Forgets ended sessions whose subscriptions are all gone.
     void forgetEmptyOrphans();
+    // Ends the oldest subscription without a session; false when there is none.
+    bool giveUpOrphan(const QString &why);
     // Answers the waiting Publish requests of a session with that status.
     void failPublishRequests(Session &session, StatusCode status);
     void scheduleSubscriptions();
@@ -363,8 +367,8 @@ private:
     QString shutdownReason_;
     qint64 shutdownAtMs_ = -1;
     QByteArray responseBuffer_;
-    QTimer publishTimer_; // one timer for every subscription: fires at the next one due
-    std::unordered_map<const OPCItem *, std::vector<MonitoredItem *>> watchers_; // item -> its monitored items
+    QTimer publishTimer_;                                // one timer for every subscription: fires at the next one due
+    std::vector<std::vector<MonitoredItem *>> watchers_; // by item handle: the item's monitored items
     std::uint32_t nextSubscriptionId_ = 1;
     std::uint32_t nextMonitoredItemId_ = 1;
     std::size_t monitoredItemTotal_ = 0;

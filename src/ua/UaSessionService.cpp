@@ -98,6 +98,7 @@ void ServerCore::createSession(RequestContext &context, const CreateSessionReque
     session->lastActivityMs = nowMs();
     session->serverNonce = randomBytes(32);
     session->clientCertificate = context.channel.peerCertificate();
+    session->applicationUri = request.clientDescription.applicationUri;
 
     // The certificate also goes out on a channel without security: a UserName
     // token's password is encrypted with it.
@@ -155,6 +156,7 @@ void ServerCore::activateSession(RequestContext &context, const ActivateSessionR
         session->counted = true;
     }
     session->user = std::move(user);
+    session->secured = context.channel.securityMode() != SecurityMode::None;
     session->activated = true;
     session->serverNonce = randomBytes(32);
     trace(1, QStringLiteral("UA session %1 \"%2\" activated on channel %3")

@@ -1,9 +1,11 @@
 // TransferSubscriptions: a client that lost its session (it timed out while the
 // network was down, or the client closed it keeping its subscriptions) creates a new
 // one and moves its subscriptions there, so its monitored items keep their ids,
-// handles and queued values. Only the same user may take them: anonymous to
-// anonymous, a named user to the same name. Until then an ended session's
-// subscriptions live on without it: they sample, queue and count down their lifetime.
+// handles and queued values. Only the same user may take them: a named user to the
+// same name; an anonymous one only from the same client application (ApplicationUri),
+// and, when they were made on a channel that signs, only on such a channel again.
+// Until then an ended session's subscriptions live on without it: they sample, queue
+// and count down their lifetime.
 #include "ua/UaServerCore.h"
 
 #include <algorithm>
@@ -12,7 +14,18 @@ namespace Ua {
 
 namespace {
 
-bool sameUser(const UserIdentity &a, const UserIdentity &b) { return a.tokenType == b.tokenType && a.name == b.name; }
+// OPC 10000-4 also asks anonymous transfers for a channel that signs; a client that
+// reconnects without security would lose every subscription, and over such a channel the
+// ApplicationUri is all there is to tell clients apart. So the rule binds where the
+// subscription was made on a signing channel: no taking it over without one.
+bool mayTake(const Session &owner, const Session &target)
+{
+    if (owner.user.tokenType != target.user.tokenType || owner.user.name != target.user.name)
+        return false;
+    if (owner.user.tokenType != std::int32_t(TokenType::Anonymous))
+        return true;
+    return owner.applicationUri == target.applicationUri && (target.secured || !owner.secured);
+}
 
 } // namespace
 
@@ -32,7 +45,7 @@ void ServerCore::transferSubscriptions(RequestContext &context, const TransferSu
             result.statusCode = Status::BadSubscriptionIdInvalid;
             continue;
         }
-        if (!sameUser(owner->user, target.user)) {
+        if (!mayTake(*owner, target)) {
             result.statusCode = Status::BadUserAccessDenied;
             continue;
         }
@@ -109,13 +122,20 @@ void ServerCore::keepOrphans(std::unique_ptr<Session> ended)
             values += weight(*s);
         }
     while (count > std::size_t(config_.orphanedSubscriptions) || values > config_.orphanedValues) {
-        Session &oldest = *orphans_.front();
-        const Subscription &s = *oldest.subscriptions.subscriptions.front();
         --count;
-        values -= weight(s);
-        deleteSubscription(oldest, s.id, QStringLiteral("no room left for subscriptions without a session"));
-        forgetEmptyOrphans();
+        values -= weight(*orphans_.front()->subscriptions.subscriptions.front());
+        giveUpOrphan(QStringLiteral("no room left for subscriptions without a session"));
     }
+}
+
+bool ServerCore::giveUpOrphan(const QString &why)
+{
+    if (orphans_.empty())
+        return false;
+    Session &oldest = *orphans_.front();
+    deleteSubscription(oldest, oldest.subscriptions.subscriptions.front()->id, why);
+    forgetEmptyOrphans();
+    return true;
 }
 
 void ServerCore::forgetEmptyOrphans()
