@@ -48,7 +48,7 @@ TEST(Val, ReadsTheLeadingNumberSkippingBlanksAndConversionsRoundHalfToEvenOrOver
         EXPECT_EQ(errorOf([&] { RegionalNumber(QLatin1String(bad)); }), ErrorNumber::TypeMismatch) << bad;
 }
 
-TEST(Variant, ConversionsAsADaServerConvertsAWrite)
+TEST(Variant, ConversionsAsADaServerConvertsAWriteAndDatesAsDaysSince1899InAnyZone)
 {
     // "type code:text" of the converted value, or the error raised.
     auto to = [](VarType type, const Variant &from) {
@@ -76,10 +76,7 @@ TEST(Variant, ConversionsAsADaServerConvertsAWrite)
                                    "error 6|error 6|error 13|error 13|error 13|error 13|error 13");
     EXPECT_EQ(Variant(" 12abc").toDouble(), 12.0);
     EXPECT_EQ(Variant(true).toDouble(), -1.0);
-}
-
-TEST(Variant, DatesAreWallClockDaysSince1899InAnyZone)
-{
+    // Dates are wall-clock days since 1899 in any zone.
     const QByteArray oldZone = qgetenv("TZ");
     for (const char *zone : {"UTC", "Europe/Madrid", "America/New_York"}) {
         qputenv("TZ", zone);

@@ -97,7 +97,7 @@ TEST(PanelTexts, CodesMatchWholeFieldsCaseSensitively)
                                          "DetFau=6|Aviso =7|Warn. =7|Preala=8|Satura=9|SATURA=1|Alarm!=1|Alarm=1|=1");
 }
 
-TEST_F(Decode, ConnectionCreatesItsItemsInOrderWithTheirEntries)
+TEST_F(Decode, ConnectionsCreateTheirItemsInOrderWithTheirEntriesAndRefuseDuplicates)
 {
     QStringList expected{"C01.Error_Comm", "C01.NPanel"};
     for (int z = 1; z <= 4; ++z) {
@@ -151,7 +151,27 @@ TEST_F(Decode, ConnectionCreatesItsItemsInOrderWithTheirEntries)
     EXPECT_EQ(QStringList({value("C07.Z1.State").toString(), value("C07.Error_Comm").toString(),
                            value("C07.Z2.D05.State").toString(), value("C123.Z1.State").toString()}),
               QStringList({"1", "0", "0", "0"}));
-    EXPECT_ITEMS("Z1.State=0 Error_Comm=1");
+
+    // The same names again: the toolkit refuses every one, and the engine writes nothing.
+    TraceRecorder trace;
+    cTarvolin twin;
+    twin.setIndex(1);
+    twin.InitialUpdate(server, table);
+    EXPECT_EQ(std::make_pair(table.ItemCount(), server.Tags().Count()), std::make_pair(4 * 478, 3 * 478));
+    ASSERT_EQ(trace.lines.size(), 478);
+    EXPECT_TRUE(trace.lines.first().startsWith("InitialUpdate. Tag:C01.Error_Comm Err:Duplicate item ID"));
+    EXPECT_TRUE(trace.lines.last().startsWith("InitialUpdate. Tag:C01.Z4.D16.GasStr Err:"));
+    EXPECT_EQ(table[3 * 478 + 4].Tag, nullptr);
+    twin.ProtocolStart();
+    twin.Receive("W05 1OF\r");
+    EXPECT_ITEMS("Z1.State=0 Error_Comm=1 NPanel=0");
+    // Without InitialUpdate an engine runs harmlessly, and keeps ticking.
+    cTarvolin bare;
+    bare.ProtocolStart();
+    bare.Receive("W01 1OF\r" + grLine(2, 1, "CO ", "Auto", 1, "  1   ", "Alarma") + "\r");
+    timers.fire(XTimerAccess::TimerID(bare.timer()), 250);
+    EXPECT_EQ(std::make_pair(int(bare.zone(2).State), int(bare.CommError())), std::make_pair(0, 1));
+    EXPECT_TRUE(timers.running.count(XTimerAccess::TimerID(bare.timer())));
 }
 
 TEST_F(Link, LinesAreCutAtCarriageReturnsWhateverTheChunks)
@@ -257,35 +277,6 @@ TEST_F(Link, TimeoutErrorComesFromTheProtocolFileAndItsLargestDoesNotOverflow)
     EXPECT_EQ(engine->zone(2).State + engine->CommError(), 0);
     tick();
     EXPECT_EQ(engine->CommError(), 1);
-}
-
-TEST(LinkWithoutItems, NoInitialUpdateOrRefusedItemsRunHarmlessly)
-{
-    TempAppFolder folder;
-    ManualTimers timers;
-    TraceRecorder trace;
-    cTarvolin bare;
-    bare.ProtocolStart();
-    bare.Receive("W01 1OF\r" + grLine(2, 1, "CO ", "Auto", 1, "  1   ", "Alarma") + "\r");
-    timers.fire(XTimerAccess::TimerID(bare.timer()), 250);
-    EXPECT_EQ(std::make_pair(int(bare.zone(2).State), int(bare.CommError())), std::make_pair(0, 1));
-    EXPECT_TRUE(timers.running.count(XTimerAccess::TimerID(bare.timer()))); // still ticking
-
-    OPCServer server;
-    ItemTable table;
-    cTarvolin first, second;
-    first.setIndex(1);
-    second.setIndex(1); // the same names again: the toolkit refuses every one
-    first.InitialUpdate(server, table);
-    second.InitialUpdate(server, table);
-    EXPECT_EQ(std::make_pair(table.ItemCount(), server.Tags().Count()), std::make_pair(956, 478));
-    ASSERT_EQ(trace.lines.size(), 478);
-    EXPECT_TRUE(trace.lines.first().startsWith("InitialUpdate. Tag:C01.Error_Comm Err:Duplicate item ID"));
-    EXPECT_TRUE(trace.lines.last().startsWith("InitialUpdate. Tag:C01.Z4.D16.GasStr Err:"));
-    EXPECT_EQ(table[478 + 3].Tag, nullptr);
-    second.ProtocolStart();
-    second.Receive("W05 1OF\r");
-    EXPECT_EQ(server.Tags().Item("C01.NPanel")->Value(), Variant(std::uint8_t(0)));
 }
 
 } // namespace
