@@ -79,7 +79,8 @@ protected:
     // A spec "Z1.State=2 #Z1.State=3 %Z1.State=17 @error=0" of what it names: an item's
     // value as text (IDs without "C01."), how often the engine wrote it ("#"), the type
     // code of its last write ("%"), or the engine's own state: "@error", "@silence",
-    // "@buffer", "@dropped", and "@zone2" (state/silence/PrgIng/PrgUsr/FailPower/FailBat/FailGroup).
+    // "@buffer", "@dropped", "@lines" (observed), and "@zone2"
+    // (state/silence/PrgIng/PrgUsr/FailPower/FailBat/FailGroup).
     QString items(const char *spec) const
     {
         QStringList actual;
@@ -89,11 +90,10 @@ protected:
             const cTarvolin::ZoneStatus &z = engine->zone(std::clamp(id.mid(5).toInt(), 1, 4));
             const QStringList zone = {n(z.State),     n(z.ZoneSilence), n(z.PrgIng),   n(z.PrgUsr),
                                       n(z.FailPower), n(z.FailBat),     n(z.FailGroup)};
-            const std::map<QString, QString> state = {{"@error", n(engine->CommError())},
-                                                      {"@silence", n(engine->Silence())},
-                                                      {"@buffer", n(engine->rxBufferSize())},
-                                                      {"@dropped", n(qint64(engine->discardedLines()))},
-                                                      {"@zone", zone.join('/')}};
+            const std::map<QString, QString> state = {
+                {"@error", n(engine->CommError())},     {"@silence", n(engine->Silence())},
+                {"@buffer", n(engine->rxBufferSize())}, {"@dropped", n(qint64(engine->discardedLines()))},
+                {"@lines", n(observed.size())},         {"@zone", zone.join('/')}};
             actual << id + '=' +
                           (id.startsWith('#')   ? n(writes.count(item) ? writes.at(item) : 0)
                            : id.startsWith('%') ? n(qint64(written.at(item).type()))

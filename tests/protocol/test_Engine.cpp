@@ -212,7 +212,7 @@ TEST_F(Link, PartialLineBeyondTheLimitIsDroppedWithItsTail)
     EXPECT_ITEMS("@buffer=0 @dropped=1");
     feed("W01 2OF");
     feed("W01 3OF\rW01 4OF\r");
-    EXPECT_ITEMS("Z2.State=0 Z3.State=0 Z4.State=1");
+    EXPECT_ITEMS("Z2.State=0 Z3.State=0 Z4.State=1 @lines=2");
     // A stream without CR never grows the buffer beyond the limit.
     for (int i = 0; i < 100; ++i) {
         feed(QByteArray(97, char('a' + i % 26)));
@@ -247,14 +247,14 @@ TEST_F(Link, SilentZonesAreResetAndFlagHoldsFallBack)
     const QByteArray on = grLine(1, 1, "CO ", "Auto", 1, "  1   ", "      ");
     play({{grLine(2, 1, "CO ", "Auto", 6, " 10.0 ", "Alarma") + "\rW01 2FG", 0, ""},
           // Power: a second fault restarts the hold; it runs only while the zone is ON.
-          {on + "\rW01 1FR\rW01 3FB", 60, ""},
+          {on + "\rW01 1FR\rW01 3FB\rW01 3FR", 60, ""},
           {on + "\rW01 1FR", 39, "Z2.State=2"},
           // Other traffic does not keep zone 2 alive: it is reset on its 100th tick.
           {"", 1, "Z2.State=0 %Z2.State=2 Z2.StateStr= Z2.D06.Value=0 Z2.D06.StateStr= Z2.StsFailGroup=0 Z1.State=2"},
           {"", 10, ""},
           {on, 49, "Z1.StsFailPower=1"},
-          // Zone 3 is unknown: its hold stands still.
-          {"", 1, "Z1.StsFailPower=0 %Z1.StsFailPower=2 Z3.StsFailBat=1 @zone3=0/100/0/0/0/100/0"},
+          // Zone 3 is unknown: its holds stand still.
+          {"", 1, "Z1.StsFailPower=0 %Z1.StsFailPower=2 Z3.StsFailBat=1 Z3.StsFailPower=1 @zone3=0/100/0/0/100/100/0"},
           // Group and engineering flags count in any state; the user flag goes with the zone.
           {"W01 4FG\rW01 2PU\rW01 2PI", 50, ""},
           {"W01 2OF", 49, "Z4.StsFailGroup=1 Z2.StsPrgIng=1"},
