@@ -23,11 +23,11 @@
 namespace {
 
 // A test folder with the shipped language file, read in English, and every
-// dialog of the seam answered by `answer` (button 0 by default).
+// dialog of the seam answered with button `answer`.
 struct UiTest : ::testing::Test {
     TempAppFolder folder;
-    std::function<Dialogs::Answer(const Dialogs::Request &)> answer;
-    DialogRecorder dialogs{[this](const Dialogs::Request &r) { return answer ? answer(r) : Dialogs::Answer{}; }};
+    int answer = 0;
+    DialogRecorder dialogs{[this](const Dialogs::Request &) { return Dialogs::Answer{answer}; }};
 
     void SetUp() override
     {
@@ -41,10 +41,6 @@ struct UiTest : ::testing::Test {
         return w;
     }
     static void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); }
-    void answerSecond()
-    {
-        answer = [](const Dialogs::Request &) { return Dialogs::Answer{1}; };
-    }
 };
 
 TEST_F(UiTest, TheEditorRefusesADuplicatePortAsksBeforeSavingOrLeavingAndCorrectsTheTimeout)
@@ -91,7 +87,7 @@ TEST_F(UiTest, TheEditorRefusesADuplicatePortAsksBeforeSavingOrLeavingAndCorrect
     EXPECT_EQ(timeout->text(), "100");
     EXPECT_EQ(child<QLabel>(editor, "lblHelp")->text(), "COM port");
 
-    answerSecond(); // "No" to leaving, "Cancel" to saving
+    answer = 1; // "No" to leaving, "Cancel" to saving
     editor.close();
     EXPECT_TRUE(editor.isVisible());
     EXPECT_EQ(dialogs.requests().back().buttons, QStringList({"Yes", "No"}));
@@ -99,7 +95,7 @@ TEST_F(UiTest, TheEditorRefusesADuplicatePortAsksBeforeSavingOrLeavingAndCorrect
     EXPECT_EQ(dialogs.requests().back().text, "Do you want to save the changes?");
     EXPECT_EQ(dialogs.requests().back().buttons, QStringList({"&OK", "&Cancel"}));
     EXPECT_TRUE(editor.isVisible());
-    answer = nullptr;
+    answer = 0;
     click(child<QPushButton>(editor, "cmdAceptar"));
     EXPECT_FALSE(editor.isVisible());
     EXPECT_TRUE(folder.read("KV7.ini").contains("C2-On=1\r\nC2-Com=5\r\n"));
