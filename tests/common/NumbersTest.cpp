@@ -13,7 +13,7 @@
 
 namespace {
 
-TEST(Val, ReadsTheLeadingNumberSkippingBlanks)
+TEST(Val, ReadsTheLeadingNumberSkippingBlanksAndConversionsRoundHalfToEvenOrOverflow)
 {
     const std::pair<const char16_t *, double> cases[] = {
         {u"42", 42},    {u"-17.25", -17.25}, {u"+3", 3},     {u".5", 0.5},      {u"5.", 5},
@@ -29,10 +29,6 @@ TEST(Val, ReadsTheLeadingNumberSkippingBlanks)
     const char bytes[] = " 4 2 x";
     EXPECT_EQ(Val(bytes, sizeof bytes - 1), 42.0);
     EXPECT_EQ(Val(bytes, 2), 4.0); // the length bounds the text
-}
-
-TEST(Val, ConversionsRoundHalfToEvenAndOverflowOutsideTheirRange)
-{
     const std::pair<double, int> ints[] = {{0.5, 0},   {1.5, 2},     {2.5, 2},         {-2.5, -2},
                                            {-3.5, -4}, {120.6, 121}, {32767.4, 32767}, {-32768.5, -32768}};
     for (const auto &[value, expected] : ints)
@@ -45,17 +41,14 @@ TEST(Val, ConversionsRoundHalfToEvenAndOverflowOutsideTheirRange)
     };
     for (const auto &f : overflows)
         EXPECT_EQ(errorOf(f), ErrorNumber::Overflow);
-}
-
-TEST(Val, RegionalNumberTakesWholeNumbersOnly)
-{
+    // The regional number takes whole numbers only.
     EXPECT_EQ(RegionalNumber(QStringLiteral(" 2.5 ")), 2.5);
     EXPECT_EQ(RegionalNumber(QStringLiteral("-1e3")), -1000.0);
     for (const char *bad : {"", "12abc", "1 2", "abc"})
         EXPECT_EQ(errorOf([&] { RegionalNumber(QLatin1String(bad)); }), ErrorNumber::TypeMismatch) << bad;
 }
 
-TEST(Variant, ConversionsAsADaServerConvertsAWrite)
+TEST(Variant, ConversionsAsADaServerConvertsAWriteAndDatesAsDaysSince1899InAnyZone)
 {
     // "type code:text" of the converted value, or the error raised.
     auto to = [](VarType type, const Variant &from) {
@@ -83,10 +76,7 @@ TEST(Variant, ConversionsAsADaServerConvertsAWrite)
                                    "error 6|error 6|error 13|error 13|error 13|error 13|error 13");
     EXPECT_EQ(Variant(" 12abc").toDouble(), 12.0);
     EXPECT_EQ(Variant(true).toDouble(), -1.0);
-}
-
-TEST(Variant, DatesAreWallClockDaysSince1899InAnyZone)
-{
+    // Dates are wall-clock days since 1899 in any zone.
     const QByteArray oldZone = qgetenv("TZ");
     for (const char *zone : {"UTC", "Europe/Madrid", "America/New_York"}) {
         qputenv("TZ", zone);

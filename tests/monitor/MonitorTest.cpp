@@ -1,9 +1,12 @@
+// The communications monitor, its frame log and the statistics list.
 #include "TestSupport.h"
 #include "monitor/FrameLog.h"
 #include "monitor/FrameMonitor.h"
+#include "monitor/Statistics.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -17,9 +20,22 @@ struct MonitorTest : ::testing::Test {
     FrameMonitor monitor{clock, folder.file("KV7.log")};
 };
 
+struct StatisticsTest : ::testing::Test, StatisticsSource {
+    std::vector<Line> lineFigures{{"C01", 40, 2, -1, true}, {"C02", 0, 0, -1, false}};
+    Server serverFigures{3, 2, 40, 1000};
+    std::vector<Line> lines() const override { return lineFigures; }
+    Server server() const override { return serverFigures; }
+
+    TempAppFolder folder; // no language file: the designed captions
+    ManualClock clock;
+    StatisticsModel model{*this, clock};
+};
+
+QString decimal(double value) { return QLocale::system().toString(value, 'f', 1); }
+
 } // namespace
 
-TEST_F(MonitorTest, FramesAreListedWithTheirDirectionFollowedAndCappedAt500)
+TEST_F(MonitorTest, FramesAreListedWithTheirDirectionFollowedCappedAt500AndLoggedWithStamps)
 {
     QSignalSpy follow(&monitor, &FrameMonitor::followLine);
     monitor.frameReceived("ignored"); // nothing is taken before the monitor loads
@@ -40,10 +56,9 @@ TEST_F(MonitorTest, FramesAreListedWithTheirDirectionFollowedAndCappedAt500)
     ASSERT_EQ(monitor.rowCount(), 500);
     EXPECT_EQ(monitor.data(monitor.index(0)).toString(), "M");
     EXPECT_EQ(monitor.lineText(499), "RX:<<501");
-}
 
-TEST_F(MonitorTest, TheLogHoldsStampedLinesBetweenStartAndStopRegister)
-{
+    // The log holds stamped lines between START and STOP REGISTER.
+    monitor.unload();
     monitor.setBusMonitorOn(true); // a debug start: the hidden monitor loads with the first frame
     monitor.setFollowLast(false);
     monitor.setLogging(true);
@@ -68,7 +83,7 @@ TEST_F(MonitorTest, TheLogHoldsStampedLinesBetweenStartAndStopRegister)
     EXPECT_TRUE(dialogs.requests().empty());
 }
 
-TEST_F(MonitorTest, TheLogIsBoundedToOneOldFileAndStopsWhenItCannotMoveIt)
+TEST_F(MonitorTest, TheLogIsBoundedToOneOldFileAndAFailureIsReportedOnceWhileCaptureGoesOn)
 {
     const QString path = folder.file("KV7.log");
     FrameLog log(clock, path, 100);
@@ -79,17 +94,15 @@ TEST_F(MonitorTest, TheLogIsBoundedToOneOldFileAndStopsWhenItCannotMoveIt)
               "2024/05/17 09:03:41 frame 06\r\n2024/05/17 09:03:41 frame 07\r\n2024/05/17 09:03:41 frame 08\r\n");
     EXPECT_TRUE(folder.read("KV7.log").startsWith("2024/05/17 09:03:41 frame 09\r\n"));
     EXPECT_EQ(QFileInfo(path).size(), 90);
+    // An old file that cannot be moved aside stops the log.
     QFile::remove(path + ".1");
     QDir(folder.path()).mkpath("KV7.log.1/keep");
     log.write("frame 12");
     log.write("frame 13");
     EXPECT_FALSE(log.isOpen());
     EXPECT_EQ(QFileInfo(path).size(), 90);
-    EXPECT_EQ(dialogs.requests().size(), 1u);
-}
+    ASSERT_EQ(dialogs.requests().size(), 1u);
 
-TEST_F(MonitorTest, AnOpenOrWriteFailureIsReportedOnceAndCaptureGoesOn)
-{
     folder.write("blocker", "a file, not a folder");
     FrameMonitor unopenable(clock, folder.file("blocker/KV7.log"));
     FrameMonitor full(clock, "/dev/full");
@@ -100,6 +113,40 @@ TEST_F(MonitorTest, AnOpenOrWriteFailureIsReportedOnceAndCaptureGoesOn)
         m->frameReceived("W2\r");
     }
     EXPECT_EQ(std::make_pair(unopenable.rowCount(), full.rowCount()), std::make_pair(2, 3));
-    ASSERT_EQ(dialogs.requests().size(), 2u);
-    EXPECT_TRUE(dialogs.requests()[0].text.startsWith("Cannot write the frame log " + folder.file("blocker/KV7.log")));
+    ASSERT_EQ(dialogs.requests().size(), 3u);
+    EXPECT_TRUE(dialogs.requests()[1].text.startsWith("Cannot write the frame log " + folder.file("blocker/KV7.log")));
+}
+
+TEST_F(StatisticsTest, FiguresAreSampledRatesAndAgesFromTheClock)
+{
+    model.start();
+    EXPECT_EQ(model.rowCount(), 2 * 4 + 4);
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "Value");
+    EXPECT_EQ(model.value("C01: Frames per second"), StatisticsModel::Unknown); // one sample gives no rate
+    EXPECT_EQ(model.value("C01: Seconds since the last frame"), StatisticsModel::Unknown);
+    EXPECT_EQ(model.value("C01: Communication error"), "Yes");
+
+    clock.advance(2500);
+    lineFigures[0] = {"C01", 65, 3, 2000, false};
+    serverFigures = {4, 1, 30, 1500};
+    model.sample();
+    const std::pair<const char *, QString> expected[] = {
+        {"C01: Frames per second", decimal(10.0)},
+        {"C01: Frames dropped", "3"},
+        {"C01: Seconds since the last frame", decimal(0.5)},
+        {"C01: Communication error", "No"},
+        {"C02: Frames per second", decimal(0.0)},
+        {"OPC UA sessions", "4"},
+        {"Subscriptions", "1"},
+        {"Monitored items", "30"},
+        {"Notifications per second", decimal(200.0)},
+    };
+    for (const auto &[statistic, value] : expected)
+        EXPECT_EQ(model.value(statistic), value) << statistic;
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), decimal(10.0));
+
+    clock.advance(1000); // a restarted counter gives no rate rather than a huge one
+    lineFigures[0].frames = 5;
+    model.sample();
+    EXPECT_EQ(model.value("C01: Frames per second"), StatisticsModel::Unknown);
 }

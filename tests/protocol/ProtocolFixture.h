@@ -71,37 +71,52 @@ protected:
     }
     void tick(int n = 1) { timers.fire(XTimerAccess::TimerID(engine->timer()), n); }
     void feed(const QByteArray &bytes) { engine->Receive(QByteArrayView(bytes)); }
-    void line(const QByteArray &text) { feed(text + '\r'); }
     Variant value(const QString &id) const
     {
         const OPCItem *i = server.Tags().find(id);
         return i ? i->Value() : Variant();
     }
-    // A spec "Z1.State=2 #NPanel=1 @error=0 ..." made of what it names: an item's
-    // value as text ("Z1.State", IDs without "C01."), how often the engine wrote it
-    // ("#Z1.State"), or the engine's own state: "@error", "@silence", "@buffer",
-    // "@dropped", and "@zone2" (state/silence/PrgIng/PrgUsr/FailPower/FailBat/FailGroup).
+    // A spec "Z1.State=2 #Z1.State=3 %Z1.State=17 @error=0" of what it names: an item's
+    // value as text (IDs without "C01."), how often the engine wrote it ("#"), the type
+    // code of its last write ("%"), or the engine's own state: "@error", "@silence",
+    // "@buffer", "@dropped", "@lines" (observed), and "@zone2"
+    // (state/silence/PrgIng/PrgUsr/FailPower/FailBat/FailGroup).
     QString items(const char *spec) const
     {
         QStringList actual;
-        for (const QString &pair : QString::fromLatin1(spec).split(' ')) {
-            const QString id = pair.section('=', 0, 0);
+        for (const QString &pair : QString::fromLatin1(spec).split(' ', Qt::SkipEmptyParts)) {
+            const QString id = pair.section('=', 0, 0), item = "C01." + id.mid(1);
             auto n = [](qint64 x) { return QString::number(x); };
             const cTarvolin::ZoneStatus &z = engine->zone(std::clamp(id.mid(5).toInt(), 1, 4));
             const QStringList zone = {n(z.State),     n(z.ZoneSilence), n(z.PrgIng),   n(z.PrgUsr),
                                       n(z.FailPower), n(z.FailBat),     n(z.FailGroup)};
-            const std::map<QString, QString> state = {{"@error", n(engine->CommError())},
-                                                      {"@silence", n(engine->Silence())},
-                                                      {"@buffer", n(engine->rxBufferSize())},
-                                                      {"@dropped", n(qint64(engine->discardedLines()))},
-                                                      {"@zone", zone.join('/')}};
-            const auto count = writes.find("C01." + id.mid(1));
+            const std::map<QString, QString> state = {
+                {"@error", n(engine->CommError())},     {"@silence", n(engine->Silence())},
+                {"@buffer", n(engine->rxBufferSize())}, {"@dropped", n(qint64(engine->discardedLines()))},
+                {"@lines", n(observed.size())},         {"@zone", zone.join('/')}};
             actual << id + '=' +
-                          (id.startsWith('#')   ? n(count == writes.end() ? 0 : count->second)
+                          (id.startsWith('#')   ? n(writes.count(item) ? writes.at(item) : 0)
+                           : id.startsWith('%') ? n(qint64(written.at(item).type()))
                            : id.startsWith('@') ? state.at(id.startsWith("@zone") ? QString("@zone") : id)
                                                 : value("C01." + id).toString());
         }
         return actual.join(' ');
+    }
+    // Feeds each step's lines (the last CR is added) and expects its spec to hold.
+    void run(std::initializer_list<std::pair<QByteArray, const char *>> steps)
+    {
+        for (const auto &[lines, spec] : steps)
+            play({{lines, 0, spec}});
+    }
+    // The same with time: feeds the lines (if any), lets the ticks pass, then expects.
+    void play(std::initializer_list<std::tuple<QByteArray, int, const char *>> steps)
+    {
+        for (const auto &[lines, ticks, spec] : steps) {
+            if (!lines.isEmpty())
+                feed(lines + '\r');
+            tick(ticks);
+            EXPECT_EQ(items(spec), QString::fromLatin1(spec)) << lines.constData() << " +" << ticks;
+        }
     }
 
     TempAppFolder folder; // before the engines: the INI they read lives here

@@ -1,3 +1,4 @@
+// The operator password file and the operator session that unlocks the menus.
 #include "TestSupport.h"
 #include "session/OperatorSession.h"
 #include "session/PasswordStore.h"
@@ -17,32 +18,9 @@ struct PasswordTest : ::testing::Test {
     PasswordStore passwords;
 };
 
-} // namespace
-
-TEST_F(PasswordTest, AHandWrittenFileIsReadChangedAndReadBack)
+TEST_F(PasswordTest, TheDefaultHoldsUntilACheckedChangeWritesThePrivateFile)
 {
-    folder.write("PUSER.DAT", "@@@\r\n"); // "ABC": 0x41^1, 0x42^2 and 0x43^3 are all '@'
-    passwords.ReadPasswordFile();
-    EXPECT_TRUE(passwords.accepts(" abc ") && !passwords.accepts("zuq"));
-    const mode_t umask = ::umask(0); // the file stays private whatever the umask
-    EXPECT_EQ(passwords.Change("Abc", "zuq2\u00e9", " ZUQ2\u00c9 "), Outcome::Changed);
-    ::umask(umask);
-    EXPECT_EQ(folder.read("PUSER.DAT"), QByteArray("[WR6\xCC\r\n")); // Z^1 U^2 Q^3 2^4 0xC9^5
-    struct stat st {};
-    ASSERT_EQ(::stat(folder.file("PUSER.DAT").toLocal8Bit().constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    PasswordStore nextStart;
-    nextStart.ReadPasswordFile();
-    EXPECT_TRUE(nextStart.accepts("Zuq2\u00e9") && !nextStart.accepts("abc"));
-    folder.write("PUSER.DAT", "\xB4\r\n"); // "µ", which has no upper case in the file's code page
-    nextStart.ReadPasswordFile();
-    EXPECT_TRUE(nextStart.accepts("\u00b5"));
-    EXPECT_TRUE(dialogs.requests().empty());
-}
-
-TEST_F(PasswordTest, WithoutAFileTheDefaultHoldsAndChangesAreCheckedInOrder)
-{
-    passwords.ReadPasswordFile();
+    passwords.ReadPasswordFile(); // no file: the default
     const struct {
         const char *current, *fresh, *repeat;
         Outcome outcome;
@@ -61,8 +39,27 @@ TEST_F(PasswordTest, WithoutAFileTheDefaultHoldsAndChangesAreCheckedInOrder)
     EXPECT_FALSE(QFileInfo::exists(folder.file("PUSER.DAT")));
     EXPECT_TRUE(passwords.accepts(" zuq "));
 
+    folder.write("PUSER.DAT", "@@@\r\n"); // "ABC": 0x41^1, 0x42^2 and 0x43^3 are all '@'
+    passwords.ReadPasswordFile();
+    EXPECT_TRUE(passwords.accepts(" abc ") && !passwords.accepts("zuq"));
+    const mode_t umask = ::umask(0); // the file stays private whatever the umask
+    EXPECT_EQ(passwords.Change("Abc", "zuq2\u00e9", " ZUQ2\u00c9 "), Outcome::Changed);
+    ::umask(umask);
+    EXPECT_EQ(folder.read("PUSER.DAT"), QByteArray("[WR6\xCC\r\n")); // Z^1 U^2 Q^3 2^4 0xC9^5
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.file("PUSER.DAT").toLocal8Bit().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    PasswordStore nextStart;
+    nextStart.ReadPasswordFile();
+    EXPECT_TRUE(nextStart.accepts("Zuq2\u00e9") && !nextStart.accepts("abc"));
+    folder.write("PUSER.DAT", "\xB4\r\n"); // "µ", which has no upper case in the file's code page
+    nextStart.ReadPasswordFile();
+    EXPECT_TRUE(nextStart.accepts("\u00b5"));
+    EXPECT_TRUE(dialogs.requests().empty());
+
+    QFile::remove(folder.file("PUSER.DAT"));
     QDir(folder.path()).mkdir("PUSER.DAT"); // now it cannot be replaced
-    EXPECT_EQ(passwords.Change("zuq", "new", "new"), Outcome::Changed);
+    EXPECT_EQ(passwords.Change("Zuq2\u00e9", "new", "new"), Outcome::Changed);
     EXPECT_EQ(dialogs.texts(), QStringList{"The password file could not be written"});
     EXPECT_TRUE(passwords.accepts("NEW")); // in force until the process ends
 }
@@ -88,8 +85,7 @@ TEST_F(PasswordTest, ADamagedFileIsReportedAndLocksTheServer)
     EXPECT_EQ(dialogs.requests().size(), 1u);
 }
 
-namespace {
-
+// The window as the session sees it: menus, the value lock and the session panel.
 struct SessionTest : PasswordTest, SessionView {
     QHash<QString, bool> enabled;
     bool locked = false;
@@ -97,14 +93,6 @@ struct SessionTest : PasswordTest, SessionView {
     void setControlEnabled(const QString &control, bool on) override { enabled[control] = on; }
     void setValueLocked(bool on) override { locked = on; }
     void setSessionPanel(const QString &text) override { panels << text; }
-
-    OperatorSession session{*this};
-    void SetUp() override
-    {
-        passwords.ReadPasswordFile();
-        session.SessionTimeout = 3;
-        session.CloseSession();
-    }
     bool unlocked() const
     {
         for (const char *c :
@@ -115,10 +103,12 @@ struct SessionTest : PasswordTest, SessionView {
     }
 };
 
-} // namespace
-
-TEST_F(SessionTest, ATimedSessionCountsDownAndALoginRestartsIt)
+TEST_F(SessionTest, ATimedSessionCountsDownAndALoginRestartsItWhileAutomaticAndDebugOnesNeverExpire)
 {
+    passwords.ReadPasswordFile();
+    OperatorSession session(*this), debug(*this), plain(*this);
+    session.SessionTimeout = 3;
+    session.CloseSession();
     EXPECT_TRUE(locked && !unlocked());
     EXPECT_EQ(session.Login("zuq", passwords), OperatorSession::LoginOutcome::Opened);
     EXPECT_TRUE(unlocked());
@@ -131,19 +121,17 @@ TEST_F(SessionTest, ATimedSessionCountsDownAndALoginRestartsIt)
     EXPECT_EQ(panels, QStringList({"", "1", "0", "1", "0", ""}));
     EXPECT_FALSE(session.isOpen() || unlocked());
     EXPECT_TRUE(enabled.value("mnuAInicioSesion", true));
-}
 
-TEST_F(SessionTest, AutomaticAndDebugSessionsNeverExpire)
-{
     session.openAtStartUp(true);
     EXPECT_TRUE(unlocked());
     EXPECT_FALSE(enabled.value("mnuAInicioSesion", true) || enabled.value("mnuACerrarSesion", true));
-    OperatorSession debug(*this), plain(*this);
     debug.DebugMode = true;
     debug.openAtStartUp(false);
     plain.openAtStartUp(false);
     for (int i = 0; i < 5; ++i)
         session.tick(), debug.tick();
     EXPECT_EQ(std::make_tuple(session.isOpen(), debug.isOpen(), plain.isOpen()), std::make_tuple(true, true, false));
-    EXPECT_EQ(panels, QStringList{""});
+    EXPECT_EQ(panels.size(), 6);
 }
+
+} // namespace
