@@ -70,6 +70,7 @@ TEST(ProfileText, ReadsOfTextsAndNumbersFollowTheProfileCallRules)
     for (const auto &[section, key, fallback, expected] : cases)
         EXPECT_EQ(text.getString(section, key, fallback), expected) << qPrintable(section + "/" + key);
     EXPECT_EQ(text.sections(), QStringList({"S", "s", "ŠŽŒŸÆ"}));
+    EXPECT_EQ(ProfileText("\xEF\xBB\xBF[S]\r\nK=v\r\n").sections(), QStringList({"S"})); // an editor's byte order mark
     EXPECT_EQ(text.keys("s"),
               QStringList({"Empty", "Spaced", "Quoted", "Single", "Mixed", "Lone", "Dup", "dup", "Nul"}));
 
