@@ -1,20 +1,13 @@
-// Arbitrary bytes as what one client sends to the OPC UA server, through the
-// connection protocol, the secure channel, the decoders and the services, without
-// sockets. The first byte picks how the input is used:
-//   odd:  the whole rest is the raw byte stream, pushed in pieces of (byte >> 1) + 1
-//         bytes, starting from a fresh connection;
-//   even: a channel and an activated session are set up first, then the rest is a
-//         sequence of requests [service index][length, 2 bytes][body after the
-//         RequestHeader], each sent with a valid header for the session. With bit 1
-//         set the channel is secured (bits 2-4 pick the policy and mode) and a request
-//         whose length is a multiple of 7 has one byte of its chunk flipped, which
-//         must end the channel; with bits 1 and 5 set the rest follows a Hello as the
-//         encrypted part of an OpenSecureChannel chunk for our certificate.
-// Between requests an item changes (and now and then the server state), and the
-// publishing cycle runs, so that data changes, keep-alives and lifetimes are
-// exercised without an event loop; the clock moves a publishing interval each time.
-// After every input the server is stopped: every session must have been reported to
-// the toolkit as gone, and nothing may leak.
+// Arbitrary bytes as what one client sends to the OPC UA server, without sockets.
+// The first byte picks the use: odd, the rest is the raw stream from a fresh
+// connection in pieces of (byte >> 1) + 1 bytes; even, a channel and an activated
+// session come first and the rest is requests [service][length, 2 bytes][body after
+// the RequestHeader], each with a valid header. Bit 1 secures the channel (bits 2-4
+// pick policy and mode) and flips a byte of each request whose length is a multiple
+// of 7, which must end the channel; bits 1 and 5 make the rest the encrypted part of
+// an OpenSecureChannel chunk after a Hello. Between requests an item (and now and then
+// the server state) changes, the clock moves and the publishing cycle runs. After
+// every input the server stops: every session must be reported gone, nothing leaks.
 #include "FuzzCheck.h"
 #include "UaTestClient.h"
 #include "common/Clock.h"
@@ -49,8 +42,7 @@ struct World {
         config.endpointUrl = QStringLiteral("opc.tcp://fuzz:4840");
         config.applicationUri = QStringLiteral("urn:fuzz:QUARLEN.KV7.1");
         config.namespaceUri = QStringLiteral("urn:QUARLEN.KV7.1");
-        config.transport.receiveBufferSize = 8192;
-        config.transport.sendBufferSize = 8192;
+        config.transport.receiveBufferSize = config.transport.sendBufferSize = 8192;
         config.transport.maxMessageSize = 1 << 16;
         config.transport.maxChunkCount = 16;
         config.transport.decode.maxStringLength = 4096;
@@ -97,35 +89,33 @@ struct World {
     Security::Certificate clientCert;
 };
 
-const std::uint32_t Services[] = {
-    Id::ReadRequest_Binary,
-    Id::WriteRequest_Binary,
-    Id::BrowseRequest_Binary,
-    Id::BrowseNextRequest_Binary,
-    Id::TranslateBrowsePathsToNodeIdsRequest_Binary,
-    Id::RegisterNodesRequest_Binary,
-    Id::UnregisterNodesRequest_Binary,
-    Id::GetEndpointsRequest_Binary,
-    Id::FindServersRequest_Binary,
-    Id::CreateSessionRequest_Binary,
-    Id::ActivateSessionRequest_Binary,
-    Id::CloseSessionRequest_Binary,
-    Id::CancelRequest_Binary,
-    Id::CreateSubscriptionRequest_Binary,
-    Id::PublishRequest_Binary,
-    9999,
-    Id::ModifySubscriptionRequest_Binary,
-    Id::SetPublishingModeRequest_Binary,
-    Id::RepublishRequest_Binary,
-    Id::DeleteSubscriptionsRequest_Binary,
-    Id::CreateMonitoredItemsRequest_Binary,
-    Id::ModifyMonitoredItemsRequest_Binary,
-    Id::SetMonitoringModeRequest_Binary,
-    Id::DeleteMonitoredItemsRequest_Binary,
-    Id::TransferSubscriptionsRequest_Binary,
-    Id::SetTriggeringRequest_Binary,
-    Id::CallRequest_Binary,
-};
+const std::uint32_t Services[] = {Id::ReadRequest_Binary,
+                                  Id::WriteRequest_Binary,
+                                  Id::BrowseRequest_Binary,
+                                  Id::BrowseNextRequest_Binary,
+                                  Id::TranslateBrowsePathsToNodeIdsRequest_Binary,
+                                  Id::RegisterNodesRequest_Binary,
+                                  Id::UnregisterNodesRequest_Binary,
+                                  Id::GetEndpointsRequest_Binary,
+                                  Id::FindServersRequest_Binary,
+                                  Id::CreateSessionRequest_Binary,
+                                  Id::ActivateSessionRequest_Binary,
+                                  Id::CloseSessionRequest_Binary,
+                                  Id::CancelRequest_Binary,
+                                  Id::CreateSubscriptionRequest_Binary,
+                                  Id::PublishRequest_Binary,
+                                  9999,
+                                  Id::ModifySubscriptionRequest_Binary,
+                                  Id::SetPublishingModeRequest_Binary,
+                                  Id::RepublishRequest_Binary,
+                                  Id::DeleteSubscriptionsRequest_Binary,
+                                  Id::CreateMonitoredItemsRequest_Binary,
+                                  Id::ModifyMonitoredItemsRequest_Binary,
+                                  Id::SetMonitoringModeRequest_Binary,
+                                  Id::DeleteMonitoredItemsRequest_Binary,
+                                  Id::TransferSubscriptionsRequest_Binary,
+                                  Id::SetTriggeringRequest_Binary,
+                                  Id::CallRequest_Binary};
 
 } // namespace
 

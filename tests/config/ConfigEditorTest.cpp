@@ -56,20 +56,13 @@ TEST_F(ConfigEditorTest, ChecksRefuseNoSlotTwoSlotsOnOnePortAndNamesTheFileWould
     EXPECT_TRUE(p.message.isEmpty());
 }
 
-TEST_F(ConfigEditorTest, TheTimeoutIsHeldWithinItsRangeAsAWholeNumber)
+TEST_F(ConfigEditorTest, TheTimeoutIsAWholeNumberInRangeAndSavingRewritesEveryKeyInPlaceKeepingTheRest)
 {
-    const std::pair<const char *, const char *> cases[] = {
-        {"50", "100"}, {"500", "200"}, {"abc", "100"}, {"150.7", "151"}, {"1e2", "100"}, {"150 s", "150"},
-    };
-    for (const auto &[typed, kept] : cases) {
+    for (const auto &[typed, kept] : pairs("50=100|500=200|abc=100|150.7=151|1e2=100|150 s=150")) {
         editor.editTimeout(typed);
         editor.leaveTimeout();
-        EXPECT_EQ(editor.timeoutText(), kept) << typed;
+        EXPECT_EQ(editor.timeoutText(), kept) << qPrintable(typed);
     }
-}
-
-TEST_F(ConfigEditorTest, SavingRewritesEveryKeyInPlaceAndKeepsTheRestOfTheFile)
-{
     folder.write("KV7.ini", "; plant 2\r\n[Other]\r\nKeep=this\r\n\r\n[KV7]\r\nC2-Nm = Caldera \r\nTimeoutError=150\r\n"
                             "C2-On=1\r\n\r\n[Last]\r\nx=1");
     editor.LoadEditor();

@@ -25,11 +25,7 @@ TEST(ProfileText, AWriteChangesOnlyItsValueAndKeepsEveryOtherByte)
     const QByteArray original = "; settings of the server\r\n[Configuracion]\r\n  TiempoSesion = 900 \r\n"
                                 "; a note inside the section\r\nLanguage=0\r\n\r\n[Other]\r\nX=1\r\n";
     auto replaced = [&](const char *from, const char *to) { return QByteArray(original).replace(from, to); };
-    struct Case {
-        QByteArray before;
-        const char *section, *key, *value;
-        QByteArray after;
-    } cases[] = {
+    const std::tuple<QByteArray, const char *, const char *, const char *, QByteArray> cases[] = {
         {original, "Configuracion", "Language", "1", replaced("Language=0", "Language=1")},
         {original, "configuracion", "TIEMPOSESION", "60", replaced("TiempoSesion = 900 ", "TiempoSesion = 60 ")},
         // A new key follows the section's last line, before the blank line that parts
@@ -46,14 +42,14 @@ TEST(ProfileText, AWriteChangesOnlyItsValueAndKeepsEveryOtherByte)
         {"[S]\r\nK=1\r\n", "S", "K", "a\r\n[Forged]\nX=1", "[S]\r\nK=a  [Forged] X=1\r\n"},
         {"[S]\r\nK=1\r\n", "S", "Name\nX", "v", "[S]\r\nK=1\r\nName X=v\r\n"},
     };
-    for (const Case &c : cases) {
-        ProfileText text(c.before);
-        text.setString(QString::fromUtf8(c.section), QLatin1String(c.key), QString::fromUtf8(c.value));
-        EXPECT_EQ(text.bytes(), c.after) << c.before.constData() << " / " << c.key;
+    for (const auto &[before, section, key, value, after] : cases) {
+        ProfileText text(before);
+        text.setString(QString::fromUtf8(section), QLatin1String(key), QString::fromUtf8(value));
+        EXPECT_EQ(text.bytes(), after) << before.constData() << " / " << key;
     }
 }
 
-TEST(ProfileText, ReadsFollowTheProfileCallRules)
+TEST(ProfileText, ReadsOfTextsAndNumbersFollowTheProfileCallRules)
 {
     static const char raw[] =
         "K0=outside any section\r\n  [ S ]  \r\nEmpty=\r\n  Spaced  =   a b   \r\n"
@@ -74,6 +70,7 @@ TEST(ProfileText, ReadsFollowTheProfileCallRules)
     for (const auto &[section, key, fallback, expected] : cases)
         EXPECT_EQ(text.getString(section, key, fallback), expected) << qPrintable(section + "/" + key);
     EXPECT_EQ(text.sections(), QStringList({"S", "s", "ŠŽŒŸÆ"}));
+    EXPECT_EQ(ProfileText("\xEF\xBB\xBF[S]\r\nK=v\r\n").sections(), QStringList({"S"})); // an editor's byte order mark
     EXPECT_EQ(text.keys("s"),
               QStringList({"Empty", "Spaced", "Quoted", "Single", "Mixed", "Lone", "Dup", "dup", "Nul"}));
 
@@ -84,24 +81,21 @@ TEST(ProfileText, ReadsFollowTheProfileCallRules)
     EXPECT_EQ(longText.getString("S", "Long", ""), longValue.left(254));
     EXPECT_EQ(longText.getString("S", "Missing", longValue), longValue.left(254));
     EXPECT_EQ(longText.rawValue("S", "Long"), longValue);
-}
 
-TEST(ProfileText, IntegerReadsTakeTheLeadingNumberAndSaturate)
-{
-    // An empty value gives the default; beyond 32 bits the number saturates.
+    // Integer reads take the leading number; an empty value gives the default;
+    // beyond 32 bits the number saturates.
     for (const auto &[value, expected] :
          pairs("12abc=12|abc=0|=99|-5=-5|+7=7|\" 42\"=42|0x1F=31|0X1F=0|1.9=1|99999999999=2147483647|"
                "-99999999999=-2147483648|2147483647=2147483647|-2147483648=-2147483648|2147483648=2147483647|"
-               "0o17=15|0b101=5|0xFFFFFFFF=2147483647|007=7")) {
+               "0o17=15|0b101=5|0xFFFFFFFF=2147483647|007=7|18446744073709551621=2147483647")) {
         const ProfileText text("[S]\r\nK=" + value.toLatin1() + "\r\n");
         EXPECT_EQ(text.getInt("S", "K", 99), expected.toInt()) << qPrintable(value);
     }
-    const ProfileText text("[S]\r\nK=1\r\n");
     EXPECT_EQ(text.getInt("S", "Absent", 99), 99);
     EXPECT_EQ(text.getInt("Absent", "K", -3), -3);
 }
 
-TEST(ProfileFile, WritesAreWindows1252ByteExactAndReplaceTheFileWhole)
+TEST(ProfileFile, WritesAreWindows1252ByteExactReplaceTheFileWholeOrReportFailureAndLeaveIt)
 {
     TempAppFolder folder;
     const QString path = folder.file("KV7.ini");
@@ -118,7 +112,7 @@ TEST(ProfileFile, WritesAreWindows1252ByteExactAndReplaceTheFileWhole)
 
     // A second name for the old file still shows the old bytes: the new text went
     // to a new file that took the name, so no reader ever sees half of one.
-    const QByteArray before = folder.read("KV7.ini");
+    QByteArray before = folder.read("KV7.ini");
     ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(folder.file("old.ini")).constData()), 0);
     ASSERT_TRUE(writeString(path, "S", "K", "new"));
     EXPECT_EQ(folder.read("old.ini"), before);
@@ -138,16 +132,13 @@ TEST(ProfileFile, WritesAreWindows1252ByteExactAndReplaceTheFileWhole)
     };
     EXPECT_EQ(mode(fresh), 0644u);
     EXPECT_EQ(mode(path), 0600u);
-}
 
-TEST(ProfileFile, AFailedWriteReportsFailureAndLeavesTheOldFile)
-{
-    TempAppFolder folder;
-    const QByteArray before = "[S]\r\n; keep me\r\nK=old\r\n";
+    // A failed write reports failure and leaves the old file.
+    before = "[S]\r\n; keep me\r\nK=old\r\n";
     folder.write("plain.ini", before);
     ASSERT_TRUE(QDir(folder.path()).mkdir("dir.ini"));
-    for (const char *path : {"dir.ini", "plain.ini/KV7.ini", "missing/KV7.ini"})
-        EXPECT_FALSE(writeString(folder.file(path), "S", "K", "v")) << path;
+    for (const char *target : {"dir.ini", "plain.ini/KV7.ini", "missing/KV7.ini"})
+        EXPECT_FALSE(writeString(folder.file(target), "S", "K", "v")) << target;
     EXPECT_TRUE(QFileInfo(folder.file("dir.ini")).isDir());
     EXPECT_EQ(readString(folder.file("dir.ini"), "S", "K", "default"), "default");
 
@@ -158,12 +149,13 @@ TEST(ProfileFile, AFailedWriteReportsFailureAndLeavesTheOldFile)
     struct rlimit small = old;
     small.rlim_cur = 64;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = writeString(folder.file("plain.ini"), "S", "K", QString(500, QLatin1Char('x')));
+    const bool full = writeString(folder.file("plain.ini"), "S", "K", QString(500, QLatin1Char('x')));
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previousHandler);
-    EXPECT_FALSE(written);
+    EXPECT_FALSE(full);
     EXPECT_EQ(folder.read("plain.ini"), before);
-    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList({"plain.ini"})); // no temporary left
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files),
+              QStringList({"fresh.ini", "KV7.ini", "old.ini", "plain.ini"})); // no temporary
     EXPECT_TRUE(writeString(folder.file("plain.ini"), "S", "K", "new"));
     EXPECT_EQ(folder.read("plain.ini"), QByteArray("[S]\r\n; keep me\r\nK=new\r\n"));
 }
@@ -198,7 +190,7 @@ TEST(Ini, TheTwoFilesAndAFailedWriteNotice)
               std::make_pair(Dialogs::Kind::StandardMessage, QString("OPC-KV7")));
 }
 
-TEST(Settings, ConnectionTableTakesTheSlotsInUseInSlotOrder)
+TEST(Settings, ConnectionTableTakesTheSlotsInUseInSlotOrderAndTheSessionTimeoutIsClamped)
 {
     TempAppFolder folder;
     const std::pair<QByteArray, QStringList> cases[] = {
@@ -225,17 +217,14 @@ TEST(Settings, ConnectionTableTakesTheSlotsInUseInSlotOrder)
         }
         EXPECT_EQ(records, expected) << file.constData();
     }
-}
 
-TEST(Settings, SessionTimeoutIsReadWithValRoundedAndClamped)
-{
-    TempAppFolder folder;
-    const std::pair<const char *, int> cases[] = {{nullptr, 900}, // no key: the default
-                                                  {"120.6", 121},     {"abc", 0},        {"2.5", 2},
-                                                  {"3.5", 4},         {"1 80", 180},     {"", 0},
-                                                  {"32767.4", 32767}, {"100000", 32767}, {"-1e9", -32768}};
+    // The session timeout is read with Val, rounded and clamped.
+    const std::pair<const char *, int> timeouts[] = {{nullptr, 900}, // no key: the default
+                                                     {"120.6", 121},     {"abc", 0},        {"2.5", 2},
+                                                     {"3.5", 4},         {"1 80", 180},     {"", 0},
+                                                     {"32767.4", 32767}, {"100000", 32767}, {"-1e9", -32768}};
     TraceRecorder trace;
-    for (const auto &[value, expected] : cases) {
+    for (const auto &[value, expected] : timeouts) {
         folder.write("OPC-KV7.ini", value ? "[Configuracion]\r\nTiempoSesion=" + QByteArray(value) + "\r\n" : "");
         GeneralSettings settings;
         LoadGeneralSettings(settings);

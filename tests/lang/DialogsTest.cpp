@@ -27,7 +27,7 @@ struct DialogsTest : ::testing::Test {
     }
 };
 
-TEST_F(DialogsTest, MessageDialogRequestsFollowItsArguments)
+TEST_F(DialogsTest, MessageDialogAndAboutBoxRequestsFollowTheirArgumentsAndTheLanguage)
 {
     const QString ok = GetLangText("&Aceptar"), exit = GetLangText("&Salir");
     ASSERT_NE(ok, "&Aceptar"); // the language's captions, not the designed ones
@@ -62,10 +62,8 @@ TEST_F(DialogsTest, MessageDialogRequestsFollowItsArguments)
         EXPECT_EQ(ShowMessage("Save?", "t", 1, 1, 2), result) << answer;
         EXPECT_EQ(MsgBoxResult, result);
     }
-}
 
-TEST_F(DialogsTest, AboutBoxAndTheDesignedCaptionsWithoutALanguageFile)
-{
+    // The about box, and the designed captions without a language file.
     frmAbout about;
     EXPECT_EQ(about.caption, GetLangText("Acercade") + AppInfo::Title);
     EXPECT_EQ(about.lblVersion, GetLangText("Version") + " " + AppInfo::versionText());

@@ -17,7 +17,7 @@ const QByteArray kTwoLanguages = "Clave\tEspa\xF1ol \t English\tSoftware\r\n* co
                                  "SelCom\tSeleccione el puerto\tSelect the port\r\nselcom\tduplicado\tduplicate\r\n"
                                  " Spaced \t con espacios \t with spaces \r\nOnlyKey\r\nExtra\tuno\tone\tignored\r\n";
 
-TEST(Language, TextsOfEitherLanguageByKeyWithoutCase)
+TEST(Language, TextsOfEitherLanguageByKeyWithoutCaseAndTheHeaderAndLineRules)
 {
     TempAppFolder folder;
     folder.write("OPC-KV7.LNG", kTwoLanguages);
@@ -47,10 +47,7 @@ TEST(Language, TextsOfEitherLanguageByKeyWithoutCase)
     const Dialogs::Request &missing = dialogs.requests().back();
     EXPECT_EQ(std::make_tuple(missing.kind, missing.text, missing.title, missing.icon),
               std::make_tuple(Dialogs::Kind::Message, QString("No text found for Key: * comment"), QString(), 3));
-}
 
-TEST(Language, HeaderAndLineRules)
-{
     // The last field is never a name; the list stops at "Software" or after two.
     for (const auto &[header, names] : pairs("H\tuno\tdos\ttres\tSoftware=uno,dos|H\tuno\tSoftware\tdos\t=uno|"
                                              "H\tuno\tdos=uno|H\tuno\tsoftware\t=uno,software|H\tuno=|"

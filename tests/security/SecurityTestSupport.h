@@ -2,24 +2,38 @@
 #include "security/Certificate.h"
 #include "security/SecurityPolicy.h"
 
+#include <QFile>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <gtest/gtest.h>
+#include <map>
 
-// The known answers made by node-opcua (vectors/vectors.json) and the keys and
-// certificates the security tests build from them.
+// Known answers made once by node-opcua, a stack written independently of ours
+// (vectors/vectors.json; the script that made them is make-vectors.js in commit
+// ce09edb), and the keys in them.
 namespace SecurityTest {
 
-const QJsonObject &vectors();
-QByteArray bytes(const QJsonValue &base64);
-// The vectors' keys: "client", "server2048", "server4096".
-const Security::RsaKey &key(const QString &name);
+inline const QJsonObject &vectors()
+{
+    static const QJsonObject root = [] {
+        QFile file(qEnvironmentVariable("KV7_SOURCE_DIR") + QStringLiteral("/tests/security/vectors/vectors.json"));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << "KV7_SOURCE_DIR names the source tree";
+        return QJsonDocument::fromJson(file.readAll()).object();
+    }();
+    return root;
+}
 
-// A certificate for a test, valid through 2026 and 2027: an application's, or a
-// CA's that signs certificates and revocation lists.
-Security::CertificateRequest request(const QString &name, bool ca = false);
-Security::Certificate issue(const Security::CertificateRequest &request, const Security::RsaKey &subjectKey,
-                            const Security::Certificate *issuer = nullptr, const Security::RsaKey &issuerKey = {});
-// A DER revocation list of issuer that names the revoked certificates.
-QByteArray revocationList(const Security::Certificate &issuer, const Security::RsaKey &issuerKey,
-                          const std::vector<Security::Certificate> &revoked = {});
+inline QByteArray bytes(const QJsonValue &base64) { return QByteArray::fromBase64(base64.toString().toLatin1()); }
+
+// "client", "server2048" or "server4096".
+inline const Security::RsaKey &key(const QString &name)
+{
+    static const std::map<QString, Security::RsaKey> keys{
+        {"client", Security::RsaKey::fromPem(vectors()["clientKey"].toString().toLatin1())},
+        {"server2048", Security::RsaKey::fromPem(vectors()["serverKeys"]["2048"].toString().toLatin1())},
+        {"server4096", Security::RsaKey::fromPem(vectors()["serverKeys"]["4096"].toString().toLatin1())},
+    };
+    return keys.at(name);
+}
 
 } // namespace SecurityTest

@@ -71,7 +71,7 @@ struct Users : ::testing::Test {
 
 } // namespace
 
-TEST_F(Users, StoresSaltedHashesAndChecksPasswords)
+TEST_F(Users, StoresSaltedHashesChecksPasswordsAndRefusesNamesItCannotHold)
 {
     EXPECT_EQ(path, folder.file("OPC-KV7.users"));
     UserStore store(path), other(path);                            // the server's, and a command's
@@ -108,9 +108,16 @@ TEST_F(Users, StoresSaltedHashesAndChecksPasswords)
     EXPECT_TRUE(other.remove("anna").contains(path));
     EXPECT_EQ(checks({{"anna", "new one"}, {"Jürgen", "s3cret: ok"}}),
               std::vector({Check::UnknownUser, Check::Accepted}));
+
+    // Names the file cannot hold are refused.
+    for (const QString &bad : QStringList{"", "a:b", "two\nlines", "tab\t", "#admin", " padded", "padded ",
+                                          QString(UserStore::MaxNameLength + 1, 'x')})
+        EXPECT_FALSE(UserStore::nameProblem(bad).isEmpty()) << bad.toStdString();
+    for (const QString &good : QStringList{"op", "Jürgen Müller", "a.b-c_d@e", QString(UserStore::MaxNameLength, 'x')})
+        EXPECT_EQ(UserStore::nameProblem(good), QString()) << good.toStdString();
 }
 
-TEST_F(Users, DamagedLinesAreReportedAndKept)
+TEST_F(Users, DamagedLinesAndUnreadableFilesAreReportedAndKept)
 {
     UserStore store(path);
     ASSERT_EQ(store.setPassword("good", "pw", Fast), QString());
@@ -121,13 +128,14 @@ TEST_F(Users, DamagedLinesAreReportedAndKept)
         "broken line\n"
         "eve:pbkdf2-sha256:1000:!!!:AAAA\n"
         "mal:md5:1000:AAAA:AAAA\n"
-        "zero:pbkdf2-sha256:0:AAAAAAAAAAAAAAAAAAAAAA==:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n";
+        "zero:pbkdf2-sha256:0:AAAAAAAAAAAAAAAAAAAAAA==:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n"
+        "short:pbkdf2-sha256:1000:AAAAAAAAAAAAAAAAAAAAAA==:AAAA\n";
     ASSERT_EQ(Files::writeFileAtomically(path, damaged + good + contents(), 0600), QString());
     EXPECT_EQ(std::vector({store.verify("good", "pw"), store.verify("good", "other"), store.verify("eve", "pw")}),
               std::vector({Check::Accepted, Check::WrongPassword, Check::UnknownUser}));
-    EXPECT_EQ(store.problems().size(), 4);
+    EXPECT_EQ(store.problems().size(), 5);
     const QString problems = store.problems().join('\n');
-    for (const char *line : {"Line 2 ", "Line 3 ", "Line 4 ", "Line 5 "})
+    for (const char *line : {"Line 2 ", "Line 3 ", "Line 4 ", "Line 5 ", "Line 6 "})
         EXPECT_TRUE(problems.contains(line)) << problems.toStdString();
 
     // Changing another user keeps every line it does not understand; setting a
@@ -137,13 +145,10 @@ TEST_F(Users, DamagedLinesAreReportedAndKept)
     for (const char *kept : {"# a comment", "broken line\n", "mal:md5:1000:AAAA:AAAA\n", "zero:pbkdf2-sha256:0:"})
         EXPECT_TRUE(after.contains(kept)) << kept;
     EXPECT_EQ(store.verify("eve", "pw"), Check::Accepted);
-    EXPECT_EQ(store.problems().size(), 3);
-}
+    EXPECT_EQ(store.problems().size(), 4);
 
-TEST_F(Users, AnUnreadableFileIsReportedWithItsPathAndNotReplaced)
-{
-    ASSERT_TRUE(QDir().mkpath(path)); // a folder where the file should be
-    UserStore store(path);
+    // An unreadable file is reported with its path and not replaced.
+    ASSERT_TRUE(QFile::remove(path) && QDir().mkpath(path)); // a folder where the file should be
     EXPECT_EQ(store.verify("op", "pw"), Check::Unreadable);
     ASSERT_EQ(store.problems().size(), 1);
     EXPECT_TRUE(store.problems().front().contains(path));
@@ -156,47 +161,30 @@ TEST_F(Users, AnUnreadableFileIsReportedWithItsPathAndNotReplaced)
     EXPECT_TRUE(o.err.contains(folder.file("plain")));
 }
 
-TEST(UserNames, ThoseThatCannotBeStoredAreRefused)
+TEST_F(Users, TheCommandTakesThePasswordFromStandardInputAndRefusesWhatItCannotDoWithAMessageAndAStatus)
 {
-    for (const QString &bad : QStringList{"", "a:b", "two\nlines", "tab\t", "#admin", " padded", "padded ",
-                                          QString(UserStore::MaxNameLength + 1, 'x')})
-        EXPECT_FALSE(UserStore::nameProblem(bad).isEmpty()) << bad.toStdString();
-    for (const QString &good : QStringList{"op", "Jürgen Müller", "a.b-c_d@e", QString(UserStore::MaxNameLength, 'x')})
-        EXPECT_EQ(UserStore::nameProblem(good), QString()) << good.toStdString();
-}
-
-TEST_F(Users, TheCommandAddsChangesAndRemovesAUserWithThePasswordFromStandardInput)
-{
-    const std::tuple<QStringList, QByteArray, const char *, QByteArray> steps[] = {
-        {Add, "first pw\r\nignored\n", "added", "first pw"},
-        {Add, "second pw", "changed", "second pw"}, // no line end
-        {Remove, {}, "removed", {}},
+    // Each step's status, what it says, and the password "op" has after it (none: no user "op").
+    const std::tuple<QStringList, QByteArray, int, const char *, QByteArray> steps[] = {
+        {Remove, {}, 1, nullptr, {}},                    // no such user
+        {Add, "\n", 1, nullptr, {}},                     // empty password
+        {Add, {}, 1, nullptr, {}},                       // no input at all
+        {{"--user-add"}, "pw\n", 2, nullptr, {}},        // no name
+        {{"--user-add", "a:b"}, "pw\n", 2, nullptr, {}}, // a name the file cannot hold
+        {Add + Remove, "pw\n", 2, nullptr, {}},
+        {Add, "first pw\r\nignored\n", 0, "added", "first pw"},
+        {Add, "second pw", 0, "changed", "second pw"}, // no line end
+        {Remove, {}, 0, "removed", {}},
     };
-    for (const auto &[arguments, input, said, password] : steps) {
+    for (const auto &[arguments, input, status, said, password] : steps) {
         const Outcome o = runPiped(arguments, path, input);
-        EXPECT_EQ(o.status, 0) << o.err.toStdString();
-        EXPECT_TRUE(o.out.contains(said) && o.out.contains(path)) << o.out.toStdString();
+        EXPECT_EQ(o.status, status) << arguments.join(' ').toStdString();
+        if (said)
+            EXPECT_TRUE(o.out.contains(said) && o.out.contains(path) && o.err.isEmpty()) << o.out.toStdString();
+        else
+            EXPECT_TRUE(!o.err.isEmpty() && o.out.isEmpty() && !QFile::exists(path)) << o.err.toStdString();
         EXPECT_EQ(UserStore(path).verify("op", password.isEmpty() ? "second pw" : password),
                   password.isEmpty() ? Check::UnknownUser : Check::Accepted);
     }
-}
-
-TEST_F(Users, TheCommandRefusesWhatItCannotDoWithAMessageAndAStatus)
-{
-    const std::tuple<QStringList, QByteArray, int> cases[] = {
-        {Remove, {}, 1},                    // no such user
-        {Add, "\n", 1},                     // empty password
-        {Add, {}, 1},                       // no input at all
-        {{"--user-add"}, "pw\n", 2},        // no name
-        {{"--user-add", "a:b"}, "pw\n", 2}, // a name the file cannot hold
-        {Add + Remove, "pw\n", 2},
-    };
-    for (const auto &[arguments, input, status] : cases) {
-        const Outcome o = runPiped(arguments, path, input);
-        EXPECT_EQ(o.status, status) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(!o.err.isEmpty() && o.out.isEmpty()) << arguments.join(' ').toStdString();
-    }
-    EXPECT_FALSE(QFile::exists(path));
     EXPECT_EQ(run({"--service"}, path, 0).status, std::nullopt);
 }
 
