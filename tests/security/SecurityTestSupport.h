@@ -9,8 +9,7 @@
 #include <map>
 
 // Known answers made once by node-opcua, a stack written independently of ours
-// (vectors/vectors.json; the script that made them is make-vectors.js in commit
-// ce09edb), and the keys in them.
+// (vectors/vectors.json, made by vectors/make-vectors.js), and the keys in them.
 namespace SecurityTest {
 
 inline const QJsonObject &vectors()

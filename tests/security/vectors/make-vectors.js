@@ -1,0 +1,124 @@
+// Known answers for the security tests, made once by node-opcua, an OPC UA stack
+// written independently of ours. Run after `make interop-deps`:
+//   node tests/security/vectors/make-vectors.js
+// which writes vectors.json beside this script (node-opcua logs to standard output).
+// Keys and certificates are made afresh on every run; the tests read everything
+// they need from the JSON file.
+"use strict";
+const fs = require("node:fs");
+const path = require("node:path");
+const crypto = require("node:crypto");
+
+const load = (name) => require(path.join(__dirname, "../../interop/node_modules", name));
+const oc = load("node-opcua-crypto");
+const sc = load("node-opcua-secure-channel");
+const ssc = load("node-opcua-service-secure-channel");
+
+const b64 = (buffer) => Buffer.from(buffer).toString("base64");
+// Deterministic filler, so that a body is recognisable when a test prints it.
+const filler = (label, length) => {
+    let out = Buffer.alloc(0);
+    for (let i = 0; out.length < length; ++i)
+        out = Buffer.concat([out, crypto.createHash("sha256").update(`${label}/${i}`).digest()]);
+    return out.subarray(0, length);
+};
+
+function rsaKey(bits) {
+    const { privateKey } = crypto.generateKeyPairSync("rsa", { modulusLength: bits });
+    const pem = privateKey.export({ type: "pkcs8", format: "pem" });
+    return { bits, pem, signer: { hidden: privateKey }, public: crypto.createPublicKey(privateKey) };
+}
+
+// One chunk as node-opcua's secure channel sends it, and where its parts begin.
+function chunk(mode, msgType, securityHeader, securityOptions, body) {
+    const chunks = [];
+    const manager = new sc.SecureMessageChunkManager(
+        mode, msgType, 7, { chunkSize: 65536, requestId: 3, sequenceHeaderSize: 8, ...securityOptions },
+        securityHeader, new sc.SequenceNumberGenerator());
+    manager.on("chunk", (c) => chunks.push(Buffer.from(c)));
+    manager.write(body);
+    manager.end();
+    if (chunks.length !== 1) throw new Error("expected one chunk");
+    return { chunk: b64(chunks[0]), plainStart: 12 + securityHeader.binaryStoreSize(), body: b64(body) };
+}
+
+async function main() {
+    const client = rsaKey(2048);
+    const servers = { 2048: rsaKey(2048), 4096: rsaKey(4096) };
+    const clientCert = await oc.createSelfSignedCertificate({
+        privateKey: await oc.pemToPrivateKey(client.pem), subject: "/CN=Vector Client/O=node-opcua",
+        applicationUri: "urn:vectors:client", dns: ["client.example"], ip: ["10.1.2.3"],
+        notBefore: new Date("2025-01-01T00:00:00Z"), validity: 3650, purpose: oc.CertificatePurpose.ForApplication,
+    });
+    const clientCertDer = oc.convertPEMtoDER(clientCert.cert);
+    const [clientNonce, serverNonce] = [filler("client nonce", 32), filler("server nonce", 32)];
+    const [secret, seed] = [filler("prf secret", 32), filler("prf seed", 45)];
+    const out = {
+        clientKey: client.pem,
+        serverKeys: { 2048: servers[2048].pem, 4096: servers[4096].pem },
+        clientCertificate: {
+            der: b64(clientCertDer), thumbprint: oc.makeSHA1Thumbprint(clientCertDer).toString("hex"),
+            applicationUri: "urn:vectors:client", hostNames: ["client.example", "10.1.2.3"],
+            notBefore: "2025-01-01T00:00:00Z",
+        },
+        pSha256: { secret: b64(secret), seed: b64(seed), output: b64(oc.makePseudoRandomBuffer(secret, seed, 100, "SHA256")) },
+        clientNonce: b64(clientNonce),
+        serverNonce: b64(serverNonce),
+        policies: [],
+    };
+
+    // Aes256_Sha256_RsaPss with the larger key brings the second padding size byte.
+    for (const [name, serverBits] of [["Basic256Sha256", 2048], ["Aes128_Sha256_RsaOaep", 2048], ["Aes256_Sha256_RsaPss", 4096]]) {
+        const policy = sc.SecurityPolicy[name];
+        const factory = sc.getCryptoFactory(policy);
+        const server = servers[serverBits];
+        const keys = sc.computeDerivedKeys(factory, serverNonce, clientNonce);
+        const keyJson = (k) => ({ signingKey: b64(k.signingKey), encryptingKey: b64(k.encryptingKey), iv: b64(k.initializationVector) });
+
+        // The client's OpenSecureChannel: signed by the client, encrypted to the server.
+        const asymmetricHeader = new ssc.AsymmetricAlgorithmSecurityHeader({
+            securityPolicyUri: policy, senderCertificate: clientCertDer, receiverCertificateThumbprint: filler("thumbprint", 20),
+        });
+        const openSecureChannel = chunk(ssc.MessageSecurityMode.SignAndEncrypt, "OPN", asymmetricHeader, {
+            signatureLength: client.bits / 8,
+            signBufferFunc: (c) => factory.asymmetricSign(c, client.signer),
+            cipherBlockSize: server.bits / 8,
+            plainBlockSize: server.bits / 8 - factory.blockPaddingSize,
+            encryptBufferFunc: (c) => factory.asymmetricEncrypt(c, server.public),
+        }, filler(`${name} open body`, 700));
+        openSecureChannel.serverBits = serverBits;
+
+        const symmetric = {};
+        for (const mode of ["Sign", "SignAndEncrypt"])
+            symmetric[mode] = chunk(ssc.MessageSecurityMode[mode], "MSG", new ssc.SymmetricAlgorithmSecurityHeader({ tokenId: 5 }),
+                sc.getOptionsForSymmetricSignAndEncrypt(ssc.MessageSecurityMode[mode], keys.derivedClientKeys),
+                filler(`${name} ${mode} body`, 117));
+
+        const data = filler(`${name} signed data`, 300), plain = filler(`${name} plain`, 1000);
+        const password = Buffer.from("Grüße, Prüfer!", "utf8");
+        // The legacy secret as node-opcua's client builds it for a UserName token.
+        const length = Buffer.alloc(4);
+        length.writeUInt32LE(password.length + serverNonce.length, 0);
+        out.policies.push({
+            name,
+            uri: policy,
+            clientKeys: keyJson(keys.derivedClientKeys),
+            serverKeys: keyJson(keys.derivedServerKeys),
+            openSecureChannel,
+            symmetric,
+            signature: { data: b64(data), value: b64(factory.asymmetricSign(data, client.signer)) },
+            userSecret: {
+                serverBits, password: b64(password),
+                encrypted: b64(factory.asymmetricEncrypt(Buffer.concat([length, password, serverNonce]), server.public)),
+            },
+            // Many blocks of the policy's asymmetric encryption, to the server's key.
+            encrypted: { serverBits, plain: b64(plain), cipher: b64(factory.asymmetricEncrypt(plain, server.public)) },
+        });
+    }
+    fs.writeFileSync(path.join(__dirname, "vectors.json"), JSON.stringify(out, null, 1) + "\n");
+}
+
+main().catch((err) => {
+    console.error(err);
+    process.exit(1);
+});
