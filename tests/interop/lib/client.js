@@ -10,7 +10,8 @@ const { withTimeout } = require("./harness");
 
 const REQUEST_TIMEOUT_MS = 20000;
 
-function makeClient(name = "NodeOPCUA-Client", sessionTimeoutMs = 60000) {
+/** A client without security unless `options` (OPCUAClient.create's) say otherwise. */
+function makeClient({ name = "NodeOPCUA-Client", sessionTimeoutMs = 60000, ...options } = {}) {
   return OPCUAClient.create({
     applicationName: name,
     endpointMustExist: false,
@@ -21,6 +22,7 @@ function makeClient(name = "NodeOPCUA-Client", sessionTimeoutMs = 60000) {
     defaultTransactionTimeout: REQUEST_TIMEOUT_MS,
     transportTimeout: REQUEST_TIMEOUT_MS,
     connectionStrategy: { maxRetry: 0, initialDelay: 100, maxDelay: 200 },
+    ...options,
   });
 }
 
@@ -29,7 +31,7 @@ function makeClient(name = "NodeOPCUA-Client", sessionTimeoutMs = 60000) {
  * `client` is a client made elsewhere (another security policy), else one without security.
  */
 async function connect(endpoint, { name, timeoutMs = 15000, sessionTimeoutMs, client: given, user } = {}) {
-  const client = given || makeClient(name, sessionTimeoutMs);
+  const client = given || makeClient({ name, sessionTimeoutMs });
   try {
     await withTimeout(client.connect(endpoint), timeoutMs, `connect ${endpoint}`);
     const session = await withTimeout(client.createSession(user), timeoutMs, "CreateSession/ActivateSession");
@@ -137,4 +139,4 @@ async function browseTree(session, { ns = 1, batch = 500, maxNodes = 20000, maxR
   return { folders, variables, parentOf, requests };
 }
 
-module.exports = { connect, subscribe, monitor, browseTree };
+module.exports = { makeClient, connect, subscribe, monitor, browseTree };
