@@ -20,8 +20,7 @@ process.once("exit", () => {
 });
 
 function track(proc) {
-  started.add(proc);
-  proc.once("exit", () => started.delete(proc));
+  started.add(proc.once("exit", () => started.delete(proc)));
   return { proc, exited: new Promise((r) => proc.once("exit", r)) };
 }
 
@@ -50,12 +49,8 @@ function freePort() {
 function canConnect(port) {
   return new Promise((resolve) => {
     const sock = net.connect({ host: "127.0.0.1", port });
-    const done = (ok) => {
-      sock.destroy();
-      resolve(ok);
-    };
-    sock.setTimeout(500, () => done(false));
-    sock.once("connect", () => done(true)).once("error", () => done(false));
+    const done = (ok) => (sock.destroy(), resolve(ok));
+    sock.setTimeout(500, () => done(false)).once("connect", () => done(true)).once("error", () => done(false));
   });
 }
 
@@ -127,7 +122,7 @@ async function startServer({ lines = 16, startTimeoutMs = 30000, port: fixedPort
   try {
     panels = await openPanels(lines);
     const port = fixedPort || (await freePort());
-    const ports = {}, kv7 = {};
+    const [ports, kv7] = [{}, {}];
     panels.paths.forEach((p, i) => {
       ports[`COM${i + 1}`] = p;
       Object.assign(kv7, { [`C${i + 1}-On`]: 1, [`C${i + 1}-Nm`]: `Panel ${i + 1}`, [`C${i + 1}-Com`]: i + 1 });
@@ -137,8 +132,7 @@ async function startServer({ lines = 16, startTimeoutMs = 30000, port: fixedPort
     fs.writeFileSync(path.join(home, "KV7.ini"), iniText({ KV7: kv7 }));
     fs.copyFileSync(path.join(SOURCE_DIR, "data", "OPC-KV7.LNG"), path.join(home, "OPC-KV7.LNG"));
     fs.mkdirSync(path.join(home, "xdg"));
-    const env = { ...process.env, OPC_KV7_HOME: home, XDG_CONFIG_HOME: path.join(home, "xdg") };
-    env.QT_QPA_PLATFORM = "offscreen";
+    const env = { ...process.env, OPC_KV7_HOME: home, XDG_CONFIG_HOME: path.join(home, "xdg"), QT_QPA_PLATFORM: "offscreen" };
     server = track(spawn(SERVER_BIN, [], { cwd: home, env, stdio: ["ignore", "pipe", "pipe"] }));
     const { proc } = server;
     const keep = (d) => (out = (out + d.toString()).slice(-20000));
