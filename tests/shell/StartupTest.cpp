@@ -221,23 +221,4 @@ TEST_F(Startup, AClientsServerClosesAfterItsLastClientAndAHandStartedOneDoesNot)
     EXPECT_TRUE(dialogs.requests().empty());
 }
 
-TEST_F(Startup, AutomaticAndDebugSessionsNeverExpire)
-{
-    Ini::IniPutString("Configuracion", "TiempoSesion", "3");
-    folder.write("KV7.ini", crlf("[KV7]\nAutoSesion=1\n"));
-    for (const QStringList &arguments : {QStringList{}, QStringList{"vortelmax"}}) {
-        if (!arguments.isEmpty())
-            folder.write("KV7.ini", QByteArray());
-        Server s;
-        ASSERT_EQ(s.load(arguments), MainOPC::LoadResult::Running);
-        EXPECT_EQ(DebugMode, !arguments.isEmpty());
-        EXPECT_TRUE(s.trace().contains(arguments.isEmpty() ? "(Auto Session opened)" : "(Session opened)"));
-        for (int i = 0; i < 5; ++i)
-            s.logic().tmrMain_Timer();
-        EXPECT_EQ(s.session(), arguments.isEmpty() ? "1 edit open []" : "1 edit+login open []");
-        s.logic().mnuFileForceExit_Click();
-    }
-    DebugMode = false;
-}
-
 } // namespace
