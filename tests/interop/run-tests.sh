@@ -6,4 +6,4 @@ if [ ! -d node_modules/node-opcua-client ]; then
   echo "node_modules missing: run 'npm ci' in tests/interop (make interop-deps); skipping"
   exit 77
 fi
-exec node --test
+exec node --test --test-timeout=120000 # each test; the harness bounds every wait as well
