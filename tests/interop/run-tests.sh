@@ -6,4 +6,6 @@ if [ ! -d node_modules/node-opcua-client ]; then
   echo "node_modules missing: run 'npm ci' in tests/interop (make interop-deps); skipping"
   exit 77
 fi
-exec node --test
+# Each test has a time-out (the harness bounds every wait as well); a client a failed test left
+# open does not keep the run from ending.
+exec node --test --test-timeout=120000 --test-force-exit

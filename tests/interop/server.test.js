@@ -1,214 +1,304 @@
 "use strict";
-// Interop tests of OPC-KV7's OPC UA server with a real client (node-opcua): the real server
-// binary, 16 panel lines on pseudo-terminals, loopback only. One server for the whole file;
-// groups run in order (the value checks before the frames that change values).
+// node-opcua-client against the real server binary on loopback: what only the whole program shows
+// (its endpoints and security settings, values from a pseudo-terminal, the shutdown on SIGTERM) and
+// one check of each service clients rely on; their exact outcomes are tested in-process in tests/ua.
+// One server serves the groups in order; the last group ends it with SIGTERM.
 
 const { describe, it, before, after } = require("node:test");
 const assert = require("node:assert/strict");
+const { spawnSync } = require("node:child_process");
+const fs = require("node:fs");
+const os = require("node:os");
+const path = require("node:path");
 const {
-  AttributeIds, DataType, NodeClass, StatusCodes, MessageSecurityMode, resolveNodeId,
+  MessageSecurityMode, SecurityPolicy, UserTokenType, AttributeIds, DataType, StatusCodes, MonitoringMode,
+  TimestampsToReturn, DataChangeFilter, DataChangeTrigger, DeadbandType, PublishRequest,
 } = require("node-opcua-client");
-const { startServer, withTimeout, poll } = require("./lib/harness");
-const { connect, subscribe, monitor, browseTree } = require("./lib/client");
-const { allItems, folderIds, pad2 } = require("./lib/items");
+const { OPCUACertificateManager } = require("node-opcua-certificate-manager");
+const { startServer, withTimeout, poll, SERVER_BIN } = require("./lib/harness");
+const { makeClient, connect, subscribe, monitor } = require("./lib/client");
+const { lineItems } = require("./lib/items");
 
-const LINES = 16;
+const { None, Sign, SignAndEncrypt } = MessageSecurityMode;
+const POLICIES = ["Basic256Sha256", "Aes128_Sha256_RsaOaep", "Aes256_Sha256_RsaPss"];
 const SERVER_STATE = "ns=0;i=2259";
 const SECONDS_TILL_SHUTDOWN = "ns=0;i=2992";
-const VARIANT_TYPES = { Byte: DataType.Byte, String: DataType.String, Float: DataType.Float };
-const items = allItems(LINES);
-const byId = new Map(items.map((it) => [it.id, it]));
+const CURRENT_TIME = "ns=0;i=2258"; // changes every second: a subscription always has news
 const nodeOf = (id) => (id.startsWith("ns=") ? id : `ns=1;s=${id}`);
+const certRoot = fs.mkdtempSync(path.join(os.tmpdir(), "kv7-client-pki-"));
+const files = (folder) => (fs.existsSync(folder) ? fs.readdirSync(folder) : []);
 
 let server;
-let main; // one client + session shared by the groups
+let main; // a client without security and its anonymous session, shared by the groups
 
 before(async () => {
-  server = await startServer({ lines: LINES });
+  server = await startServer({ lines: 2 });
   main = await connect(server.endpoint);
 });
 
 after(async () => {
   if (main) await main.close();
-  if (server) {
-    // A server that died on its own (not by the shutdown test's SIGTERM) shows its last words.
-    const { exitCode, signalCode } = server.proc;
-    if ((exitCode !== null && exitCode !== 0) || (signalCode !== null && signalCode !== "SIGTERM"))
-      console.error(`server ended with ${exitCode ?? signalCode}; its output:\n${server.output()}`);
-    await server.stop();
+  if (server) await server.stop();
+  fs.rmSync(certRoot, { recursive: true, force: true });
+});
+
+/** The values (or another attribute) of `ids`, item IDs or NodeIds, read on `session`. */
+const read = (ids, attributeId = AttributeIds.Value, session = main.session) =>
+  session.read(ids.map((id) => ({ nodeId: nodeOf(id), attributeId })));
+
+/** A client with its own certificate, made on first use in certRoot/name. */
+async function secureClient(policy, mode, { name = "kv7-secure", lifetimeMs } = {}) {
+  const clientCertificateManager = new OPCUACertificateManager({
+    rootFolder: path.join(certRoot, name), automaticallyAcceptUnknownCertificate: true,
+  });
+  await clientCertificateManager.initialize();
+  return makeClient({
+    name, securityMode: mode, securityPolicy: SecurityPolicy[policy], clientCertificateManager,
+    defaultSecureTokenLifetime: lifetimeMs,
+  });
+}
+
+const open = async (srv, policy, mode, options = {}) =>
+  connect(srv.endpoint, { client: await secureClient(policy, mode, options), user: options.user });
+
+/** Connects `client`, lets `edit` change the endpoints it was told of, and creates a session as `user`. */
+async function sessionWith(client, endpoint, edit, user) {
+  try {
+    await withTimeout(client.connect(endpoint), 15000, "connect");
+    for (const e of client._serverEndpoints) edit(e);
+    return await withTimeout(client.createSession(user), 15000, "CreateSession");
+  } finally {
+    await withTimeout(client.disconnect(), 5000, "disconnect").catch(() => {});
   }
-});
-
-/** Values of `ids` (item IDs or NodeIds) by id. */
-async function readMap(ids, attributeId = AttributeIds.Value) {
-  const dvs = await main.session.read(ids.map((id) => ({ nodeId: nodeOf(id), attributeId })), 0);
-  return Object.fromEntries(ids.map((id, k) => [id, dvs[k]]));
 }
 
-describe("discovery, address space and attributes", () => {
-  it("GetEndpoints and FindServers describe the None endpoint first: opc.tcp, UA Binary, anonymous", async () => {
+describe("endpoints and the server's identity", () => {
+  it("lists None, then every policy in both modes, each with the certificate and its token policies", async () => {
     const eps = await withTimeout(main.client.getEndpoints(), 10000, "GetEndpoints");
-    assert.equal(eps.length, 7, "None, and three secure policies in two modes each");
-    const [ep] = eps;
-    assert.equal(ep.securityMode, MessageSecurityMode.None);
-    assert.equal(ep.securityPolicyUri, "http://opcfoundation.org/UA/SecurityPolicy#None");
-    assert.match(ep.endpointUrl, new RegExp(`^opc\\.tcp://[^/]+:${server.port}/?$`));
-    assert.equal(ep.transportProfileUri, "http://opcfoundation.org/UA-Profile/Transport/uatcp-uasc-uabinary");
-    const servers = await withTimeout(main.client.findServers(), 10000, "FindServers");
-    assert.equal(servers[0].applicationUri, ep.server.applicationUri);
-    assert.ok(servers[0].discoveryUrls.some((u) => u.includes(`:${server.port}`)));
-    const v = await readMap([SERVER_STATE, "ns=0;i=2255", "ns=0;i=2256", "ns=0;i=2254"]);
-    assert.equal(v[SERVER_STATE].value.value, 0, "ServerState Running is 0");
-    assert.deepEqual(v["ns=0;i=2255"].value.value, ["http://opcfoundation.org/UA/", "urn:QUARLEN.KV7.1"]);
-    assert.equal(v["ns=0;i=2256"].value.value.state, 0);
-    assert.equal(v["ns=0;i=2254"].value.value[0], ep.server.applicationUri, "ServerArray[0] is the server's own URI");
-  });
-
-  it("holds the 16 x 478 items under one folder per ID prefix, named by their last segment", async () => {
-    const tree = await withTimeout(browseTree(main.session), 60000, "full browse");
-    assert.equal(tree.variables.size, LINES * 478);
-    assert.deepEqual(items.filter((it) => !tree.variables.has(it.id)).slice(0, 5), []);
-    assert.deepEqual([...tree.folders.keys()].sort(), folderIds(items).sort());
-    const objects = resolveNodeId("ObjectsFolder").toString();
-    for (const [id, ref] of [...tree.variables, ...tree.folders]) {
-      const cut = id.lastIndexOf(".");
-      assert.equal(tree.parentOf.get(id).toString(), cut < 0 ? objects : nodeOf(id.slice(0, cut)), `parent of ${id}`);
-      assert.equal(`${ref.browseName.namespaceIndex}:${ref.browseName.name}`, `1:${id.slice(cut + 1)}`, id);
-      assert.equal(ref.displayName.text, id.slice(cut + 1), `display name of ${id}`);
-      const folder = tree.folders.has(id);
-      assert.equal(ref.nodeClass, folder ? NodeClass.Object : NodeClass.Variable, `node class of ${id}`);
-      assert.equal(ref.typeDefinition.toString(), folder ? "ns=0;i=61" : "ns=0;i=63", `type of ${id}`);
+    const url = new RegExp(`^opc\\.tcp://[^/]+:${server.port}/?$`);
+    assert.deepEqual(eps.map((e) => `${e.securityPolicyUri.split("#")[1]}:${MessageSecurityMode[e.securityMode]}`),
+      ["None:None", ...POLICIES.flatMap((p) => [`${p}:Sign`, `${p}:SignAndEncrypt`])]);
+    for (const e of eps) {
+      assert.match(e.endpointUrl, url);
+      assert.equal(e.transportProfileUri, "http://opcfoundation.org/UA-Profile/Transport/uatcp-uasc-uabinary");
+      assert.ok(e.serverCertificate && e.serverCertificate.length > 500, "the server certificate goes with each");
+      assert.deepEqual(e.userIdentityTokens.map((t) => t.tokenType), [UserTokenType.Anonymous, UserTokenType.UserName]);
     }
+    assert.equal(eps[0].userIdentityTokens[1].securityPolicyUri, SecurityPolicy.Aes256_Sha256_RsaPss,
+      "a password on the None endpoint is encrypted all the same, by the strongest policy");
+    const state = await read([SERVER_STATE, "ns=0;i=2255", "ns=0;i=2254"]); // and NamespaceArray, ServerArray
+    assert.deepEqual(state.map((dv) => dv.value.value),
+      [0, ["http://opcfoundation.org/UA/", "urn:QUARLEN.KV7.1"], [eps[0].server.applicationUri]]);
   });
-
-  it("reads all 7,648 items Good, read-only, unhistorized, with their types, descriptions and initial values", async () => {
-    const ids = items.map((it) => it.id);
-    const [values, access, texts, history] = [await readMap(ids), await readMap(ids, AttributeIds.AccessLevel),
-      await readMap(ids, AttributeIds.Description), await readMap(ids, AttributeIds.Historizing)];
-    const wrong = items.filter(({ id, type, initial, description }) => {
-      const dv = values[id];
-      return !dv.statusCode.isGood() || dv.value.dataType !== VARIANT_TYPES[type] || dv.value.value !== initial ||
-        access[id].value.value !== 1 || texts[id].value.value.text !== description ||
-        history[id].value.value !== false || !(dv.sourceTimestamp instanceof Date) ||
-        Math.abs(dv.serverTimestamp - Date.now()) > 60000;
-    });
-    assert.deepEqual(wrong.slice(0, 5), [], `${wrong.length} items wrong`);
-  });
-
 });
 
-/** A subscription on the shared session; `seen[k]` collects the notifications of `ids[k]`. */
-async function watch(ids) {
-  const sub = await subscribe(main.session);
-  const seen = (await Promise.all(ids.map((id) => monitor(sub, nodeOf(id))))).map((m) => m.seen);
-  assert.ok(await poll(() => seen.every((l) => l.length > 0)), "no initial notification");
-  return { sub, seen, end: sub.end };
-}
-
-/** A group and detector report: every field at its fixed position, 37 characters. */
-function groupFrame({ panel, zone, group, gas, groupState, detector, measure, detectorState }) {
-  const f = `W${pad2(panel)} ${zone}Gr${group} ${gas.padEnd(3)}     ${groupState.padEnd(4)}${pad2(detector)} ${measure.padStart(6)} ${detectorState.padEnd(6)}`;
-  assert.equal(f.length, 37);
-  return f;
-}
-
-describe("values from the panel lines and subscriptions", () => {
-  it("a group report written on a pseudo-terminal shows in every read", async () => {
-    await server.panels.frame(3, groupFrame({ panel: 7, zone: 2, group: 3, gas: "CO2", groupState: "Auto", detector: 5, measure: "12.5%", detectorState: "Alarma" }));
-    const expect = {
-      "C03.NPanel": 7, "C03.Error_Comm": 0, "C03.Z2.State": 2, "C03.Z2.StateStr": "ON",
-      "C03.Z2.G3.State": 2, "C03.Z2.G3.StateStr": "AUTO", "C03.Z2.G3.Gas": 2, "C03.Z2.G3.GasStr": "CO2",
-      "C03.Z2.D05.Group": 3, "C03.Z2.D05.Value": 12.5, "C03.Z2.D05.State": 4, "C03.Z2.D05.StateStr": "ALARMA",
-      "C03.Z2.D05.Gas": 2, "C03.Z2.D05.GasStr": "CO2",
+describe("values from the panel lines", () => {
+  it("a group report on a pseudo-terminal reaches subscriptions and reads; items keep their descriptions", async () => {
+    const sub = await subscribe(main.session);
+    try {
+      const { seen } = await monitor(sub, nodeOf("C01.Z2.D05.Value"));
+      assert.ok(await poll(() => seen.length > 0), "no initial notification");
+      await server.panels.frame(1, "W07 2Gr3 CO2     Auto05  12.5% Alarma");
+      const change = await poll(() => seen.find((dv) => dv.value.value !== 0));
+      assert.deepEqual([change?.value.dataType, change?.value.value], [DataType.Float, 12.5]);
       // Other lines, zones and detectors keep their values.
-      "C04.Error_Comm": 1, "C03.Z1.State": 0, "C03.Z2.D06.Value": 0,
-    };
-    const v = await poll(async () => {
-      const m = await readMap(Object.keys(expect));
-      return m["C03.Z2.State"].value.value === 2 ? m : null;
-    });
-    assert.ok(v, "the frame did not reach the items");
-    for (const [id, want] of Object.entries(expect)) {
-      assert.equal(v[id].value.dataType, VARIANT_TYPES[byId.get(id).type], `${id} type`);
-      assert.equal(v[id].value.value, want, id);
-    }
-  });
-
-  it("notifies changes, keeps quiet otherwise, and sends keep-alives", async () => {
-    const { seen, end } = await watch(["C04.Z3.D11.Value", "C04.Error_Comm", "C13.NPanel", "ns=0;i=2258"]);
-    try {
-      assert.deepEqual(seen.slice(0, 3).map((l) => l[0].value.value), [0, 1, 0]);
-      await server.panels.frame(4, groupFrame({ panel: 4, zone: 3, group: 4, gas: "H2S", groupState: "Ven1", detector: 11, measure: "7.25", detectorState: "Preala" }));
-      const got = await poll(() => seen[0].find((dv) => dv.value.value !== 0));
-      assert.ok(got, "the detector measure was not notified");
-      assert.equal(got.value.dataType, DataType.Float);
-      assert.equal(got.value.value, 7.25);
-      assert.ok(got.statusCode.isGood() && got.sourceTimestamp instanceof Date && got.serverTimestamp instanceof Date);
-      assert.ok(await poll(() => seen[1].some((dv) => dv.value.value === 0)), "Error_Comm did not drop to 0");
-      // Standard nodes are sampled: CurrentTime advances. The silent line stays quiet.
-      assert.ok(await poll(() => seen[3].length >= 2, { tries: 150 }), "CurrentTime was not sampled again");
-      assert.ok(seen[3][1].value.value > seen[3][0].value.value, "CurrentTime does not advance");
-      assert.equal(seen[2].length, 1, "notifications without a change");
+      const expected = {
+        "C01.NPanel": 7, "C01.Error_Comm": 0, "C01.Z2.State": 2, "C01.Z2.StateStr": "ON", "C01.Z2.G3.StateStr": "AUTO",
+        "C01.Z2.G3.Gas": 2, "C01.Z2.D05.StateStr": "ALARMA", "C01.Z2.D05.Group": 3, "C02.Error_Comm": 1,
+        "C01.Z1.State": 0, "C01.Z2.D06.Value": 0,
+      };
+      const [ids, got] = [Object.keys(expected), await read(Object.keys(expected))];
+      const texts = await read(ids, AttributeIds.Description);
+      const items = Object.fromEntries([...lineItems(1), ...lineItems(2)].map((it) => [it.id, it]));
+      assert.deepEqual(ids.map((id, k) => [id, got[k].value.dataType, got[k].value.value, texts[k].value.value.text]),
+        ids.map((id) => [id, DataType[items[id].type], expected[id], items[id].description]));
     } finally {
-      await end();
-    }
-    const quiet = await watch(["C13.Z1.State"]);
-    try {
-      let keepAlives = 0;
-      quiet.sub.on("keepalive", () => keepAlives++);
-      assert.ok(await poll(() => keepAlives >= 2, { tries: 150 }), `${keepAlives} keep-alives`);
-    } finally {
-      await quiet.end();
+      await sub.end();
     }
   });
 });
 
-// The server state can only leave Running from outside through the close request (SIGTERM):
-// first Shutdown, with the seconds left, then Failed before the ports close. Every Read
-// answered from then on must refuse item values with BadOutOfService while the standard
-// nodes stay readable. Runs last: it ends the server.
-describe("server-state gate and shutdown", () => {
-  it("announces the shutdown and answers each Read consistently with the server state until the process ends", async (t) => {
-    const probe = await connect(server.endpoint);
-    const seen = { running: 0, other: 0, notice: 0 };
-    const inconsistent = [];
-    const exited = new Promise((r) => server.proc.once("exit", (code, signal) => r({ code, signal })));
-    let stopReading = false;
-    const reader = (async () => {
-      for (let i = 0; i < 100000 && !stopReading; i++) {
-        let res;
-        try {
-          res = await probe.session.read([SERVER_STATE, SECONDS_TILL_SHUTDOWN, "C02.Z3.D07.Value", "C02.Error_Comm"]
-            .map((id) => ({ nodeId: nodeOf(id), attributeId: AttributeIds.Value })));
-        } catch {
-          return; // the connection ended with the process
-        }
-        const [state, seconds, ...values] = res;
-        if (!state.statusCode.isGood()) {
-          inconsistent.push(`ServerState unreadable: ${state.statusCode}`);
-          continue;
-        }
-        const gated = state.value.value !== 0 && state.value.value !== 5; // neither Running nor Test
-        seen[gated ? "other" : "running"]++;
-        if (state.value.value === 4 && seconds.value.value > 0) seen.notice++; // Shutdown, counting down
-        for (const dv of values)
-          if (gated ? dv.statusCode.value !== StatusCodes.BadOutOfService.value : !dv.statusCode.isGood())
-            inconsistent.push(`state ${state.value.value}: item answered ${dv.statusCode.toString()}`);
-      }
-    })();
+describe("what clients ask of subscriptions", () => {
+  it("grants asyncua's keep-alive count and refuses a percent deadband without EURange", async () => {
+    const sub = await main.session.createSubscription({
+      requestedPublishingInterval: 500, requestedLifetimeCount: 32400, requestedMaxKeepAliveCount: 10800,
+      maxNotificationsPerPublish: 0, publishingEnabled: true, priority: 0,
+    });
+    assert.deepEqual([sub.revisedMaxKeepAliveCount, sub.revisedLifetimeCount], [10800, 32400]);
+    const created = await main.session.createMonitoredItems({
+      subscriptionId: sub.subscriptionId, timestampsToReturn: TimestampsToReturn.Both,
+      itemsToCreate: [DeadbandType.Percent, DeadbandType.Absolute].map((deadbandType, k) => ({
+        itemToMonitor: { nodeId: nodeOf("C01.Z1.D01.Value"), attributeId: AttributeIds.Value }, monitoringMode: 2,
+        requestedParameters: { clientHandle: k + 1, samplingInterval: 100, queueSize: 1, discardOldest: true,
+          filter: new DataChangeFilter({ trigger: DataChangeTrigger.StatusValue, deadbandType, deadbandValue: 10 }) },
+      })),
+    });
+    assert.deepEqual(created.results.map((r) => r.statusCode.name), ["BadDeadbandFilterInvalid", "Good"]);
+    await main.session.deleteSubscriptions({ subscriptionIds: [sub.subscriptionId] });
+  });
+
+  it("Call, SetTriggering and TransferSubscriptions as node-opcua sends them", async () => {
+    const sub = await subscribe(main.session);
+    const second = await withTimeout(main.client.createSession(), 10000, "second session");
     try {
-      assert.equal(server.proc.exitCode, null, `the server had already ended:\n${server.output()}`);
-      assert.ok(await poll(() => seen.running >= 3, { everyMs: 20 }), "reads before shutdown did not succeed");
-      server.proc.kill("SIGTERM");
-      const how = await withTimeout(exited, 15000, "server exit after SIGTERM");
-      t.diagnostic(`reads while Running: ${seen.running}, while not Running: ${seen.other}; exit ${JSON.stringify(how)}`);
-      assert.equal(how.code, 0, `exit status after SIGTERM: ${JSON.stringify(how)}`);
-      assert.ok(seen.notice > 0, "no read saw ServerState Shutdown with SecondsTillShutdown counting down");
+      const trigger = await monitor(sub, CURRENT_TIME);
+      const item = await monitor(sub, nodeOf("C01.Z1.State"));
+      const sampled = await monitor(sub, nodeOf("C01.NPanel"), { mode: MonitoringMode.Sampling });
+      const reporting = [trigger, item];
+      assert.ok(await poll(() => trigger.seen.length >= 2 && item.seen.length > 0), "no notifications");
+      assert.equal(sampled.seen.length, 0, "a sampling item reported without a trigger");
+
+      // GetMonitoredItems lists the items; ResendData makes the unchanged one report again.
+      const id = { dataType: DataType.UInt32, value: sub.subscriptionId };
+      const [listed, resent] = await main.session.call(["ns=0;i=11492", "ns=0;i=12873"].map((methodId) =>
+        ({ objectId: "ns=0;i=2253", methodId, inputArguments: [id] })));
+      assert.deepEqual([listed.statusCode, resent.statusCode], [StatusCodes.Good, StatusCodes.Good]);
+      const all = [trigger, item, sampled].map((m) => m.item);
+      assert.deepEqual(listed.outputArguments.map((v) => [...v.value]),
+        [all.map((m) => m.monitoredItemId), all.map((m) => m.monitoringParameters.clientHandle)]);
+      assert.ok(await poll(() => item.seen.length >= 2), "values were not resent");
+
+      const r = await main.session.setTriggering({ subscriptionId: sub.subscriptionId, linksToRemove: [],
+        triggeringItemId: trigger.item.monitoredItemId, linksToAdd: [sampled.item.monitoredItemId] });
+      assert.deepEqual(r.addResults, [StatusCodes.Good]);
+      assert.ok(await poll(() => sampled.seen.length > 0, { tries: 150 }), "the triggered item did not report");
+
+      // The subscription moves to the second session, which gets the values at once.
+      const moved = await second.transferSubscriptions({ subscriptionIds: [sub.subscriptionId],
+        sendInitialValues: true });
+      assert.deepEqual(moved.results.map((x) => x.statusCode), [StatusCodes.Good]);
+      const handles = new Set();
+      for (let k = 0; k < 20 && handles.size < reporting.length; k++) {
+        const p = await withTimeout(new Promise((resolve, reject) => second.publish(
+          new PublishRequest({ subscriptionAcknowledgements: [] }), (e, res) => (e ? reject(e) : resolve(res)))),
+          10000, "Publish");
+        for (const n of p.notificationMessage.notificationData || [])
+          for (const m of n.monitoredItems || []) handles.add(m.clientHandle);
+      }
+      assert.ok(reporting.every((m) => handles.has(m.item.monitoringParameters.clientHandle)), [...handles].join());
     } finally {
-      stopReading = true;
-      await withTimeout(reader, 20000, "reader end").catch(() => {});
-      await probe.close();
+      await withTimeout(second.close(true), 5000, "close second").catch(() => {});
     }
-    assert.deepEqual(inconsistent.slice(0, 5), []);
+  });
+});
+
+describe("secured endpoints and users", () => {
+  it("refuses an unknown client certificate, keeps it in rejected, and accepts it once moved to trusted", async () => {
+    const rejected = path.join(server.home, "pki", "rejected", "certs");
+    await assert.rejects(open(server, "Basic256Sha256", SignAndEncrypt));
+    const [refused, ...more] = files(rejected);
+    assert.deepEqual(more, [], "one refused certificate, kept for the administrator");
+    fs.renameSync(path.join(rejected, refused), path.join(server.home, "pki", "trusted", "certs", refused));
+    await (await open(server, "Basic256Sha256", SignAndEncrypt)).close();
+    assert.deepEqual(files(rejected), []);
+  });
+
+  for (const policy of POLICIES)
+    for (const mode of [Sign, SignAndEncrypt])
+      it(`${policy} ${MessageSecurityMode[mode]}: reads and subscribes`, async () => {
+        const c = await open(server, policy, mode);
+        const sub = await subscribe(c.session, { interval: 200 });
+        try {
+          assert.equal((await read(["C02.Error_Comm"], AttributeIds.Value, c.session))[0].value.value, 1);
+          const { seen } = await monitor(sub, CURRENT_TIME, { samplingInterval: 200 });
+          assert.ok(await poll(() => seen[0]?.value.value instanceof Date), "no notification");
+        } finally {
+          await sub.end();
+          await c.close();
+        }
+      });
+
+  it("keeps a subscription alive across token renewals of a short-lived channel", async () => {
+    const renewals = [];
+    const c = await open(server, "Basic256Sha256", SignAndEncrypt, { lifetimeMs: 10000 });
+    c.client.on("security_token_renewed", (_, token) => renewals.push(token.tokenId));
+    try {
+      const sub = await subscribe(c.session, { interval: 500, keepAlive: 4 });
+      const { item } = await monitor(sub, CURRENT_TIME, { samplingInterval: 500 });
+      let afterRenewal = 0;
+      item.on("changed", () => renewals.length > 0 && afterRenewal++);
+      // The client renews at three quarters of the 10 s lifetime the server grants at least.
+      await poll(() => afterRenewal >= 3, { tries: 300, everyMs: 100 });
+      assert.ok(renewals.length >= 1 && afterRenewal >= 3, `${renewals.length} renewals, ${afterRenewal} after`);
+      await sub.end();
+    } finally {
+      await c.close();
+    }
+  });
+
+  it("UserName: a user added with --user-add gets in, a wrong password or a removed user is denied", async () => {
+    const command = (args, input) => spawnSync(SERVER_BIN, args,
+      { env: { ...process.env, OPC_KV7_HOME: server.home, QT_QPA_PLATFORM: "offscreen" }, input, timeout: 20000 });
+    const user = (password) => ({ user: { type: UserTokenType.UserName, userName: "operator", password } });
+    const added = command(["--user-add", "operator"], "right password\n");
+    assert.equal(added.status, 0, String(added.stderr));
+    for (const [policy, mode] of [["Aes256_Sha256_RsaPss", SignAndEncrypt], ["None", None]]) {
+      await (await open(server, policy, mode, user("right password"))).close();
+      await assert.rejects(open(server, policy, mode, user("wrong password")), /BadUserAccessDenied/);
+    }
+    const removed = command(["--user-remove", "operator"]);
+    assert.equal(removed.status, 0, String(removed.stderr));
+    await assert.rejects(open(server, "Basic256Sha256", Sign, user("right password")), /BadUserAccessDenied/);
+  });
+
+  it("UaAutoTrust=1 trusts a new client; UaAnonymous=0 refuses anonymous users; None is off", async () => {
+    const strict = await startServer({ lines: 1,
+      settings: { UaAnonymous: 0, UaAutoTrust: 1, UaSecurityPolicies: "Basic256Sha256" } });
+    try {
+      const c = await secureClient("Basic256Sha256", Sign, { name: "kv7-newcomer" });
+      const offered = [];
+      // node-opcua sends no anonymous token where no endpoint offers one: it is told otherwise here.
+      await assert.rejects(sessionWith(c, strict.endpoint, (e) => {
+        offered.push(`${MessageSecurityMode[e.securityMode]} ${e.userIdentityTokens.map((t) => t.tokenType)}`);
+        e.userIdentityTokens.push({ policyId: "anonymous", tokenType: UserTokenType.Anonymous });
+      }), /BadIdentityTokenRejected/);
+      assert.deepEqual(offered, [`Sign ${UserTokenType.UserName}`, `SignAndEncrypt ${UserTokenType.UserName}`]);
+      assert.equal(files(path.join(strict.home, "pki", "trusted", "certs")).length, 1, "trusted at once");
+      assert.deepEqual(files(path.join(strict.home, "pki", "rejected", "certs")), []);
+    } finally {
+      await strict.stop();
+    }
+  });
+});
+
+// SIGTERM: the server announces Shutdown with the seconds left, takes item values out of
+// service, exits with 0 and closes its channels, so that a client comes back by itself to the
+// next server on the same port. That one serves security None alone: no UserName token there.
+describe("shutdown", () => {
+  it("announces the shutdown, ends, and its client reconnects to the next server", async () => {
+    const { client, session, close } = await connect(server.endpoint,
+      { client: makeClient({ connectionStrategy: { maxRetry: 200, initialDelay: 100, maxDelay: 300 } }) });
+    let next;
+    try {
+      const sub = await subscribe(session);
+      const [states, countdown] = await Promise.all([SERVER_STATE, SECONDS_TILL_SHUTDOWN].map(async (nodeId) =>
+        (await monitor(sub, nodeId)).seen));
+      assert.ok(await poll(() => states.length > 0), "no initial ServerState");
+      const lost = new Promise((r) => client.once("connection_lost", r));
+      const back = new Promise((r) => client.once("connection_reestablished", r));
+      const exited = new Promise((r) => server.proc.once("exit", (code, signal) => r({ code, signal })));
+      server.proc.kill("SIGTERM");
+      assert.ok(await poll(() => states.some((dv) => dv.value.value === 4), { tries: 30 }), "no ServerState Shutdown");
+      assert.ok(countdown.some((dv) => dv.value.value > 0), "SecondsTillShutdown not counting down");
+      const gated = await read(["C01.Error_Comm", SERVER_STATE], AttributeIds.Value, session);
+      assert.deepEqual(gated.map((dv) => dv.statusCode), [StatusCodes.BadOutOfService, StatusCodes.Good]);
+      assert.deepEqual(await withTimeout(exited, 10000, "server exit"), { code: 0, signal: null });
+      await withTimeout(lost, 10000, "connection lost");
+
+      next = await startServer({ lines: 1, port: server.port, settings: { UaSecurityPolicies: "None" } });
+      await withTimeout(back, 20000, "reconnection");
+      const state = await poll(async () => {
+        const dv = await session.read({ nodeId: SERVER_STATE, attributeId: AttributeIds.Value }).catch(() => null);
+        return dv && dv.statusCode.isGood() ? dv : null;
+      }, { tries: 50 });
+      assert.equal(state?.value.value, 0, "no read after the reconnection");
+      const user = { type: UserTokenType.UserName, userName: "operator", password: "right password" };
+      await assert.rejects(sessionWith(makeClient(), next.endpoint, (e) =>
+        e.userIdentityTokens.push({ policyId: "username", tokenType: UserTokenType.UserName }), user),
+      /BadIdentityTokenRejected/);
+    } finally {
+      await close();
+      if (next) await next.stop();
+    }
   });
 });

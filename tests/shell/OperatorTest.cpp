@@ -1,5 +1,6 @@
-// The operator's windows in the running server: the session the password file
-// opens, the windows the menus open, the monitor and the statistics list.
+// The operator's windows in the running server: the session the password file opens, the
+// item detail and its test write, the windows the menus open, the monitor and the statistics
+// list, and the language menu.
 #include "ShellFixture.h"
 #include "ui/PeriodDialogs.h"
 #include "ui/fCambioCodigo.h"
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTreeView>
+#include <QTreeWidget>
 
 namespace {
 
@@ -38,6 +40,14 @@ struct Operator : ShellTest {
         return names;
     }
     static void type(QWidget *dialog, const QString &name, const QString &text) { field(dialog, name)->setText(text); }
+    static QStringList captions(fMainOPC &w)
+    {
+        QStringList texts;
+        for (const char *c : {"mnuFile", "mnuFileExit", "mnuEditConfiguracion", "lblTagValue", "lblTagTimestamp",
+                              "txtTagValue", "mnuCISel(0)", "mnuCISel(1)", "mnuTrace"})
+            texts << w.controlText(c);
+        return texts;
+    }
     // Typed key by key, then Enter.
     static void enter(QWidget *dialog, const QString &name, const QString &text)
     {
@@ -56,6 +66,19 @@ TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
         fMainOPC &w = *s.window;
         EXPECT_EQ(s.session(), closed);
         EXPECT_FALSE(s.logic().requestClose(MainOPC::UnloadMode::CloseBox));
+        // A click in the tree shows the detail; without a session its value box writes nothing.
+        ASSERT_EQ(w.tree()->topLevelItemCount(), 1);
+        EXPECT_EQ(w.tree()->topLevelItem(0)->text(0), "C01");
+        ASSERT_TRUE(w.selectNode("C01.Z1"));
+        EXPECT_EQ(w.detailField("txtTagFQID")->text() + '|' + w.detailField("txtTagCanDT")->text(), "C01.Z1|");
+        ASSERT_TRUE(w.selectNode("C01.Z1.State"));
+        QLineEdit *value = w.detailField("txtTagValue");
+        EXPECT_EQ(
+            QStringList({w.detailField("txtTagDesc")->text(), w.detailField("txtTagCanDT")->text(), value->text()}),
+            QStringList({"Zone State", "Byte", "0"}));
+        QTest::keyClicks(value, "5");
+        QTest::keyClick(value, Qt::Key_Return);
+        EXPECT_EQ(s.value("C01.Z1.State"), "0");
         // An empty entry keeps the login open; a wrong one closes it with only a trace line.
         const std::tuple<const char *, bool, QString> logins[] = {
             {"  ", true, closed}, {"abd", false, closed}, {" abc ", false, open}};
@@ -69,6 +92,19 @@ TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
             d->reject();
         }
         EXPECT_EQ(s.trace().filter("(Wrong password)").size(), 1);
+        // In the session Enter writes; the detail follows its item, and only that one.
+        for (const auto &[typed, stored] : {std::pair{"1", "1"}, std::pair{"300", "255"}}) {
+            value->setText(typed);
+            QTest::keyClick(value, Qt::Key_Return);
+            EXPECT_EQ(s.value("C01.Z1.State") + '|' + value->text(), QString(stored) + '|' + stored);
+        }
+        s.opc().Tags().find("C01.Z1.State")->SetVQT(Variant(std::uint8_t(2)), Quality::Good);
+        s.opc().Tags().find("C01.Z2.State")->SetVQT(Variant(std::uint8_t(1)), Quality::Good);
+        EXPECT_EQ(value->text(), "2");
+        ASSERT_TRUE(w.selectNode("C01.Z1")); // Enter on a folder writes nothing
+        value->setText("7");
+        QTest::keyClick(value, Qt::Key_Return);
+        EXPECT_EQ(s.value("C01.Z1.State"), "2");
         EXPECT_TRUE(dialogs.requests().empty());
         EXPECT_EQ(enabled(w), "mnuFileExit mnuFileForceExit mnuTrace mnuEditConfiguracion ");
 
@@ -124,6 +160,9 @@ TEST_F(Operator, TheEditMenuOpensTheEditorAndThePeriodDialogs)
     Server s;
     ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
     fMainOPC &w = *s.window;
+    EXPECT_TRUE(s.trace().contains("(Auto Session opened)"));
+    for (int i = 0; i < 5; ++i) // past "TiempoSesion": an automatic session never expires
+        s.logic().tmrMain_Timer();
     EXPECT_EQ(s.session(), "1 edit open []");
 
     fConfTarvolin *editor = opened<fConfTarvolin>(w, "mnuEditConfiguracion");
@@ -162,12 +201,17 @@ TEST_F(Operator, ADebugStartShowsTrafficInTheMonitorAndTheStatistics)
 {
     PtyPair lines[2];
     folder.write("KV7.ini", crlf("[KV7]\nC1-On=1\nC1-Com=1\nC1-Nm=North\nC2-On=1\nC2-Com=2\n"));
-    folder.write("OPC-KV7.ini", crlf(QStringLiteral("[Configuracion]\nLanguage=1\n[Ports]\nCOM1=%1\nCOM2=%2\n")
-                                         .arg(lines[0].slavePath(), lines[1].slavePath())
-                                         .toLatin1()));
+    folder.write("OPC-KV7.ini",
+                 crlf(QStringLiteral("[Configuracion]\nTiempoSesion=3\nLanguage=1\n[Ports]\nCOM1=%1\nCOM2=%2\n")
+                          .arg(lines[0].slavePath(), lines[1].slavePath())
+                          .toLatin1()));
     {
         Server s;
         ASSERT_EQ(s.load({"vortelmax"}), MainOPC::LoadResult::Running);
+        EXPECT_TRUE(DebugMode && s.trace().contains("(Session opened)"));
+        for (int i = 0; i < 5; ++i) // a debug session never expires either
+            s.logic().tmrMain_Timer();
+        EXPECT_EQ(s.session(), "1 edit+login open []");
         FrameMonitor &monitor = s.logic().monitor();
         for (int n = 0; n < 10; ++n)
             ASSERT_TRUE(lines[n % 2].write(n % 2 ? "W12 1OF\r" : "W11 1OF\r") &&
@@ -200,6 +244,42 @@ TEST_F(Operator, ADebugStartShowsTrafficInTheMonitorAndTheStatistics)
     ASSERT_GE(log.size(), 3);
     EXPECT_TRUE(log[0].endsWith("START REGISTER *********************\r"));
     EXPECT_TRUE(log[log.size() - 2].endsWith("STOP REGISTER *********************\r"));
+    DebugMode = false;
+}
+
+TEST_F(Operator, TheLanguageMenuChangesTheCaptionsAndIsStoredAndADamagedFileLeavesTheShippedTexts)
+{
+    // A header that declares no language, then binary noise; later the file is mended.
+    folder.write("OPC-KV7.LNG", QByteArray("Clave\tSoftware\r\n\x01\xff\t\t\0\0mnuArchivo\r\n", 31));
+    Ini::IniPutString("Configuracion", "Language", "5"); // beyond the file's languages
+    const QString english = "&File|&Exit|&Configuration...|Current Value|Timestamp|To test, edit and press Enter|"
+                            "&Spanish|&English|&Trace";
+    {
+        Server s;
+        ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
+        EXPECT_EQ(s.opc().Tags().Count(), 478);
+        EXPECT_EQ(captions(*s.window).mid(0, 4),
+                  QStringList({"&Archivo", "&Salir", "&Configuración...", "Valor actual"}));
+        EXPECT_EQ(s.trace().filter("OPC-KV7.LNG is damaged").size(), 1);
+        EXPECT_TRUE(s.trace().filter("???").isEmpty());
+        folder.installLanguageFile();
+        s.logic().session().Sesion_Iniciar(true);
+        s.logic().mnuCISel_Click(1);
+        EXPECT_EQ(captions(*s.window).join('|'), english);
+        EXPECT_EQ(ini("Language"), "1");
+        s.logic().mnuFileForceExit_Click();
+    }
+    Server s;
+    ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
+    EXPECT_EQ(captions(*s.window).join('|'), english);
+    EXPECT_TRUE(s.checked("mnuCISel(1)") && !s.checked("mnuCISel(0)"));
+    s.logic().session().Sesion_Iniciar(true);
+    s.window->action("mnuCISel(0)")->trigger();
+    EXPECT_EQ(captions(*s.window).join('|'), "&Archivo|&Salir|&Configuración...|Valor actual|Fecha y hora|"
+                                             "Para probar, edite y pulse Intro|&Español|&Inglés|&Trace");
+    EXPECT_EQ(ini("Language"), "0");
+    EXPECT_TRUE(s.checked("mnuCISel(0)") && !s.checked("mnuCISel(1)"));
+    EXPECT_TRUE(dialogs.requests().empty());
 }
 
 } // namespace

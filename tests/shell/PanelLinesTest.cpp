@@ -3,6 +3,7 @@
 #include "protocol/cTarvolin.h"
 #include "protocol/comPort.h"
 #include "shell/PanelConnections.h"
+#include "shell/ServiceMode.h"
 
 #include <QFile>
 #include <memory>
@@ -110,6 +111,27 @@ TEST_F(PanelLines, ALineWhoseDeviceIsMissingOrGoesAwayIsReopenedWhenItComesBack)
     EXPECT_EQ(trace.filter("No se puede abrir COM1").size(), 1);
     EXPECT_EQ(trace.filter("COM1 " + link + " closed: the device went away").size(), 1);
     EXPECT_EQ(trace.filter("(COM1 " + link + " open again)").size(), 2);
+}
+
+// The server without a window, in this process: its status line counts each line's frames
+// since the last line.
+TEST_F(PanelLines, TheServiceStatusLineCountsEachLinesFramesSinceTheLastOne)
+{
+    configure("C1-On=1\nC1-Com=1\nC2-On=1\nC2-Com=0\n", pty[0].slavePath(), pty[1].slavePath(), pty[2].slavePath());
+    Ini::IniPutString("OPC-KV7", "UaPort", "0");
+    ServiceMode service;
+    ASSERT_EQ(service.start({"opc-kv7", "--service"}), MainOPC::LoadResult::Running);
+    OPCServer &opc = service.server().server();
+    // Two frames and a line that is no frame: C01 leaves its communication error.
+    ASSERT_TRUE(pty[0].write("W11 1OF\rX\rW11 2OF\r"));
+    ASSERT_TRUE(waitFor([&] { return opc.Tags().find("C01.Error_Comm")->Value().toString() == "0"; }));
+    EXPECT_EQ(service.statusLine(),
+              "Service status: frames C01 2, C02 0; 1 in communication error; 0 sessions, 0 subscriptions");
+    ASSERT_TRUE(pty[0].write("W11 1OF\r"));
+    ASSERT_TRUE(waitFor([&] { return pty[0].waitingOnSlave() == 0; }));
+    settle();
+    EXPECT_EQ(service.statusLine(),
+              "Service status: frames C01 1, C02 0; 1 in communication error; 0 sessions, 0 subscriptions");
 }
 
 TEST_F(PanelLines, MissingOrDamagedIniFilesStillServe)

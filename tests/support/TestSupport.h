@@ -79,7 +79,6 @@ class PtyPair {
 public:
     PtyPair();
     ~PtyPair();
-    bool ok() const { return master_ >= 0; }
     const QString &slavePath() const { return slavePath_; }
     int slaveFd() const { return slave_; }
     bool write(const QByteArray &bytes); // all of it, at once

@@ -10,7 +10,8 @@ const { withTimeout } = require("./harness");
 
 const REQUEST_TIMEOUT_MS = 20000;
 
-function makeClient(name = "NodeOPCUA-Client", sessionTimeoutMs = 60000) {
+/** A client without security unless `options` (OPCUAClient.create's) say otherwise. */
+function makeClient({ name = "NodeOPCUA-Client", sessionTimeoutMs = 60000, ...options } = {}) {
   return OPCUAClient.create({
     applicationName: name,
     endpointMustExist: false,
@@ -21,6 +22,7 @@ function makeClient(name = "NodeOPCUA-Client", sessionTimeoutMs = 60000) {
     defaultTransactionTimeout: REQUEST_TIMEOUT_MS,
     transportTimeout: REQUEST_TIMEOUT_MS,
     connectionStrategy: { maxRetry: 0, initialDelay: 100, maxDelay: 200 },
+    ...options,
   });
 }
 
@@ -29,7 +31,7 @@ function makeClient(name = "NodeOPCUA-Client", sessionTimeoutMs = 60000) {
  * `client` is a client made elsewhere (another security policy), else one without security.
  */
 async function connect(endpoint, { name, timeoutMs = 15000, sessionTimeoutMs, client: given, user } = {}) {
-  const client = given || makeClient(name, sessionTimeoutMs);
+  const client = given || makeClient({ name, sessionTimeoutMs });
   try {
     await withTimeout(client.connect(endpoint), timeoutMs, `connect ${endpoint}`);
     const session = await withTimeout(client.createSession(user), timeoutMs, "CreateSession/ActivateSession");
@@ -62,9 +64,9 @@ async function subscribe(session, { interval = 100, keepAlive = 10, lifetime = 6
 }
 
 /** Monitors the value of `nodeId`; resolves {item, seen} once the server created the item. */
-async function monitor(sub, nodeId, { mode = MonitoringMode.Reporting, filter, samplingInterval = 100 } = {}) {
+async function monitor(sub, nodeId, { mode = MonitoringMode.Reporting, samplingInterval = 100 } = {}) {
   const item = ClientMonitoredItem.create(sub, { nodeId, attributeId: AttributeIds.Value },
-    { samplingInterval, queueSize: 10, discardOldest: true, ...(filter ? { filter } : {}) }, TimestampsToReturn.Both, mode);
+    { samplingInterval, queueSize: 10, discardOldest: true }, TimestampsToReturn.Both, mode);
   const seen = [];
   item.on("changed", (dv) => seen.push(dv));
   await withTimeout(new Promise((resolve, reject) => {
@@ -84,52 +86,35 @@ const HIERARCHICAL = resolveNodeId("HierarchicalReferences");
  * Loops are bounded: at most `maxNodes` nodes and `maxRequests` requests.
  */
 async function browseTree(session, { ns = 1, batch = 500, maxNodes = 20000, maxRequests = 2000 } = {}) {
-  const folders = new Map();
-  const variables = new Map();
-  const parentOf = new Map();
+  const [folders, variables, parentOf] = [new Map(), new Map(), new Map()];
   let requests = 0;
-  let level = [OBJECTS_FOLDER];
-  const describe = (nodeId) => ({
-    nodeId,
-    browseDirection: BrowseDirection.Forward,
-    referenceTypeId: HIERARCHICAL,
-    includeSubtypes: true,
-    nodeClassMask: 0,
-    resultMask: 63,
-  });
-  while (level.length > 0) {
+  const ask = (request) => {
+    if (++requests > maxRequests) throw new Error("browse: too many requests");
+    return request();
+  };
+  const describe = (nodeId) => ({ nodeId, browseDirection: BrowseDirection.Forward, referenceTypeId: HIERARCHICAL,
+    includeSubtypes: true, nodeClassMask: 0, resultMask: 63 });
+  for (let level = [OBJECTS_FOLDER]; level.length > 0;) {
     const next = [];
     for (let i = 0; i < level.length; i += batch) {
-      const parents = level.slice(i, i + batch);
-      if (++requests > maxRequests) throw new Error("browse: too many requests");
-      let results = await session.browse(parents.map(describe));
-      let owners = parents;
-      for (let round = 0; ; round++) {
+      let owners = level.slice(i, i + batch);
+      let results = await ask(() => session.browse(owners.map(describe)));
+      while (owners.length > 0) {
         const pending = [];
-        const pendingOwners = [];
         results.forEach((r, k) => {
           if (r.statusCode.isNotGood()) throw new Error(`browse ${owners[k].toString()}: ${r.statusCode.toString()}`);
           for (const ref of r.references || []) {
-            if (ref.nodeId.namespace !== ns) continue;
             const id = ref.nodeId.value;
-            if (folders.has(id) || variables.has(id)) continue;
+            if (ref.nodeId.namespace !== ns || folders.has(id) || variables.has(id)) continue;
             if (folders.size + variables.size >= maxNodes) throw new Error("browse: too many nodes");
             parentOf.set(id, owners[k]);
-            if (ref.nodeClass === NodeClass.Variable) variables.set(id, ref);
-            else {
-              folders.set(id, ref);
-              next.push(ref.nodeId);
-            }
+            (ref.nodeClass === NodeClass.Variable ? variables : folders).set(id, ref);
+            if (ref.nodeClass !== NodeClass.Variable) next.push(ref.nodeId);
           }
-          if (r.continuationPoint && r.continuationPoint.length > 0) {
-            pending.push(r.continuationPoint);
-            pendingOwners.push(owners[k]);
-          }
+          if (r.continuationPoint && r.continuationPoint.length > 0) pending.push([r.continuationPoint, owners[k]]);
         });
-        if (pending.length === 0) break;
-        if (round > 1000 || ++requests > maxRequests) throw new Error("browse: BrowseNext does not end");
-        results = await session.browseNext(pending, false);
-        owners = pendingOwners;
+        owners = pending.map(([, owner]) => owner);
+        if (owners.length > 0) results = await ask(() => session.browseNext(pending.map(([point]) => point), false));
       }
     }
     level = next;
@@ -137,4 +122,4 @@ async function browseTree(session, { ns = 1, batch = 500, maxNodes = 20000, maxR
   return { folders, variables, parentOf, requests };
 }
 
-module.exports = { connect, subscribe, monitor, browseTree };
+module.exports = { makeClient, connect, subscribe, monitor, browseTree };

@@ -20,8 +20,7 @@ process.once("exit", () => {
 });
 
 function track(proc) {
-  started.add(proc);
-  proc.once("exit", () => started.delete(proc));
+  started.add(proc.once("exit", () => started.delete(proc)));
   return { proc, exited: new Promise((r) => proc.once("exit", r)) };
 }
 
@@ -44,18 +43,6 @@ function freePort() {
       const { port } = srv.address();
       srv.close(() => resolve(port));
     });
-  });
-}
-
-function canConnect(port) {
-  return new Promise((resolve) => {
-    const sock = net.connect({ host: "127.0.0.1", port });
-    const done = (ok) => {
-      sock.destroy();
-      resolve(ok);
-    };
-    sock.setTimeout(500, () => done(false));
-    sock.once("connect", () => done(true)).once("error", () => done(false));
   });
 }
 
@@ -105,7 +92,7 @@ async function openPanels(count) {
 /**
  * Starts build/bin/opc-kv7 with `lines` panel lines (1..16) on pseudo-terminals, on `port` or a free
  * one, and `settings` as further keys of its [OPC-KV7] section.
- * Resolves once the OPC UA port accepts connections: {endpoint, port, pid, proc, panels, output(), stop()}.
+ * Resolves once it serves: {endpoint, port, pid, proc, panels, home, output(), stop()}.
  */
 async function startServer({ lines = 16, startTimeoutMs = 30000, port: fixedPort, settings = {} } = {}) {
   if (!fs.existsSync(SERVER_BIN)) throw new Error(`server binary not found: ${SERVER_BIN}`);
@@ -127,7 +114,7 @@ async function startServer({ lines = 16, startTimeoutMs = 30000, port: fixedPort
   try {
     panels = await openPanels(lines);
     const port = fixedPort || (await freePort());
-    const ports = {}, kv7 = {};
+    const [ports, kv7] = [{}, {}];
     panels.paths.forEach((p, i) => {
       ports[`COM${i + 1}`] = p;
       Object.assign(kv7, { [`C${i + 1}-On`]: 1, [`C${i + 1}-Nm`]: `Panel ${i + 1}`, [`C${i + 1}-Com`]: i + 1 });
@@ -141,21 +128,22 @@ async function startServer({ lines = 16, startTimeoutMs = 30000, port: fixedPort
     env.QT_QPA_PLATFORM = "offscreen";
     server = track(spawn(SERVER_BIN, [], { cwd: home, env, stdio: ["ignore", "pipe", "pipe"] }));
     const { proc } = server;
-    const keep = (d) => (out = (out + d.toString()).slice(-20000));
-    proc.stdout.on("data", keep);
-    proc.stderr.on("data", keep);
-    const deadline = Date.now() + startTimeoutMs;
-    for (let i = 0; i < 1000 && Date.now() < deadline; i++) {
-      if (proc.exitCode !== null || proc.signalCode !== null)
-        throw new Error(`server exited (${proc.exitCode ?? proc.signalCode}) during start-up:\n${out}`);
-      if (await canConnect(port))
-        return { endpoint: `opc.tcp://127.0.0.1:${port}`, port, pid: proc.pid, proc, panels, home, output: () => out, stop };
-      await delay(100);
-    }
-    throw new Error(`server did not accept connections on port ${port} within ${startTimeoutMs} ms:\n${out}`);
+    // The server says where it serves once its listener is bound.
+    const serving = new Promise((resolve, reject) => {
+      const keep = (d) => {
+        out = (out + d.toString()).slice(-20000);
+        if (out.includes("Serving OPC UA at ")) resolve();
+      };
+      proc.stdout.on("data", keep);
+      proc.stderr.on("data", keep);
+      proc.once("exit", (code, signal) => reject(new Error(`server exited (${code ?? signal}) during start-up`)));
+    });
+    await withTimeout(serving, startTimeoutMs, `server start on port ${port}`);
+    const endpoint = `opc.tcp://127.0.0.1:${port}`;
+    return { endpoint, port, pid: proc.pid, proc, panels, home, output: () => out, stop };
   } catch (e) {
     await stop();
-    throw e;
+    throw Object.assign(e, { message: `${e.message}\n${out}` });
   }
 }
 

@@ -3,8 +3,6 @@
 // zone 7 zone items, 4 groups of 4 items and 16 detectors of 6 items (478 per line).
 // Shared by the interop tests (what to expect) and the benchmark peer (what to serve).
 
-const ITEMS_PER_LINE = 478;
-
 const zoneItems = [
   ["State", "Byte", "Zone State"],
   ["StateStr", "String", "Zone State String"],
@@ -30,56 +28,38 @@ const detectorItems = [
 ];
 
 const pad2 = (n) => String(n).padStart(2, "0");
-const linePrefix = (line) => `C${pad2(line)}`;
+const item = (id, [type, description], initial = type === "String" ? "" : 0) => ({ id, type, description, initial });
 
-// Initial values: every code 0, every text empty, every measure 0.0; the line starts in
-// communication error (Error_Comm 1) until its first frame.
-function initialValue(type) {
-  return type === "String" ? "" : 0;
-}
-
-/** Items of panel line `line` (1-based), in creation order: {id, type, description, initial}. */
+/**
+ * Items of panel line `line` (1-based), in creation order: {id, type, description, initial}.
+ * Every code starts at 0, every text empty, every measure 0.0; the line is in communication
+ * error (Error_Comm 1) until its first frame.
+ */
 function lineItems(line) {
-  const p = linePrefix(line);
-  const out = [
-    { id: `${p}.Error_Comm`, type: "Byte", description: `Communication Error with Panel. Connexion:${line}`, initial: 1 },
-    { id: `${p}.NPanel`, type: "Byte", description: "Number of the Panel", initial: 0 },
-  ];
+  const p = `C${pad2(line)}`;
+  const out = [item(`${p}.Error_Comm`, ["Byte", `Communication Error with Panel. Connexion:${line}`], 1),
+    item(`${p}.NPanel`, ["Byte", "Number of the Panel"])];
   for (let z = 1; z <= 4; z++) {
     const zp = `${p}.Z${z}`;
-    for (const [s, t, d] of zoneItems) out.push({ id: `${zp}.${s}`, type: t, description: d, initial: initialValue(t) });
-    for (let g = 1; g <= 4; g++)
-      for (const [s, t, d] of groupItems)
-        out.push({ id: `${zp}.G${g}.${s}`, type: t, description: d, initial: initialValue(t) });
+    for (const [s, ...rest] of zoneItems) out.push(item(`${zp}.${s}`, rest));
+    for (let g = 1; g <= 4; g++) for (const [s, ...rest] of groupItems) out.push(item(`${zp}.G${g}.${s}`, rest));
     for (let d = 1; d <= 16; d++)
-      for (const [s, t, desc] of detectorItems)
-        out.push({ id: `${zp}.D${pad2(d)}.${s}`, type: t, description: desc, initial: initialValue(t) });
+      for (const [s, ...rest] of detectorItems) out.push(item(`${zp}.D${pad2(d)}.${s}`, rest));
   }
   return out;
 }
 
 /** Items of lines 1..lineCount. */
-function allItems(lineCount) {
-  const out = [];
-  for (let l = 1; l <= lineCount; l++) out.push(...lineItems(l));
-  return out;
-}
+const allItems = (lineCount) => Array.from({ length: lineCount }, (_, k) => lineItems(k + 1)).flat();
 
 /** Every folder (proper prefix of an item ID split at "."), parents before children. */
 function folderIds(items) {
-  const seen = new Set();
-  const out = [];
+  const folders = new Set();
   for (const it of items) {
     const parts = it.id.split(".");
-    for (let i = 1; i < parts.length; i++) {
-      const f = parts.slice(0, i).join(".");
-      if (!seen.has(f)) {
-        seen.add(f);
-        out.push(f);
-      }
-    }
+    for (let i = 1; i < parts.length; i++) folders.add(parts.slice(0, i).join("."));
   }
-  return out;
+  return [...folders];
 }
 
-module.exports = { ITEMS_PER_LINE, lineItems, allItems, folderIds, linePrefix, pad2 };
+module.exports = { lineItems, allItems, folderIds };
