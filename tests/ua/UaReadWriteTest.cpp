@@ -172,10 +172,12 @@ TEST_F(ReadTest, QualitiesMapToStatusCodesAndBack)
     }
 }
 
-TEST_F(ReadTest, TimestampsMaxAgeIndexRangesAndEncodings)
+TEST_F(ReadTest, TimestampsMaxAgeIndexRangesEncodingsAndTheServerObject)
 {
     ua.config.maxNodesPerRequest = 3;
+    ua.server.VendorName = QStringLiteral("QUARLEN");
     start();
+    const DateTime started = toDateTime(ua.clock.now());
     const QDateTime when(QDate(2023, 3, 4), QTime(5, 6, 7), Qt::UTC);
     ua.server.Tags().Item(QStringLiteral("C01.Panel"))->SetVQT(::Variant(std::int16_t(9)), Quality::Good, when);
     ua.clock.advance(5000);
@@ -229,13 +231,8 @@ TEST_F(ReadTest, TimestampsMaxAgeIndexRangesAndEncodings)
                                 encoded(item("C01.Panel"), "Default Binary")})
                            .results),
               (Codes{Status::Good, Status::BadDataEncodingUnsupported, Status::BadDataEncodingInvalid}));
-}
 
-TEST_F(ReadTest, ServerObjectDescribesTheServerAndAnnouncedShutdown)
-{
-    ua.server.VendorName = QStringLiteral("QUARLEN");
-    start();
-    const DateTime started = toDateTime(ua.clock.now());
+    // The Server object describes the server, and a shutdown once announced.
     ua.clock.advance(90000);
     auto value = [&](std::uint32_t id) { return p->read(NodeId(0, id)).value; };
     EXPECT_EQ(std::tuple(value(Id::ManufacturerName).s, value(Id::StartTime).i, value(Id::CurrentTime).i,

@@ -63,11 +63,33 @@ TEST(UaSession, LimitsTimeOutsAndTheToolkitsClientEvents)
     EXPECT_EQ(readFault(*clients[0]), Status::BadSessionIdInvalid);
 }
 
-TEST(UaSession, RequestsNeedAnActivatedSessionOnTheirOwnChannel)
+TEST(UaSession, DiscoveryNeedsNoSessionOtherRequestsAnActivatedOneOnTheirOwnChannel)
 {
     UaCore ua;
     ua.start();
     MemoryPeer &p = ua.channel();
+    // Discovery needs no session: the endpoints and servers describe this server.
+    GetEndpointsRequest get{{}, QStringLiteral("opc.tcp://127.0.0.1:4840"), {}, {}};
+    const auto endpoints = ask<GetEndpointsResponse>(p, get).endpoints;
+    ASSERT_EQ(endpoints.size(), 1u);
+    const EndpointDescription &e = endpoints[0];
+    EXPECT_EQ(e.endpointUrl, get.endpointUrl);
+    ASSERT_EQ(e.userIdentityTokens.size(), 1u); // anonymous only: no secure policy configured here
+    EXPECT_EQ(e.server.applicationUri, QStringLiteral("urn:testhost:QUARLEN.KV7.1"));
+    EXPECT_EQ(e.server.applicationType, 0);
+    get.endpointUrl.clear(); // the URL of the Hello stands in
+    EXPECT_EQ(ask<GetEndpointsResponse>(p, get).endpoints.at(0).endpointUrl,
+              QStringLiteral("opc.tcp://localhost:4840"));
+    get.profileUris = {QStringLiteral("http://opcfoundation.org/UA-Profile/Transport/https-uabinary")};
+    EXPECT_TRUE(ask<GetEndpointsResponse>(p, get).endpoints.empty());
+
+    FindServersRequest find;
+    const auto servers = ask<FindServersResponse>(p, find).servers;
+    ASSERT_EQ(servers.size(), 1u);
+    EXPECT_EQ(servers[0].discoveryUrls, std::vector<QString>{QStringLiteral("opc.tcp://testhost:4840")});
+    find.serverUris = {QStringLiteral("urn:someone:else")};
+    EXPECT_TRUE(ask<FindServersResponse>(p, find).servers.empty());
+
     EXPECT_EQ(readFault(p), Status::BadSessionIdInvalid);
     ASSERT_EQ(p.createSession(), Status::Good);
     EXPECT_EQ(readFault(p), Status::BadSessionNotActivated);
@@ -131,33 +153,6 @@ TEST(UaSession, AccessControlDecidesIdentitiesRightsAndTokenPolicies)
     ASSERT_EQ(endpoints.endpoints.size(), 1u);
     ASSERT_EQ(endpoints.endpoints[0].userIdentityTokens.size(), 1u);
     EXPECT_EQ(endpoints.endpoints[0].userIdentityTokens[0].policyId, QStringLiteral("names"));
-}
-
-TEST(UaSession, EndpointsAndServersDescribeThisServer)
-{
-    UaCore ua;
-    ua.start();
-    MemoryPeer &p = ua.channel();
-    GetEndpointsRequest get{{}, QStringLiteral("opc.tcp://127.0.0.1:4840"), {}, {}};
-    const auto endpoints = ask<GetEndpointsResponse>(p, get).endpoints;
-    ASSERT_EQ(endpoints.size(), 1u);
-    const EndpointDescription &e = endpoints[0];
-    EXPECT_EQ(e.endpointUrl, get.endpointUrl);
-    ASSERT_EQ(e.userIdentityTokens.size(), 1u); // anonymous only: no secure policy configured here
-    EXPECT_EQ(e.server.applicationUri, QStringLiteral("urn:testhost:QUARLEN.KV7.1"));
-    EXPECT_EQ(e.server.applicationType, 0);
-    get.endpointUrl.clear(); // the URL of the Hello stands in
-    EXPECT_EQ(ask<GetEndpointsResponse>(p, get).endpoints.at(0).endpointUrl,
-              QStringLiteral("opc.tcp://localhost:4840"));
-    get.profileUris = {QStringLiteral("http://opcfoundation.org/UA-Profile/Transport/https-uabinary")};
-    EXPECT_TRUE(ask<GetEndpointsResponse>(p, get).endpoints.empty());
-
-    FindServersRequest find;
-    const auto servers = ask<FindServersResponse>(p, find).servers;
-    ASSERT_EQ(servers.size(), 1u);
-    EXPECT_EQ(servers[0].discoveryUrls, std::vector<QString>{QStringLiteral("opc.tcp://testhost:4840")});
-    find.serverUris = {QStringLiteral("urn:someone:else")};
-    EXPECT_TRUE(ask<FindServersResponse>(p, find).servers.empty());
 }
 
 // What a hostile client cannot do: fill the tables from one address, or keep channels,

@@ -338,22 +338,6 @@ TEST_F(SubscriptionTest, QueuesAndMessagesKeptForRepublishShareTheSessionsBudget
     EXPECT_EQ(p->faultOf(RepublishRequest{{}, sub.subscriptionId, 1}), Status::BadMessageNotAvailable);
 }
 
-TEST_F(SubscriptionTest, LifetimeExpiryDeletesTheSubscriptionAndSaysSo)
-{
-    start();
-    const auto sub = subscribe(100, 9, 3); // nine cycles without a Publish request
-    monitor(sub.subscriptionId, {watch("Test.Int", 1)});
-    cycles(8);
-    EXPECT_EQ(ua.core->subscriptionCount(), 1u);
-    cycles(1);
-    EXPECT_EQ(ua.core->subscriptionCount() + ua.core->monitoredItemCount(), 0u);
-    const Published told = publish();
-    EXPECT_EQ(std::pair(told.response.subscriptionId, told.statusChanges),
-              std::pair(sub.subscriptionId, Codes{Status::BadTimeout}));
-    EXPECT_EQ(publish().fault, Status::BadNoSubscription); // nothing more to publish
-    ua.set("Test.Int", ::Variant(std::int16_t(5)));        // changes of the item it watched go nowhere
-}
-
 TEST_F(SubscriptionTest, LimitsTimeOutsAndCancel)
 {
     ua.config.maxSubscriptionsPerSession = 3;
@@ -490,7 +474,7 @@ TEST_F(SubscriptionTest, MonitoringAndPublishingModesModifyAndDelete)
     EXPECT_EQ(ua.core->monitoredItemCount(), 1u);
 }
 
-TEST_F(SubscriptionTest, DeletingSubscriptionsAndSessionsCleansUp)
+TEST_F(SubscriptionTest, DeletingSubscriptionsEndingSessionsAndLifetimesCleanUp)
 {
     start();
     const auto a = subscribe(1000, 100000, 1000), b = subscribe(1000, 100000, 1000);
@@ -526,6 +510,20 @@ TEST_F(SubscriptionTest, DeletingSubscriptionsAndSessionsCleansUp)
         items += line.contains(QLatin1String("monitored items created"));
     }
     EXPECT_EQ(std::vector<int>({created, ended, items}), std::vector<int>({3, 1, 2}));
+
+    // Past its lifetime without a Publish request a subscription goes, and says so.
+    p = &ua.client();
+    const auto expiring = subscribe(100, 9, 3); // nine cycles without a Publish request
+    monitor(expiring.subscriptionId, {watch("Test.Int", 1)});
+    cycles(8);
+    EXPECT_EQ(ua.core->subscriptionCount(), 1u);
+    cycles(1);
+    EXPECT_EQ(ua.core->subscriptionCount() + ua.core->monitoredItemCount(), 0u);
+    const Published told = publish();
+    EXPECT_EQ(std::pair(told.response.subscriptionId, told.statusChanges),
+              std::pair(expiring.subscriptionId, Codes{Status::BadTimeout}));
+    EXPECT_EQ(publish().fault, Status::BadNoSubscription); // nothing more to publish
+    ua.set("Test.Int", ::Variant(std::int16_t(5)));        // changes of the item it watched go nowhere
 }
 
 TEST_F(SubscriptionTest, ALostChannelKeepsTheSubscriptionsUntilTheSessionTimesOut)

@@ -31,7 +31,7 @@ StatusCode errorAmongNext(UaTestPeer &p)
 
 } // namespace
 
-TEST(UaTransport, ProtocolViolationsAnswerWithAnErrorAndClose)
+TEST(UaTransport, ProtocolViolationsCloseTheConnectionMalformedRequestsAreServiceFaults)
 {
     UaCore ua;
     ua.addPanelItems();
@@ -103,8 +103,32 @@ TEST(UaTransport, ProtocolViolationsAnswerWithAnErrorAndClose)
         EXPECT_EQ(errorAmongNext(p), c.expected) << c.what;
         EXPECT_TRUE(p.closedByServer()) << c.what;
     }
-    // None of that disturbed a well-behaved client.
-    EXPECT_EQ(ua.client().read(item("C01.Panel")).value.i, 7);
+
+    // On an open channel, malformed and unknown requests are service faults.
+    MemoryPeer &p = ua.client();
+    RequestHeader header{p.authenticationToken, 0, 4242, 0, {}, 0, {}};
+    p.requestHandle = 4242;
+    auto faultOf = [&](std::uint32_t type, const QByteArray &rest) {
+        QByteArray body;
+        Encoder e(body);
+        encodeNodeId(e, NodeId(0, type));
+        encodeStructure(e, RequestHeader::desc(), &header);
+        const QByteArray answer = p.receiveMessage(p.sendMessage(body + rest));
+        ServiceFault fault;
+        Decoder d(answer);
+        if (!decodeNodeId(d).isNumeric(Id::ServiceFault_Binary))
+            return Status::BadUnexpectedError;
+        decodeInto(d, fault);
+        EXPECT_EQ(fault.responseHeader.requestHandle, 4242u);
+        return fault.responseHeader.serviceResult;
+    };
+    EXPECT_EQ(faultOf(Id::ReadRequest_Binary, QByteArray::fromHex("000000000000")), Status::BadDecodingError);
+    for (std::uint32_t type : {12345u, 664u /* HistoryRead */, 488u /* AddNodes */})
+        EXPECT_EQ(faultOf(type, QByteArray(30, '\0')), Status::BadServiceUnsupported) << type;
+    // Garbage where the type NodeId should be still gets a ServiceFault.
+    EXPECT_TRUE(p.receiveMessage(p.sendMessage(QByteArray::fromHex("ff"))).startsWith(QByteArray::fromHex("01008d01")));
+    // None of that disturbed a well-behaved client, nor ended its channel.
+    EXPECT_EQ(p.read(item("C01.Panel")).value.i, 7);
 }
 
 TEST(UaTransport, RequestsAndResponsesTravelInChunksWithSequenceNumbersInOrder)
@@ -156,36 +180,6 @@ TEST(UaTransport, RequestsAndResponsesTravelInChunksWithSequenceNumbersInOrder)
     w.sequence = 1023;
     EXPECT_EQ(w.activateSession(), Status::Good);
     EXPECT_EQ(w.read(NodeId(1, UaCore::bigItem(4))).value.i, 4);
-}
-
-TEST(UaTransport, MalformedAndUnknownRequestsAreServiceFaultsOnAnOpenChannel)
-{
-    UaCore ua;
-    ua.addPanelItems(2);
-    ua.start();
-    MemoryPeer &p = ua.client();
-    RequestHeader header{p.authenticationToken, 0, 4242, 0, {}, 0, {}};
-    p.requestHandle = 4242;
-    auto faultOf = [&](std::uint32_t type, const QByteArray &rest) {
-        QByteArray body;
-        Encoder e(body);
-        encodeNodeId(e, NodeId(0, type));
-        encodeStructure(e, RequestHeader::desc(), &header);
-        const QByteArray answer = p.receiveMessage(p.sendMessage(body + rest));
-        ServiceFault fault;
-        Decoder d(answer);
-        if (!decodeNodeId(d).isNumeric(Id::ServiceFault_Binary))
-            return Status::BadUnexpectedError;
-        decodeInto(d, fault);
-        EXPECT_EQ(fault.responseHeader.requestHandle, 4242u);
-        return fault.responseHeader.serviceResult;
-    };
-    EXPECT_EQ(faultOf(Id::ReadRequest_Binary, QByteArray::fromHex("000000000000")), Status::BadDecodingError);
-    for (std::uint32_t type : {12345u, 664u /* HistoryRead */, 488u /* AddNodes */})
-        EXPECT_EQ(faultOf(type, QByteArray(30, '\0')), Status::BadServiceUnsupported) << type;
-    // Garbage where the type NodeId should be still gets a ServiceFault.
-    EXPECT_TRUE(p.receiveMessage(p.sendMessage(QByteArray::fromHex("ff"))).startsWith(QByteArray::fromHex("01008d01")));
-    EXPECT_EQ(p.read(NodeId(1, UaCore::bigItem(1))).value.i, 1);
 }
 
 TEST(UaTransport, TokensRenewAndExpireChannelsTimeOutAndSessionsOutliveTheirChannel)
