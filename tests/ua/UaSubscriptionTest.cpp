@@ -299,6 +299,7 @@ TEST_F(SubscriptionTest, KeepAlivesAcknowledgementsAndRepublish)
         ua.set("Test.Int", ::Variant(std::int16_t(100 + k)));
         const Published r = publishChanges();
         sequence.push_back(r.response.notificationMessage.sequenceNumber);
+        ASSERT_FALSE(r.response.availableSequenceNumbers.empty());
         EXPECT_EQ(r.response.availableSequenceNumbers.back(), sequence.back());
     }
     EXPECT_EQ(sequence, (std::vector<std::uint32_t>{1, 2, 3, 4, 5}));
