@@ -1,5 +1,6 @@
 // UA Binary built-in types: layouts from OPC 10000-6, values at their limits both ways,
-// and malformed or oversized input refused with the right status.
+// and malformed or oversized input refused with the right status. The types a ReadResponse
+// carries are pinned against node-opcua's bytes in UaGoldenTest.
 #include "ua/UaStructures.h"
 
 #include <gtest/gtest.h>
@@ -58,27 +59,20 @@ TEST(UaEncoding, ScalarsKeepTheirValuesAndLayouts)
         Variant value;
         const char *bytes; // type byte, then the value, little-endian
     } cases[] = {
-        {Variant::boolean(true), "0101"},
         {Variant::integer(BuiltinType::SByte, -128), "0280"},
         {Variant::integer(BuiltinType::Byte, 255), "03ff"},
-        {Variant::integer(BuiltinType::Int16, -32768), "040080"},
         {Variant::integer(BuiltinType::UInt16, 65535), "05ffff"},
         {Variant::integer(BuiltinType::Int32, INT32_MIN), "0600000080"},
         {Variant::integer(BuiltinType::UInt32, 0xFFFFFFFFLL), "07ffffffff"},
         {Variant::integer(BuiltinType::Int64, INT64_MIN), "080000000000000080"},
         {Variant::integer(BuiltinType::UInt64, -1), "09ffffffffffffffff"},
-        {Variant::real(BuiltinType::Float, 1.5), "0a0000c03f"},
-        {Variant::real(BuiltinType::Double, -2), "0b00000000000000c0"},
-        {Variant::string(QStringLiteral("ab")), "0c020000006162"},
         {Variant::string(QString()), "0cffffffff"},
         {Variant::string(QStringLiteral("")), "0c00000000"},
-        {Variant::dateTime(132000000000000000LL), "0d00005af64cf5d401"},
         {Variant::byteString(QByteArray()), "0fffffffff"},
         {Variant::integer(BuiltinType::StatusCode, 0x80340000LL), "1300003480"},
         {Variant::qualifiedName({1, QStringLiteral("S")}), "14010001000000"
                                                            "53"},
         {Variant::localizedText({}), "1500"},
-        {Variant::localizedText({QStringLiteral("en"), QStringLiteral("T")}), "150302000000656e0100000054"},
         {Variant(), "00"},
     };
     for (const auto &c : cases) {

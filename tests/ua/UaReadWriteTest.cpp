@@ -111,16 +111,14 @@ TEST_F(ReadTest, ServerStateGatesItemValuesAndOnReadIsRaisedOncePerRequest)
             p->read({readId(item("C01.Panel")), readId(NodeId(0, Id::State)), readId(NodeId(0, Id::ServerStatus)),
                      readId(item("C01.Panel"), Attr::DisplayName), readId(NodeId(0, Id::ServiceLevel))});
         ASSERT_EQ(r.results.size(), 5u);
-        EXPECT_EQ(r.results[0].status, s.served ? Status::Good : Status::BadOutOfService) << s.toolkit;
-        EXPECT_EQ(r.results[0].value.isNull(), !s.served);
-        EXPECT_EQ(r.results[1].value.i, s.ua) << s.toolkit;
         ServerStatusDataType status;
         ASSERT_TRUE(decodeExtension(r.results[2].value.x->extensionObject, status));
-        EXPECT_EQ(status.state, s.ua);
-        EXPECT_EQ(r.results[3].status, Status::Good);
-        EXPECT_EQ(r.results[4].value.i, s.served ? 255 : 0);
-        EXPECT_EQ(p->write(item("Test.Int"), integer(BuiltinType::Int16, 1)),
-                  s.served ? Status::Good : Status::BadOutOfService);
+        const StatusCode gated = s.served ? Status::Good : Status::BadOutOfService;
+        EXPECT_EQ(std::tuple(r.results[0].status, r.results[0].value.isNull(), r.results[1].value.i, status.state,
+                             r.results[3].status, r.results[4].value.i,
+                             p->write(item("Test.Int"), integer(BuiltinType::Int16, 1))),
+                  std::tuple(gated, !s.served, s.ua, s.ua, Status::Good, s.served ? 255 : 0, gated))
+            << s.toolkit;
     }
     EXPECT_EQ(reads, std::vector<std::size_t>(2, 1)); // only while serving, once per request
     reads.clear();
@@ -174,10 +172,12 @@ TEST_F(ReadTest, QualitiesMapToStatusCodesAndBack)
     }
 }
 
-TEST_F(ReadTest, TimestampsMaxAgeIndexRangesAndEncodings)
+TEST_F(ReadTest, TimestampsMaxAgeIndexRangesEncodingsAndTheServerObject)
 {
     ua.config.maxNodesPerRequest = 3;
+    ua.server.VendorName = QStringLiteral("QUARLEN");
     start();
+    const DateTime started = toDateTime(ua.clock.now());
     const QDateTime when(QDate(2023, 3, 4), QTime(5, 6, 7), Qt::UTC);
     ua.server.Tags().Item(QStringLiteral("C01.Panel"))->SetVQT(::Variant(std::int16_t(9)), Quality::Good, when);
     ua.clock.advance(5000);
@@ -231,40 +231,34 @@ TEST_F(ReadTest, TimestampsMaxAgeIndexRangesAndEncodings)
                                 encoded(item("C01.Panel"), "Default Binary")})
                            .results),
               (Codes{Status::Good, Status::BadDataEncodingUnsupported, Status::BadDataEncodingInvalid}));
-}
 
-TEST_F(ReadTest, ServerObjectDescribesTheServerAndAnnouncedShutdown)
-{
-    ua.server.VendorName = QStringLiteral("QUARLEN");
-    start();
-    const DateTime started = toDateTime(ua.clock.now());
+    // The Server object describes the server, and a shutdown once announced.
     ua.clock.advance(90000);
-    EXPECT_EQ(p->read(NodeId(0, Id::ManufacturerName)).value.s, QStringLiteral("QUARLEN"));
-    EXPECT_EQ(p->read(NodeId(0, Id::StartTime)).value.i, started);
-    EXPECT_EQ(p->read(NodeId(0, Id::CurrentTime)).value.i, toDateTime(ua.clock.now()));
-    EXPECT_EQ(p->read(NodeId(0, Id::SecondsTillShutdown)).value.i, 0);
+    auto value = [&](std::uint32_t id) { return p->read(NodeId(0, id)).value; };
+    EXPECT_EQ(std::tuple(value(Id::ManufacturerName).s, value(Id::StartTime).i, value(Id::CurrentTime).i,
+                         value(Id::SecondsTillShutdown).i),
+              std::tuple(QStringLiteral("QUARLEN"), started, toDateTime(ua.clock.now()), 0));
     for (std::uint32_t limit : {Id::MaxNodesPerRead, Id::MaxNodesPerWrite, Id::MaxNodesPerBrowse,
                                 Id::MaxNodesPerRegisterNodes, Id::MaxNodesPerTranslateBrowsePathsToNodeIds,
                                 Id::MaxNodesPerMethodCall, Id::MaxMonitoredItemsPerCall}) // the one limit enforced
-        EXPECT_EQ(p->read(NodeId(0, limit)).value, integer(BuiltinType::UInt32, ua.config.maxNodesPerRequest)) << limit;
+        EXPECT_EQ(value(limit), integer(BuiltinType::UInt32, ua.config.maxNodesPerRequest)) << limit;
 
     ua.core->requestDisconnect(QStringLiteral("Operator closes the server"));
     ua.clock.advance(3500);
-    EXPECT_EQ(p->read(NodeId(0, Id::ShutdownReason)).value, text("Operator closes the server"));
-    EXPECT_EQ(p->read(NodeId(0, Id::SecondsTillShutdown)).value.i, ua.config.secondsTillShutdown - 3);
+    EXPECT_EQ(value(Id::ShutdownReason), text("Operator closes the server"));
+    EXPECT_EQ(value(Id::SecondsTillShutdown).i, ua.config.secondsTillShutdown - 3);
     ServerStatusDataType status;
-    ASSERT_TRUE(decodeExtension(p->read(NodeId(0, Id::ServerStatus)).value.x->extensionObject, status));
-    EXPECT_EQ(status.startTime, started);
-    EXPECT_EQ(status.currentTime, toDateTime(ua.clock.now()));
-    EXPECT_EQ(status.secondsTillShutdown, ua.config.secondsTillShutdown - 3u);
-    EXPECT_EQ(status.shutdownReason.text, QStringLiteral("Operator closes the server"));
+    ASSERT_TRUE(decodeExtension(value(Id::ServerStatus).x->extensionObject, status));
+    EXPECT_EQ(std::tuple(status.startTime, status.currentTime, status.secondsTillShutdown, status.shutdownReason.text),
+              std::tuple(started, toDateTime(ua.clock.now()), ua.config.secondsTillShutdown - 3u,
+                         QStringLiteral("Operator closes the server")));
     const BuildInfo &build = status.buildInfo;
     EXPECT_EQ(QStringList({build.manufacturerName, build.productUri}),
               QStringList({QStringLiteral("QUARLEN"), ua.config.productUri}));
     EXPECT_FALSE(build.productName.isEmpty() || build.softwareVersion.isEmpty() || build.buildNumber.isEmpty());
     EXPECT_GE(fromDateTime(build.buildDate).date().year(), 2024);
     ua.clock.advance(60000);
-    EXPECT_EQ(p->read(NodeId(0, Id::SecondsTillShutdown)).value.i, 0);
+    EXPECT_EQ(value(Id::SecondsTillShutdown).i, 0);
 }
 
 TEST_F(ReadTest, WrittenValuesAreConvertedToTheItemsTypeAndGoThroughTheToolkit)

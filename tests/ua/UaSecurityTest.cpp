@@ -84,11 +84,7 @@ namespace {
 // A token as it arrives: its type and encoded body.
 ExtensionObject raw(std::uint32_t typeId, const QByteArray &body)
 {
-    ExtensionObject x;
-    x.typeId = NodeId(0, typeId);
-    x.encoding = ExtensionObject::Encoding::ByteString;
-    x.body = body;
-    return x;
+    return {NodeId(0, typeId), ExtensionObject::Encoding::ByteString, body, {}, {}};
 }
 template <class T> ExtensionObject received(const T &token)
 {
@@ -191,13 +187,9 @@ TEST(UaIdentity, RefusedPasswordsAreAnsweredLateWithoutHoldingUpOtherClients)
     MemoryPeer &guesser = ua.channel(), &other = ua.client();
 
     auto attempt = [&](const QByteArray &password) {
+        EXPECT_EQ(guesser.createSession(), Status::Good);
         ActivateSessionRequest request;
-        CreateSessionResponse created;
-        CreateSessionRequest create;
-        create.requestedSessionTimeout = 60000;
-        EXPECT_TRUE(guesser.call(create, created).ok);
-        guesser.authenticationToken = created.authenticationToken;
-        request.userIdentityToken = userNameToken("operator", password, created.serverNonce);
+        request.userIdentityToken = userNameToken("operator", password, guesser.secure.sessionNonce);
         return guesser.send(request);
     };
     auto answerAfter = [&](std::uint32_t requestId, qint64 ms) {
@@ -318,12 +310,9 @@ TEST(UaSecureChannel, SecuredChannelsServeRenewAndEndAloneOnATamperedOrReplayedC
     EXPECT_EQ(renewing.read(measure).value.d, 1.25);
 
     // A chunk changed on the way, or one sent again: that channel ends, the others stay.
-    ReadRequest read;
-    read.nodesToRead = {ReadValueId{measure, Attr::Value}};
-    read.requestHeader.authenticationToken = peers[0]->authenticationToken;
     QByteArray body;
     Encoder e(body);
-    encodeMessage(e, read);
+    encodeMessage(e, ReadRequest{{peers[0]->authenticationToken, 0, 0, 0, {}, 0, {}}, 0, 0, {readId(measure)}});
     QByteArray tampered = peers[0]->chunk('F', 99, body);
     tampered[tampered.size() - 3] = char(tampered[tampered.size() - 3] ^ 0x40);
     peers[0]->sendBytes(tampered);

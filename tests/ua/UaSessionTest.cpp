@@ -1,7 +1,9 @@
 // Sessions and discovery: creation and activation through the access control, the
-// toolkit's client events, time-outs, limits, the endpoints a client is shown, and the
-// trace lines.
+// toolkit's client events, time-outs, limits and budgets, the endpoints a client is
+// shown, and the trace lines.
 #include "UaFixture.h"
+
+#include <QRegularExpression>
 
 using namespace Ua;
 
@@ -61,11 +63,33 @@ TEST(UaSession, LimitsTimeOutsAndTheToolkitsClientEvents)
     EXPECT_EQ(readFault(*clients[0]), Status::BadSessionIdInvalid);
 }
 
-TEST(UaSession, RequestsNeedAnActivatedSessionOnTheirOwnChannel)
+TEST(UaSession, DiscoveryNeedsNoSessionOtherRequestsAnActivatedOneOnTheirOwnChannel)
 {
     UaCore ua;
     ua.start();
     MemoryPeer &p = ua.channel();
+    // Discovery needs no session: the endpoints and servers describe this server.
+    GetEndpointsRequest get{{}, QStringLiteral("opc.tcp://127.0.0.1:4840"), {}, {}};
+    const auto endpoints = ask<GetEndpointsResponse>(p, get).endpoints;
+    ASSERT_EQ(endpoints.size(), 1u);
+    const EndpointDescription &e = endpoints[0];
+    EXPECT_EQ(e.endpointUrl, get.endpointUrl);
+    ASSERT_EQ(e.userIdentityTokens.size(), 1u); // anonymous only: no secure policy configured here
+    EXPECT_EQ(e.server.applicationUri, QStringLiteral("urn:testhost:QUARLEN.KV7.1"));
+    EXPECT_EQ(e.server.applicationType, 0);
+    get.endpointUrl.clear(); // the URL of the Hello stands in
+    EXPECT_EQ(ask<GetEndpointsResponse>(p, get).endpoints.at(0).endpointUrl,
+              QStringLiteral("opc.tcp://localhost:4840"));
+    get.profileUris = {QStringLiteral("http://opcfoundation.org/UA-Profile/Transport/https-uabinary")};
+    EXPECT_TRUE(ask<GetEndpointsResponse>(p, get).endpoints.empty());
+
+    FindServersRequest find;
+    const auto servers = ask<FindServersResponse>(p, find).servers;
+    ASSERT_EQ(servers.size(), 1u);
+    EXPECT_EQ(servers[0].discoveryUrls, std::vector<QString>{QStringLiteral("opc.tcp://testhost:4840")});
+    find.serverUris = {QStringLiteral("urn:someone:else")};
+    EXPECT_TRUE(ask<FindServersResponse>(p, find).servers.empty());
+
     EXPECT_EQ(readFault(p), Status::BadSessionIdInvalid);
     ASSERT_EQ(p.createSession(), Status::Good);
     EXPECT_EQ(readFault(p), Status::BadSessionNotActivated);
@@ -131,31 +155,55 @@ TEST(UaSession, AccessControlDecidesIdentitiesRightsAndTokenPolicies)
     EXPECT_EQ(endpoints.endpoints[0].userIdentityTokens[0].policyId, QStringLiteral("names"));
 }
 
-TEST(UaSession, EndpointsAndServersDescribeThisServer)
+// What a hostile client cannot do: fill the tables from one address, or keep channels,
+// sessions or half-sent messages open.
+TEST(UaBudget, TablesKeepRoomForOthersAndWhatIsLeftOpenTimesOut)
 {
     UaCore ua;
+    ua.config.maxConnections = ua.config.maxSessions = 4;
+    ua.config.channelsPerAddress = 3;
+    ua.config.sessionsPerAddress = 2;
     ua.start();
-    MemoryPeer &p = ua.channel();
-    GetEndpointsRequest get{{}, QStringLiteral("opc.tcp://127.0.0.1:4840"), {}, {}};
-    const auto endpoints = ask<GetEndpointsResponse>(p, get).endpoints;
-    ASSERT_EQ(endpoints.size(), 1u);
-    const EndpointDescription &e = endpoints[0];
-    EXPECT_EQ(e.endpointUrl, get.endpointUrl);
-    ASSERT_EQ(e.userIdentityTokens.size(), 1u); // anonymous only: no secure policy configured here
-    EXPECT_EQ(e.server.applicationUri, QStringLiteral("urn:testhost:QUARLEN.KV7.1"));
-    EXPECT_EQ(e.server.applicationType, 0);
-    get.endpointUrl.clear(); // the URL of the Hello stands in
-    EXPECT_EQ(ask<GetEndpointsResponse>(p, get).endpoints.at(0).endpointUrl,
-              QStringLiteral("opc.tcp://localhost:4840"));
-    get.profileUris = {QStringLiteral("http://opcfoundation.org/UA-Profile/Transport/https-uabinary")};
-    EXPECT_TRUE(ask<GetEndpointsResponse>(p, get).endpoints.empty());
+    auto open = [&](const char *peer, bool withSession) -> MemoryPeer & {
+        MemoryPeer &p = ua.channel(QString::fromLatin1(peer));
+        EXPECT_TRUE(!withSession || p.session());
+        ua.advance(10); // each one idle a little longer than the next
+        return p;
+    };
+    MemoryPeer &a1 = open("10.0.0.1:1", true), &a2 = open("10.0.0.1:2", true), &a3 = open("10.0.0.1:3", false);
+    EXPECT_EQ(a3.createSession(), Status::BadTooManySessions); // two from that address already
+    EXPECT_FALSE(ua.core->admitConnection(QStringLiteral("10.0.0.1:4")));
+    ASSERT_TRUE(ua.core->admitConnection(QStringLiteral("10.0.0.2:1")));
+    MemoryPeer &b1 = open("10.0.0.2:1", true);
+    // Full: the channel without a session makes room, then nothing does.
+    EXPECT_TRUE(ua.core->admitConnection(QStringLiteral("[::1]:1")));
+    EXPECT_EQ(UaTestPeer::errorStatus(a3.nextFrame()), Status::BadTcpServerTooBusy);
+    MemoryPeer &c1 = open("[::1]:1", true);
+    EXPECT_FALSE(ua.core->admitConnection(QStringLiteral("[::1]:2")));
 
-    FindServersRequest find;
-    const auto servers = ask<FindServersResponse>(p, find).servers;
-    ASSERT_EQ(servers.size(), 1u);
-    EXPECT_EQ(servers[0].discoveryUrls, std::vector<QString>{QStringLiteral("opc.tcp://testhost:4840")});
-    find.serverUris = {QStringLiteral("urn:someone:else")};
-    EXPECT_TRUE(ask<FindServersResponse>(p, find).servers.empty());
+    // The session table gives up a session never activated first, then the longest
+    // idle one without subscriptions; a subscription keeps a session.
+    ask<CreateSubscriptionResponse>(b1, CreateSubscriptionRequest{{}, 1000, 30, 10, 0, true, 0});
+    EXPECT_EQ(readFault(a2), Status::Good);
+    MemoryPeer &d1 = open("10.0.0.4:1", false);
+    EXPECT_EQ(d1.createSession(), Status::Good);
+    EXPECT_EQ(readFault(a1), Status::BadSessionIdInvalid);
+    MemoryPeer &e1 = open("10.0.0.5:1", false);
+    EXPECT_EQ(e1.createSession(), Status::Good);
+    EXPECT_EQ(d1.activateSession(), Status::BadSessionIdInvalid);
+    EXPECT_EQ(readFault(a2), Status::Good);
+    EXPECT_EQ(readFault(b1), Status::Good);
+
+    // A message started and not finished, and a channel left without a session.
+    c1.sendBytes(c1.chunk('F', 99, QByteArray(100, 'x')).left(30));
+    ua.advance(ua.config.transport.partialMessageTimeoutMs);
+    EXPECT_FALSE(c1.closedByServer());
+    EXPECT_FALSE(d1.closedByServer());
+    ua.advance(1);
+    EXPECT_EQ(UaTestPeer::errorStatus(c1.nextFrame()), Status::BadTimeout);
+    EXPECT_EQ(UaTestPeer::errorStatus(d1.nextFrame()), Status::BadTimeout);
+    EXPECT_EQ(std::vector<bool>({a2.closedByServer(), b1.closedByServer()}), std::vector<bool>({false, false}));
+    EXPECT_EQ(readFault(b1), Status::Good);
 }
 
 TEST(UaSession, TraceLinesFollowTheLevelAndComTrace)
@@ -175,10 +223,21 @@ TEST(UaSession, TraceLinesFollowTheLevelAndComTrace)
     ua.server.ComTrace = true;
     level = 4;
     ua.server.SetTraceLevel(level);
-    readFault(ua.client());
+    // A client's text stays on its line: no line of its own in the trace.
+    MemoryPeer &p = ua.channel();
+    CreateSessionRequest forged;
+    forged.sessionName = QStringLiteral("x\r\n(Server Status: Failed)\x1b[2J");
+    CreateSessionResponse created;
+    ASSERT_TRUE(p.call(forged, created).ok);
+    p.authenticationToken = created.authenticationToken;
+    ASSERT_EQ(p.activateSession(), Status::Good);
+    readFault(p);
     EXPECT_GE(count(" received "), 4);
     EXPECT_GE(count(" sent "), 4);
     EXPECT_EQ(count("UA Read request"), 1);
+    EXPECT_GE(count("x\\x0d\\x0a(Server Status: Failed)\\x1b[2J"), 1);
     for (const QString &line : ua.traces)
-        EXPECT_TRUE(line.endsWith(QLatin1Char('\n')));
+        EXPECT_TRUE(line.endsWith(QLatin1Char('\n')) &&
+                    line.indexOf(QRegularExpression(QStringLiteral("[\\x00-\\x1f\\x7f]"))) == line.size() - 1)
+            << line.toStdString();
 }

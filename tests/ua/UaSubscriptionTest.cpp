@@ -16,6 +16,7 @@ struct Published {
     std::vector<MonitoredItemNotification> changes;
     std::vector<StatusCode> statusChanges;
     bool keepAlive() const { return !fault && response.notificationMessage.notificationData.empty(); }
+    std::vector<std::uint32_t> handles;
     std::vector<double> values(std::uint32_t handle) const
     {
         std::vector<double> v;
@@ -25,13 +26,6 @@ struct Published {
                                 ? c.value.value.d
                                 : double(c.value.value.i));
         return v;
-    }
-    std::vector<std::uint32_t> handles() const
-    {
-        std::vector<std::uint32_t> h;
-        for (const auto &c : changes)
-            h.push_back(c.clientHandle);
-        return h;
     }
 };
 
@@ -103,7 +97,10 @@ struct SubscriptionTest : ::testing::Test {
             DataChangeNotification change;
             StatusChangeNotification status;
             if (decodeExtension(x, change))
-                r.changes.insert(r.changes.end(), change.monitoredItems.begin(), change.monitoredItems.end());
+                for (const MonitoredItemNotification &n : change.monitoredItems) {
+                    r.changes.push_back(n);
+                    r.handles.push_back(n.clientHandle);
+                }
             else if (decodeExtension(x, status))
                 r.statusChanges.push_back(status.status);
         }
@@ -124,9 +121,25 @@ struct SubscriptionTest : ::testing::Test {
         for (int k = 0; k < n && !(untilAnswer && p->frameWaiting()); ++k)
             ua.advance(qint64(interval));
     }
-    void set(const char *id, std::optional<::Variant> v, std::int16_t quality = Quality::Good)
+    // alice's subscription watching Test.Int, its first value published and not acknowledged;
+    // then its session ends: closed keeping it, or by silence past its 10 s. The id, that
+    // message's sequence number and the cycles the ending took.
+    std::tuple<std::uint32_t, std::uint32_t, int> orphan(bool timeOut)
     {
-        ua.set(QString::fromLatin1(id), std::move(v), quality);
+        p = &ua.login("alice");
+        const std::uint32_t id = subscribe(100, 200, 10).subscriptionId;
+        monitor(id, {watch("Test.Int", 1)});
+        const Published first = publishChanges();
+        EXPECT_EQ(first.values(1), std::vector<double>{0});
+        const StatusCode closed = timeOut ? Status::Good : p->faultOf(CloseSessionRequest{{}, false});
+        EXPECT_EQ(closed, Status::Good);
+        cycles(timeOut ? 101 : 0);
+        return {id, first.response.notificationMessage.sequenceNumber, timeOut ? 101 : 0};
+    }
+    std::vector<TransferResult> transfer(MemoryPeer &to, std::vector<std::uint32_t> ids, bool initialValues = false)
+    {
+        return ask<TransferSubscriptionsResponse>(to, TransferSubscriptionsRequest{{}, std::move(ids), initialValues})
+            .results;
     }
 };
 
@@ -157,12 +170,12 @@ TEST_F(SubscriptionTest, InitialValuesThenDataChangesFromTheToolkit)
     EXPECT_EQ(first.response.notificationMessage.sequenceNumber, 1u);
     EXPECT_EQ(first.response.notificationMessage.publishTime, toDateTime(ua.clock.now()));
 
-    set("C01.Z1.D1.Measure", ::Variant(7.5f));
+    ua.set("C01.Z1.D1.Measure", ::Variant(7.5f));
     const Published next = publishChanges();
     EXPECT_EQ(next.values(1), std::vector<double>{7.5});
     EXPECT_TRUE(next.values(2).empty()); // unchanged items stay quiet
     EXPECT_EQ(next.response.notificationMessage.sequenceNumber, 2u);
-    set("C01.Z1.D1.Measure", std::nullopt, Quality::Bad); // a quality change alone is a change
+    ua.set("C01.Z1.D1.Measure", std::nullopt, Quality::Bad); // a quality change alone is a change
     const Published bad = publishChanges();
     ASSERT_EQ(bad.changes.size(), 1u);
     EXPECT_EQ(bad.changes[0].value.status, Status::Bad);
@@ -203,12 +216,12 @@ TEST_F(SubscriptionTest, FiltersAbsoluteDeadbandAndStatusTrigger)
     EXPECT_EQ(first.values(1), std::vector<double>{0.5});
     EXPECT_EQ(first.values(2), std::vector<double>{0});
     for (double v : {3.0, 5.5, 12.0, 14.0, 20.0}) // 0.5 -> 12 and 12 -> 20 pass; the rest stay within 5
-        set("Test.Dbl", ::Variant(v));
-    set("Test.Long", ::Variant(std::int32_t(42))); // value only: the Status trigger ignores it
+        ua.set("Test.Dbl", ::Variant(v));
+    ua.set("Test.Long", ::Variant(std::int32_t(42))); // value only: the Status trigger ignores it
     const Published moved = publishChanges();
     EXPECT_EQ(moved.values(1), (std::vector<double>{12.0, 20.0}));
     EXPECT_TRUE(moved.values(2).empty());
-    set("Test.Long", std::nullopt, std::int16_t(0x40));
+    ua.set("Test.Long", std::nullopt, std::int16_t(0x40));
     const Published status = publishChanges();
     EXPECT_EQ(status.values(2), std::vector<double>{42});
     EXPECT_TRUE(status.values(1).empty());
@@ -225,9 +238,9 @@ TEST_F(SubscriptionTest, QueuesOverflowAndManyChangesAreSplitOverMessages)
         monitor(sub.subscriptionId, {watch("Test.Dbl", 1, 3), watch("Test.Int", 2, 1), oldestKept})[0].revisedQueueSize,
         3u);
     for (int k = 1; k <= 5; ++k) {
-        set("Test.Dbl", ::Variant(double(k)));
-        set("Test.Int", ::Variant(std::int16_t(k)));
-        set("Test.Long", ::Variant(std::int32_t(k)));
+        ua.set("Test.Dbl", ::Variant(double(k)));
+        ua.set("Test.Int", ::Variant(std::int16_t(k)));
+        ua.set("Test.Long", ::Variant(std::int32_t(k)));
     }
     const Published r = publishChanges();
     EXPECT_EQ(r.values(1), (std::vector<double>{3, 4, 5}));
@@ -283,9 +296,10 @@ TEST_F(SubscriptionTest, KeepAlivesAcknowledgementsAndRepublish)
     monitor(sub.subscriptionId, {watch("Test.Int", 1)});
     std::vector<std::uint32_t> sequence;
     for (int k = 0; k < 5; ++k) {
-        set("Test.Int", ::Variant(std::int16_t(100 + k)));
+        ua.set("Test.Int", ::Variant(std::int16_t(100 + k)));
         const Published r = publishChanges();
         sequence.push_back(r.response.notificationMessage.sequenceNumber);
+        ASSERT_FALSE(r.response.availableSequenceNumbers.empty());
         EXPECT_EQ(r.response.availableSequenceNumbers.back(), sequence.back());
     }
     EXPECT_EQ(sequence, (std::vector<std::uint32_t>{1, 2, 3, 4, 5}));
@@ -304,20 +318,25 @@ TEST_F(SubscriptionTest, KeepAlivesAcknowledgementsAndRepublish)
     EXPECT_EQ(p->faultOf(RepublishRequest{{}, 999, 5}), Status::BadSubscriptionIdInvalid);
 }
 
-TEST_F(SubscriptionTest, LifetimeExpiryDeletesTheSubscriptionAndSaysSo)
+TEST_F(SubscriptionTest, QueuesAndMessagesKeptForRepublishShareTheSessionsBudget)
 {
+    ua.config.queuedValuesPerSession = 10;
+    ua.config.retainedNotificationsPerSession = 4;
     start();
-    const auto sub = subscribe(100, 9, 3); // nine cycles without a Publish request
-    monitor(sub.subscriptionId, {watch("Test.Int", 1)});
-    cycles(8);
-    EXPECT_EQ(ua.core->subscriptionCount(), 1u);
-    cycles(1);
-    EXPECT_EQ(ua.core->subscriptionCount() + ua.core->monitoredItemCount(), 0u);
-    const Published told = publish();
-    EXPECT_EQ(std::pair(told.response.subscriptionId, told.statusChanges),
-              std::pair(sub.subscriptionId, Codes{Status::BadTimeout}));
-    EXPECT_EQ(publish().fault, Status::BadNoSubscription); // nothing more to publish
-    set("Test.Int", ::Variant(std::int16_t(5)));           // changes of the item it watched go nowhere
+    const auto sub = subscribe(1000, 30, 10);
+    const auto first = monitor(sub.subscriptionId, std::vector(3, watch("Test.Int", 1, 8, 100)));
+    EXPECT_EQ(
+        std::vector<std::uint32_t>({first[0].revisedQueueSize, first[1].revisedQueueSize, first[2].revisedQueueSize}),
+        std::vector<std::uint32_t>({8, 4, 1}));
+    EXPECT_EQ(p->faultOf(DeleteMonitoredItemsRequest{{}, sub.subscriptionId, {first[0].monitoredItemId}}),
+              Status::Good);
+    EXPECT_EQ(monitor(sub.subscriptionId, {watch("Test.Int", 1, 8, 100)}).at(0).revisedQueueSize, 8u);
+    // The oldest message kept goes once the session holds more notifications than its
+    // budget (three items, three notifications a message).
+    EXPECT_EQ(publish().response.availableSequenceNumbers, std::vector<std::uint32_t>{1});
+    ua.set("Test.Int", ::Variant(std::int16_t(5)));
+    EXPECT_EQ(publish().response.availableSequenceNumbers, std::vector<std::uint32_t>{2});
+    EXPECT_EQ(p->faultOf(RepublishRequest{{}, sub.subscriptionId, 1}), Status::BadMessageNotAvailable);
 }
 
 TEST_F(SubscriptionTest, LimitsTimeOutsAndCancel)
@@ -379,8 +398,8 @@ TEST_F(SubscriptionTest, ServerStateGateSamplingIntervalsAndTheSamplingMode)
 
     // Changes within one sampling interval: the value at the next sample is reported.
     for (int k = 1; k <= 3; ++k) {
-        set("Test.Int", ::Variant(std::int16_t(k)));
-        set("Test.Long", ::Variant(std::int32_t(k)));
+        ua.set("Test.Int", ::Variant(std::int16_t(k)));
+        ua.set("Test.Long", ::Variant(std::int32_t(k)));
     }
     const std::uint32_t waiting = sendPublish();
     cycles(3);
@@ -416,8 +435,8 @@ TEST_F(SubscriptionTest, MonitoringAndPublishingModesModifyAndDelete)
     SetMonitoringModeRequest mode{{}, sub.subscriptionId, MonitoringMode::Disabled, {intId, 4242}};
     EXPECT_EQ(ask<SetMonitoringModeResponse>(*p, mode).results,
               (Codes{Status::Good, Status::BadMonitoredItemIdInvalid}));
-    set("Test.Int", ::Variant(std::int16_t(11)));
-    set("Test.Long", ::Variant(std::int32_t(22)));
+    ua.set("Test.Int", ::Variant(std::int16_t(11)));
+    ua.set("Test.Long", ::Variant(std::int32_t(22)));
     const Published r = publishChanges();
     EXPECT_TRUE(r.values(1).empty());
     EXPECT_EQ(r.values(2), std::vector<double>{22});
@@ -431,7 +450,7 @@ TEST_F(SubscriptionTest, MonitoringAndPublishingModesModifyAndDelete)
     SetPublishingModeRequest publishing{{}, false, {sub.subscriptionId, 4242}};
     EXPECT_EQ(ask<SetPublishingModeResponse>(*p, publishing).results,
               (Codes{Status::Good, Status::BadSubscriptionIdInvalid}));
-    set("Test.Long", ::Variant(std::int32_t(23)));
+    ua.set("Test.Long", ::Variant(std::int32_t(23)));
     EXPECT_TRUE(publish().keepAlive());
     publishing.publishingEnabled = true;
     EXPECT_EQ(p->faultOf(publishing), Status::Good);
@@ -447,7 +466,7 @@ TEST_F(SubscriptionTest, MonitoringAndPublishingModesModifyAndDelete)
               (Codes{Status::BadDeadbandFilterInvalid, Status::Good, Status::BadMonitoredItemIdInvalid}));
     EXPECT_EQ(modified.results.at(1).revisedQueueSize, ua.config.maxQueueSize);
     EXPECT_EQ(modified.results[1].revisedSamplingInterval, sub.revisedPublishingInterval);
-    set("Test.Long", ::Variant(std::int32_t(24)));
+    ua.set("Test.Long", ::Variant(std::int32_t(24)));
     EXPECT_EQ(publishChanges().values(77), std::vector<double>{24});
 
     EXPECT_EQ(ask<DeleteMonitoredItemsResponse>(*p, DeleteMonitoredItemsRequest{{}, sub.subscriptionId, {intId, intId}})
@@ -456,7 +475,7 @@ TEST_F(SubscriptionTest, MonitoringAndPublishingModesModifyAndDelete)
     EXPECT_EQ(ua.core->monitoredItemCount(), 1u);
 }
 
-TEST_F(SubscriptionTest, DeletingSubscriptionsAndSessionsCleansUp)
+TEST_F(SubscriptionTest, DeletingSubscriptionsEndingSessionsAndLifetimesCleanUp)
 {
     start();
     const auto a = subscribe(1000, 100000, 1000), b = subscribe(1000, 100000, 1000);
@@ -469,7 +488,7 @@ TEST_F(SubscriptionTest, DeletingSubscriptionsAndSessionsCleansUp)
               (Codes{Status::Good, Status::BadSubscriptionIdInvalid}));
     EXPECT_EQ(std::pair(ua.core->monitoredItemCount(), ua.core->subscriptionCount()),
               std::pair(std::size_t(1), std::size_t(1)));
-    set("Test.Int", ::Variant(std::int16_t(9)));
+    ua.set("Test.Int", ::Variant(std::int16_t(9)));
     // Deleting the last one answers the waiting Publish requests, after its own answer.
     del.subscriptionIds = {b.subscriptionId};
     ask<DeleteSubscriptionsResponse>(*p, del);
@@ -484,7 +503,7 @@ TEST_F(SubscriptionTest, DeletingSubscriptionsAndSessionsCleansUp)
     CloseSessionResponse closed;
     EXPECT_TRUE(p->receive(closing, closed).ok);
     EXPECT_EQ(ua.core->subscriptionCount(), 0u);
-    set("Test.Int", ::Variant(std::int16_t(10)));
+    ua.set("Test.Int", ::Variant(std::int16_t(10)));
     int created = 0, ended = 0, items = 0;
     for (const QString &line : ua.traces) {
         created += line.contains(QLatin1String("UA subscription")) && line.contains(QLatin1String("created"));
@@ -492,6 +511,20 @@ TEST_F(SubscriptionTest, DeletingSubscriptionsAndSessionsCleansUp)
         items += line.contains(QLatin1String("monitored items created"));
     }
     EXPECT_EQ(std::vector<int>({created, ended, items}), std::vector<int>({3, 1, 2}));
+
+    // Past its lifetime without a Publish request a subscription goes, and says so.
+    p = &ua.client();
+    const auto expiring = subscribe(100, 9, 3); // nine cycles without a Publish request
+    monitor(expiring.subscriptionId, {watch("Test.Int", 1)});
+    cycles(8);
+    EXPECT_EQ(ua.core->subscriptionCount(), 1u);
+    cycles(1);
+    EXPECT_EQ(ua.core->subscriptionCount() + ua.core->monitoredItemCount(), 0u);
+    const Published told = publish();
+    EXPECT_EQ(std::pair(told.response.subscriptionId, told.statusChanges),
+              std::pair(expiring.subscriptionId, Codes{Status::BadTimeout}));
+    EXPECT_EQ(publish().fault, Status::BadNoSubscription); // nothing more to publish
+    ua.set("Test.Int", ::Variant(std::int16_t(5)));        // changes of the item it watched go nowhere
 }
 
 TEST_F(SubscriptionTest, ALostChannelKeepsTheSubscriptionsUntilTheSessionTimesOut)
@@ -504,7 +537,7 @@ TEST_F(SubscriptionTest, ALostChannelKeepsTheSubscriptionsUntilTheSessionTimesOu
     monitor(sub.subscriptionId, {watch("Test.Int", 1)});
     sendPublish();
     ua.core->removeChannel(first.connection); // lost with a Publish request waiting
-    set("Test.Int", ::Variant(std::int16_t(7)));
+    ua.set("Test.Int", ::Variant(std::int16_t(7)));
     ua.advance(900);
     EXPECT_EQ(ua.core->subscriptionCount(), 1u);
     // It comes back on a new channel, activates its session there and finds its data.
@@ -527,22 +560,77 @@ TEST_F(SubscriptionTest, TransferSubscriptionsOnlyToTheSameUser)
     const auto sub = subscribe();
     monitor(sub.subscriptionId, {watch("C01.Panel", 100)});
     EXPECT_EQ(publishChanges().values(100), std::vector<double>{7});
-    TransferSubscriptionsRequest request{{}, {sub.subscriptionId, 987654}, false};
-    auto transfer = [&](MemoryPeer &to) { return statuses(ask<TransferSubscriptionsResponse>(to, request).results); };
-    EXPECT_EQ(transfer(other), (Codes{Status::BadUserAccessDenied, Status::BadSubscriptionIdInvalid}));
-    EXPECT_EQ(transfer(again), (Codes{Status::Good, Status::BadSubscriptionIdInvalid}));
+    const std::vector<std::uint32_t> ids{sub.subscriptionId, 987654};
+    EXPECT_EQ(statuses(transfer(other, ids)), (Codes{Status::BadUserAccessDenied, Status::BadSubscriptionIdInvalid}));
+    EXPECT_EQ(statuses(transfer(again, ids)), (Codes{Status::Good, Status::BadSubscriptionIdInvalid}));
     // Without sendInitialValues nothing comes again; with it, the values of now.
     p = &again;
     EXPECT_TRUE(publish().keepAlive());
-    request.sendInitialValues = true;
     p = &ua.login("alice");
-    EXPECT_EQ(transfer(*p).at(0), Status::Good);
+    EXPECT_EQ(transfer(*p, ids, true).at(0).statusCode, Status::Good);
     EXPECT_EQ(publishChanges().values(100), std::vector<double>{7});
     // The old session hears of it once, then has nothing left.
     p = &first;
     EXPECT_EQ(publish().statusChanges, Codes{Status::GoodSubscriptionTransferred});
     EXPECT_EQ(publish().fault, Status::BadNoSubscription);
 }
+
+// Subscriptions that outlive their session (closed, or timed out with the parameter true):
+// they sample, keep what they queued and count down their lifetime until the same user's
+// next session takes them over.
+struct OrphanTest : SubscriptionTest, ::testing::WithParamInterface<bool> {};
+
+TEST_P(OrphanTest, LivesOutItsLifetimeWithoutItsSession)
+{
+    startWithUsers();
+    const auto [id, sequence, spent] = orphan(GetParam());
+    const ServerDiagnosticsSummaryDataType left = ua.core->diagnosticsSummary();
+    EXPECT_EQ(std::pair(left.currentSessionCount, left.currentSubscriptionCount), std::pair(0u, 1u));
+    cycles(200 - spent - 1);
+    EXPECT_EQ(ua.core->subscriptionCount(), 1u); // one cycle short of its lifetime
+    cycles(1);
+    EXPECT_EQ(ua.core->subscriptionCount() + ua.core->monitoredItemCount(), 0u);
+    EXPECT_EQ(transfer(ua.login("alice"), {id}).at(0).statusCode, Status::BadSubscriptionIdInvalid);
+}
+
+TEST_P(OrphanTest, TheSameUsersNextSessionTakesItOverWithWhatItQueued)
+{
+    startWithUsers();
+    const auto [id, sequence, spent] = orphan(GetParam());
+    ua.set("Test.Int", ::Variant(std::int16_t(1)));
+    cycles(3);
+    ua.set("Test.Int", ::Variant(std::int16_t(2)));
+    cycles(3);
+    EXPECT_EQ(transfer(ua.login("bob"), {id}).at(0).statusCode, Status::BadUserAccessDenied);
+    p = &ua.login("alice");
+    const TransferResult taken = transfer(*p, {id}).at(0);
+    EXPECT_EQ(std::pair(taken.statusCode, taken.availableSequenceNumbers),
+              std::pair(Status::Good, std::vector<std::uint32_t>{sequence}));
+    const Published published = publish();
+    EXPECT_EQ(std::pair(published.response.subscriptionId, published.values(1)),
+              std::pair(id, std::vector<double>{1, 2}));
+}
+
+INSTANTIATE_TEST_SUITE_P(, OrphanTest, ::testing::Bool());
+
+// Past either bound of the orphan budget the oldest orphan goes: by count, and by what
+// they hold (each its queue of 10 and one message kept for Republish: 22 is two of them).
+struct OrphanBudgetTest : SubscriptionTest, ::testing::WithParamInterface<std::pair<int, std::size_t>> {};
+
+TEST_P(OrphanBudgetTest, TheOldestGoesFirst)
+{
+    std::tie(ua.config.orphanedSubscriptions, ua.config.orphanedValues) = GetParam();
+    startWithUsers();
+    std::vector<std::uint32_t> ids;
+    for (int k = 0; k < 3; ++k)
+        ids.push_back(std::get<0>(orphan(false)));
+    EXPECT_EQ(ua.core->subscriptionCount(), 2u);
+    EXPECT_EQ(statuses(transfer(ua.login("alice"), ids)),
+              (Codes{Status::BadSubscriptionIdInvalid, Status::Good, Status::Good}));
+}
+
+INSTANTIATE_TEST_SUITE_P(, OrphanBudgetTest,
+                         ::testing::Values(std::pair<int, std::size_t>{2, 1000}, std::pair<int, std::size_t>{100, 22}));
 
 TEST_F(SubscriptionTest, TriggeringLinksEndWithTheirRemovalOrTheirItem)
 {
@@ -559,16 +647,16 @@ TEST_F(SubscriptionTest, TriggeringLinksEndWithTheirRemovalOrTheirItem)
     link.linksToAdd.push_back(4242);
     EXPECT_EQ(ask<SetTriggeringResponse>(*p, link).addResults,
               (Codes{Status::Good, Status::Good, Status::BadMonitoredItemIdInvalid}));
-    set("Test.Int", ::Variant(std::int16_t(1)));
-    EXPECT_EQ(publishChanges().handles(), (std::vector<std::uint32_t>{100, 101, 102}));
+    ua.set("Test.Int", ::Variant(std::int16_t(1)));
+    EXPECT_EQ(publishChanges().handles, (std::vector<std::uint32_t>{100, 101, 102}));
     SetTriggeringRequest unlink{
         {}, sub.subscriptionId, r[0].monitoredItemId, {}, {r[1].monitoredItemId, r[1].monitoredItemId}};
     EXPECT_EQ(ask<SetTriggeringResponse>(*p, unlink).removeResults,
               (Codes{Status::Good, Status::BadMonitoredItemIdInvalid}));
-    set("C01.Z1.State", ::Variant(std::uint8_t(4)));
-    set("C01.Panel", ::Variant(std::int16_t(8)));
-    set("Test.Int", ::Variant(std::int16_t(2)));
-    EXPECT_EQ(publishChanges().handles(), (std::vector<std::uint32_t>{100, 102}));
+    ua.set("C01.Z1.State", ::Variant(std::uint8_t(4)));
+    ua.set("C01.Panel", ::Variant(std::int16_t(8)));
+    ua.set("Test.Int", ::Variant(std::int16_t(2)));
+    EXPECT_EQ(publishChanges().handles, (std::vector<std::uint32_t>{100, 102}));
 
     EXPECT_EQ(p->faultOf(DeleteMonitoredItemsRequest{{}, sub.subscriptionId, {r[0].monitoredItemId}}), Status::Good);
     EXPECT_EQ(p->faultOf(link), Status::BadMonitoredItemIdInvalid);
@@ -607,6 +695,11 @@ TEST_F(SubscriptionTest, DiagnosticsCountRefusedSessionsAndTimeOuts)
               std::vector<std::uint32_t>({1, 1, 1, 1, 5, 4, 1, 1, 1}));
     ua.advance(10001);
     EXPECT_EQ(ua.core->diagnosticsSummary().sessionTimeoutCount, 4u);
+    // Sessions the server ends itself for another reason are aborts: the one given up, and those left at the stop.
+    EXPECT_EQ(ua.core->diagnosticsSummary().sessionAbortCount, 1u);
+    EXPECT_EQ(ua.channel().createSession(), Status::Good);
+    ua.core->stop();
+    EXPECT_EQ(ua.core->diagnosticsSummary().sessionAbortCount, 2u);
 }
 
 TEST_F(SubscriptionTest, CallListsAndResendsTheMonitoredItemsOfOwnSubscriptionsOnly)
@@ -637,7 +730,7 @@ TEST_F(SubscriptionTest, CallListsAndResendsTheMonitoredItemsOfOwnSubscriptionsO
               (std::vector<Ua::Variant>{Ua::Variant::array(BuiltinType::UInt32, {u32(items[0].monitoredItemId),
                                                                                  u32(items[1].monitoredItemId)}),
                                         Ua::Variant::array(BuiltinType::UInt32, {u32(7), u32(8)})}));
-    EXPECT_EQ(publishChanges().handles(), (std::vector<std::uint32_t>{7, 8})); // resent, unchanged
+    EXPECT_EQ(publishChanges().handles, (std::vector<std::uint32_t>{7, 8})); // resent, unchanged
     const auto elsewhere = ask<CallResponse>(ua.login("alice"), CallRequest{{}, {call.methodsToCall[0]}});
     EXPECT_EQ(statuses(elsewhere.results), Codes{Status::BadUserAccessDenied});
 }

@@ -18,6 +18,8 @@ ReadRequest readOf(int count)
     return r;
 }
 
+bool open(UaTestPeer &p) { return p.hello() && p.openChannel(); }
+
 // The first Error frame among the next few, as a status.
 StatusCode errorAmongNext(UaTestPeer &p)
 {
@@ -29,7 +31,7 @@ StatusCode errorAmongNext(UaTestPeer &p)
 
 } // namespace
 
-TEST(UaTransport, ProtocolViolationsAnswerWithAnErrorAndClose)
+TEST(UaTransport, ProtocolViolationsCloseTheConnectionMalformedRequestsAreServiceFaults)
 {
     UaCore ua;
     ua.addPanelItems();
@@ -44,59 +46,55 @@ TEST(UaTransport, ProtocolViolationsAnswerWithAnErrorAndClose)
                   {good.receiveBufferSize, good.sendBufferSize, good.serverMaxMessage, good.serverMaxChunks}),
               std::vector<std::uint32_t>({20000, 16384, 20000, 4}));
 
-    const auto open = [](MemoryPeer &p) { return p.hello() && p.openChannel(); };
     const struct {
         const char *what;
         std::function<void(MemoryPeer &)> act;
         StatusCode expected;
     } cases[] = {
-        {"buffers below 8192", [](MemoryPeer &p) { p.sendBytes(UaTestPeer::helloFrame(1024, 1024)); },
+        {"buffers below 8192", [](auto &p) { p.sendBytes(UaTestPeer::helloFrame(1024, 1024)); },
          Status::BadTcpInternalError},
-        {"message before Hello", [](MemoryPeer &p) { p.sendBytes(p.chunk('F', 1, "x")); },
+        {"message before Hello", [](auto &p) { p.sendBytes(p.chunk('F', 1, "x")); }, Status::BadTcpMessageTypeInvalid},
+        {"unknown message type", [](auto &p) { p.sendBytes(UaTestPeer::helloFrame().replace(0, 3, "XYZ")); },
          Status::BadTcpMessageTypeInvalid},
-        {"unknown message type", [](MemoryPeer &p) { p.sendBytes(UaTestPeer::helloFrame().replace(0, 3, "XYZ")); },
+        {"second Hello", [](auto &p) { p.hello(), p.sendBytes(UaTestPeer::helloFrame()); },
          Status::BadTcpMessageTypeInvalid},
-        {"second Hello", [](MemoryPeer &p) { p.hello(), p.sendBytes(UaTestPeer::helloFrame()); },
-         Status::BadTcpMessageTypeInvalid},
-        {"message before OpenSecureChannel", [](MemoryPeer &p) { p.hello(), p.sendBytes(p.chunk('F', 1, "x")); },
+        {"message before OpenSecureChannel", [](auto &p) { p.hello(), p.sendBytes(p.chunk('F', 1, "x")); },
          Status::BadTcpSecureChannelUnknown},
-        {"second OpenSecureChannel", [&](MemoryPeer &p) { open(p), p.sendBytes(p.openFrame(0, 0)); },
+        {"second OpenSecureChannel", [](auto &p) { open(p), p.sendBytes(p.openFrame(0, 0)); },
          Status::BadTcpSecureChannelUnknown},
-        {"wrong channel id", [&](MemoryPeer &p) { open(p), ++p.channelId, p.sendBytes(p.chunk('F', 9, "x")); },
+        {"wrong channel id", [](auto &p) { open(p), ++p.channelId, p.sendBytes(p.chunk('F', 9, "x")); },
          Status::BadTcpSecureChannelUnknown},
-        {"unknown token", [&](MemoryPeer &p) { open(p), p.tokenId += 5, p.sendBytes(p.chunk('F', 9, "x")); },
+        {"unknown token", [](auto &p) { open(p), p.tokenId += 5, p.sendBytes(p.chunk('F', 9, "x")); },
          Status::BadSecureChannelTokenUnknown},
-        {"sequence number skipped", [&](MemoryPeer &p) { open(p), p.sequence += 2, p.sendBytes(p.chunk('F', 9, "x")); },
+        {"sequence number skipped", [](auto &p) { open(p), p.sequence += 2, p.sendBytes(p.chunk('F', 9, "x")); },
          Status::BadSecurityChecksFailed},
         {"chunks of two requests interleaved",
-         [&](MemoryPeer &p) { open(p), p.sendBytes(p.chunk('C', 1, "x") + p.chunk('F', 2, "y")); },
+         [](auto &p) { open(p), p.sendBytes(p.chunk('C', 1, "x") + p.chunk('F', 2, "y")); },
          Status::BadSecurityChecksFailed},
-        {"unknown chunk type", [&](MemoryPeer &p) { open(p), p.sendBytes(p.chunk('X', 1, "x")); },
+        {"unknown chunk type", [](auto &p) { open(p), p.sendBytes(p.chunk('X', 1, "x")); },
          Status::BadTcpMessageTypeInvalid},
         {"chunk larger than the negotiated buffer",
-         [](MemoryPeer &p) {
-             p.hello(65536, 8192) && p.openChannel(), p.sendBytes(p.chunk('F', 9, QByteArray(9000, 'x')));
-         },
+         [](auto &p) { p.hello(65536, 8192) && p.openChannel(), p.sendBytes(p.chunk('F', 9, QByteArray(9000, 'x'))); },
          Status::BadTcpMessageTooLarge},
-        {"request beyond the message size",
-         [&](MemoryPeer &p) { open(p), p.sendMessage(QByteArray(24000, 'x'), 8000); }, Status::BadTcpMessageTooLarge},
-        {"request beyond the chunk count", [&](MemoryPeer &p) { open(p), p.sendMessage(QByteArray(50, 'x'), 10); },
+        {"request beyond the message size", [](auto &p) { open(p), p.sendMessage(QByteArray(24000, 'x'), 8000); },
+         Status::BadTcpMessageTooLarge},
+        {"request beyond the chunk count", [](auto &p) { open(p), p.sendMessage(QByteArray(50, 'x'), 10); },
          Status::BadTcpMessageTooLarge},
         {"unsupported security policy",
-         [](MemoryPeer &p) { p.hello(), p.sendBytes(p.openFrame(0, 0).replace("Policy#None", "Policy#Nonf")); },
+         [](auto &p) { p.hello(), p.sendBytes(p.openFrame(0, 0).replace("Policy#None", "Policy#Nonf")); },
          Status::BadSecurityPolicyRejected},
         {"security mode not offered",
-         [](MemoryPeer &p) {
+         [](auto &p) {
              QByteArray f = p.openFrame(0, 0);
              f[f.size() - 12] = 3; // SignAndEncrypt, before the empty nonce and the lifetime
              p.hello(), p.sendBytes(f);
          },
          Status::BadSecurityModeRejected},
-        {"renewal of a channel never opened", [](MemoryPeer &p) { p.hello(), p.sendBytes(p.openFrame(1, 77)); },
+        {"renewal of a channel never opened", [](auto &p) { p.hello(), p.sendBytes(p.openFrame(1, 77)); },
          Status::BadTcpSecureChannelUnknown},
-        {"frame size below a header", [](MemoryPeer &p) { p.sendBytes(QByteArray::fromHex("48454c4606000000")); },
+        {"frame size below a header", [](auto &p) { p.sendBytes(QByteArray::fromHex("48454c4606000000")); },
          Status::BadTcpMessageTypeInvalid},
-        {"garbage Hello body", [](MemoryPeer &p) { p.sendBytes(QByteArray::fromHex("48454c460e000000010203040506")); },
+        {"garbage Hello body", [](auto &p) { p.sendBytes(QByteArray::fromHex("48454c460e000000010203040506")); },
          Status::BadDecodingError},
     };
     for (const auto &c : cases) {
@@ -105,8 +103,32 @@ TEST(UaTransport, ProtocolViolationsAnswerWithAnErrorAndClose)
         EXPECT_EQ(errorAmongNext(p), c.expected) << c.what;
         EXPECT_TRUE(p.closedByServer()) << c.what;
     }
-    // None of that disturbed a well-behaved client.
-    EXPECT_EQ(ua.client().read(item("C01.Panel")).value.i, 7);
+
+    // On an open channel, malformed and unknown requests are service faults.
+    MemoryPeer &p = ua.client();
+    RequestHeader header{p.authenticationToken, 0, 4242, 0, {}, 0, {}};
+    p.requestHandle = 4242;
+    auto faultOf = [&](std::uint32_t type, const QByteArray &rest) {
+        QByteArray body;
+        Encoder e(body);
+        encodeNodeId(e, NodeId(0, type));
+        encodeStructure(e, RequestHeader::desc(), &header);
+        const QByteArray answer = p.receiveMessage(p.sendMessage(body + rest));
+        ServiceFault fault;
+        Decoder d(answer);
+        if (!decodeNodeId(d).isNumeric(Id::ServiceFault_Binary))
+            return Status::BadUnexpectedError;
+        decodeInto(d, fault);
+        EXPECT_EQ(fault.responseHeader.requestHandle, 4242u);
+        return fault.responseHeader.serviceResult;
+    };
+    EXPECT_EQ(faultOf(Id::ReadRequest_Binary, QByteArray::fromHex("000000000000")), Status::BadDecodingError);
+    for (std::uint32_t type : {12345u, 664u /* HistoryRead */, 488u /* AddNodes */})
+        EXPECT_EQ(faultOf(type, QByteArray(30, '\0')), Status::BadServiceUnsupported) << type;
+    // Garbage where the type NodeId should be still gets a ServiceFault.
+    EXPECT_TRUE(p.receiveMessage(p.sendMessage(QByteArray::fromHex("ff"))).startsWith(QByteArray::fromHex("01008d01")));
+    // None of that disturbed a well-behaved client, nor ended its channel.
+    EXPECT_EQ(p.read(item("C01.Panel")).value.i, 7);
 }
 
 TEST(UaTransport, RequestsAndResponsesTravelInChunksWithSequenceNumbersInOrder)
@@ -158,36 +180,6 @@ TEST(UaTransport, RequestsAndResponsesTravelInChunksWithSequenceNumbersInOrder)
     w.sequence = 1023;
     EXPECT_EQ(w.activateSession(), Status::Good);
     EXPECT_EQ(w.read(NodeId(1, UaCore::bigItem(4))).value.i, 4);
-}
-
-TEST(UaTransport, MalformedAndUnknownRequestsAreServiceFaultsOnAnOpenChannel)
-{
-    UaCore ua;
-    ua.addPanelItems(2);
-    ua.start();
-    MemoryPeer &p = ua.client();
-    RequestHeader header{p.authenticationToken, 0, 4242, 0, {}, 0, {}};
-    p.requestHandle = 4242;
-    auto faultOf = [&](std::uint32_t type, const QByteArray &rest) {
-        QByteArray body;
-        Encoder e(body);
-        encodeNodeId(e, NodeId(0, type));
-        encodeStructure(e, RequestHeader::desc(), &header);
-        const QByteArray answer = p.receiveMessage(p.sendMessage(body + rest));
-        ServiceFault fault;
-        Decoder d(answer);
-        if (!decodeNodeId(d).isNumeric(Id::ServiceFault_Binary))
-            return Status::BadUnexpectedError;
-        decodeInto(d, fault);
-        EXPECT_EQ(fault.responseHeader.requestHandle, 4242u);
-        return fault.responseHeader.serviceResult;
-    };
-    EXPECT_EQ(faultOf(Id::ReadRequest_Binary, QByteArray::fromHex("000000000000")), Status::BadDecodingError);
-    for (std::uint32_t type : {12345u, 664u /* HistoryRead */, 488u /* AddNodes */})
-        EXPECT_EQ(faultOf(type, QByteArray(30, '\0')), Status::BadServiceUnsupported) << type;
-    // Garbage where the type NodeId should be still gets a ServiceFault.
-    EXPECT_TRUE(p.receiveMessage(p.sendMessage(QByteArray::fromHex("ff"))).startsWith(QByteArray::fromHex("01008d01")));
-    EXPECT_EQ(p.read(NodeId(1, UaCore::bigItem(1))).value.i, 1);
 }
 
 TEST(UaTransport, TokensRenewAndExpireChannelsTimeOutAndSessionsOutliveTheirChannel)
