@@ -14,7 +14,8 @@
 const fs = require("node:fs");
 const path = require("node:path");
 const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
-const { connect, browseTree } = require(path.join(interop, "lib", "client.js"));
+const { connect } = require(path.join(interop, "lib", "client.js"));
+const { browseTree } = require("./browse-tree.js");
 const { LeanClient } = require("./lean-client.js");
 const { cpuMs, memKiB, stats } = require("./report.js");
 const {

@@ -10,7 +10,8 @@ const os = require("node:os");
 const path = require("node:path");
 const interop = path.resolve(__dirname, "..", "..", "tests", "interop");
 const { startServer } = require(path.join(interop, "lib", "harness.js"));
-const { connect, browseTree } = require(path.join(interop, "lib", "client.js"));
+const { connect } = require(path.join(interop, "lib", "client.js"));
+const { browseTree } = require("./browse-tree.js");
 const { securedClients, leanEndpoint } = require("./bench.js");
 const { LeanClient } = require("./lean-client.js");
 

@@ -24,7 +24,18 @@ const { DataType, StatusCodes, MessageSecurityMode, SecurityPolicy, Variant } = 
 const { nodesets } = req("node-opcua-nodesets");
 const { OPCUACertificateManager } = req("node-opcua-certificate-manager");
 const { parseSecurity } = require("./report.js");
-const { allItems, folderIds } = require(path.join(interop, "lib", "items.js"));
+const { allItems } = require(path.join(interop, "lib", "items.js"));
+
+/** Every folder (proper prefix of an item ID split at "."), parents before children. */
+function folderIds(items) {
+  const folders = new Set();
+  for (const it of items) {
+    const parts = it.id.split(".");
+    for (let i = 1; i < parts.length; i++) folders.add(parts.slice(0, i).join("."));
+  }
+  return [...folders];
+}
+
 
 const LINES = 16;
 const types = { Byte: DataType.Byte, String: DataType.String, Float: DataType.Float };

@@ -52,14 +52,4 @@ function lineItems(line) {
 /** Items of lines 1..lineCount. */
 const allItems = (lineCount) => Array.from({ length: lineCount }, (_, k) => lineItems(k + 1)).flat();
 
-/** Every folder (proper prefix of an item ID split at "."), parents before children. */
-function folderIds(items) {
-  const folders = new Set();
-  for (const it of items) {
-    const parts = it.id.split(".");
-    for (let i = 1; i < parts.length; i++) folders.add(parts.slice(0, i).join("."));
-  }
-  return [...folders];
-}
-
-module.exports = { lineItems, allItems, folderIds };
+module.exports = { lineItems, allItems };
