@@ -194,7 +194,7 @@ TEST_F(SubscriptionTest, InitialValuesThenDataChangesFromTheToolkit)
               std::vector<std::uint32_t>({10800, 32400}));
 }
 
-TEST_F(SubscriptionTest, FiltersAbsoluteDeadbandAndStatusTrigger)
+TEST_F(SubscriptionTest, FiltersAbsoluteDeadbandAndTriggers)
 {
     start();
     const auto sub = subscribe();
@@ -207,11 +207,12 @@ TEST_F(SubscriptionTest, FiltersAbsoluteDeadbandAndStatusTrigger)
                 {watch("Test.Dbl", 1, 10, 0, filter(1, 1, 5.0)), watch("Test.Long", 2, 10, 0, filter(0)),
                  watch("Test.Int", 3, 10, 0, filter(1, 2, 10.0)), // no EURange
                  watch("Test.Str", 4, 10, 0, filter(1, 1, 1.0)), watch("Test.Int", 5, 10, 0, filter(1, 1, -1.0)), name,
-                 watch("Test.Dbl", 7, 1, 0, eventFilter), watch("Test.Int", 8, 10, 0, filter(3))});
-    EXPECT_EQ(statuses(results),
-              (Codes{Status::Good, Status::Good, Status::BadDeadbandFilterInvalid, Status::BadFilterNotAllowed,
-                     Status::BadDeadbandFilterInvalid, Status::BadFilterNotAllowed,
-                     Status::BadMonitoredItemFilterUnsupported, Status::BadMonitoredItemFilterUnsupported}));
+                 watch("Test.Dbl", 7, 1, 0, eventFilter), watch("Test.Int", 8, 10, 0, filter(3)),
+                 watch("Test.Long", 9, 10, 0, filter(2))});
+    EXPECT_EQ(statuses(results), (Codes{Status::Good, Status::Good, Status::BadDeadbandFilterInvalid,
+                                        Status::BadFilterNotAllowed, Status::BadDeadbandFilterInvalid,
+                                        Status::BadFilterNotAllowed, Status::BadMonitoredItemFilterUnsupported,
+                                        Status::BadMonitoredItemFilterUnsupported, Status::Good}));
     const Published first = publishChanges();
     EXPECT_EQ(first.values(1), std::vector<double>{0.5});
     EXPECT_EQ(first.values(2), std::vector<double>{0});
@@ -225,6 +226,12 @@ TEST_F(SubscriptionTest, FiltersAbsoluteDeadbandAndStatusTrigger)
     const Published status = publishChanges();
     EXPECT_EQ(status.values(2), std::vector<double>{42});
     EXPECT_TRUE(status.values(1).empty());
+    // The same value and status again, a second later: only StatusValueTimestamp hears of it.
+    const QDateTime later = QDateTime::currentDateTimeUtc().addSecs(1);
+    ua.server.Tags().Item("Test.Long")->SetVQT(::Variant(std::int32_t(42)), std::int16_t(0x40), later);
+    ua.server.Tags().Item("Test.Dbl")->SetVQT(::Variant(20.0), Quality::Good, later);
+    const Published stamped = publishChanges();
+    EXPECT_EQ(stamped.handles, std::vector<std::uint32_t>{9});
 }
 
 TEST_F(SubscriptionTest, QueuesOverflowAndManyChangesAreSplitOverMessages)
@@ -573,6 +580,29 @@ TEST_F(SubscriptionTest, TransferSubscriptionsOnlyToTheSameUser)
     p = &first;
     EXPECT_EQ(publish().statusChanges, Codes{Status::GoodSubscriptionTransferred});
     EXPECT_EQ(publish().fault, Status::BadNoSubscription);
+}
+
+TEST_F(SubscriptionTest, AnonymousSubscriptionsMoveOnlyWithinTheSameClientApplication)
+{
+    start();
+    const std::uint32_t id = subscribe().subscriptionId;
+    MemoryPeer &stranger = ua.channel();
+    stranger.applicationUri = QStringLiteral("urn:test:another-client");
+    ASSERT_TRUE(stranger.session());
+    EXPECT_EQ(transfer(stranger, {id}).at(0).statusCode, Status::BadUserAccessDenied);
+    EXPECT_EQ(transfer(ua.client(), {id}).at(0).statusCode, Status::Good);
+}
+
+TEST_F(SubscriptionTest, SubscriptionsWithoutASessionMakeRoomForTheItemsOfAClient)
+{
+    ua.config.maxMonitoredItems = 2;
+    startWithUsers();
+    const std::uint32_t id = std::get<0>(orphan(false));
+    p = &ua.login("bob");
+    EXPECT_EQ(statuses(monitor(subscribe().subscriptionId,
+                               {watch("Test.Int", 1), watch("Test.Dbl", 2), watch("Test.Long", 3)})),
+              (Codes{Status::Good, Status::Good, Status::BadTooManyMonitoredItems}));
+    EXPECT_EQ(transfer(ua.login("alice"), {id}).at(0).statusCode, Status::BadSubscriptionIdInvalid);
 }
 
 // Subscriptions that outlive their session (closed, or timed out with the parameter true):

@@ -209,7 +209,7 @@ UaTestPeer::Reply UaTestPeer::decodeReply(std::uint32_t requestId, const TypeDes
 StatusCode UaTestPeer::createSession(double timeoutMs)
 {
     CreateSessionRequest request;
-    request.clientDescription.applicationUri = QStringLiteral("urn:test:client");
+    request.clientDescription.applicationUri = applicationUri;
     request.endpointUrl = QStringLiteral("opc.tcp://localhost:4840");
     request.sessionName = QStringLiteral("test session");
     request.requestedSessionTimeout = timeoutMs;

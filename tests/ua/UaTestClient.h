@@ -71,7 +71,9 @@ public:
         return r.ok ? r.fault : Ua::Status::BadCommunicationError;
     }
 
-    // CreateSession and ActivateSession (anonymous); the fault, Good when it worked.
+    // CreateSession (as the client application of that URI) and ActivateSession
+    // (anonymous); the fault, Good when it worked.
+    QString applicationUri = QStringLiteral("urn:test:client");
     Ua::StatusCode createSession(double timeoutMs = 60000);
     Ua::StatusCode activateSession();
     bool session(double timeoutMs = 60000) { return !createSession(timeoutMs) && !activateSession(); }
