@@ -117,7 +117,8 @@ TEST_F(PanelLines, ALineWhoseDeviceIsMissingOrGoesAwayIsReopenedWhenItComesBack)
 // since the last line.
 TEST_F(PanelLines, TheServiceStatusLineCountsEachLinesFramesSinceTheLastOne)
 {
-    configure("C1-On=1\nC1-Com=1\nC2-On=1\nC2-Com=0\n", pty[0].slavePath(), pty[1].slavePath(), pty[2].slavePath());
+    configure("C1-On=1\nC1-Com=1\nC2-On=1\nC2-Com=0\nC3-On=1\nC3-Com=3\n", pty[0].slavePath(), pty[1].slavePath(),
+              pty[2].slavePath());
     Ini::IniPutString("OPC-KV7", "UaPort", "0");
     ServiceMode service;
     ASSERT_EQ(service.start({"opc-kv7", "--service"}), MainOPC::LoadResult::Running);
@@ -126,12 +127,12 @@ TEST_F(PanelLines, TheServiceStatusLineCountsEachLinesFramesSinceTheLastOne)
     ASSERT_TRUE(pty[0].write("W11 1OF\rX\rW11 2OF\r"));
     ASSERT_TRUE(waitFor([&] { return opc.Tags().find("C01.Error_Comm")->Value().toString() == "0"; }));
     EXPECT_EQ(service.statusLine(),
-              "Service status: frames C01 2, C02 0; 1 in communication error; 0 sessions, 0 subscriptions");
+              "Service status: frames C01 2, C02 0, C03 0; 2 in communication error; 0 sessions, 0 subscriptions");
     ASSERT_TRUE(pty[0].write("W11 1OF\r"));
     ASSERT_TRUE(waitFor([&] { return pty[0].waitingOnSlave() == 0; }));
     settle();
     EXPECT_EQ(service.statusLine(),
-              "Service status: frames C01 1, C02 0; 1 in communication error; 0 sessions, 0 subscriptions");
+              "Service status: frames C01 1, C02 0, C03 0; 2 in communication error; 0 sessions, 0 subscriptions");
 }
 
 TEST_F(PanelLines, MissingOrDamagedIniFilesStillServe)
