@@ -26,27 +26,22 @@ TEST(UaSession, LimitsTimeOutsAndTheToolkitsClientEvents)
     std::vector<MemoryPeer *> clients; // fifty at once
     for (int k = 0; k < 50; ++k)
         clients.push_back(&ua.client(1000));
-    EXPECT_EQ(connects.size(), 50u);
-    EXPECT_EQ(connects.back(), 49);
-    MemoryPeer &unactivated = ua.channel(), &refused = ua.channel();
+    EXPECT_EQ(std::pair(connects.size(), connects.back()), std::pair(std::size_t(50), 49));
+    MemoryPeer &unactivated = ua.channel(), &refused = ua.channel(), &extra = ua.channel();
     ASSERT_TRUE(!unactivated.createSession(1000) && !refused.createSession(1000));
-    EXPECT_EQ(ua.connect().createSession(), Status::BadCommunicationError); // no channel
-    MemoryPeer &extra = ua.channel();
-    EXPECT_EQ(extra.createSession(), Status::Good); // the oldest session never activated makes room
-    EXPECT_EQ(unactivated.activateSession(), Status::BadSessionIdInvalid);
-    // A refused connect fails the activation; re-activation is not a second client.
+    // The oldest session never activated makes room; a refused connect fails the activation.
+    EXPECT_EQ(extra.createSession(), Status::Good);
     accept = false;
-    EXPECT_EQ(refused.activateSession(), Status::BadUserAccessDenied);
-    EXPECT_EQ(readFault(refused), Status::BadSessionNotActivated);
-    accept = true;
+    EXPECT_EQ((Codes{unactivated.activateSession(), refused.activateSession(), readFault(refused)}),
+              (Codes{Status::BadSessionIdInvalid, Status::BadUserAccessDenied, Status::BadSessionNotActivated}));
+    accept = true; // re-activation is not a second client
     EXPECT_EQ(clients[0]->activateSession(), Status::Good);
-    EXPECT_EQ(connects.size(), 51u);
-    EXPECT_EQ(ua.server.clientCount(), 50);
+    EXPECT_EQ(std::pair(connects.size(), ua.server.clientCount()), std::pair(std::size_t(51), 50));
 
     // Never activated: gone after its shorter time, which makes room, unknown to the toolkit.
     ua.advance(501);
-    EXPECT_EQ(extra.activateSession(), Status::BadSessionIdInvalid);
-    EXPECT_EQ(extra.createSession(), Status::Good);
+    EXPECT_EQ((Codes{extra.activateSession(), extra.createSession()}),
+              (Codes{Status::BadSessionIdInvalid, Status::Good}));
     EXPECT_TRUE(remaining.empty());
     // Activity keeps a session; silence past its time-out ends it.
     ua.advance(498);
@@ -54,13 +49,11 @@ TEST(UaSession, LimitsTimeOutsAndTheToolkitsClientEvents)
     ua.advance(1);
     EXPECT_EQ(ua.core->sessionCount(), 51u); // at its time-out, not yet
     ua.advance(1);
-    EXPECT_EQ(readFault(*clients[1]), Status::BadSessionIdInvalid);
-    EXPECT_EQ(readFault(*clients[0]), Status::Good);
-    EXPECT_EQ(remaining.size(), 49u);
-    EXPECT_EQ(remaining.back(), 1);
+    EXPECT_EQ((Codes{readFault(*clients[1]), readFault(*clients[0])}),
+              (Codes{Status::BadSessionIdInvalid, Status::Good}));
+    EXPECT_EQ(std::pair(remaining.size(), remaining.back()), std::pair(std::size_t(49), 1));
     EXPECT_EQ(clients[0]->faultOf(CloseSessionRequest()), Status::Good);
-    EXPECT_EQ(remaining.back(), 0);
-    EXPECT_EQ(readFault(*clients[0]), Status::BadSessionIdInvalid);
+    EXPECT_EQ(std::pair(remaining.back(), readFault(*clients[0])), std::pair(0, Status::BadSessionIdInvalid));
 }
 
 TEST(UaSession, DiscoveryNeedsNoSessionOtherRequestsAnActivatedOneOnTheirOwnChannel)
@@ -72,11 +65,9 @@ TEST(UaSession, DiscoveryNeedsNoSessionOtherRequestsAnActivatedOneOnTheirOwnChan
     GetEndpointsRequest get{{}, QStringLiteral("opc.tcp://127.0.0.1:4840"), {}, {}};
     const auto endpoints = ask<GetEndpointsResponse>(p, get).endpoints;
     ASSERT_EQ(endpoints.size(), 1u);
-    const EndpointDescription &e = endpoints[0];
-    EXPECT_EQ(e.endpointUrl, get.endpointUrl);
-    ASSERT_EQ(e.userIdentityTokens.size(), 1u); // anonymous only: no secure policy configured here
-    EXPECT_EQ(e.server.applicationUri, QStringLiteral("urn:testhost:QUARLEN.KV7.1"));
-    EXPECT_EQ(e.server.applicationType, 0);
+    const EndpointDescription &e = endpoints[0]; // anonymous only: no secure policy configured here
+    EXPECT_EQ(std::tuple(e.endpointUrl, e.userIdentityTokens.size(), e.server.applicationUri, e.server.applicationType),
+              std::tuple(get.endpointUrl, std::size_t(1), QStringLiteral("urn:testhost:QUARLEN.KV7.1"), 0));
     get.endpointUrl.clear(); // the URL of the Hello stands in
     EXPECT_EQ(ask<GetEndpointsResponse>(p, get).endpoints.at(0).endpointUrl,
               QStringLiteral("opc.tcp://localhost:4840"));
@@ -84,26 +75,22 @@ TEST(UaSession, DiscoveryNeedsNoSessionOtherRequestsAnActivatedOneOnTheirOwnChan
     EXPECT_TRUE(ask<GetEndpointsResponse>(p, get).endpoints.empty());
 
     FindServersRequest find;
-    const auto servers = ask<FindServersResponse>(p, find).servers;
-    ASSERT_EQ(servers.size(), 1u);
-    EXPECT_EQ(servers[0].discoveryUrls, std::vector<QString>{QStringLiteral("opc.tcp://testhost:4840")});
+    EXPECT_EQ(ask<FindServersResponse>(p, find).servers.at(0).discoveryUrls,
+              std::vector<QString>{QStringLiteral("opc.tcp://testhost:4840")});
     find.serverUris = {QStringLiteral("urn:someone:else")};
     EXPECT_TRUE(ask<FindServersResponse>(p, find).servers.empty());
 
-    EXPECT_EQ(readFault(p), Status::BadSessionIdInvalid);
-    ASSERT_EQ(p.createSession(), Status::Good);
-    EXPECT_EQ(readFault(p), Status::BadSessionNotActivated);
-    ASSERT_EQ(p.activateSession(), Status::Good);
-    EXPECT_EQ(readFault(p), Status::Good);
+    EXPECT_EQ(
+        (Codes{readFault(p), p.createSession(), readFault(p), p.activateSession(), readFault(p)}),
+        (Codes{Status::BadSessionIdInvalid, Status::Good, Status::BadSessionNotActivated, Status::Good, Status::Good}));
     // The token used from another channel, and a made-up one.
     MemoryPeer &q = ua.channel();
     q.authenticationToken = p.authenticationToken;
-    EXPECT_EQ(readFault(q), Status::BadSecureChannelIdInvalid);
-    EXPECT_EQ(q.faultOf(CloseSessionRequest()), Status::BadSecureChannelIdInvalid);
+    EXPECT_EQ((Codes{readFault(q), q.faultOf(CloseSessionRequest())}), Codes(2, Status::BadSecureChannelIdInvalid));
     q.authenticationToken = NodeId::ofBytes(1, QByteArray(32, 'z'));
     EXPECT_EQ(readFault(q), Status::BadSessionIdInvalid);
 
-    // Anonymous is the only identity the default access control takes.
+    // Anonymous is the only identity the default access control takes (the security tests try the others).
     auto token = [](std::uint32_t type, const char *hex) {
         return ExtensionObject{
             NodeId(0, type), ExtensionObject::Encoding::ByteString, QByteArray::fromHex(hex), {}, {}};
@@ -112,19 +99,16 @@ TEST(UaSession, DiscoveryNeedsNoSessionOtherRequestsAnActivatedOneOnTheirOwnChan
         ExtensionObject token;
         StatusCode expected;
     } cases[] = {
-        {token(Id::UserNameIdentityToken_Binary, "000000000000000000000000"), Status::BadIdentityTokenRejected},
-        {token(9999, ""), Status::BadIdentityTokenInvalid},
         {token(Id::AnonymousIdentityToken_Binary, "0a000000"), Status::BadIdentityTokenInvalid}, // truncated
         {ExtensionObject(), Status::Good},
         {makeExtension(AnonymousIdentityToken{QStringLiteral("open62541-anonymous-policy")}), Status::Good},
     };
     for (const auto &c : cases) {
-        ActivateSessionRequest request;
-        request.userIdentityToken = c.token;
+        ActivateSessionRequest request{{}, {}, {}, {}, c.token, {}};
         ActivateSessionResponse response;
-        const auto reply = p.call(request, response);
-        EXPECT_EQ(reply.fault, c.expected) << c.token.typeId.toString().toStdString();
-        EXPECT_EQ(response.serverNonce.size(), reply.fault ? 0 : 32);
+        const StatusCode fault = p.call(request, response).fault;
+        EXPECT_EQ(std::pair(fault, response.serverNonce.size()), std::pair(c.expected, qsizetype(c.expected ? 0 : 32)))
+            << c.token.typeId.toString().toStdString();
     }
 }
 
@@ -149,10 +133,10 @@ TEST(UaSession, AccessControlDecidesIdentitiesRightsAndTokenPolicies)
     const auto monitored = ask<CreateMonitoredItemsResponse>(
         nobody, CreateMonitoredItemsRequest{{}, sub.subscriptionId, 0, {{readId(item("Test.Int")), 2, {}}}});
     EXPECT_EQ(statuses(monitored.results), Codes{Status::BadUserAccessDenied});
-    const auto endpoints = ask<GetEndpointsResponse>(reader, GetEndpointsRequest{});
-    ASSERT_EQ(endpoints.endpoints.size(), 1u);
-    ASSERT_EQ(endpoints.endpoints[0].userIdentityTokens.size(), 1u);
-    EXPECT_EQ(endpoints.endpoints[0].userIdentityTokens[0].policyId, QStringLiteral("names"));
+    const auto endpoints = ask<GetEndpointsResponse>(reader, GetEndpointsRequest{}).endpoints;
+    ASSERT_EQ(endpoints.size(), 1u);
+    EXPECT_EQ(std::pair(endpoints[0].userIdentityTokens.size(), endpoints[0].userIdentityTokens.at(0).policyId),
+              std::pair(std::size_t(1), QStringLiteral("names")));
 }
 
 // What a hostile client cannot do: fill the tables from one address, or keep channels,
@@ -186,23 +170,19 @@ TEST(UaBudget, TablesKeepRoomForOthersAndWhatIsLeftOpenTimesOut)
     ask<CreateSubscriptionResponse>(b1, CreateSubscriptionRequest{{}, 1000, 30, 10, 0, true, 0});
     EXPECT_EQ(readFault(a2), Status::Good);
     MemoryPeer &d1 = open("10.0.0.4:1", false);
-    EXPECT_EQ(d1.createSession(), Status::Good);
-    EXPECT_EQ(readFault(a1), Status::BadSessionIdInvalid);
+    EXPECT_EQ((Codes{d1.createSession(), readFault(a1)}), (Codes{Status::Good, Status::BadSessionIdInvalid}));
     MemoryPeer &e1 = open("10.0.0.5:1", false);
-    EXPECT_EQ(e1.createSession(), Status::Good);
-    EXPECT_EQ(d1.activateSession(), Status::BadSessionIdInvalid);
-    EXPECT_EQ(readFault(a2), Status::Good);
-    EXPECT_EQ(readFault(b1), Status::Good);
+    EXPECT_EQ((Codes{e1.createSession(), d1.activateSession(), readFault(a2), readFault(b1)}),
+              (Codes{Status::Good, Status::BadSessionIdInvalid, Status::Good, Status::Good}));
 
     // A message started and not finished, and a channel left without a session.
     c1.sendBytes(c1.chunk('F', 99, QByteArray(100, 'x')).left(30));
     ua.advance(ua.config.transport.partialMessageTimeoutMs);
-    EXPECT_FALSE(c1.closedByServer());
-    EXPECT_FALSE(d1.closedByServer());
+    EXPECT_FALSE(c1.closedByServer() || d1.closedByServer());
     ua.advance(1);
-    EXPECT_EQ(UaTestPeer::errorStatus(c1.nextFrame()), Status::BadTimeout);
-    EXPECT_EQ(UaTestPeer::errorStatus(d1.nextFrame()), Status::BadTimeout);
-    EXPECT_EQ(std::vector<bool>({a2.closedByServer(), b1.closedByServer()}), std::vector<bool>({false, false}));
+    EXPECT_EQ((Codes{UaTestPeer::errorStatus(c1.nextFrame()), UaTestPeer::errorStatus(d1.nextFrame())}),
+              Codes(2, Status::BadTimeout));
+    EXPECT_FALSE(a2.closedByServer() || b1.closedByServer());
     EXPECT_EQ(readFault(b1), Status::Good);
 }
 
@@ -232,10 +212,9 @@ TEST(UaSession, TraceLinesFollowTheLevelAndComTrace)
     p.authenticationToken = created.authenticationToken;
     ASSERT_EQ(p.activateSession(), Status::Good);
     readFault(p);
-    EXPECT_GE(count(" received "), 4);
-    EXPECT_GE(count(" sent "), 4);
-    EXPECT_EQ(count("UA Read request"), 1);
-    EXPECT_GE(count("x\\x0d\\x0a(Server Status: Failed)\\x1b[2J"), 1);
+    EXPECT_EQ(std::vector<long>({count(" received "), count(" sent "), count("UA Read request"),
+                                 count("x\\x0d\\x0a(Server Status: Failed)\\x1b[2J")}),
+              std::vector<long>({5, 5, 1, 2}));
     for (const QString &line : ua.traces)
         EXPECT_TRUE(line.endsWith(QLatin1Char('\n')) &&
                     line.indexOf(QRegularExpression(QStringLiteral("[\\x00-\\x1f\\x7f]"))) == line.size() - 1)
