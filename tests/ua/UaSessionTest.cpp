@@ -205,8 +205,7 @@ TEST(UaSession, TraceLinesFollowTheLevelAndComTrace)
     ua.server.SetTraceLevel(level);
     // A client's text stays on its line: no line of its own in the trace.
     MemoryPeer &p = ua.channel();
-    CreateSessionRequest forged;
-    forged.sessionName = QStringLiteral("x\r\n(Server Status: Failed)\x1b[2J");
+    CreateSessionRequest forged{{}, {}, {}, {}, QStringLiteral("x\r\n(Server Status: Failed)\x1b[2J"), {}, {}, 0, 0};
     CreateSessionResponse created;
     ASSERT_TRUE(p.call(forged, created).ok);
     p.authenticationToken = created.authenticationToken;
