@@ -25,13 +25,17 @@ BrowseResult browseNext(UaTestPeer &p, const QByteArray &point, bool release = f
     return response.results.empty() ? BrowseResult{} : response.results[0];
 }
 
-QStringList names(const BrowseResult &r)
+// The browse names of the references found, in their order, space-separated.
+std::string names(const BrowseResult &r)
 {
     QStringList out;
     for (const auto &ref : r.references)
         out << ref.browseName.name;
-    return out;
+    return out.join(u' ').toStdString();
 }
+
+// What a browse found: those names, or its status when it failed.
+std::string found(const BrowseResult &r) { return isGood(r.statusCode) ? names(r) : statusName(r.statusCode); }
 
 } // namespace
 
@@ -75,20 +79,16 @@ TEST(UaBrowse, EveryNodeIsReachableFromRootAndFoldersFollowThePathDelimiter)
     for (const DataValue &name : p.read(typeNames).results)
         EXPECT_EQ(name.status, Status::Good);
 
-    const BrowseResult line = browse(p, {describe(NodeId(1, QStringLiteral("Line/")))})[0];
-    EXPECT_EQ(names(line), (QStringList{QStringLiteral("Zone"), QStringLiteral("Flag")}));
-    EXPECT_TRUE(line.references.at(0).referenceTypeId.isNumeric(Id::Organizes));
-    // Inverse from an item leads to its folder; both ways, to its type as well.
-    const auto up = browse(p, {describe(NodeId(1, QStringLiteral("Line/Zone/Gas")), 1, 0),
-                               describe(NodeId(1, QStringLiteral("Line/Zone/Gas")), 2, 0)});
-    ASSERT_EQ(up[0].references.size(), 1u);
-    EXPECT_EQ(up[0].references[0].nodeId.nodeId, NodeId(1, QStringLiteral("Line/Zone")));
-    EXPECT_FALSE(up[0].references[0].isForward);
-    EXPECT_EQ(up[1].references.size(), 2u);
+    // The folder "Line" takes the delimiter as a suffix; inverse from an item leads to its folder, both ways to
+    // its type as well.
+    const NodeId gas(1, QStringLiteral("Line/Zone/Gas"));
+    const auto r = browse(p, {describe(NodeId(1, QStringLiteral("Line/"))), describe(gas, 1, 0), describe(gas, 2, 0)});
+    EXPECT_EQ((std::vector{found(r[0]), found(r[1]), found(r[2])}),
+              (std::vector<std::string>{"Zone Flag", "Zone", "Zone BaseDataVariableType"}));
+    EXPECT_TRUE(r[0].references.at(0).referenceTypeId.isNumeric(Id::Organizes) && !r[1].references.at(0).isForward);
     // Items added after the start appear on the next request.
     ua.server.Tags().Add(QStringLiteral("Line/Zone/Late"), AccessRights::Read, ::Variant(false), Quality::Good);
-    EXPECT_TRUE(
-        names(browse(p, {describe(NodeId(1, QStringLiteral("Line/Zone")))})[0]).contains(QStringLiteral("Late")));
+    EXPECT_EQ(names(browse(p, {describe(NodeId(1, QStringLiteral("Line/Zone")))})[0]), "Gas Late");
 }
 
 TEST(UaBrowse, FiltersMasksPerNodeErrorsAndTypeHierarchies)
@@ -100,51 +100,50 @@ TEST(UaBrowse, FiltersMasksPerNodeErrorsAndTypeHierarchies)
     BrowseDescription objectsOnly = describe(server), bare = describe(NodeId(0, Id::ObjectsFolder), 0, Id::Organizes);
     objectsOnly.nodeClassMask = std::uint32_t(NodeClass::Object);
     bare.resultMask = 0;
-    const auto r = browse(p, {describe(server, 0, Id::HasComponent, false), describe(server, 0, Id::HasChild, true),
-                              describe(server, 0, Id::HasChild, false), objectsOnly, bare,
-                              describe(NodeId(0, Id::Integer), 0, Id::HasSubtype),
-                              describe(NodeId(0, Id::HasComponent), 1, Id::HasSubtype),
-                              describe(NodeId(1, QStringLiteral("No.Such"))), describe(NodeId(0, Id::RootFolder), 7),
-                              describe(NodeId(0, Id::RootFolder), 0, Id::Boolean)});
-    ASSERT_EQ(r.size(), 10u);
-    EXPECT_TRUE(names(r[0]).contains(QStringLiteral("ServerStatus")) &&
-                !names(r[0]).contains(QStringLiteral("NamespaceArray")));
-    EXPECT_TRUE(names(r[1]).contains(QStringLiteral("ServerStatus")) &&
-                names(r[1]).contains(QStringLiteral("NamespaceArray")));
-    EXPECT_TRUE(r[2].references.empty()); // no reference is of HasChild itself
-    EXPECT_EQ(names(r[3]), (QStringList{QStringLiteral("ServerCapabilities"), QStringLiteral("ServerDiagnostics")}));
-    ASSERT_FALSE(r[4].references.empty());
-    EXPECT_TRUE(r[4].references[0].referenceTypeId.isNull() && r[4].references[0].browseName.name.isNull() &&
-                !r[4].references[0].nodeId.nodeId.isNull());
-    EXPECT_TRUE(names(r[5]).contains(QStringLiteral("Int16")) && names(r[5]).contains(QStringLiteral("Int32")));
-    ASSERT_EQ(r[6].references.size(), 1u);
-    EXPECT_TRUE(r[6].references[0].nodeId.nodeId.isNumeric(Id::Aggregates));
-    EXPECT_EQ((std::vector<StatusCode>{r[7].statusCode, r[8].statusCode, r[9].statusCode}),
-              (std::vector<StatusCode>{Status::BadNodeIdUnknown, Status::BadBrowseDirectionInvalid,
-                                       Status::BadReferenceTypeIdInvalid}));
+    auto subtypes = [](std::uint32_t type) { return describe(NodeId(0, type), 0, Id::HasSubtype, false); };
+    // The type hierarchies hold every type the server's nodes name.
+    const struct {
+        BrowseDescription node;
+        const char *names; // or the status
+    } cases[] = {
+        {describe(server, 0, Id::HasComponent, false),
+         "ServerCapabilities ServerDiagnostics GetMonitoredItems ResendData ServerStatus"},
+        {describe(server, 0, Id::HasChild, true), "ServerCapabilities ServerDiagnostics GetMonitoredItems ResendData "
+                                                  "ServerArray NamespaceArray ServerStatus ServiceLevel Auditing"},
+        {describe(server, 0, Id::HasChild, false), ""}, // no reference is of HasChild itself
+        {objectsOnly, "ServerCapabilities ServerDiagnostics"},
+        {describe(NodeId(0, Id::Integer), 0, Id::HasSubtype), "SByte Int16 Int32 Int64"},
+        {describe(NodeId(0, Id::HasComponent), 1, Id::HasSubtype), "Aggregates"},
+        {describe(NodeId(1, QStringLiteral("No.Such"))), "BadNodeIdUnknown"},
+        {describe(NodeId(0, Id::RootFolder), 7), "BadBrowseDirectionInvalid"},
+        {describe(NodeId(0, Id::RootFolder), 0, Id::Boolean), "BadReferenceTypeIdInvalid"},
+        {subtypes(Id::BaseDataType),
+         "Boolean Number String DateTime Guid ByteString XmlElement NodeId ExpandedNodeId StatusCode QualifiedName "
+         "LocalizedText Structure DataValue DiagnosticInfo Enumeration"},
+        {subtypes(Id::Structure), "BuildInfo ServerStatusDataType Argument ServerDiagnosticsSummaryDataType"},
+        {subtypes(Id::References), "HierarchicalReferences NonHierarchicalReferences"},
+        {subtypes(Id::HierarchicalReferences), "HasChild Organizes HasEventSource"},
+        {subtypes(Id::Aggregates), "HasComponent HasProperty"},
+        {subtypes(Id::NonHierarchicalReferences), "HasModellingRule HasEncoding HasDescription HasTypeDefinition "
+                                                  "GeneratesEvent HasCause HasEffect HasInterface"},
+        {subtypes(Id::BaseObjectType),
+         "FolderType ServerType ServerCapabilitiesType ModellingRuleType ServerDiagnosticsType"},
+        {subtypes(Id::BaseDataVariableType), "ServerStatusType BuildInfoType ServerDiagnosticsSummaryType"}};
+    std::vector<BrowseDescription> nodes;
+    for (const auto &c : cases)
+        nodes.push_back(c.node);
+    nodes.push_back(bare);
+    const auto r = browse(p, nodes);
+    ASSERT_EQ(r.size(), nodes.size());
+    for (std::size_t k = 0; k < std::size(cases); ++k)
+        EXPECT_EQ(found(r[k]), cases[k].names) << k;
+    ASSERT_FALSE(r.back().references.empty());
+    const ReferenceDescription &plain = r.back().references[0];
+    EXPECT_TRUE(plain.referenceTypeId.isNull() && plain.browseName.name.isNull() && !plain.nodeId.nodeId.isNull());
     BrowseRequest request{{}, {NodeId(0, 12345), 0, 0}, 0, {describe(server)}};
     EXPECT_EQ(p.faultOf(request), Status::BadViewIdUnknown);
     request.nodesToBrowse.clear();
     EXPECT_EQ(p.faultOf(request), Status::BadNothingToDo);
-
-    // The type hierarchies hold every type the server's nodes name.
-    const std::pair<std::uint32_t, std::vector<const char *>> expected[] = {
-        {Id::BaseDataType, {"Boolean", "Number", "String", "DateTime", "Structure", "Enumeration", "LocalizedText"}},
-        {Id::Structure, {"Argument", "BuildInfo", "ServerStatusDataType", "ServerDiagnosticsSummaryDataType"}},
-        {Id::References, {"HierarchicalReferences", "NonHierarchicalReferences"}},
-        {Id::HierarchicalReferences, {"HasChild", "Organizes", "HasEventSource"}},
-        {Id::Aggregates, {"HasComponent", "HasProperty"}},
-        {Id::NonHierarchicalReferences, {"HasTypeDefinition", "HasModellingRule", "HasEncoding", "GeneratesEvent"}},
-        {Id::BaseObjectType, {"FolderType", "ServerType", "ServerCapabilitiesType", "ServerDiagnosticsType"}},
-        {Id::BaseDataVariableType, {"ServerStatusType", "BuildInfoType", "ServerDiagnosticsSummaryType"}}};
-    std::vector<BrowseDescription> nodes;
-    for (const auto &[type, subtypes] : expected)
-        nodes.push_back(describe(NodeId(0, type), 0, Id::HasSubtype, false));
-    const auto results = browse(p, nodes);
-    ASSERT_EQ(results.size(), nodes.size());
-    for (std::size_t k = 0; k < nodes.size(); ++k)
-        for (const char *name : expected[k].second)
-            EXPECT_TRUE(names(results[k]).contains(QLatin1String(name))) << name;
 }
 
 TEST(UaBrowse, ContinuationPointsPageThroughALargeFolder)
@@ -157,31 +156,27 @@ TEST(UaBrowse, ContinuationPointsPageThroughALargeFolder)
     const BrowseDescription big = describe(NodeId(1, QStringLiteral("Big")), 0, Id::Organizes);
     BrowseResult page = browse(p, {big}, 10)[0];
     const QByteArray first = page.continuationPoint;
-    QStringList all = names(page);
-    int pages = 1;
-    for (; !page.continuationPoint.isEmpty() && pages < 50; ++pages) {
-        page = browseNext(p, page.continuationPoint);
-        EXPECT_EQ(page.statusCode, Status::Good);
-        all += names(page);
-    }
-    EXPECT_EQ(pages, 10);
-    ASSERT_EQ(all.size(), 95);
+    std::vector<std::string> pages{found(page)}, expected;
+    QStringList all;
+    while (!page.continuationPoint.isEmpty() && pages.size() < 50)
+        pages.push_back(found(page = browseNext(p, page.continuationPoint)));
     for (int k = 0; k < 95; ++k)
-        EXPECT_EQ(all[k], QStringLiteral("I%1").arg(k, 4, 10, QLatin1Char('0')));
+        all << UaCore::bigItem(k).section(u'.', 1);
+    for (int k = 0; k < 95; k += 10)
+        expected.push_back(all.mid(k, 10).join(u' ').toStdString());
+    EXPECT_EQ(pages, expected);
     for (const QByteArray &point : {first, QByteArray("1-0"), QByteArray()}) // used, made up, empty
-        EXPECT_EQ(browseNext(p, point).statusCode, Status::BadContinuationPointInvalid);
+        EXPECT_EQ(found(browseNext(p, point)), "BadContinuationPointInvalid");
 
     // Two may be held at once; the third browse gets none until one is released.
     const auto held = browse(p, {big, big, big}, 10);
     EXPECT_FALSE(held[0].continuationPoint.isEmpty() || held[1].continuationPoint.isEmpty());
-    EXPECT_EQ(held[2].statusCode, Status::BadNoContinuationPoints);
-    EXPECT_TRUE(held[2].references.empty());
-    const BrowseResult released = browseNext(p, held[0].continuationPoint, true);
-    EXPECT_EQ(released.statusCode, Status::Good);
-    EXPECT_TRUE(released.references.empty());
+    EXPECT_EQ(std::pair(held[2].statusCode, held[2].references.size()),
+              std::pair(Status::BadNoContinuationPoints, std::size_t(0)));
+    EXPECT_EQ(found(browseNext(p, held[0].continuationPoint, true)), ""); // released: Good, nothing
     EXPECT_FALSE(browse(p, {big}, 10)[0].continuationPoint.isEmpty());
     // Continuation points belong to their session.
-    EXPECT_EQ(browseNext(ua.client(), held[1].continuationPoint).statusCode, Status::BadContinuationPointInvalid);
+    EXPECT_EQ(found(browseNext(ua.client(), held[1].continuationPoint)), "BadContinuationPointInvalid");
     EXPECT_EQ(browseNext(p, held[1].continuationPoint).references.size(), 10u);
 }
 
@@ -198,32 +193,31 @@ TEST(UaBrowse, TranslateBrowsePathsFollowsNamesAndRegisterNodesHandsIdsBack)
                                                QualifiedName{std::uint16_t(ns), QString::fromLatin1(name)}});
         return b;
     };
-    TranslateBrowsePathsToNodeIdsRequest request{
-        {},
-        {path(NodeId(0, Id::ObjectsFolder), {{1, "C01"}, {1, "Z1"}, {1, "State"}}),
-         path(NodeId(0, Id::RootFolder), {{0, "Objects"}, {0, "Server"}, {0, "ServerStatus"}, {0, "State"}}),
-         path(NodeId(0, Id::ObjectsFolder), {{1, "C01"}, {1, "Nope"}}),
-         path(NodeId(0, Id::ObjectsFolder), {{0, "C01"}}), // wrong namespace
-         path(NodeId(1, QStringLiteral("Missing")), {{1, "X"}}), path(NodeId(0, Id::ObjectsFolder), {}),
-         path(NodeId(0, Id::ObjectsFolder), {{1, ""}})}};
-    TranslateBrowsePathsToNodeIdsResponse response;
-    ASSERT_TRUE(p.call(request, response).ok);
-    ASSERT_EQ(response.results.size(), 7u);
-    ASSERT_EQ(response.results[0].targets.size(), 1u);
-    EXPECT_EQ(response.results[0].targets[0].targetId.nodeId, item("C01.Z1.State"));
-    EXPECT_EQ(response.results[0].targets[0].remainingPathIndex, 0xFFFFFFFFu);
-    ASSERT_EQ(response.results[1].targets.size(), 1u);
-    EXPECT_TRUE(response.results[1].targets[0].targetId.nodeId.isNumeric(Id::State));
-    std::vector<StatusCode> errors;
-    for (std::size_t k = 2; k < 7; ++k)
-        errors.push_back(response.results[k].statusCode);
-    EXPECT_EQ(errors, (std::vector<StatusCode>{Status::BadNoMatch, Status::BadNoMatch, Status::BadNodeIdUnknown,
-                                               Status::BadNothingToDo, Status::BadBrowseNameInvalid}));
+    const NodeId objects(0, Id::ObjectsFolder);
+    const std::pair<BrowsePath, const char *> cases[] = {
+        {path(objects, {{1, "C01"}, {1, "Z1"}, {1, "State"}}), "Good ns=1;s=C01.Z1.State"},
+        {path(NodeId(0, Id::RootFolder), {{0, "Objects"}, {0, "Server"}, {0, "ServerStatus"}, {0, "State"}}),
+         "Good i=2259"},
+        {path(objects, {{1, "C01"}, {1, "Nope"}}), "BadNoMatch"},
+        {path(objects, {{0, "C01"}}), "BadNoMatch"}, // wrong namespace
+        {path(NodeId(1, QStringLiteral("Missing")), {{1, "X"}}), "BadNodeIdUnknown"},
+        {path(objects, {}), "BadNothingToDo"},
+        {path(objects, {{1, ""}}), "BadBrowseNameInvalid"}};
+    TranslateBrowsePathsToNodeIdsRequest request;
+    for (const auto &c : cases)
+        request.browsePaths.push_back(c.first);
+    const auto response = ask<TranslateBrowsePathsToNodeIdsResponse>(p, request);
+    ASSERT_EQ(response.results.size(), std::size(cases));
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        std::string outcome = statusName(response.results[k].statusCode);
+        for (const BrowsePathTarget &t : response.results[k].targets) // the whole path followed: no index left
+            outcome +=
+                (t.remainingPathIndex == 0xFFFFFFFFu ? " " : " partly ") + t.targetId.nodeId.toString().toStdString();
+        EXPECT_EQ(outcome, cases[k].second);
+    }
 
     RegisterNodesRequest reg{{}, {item("C01.Panel"), NodeId(0, Id::State)}};
-    RegisterNodesResponse registered;
-    ASSERT_TRUE(p.call(reg, registered).ok);
-    EXPECT_EQ(registered.registeredNodeIds, reg.nodesToRegister);
-    EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, registered.registeredNodeIds}), Status::Good);
+    EXPECT_EQ(ask<RegisterNodesResponse>(p, reg).registeredNodeIds, reg.nodesToRegister);
+    EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, reg.nodesToRegister}), Status::Good);
     EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, {}}), Status::BadNothingToDo);
 }

@@ -7,21 +7,31 @@ using namespace Ua;
 using UaValue = Ua::Variant;
 
 namespace {
+// Up to 28 nodes per request: every attribute of a node at once.
 struct ReadTest : ::testing::Test {
     UaCore ua;
     MemoryPeer *p = nullptr;
-    void SetUp() override { ua.addPanelItems(); }
-    void start() { ua.start(), p = &ua.client(); }
+    void SetUp() override
+    {
+        ua.config.maxNodesPerRequest = 28;
+        ua.server.VendorName = QStringLiteral("QUARLEN");
+        ua.addPanelItems();
+        ua.start();
+        p = &ua.client();
+    }
 };
 
 UaValue integer(BuiltinType t, std::int64_t v) { return UaValue::integer(t, v); }
 UaValue text(const char *t) { return UaValue::localizedText({{}, QString::fromLatin1(t)}); }
 UaValue type(std::uint32_t id) { return UaValue::nodeId(NodeId(0, id)); }
+ReadValueId part(const NodeId &id, const char *range, const char *encoding = nullptr)
+{
+    return ReadValueId{id, Attr::Value, QString::fromLatin1(range), {0, QString::fromLatin1(encoding)}};
+}
 } // namespace
 
-TEST_F(ReadTest, EveryAttributeOfEveryNodeClass)
+TEST_F(ReadTest, EveryAttributeOfEveryNodeClassValuesIndexRangesAndEncodings)
 {
-    start();
     // Which attributes each node class has (OPC 10000-3), beyond the common ones 1..7.
     const struct {
         NodeId node;
@@ -50,37 +60,58 @@ TEST_F(ReadTest, EveryAttributeOfEveryNodeClass)
         EXPECT_EQ(r.results[0].value, UaValue::nodeId(c.node));
         EXPECT_EQ(r.results[1].value.i, std::int64_t(c.cls));
     }
-    const NodeId measure = item("C01.Z1.D1.Measure");
+
+    ua.set(QStringLiteral("Test.Str"), ::Variant(QString())); // read as the empty String, never the null one
+    const NodeId measure = item("C01.Z1.D1.Measure"), panel = item("C01.Panel"), gas = item("C01.Z1.G1.Gas"),
+                 namespaces(0, Id::NamespaceArray);
+    const QString uri = QStringLiteral("urn:QUARLEN.KV7.1");
     const struct {
-        NodeId node;
-        std::uint32_t attribute;
+        ReadValueId id;
+        StatusCode status;
         UaValue value;
-    } values[] = {{item("C01.Panel"), Attr::Value, integer(BuiltinType::Int16, 7)},
-                  {item("Test.Long"), Attr::Value, integer(BuiltinType::Int32, 0)},
-                  {item("Test.Dbl"), Attr::Value, UaValue::real(BuiltinType::Double, 0.5)},
-                  {item("Test.Cur"), Attr::Value, UaValue::real(BuiltinType::Double, 1.2345)},
-                  {item("Test.Date"), Attr::Value,
-                   UaValue::dateTime(toDateTime(QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC)))},
-                  {item("C01.Panel"), Attr::DataType, type(Id::Int16)},
-                  {item("Test.Long"), Attr::DataType, type(Id::Int32)},
-                  {item("Test.Cur"), Attr::DataType, type(Id::Double)},
-                  {item("Test.Date"), Attr::DataType, type(Id::DateTime)},
-                  {NodeId(0, Id::State), Attr::DataType, type(Id::ServerState)},
-                  {measure, Attr::BrowseName, UaValue::qualifiedName({1, QStringLiteral("Measure")})},
-                  {measure, Attr::DisplayName, text("Measure")},
-                  {measure, Attr::AccessLevel, integer(BuiltinType::Byte, 3)},
-                  {item("Test.WriteOnly"), Attr::UserAccessLevel, integer(BuiltinType::Byte, 2)},
-                  {measure, Attr::MinimumSamplingInterval, UaValue::real(BuiltinType::Double, 100)},
-                  {NodeId(0, Id::HasComponent), Attr::InverseName, text("ComponentOf")},
-                  {NodeId(0, Id::FolderType), Attr::IsAbstract, UaValue::boolean(false)},
-                  {NodeId(0, Id::NamespaceArray), Attr::ValueRank, integer(BuiltinType::Int32, 1)}};
-    for (const auto &c : values)
-        EXPECT_EQ(p->read(c.node, c.attribute).value, c.value) << c.node.toString().toStdString() << " " << c.attribute;
-    // An empty text is an empty String, never the null String.
-    ua.set(QStringLiteral("Test.Str"), ::Variant(QString()));
-    const ReadResponse r = p->read({readId(item("Test.Str")), readId(item("Test.WriteOnly")), readId(item("Nope"))});
-    EXPECT_EQ(r.results.at(0).value, UaValue::string(QStringLiteral("")));
-    EXPECT_EQ(statuses(r.results), (Codes{Status::Good, Status::BadNotReadable, Status::BadNodeIdUnknown}));
+    } reads[] = {
+        {readId(panel), Status::Good, integer(BuiltinType::Int16, 7)},
+        {readId(item("Test.Long")), Status::Good, integer(BuiltinType::Int32, 0)},
+        {readId(item("Test.Dbl")), Status::Good, UaValue::real(BuiltinType::Double, 0.5)},
+        {readId(item("Test.Cur")), Status::Good, UaValue::real(BuiltinType::Double, 1.2345)},
+        {readId(item("Test.Date")), Status::Good,
+         UaValue::dateTime(toDateTime(QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC)))},
+        {readId(item("Test.Str")), Status::Good, UaValue::string(QStringLiteral(""))},
+        {readId(item("Test.WriteOnly")), Status::BadNotReadable, {}},
+        {readId(item("Nope")), Status::BadNodeIdUnknown, {}},
+        {readId(panel, Attr::DataType), Status::Good, type(Id::Int16)},
+        {readId(item("Test.Long"), Attr::DataType), Status::Good, type(Id::Int32)},
+        {readId(item("Test.Cur"), Attr::DataType), Status::Good, type(Id::Double)},
+        {readId(item("Test.Date"), Attr::DataType), Status::Good, type(Id::DateTime)},
+        {readId(NodeId(0, Id::State), Attr::DataType), Status::Good, type(Id::ServerState)},
+        {readId(measure, Attr::BrowseName), Status::Good, UaValue::qualifiedName({1, QStringLiteral("Measure")})},
+        {readId(measure, Attr::DisplayName), Status::Good, text("Measure")},
+        {readId(measure, Attr::AccessLevel), Status::Good, integer(BuiltinType::Byte, 3)},
+        {readId(item("Test.WriteOnly"), Attr::UserAccessLevel), Status::Good, integer(BuiltinType::Byte, 2)},
+        {readId(measure, Attr::MinimumSamplingInterval), Status::Good, UaValue::real(BuiltinType::Double, 100)},
+        {readId(NodeId(0, Id::HasComponent), Attr::InverseName), Status::Good, text("ComponentOf")},
+        {readId(NodeId(0, Id::FolderType), Attr::IsAbstract), Status::Good, UaValue::boolean(false)},
+        {readId(namespaces, Attr::ValueRank), Status::Good, integer(BuiltinType::Int32, 1)},
+        {part(panel, "0"), Status::BadIndexRangeNoData, {}},
+        {part(panel, "2:1"), Status::BadIndexRangeInvalid, {}},
+        {part(panel, "1:1"), Status::BadIndexRangeInvalid, {}},
+        {part(panel, "x"), Status::BadIndexRangeInvalid, {}},
+        {part(panel, "1:"), Status::BadIndexRangeInvalid, {}},
+        {part(gas, "1"), Status::Good, UaValue::string(QStringLiteral("O"))},
+        {part(gas, "0:5"), Status::Good, UaValue::string(QStringLiteral("CO"))},
+        {part(gas, "5:9"), Status::BadIndexRangeNoData, {}},
+        {part(namespaces, "1"), Status::Good, UaValue::stringArray({uri})},
+        {part(namespaces, "0:9"), Status::Good,
+         UaValue::stringArray({QStringLiteral("http://opcfoundation.org/UA/"), uri})},
+        {part(namespaces, "2"), Status::BadIndexRangeNoData, {}},
+        {part(namespaces, "0,0"), Status::BadIndexRangeNoData, {}},
+        {part(NodeId(0, Id::ServerStatus), "", "Default XML"), Status::BadDataEncodingUnsupported, {}},
+        {part(panel, "", "Default Binary"), Status::BadDataEncodingInvalid, {}}};
+    for (const auto &c : reads) {
+        const DataValue v = p->read({c.id}).results.at(0);
+        EXPECT_EQ(std::pair(v.status, v.value), std::pair(c.status, c.value))
+            << c.id.nodeId.toString().toStdString() << " " << c.id.attributeId << " " << c.id.indexRange.toStdString();
+    }
 }
 
 TEST_F(ReadTest, ServerStateGatesItemValuesAndOnReadIsRaisedOncePerRequest)
@@ -94,7 +125,6 @@ TEST_F(ReadTest, ServerStateGatesItemValuesAndOnReadIsRaisedOncePerRequest)
         if (count > 1)
             errors[1] = E_FAIL_;
     };
-    start();
     const struct {
         std::int32_t toolkit;
         std::int64_t ua;
@@ -160,23 +190,17 @@ TEST_F(ReadTest, QualitiesMapToStatusCodesAndBack)
                  {0xE4, Status::Good, false}, // outside the table: by the major bits
                  {0x7C, Status::Uncertain, false},
                  {0x3C, Status::Bad, false}};
-    OPCItem *it =
-        ua.server.Tags().Add(QStringLiteral("Q"), AccessRights::Read, ::Variant(std::int16_t(1)), Quality::Good);
-    start();
     for (const auto &t : table) {
-        it->SetVQT(std::nullopt, t.quality);
-        EXPECT_EQ(p->read(item("Q")).status, t.status) << std::hex << t.quality;
+        ua.set(QStringLiteral("C01.Panel"), std::nullopt, t.quality);
+        EXPECT_EQ(p->read(item("C01.Panel")).status, t.status) << std::hex << t.quality;
         if (t.back) {
             EXPECT_EQ(ServerCore::qualityFromStatus(t.status), t.quality) << std::hex << t.quality;
         }
     }
 }
 
-TEST_F(ReadTest, TimestampsMaxAgeIndexRangesEncodingsAndTheServerObject)
+TEST_F(ReadTest, TimestampsMaxAgeOperationLimitsAndTheServerObject)
 {
-    ua.config.maxNodesPerRequest = 3;
-    ua.server.VendorName = QStringLiteral("QUARLEN");
-    start();
     const DateTime started = toDateTime(ua.clock.now());
     const QDateTime when(QDate(2023, 3, 4), QTime(5, 6, 7), Qt::UTC);
     ua.server.Tags().Item(QStringLiteral("C01.Panel"))->SetVQT(::Variant(std::int16_t(9)), Quality::Good, when);
@@ -192,45 +216,12 @@ TEST_F(ReadTest, TimestampsMaxAgeIndexRangesEncodingsAndTheServerObject)
         EXPECT_EQ(v.serverTimestamp, (v.mask & server) ? toDateTime(ua.clock.now()) : 0) << t;
         EXPECT_EQ(r.results[1].mask & (source | server), 0); // attributes other than Value carry none
     }
-    const std::vector<ReadValueId> one{readId(item("C01.Panel"))}, three(3, one[0]), four(4, one[0]);
+    const std::vector<ReadValueId> one{readId(item("C01.Panel"))}, most(28, one[0]), tooMany(29, one[0]);
     EXPECT_EQ((Codes{p->faultOf(ReadRequest{{}, 0, 4, one}), p->faultOf(ReadRequest{{}, -1, 0, one}),
-                     p->faultOf(ReadRequest{{}, 0, 0, {}}), p->faultOf(ReadRequest{{}, 0, 0, three}),
-                     p->faultOf(ReadRequest{{}, 0, 0, four})}),
+                     p->faultOf(ReadRequest{{}, 0, 0, {}}), p->faultOf(ReadRequest{{}, 0, 0, most}),
+                     p->faultOf(ReadRequest{{}, 0, 0, tooMany})}),
               (Codes{Status::BadTimestampsToReturnInvalid, Status::BadMaxAgeInvalid, Status::BadNothingToDo,
                      Status::Good, Status::BadTooManyOperations}));
-
-    const QString uri = QStringLiteral("urn:QUARLEN.KV7.1");
-    const struct {
-        NodeId node;
-        const char *range;
-        StatusCode status;
-        UaValue value;
-    } ranges[] = {{item("C01.Panel"), "0", Status::BadIndexRangeNoData, {}},
-                  {item("C01.Panel"), "2:1", Status::BadIndexRangeInvalid, {}},
-                  {item("C01.Panel"), "1:1", Status::BadIndexRangeInvalid, {}},
-                  {item("C01.Panel"), "x", Status::BadIndexRangeInvalid, {}},
-                  {item("C01.Panel"), "1:", Status::BadIndexRangeInvalid, {}},
-                  {item("C01.Z1.G1.Gas"), "1", Status::Good, UaValue::string(QStringLiteral("O"))},
-                  {item("C01.Z1.G1.Gas"), "0:5", Status::Good, UaValue::string(QStringLiteral("CO"))},
-                  {item("C01.Z1.G1.Gas"), "5:9", Status::BadIndexRangeNoData, {}},
-                  {NodeId(0, Id::NamespaceArray), "1", Status::Good, UaValue::stringArray({uri})},
-                  {NodeId(0, Id::NamespaceArray), "0:9", Status::Good,
-                   UaValue::stringArray({QStringLiteral("http://opcfoundation.org/UA/"), uri})},
-                  {NodeId(0, Id::NamespaceArray), "2", Status::BadIndexRangeNoData, {}},
-                  {NodeId(0, Id::NamespaceArray), "0,0", Status::BadIndexRangeNoData, {}}};
-    for (const auto &c : ranges) {
-        const DataValue v = p->read({ReadValueId{c.node, Attr::Value, QString::fromLatin1(c.range), {}}}).results.at(0);
-        EXPECT_EQ(std::pair(v.status, v.value), std::pair(c.status, c.value)) << c.range;
-    }
-
-    auto encoded = [](const NodeId &node, const char *encoding) {
-        return ReadValueId{node, Attr::Value, {}, {0, QString::fromLatin1(encoding)}};
-    };
-    EXPECT_EQ(statuses(p->read({encoded(NodeId(0, Id::ServerStatus), "Default Binary"),
-                                encoded(NodeId(0, Id::ServerStatus), "Default XML"),
-                                encoded(item("C01.Panel"), "Default Binary")})
-                           .results),
-              (Codes{Status::Good, Status::BadDataEncodingUnsupported, Status::BadDataEncodingInvalid}));
 
     // The Server object describes the server, and a shutdown once announced.
     ua.clock.advance(90000);
@@ -241,20 +232,22 @@ TEST_F(ReadTest, TimestampsMaxAgeIndexRangesEncodingsAndTheServerObject)
     for (std::uint32_t limit : {Id::MaxNodesPerRead, Id::MaxNodesPerWrite, Id::MaxNodesPerBrowse,
                                 Id::MaxNodesPerRegisterNodes, Id::MaxNodesPerTranslateBrowsePathsToNodeIds,
                                 Id::MaxNodesPerMethodCall, Id::MaxMonitoredItemsPerCall}) // the one limit enforced
-        EXPECT_EQ(value(limit), integer(BuiltinType::UInt32, ua.config.maxNodesPerRequest)) << limit;
+        EXPECT_EQ(value(limit), integer(BuiltinType::UInt32, 28)) << limit;
 
     ua.core->requestDisconnect(QStringLiteral("Operator closes the server"));
     ua.clock.advance(3500);
-    EXPECT_EQ(value(Id::ShutdownReason), text("Operator closes the server"));
-    EXPECT_EQ(value(Id::SecondsTillShutdown).i, ua.config.secondsTillShutdown - 3);
+    const std::uint32_t left = ua.config.secondsTillShutdown - 3;
+    EXPECT_EQ(std::pair(value(Id::ShutdownReason), value(Id::SecondsTillShutdown).i),
+              std::pair(text("Operator closes the server"), std::int64_t(left)));
+    // In the encoding a client asks for by name.
+    const UaValue x = p->read({part(NodeId(0, Id::ServerStatus), "", "Default Binary")}).results.at(0).value;
     ServerStatusDataType status;
-    ASSERT_TRUE(decodeExtension(value(Id::ServerStatus).x->extensionObject, status));
-    EXPECT_EQ(std::tuple(status.startTime, status.currentTime, status.secondsTillShutdown, status.shutdownReason.text),
-              std::tuple(started, toDateTime(ua.clock.now()), ua.config.secondsTillShutdown - 3u,
-                         QStringLiteral("Operator closes the server")));
+    ASSERT_TRUE(x.x && decodeExtension(x.x->extensionObject, status));
     const BuildInfo &build = status.buildInfo;
-    EXPECT_EQ(QStringList({build.manufacturerName, build.productUri}),
-              QStringList({QStringLiteral("QUARLEN"), ua.config.productUri}));
+    EXPECT_EQ(std::tuple(status.startTime, status.currentTime, status.secondsTillShutdown, status.shutdownReason.text,
+                         build.manufacturerName, build.productUri),
+              std::tuple(started, toDateTime(ua.clock.now()), left, QStringLiteral("Operator closes the server"),
+                         QStringLiteral("QUARLEN"), ua.config.productUri));
     EXPECT_FALSE(build.productName.isEmpty() || build.softwareVersion.isEmpty() || build.buildNumber.isEmpty());
     EXPECT_GE(fromDateTime(build.buildDate).date().year(), 2024);
     ua.clock.advance(60000);
@@ -275,7 +268,6 @@ TEST_F(ReadTest, WrittenValuesAreConvertedToTheItemsTypeAndGoThroughTheToolkit)
             items[k]->SetVQT(values[k], q[k], t[k]);
         qualities = q, times = t, result = S_OK_;
     };
-    start();
     const struct {
         const char *id;
         UaValue value;
