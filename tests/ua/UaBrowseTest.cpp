@@ -186,34 +186,24 @@ TEST(UaBrowse, TranslateBrowsePathsFollowsNamesAndRegisterNodesHandsIdsBack)
     ua.addPanelItems();
     ua.start();
     MemoryPeer &p = ua.client();
-    auto path = [](NodeId start, std::initializer_list<std::pair<int, const char *>> steps) {
-        BrowsePath b{std::move(start), {}};
-        for (const auto &[ns, name] : steps)
-            b.relativePath.elements.push_back({NodeId(0, Id::HierarchicalReferences), false, true,
-                                               QualifiedName{std::uint16_t(ns), QString::fromLatin1(name)}});
-        return b;
-    };
-    const NodeId objects(0, Id::ObjectsFolder);
-    const std::pair<BrowsePath, const char *> cases[] = {
-        {path(objects, {{1, "C01"}, {1, "Z1"}, {1, "State"}}), "Good ns=1;s=C01.Z1.State"},
-        {path(NodeId(0, Id::RootFolder), {{0, "Objects"}, {0, "Server"}, {0, "ServerStatus"}, {0, "State"}}),
-         "Good i=2259"},
-        {path(objects, {{1, "C01"}, {1, "Nope"}}), "BadNoMatch"},
-        {path(objects, {{0, "C01"}}), "BadNoMatch"}, // wrong namespace
-        {path(NodeId(1, QStringLiteral("Missing")), {{1, "X"}}), "BadNodeIdUnknown"},
-        {path(objects, {}), "BadNothingToDo"},
-        {path(objects, {{1, ""}}), "BadBrowseNameInvalid"}};
+    // Rows of start node, path of "namespace:name" steps, and what it leads to.
+    const QJsonArray rows = uaCases("browsePaths");
     TranslateBrowsePathsToNodeIdsRequest request;
-    for (const auto &c : cases)
-        request.browsePaths.push_back(c.first);
+    for (const QJsonValue &row : rows) {
+        BrowsePath &path = request.browsePaths.emplace_back(BrowsePath{nodeIdOf(row[0]), {}});
+        for (const QString &step : row[1].toString().split(u'/', Qt::SkipEmptyParts))
+            path.relativePath.elements.push_back(
+                {NodeId(0, Id::HierarchicalReferences), false, true,
+                 QualifiedName{std::uint16_t(step.section(u':', 0, 0).toUInt()), step.section(u':', 1)}});
+    }
     const auto response = ask<TranslateBrowsePathsToNodeIdsResponse>(p, request);
-    ASSERT_EQ(response.results.size(), std::size(cases));
-    for (std::size_t k = 0; k < std::size(cases); ++k) {
+    ASSERT_EQ(response.results.size(), std::size_t(rows.size()));
+    for (std::size_t k = 0; k < response.results.size(); ++k) {
         std::string outcome = statusName(response.results[k].statusCode);
         for (const BrowsePathTarget &t : response.results[k].targets) // the whole path followed: no index left
             outcome +=
                 (t.remainingPathIndex == 0xFFFFFFFFu ? " " : " partly ") + t.targetId.nodeId.toString().toStdString();
-        EXPECT_EQ(outcome, cases[k].second);
+        EXPECT_EQ(outcome, str(rows[qsizetype(k)][2])) << str(rows[qsizetype(k)][1]);
     }
 
     RegisterNodesRequest reg{{}, {item("C01.Panel"), NodeId(0, Id::State)}};

@@ -4,6 +4,9 @@
 
 #include "opc/OPCServer.h"
 #include "ua/UaServerCore.h"
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -18,6 +21,24 @@ template <class Resp, class Req> Resp ask(UaTestPeer &p, Req request)
     EXPECT_TRUE(reply.ok && !reply.fault) << Ua::statusName(reply.fault);
     return response;
 }
+
+// The rows of a table of literal inputs and what they must give, from UaCases.json
+// beside these tests.
+inline QJsonArray uaCases(const char *table)
+{
+    QFile file(QFileInfo(QStringLiteral(KV7_UA_GOLDEN)).dir().filePath(QStringLiteral("../UaCases.json")));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+    const QJsonArray rows = QJsonDocument::fromJson(file.readAll())[QLatin1String(table)].toArray();
+    EXPECT_FALSE(rows.isEmpty()) << table;
+    return rows;
+}
+// A NodeId in the form of its trace lines: "i=2253", "ns=1;s=C01.Panel".
+inline Ua::NodeId nodeIdOf(const QJsonValue &v)
+{
+    const QString text = v.toString();
+    return text.startsWith(QLatin1String("ns=1;s=")) ? Ua::NodeId(1, text.mid(7)) : Ua::NodeId(0, text.mid(2).toUInt());
+}
+inline std::string str(const QJsonValue &v) { return v.toString().toStdString(); }
 
 using Codes = std::vector<Ua::StatusCode>;
 // The status of each result (DataValues: their status).
@@ -138,14 +159,10 @@ struct UaCore {
     {
         MemoryPeer &p = channel();
         Ua::ActivateSessionRequest request;
-        request.userIdentityToken = {Ua::NodeId(0, Ua::Id::UserNameIdentityToken_Binary),
-                                     Ua::ExtensionObject::Encoding::ByteString,
-                                     name,
-                                     {},
-                                     {}};
-        Ua::ActivateSessionResponse response;
+        const Ua::NodeId tokenType(0, Ua::Id::UserNameIdentityToken_Binary);
+        request.userIdentityToken = {tokenType, Ua::ExtensionObject::Encoding::ByteString, name, {}, {}};
         EXPECT_EQ(p.createSession(10000), Ua::Status::Good);
-        EXPECT_EQ(p.call(request, response).fault, expected);
+        EXPECT_EQ(p.faultOf(request), expected);
         return p;
     }
 

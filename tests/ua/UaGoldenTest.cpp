@@ -73,14 +73,6 @@ constexpr std::uint8_t Plain = DataValue::HasValue, WithStatus = Plain | DataVal
                        Stamped = Plain | DataValue::HasSourceTimestamp | DataValue::HasServerTimestamp,
                        Pico = Stamped | DataValue::HasSourcePicoseconds | DataValue::HasServerPicoseconds;
 
-std::uint32_t fieldHash(const char *name)
-{
-    std::uint32_t h = 2166136261u;
-    for (; *name; ++name)
-        h = (h ^ std::uint8_t(*name)) * 16777619u;
-    return h;
-}
-
 // A structure whose every field holds a value that follows from the field's name, as
 // make-golden.js fills node-opcua's: a field out of place or of another type changes
 // the bytes. Arrays hold one element.
@@ -95,7 +87,9 @@ void synthetic(Encoder &e, const TypeDesc &type)
             synthetic(e, ft);
             continue;
         }
-        const std::uint32_t h = fieldHash(f.name);
+        std::uint32_t h = 2166136261u; // FNV-1a of the field's name
+        for (const char *c = f.name; *c; ++c)
+            h = (h ^ std::uint8_t(*c)) * 16777619u;
         const QString text = QString::number(h);
         const std::string_view n = ft.name;
         if (n == "Boolean" || n == "Byte")
