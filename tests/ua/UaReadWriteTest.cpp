@@ -114,30 +114,22 @@ TEST_F(ReadTest, ServerStateGatesItemValuesAndOnReadIsRaisedOncePerRequest)
         if (count > 1)
             errors[1] = E_FAIL_;
     };
-    const struct {
-        std::int32_t toolkit;
-        std::int64_t ua;
-        bool served;
-    } states[] = {{ServerStates::Running, 0, true},
-                  {ServerStates::Failed, 1, false},
-                  {ServerStates::NoConfiguration, 2, false},
-                  {ServerStates::Suspended, 3, false},
-                  {ServerStates::Test, 5, true},
-                  {42, 7, false}};
-    for (const auto &s : states) {
-        ua.server.setServerState(s.toolkit);
+    // Rows of the toolkit's state, the UA one, whether item values are served, and the state's name.
+    for (const QJsonValue &row : uaCases("serverStates")) {
+        ua.server.setServerState(row[0].toInt());
         const ReadResponse r =
             p->read({readId(item("C01.Panel")), readId(NodeId(0, Id::State)), readId(NodeId(0, Id::ServerStatus)),
                      readId(item("C01.Panel"), Attr::DisplayName), readId(NodeId(0, Id::ServiceLevel))});
         ASSERT_EQ(r.results.size(), 5u);
         ServerStatusDataType status;
         ASSERT_TRUE(decodeExtension(r.results[2].value.x->extensionObject, status));
-        const StatusCode gated = s.served ? Status::Good : Status::BadOutOfService;
+        const bool served = row[2].toBool();
+        const StatusCode gated = served ? Status::Good : Status::BadOutOfService;
         EXPECT_EQ(std::tuple(r.results[0].status, r.results[0].value.isNull(), r.results[1].value.i, status.state,
                              r.results[3].status, r.results[4].value.i,
                              p->write(item("Test.Int"), integer(BuiltinType::Int16, 1))),
-                  std::tuple(gated, !s.served, s.ua, s.ua, Status::Good, s.served ? 255 : 0, gated))
-            << s.toolkit;
+                  std::tuple(gated, !served, row[1].toInt(), row[1].toInt(), Status::Good, served ? 255 : 0, gated))
+            << str(row[3]);
     }
     EXPECT_EQ(reads, std::vector<std::size_t>(2, 1)); // only while serving, once per request
     reads.clear();
