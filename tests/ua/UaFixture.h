@@ -32,11 +32,46 @@ inline QJsonArray uaCases(const char *table)
     EXPECT_FALSE(rows.isEmpty()) << table;
     return rows;
 }
-// A NodeId in the form of its trace lines: "i=2253", "ns=1;s=C01.Panel".
+// A NodeId in the form of its trace lines: "i=2253", "ns=1;s=C01.Panel", "ns=3;b=/w==" (base64).
 inline Ua::NodeId nodeIdOf(const QJsonValue &v)
 {
-    const QString text = v.toString();
-    return text.startsWith(QLatin1String("ns=1;s=")) ? Ua::NodeId(1, text.mid(7)) : Ua::NodeId(0, text.mid(2).toUInt());
+    const QString text = v.toString(), id = text.section(u';', -1);
+    const auto ns = std::uint16_t(text.startsWith(QLatin1String("ns=")) ? text.section(u';', 0, 0).mid(3).toUInt() : 0);
+    if (id.startsWith(u's'))
+        return Ua::NodeId(ns, id.mid(2));
+    return id.startsWith(u'b') ? Ua::NodeId::ofBytes(ns, QByteArray::fromBase64(id.mid(2).toLatin1()))
+                               : Ua::NodeId(ns, id.mid(2).toUInt());
+}
+// A UA value written as [type, value]: ["Int16", 7], ["String", null] (the null String), ["String", ["a", "b"]]
+// (an array), ["ByteString", "ff"] (hex), ["NodeId", "i=4"], ["QualifiedName", "1:Name"], ["DateTime",
+// "2020-01-02T03:04:05Z"]; [] for no value.
+inline Ua::Variant uaValueOf(const QJsonValue &v)
+{
+    using Ua::BuiltinType, Ua::Variant;
+    static const QStringList types =
+        QStringLiteral("Boolean SByte Byte Int16 UInt16 Int32 UInt32 Int64 UInt64 Float Double "
+                       "String DateTime Guid ByteString XmlElement NodeId ExpandedNodeId "
+                       "StatusCode QualifiedName LocalizedText")
+            .split(u' ');
+    const auto type = BuiltinType(types.indexOf(v[0].toString()) + 1);
+    const QJsonValue x = v[1];
+    const QString text = x.isNull() ? QString() : x.toString() + QStringLiteral(""); // "" stays the empty String
+    std::vector<QString> texts;
+    for (const QJsonValue &e : x.toArray())
+        texts.push_back(e.toString());
+    switch (type) {
+    case BuiltinType::Null: return {};
+    case BuiltinType::Float:
+    case BuiltinType::Double: return Variant::real(type, x.toDouble());
+    case BuiltinType::String: return x.isArray() ? Variant::stringArray(texts) : Variant::string(text);
+    case BuiltinType::DateTime: return Variant::dateTime(Ua::toDateTime(QDateTime::fromString(text, Qt::ISODate)));
+    case BuiltinType::ByteString: return Variant::byteString(x.isNull() ? QByteArray() : text.toLatin1());
+    case BuiltinType::NodeId: return Variant::nodeId(nodeIdOf(x));
+    case BuiltinType::QualifiedName:
+        return Variant::qualifiedName({std::uint16_t(text.section(u':', 0, 0).toUInt()), text.section(u':', 1)});
+    case BuiltinType::LocalizedText: return Variant::localizedText({{}, text});
+    default: return Variant::integer(type, x.toVariant().toLongLong());
+    }
 }
 inline std::string str(const QJsonValue &v) { return v.toString().toStdString(); }
 

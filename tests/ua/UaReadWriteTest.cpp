@@ -23,7 +23,6 @@ struct ReadTest : ::testing::Test {
 
 UaValue integer(BuiltinType t, std::int64_t v) { return UaValue::integer(t, v); }
 UaValue text(const char *t) { return UaValue::localizedText({{}, QString::fromLatin1(t)}); }
-UaValue type(std::uint32_t id) { return UaValue::nodeId(NodeId(0, id)); }
 ReadValueId part(const NodeId &id, const char *range, const char *encoding = nullptr)
 {
     return ReadValueId{id, Attr::Value, QString::fromLatin1(range), {0, QString::fromLatin1(encoding)}};
@@ -51,55 +50,16 @@ TEST_F(ReadTest, EveryAttributeOfEveryNodeClassValuesIndexRangesAndEncodings)
     }
 
     ua.set(QStringLiteral("Test.Str"), ::Variant(QString())); // read as the empty String, never the null one
-    const NodeId measure = item("C01.Z1.D1.Measure"), panel = item("C01.Panel"), gas = item("C01.Z1.G1.Gas"),
-                 namespaces(0, Id::NamespaceArray);
-    const QString uri = QStringLiteral("urn:QUARLEN.KV7.1");
-    const struct {
-        ReadValueId id;
-        StatusCode status;
-        UaValue value;
-    } reads[] = {
-        {readId(panel), Status::Good, integer(BuiltinType::Int16, 7)},
-        {readId(item("Test.Long")), Status::Good, integer(BuiltinType::Int32, 0)},
-        {readId(item("Test.Dbl")), Status::Good, UaValue::real(BuiltinType::Double, 0.5)},
-        {readId(item("Test.Cur")), Status::Good, UaValue::real(BuiltinType::Double, 1.2345)},
-        {readId(item("Test.Date")), Status::Good,
-         UaValue::dateTime(toDateTime(QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC)))},
-        {readId(item("Test.Str")), Status::Good, UaValue::string(QStringLiteral(""))},
-        {readId(item("Test.WriteOnly")), Status::BadNotReadable, {}},
-        {readId(item("Nope")), Status::BadNodeIdUnknown, {}},
-        {readId(panel, Attr::DataType), Status::Good, type(Id::Int16)},
-        {readId(item("Test.Long"), Attr::DataType), Status::Good, type(Id::Int32)},
-        {readId(item("Test.Cur"), Attr::DataType), Status::Good, type(Id::Double)},
-        {readId(item("Test.Date"), Attr::DataType), Status::Good, type(Id::DateTime)},
-        {readId(NodeId(0, Id::State), Attr::DataType), Status::Good, type(Id::ServerState)},
-        {readId(measure, Attr::BrowseName), Status::Good, UaValue::qualifiedName({1, QStringLiteral("Measure")})},
-        {readId(measure, Attr::DisplayName), Status::Good, text("Measure")},
-        {readId(measure, Attr::AccessLevel), Status::Good, integer(BuiltinType::Byte, 3)},
-        {readId(item("Test.WriteOnly"), Attr::UserAccessLevel), Status::Good, integer(BuiltinType::Byte, 2)},
-        {readId(measure, Attr::MinimumSamplingInterval), Status::Good, UaValue::real(BuiltinType::Double, 100)},
-        {readId(NodeId(0, Id::HasComponent), Attr::InverseName), Status::Good, text("ComponentOf")},
-        {readId(NodeId(0, Id::FolderType), Attr::IsAbstract), Status::Good, UaValue::boolean(false)},
-        {readId(namespaces, Attr::ValueRank), Status::Good, integer(BuiltinType::Int32, 1)},
-        {part(panel, "0"), Status::BadIndexRangeNoData, {}},
-        {part(panel, "2:1"), Status::BadIndexRangeInvalid, {}},
-        {part(panel, "1:1"), Status::BadIndexRangeInvalid, {}},
-        {part(panel, "x"), Status::BadIndexRangeInvalid, {}},
-        {part(panel, "1:"), Status::BadIndexRangeInvalid, {}},
-        {part(gas, "1"), Status::Good, UaValue::string(QStringLiteral("O"))},
-        {part(gas, "0:5"), Status::Good, UaValue::string(QStringLiteral("CO"))},
-        {part(gas, "5:9"), Status::BadIndexRangeNoData, {}},
-        {part(namespaces, "1"), Status::Good, UaValue::stringArray({uri})},
-        {part(namespaces, "0:9"), Status::Good,
-         UaValue::stringArray({QStringLiteral("http://opcfoundation.org/UA/"), uri})},
-        {part(namespaces, "2"), Status::BadIndexRangeNoData, {}},
-        {part(namespaces, "0,0"), Status::BadIndexRangeNoData, {}},
-        {part(NodeId(0, Id::ServerStatus), "", "Default XML"), Status::BadDataEncodingUnsupported, {}},
-        {part(panel, "", "Default Binary"), Status::BadDataEncodingInvalid, {}}};
-    for (const auto &c : reads) {
-        const DataValue v = p->read({c.id}).results.at(0);
-        EXPECT_EQ(std::tuple(v.status, v.value, v.value.s.isNull()), std::tuple(c.status, c.value, c.value.s.isNull()))
-            << c.id.nodeId.toString().toStdString() << " " << c.id.attributeId << " " << c.id.indexRange.toStdString();
+    // Rows of node, attribute, index range, data encoding, and the status and value read.
+    for (const QJsonValue &row : uaCases("reads")) {
+        const DataValue v =
+            p->read({ReadValueId{
+                        nodeIdOf(row[0]), std::uint32_t(row[1].toInt()), row[2].toString(), {0, row[3].toString()}}})
+                .results.at(0);
+        const UaValue value = uaValueOf(row[5]);
+        EXPECT_EQ(std::tuple(std::string(statusName(v.status)), v.value, v.value.s.isNull()),
+                  std::tuple(str(row[4]), value, value.s.isNull()))
+            << str(row[0]) << " " << row[1].toInt() << " " << str(row[2]);
     }
 }
 
@@ -226,30 +186,13 @@ TEST_F(ReadTest, WrittenValuesAreConvertedToTheItemsTypeAndGoThroughTheToolkit)
             items[k]->SetVQT(values[k], q[k], t[k]);
         qualities = q, times = t, result = S_OK_;
     };
-    const struct {
-        const char *id;
-        UaValue value;
-        StatusCode status;
-        ::Variant stored;
-    } cases[] = {
-        {"Test.Int", UaValue::real(BuiltinType::Double, 3.5), Status::Good, ::Variant(std::int16_t(4))},
-        {"Test.Int", UaValue::string(QStringLiteral("12")), Status::Good, ::Variant(std::int16_t(12))},
-        {"Test.Int", UaValue::string(QStringLiteral("abc")), Status::BadTypeMismatch, ::Variant(std::int16_t(12))},
-        {"Test.Int", integer(BuiltinType::Int32, 70000), Status::BadOutOfRange, ::Variant(std::int16_t(12))},
-        {"Test.Int", UaValue::stringArray({QStringLiteral("1")}), Status::BadTypeMismatch, ::Variant(std::int16_t(12))},
-        {"Test.Int", UaValue::nodeId(NodeId(0, 1)), Status::BadTypeMismatch, ::Variant(std::int16_t(12))},
-        {"Test.Byte", integer(BuiltinType::UInt16, 200), Status::Good, ::Variant(std::uint8_t(200))},
-        {"Test.Long", integer(BuiltinType::UInt64, 5), Status::Good, ::Variant(std::int32_t(5))},
-        {"Test.Dbl", UaValue::real(BuiltinType::Float, 0.25), Status::Good, ::Variant(0.25)},
-        {"Test.Str", integer(BuiltinType::Int16, -7), Status::Good, ::Variant(QStringLiteral("-7"))},
-        {"Test.Bool", integer(BuiltinType::Int32, 0), Status::Good, ::Variant(false)},
-        {"Test.Cur", UaValue::real(BuiltinType::Double, 2.5), Status::Good, ::Variant(Currency{25000})},
-        {"C01.Z1.D1.Measure", integer(BuiltinType::SByte, -3), Status::Good, ::Variant(-3.0f)},
-        {"Test.WriteOnly", integer(BuiltinType::Int32, 8), Status::Good, ::Variant(std::int32_t(8))},
-        {"C01.Panel", integer(BuiltinType::Int16, 1), Status::BadNotWritable, ::Variant(std::int16_t(7))}};
-    for (const auto &c : cases) {
-        EXPECT_EQ(p->write(item(c.id), c.value), c.status) << c.id;
-        EXPECT_EQ(ua.server.Tags().Item(QString::fromLatin1(c.id))->Value(), c.stored) << c.id;
+    // Rows of item, value written, the status, and the value the item holds then, always of its own type.
+    for (const QJsonValue &row : uaCases("writes")) {
+        const OPCItem *it = ua.server.Tags().Item(row[0].toString());
+        EXPECT_EQ(statusName(p->write(NodeId(1, row[0].toString()), uaValueOf(row[1]))), str(row[2])) << str(row[0]);
+        EXPECT_EQ(std::pair(it->Value().toString().toStdString(), it->Value().type()),
+                  std::pair(str(row[3]), it->DataType()))
+            << str(row[0]);
     }
     EXPECT_EQ(writes.size(), 10u); // refused conversions never reach the toolkit
     const UaValue one = integer(BuiltinType::Int16, 1);
