@@ -92,14 +92,13 @@ TEST(UaBrowse, FiltersMasksPerNodeErrorsAndTypeHierarchies)
     UaCore ua;
     ua.start();
     MemoryPeer &p = ua.client();
-    // Rows of node, direction, reference type, its subtypes too, node class mask, what is found, and why; then one
-    // with no result fields.
+    // Rows of node, direction, reference type, its subtypes too, node class mask, what is found, and why.
     const QJsonArray rows = uaCases("browse");
     std::vector<BrowseDescription> nodes;
     for (const QJsonValue &row : rows)
         nodes.push_back(
             {nodeIdOf(row[0]), row[1].toInt(), nodeIdOf(row[2]), row[3].toBool(), std::uint32_t(row[4].toInt()), 0x3F});
-    nodes.push_back({NodeId(0, Id::ObjectsFolder), 0, NodeId(0, Id::Organizes), true, 0, 0});
+    nodes.push_back({NodeId(0, Id::ObjectsFolder), 0, NodeId(0, Id::Organizes), true, 0, 0}); // no result fields
     const auto r = browse(p, nodes);
     ASSERT_EQ(r.size(), nodes.size());
     for (qsizetype k = 0; k < rows.size(); ++k)

@@ -22,8 +22,7 @@ template <class Resp, class Req> Resp ask(UaTestPeer &p, Req request)
     return response;
 }
 
-// The rows of a table of literal inputs and what they must give, from UaCases.json
-// beside these tests.
+// The rows of a table of literal inputs and what they must give, from UaCases.json beside these tests.
 inline QJsonArray uaCases(const char *table)
 {
     QFile file(QFileInfo(QStringLiteral(KV7_UA_GOLDEN)).dir().filePath(QStringLiteral("../UaCases.json")));
@@ -43,8 +42,7 @@ inline Ua::NodeId nodeIdOf(const QJsonValue &v)
                                : Ua::NodeId(ns, id.mid(2).toUInt());
 }
 // A UA value written as [type, value]: ["Int16", 7], ["String", null] (the null String), ["String", ["a", "b"]]
-// (an array), ["ByteString", "ff"] (hex), ["NodeId", "i=4"], ["QualifiedName", "1:Name"], ["DateTime",
-// "2020-01-02T03:04:05Z"]; [] for no value.
+// (an array), ["NodeId", "i=4"], ["QualifiedName", "1:Name"], ["DateTime", "2020-01-02T03:04:05Z"]; [] for none.
 inline Ua::Variant uaValueOf(const QJsonValue &v)
 {
     using Ua::BuiltinType, Ua::Variant;

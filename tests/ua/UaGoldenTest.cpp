@@ -1,7 +1,6 @@
-// Structures and messages against bytes node-opcua encoded (golden/make-golden.js):
-// our encoder must give the same bytes for the same values, and our decoder must put
-// every field of those bytes where it belongs. A slip in a field table, which a round
-// trip of our own would not notice, fails here.
+// Structures and messages against bytes node-opcua encoded (golden/make-golden.js): our encoder must give the
+// same bytes for the same values, and our decoder must put every field of those bytes where it belongs. A slip
+// in a field table, which a round trip of our own would not notice, fails here.
 #include "ua/UaStructures.h"
 
 #include <QFile>
@@ -36,9 +35,8 @@ std::string hex(const TypeDesc &type, const void *object, bool message)
     return b.toHex().toStdString();
 }
 
-// node-opcua's bytes of name must decode as type (a message after its encoding id) and
-// give the same bytes again, which shows every field in its place (null and empty
-// strings included, as their bytes differ); ours, when given, must be those bytes.
+// node-opcua's bytes of name must decode as type (a message after its encoding id) and give the same bytes again,
+// which shows every field in its place (null and empty strings included, as their bytes differ); ours too.
 void expectGolden(const char *name, const TypeDesc &type, bool message, const std::string &ours)
 {
     const QByteArray bytes = golden(name);
@@ -62,8 +60,6 @@ template <class T> void expectGolden(const char *name, const T &value)
     expectGolden(name, T::desc(), true, hex(T::desc(), &value, true));
 }
 
-ResponseHeader responseHeader() { return ResponseHeader{When, 77, Status::Good, {}, {}, {}}; }
-
 // A DataValue with the fields its mask names; both timestamps When, picoseconds 7 and 8.
 DataValue value(std::uint8_t mask, Variant v, StatusCode status = Status::Good)
 {
@@ -73,9 +69,8 @@ constexpr std::uint8_t Plain = DataValue::HasValue, WithStatus = Plain | DataVal
                        Stamped = Plain | DataValue::HasSourceTimestamp | DataValue::HasServerTimestamp,
                        Pico = Stamped | DataValue::HasSourcePicoseconds | DataValue::HasServerPicoseconds;
 
-// A structure whose every field holds a value that follows from the field's name, as
-// make-golden.js fills node-opcua's: a field out of place or of another type changes
-// the bytes. Arrays hold one element.
+// A structure whose every field holds a value that follows from the field's name, as make-golden.js fills
+// node-opcua's: a field out of place or of another type changes the bytes. Arrays hold one element.
 void synthetic(Encoder &e, const TypeDesc &type)
 {
     for (std::size_t k = 0; k < type.fieldCount; ++k) {
@@ -161,8 +156,9 @@ TEST(UaGolden, EveryStructureHasTheStandardsFieldsInTheirOrder)
 
 TEST(UaGolden, DataValuesOfEveryKindAndNotificationsInExtensionObjects)
 {
+    const ResponseHeader header{When, 77, Status::Good, {}, {}, {}};
     const ReadResponse response{
-        responseHeader(),
+        header,
         {value(Stamped, Variant::boolean(true)), value(Plain, Variant::integer(BuiltinType::Int16, -7)),
          value(WithStatus, Variant::real(BuiltinType::Float, 1.25), Status::UncertainLastUsableValue),
          value(Pico, Variant::real(BuiltinType::Double, -1e300)), value(Plain, Variant::string(QStringLiteral("CO"))),
@@ -176,12 +172,8 @@ TEST(UaGolden, DataValuesOfEveryKindAndNotificationsInExtensionObjects)
     DataChangeNotification change{{{1, value(Stamped, Variant::real(BuiltinType::Float, 7.5))},
                                    {2, value(DataValue::HasStatus, {}, Status::BadOutOfService)}},
                                   {}};
-    const PublishResponse publish{responseHeader(),
-                                  3,
-                                  {5, 6},
-                                  true,
-                                  {6, When, {makeExtension(change)}},
-                                  {Status::Good, Status::BadSequenceNumberUnknown},
-                                  {}};
+    const PublishResponse publish{
+        header, 3, {5, 6}, true, {6, When, {makeExtension(change)}}, {Status::Good, Status::BadSequenceNumberUnknown},
+        {}};
     expectGolden("PublishResponse", publish);
 }

@@ -1,6 +1,5 @@
-// Attribute services: every attribute of every kind of node, the server-state gate,
-// OnRead, qualities, timestamps, index ranges, the Server object, and writes with
-// conversion.
+// Attribute services: every attribute of every kind of node, the server-state gate, OnRead, qualities,
+// timestamps, index ranges, the Server object, and writes with conversion.
 #include "UaFixture.h"
 
 using namespace Ua;
@@ -23,16 +22,11 @@ struct ReadTest : ::testing::Test {
 
 UaValue integer(BuiltinType t, std::int64_t v) { return UaValue::integer(t, v); }
 UaValue text(const char *t) { return UaValue::localizedText({{}, QString::fromLatin1(t)}); }
-ReadValueId part(const NodeId &id, const char *range, const char *encoding = nullptr)
-{
-    return ReadValueId{id, Attr::Value, QString::fromLatin1(range), {0, QString::fromLatin1(encoding)}};
-}
 } // namespace
 
 TEST_F(ReadTest, EveryAttributeOfEveryNodeClassValuesIndexRangesAndEncodings)
 {
-    // Which attributes each node class has (OPC 10000-3), beyond the common ones 1..7:
-    // rows of node, its class, those attributes.
+    // Rows of node, its class, and the attributes it has beyond the common ones 1..7 (OPC 10000-3).
     for (const QJsonValue &row : uaCases("nodeClasses")) {
         const NodeId node = nodeIdOf(row[0]);
         std::vector<ReadValueId> ids;
@@ -157,8 +151,8 @@ TEST_F(ReadTest, TimestampsMaxAgeOperationLimitsAndTheServerObject)
     const std::uint32_t left = ua.config.secondsTillShutdown - 3;
     EXPECT_EQ(std::pair(value(Id::ShutdownReason), value(Id::SecondsTillShutdown).i),
               std::pair(text("Operator closes the server"), std::int64_t(left)));
-    // In the encoding a client asks for by name.
-    const UaValue x = p->read({part(NodeId(0, Id::ServerStatus), "", "Default Binary")}).results.at(0).value;
+    const ReadValueId binary{NodeId(0, Id::ServerStatus), Attr::Value, {}, {0, QStringLiteral("Default Binary")}};
+    const UaValue x = p->read({binary}).results.at(0).value; // in the encoding a client asks for by name
     ServerStatusDataType status;
     ASSERT_TRUE(x.x && decodeExtension(x.x->extensionObject, status));
     const BuildInfo &build = status.buildInfo;

@@ -9,10 +9,8 @@ static std::uint32_t u32At(const QByteArray &b, qsizetype at) { return qFromLitt
 
 qsizetype UaTestPeer::completeFrame(const QByteArray &b)
 {
-    if (b.size() < 8)
-        return 0;
-    const std::uint32_t size = u32At(b, 4);
-    return size >= 8 && qsizetype(size) <= b.size() ? qsizetype(size) : 0;
+    const qsizetype size = b.size() < 8 ? 0 : qsizetype(u32At(b, 4));
+    return size >= 8 && size <= b.size() ? size : 0;
 }
 
 QByteArray UaTestPeer::helloFrame(std::uint32_t receiveBuffer, std::uint32_t sendBuffer, std::uint32_t maxMessage)
