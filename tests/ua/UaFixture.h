@@ -4,6 +4,9 @@
 
 #include "opc/OPCServer.h"
 #include "ua/UaServerCore.h"
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -18,6 +21,57 @@ template <class Resp, class Req> Resp ask(UaTestPeer &p, Req request)
     EXPECT_TRUE(reply.ok && !reply.fault) << Ua::statusName(reply.fault);
     return response;
 }
+
+// The rows of a table of literal inputs and what they must give, from UaCases.json beside these tests.
+inline QJsonArray uaCases(const char *table)
+{
+    QFile file(QFileInfo(QStringLiteral(KV7_UA_GOLDEN)).dir().filePath(QStringLiteral("../UaCases.json")));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+    const QJsonArray rows = QJsonDocument::fromJson(file.readAll())[QLatin1String(table)].toArray();
+    EXPECT_FALSE(rows.isEmpty()) << table;
+    return rows;
+}
+// A NodeId in the form of its trace lines: "i=2253", "ns=1;s=C01.Panel", "ns=3;b=/w==" (base64).
+inline Ua::NodeId nodeIdOf(const QJsonValue &v)
+{
+    const QString text = v.toString(), id = text.section(u';', -1);
+    const auto ns = std::uint16_t(text.startsWith(QLatin1String("ns=")) ? text.section(u';', 0, 0).mid(3).toUInt() : 0);
+    if (id.startsWith(u's'))
+        return Ua::NodeId(ns, id.mid(2));
+    return id.startsWith(u'b') ? Ua::NodeId::ofBytes(ns, QByteArray::fromBase64(id.mid(2).toLatin1()))
+                               : Ua::NodeId(ns, id.mid(2).toUInt());
+}
+// A UA value written as [type, value]: ["Int16", 7], ["String", null] (the null String), ["String", ["a", "b"]]
+// (an array), ["NodeId", "i=4"], ["QualifiedName", "1:Name"], ["DateTime", "2020-01-02T03:04:05Z"]; [] for none.
+inline Ua::Variant uaValueOf(const QJsonValue &v)
+{
+    using Ua::BuiltinType, Ua::Variant;
+    static const QStringList types =
+        QStringLiteral("Boolean SByte Byte Int16 UInt16 Int32 UInt32 Int64 UInt64 Float Double "
+                       "String DateTime Guid ByteString XmlElement NodeId ExpandedNodeId "
+                       "StatusCode QualifiedName LocalizedText")
+            .split(u' ');
+    const auto type = BuiltinType(types.indexOf(v[0].toString()) + 1);
+    const QJsonValue x = v[1];
+    const QString text = x.isNull() ? QString() : x.toString() + QStringLiteral(""); // "" stays the empty String
+    std::vector<QString> texts;
+    for (const QJsonValue &e : x.toArray())
+        texts.push_back(e.toString());
+    switch (type) {
+    case BuiltinType::Null: return {};
+    case BuiltinType::Float:
+    case BuiltinType::Double: return Variant::real(type, x.toDouble());
+    case BuiltinType::String: return x.isArray() ? Variant::stringArray(texts) : Variant::string(text);
+    case BuiltinType::DateTime: return Variant::dateTime(Ua::toDateTime(QDateTime::fromString(text, Qt::ISODate)));
+    case BuiltinType::ByteString: return Variant::byteString(x.isNull() ? QByteArray() : text.toLatin1());
+    case BuiltinType::NodeId: return Variant::nodeId(nodeIdOf(x));
+    case BuiltinType::QualifiedName:
+        return Variant::qualifiedName({std::uint16_t(text.section(u':', 0, 0).toUInt()), text.section(u':', 1)});
+    case BuiltinType::LocalizedText: return Variant::localizedText({{}, text});
+    default: return Variant::integer(type, x.toVariant().toLongLong());
+    }
+}
+inline std::string str(const QJsonValue &v) { return v.toString().toStdString(); }
 
 using Codes = std::vector<Ua::StatusCode>;
 // The status of each result (DataValues: their status).
@@ -138,14 +192,10 @@ struct UaCore {
     {
         MemoryPeer &p = channel();
         Ua::ActivateSessionRequest request;
-        request.userIdentityToken = {Ua::NodeId(0, Ua::Id::UserNameIdentityToken_Binary),
-                                     Ua::ExtensionObject::Encoding::ByteString,
-                                     name,
-                                     {},
-                                     {}};
-        Ua::ActivateSessionResponse response;
+        const Ua::NodeId tokenType(0, Ua::Id::UserNameIdentityToken_Binary);
+        request.userIdentityToken = {tokenType, Ua::ExtensionObject::Encoding::ByteString, name, {}, {}};
         EXPECT_EQ(p.createSession(10000), Ua::Status::Good);
-        EXPECT_EQ(p.call(request, response).fault, expected);
+        EXPECT_EQ(p.faultOf(request), expected);
         return p;
     }
 

@@ -1,22 +1,16 @@
 #include "UaTestClient.h"
 #include "security/ChunkSecurity.h"
 
+#include <QtEndian>
+
 using namespace Ua;
 
-namespace {
-std::uint32_t u32At(const QByteArray &b, qsizetype at)
-{
-    Decoder d(b.constData() + at, 4);
-    return d.u32();
-}
-} // namespace
+static std::uint32_t u32At(const QByteArray &b, qsizetype at) { return qFromLittleEndian<quint32>(b.constData() + at); }
 
 qsizetype UaTestPeer::completeFrame(const QByteArray &b)
 {
-    if (b.size() < 8)
-        return 0;
-    const std::uint32_t size = u32At(b, 4);
-    return size >= 8 && qsizetype(size) <= b.size() ? qsizetype(size) : 0;
+    const qsizetype size = b.size() < 8 ? 0 : qsizetype(u32At(b, 4));
+    return size >= 8 && size <= b.size() ? size : 0;
 }
 
 QByteArray UaTestPeer::helloFrame(std::uint32_t receiveBuffer, std::uint32_t sendBuffer, std::uint32_t maxMessage)
@@ -104,11 +98,10 @@ bool UaTestPeer::openChannel(std::int32_t requestType)
 {
     sendBytes(openFrame(requestType, channelId));
     QByteArray f = nextFrame();
-    if (!f.startsWith("OPNF"))
+    if (!f.startsWith("OPNF") || f.size() < 12)
         return false;
     try {
-        Decoder header(f.constData() + 8, std::size_t(f.size() - 8));
-        header.u32();
+        Decoder header(f.constData() + 12, std::size_t(f.size() - 12)); // after the channel id
         header.string();
         header.byteString();
         header.byteString();
@@ -117,8 +110,8 @@ bool UaTestPeer::openChannel(std::int32_t requestType)
                                                            secure.serverKey) != Security::SecurityResult::Ok)
             return false;
         Decoder d(f.constData() + plainStart, std::size_t(f.size() - plainStart));
-        d.u32();
-        d.u32();
+        d.u32(); // sequence number
+        d.u32(); // request id
         OpenSecureChannelResponse response;
         if (!decodeNodeId(d).isNumeric(Id::OpenSecureChannelResponse_Binary))
             return false;

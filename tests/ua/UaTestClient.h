@@ -8,10 +8,9 @@
 #include <QTcpSocket>
 #include <map>
 
-// The client side of opc.tcp, just enough to drive the server in tests and the fuzzer,
-// built on our own encoder (which the golden vectors pin down). Frames travel either
-// straight into a Ua::Connection (MemoryPeer) or over a loopback socket (SocketPeer,
-// UaSocketPeer.cpp).
+// The client side of opc.tcp, just enough to drive the server in tests and the fuzzer, built on our own encoder
+// (which the golden vectors pin down). Frames travel either straight into a Ua::Connection (MemoryPeer) or over a
+// loopback socket (SocketPeer, UaSocketPeer.cpp).
 class UaTestPeer {
 public:
     virtual ~UaTestPeer() = default;
@@ -32,8 +31,7 @@ public:
     bool openChannel(std::int32_t requestType = 0); // 0 issue, 1 renew
     // One symmetric chunk as it goes on the wire.
     QByteArray chunk(char chunkType, std::uint32_t requestId, const QByteArray &body, const char *type = "MSG");
-    // Sends a message body in chunks of at most chunkBody bytes (0: as large as the
-    // server takes).
+    // Sends a message body in chunks of at most chunkBody bytes (0: as large as the server takes).
     std::uint32_t sendMessage(const QByteArray &body, std::size_t chunkBody = 0, const char *type = "MSG");
     // The reassembled body of the response to requestId; empty on error or time-out.
     QByteArray receiveMessage(std::uint32_t requestId);
@@ -63,8 +61,7 @@ public:
     {
         return receive(send(request, chunkBody), response);
     }
-    // The fault a request is answered with: Good for a response, BadCommunicationError
-    // for no answer.
+    // The fault a request is answered with: Good for a response, BadCommunicationError for no answer.
     template <class Req> Ua::StatusCode faultOf(Req request)
     {
         const Reply r = decodeReply(send(request), nullptr, nullptr);
@@ -83,8 +80,7 @@ public:
     Ua::DataValue read(const Ua::NodeId &id, std::uint32_t attribute = Ua::Attr::Value);
     Ua::StatusCode write(const Ua::NodeId &id, const Ua::Variant &v, std::uint32_t attribute = Ua::Attr::Value);
 
-    // A secured channel, when policy is set: our key and certificate, the server's,
-    // and the keys of the current token.
+    // A secured channel, when policy is set: our key and certificate, the server's, the current token's keys.
     struct Secure {
         const Security::SecurityPolicy *policy = nullptr;
         Security::SecurityMode mode = Security::SecurityMode::SignAndEncrypt;
