@@ -40,9 +40,7 @@ CertificateRequest request(const QString &name, bool ca = false)
 Certificate issue(const CertificateRequest &request, const RsaKey &subjectKey, const Certificate *issuer = nullptr,
                   const RsaKey &issuerKey = {})
 {
-    const std::optional<Certificate> certificate = Certificate::create(request, subjectKey, issuer, issuerKey);
-    EXPECT_TRUE(certificate.has_value());
-    return certificate.value_or(Certificate());
+    return Certificate::create(request, subjectKey, issuer, issuerKey).value();
 }
 
 // A DER revocation list of issuer that names the revoked certificates.

@@ -6,7 +6,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
-#include <map>
 
 // Known answers made once by node-opcua, a stack written independently of ours
 // (vectors/vectors.json, made by vectors/make-vectors.js), and the keys in them.
@@ -25,14 +24,10 @@ inline const QJsonObject &vectors()
 inline QByteArray bytes(const QJsonValue &base64) { return QByteArray::fromBase64(base64.toString().toLatin1()); }
 
 // "client", "server2048" or "server4096".
-inline const Security::RsaKey &key(const QString &name)
+inline Security::RsaKey key(const QString &name)
 {
-    static const std::map<QString, Security::RsaKey> keys{
-        {"client", Security::RsaKey::fromPem(vectors()["clientKey"].toString().toLatin1())},
-        {"server2048", Security::RsaKey::fromPem(vectors()["serverKeys"]["2048"].toString().toLatin1())},
-        {"server4096", Security::RsaKey::fromPem(vectors()["serverKeys"]["4096"].toString().toLatin1())},
-    };
-    return keys.at(name);
+    const QJsonValue pem = name == "client" ? vectors()["clientKey"] : vectors()["serverKeys"][name.sliced(6)];
+    return Security::RsaKey::fromPem(pem.toString().toLatin1());
 }
 
 } // namespace SecurityTest
