@@ -204,12 +204,8 @@ TEST(UaSecuritySetup, SettingsAndPkiProblemsAreReportedAndTheRestIsServed)
             tokens << QString::number(p.tokenType);
         return std::tuple(problems.join('\n'), offered.join(' '), tokens.join(' '));
     };
-    EXPECT_EQ(configure(), std::tuple(QString(),
-                                      "None:1 Basic256Sha256:2 Basic256Sha256:3 Aes128_Sha256_RsaOaep:2 "
-                                      "Aes128_Sha256_RsaOaep:3 Aes256_Sha256_RsaPss:2 Aes256_Sha256_RsaPss:3",
-                                      "0 1"));
-
-    // Anonymous stays on, its default.
+    // What the defaults give, the interop tests see in the endpoints. Anonymous stays
+    // on, its default.
     std::tie(settings.policies, settings.anonymous, settings.autoTrust) =
         std::tuple(" Aes256_Sha256_RsaPss , Bogus", "yes", "2");
     EXPECT_EQ(configure(), std::tuple(QString("UaSecurityPolicies: unknown security policy \"Bogus\" ignored\n"
@@ -241,12 +237,6 @@ TEST(UaSecureChannel, SecuredChannelsServeRenewAndEndAloneOnATamperedOrReplayedC
     ua.addPanelItems();
     ua.config.security.clear();
     const NodeId measure(1, QStringLiteral("C01.Z1.D1.Measure"));
-    auto securePeer = [&](const Security::SecurityPolicy &p, SecurityMode mode) -> MemoryPeer & {
-        MemoryPeer &peer = ua.connect();
-        peer.useSecurity(&p, Security::SecurityMode(int(mode)), pki.clientKey, pki.clientCert,
-                         pki.store->ownCertificate());
-        return peer;
-    };
     for (const Security::SecurityPolicy &p : Security::securityPolicies())
         for (const SecurityMode mode : {SecurityMode::Sign, SecurityMode::SignAndEncrypt})
             if (p.secure)
@@ -254,10 +244,11 @@ TEST(UaSecureChannel, SecuredChannelsServeRenewAndEndAloneOnATamperedOrReplayedC
     ua.start();
     std::vector<MemoryPeer *> peers;
     for (const SecurityOffer &offer : ua.config.security) {
-        MemoryPeer &p = securePeer(*Security::findSecurityPolicy(offer.policy->uri()), offer.mode);
+        MemoryPeer &p = ua.connect();
+        p.useSecurity(Security::findSecurityPolicy(offer.policy->uri()), Security::SecurityMode(int(offer.mode)),
+                      pki.clientKey, pki.clientCert, pki.store->ownCertificate());
         ASSERT_TRUE(p.hello() && p.openChannel()) << offer.policy->uri().toStdString();
-        ASSERT_EQ(p.createSession(), Status::Good);
-        ASSERT_EQ(p.activateSession(), Status::Good);
+        ASSERT_TRUE(p.session());
         EXPECT_EQ(p.read(measure).value.d, 1.25);
         peers.push_back(&p);
     }
@@ -294,8 +285,8 @@ TEST(UaSecureChannel, SecuredChannelsServeRenewAndEndAloneOnATamperedOrReplayedC
     EXPECT_EQ(peers[5]->read(measure).value.d, 1.25);
 
     // A session's proof must come from the channel's key.
-    MemoryPeer &forger = securePeer(policy("Basic256Sha256"), SecurityMode::Sign);
-    ASSERT_TRUE(forger.hello() && forger.openChannel() && forger.createSession() == Status::Good);
+    MemoryPeer &forger = *peers[2];
+    ASSERT_EQ(forger.createSession(), Status::Good);
     forger.secure.sessionNonce[0] = char(forger.secure.sessionNonce[0] ^ 1);
     EXPECT_EQ(forger.activateSession(), Status::BadApplicationSignatureInvalid);
 }
