@@ -1,7 +1,5 @@
-// Certificates and the PKI folder: what another stack made, the application
-// certificate made on first start, a folder that cannot be used, and the check of a
-// client's certificate: trust, rejection and a later move, validity, URI, usage,
-// chains and revocation lists.
+// Certificates and the PKI folder: what another stack made, our own made on first start,
+// and the check of a client's: trust, rejection, time, URI, use, chains and revocation.
 #include "SecurityTestSupport.h"
 #include "TestSupport.h"
 #include "common/SecureFiles.h"

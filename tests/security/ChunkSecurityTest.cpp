@@ -1,7 +1,5 @@
-// Every policy against node-opcua's answers (key derivation, whole chunks in both
-// directions with multi-block RSA, signatures, the UserName secret); chunks that
-// were tampered with, cut or padded wrongly and keys that do not fit fail cleanly and
-// leave the chunk as it came; the size limits the chunker relies on hold exactly.
+// Every policy against node-opcua's answers; what was tampered with, cut, padded wrongly or
+// keyed wrongly fails and stays as it came; the size limits the chunker relies on hold.
 #include "security/ChunkSecurity.h"
 #include "SecurityTestSupport.h"
 

@@ -1,7 +1,5 @@
-// The users file (salted hashes only, changes by another writer seen at the next
-// check, damaged lines and unreadable paths reported and never lost) and
-// opc-kv7 --user-add / --user-remove (the password from a pipe or from a terminal
-// without echo, the exit statuses and their messages).
+// The users file (salted hashes, damaged lines and unreadable paths reported, nothing lost)
+// and opc-kv7 --user-add / --user-remove (from a pipe or a terminal without echo).
 #include "security/UserStore.h"
 #include "SecurityTestSupport.h"
 #include "TestSupport.h"
