@@ -4,7 +4,7 @@
 #include "UaTestClient.h"
 #include "common/Clock.h"
 #include "opc/OPCServer.h"
-#include "security/CertificateStore.h"
+#include "ua/UaSecuritySetup.h"
 #include "ua/UaServerCore.h"
 
 #include <QCoreApplication>
@@ -45,28 +45,21 @@ struct World {
         config.minPublishingIntervalMs = 0;
         config.maxMonitoredItemsPerSession = 200;
 
-        // Our PKI, trusting every client, and one client key and certificate.
-        store = std::make_shared<Security::CertificateStore>(pkiFolder.path());
-        Security::ApplicationIdentity identity;
-        identity.applicationUri = config.applicationUri;
-        check(store->open(identity).isEmpty());
-        store->setAutoTrust(true);
-        clientKey = Security::RsaKey::generate(2048);
-        clientCert = UaTestPeer::clientCertificate(QStringLiteral("fuzz client"), clientKey);
-        for (const Security::SecurityPolicy &policy : Security::securityPolicies()) {
-            if (!policy.secure)
-                continue;
-            auto secure = std::make_shared<CryptoPolicy>(policy, store);
-            config.security.push_back({secure, SecurityMode::Sign});
-            config.security.push_back({secure, SecurityMode::SignAndEncrypt});
-        }
+        // Our PKI, trusting every client, and every policy in both modes after None; the
+        // users stay anonymous.
+        SecuritySettings settings;
+        settings.applicationFolder = pkiFolder.path();
+        settings.autoTrust = QStringLiteral("1");
+        settings.identity.applicationUri = config.applicationUri;
+        check(configureSecurity(config, settings).isEmpty());
+        config.accessControl = std::make_shared<UserAccess>();
     }
     // Sets a client up to secure its channel with one of the offered secure policies.
     void secure(UaTestPeer &client, unsigned pick) const
     {
         const SecurityOffer &offer = config.security[1 + pick % (config.security.size() - 1)];
         client.useSecurity(Security::findSecurityPolicy(offer.policy->uri()), Security::SecurityMode(int(offer.mode)),
-                           clientKey, clientCert, store->ownCertificate());
+                           clientKey, clientCert, *Security::Certificate::fromDer(offer.policy->certificate()));
     }
     int argc = 1;
     char name[8] = "fuzz_ua";
@@ -76,9 +69,8 @@ struct World {
     ServerConfig config;
     ManualClock clock;
     QTemporaryDir pkiFolder;
-    std::shared_ptr<Security::CertificateStore> store;
-    Security::RsaKey clientKey;
-    Security::Certificate clientCert;
+    Security::RsaKey clientKey = Security::RsaKey::generate(2048);
+    Security::Certificate clientCert = UaTestPeer::clientCertificate(QStringLiteral("fuzz client"), clientKey);
 };
 
 // Every request the server answers, by its encoding id, and one it does not know.

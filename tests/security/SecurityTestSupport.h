@@ -33,8 +33,7 @@ inline QByteArray bytes(const QJsonValue &base64) { return QByteArray::fromBase6
 // "client", "server2048" or "server4096".
 inline Security::RsaKey key(const QString &name)
 {
-    const QJsonValue pem = name == "client" ? vectors()["clientKey"] : vectors()["serverKeys"][name.sliced(6)];
-    return Security::RsaKey::fromPem(pem.toString().toLatin1());
+    return Security::RsaKey::fromPem(vectors()["keys"][name].toString().toLatin1());
 }
 
 } // namespace SecurityTest

@@ -11,11 +11,6 @@ using namespace Ua;
 
 namespace {
 
-const Security::SecurityPolicy &policy(const char *name)
-{
-    return *Security::findSecurityPolicy(QString::fromLatin1(name));
-}
-
 // A PKI folder with our certificate, a users file that knows "operator" with the
 // password "secret", and a client's key and certificate, made once: RSA keys take a while.
 struct Pki {
@@ -43,7 +38,7 @@ struct Pki {
 TEST(UaSecurity, ClientCertificatesAreCheckedAndOnlyActionableRefusalsPassThrough)
 {
     Pki &pki = Pki::get();
-    const CryptoPolicy server(policy("Basic256Sha256"), pki.store);
+    const CryptoPolicy server(*Security::findSecurityPolicy(u"Basic256Sha256"), pki.store);
     const QByteArray ours = pki.store->ownCertificate().thumbprint();
     QByteArray another = ours;
     another[0] = char(another[0] ^ 1);
@@ -91,7 +86,7 @@ const QByteArray Nonce(32, 'n');
 UserNameIdentityToken userName(const QString &name = "operator", const QByteArray &password = "secret",
                                const QByteArray &nonce = Nonce)
 {
-    const Security::SecurityPolicy &p = policy("Basic256Sha256");
+    const Security::SecurityPolicy &p = *Security::findSecurityPolicy(u"Basic256Sha256");
     QByteArray plain(4, '\0');
     qToLittleEndian<quint32>(quint32(password.size() + nonce.size()), plain.data());
     const auto encrypted = Security::Crypto::rsaEncrypt(Pki::get().store->ownCertificate().publicKey(),
@@ -104,7 +99,7 @@ UserNameIdentityToken userName(const QString &name = "operator", const QByteArra
 TEST(UaIdentity, TokensGetTheStatusTheirEndpointAndUserCallFor)
 {
     Pki &pki = Pki::get();
-    const auto *b256 = &policy("Basic256Sha256");
+    const auto *b256 = &*Security::findSecurityPolicy(u"Basic256Sha256");
     const UserAccess open(true, pki.users, pki.store, b256), closed(false, pki.users, pki.store, b256), anonymousOnly;
     const QString none = SecurityPolicyNone::policyUri(), secure = b256->uri;
 
@@ -115,17 +110,13 @@ TEST(UaIdentity, TokensGetTheStatusTheirEndpointAndUserCallFor)
     UserNameIdentityToken wrongAlgorithm = userName(), wrongPolicyId = userName();
     wrongAlgorithm.encryptionAlgorithm = "http://www.w3.org/2001/04/xmlenc#rsa-oaep-sha256";
     wrongPolicyId.policyId = "password";
-    const ExtensionObject anonymous = received(AnonymousIdentityToken{"anonymous"});
-    // What is tried, where, with what token, the status and (when Good) the user's name.
+    // What is tried, where, with what token, and the status (the interop tests try wrong
+    // passwords, unknown users and anonymous ones refused through a real client).
     const std::tuple<const char *, const AccessControl &, QString, ExtensionObject, StatusCode> cases[] = {
         {"no token", open, none, ExtensionObject{}, Status::Good},
-        {"anonymous", open, secure, anonymous, Status::Good},
-        {"anonymous switched off", closed, secure, anonymous, Status::BadIdentityTokenRejected},
+        {"anonymous", open, secure, received(AnonymousIdentityToken{"anonymous"}), Status::Good},
         {"no token, anonymous switched off", closed, none, ExtensionObject{}, Status::BadIdentityTokenRejected},
         {"user and password", closed, none, received(userName()), Status::Good},
-        {"user on a secure channel", open, secure, received(userName()), Status::Good},
-        {"wrong password", open, secure, received(userName("operator", "Secret")), Status::BadUserAccessDenied},
-        {"unknown user", open, none, received(userName("nobody")), Status::BadUserAccessDenied},
         {"another nonce", open, none, received(userName("operator", "secret", QByteArray(32, 'x'))),
          Status::BadIdentityTokenInvalid},
         {"wrong algorithm named", open, none, received(wrongAlgorithm), Status::BadIdentityTokenInvalid},
@@ -148,7 +139,8 @@ TEST(UaIdentity, RefusedPasswordsAreAnsweredLateWithoutHoldingUpOtherClients)
 {
     Pki &pki = Pki::get();
     UaCore ua;
-    ua.config.accessControl = std::make_shared<UserAccess>(true, pki.users, pki.store, &policy("Basic256Sha256"));
+    ua.config.accessControl =
+        std::make_shared<UserAccess>(true, pki.users, pki.store, &*Security::findSecurityPolicy(u"Basic256Sha256"));
     std::int32_t traceLevel = 1;
     ua.server.SetTraceLevel(traceLevel);
     ua.start();
@@ -226,7 +218,7 @@ TEST(UaSecuritySetup, SettingsAndPkiProblemsAreReportedAndTheRestIsServed)
     EXPECT_EQ(std::tuple(offered, tokens), std::tuple(QString("None:1"), QString("0")));
 }
 
-TEST(UaSecureChannel, SecuredChannelsServeRenewAndEndAloneOnATamperedOrReplayedChunk)
+TEST(UaSecureChannel, SecuredChannelsServeAndEndAloneOnATamperedOrReplayedChunk)
 {
     Pki &pki = Pki::get();
     pki.store->setAutoTrust(true);
@@ -251,19 +243,11 @@ TEST(UaSecureChannel, SecuredChannelsServeRenewAndEndAloneOnATamperedOrReplayedC
     }
     ASSERT_EQ(peers.size(), 6u);
 
-    // Without a None endpoint a channel without security serves discovery only.
+    // Without a None endpoint a channel without security serves discovery only (what
+    // it lists, and renewals, the interop tests see through a real client).
     MemoryPeer &discovery = ua.channel();
-    const auto endpoints = ask<GetEndpointsResponse>(discovery, GetEndpointsRequest{}).endpoints;
-    EXPECT_EQ(endpoints.size(), peers.size());
-    EXPECT_EQ(endpoints.at(0).serverCertificate, pki.store->ownCertificate().der());
+    EXPECT_EQ(ask<GetEndpointsResponse>(discovery, GetEndpointsRequest{}).endpoints.size(), peers.size());
     EXPECT_EQ(discovery.createSession(), Status::BadSecurityPolicyRejected);
-
-    // Renewal: new nonces, new keys, and the channel goes on.
-    MemoryPeer &renewing = *peers[1];
-    const std::uint32_t oldToken = renewing.tokenId;
-    ASSERT_TRUE(renewing.openChannel(1));
-    EXPECT_NE(renewing.tokenId, oldToken);
-    EXPECT_EQ(renewing.read(measure).value.d, 1.25);
 
     // A chunk changed on the way, or one sent again: that channel ends, the others stay.
     QByteArray body;
