@@ -1,6 +1,5 @@
-// Certificates, keys and protected chunks from arbitrary bytes, as a peer sends
-// them before anything about it is known: no crash, no leak, and nothing that
-// fails is ever half changed.
+// Certificates, keys and protected chunks from arbitrary bytes, as a peer sends them: no
+// crash, no leak, and nothing that fails is ever half changed.
 #include "FuzzCheck.h"
 #include "security/Certificate.h"
 #include "security/ChunkSecurity.h"

@@ -1,6 +1,5 @@
-// Arbitrary bytes through line assembly and decoding into a real item store, cut
-// into chunks and interleaved with supervision ticks as the input dictates. After
-// every input the engine and its 478 items must still be consistent.
+// Arbitrary bytes through line assembly and decoding into a real item store, in chunks and
+// between supervision ticks as the input says; the engine and its 478 items stay consistent.
 #include "FuzzCheck.h"
 #include "opc/ItemTable.h"
 #include "opc/OPCServer.h"

@@ -1,13 +1,12 @@
-// Certificates and the PKI folder: what another stack made, the application
-// certificate made on first start, a folder that cannot be used, and the check of a
-// client's certificate: trust, rejection and a later move, validity, URI, usage,
-// chains and revocation lists.
+// Certificates and the PKI folder: what another stack made, our own made on first start,
+// and the check of a client's: trust, rejection, time, URI, use, chains and revocation.
 #include "SecurityTestSupport.h"
 #include "TestSupport.h"
 #include "common/SecureFiles.h"
 #include "security/CertificateStore.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <functional>
 #include <gtest/gtest.h>
 #include <openssl/x509.h>
@@ -29,20 +28,15 @@ CertificateRequest request(const QString &name, bool ca = false)
     r.hostNames = {"host.example"};
     r.notBefore = QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC);
     r.notAfter = QDateTime(QDate(2027, 12, 31), QTime(0, 0), Qt::UTC);
-    r.ca = ca;
-    if (ca) {
-        r.keyUsage = KeyCertSign | CrlSign;
-        r.serverAuth = r.clientAuth = false;
-    }
+    if (ca)
+        std::tie(r.ca, r.keyUsage, r.serverAuth, r.clientAuth) = std::tuple(true, KeyCertSign | CrlSign, false, false);
     return r;
 }
 
 Certificate issue(const CertificateRequest &request, const RsaKey &subjectKey, const Certificate *issuer = nullptr,
                   const RsaKey &issuerKey = {})
 {
-    const std::optional<Certificate> certificate = Certificate::create(request, subjectKey, issuer, issuerKey);
-    EXPECT_TRUE(certificate.has_value());
-    return certificate.value_or(Certificate());
+    return Certificate::create(request, subjectKey, issuer, issuerKey).value();
 }
 
 // A DER revocation list of issuer that names the revoked certificates.
@@ -90,14 +84,6 @@ protected:
         ASSERT_EQ(Files::writeFileAtomically(pki + '/' + subfolder + '/' + name, bytes, 0644), QString());
     }
     QStringList files(const QString &subfolder) const { return QDir(pki + '/' + subfolder).entryList(QDir::Files); }
-    Check check(const std::vector<Certificate> &chain, const QString &uri = {}, const SecurityPolicy *policy = nullptr)
-    {
-        QByteArray der;
-        for (const Certificate &certificate : chain)
-            der += certificate.der();
-        return store.validate(der, uri, policy);
-    }
-
     TempAppFolder folder;
     ManualClock clock{June2026};
     const QString pki = folder.file("pki");
@@ -183,31 +169,20 @@ TEST(Certificate, FirstStartMakesTheApplicationCertificateAndAFolderThatCannotBe
         Files::writeFileAtomically(cert, own.der(), 0644);
         Files::writeFileAtomically(key, keyBytes, 0600);
     }
-    // A PKI folder below a regular file cannot be made at all.
-    EXPECT_TRUE(CertificateStore(cert + "/pki").open(Identity).contains(cert));
 }
 
 TEST_F(CertificateValidation, AnUntrustedClientIsRejectedUntilMovedToTrustedAndRejectsNeverPileUp)
 {
     const Certificate client = issue(request("Some Client/1"), key("client"));
-    EXPECT_EQ(check({client}), Check::Untrusted);
+    EXPECT_EQ(store.validate(client.der(), {}), Check::Untrusted);
     const QString name = certificateFileName(client);
     EXPECT_TRUE(name.startsWith("Some Client_1 [") && name.endsWith("].der")) << name.toStdString();
     ASSERT_EQ(files("rejected/certs"), QStringList{name});
     ASSERT_TRUE(QFile::rename(pki + "/rejected/certs/" + name, pki + "/trusted/certs/" + name));
-    EXPECT_EQ(check({client}, client.applicationUri()), Check::Good);
-
-    // What is no usable certificate is invalid, or fails the policy, and is not kept.
-    EXPECT_EQ(store.validate(QByteArray("not a certificate"), {}), Check::Invalid);
-    EXPECT_EQ(store.validate(QByteArray(), {}), Check::Invalid);
-    const Certificate weak = issue(request("weak"), RsaKey::generate(1024));
-    put("trusted/certs", "weak.der", weak.der());
-    EXPECT_EQ(check({weak}, {}, findSecurityPolicy(u"Basic256Sha256")), Check::PolicyCheckFailed);
-    EXPECT_EQ(check({weak}), Check::Good);
-    EXPECT_TRUE(files("rejected/certs").isEmpty());
+    EXPECT_EQ(store.validate(client.der(), client.applicationUri()), Check::Good);
 
     for (int i = 0; i <= CertificateStore::MaxRejected; ++i)
-        check({issue(request(QStringLiteral("flood %1").arg(i)), key("client"))});
+        store.validate(issue(request(QStringLiteral("flood %1").arg(i)), key("client")).der(), {});
     const QStringList rejected = files("rejected/certs");
     EXPECT_EQ(rejected.size(), CertificateStore::MaxRejected);
     EXPECT_EQ(rejected.filter(QStringLiteral("flood %1 ").arg(CertificateStore::MaxRejected)).size(), 1);
@@ -215,87 +190,66 @@ TEST_F(CertificateValidation, AnUntrustedClientIsRejectedUntilMovedToTrustedAndR
     // With auto-trust another one goes straight to trusted.
     store.setAutoTrust(true);
     const Certificate other = issue(request("other"), key("client"));
-    EXPECT_EQ(check({other}), Check::Good);
-    EXPECT_EQ(files("trusted/certs"), QStringList({certificateFileName(other), name, "weak.der"})); // ignoring case
+    EXPECT_EQ(store.validate(other.der(), {}), Check::Good);
+    EXPECT_EQ(files("trusted/certs"), QStringList({certificateFileName(other), name}));
     EXPECT_EQ(files("rejected/certs").size(), CertificateStore::MaxRejected);
 }
 
-TEST_F(CertificateValidation, ATrustedSelfSignedClientIsCheckedForTimeUriAndUse)
+TEST_F(CertificateValidation, TimeUriUseChainsAndRevocationListsDecide)
 {
-    const QDateTime made = request("client").notBefore, later(QDate(2028, 1, 1), QTime(0, 0), Qt::UTC);
-    const unsigned all = CertificateRequest().keyUsage;
-    const std::tuple<const char *, QDateTime, unsigned, bool, QDateTime, QString, Check> cases[] = {
-        {"as made", made, all, true, June2026, "urn:tests:client", Check::Good},
-        {"no URI asked", made, all, true, June2026, {}, Check::Good},
-        {"another URI", made, all, true, June2026, "urn:tests:other", Check::UriInvalid},
-        {"expired", made, all, true, later, {}, Check::TimeInvalid},
-        {"not yet valid", June2026.addDays(1), all, true, June2026, {}, Check::TimeInvalid},
-        {"cannot encipher", made, DigitalSignature, true, June2026, {}, Check::UseNotAllowed},
-        {"cannot sign", made, KeyEncipherment, true, June2026, {}, Check::UseNotAllowed},
-        {"server use only", made, all, false, June2026, {}, Check::UseNotAllowed},
-    };
-    for (const auto &[what, notBefore, usage, clientUse, at, uri, expected] : cases) {
-        CertificateRequest r = request("client");
-        std::tie(r.notBefore, r.keyUsage, r.clientAuth) = std::tuple(notBefore, usage, clientUse);
-        const Certificate client = issue(r, key("client"));
-        put("trusted/certs", certificateFileName(client), client.der());
-        clock.advance(June2026.msecsTo(at));
-        EXPECT_EQ(check({client}, uri), expected) << what;
-        clock.advance(at.msecsTo(June2026));
-    }
-}
-
-TEST_F(CertificateValidation, ChainsAreBuiltFromTheListsAndCheckedForRevocation)
-{
-    // A root CA, an intermediate CA below it, and a client below each.
-    const RsaKey &rootKey = key("server2048"), &middleKey = key("server4096"), &clientKey = key("client");
+    // A root CA, an intermediate CA below it, a client below each, and variants of a
+    // self-signed client; files and chains take them by name.
+    const RsaKey rootKey = key("server2048"), middleKey = key("server4096"), clientKey = key("client");
     const Certificate root = issue(request("Root CA", true), rootKey);
     const Certificate middle = issue(request("Middle CA", true), middleKey, &root, rootKey);
     const Certificate client = issue(request("client"), clientKey, &root, rootKey);
-    const Certificate deep = issue(request("deep client"), clientKey, &middle, middleKey);
-    const Certificate forged = issue(request("forged"), clientKey, &root, clientKey);
+    const auto selfSigned = [&](auto change) {
+        CertificateRequest r = request("client");
+        change(r);
+        return issue(r, clientKey).der();
+    };
     CertificateRequest lapsed = request("Middle CA", true);
     lapsed.notAfter = June2026.addDays(-1);
-    const Certificate lapsedMiddle = issue(lapsed, middleKey, &root, rootKey);
-    const Certificate notCaMiddle = issue(request("Middle CA"), middleKey, &root, rootKey);
-    const QByteArray rootCrl = revocationList(root, rootKey);
-    using File = std::pair<const char *, QByteArray>;
-    const File trusted{"trusted/certs", root.der()}, rootList{"trusted/crl", rootCrl},
-        middleList{"issuers/crl", revocationList(middle, middleKey)}, issuer{"issuers/certs", root.der()},
-        issuerList{"issuers/crl", rootCrl};
-    const auto revoking = [&](const Certificate &revoked) -> File {
-        return {"trusted/crl", revocationList(root, rootKey, {revoked})};
+    const std::map<QString, QByteArray> named{
+        {"root", root.der()},
+        {"middle", middle.der()},
+        {"client", client.der()},
+        {"deep", issue(request("deep client"), clientKey, &middle, middleKey).der()},
+        {"forged", issue(request("forged"), clientKey, &root, clientKey).der()},
+        {"lapsedMiddle", issue(lapsed, middleKey, &root, rootKey).der()},
+        {"notCaMiddle", issue(request("Middle CA"), middleKey, &root, rootKey).der()},
+        {"selfSigned", selfSigned([](auto &) {})},
+        {"notYetValid", selfSigned([](auto &r) { r.notBefore = June2026.addDays(1); })},
+        {"signOnly", selfSigned([](auto &r) { r.keyUsage = DigitalSignature; })},
+        {"encipherOnly", selfSigned([](auto &r) { r.keyUsage = KeyEncipherment; })},
+        {"serverOnly", selfSigned([](auto &r) { r.clientAuth = false; })},
+        {"weak", issue(request("weak"), RsaKey::generate(1024)).der()},
+        {"garbage", "not a certificate"},
+        {"rootList", revocationList(root, rootKey)},
+        {"middleList", revocationList(middle, middleKey)},
+        {"otherKeyList", revocationList(root, middleKey)},
+        {"clientRevoked", revocationList(root, rootKey, {client})},
+        {"middleRevoked", revocationList(root, rootKey, {middle})},
     };
-
-    const std::tuple<const char *, std::vector<File>, std::vector<Certificate>, Check> cases[] = {
-        {"trusted CA with its list", {trusted, rootList}, {client}, Check::Good},
-        {"revoked", {trusted, revoking(client)}, {client}, Check::Revoked},
-        {"CA without a list", {trusted}, {client}, Check::RevocationUnknown},
-        {"list by another key",
-         {trusted, {"trusted/crl", revocationList(root, middleKey)}},
-         {client},
-         Check::RevocationUnknown},
-        {"issuer unknown", {}, {client}, Check::ChainIncomplete},
-        {"CA only among the issuers", {issuer, issuerList}, {client}, Check::Untrusted},
-        {"client trusted, CA an issuer", {issuer, issuerList, {"trusted/certs", client.der()}}, {client}, Check::Good},
-        {"signature not the CA's", {trusted, rootList}, {forged}, Check::Invalid},
-        {"intermediate sent along", {trusted, rootList, middleList}, {deep, middle}, Check::Good},
-        {"intermediate an issuer",
-         {trusted, rootList, middleList, {"issuers/certs", middle.der()}},
-         {deep},
-         Check::Good},
-        {"intermediate revoked", {trusted, revoking(middle), middleList}, {deep, middle}, Check::IssuerRevoked},
-        {"root without a list", {trusted, middleList}, {deep, middle}, Check::IssuerRevocationUnknown},
-        {"intermediate expired", {trusted, rootList, middleList}, {deep, lapsedMiddle}, Check::IssuerTimeInvalid},
-        {"intermediate no CA", {trusted, rootList, middleList}, {deep, notCaMiddle}, Check::IssuerUseNotAllowed},
-    };
-    for (const auto &[what, placed, sent, expected] : cases) {
-        for (const QString sub : {"trusted/certs", "trusted/crl", "issuers/certs", "issuers/crl"})
+    const QStringList checks = QStringLiteral("Good Invalid ChainIncomplete PolicyCheckFailed Untrusted TimeInvalid "
+                                              "IssuerTimeInvalid UriInvalid UseNotAllowed IssuerUseNotAllowed "
+                                              "RevocationUnknown IssuerRevocationUnknown Revoked IssuerRevoked")
+                                   .split(' ');
+    for (const QJsonValue row : readJson("cases.json")["certificateChecks"].toArray()) {
+        for (const QString sub : {"trusted/certs", "trusted/crl", "issuers/certs", "issuers/crl", "rejected/certs"})
             for (const QString &name : files(sub))
                 QFile::remove(pki + '/' + sub + '/' + name);
-        int n = 0;
-        for (const auto &[sub, bytes] : placed)
-            put(sub, QString::number(++n), bytes);
-        EXPECT_EQ(check(sent), expected) << what;
+        for (const QJsonValue file : row["files"].toArray())
+            put(file.toString().section('/', 0, 1), file.toString().section('/', 2),
+                named.at(file.toString().section('/', 2)));
+        QByteArray sent;
+        for (const QJsonValue name : row["sent"].toArray())
+            sent += named.at(name.toString());
+        const QDateTime at = row["at"].isString() ? QDateTime::fromString(row["at"].toString(), Qt::ISODate) : June2026;
+        clock.advance(June2026.msecsTo(at));
+        const Check result = store.validate(sent, row["uri"].toString(), findSecurityPolicy(row["policy"].toString()));
+        EXPECT_EQ(checks[int(result)], row["expected"].toString()) << row["what"].toString().toStdString();
+        EXPECT_EQ(files("rejected/certs").size(), result == Check::Untrusted) << "only the untrusted are kept";
+        clock.advance(at.msecsTo(June2026));
     }
 }

@@ -6,33 +6,34 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
-#include <map>
 
-// Known answers made once by node-opcua, a stack written independently of ours
-// (vectors/vectors.json, made by vectors/make-vectors.js), and the keys in them.
 namespace SecurityTest {
 
-inline const QJsonObject &vectors()
+// A JSON file of tests/security (cases.json: cases that are plain data, what goes in
+// and what must come out); one that does not parse fails the test.
+inline QJsonObject readJson(const QString &name)
 {
-    static const QJsonObject root = [] {
-        QFile file(qEnvironmentVariable("KV7_SOURCE_DIR") + QStringLiteral("/tests/security/vectors/vectors.json"));
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << "KV7_SOURCE_DIR names the source tree";
-        return QJsonDocument::fromJson(file.readAll()).object();
-    }();
+    QFile file(qEnvironmentVariable("KV7_SOURCE_DIR") + QStringLiteral("/tests/security/") + name);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << "KV7_SOURCE_DIR names the source tree";
+    QJsonParseError error;
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll(), &error).object();
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << name.toStdString() << ": " << error.errorString().toStdString();
     return root;
 }
 
+// Known answers made once by node-opcua, a stack written independently of ours
+// (vectors/vectors.json, made by vectors/make-vectors.js), and the keys in them.
+inline const QJsonObject &vectors()
+{
+    static const QJsonObject root = readJson("vectors/vectors.json");
+    return root;
+}
 inline QByteArray bytes(const QJsonValue &base64) { return QByteArray::fromBase64(base64.toString().toLatin1()); }
 
 // "client", "server2048" or "server4096".
-inline const Security::RsaKey &key(const QString &name)
+inline Security::RsaKey key(const QString &name)
 {
-    static const std::map<QString, Security::RsaKey> keys{
-        {"client", Security::RsaKey::fromPem(vectors()["clientKey"].toString().toLatin1())},
-        {"server2048", Security::RsaKey::fromPem(vectors()["serverKeys"]["2048"].toString().toLatin1())},
-        {"server4096", Security::RsaKey::fromPem(vectors()["serverKeys"]["4096"].toString().toLatin1())},
-    };
-    return keys.at(name);
+    return Security::RsaKey::fromPem(vectors()["keys"][name].toString().toLatin1());
 }
 
 } // namespace SecurityTest

@@ -1,17 +1,16 @@
-// The users file (salted hashes only, changes by another writer seen at the next
-// check, damaged lines and unreadable paths reported and never lost) and
-// opc-kv7 --user-add / --user-remove (the password from a pipe or from a terminal
-// without echo, the exit statuses and their messages).
+// The users file (salted hashes, damaged lines and unreadable paths reported, nothing lost)
+// and opc-kv7 --user-add / --user-remove (from a pipe or a terminal without echo).
 #include "security/UserStore.h"
+#include "SecurityTestSupport.h"
 #include "TestSupport.h"
 #include "common/SecureFiles.h"
 #include "security/UserCommand.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -61,7 +60,7 @@ QByteArray readScreen(int master, const QByteArray &until)
     return seen;
 }
 
-const QStringList Add{"--user-add", "op"}, Remove{"--user-remove", "op"};
+const QStringList Add{"--user-add", "op"};
 
 struct Users : ::testing::Test {
     TempAppFolder folder;
@@ -88,18 +87,14 @@ TEST_F(Users, StoresSaltedHashesChecksPasswordsAndRefusesNamesItCannotHold)
         checks({{"anna", "s3cret: ok"}, {"Jürgen", "s3cret: ok"}, {"anna", "s3cret: OK"}, {"Anna", "s3cret: ok"}}),
         std::vector({Check::Accepted, Check::Accepted, Check::WrongPassword, Check::UnknownUser}));
 
-    const QByteArray text = contents();
-    EXPECT_FALSE(text.contains("s3cret")) << text.constData();
-    const auto salt = [&](const char *name) {
-        for (const QByteArray &line : text.split('\n'))
-            if (line.startsWith(QByteArray(name) + ":pbkdf2-sha256:1000:"))
-                return line.split(':')[3];
-        return QByteArray();
-    };
-    EXPECT_TRUE(salt("anna") != salt("Jürgen") && !salt("anna").isEmpty()) << "each user has a salt of its own";
-    struct stat info {};
-    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    QList<QByteArray> lines = contents().split('\n');
+    lines.removeIf([](const QByteArray &line) { return line.isEmpty() || line.startsWith('#'); });
+    std::sort(lines.begin(), lines.end());
+    ASSERT_EQ(lines.size(), 2) << contents().constData();
+    EXPECT_TRUE(lines[0].startsWith("Jürgen:pbkdf2-sha256:1000:") && lines[1].startsWith("anna:pbkdf2-sha256:1000:") &&
+                lines[0].split(':')[3] != lines[1].split(':')[3] && !contents().contains("s3cret"))
+        << "only salted hashes, each user with a salt of its own: " << contents().constData();
+    EXPECT_EQ(QFile::permissions(path), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 
     ASSERT_EQ(other.setPassword("anna", "new one", Fast), QString());
     EXPECT_EQ(checks({{"anna", "s3cret: ok"}, {"anna", "new one"}}),
@@ -123,13 +118,9 @@ TEST_F(Users, DamagedLinesAndUnreadableFilesAreReportedAndKept)
     ASSERT_EQ(store.setPassword("good", "pw", Fast), QString());
     const QByteArray good = contents();
     ASSERT_EQ(store.setPassword("good", "other", Fast), QString()); // a second line for the name does not count
-    const QByteArray damaged =
-        "# a comment\r\n"
-        "broken line\n"
-        "eve:pbkdf2-sha256:1000:!!!:AAAA\n"
-        "mal:md5:1000:AAAA:AAAA\n"
-        "zero:pbkdf2-sha256:0:AAAAAAAAAAAAAAAAAAAAAA==:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n"
-        "short:pbkdf2-sha256:1000:AAAAAAAAAAAAAAAAAAAAAA==:AAAA\n";
+    QByteArray damaged;                                             // lines 1 to 6, the first of them a comment
+    for (const QJsonValue line : SecurityTest::readJson("cases.json")["damagedUsersLines"].toArray())
+        damaged += line.toString().toUtf8() + '\n';
     ASSERT_EQ(Files::writeFileAtomically(path, damaged + good + contents(), 0600), QString());
     EXPECT_EQ(std::vector({store.verify("good", "pw"), store.verify("good", "other"), store.verify("eve", "pw")}),
               std::vector({Check::Accepted, Check::WrongPassword, Check::UnknownUser}));
@@ -142,8 +133,8 @@ TEST_F(Users, DamagedLinesAndUnreadableFilesAreReportedAndKept)
     // damaged user's password mends its line.
     ASSERT_EQ(store.setPassword("new", "pw", Fast) + store.setPassword("eve", "pw", Fast), QString());
     const QByteArray after = contents();
-    for (const char *kept : {"# a comment", "broken line\n", "mal:md5:1000:AAAA:AAAA\n", "zero:pbkdf2-sha256:0:"})
-        EXPECT_TRUE(after.contains(kept)) << kept;
+    for (const QByteArray &kept : damaged.split('\n'))
+        EXPECT_TRUE(after.contains(kept.trimmed()) != kept.startsWith("eve:")) << kept.constData();
     EXPECT_EQ(store.verify("eve", "pw"), Check::Accepted);
     EXPECT_EQ(store.problems().size(), 4);
 
@@ -164,21 +155,13 @@ TEST_F(Users, DamagedLinesAndUnreadableFilesAreReportedAndKept)
 TEST_F(Users, TheCommandTakesThePasswordFromStandardInputAndRefusesWhatItCannotDoWithAMessageAndAStatus)
 {
     // Each step's status, what it says, and the password "op" has after it (none: no user "op").
-    const std::tuple<QStringList, QByteArray, int, const char *, QByteArray> steps[] = {
-        {Remove, {}, 1, nullptr, {}},                    // no such user
-        {Add, "\n", 1, nullptr, {}},                     // empty password
-        {Add, {}, 1, nullptr, {}},                       // no input at all
-        {{"--user-add"}, "pw\n", 2, nullptr, {}},        // no name
-        {{"--user-add", "a:b"}, "pw\n", 2, nullptr, {}}, // a name the file cannot hold
-        {Add + Remove, "pw\n", 2, nullptr, {}},
-        {Add, "first pw\r\nignored\n", 0, "added", "first pw"},
-        {Add, "second pw", 0, "changed", "second pw"}, // no line end
-        {Remove, {}, 0, "removed", {}},
-    };
-    for (const auto &[arguments, input, status, said, password] : steps) {
-        const Outcome o = runPiped(arguments, path, input);
-        EXPECT_EQ(o.status, status) << arguments.join(' ').toStdString();
-        if (said)
+    for (const QJsonValue step : SecurityTest::readJson("cases.json")["userCommand"].toArray()) {
+        const QStringList arguments = step["arguments"].toVariant().toStringList();
+        const Outcome o = runPiped(arguments, path, step["input"].toString().toUtf8());
+        const QString said = step["says"].toString();
+        const QByteArray password = step["password"].toString().toUtf8();
+        EXPECT_EQ(o.status, step["status"].toInt()) << step["why"].toString().toStdString();
+        if (!said.isEmpty())
             EXPECT_TRUE(o.out.contains(said) && o.out.contains(path) && o.err.isEmpty()) << o.out.toStdString();
         else
             EXPECT_TRUE(!o.err.isEmpty() && o.out.isEmpty() && !QFile::exists(path)) << o.err.toStdString();

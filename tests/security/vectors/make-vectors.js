@@ -1,9 +1,6 @@
-// Known answers for the security tests, made once by node-opcua, an OPC UA stack
-// written independently of ours. Run after `make interop-deps`:
-//   node tests/security/vectors/make-vectors.js
-// which writes vectors.json beside this script (node-opcua logs to standard output).
-// Keys and certificates are made afresh on every run; the tests read everything
-// they need from the JSON file.
+// Known answers for the security tests, made once by node-opcua, an OPC UA stack written
+// independently of ours: after `make interop-deps`, `node tests/security/vectors/make-vectors.js`
+// writes vectors.json beside it, with keys and certificates made afresh on every run.
 "use strict";
 const fs = require("node:fs");
 const path = require("node:path");
@@ -54,8 +51,7 @@ async function main() {
     const [clientNonce, serverNonce] = [filler("client nonce", 32), filler("server nonce", 32)];
     const [secret, seed] = [filler("prf secret", 32), filler("prf seed", 45)];
     const out = {
-        clientKey: client.pem,
-        serverKeys: { 2048: servers[2048].pem, 4096: servers[4096].pem },
+        keys: { client: client.pem, server2048: servers[2048].pem, server4096: servers[4096].pem },
         clientCertificate: {
             der: b64(clientCertDer), thumbprint: oc.makeSHA1Thumbprint(clientCertDer).toString("hex"),
             applicationUri: "urn:vectors:client", hostNames: ["client.example", "10.1.2.3"],
@@ -73,7 +69,8 @@ async function main() {
         const factory = sc.getCryptoFactory(policy);
         const server = servers[serverBits];
         const keys = sc.computeDerivedKeys(factory, serverNonce, clientNonce);
-        const keyJson = (k) => ({ signingKey: b64(k.signingKey), encryptingKey: b64(k.encryptingKey), iv: b64(k.initializationVector) });
+        // Signing key, encrypting key and initialization vector, one after the other.
+        const keyJson = (k) => b64(Buffer.concat([k.signingKey, k.encryptingKey, k.initializationVector]));
 
         // The client's OpenSecureChannel: signed by the client, encrypted to the server.
         const asymmetricHeader = new ssc.AsymmetricAlgorithmSecurityHeader({
@@ -94,25 +91,19 @@ async function main() {
                 sc.getOptionsForSymmetricSignAndEncrypt(ssc.MessageSecurityMode[mode], keys.derivedClientKeys),
                 filler(`${name} ${mode} body`, 117));
 
-        const data = filler(`${name} signed data`, 300), plain = filler(`${name} plain`, 1000);
+        const data = filler(`${name} signed data`, 300);
         const password = Buffer.from("Grüße, Prüfer!", "utf8");
         // The legacy secret as node-opcua's client builds it for a UserName token.
         const length = Buffer.alloc(4);
         length.writeUInt32LE(password.length + serverNonce.length, 0);
         out.policies.push({
-            name,
-            uri: policy,
-            clientKeys: keyJson(keys.derivedClientKeys),
-            serverKeys: keyJson(keys.derivedServerKeys),
-            openSecureChannel,
-            symmetric,
+            name, uri: policy, clientKeys: keyJson(keys.derivedClientKeys), serverKeys: keyJson(keys.derivedServerKeys),
+            openSecureChannel, symmetric,
             signature: { data: b64(data), value: b64(factory.asymmetricSign(data, client.signer)) },
             userSecret: {
                 serverBits, password: b64(password),
                 encrypted: b64(factory.asymmetricEncrypt(Buffer.concat([length, password, serverNonce]), server.public)),
             },
-            // Many blocks of the policy's asymmetric encryption, to the server's key.
-            encrypted: { serverBits, plain: b64(plain), cipher: b64(factory.asymmetricEncrypt(plain, server.public)) },
         });
     }
     fs.writeFileSync(path.join(__dirname, "vectors.json"), JSON.stringify(out, null, 1) + "\n");
