@@ -1,11 +1,8 @@
 #!/usr/bin/env python3
-"""Panel lines on pseudo-terminals for the interop tests and the benchmark.
-
-Opens N pseudo-terminals in raw mode, prints each slave path on a line, then "READY"; the server
-opens the slave sides as its serial ports. Each JSON line on standard input such as
-{"id": 7, "line": 3, "data": "W03 1OF\r"} writes the data (Latin-1) on the master of line 3
-(1-based) and is answered {"id": 7, "ok": true}, or with "ok": false and the "error". What
-arrives on a master (a tty may echo) is dropped so that no buffer fills. Ends with standard input.
+"""Panel lines on pseudo-terminals for the interop tests and the benchmark: prints N raw slave paths,
+then "READY". A JSON line {"id": 7, "line": 3, "data": "W03 1OF\r"} on standard input writes the data
+(Latin-1) on the master of line 3 and is answered {"id": 7, "ok": true} (or false and the "error");
+what arrives on a master is dropped so no buffer fills. Ends with standard input.
 """
 import json
 import os
