@@ -21,21 +21,18 @@ struct PasswordTest : ::testing::Test {
 TEST_F(PasswordTest, TheDefaultHoldsUntilACheckedChangeWritesThePrivateFile)
 {
     passwords.ReadPasswordFile(); // no file: the default
-    const struct {
-        const char *current, *fresh, *repeat;
-        Outcome outcome;
-    } cases[] = {
+    // "\u0105" is not in the file's code page.
+    const std::tuple<const char *, const char *, const char *, Outcome> cases[] = {
         {"zuq1", "new", "new", Outcome::WrongCurrent},
         {"", "new", "new", Outcome::WrongCurrent},
         {"zuq", "  ", "", Outcome::NewEmpty},
         {"zuq", "new", "", Outcome::RepeatEmpty},
         {"zuq", "new", "newer", Outcome::RepeatDiffers},
         {"zuq", "elevenchars", "elevenchars", Outcome::NotUsable},
-        {"zuq", "\u0105", "\u0105", Outcome::NotUsable}, // not in the file's code page
-        {"zuq", "a\tb", "a\tb", Outcome::NotUsable},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(passwords.Change(c.current, c.fresh, c.repeat), c.outcome) << c.current << "/" << c.fresh;
+        {"zuq", "\u0105", "\u0105", Outcome::NotUsable},
+        {"zuq", "a\tb", "a\tb", Outcome::NotUsable}};
+    for (const auto &[current, fresh, repeat, outcome] : cases)
+        EXPECT_EQ(passwords.Change(current, fresh, repeat), outcome) << current << "/" << fresh;
     EXPECT_FALSE(QFileInfo::exists(folder.file("PUSER.DAT")));
     EXPECT_TRUE(passwords.accepts(" zuq "));
 

@@ -60,98 +60,87 @@ TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
 {
     folder.write("PUSER.DAT", "@@@\r\n"); // "ABC": each character XOR its position, then CR LF
     const QString closed = "0 -+login locked []", open = "1 edit+login open []";
-    {
-        Server s;
-        ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
-        fMainOPC &w = *s.window;
-        EXPECT_EQ(s.session(), closed);
-        EXPECT_FALSE(s.logic().requestClose(MainOPC::UnloadMode::CloseBox));
-        // A click in the tree shows the detail; without a session its value box writes nothing.
-        ASSERT_EQ(w.tree()->topLevelItemCount(), 1);
-        EXPECT_EQ(w.tree()->topLevelItem(0)->text(0), "C01");
-        ASSERT_TRUE(w.selectNode("C01.Z1"));
-        EXPECT_EQ(w.detailField("txtTagFQID")->text() + '|' + w.detailField("txtTagCanDT")->text(), "C01.Z1|");
-        ASSERT_TRUE(w.selectNode("C01.Z1.State"));
-        QLineEdit *value = w.detailField("txtTagValue");
-        EXPECT_EQ(
-            QStringList({w.detailField("txtTagDesc")->text(), w.detailField("txtTagCanDT")->text(), value->text()}),
-            QStringList({"Zone State", "Byte", "0"}));
-        QTest::keyClicks(value, "5");
-        QTest::keyClick(value, Qt::Key_Return);
-        EXPECT_EQ(s.value("C01.Z1.State"), "0");
-        // An empty entry keeps the login open; a wrong one closes it with only a trace line.
-        const std::tuple<const char *, bool, QString> logins[] = {
-            {"  ", true, closed}, {"abd", false, closed}, {" abc ", false, open}};
-        for (const auto &[typed, stays, session] : logins) {
-            fCodigo *d = opened<fCodigo>(w, "mnuAInicioSesion");
-            ASSERT_TRUE(d);
-            EXPECT_EQ(d->windowTitle(), "Init session");
-            enter(d, "txtPassword", typed);
-            EXPECT_EQ(d->isVisible() ? d->focusWidget() : nullptr, stays ? field(d, "txtPassword") : nullptr) << typed;
-            EXPECT_EQ(s.session(), session) << typed;
-            d->reject();
-        }
-        EXPECT_EQ(s.trace().filter("(Wrong password)").size(), 1);
-        // In the session Enter writes; the detail follows its item, and only that one.
-        for (const auto &[typed, stored] : {std::pair{"1", "1"}, std::pair{"300", "255"}}) {
-            value->setText(typed);
-            QTest::keyClick(value, Qt::Key_Return);
-            EXPECT_EQ(s.value("C01.Z1.State") + '|' + value->text(), QString(stored) + '|' + stored);
-        }
-        s.opc().Tags().find("C01.Z1.State")->SetVQT(Variant(std::uint8_t(2)), Quality::Good);
-        s.opc().Tags().find("C01.Z2.State")->SetVQT(Variant(std::uint8_t(1)), Quality::Good);
-        EXPECT_EQ(value->text(), "2");
-        ASSERT_TRUE(w.selectNode("C01.Z1")); // Enter on a folder writes nothing
-        value->setText("7");
-        QTest::keyClick(value, Qt::Key_Return);
-        EXPECT_EQ(s.value("C01.Z1.State"), "2");
-        EXPECT_TRUE(dialogs.requests().empty());
-        EXPECT_EQ(enabled(w), "mnuFileExit mnuFileForceExit mnuTrace mnuEditConfiguracion ");
-
-        // The change of password walks its boxes, clears a repeat that differs, and writes the file.
-        fCambioCodigo *change = opened<fCambioCodigo>(w, "mnuCPassword");
-        ASSERT_TRUE(change);
-        EXPECT_EQ(change->findChild<QLabel *>("lblPassword(2)")->text(), "Repeat the new password:");
-        EXPECT_EQ(field(change, "txtPasswordNuevo")->echoMode(), QLineEdit::Password);
-        enter(change, "txtPassword", "abc");
-        EXPECT_EQ(change->focusWidget(), field(change, "txtPasswordNuevo"));
-        enter(change, "txtPasswordNuevo", "zuq");
-        enter(change, "txtPasswordNuevoRep", "zuz");
-        EXPECT_TRUE(field(change, "txtPasswordNuevoRep")->text().isEmpty());
-        EXPECT_EQ(change->focusWidget(), field(change, "txtPasswordNuevoRep"));
-        QTest::keyClicks(field(change, "txtPasswordNuevoRep"), "ZUQ");
-        QTest::mouseClick(change->findChild<QPushButton *>("cmdAceptar"), Qt::LeftButton);
-        EXPECT_FALSE(change->isVisible());
-        EXPECT_EQ(folder.read("PUSER.DAT"), "[WR\r\n"); // Z^1 U^2 Q^3
-        // The old password is now wrong: the dialog closes with the message.
-        change = opened<fCambioCodigo>(w, "mnuCPassword");
-        ASSERT_TRUE(change);
-        type(change, "txtPassword", "abc");
-        type(change, "txtPasswordNuevo", "new");
-        enter(change, "txtPasswordNuevoRep", "new");
-        EXPECT_FALSE(change->isVisible());
-        ASSERT_EQ(dialogs.requests().size(), 1u);
-        const Dialogs::Request r = dialogs.requests()[0];
-        EXPECT_EQ(QStringList({r.text, r.title, QString::number(r.icon), r.buttons.join(',')}),
-                  QStringList({"Wrong password", "Change password", "3", "&OK"}));
-
-        // The main timer counts the session down and closes it after the last second.
-        QStringList panels;
-        for (int tick = 0; tick < 3; ++tick) {
-            s.logic().tmrMain_Timer();
-            panels << s.session();
-        }
-        EXPECT_EQ(panels, QStringList({"2 edit+login open [1]", "3 edit+login open [0]", closed}));
-        EXPECT_EQ(enabled(w), "");
-        s.logic().mnuFileForceExit_Click();
-    }
-    // The next start reads the new password.
     Server s;
     ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
-    fCodigo *d = opened<fCodigo>(*s.window, "mnuAInicioSesion");
-    ASSERT_TRUE(d);
-    enter(d, "txtPassword", "zuq");
-    EXPECT_EQ(s.session(), open);
+    fMainOPC &w = *s.window;
+    EXPECT_EQ(s.session(), closed);
+    EXPECT_FALSE(s.logic().requestClose(MainOPC::UnloadMode::CloseBox));
+    // A click in the tree shows the detail; without a session its value box writes nothing.
+    ASSERT_EQ(w.tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(w.tree()->topLevelItem(0)->text(0), "C01");
+    ASSERT_TRUE(w.selectNode("C01.Z1"));
+    EXPECT_EQ(w.detailField("txtTagFQID")->text() + '|' + w.detailField("txtTagCanDT")->text(), "C01.Z1|");
+    ASSERT_TRUE(w.selectNode("C01.Z1.State"));
+    QLineEdit *value = w.detailField("txtTagValue");
+    EXPECT_EQ(QStringList({w.detailField("txtTagDesc")->text(), w.detailField("txtTagCanDT")->text(), value->text()}),
+              QStringList({"Zone State", "Byte", "0"}));
+    QTest::keyClicks(value, "5");
+    QTest::keyClick(value, Qt::Key_Return);
+    EXPECT_EQ(s.value("C01.Z1.State"), "0");
+    // An empty entry keeps the login open; a wrong one closes it with only a trace line.
+    const std::tuple<const char *, bool, QString> logins[] = {
+        {"  ", true, closed}, {"abd", false, closed}, {" abc ", false, open}};
+    for (const auto &[typed, stays, session] : logins) {
+        fCodigo *d = opened<fCodigo>(w, "mnuAInicioSesion");
+        ASSERT_TRUE(d);
+        EXPECT_EQ(d->windowTitle(), "Init session");
+        enter(d, "txtPassword", typed);
+        EXPECT_EQ(d->isVisible() ? d->focusWidget() : nullptr, stays ? field(d, "txtPassword") : nullptr) << typed;
+        EXPECT_EQ(s.session(), session) << typed;
+        d->reject();
+    }
+    EXPECT_EQ(s.trace().filter("(Wrong password)").size(), 1);
+    // In the session Enter writes; the detail follows its item, and only that one.
+    for (const auto &[typed, stored] : {std::pair{"1", "1"}, std::pair{"300", "255"}}) {
+        value->setText(typed);
+        QTest::keyClick(value, Qt::Key_Return);
+        EXPECT_EQ(s.value("C01.Z1.State") + '|' + value->text(), QString(stored) + '|' + stored);
+    }
+    s.opc().Tags().find("C01.Z1.State")->SetVQT(Variant(std::uint8_t(2)), Quality::Good);
+    s.opc().Tags().find("C01.Z2.State")->SetVQT(Variant(std::uint8_t(1)), Quality::Good);
+    EXPECT_EQ(value->text(), "2");
+    ASSERT_TRUE(w.selectNode("C01.Z1")); // Enter on a folder writes nothing
+    value->setText("7");
+    QTest::keyClick(value, Qt::Key_Return);
+    EXPECT_EQ(s.value("C01.Z1.State"), "2");
+    EXPECT_TRUE(dialogs.requests().empty());
+    EXPECT_EQ(enabled(w), "mnuFileExit mnuFileForceExit mnuTrace mnuEditConfiguracion ");
+
+    // The change of password walks its boxes, clears a repeat that differs, and writes the file.
+    fCambioCodigo *change = opened<fCambioCodigo>(w, "mnuCPassword");
+    ASSERT_TRUE(change);
+    EXPECT_EQ(change->findChild<QLabel *>("lblPassword(2)")->text(), "Repeat the new password:");
+    EXPECT_EQ(field(change, "txtPasswordNuevo")->echoMode(), QLineEdit::Password);
+    enter(change, "txtPassword", "abc");
+    EXPECT_EQ(change->focusWidget(), field(change, "txtPasswordNuevo"));
+    enter(change, "txtPasswordNuevo", "zuq");
+    enter(change, "txtPasswordNuevoRep", "zuz");
+    EXPECT_TRUE(field(change, "txtPasswordNuevoRep")->text().isEmpty());
+    EXPECT_EQ(change->focusWidget(), field(change, "txtPasswordNuevoRep"));
+    QTest::keyClicks(field(change, "txtPasswordNuevoRep"), "ZUQ");
+    QTest::mouseClick(change->findChild<QPushButton *>("cmdAceptar"), Qt::LeftButton);
+    EXPECT_FALSE(change->isVisible());
+    EXPECT_EQ(folder.read("PUSER.DAT"), "[WR\r\n"); // Z^1 U^2 Q^3
+    // The old password is now wrong: the dialog closes with the message.
+    change = opened<fCambioCodigo>(w, "mnuCPassword");
+    ASSERT_TRUE(change);
+    type(change, "txtPassword", "abc");
+    type(change, "txtPasswordNuevo", "new");
+    enter(change, "txtPasswordNuevoRep", "new");
+    EXPECT_FALSE(change->isVisible());
+    ASSERT_EQ(dialogs.requests().size(), 1u);
+    const Dialogs::Request r = dialogs.requests()[0];
+    EXPECT_EQ(QStringList({r.text, r.title, QString::number(r.icon), r.buttons.join(',')}),
+              QStringList({"Wrong password", "Change password", "3", "&OK"}));
+
+    // The main timer counts the session down and closes it after the last second.
+    QStringList panels;
+    for (int tick = 0; tick < 3; ++tick) {
+        s.logic().tmrMain_Timer();
+        panels << s.session();
+    }
+    EXPECT_EQ(panels, QStringList({"2 edit+login open [1]", "3 edit+login open [0]", closed}));
+    EXPECT_EQ(enabled(w), "");
 }
 
 TEST_F(Operator, TheEditMenuOpensTheEditorAndThePeriodDialogs)

@@ -261,8 +261,24 @@ struct Process : ShellTest {
     }
 };
 
-TEST_F(Process, ASecondInstanceEndsSilentlyAndSignalsCloseCleanly)
+TEST_F(Process, RegistrationASecondInstanceSignalsAndStartupErrors)
 {
+    EXPECT_EQ(run({"now", "-RegServer", "please"}).first, 0);
+    QFile f(registration());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(
+        QRegularExpression("^\\[Server\\]\nProgID=QUARLEN.KV7.1\nCLSID=\\{[-0-9A-F]{36}\\}\nAppID=\\{[-0-9A-F]{36}\\}\n"
+                           "Name=OPC-KV7\nDescription=OPC Server for Gas Panels\nVendor=QUARLEN\nExecutable=" +
+                           QRegularExpression::escape(QFileInfo(binDir() + "/opc-kv7").canonicalFilePath()) +
+                           "\nEndpoint=opc.tcp://[^:]+:\\d+\n$")
+            .match(f.readAll())
+            .hasMatch());
+    // A registration run loads and saves nothing of the operator's.
+    EXPECT_EQ(QStringList({ini("MainLeft"), ini("TabSelected")}), QStringList({"3000", "<none>"}));
+    EXPECT_EQ(run({"/UNREGSERVER"}).first, 0);
+    EXPECT_FALSE(QFileInfo::exists(registration()));
+
+    // A second instance ends silently; signals close cleanly.
     QProcess first;
     start(first);
     ASSERT_TRUE(serving(first)) << first.readAllStandardError().constData();
@@ -281,24 +297,6 @@ TEST_F(Process, ASecondInstanceEndsSilentlyAndSignalsCloseCleanly)
         ASSERT_TRUE(serving(next)) << next.readAllStandardError().constData();
         EXPECT_EQ(stop(next, signal), signal == SIGKILL ? -1 : 0);
     }
-}
-
-TEST_F(Process, RegistrationRunsAndStartupErrors)
-{
-    EXPECT_EQ(run({"now", "-RegServer", "please"}).first, 0);
-    QFile f(registration());
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(
-        QRegularExpression("^\\[Server\\]\nProgID=QUARLEN.KV7.1\nCLSID=\\{[-0-9A-F]{36}\\}\nAppID=\\{[-0-9A-F]{36}\\}\n"
-                           "Name=OPC-KV7\nDescription=OPC Server for Gas Panels\nVendor=QUARLEN\nExecutable=" +
-                           QRegularExpression::escape(QFileInfo(binDir() + "/opc-kv7").canonicalFilePath()) +
-                           "\nEndpoint=opc.tcp://[^:]+:\\d+\n$")
-            .match(f.readAll())
-            .hasMatch());
-    // A registration run loads and saves nothing of the operator's.
-    EXPECT_EQ(QStringList({ini("MainLeft"), ini("TabSelected")}), QStringList({"3000", "<none>"}));
-    EXPECT_EQ(run({"/UNREGSERVER"}).first, 0);
-    EXPECT_FALSE(QFileInfo::exists(registration()));
 
     // Start-up errors: one clear line and a non-zero status.
     QDir().mkpath(registration()); // the registration cannot be written
