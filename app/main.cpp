@@ -2,6 +2,7 @@
 // (`--service`) it runs on a core application and never loads a widget library;
 // otherwise it loads its window module and runs there, as before.
 #include "common/AppInfo.h"
+#include "common/EpollEventDispatcher.h"
 #include "security/UserCommand.h"
 #include "security/UserStore.h"
 #include "shell/ServiceMode.h"
@@ -64,6 +65,8 @@ int main(int argc, char **argv)
     TerminationSignals::block();
     if (!serviceRequested(argc, argv))
         return runWindow(argc, argv);
+    if (EpollEventDispatcher *dispatcher = EpollEventDispatcher::create())
+        QCoreApplication::setEventDispatcher(dispatcher);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(AppInfo::Title);
     QCoreApplication::setApplicationVersion(AppInfo::versionText());

@@ -12,7 +12,7 @@
 // changes that never arrived. Also per server: Read of all values with the lean client,
 // and the time from start to GetEndpoints answered. Medians of the repetitions.
 //
-// Usage: node live.js --build DIR [--quick] [--servers kv7,open62541,nodeopcua]
+// Usage: node live.js --build DIR [--quick] [--reps N] [--servers kv7,open62541,nodeopcua]
 //                     [--write-doc FILE] [--json FILE]
 
 const fs = require("node:fs");
@@ -42,6 +42,7 @@ const build = path.resolve(option("--build", path.join(report.root, "build")));
 const plan = quick
   ? { reps: 1, warmupS: 3, windowS: 10, drainS: 3, reads: 100, readCapMs: 10000, subscribeCapMs: 120000 }
   : { reps: 3, warmupS: 10, windowS: 60, drainS: 3, reads: 400, readCapMs: 20000, subscribeCapMs: 300000 };
+plan.reps = Number(option("--reps", plan.reps));
 
 const delay = (ms) => new Promise((r) => setTimeout(r, ms));
 const untilNs = (ns) => delay(Math.max(0, (ns - nowNs()) / 1e6));

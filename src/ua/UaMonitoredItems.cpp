@@ -66,7 +66,7 @@ void enqueue(Subscription &s, MonitoredItem &m, DataValue v)
     m.push(std::move(v));
     if (m.mode == MonitoringMode::Reporting && !m.ready) {
         m.ready = true;
-        s.ready.push_back(m.id);
+        s.ready.push_back(&m);
     }
     if (!s.triggerLinks.empty() && m.mode != MonitoringMode::Disabled)
         fireTriggers(s, m);
@@ -201,14 +201,17 @@ void ServerCore::sampleDue(Subscription &s, qint64 now)
 
 void ServerCore::itemChanged(OPCItem &item)
 {
-    if (std::size_t(item.handle()) >= watchers_.size() || watchers_[item.handle()].empty())
+    if (std::size_t(item.handle()) >= watchers_.size())
+        return;
+    const Watchers &watchers = watchers_[item.handle()];
+    // A new timestamp alone passes only the StatusValueTimestamp trigger.
+    const bool onlyTimestamp = item.onlyTimestampChanged();
+    if (watchers.items.empty() || (onlyTimestamp && !watchers.timestampTriggered))
         return;
     const qint64 now = nowMs();
     const DateTime stamp = this->now();
-    // A new timestamp alone passes only the StatusValueTimestamp trigger.
-    const bool onlyTimestamp = item.onlyTimestampChanged();
     std::optional<DataValue> value; // taken once for every watcher that samples now
-    for (MonitoredItem *m : watchers_[item.handle()]) {
+    for (MonitoredItem *m : watchers.items) {
         if (m->mode == MonitoringMode::Disabled || (onlyTimestamp && m->trigger < 2))
             continue;
         if (double(now - m->lastSampleMs) >= m->samplingInterval) {
@@ -375,7 +378,8 @@ void ServerCore::createMonitoredItems(RequestContext &context, const CreateMonit
         if (ref.item) {
             if (std::size_t(ref.item->handle()) >= watchers_.size())
                 watchers_.resize(std::size_t(ref.item->handle()) + 1);
-            watchers_[ref.item->handle()].push_back(&ref);
+            watchers_[ref.item->handle()].items.push_back(&ref);
+            watchers_[ref.item->handle()].timestampTriggered += ref.trigger == 2;
         }
         if (ref.polled)
             s->polled.push_back(ref.id);
@@ -419,7 +423,12 @@ void ServerCore::modifyMonitoredItems(RequestContext &context, const ModifyMonit
             queued += m.queueSize - 1;
             continue;
         }
+        const bool timestampTriggered = m.trigger == 2;
         applyParameters(m, *s, rq.requestedParameters, result.revisedSamplingInterval, result.revisedQueueSize);
+        if (m.item && timestampTriggered != (m.trigger == 2)) {
+            std::size_t &count = watchers_[m.item->handle()].timestampTriggered;
+            count = timestampTriggered ? count - 1 : count + 1;
+        }
         queued += m.queueSize - 1;
         m.timestamps = std::uint8_t(request.timestampsToReturn);
     }
@@ -450,7 +459,7 @@ void ServerCore::setMonitoringMode(RequestContext &context, const SetMonitoringM
         if (m.mode == before)
             continue;
         if (m.ready && m.mode != MonitoringMode::Reporting) {
-            std::erase(s->ready, id);
+            std::erase(s->ready, &m);
             m.ready = false;
         }
         if (m.mode == MonitoringMode::Disabled) {
@@ -460,7 +469,7 @@ void ServerCore::setMonitoringMode(RequestContext &context, const SetMonitoringM
             sample(m, now, stamp); // enabled again: the value of now comes first
         } else if (m.mode == MonitoringMode::Reporting && m.hasQueued() && !m.ready) {
             m.ready = true;
-            s->ready.push_back(id);
+            s->ready.push_back(&m);
         }
     }
     if (traceOn(3))
@@ -493,10 +502,12 @@ void ServerCore::removeMonitoredItem(Session &session, Subscription &s, std::uin
     if (it == s.items.end())
         return;
     MonitoredItem *m = it->second.get();
-    if (m->item)
-        std::erase(watchers_[m->item->handle()], m);
+    if (m->item) {
+        std::erase(watchers_[m->item->handle()].items, m);
+        watchers_[m->item->handle()].timestampTriggered -= m->trigger == 2;
+    }
     if (m->ready)
-        std::erase(s.ready, id);
+        std::erase(s.ready, m);
     if (m->changed)
         std::erase(s.changed, m);
     if (m->polled)

@@ -367,8 +367,14 @@ private:
     QString shutdownReason_;
     qint64 shutdownAtMs_ = -1;
     QByteArray responseBuffer_;
-    QTimer publishTimer_;                                // one timer for every subscription: fires at the next one due
-    std::vector<std::vector<MonitoredItem *>> watchers_; // by item handle: the item's monitored items
+    QTimer publishTimer_; // one timer for every subscription: fires at the next one due
+    // By item handle: the item's monitored items, and how many of them report a new
+    // timestamp alone (most updates bring nothing else, and then only they are asked).
+    struct Watchers {
+        std::vector<MonitoredItem *> items;
+        std::size_t timestampTriggered = 0;
+    };
+    std::vector<Watchers> watchers_;
     std::uint32_t nextSubscriptionId_ = 1;
     std::uint32_t nextMonitoredItemId_ = 1;
     std::size_t monitoredItemTotal_ = 0;

@@ -18,6 +18,18 @@ namespace {
 
 std::uint32_t nextSequence(std::uint32_t n) { return n == 0xFFFFFFFFu ? 1 : n + 1; }
 
+// Cycles fall on multiples of their interval, so that subscriptions of the same
+// interval share one wake-up of the server (and their clients' next Publish requests
+// arrive together) instead of each waking it at its own moment.
+qint64 tickAtOrAfter(qint64 ms, double interval)
+{
+    const qint64 step = std::max<qint64>(1, qint64(interval));
+    return (ms + step - 1) / step * step;
+}
+
+// A full interval at least, as a client expects of its first cycle.
+qint64 firstCycleMs(qint64 now, double interval) { return tickAtOrAfter(now + qint64(interval), interval); }
+
 // Data changes travel, and wait for Republish, encoded: a fifth of the memory of the
 // decoded values, and encoded once.
 ExtensionObject encoded(const DataChangeNotification &change)
@@ -95,7 +107,7 @@ void ServerCore::createSubscription(RequestContext &context, const CreateSubscri
                        request.requestedMaxKeepAliveCount, request.maxNotificationsPerPublish);
     s->publishingEnabled = request.publishingEnabled;
     s->priority = request.priority;
-    s->nextDueMs = nowMs() + qint64(s->publishingInterval);
+    s->nextDueMs = firstCycleMs(nowMs(), s->publishingInterval);
     // The first cycle answers even without notifications, so the client learns the
     // subscription works.
     s->keepAliveCounter = s->maxKeepAliveCount - 1;
@@ -121,7 +133,7 @@ void ServerCore::modifySubscription(RequestContext &context, const ModifySubscri
     reviseSubscription(*s, request.requestedPublishingInterval, request.requestedLifetimeCount,
                        request.requestedMaxKeepAliveCount, request.maxNotificationsPerPublish);
     s->priority = request.priority;
-    s->nextDueMs = nowMs() + qint64(s->publishingInterval);
+    s->nextDueMs = firstCycleMs(nowMs(), s->publishingInterval);
     s->lifetimeCounter = 0;
     response.revisedPublishingInterval = s->publishingInterval;
     response.revisedLifetimeCount = s->lifetimeCount;
@@ -302,13 +314,9 @@ bool ServerCore::sendMessage(Session &session, Subscription &s, bool keepAlive)
         if (s.maxNotifications)
             limit = std::min(limit, s.maxNotifications);
         DataChangeNotification change;
-        std::vector<std::uint32_t> rest;
-        for (std::size_t k = 0; k < s.ready.size(); ++k) {
-            const std::uint32_t id = s.ready[k];
-            auto it = s.items.find(id);
-            if (it == s.items.end())
-                continue;
-            MonitoredItem &m = *it->second;
+        std::vector<MonitoredItem *> rest;
+        for (MonitoredItem *ready : s.ready) {
+            MonitoredItem &m = *ready;
             // Sampling items are listed only when an item that triggers them reported.
             if (m.mode == MonitoringMode::Disabled) {
                 m.ready = false;
@@ -319,7 +327,7 @@ bool ServerCore::sendMessage(Session &session, Subscription &s, bool keepAlive)
             if (!m.hasQueued())
                 m.ready = false;
             else
-                rest.push_back(id);
+                rest.push_back(&m);
         }
         s.ready = std::move(rest);
         response.moreNotifications = !s.ready.empty();
@@ -402,7 +410,7 @@ void ServerCore::runSubscriptions()
                 continue;
             s->nextDueMs += qint64(s->publishingInterval);
             if (s->nextDueMs <= now) // a slow cycle skips what it missed
-                s->nextDueMs = now + qint64(s->publishingInterval);
+                s->nextDueMs = tickAtOrAfter(now + 1, s->publishingInterval);
             publishCycle(session, *s, now);
         }
     });

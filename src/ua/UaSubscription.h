@@ -76,7 +76,7 @@ struct Subscription {
     std::uint32_t nextSequenceNumber = 1;
     bool late = false; // had something to send while no Publish request was waiting
     std::map<std::uint32_t, std::unique_ptr<MonitoredItem>> items;
-    std::vector<std::uint32_t> ready;     // items with queued values in Reporting mode
+    std::vector<MonitoredItem *> ready;   // items with queued values in Reporting mode
     std::vector<MonitoredItem *> changed; // items whose change waits for the sampling interval
     std::vector<std::uint32_t> polled;    // standard variables sampled at their interval
     std::deque<NotificationMessage> retransmission;

@@ -153,7 +153,7 @@ void ServerCore::resendValues(Subscription &s)
             m->push(m->last);
         if (!m->ready) {
             m->ready = true;
-            s.ready.push_back(id);
+            s.ready.push_back(m.get());
         }
     }
 }

@@ -19,7 +19,7 @@ void fireTriggers(Subscription &s, const MonitoredItem &m)
         MonitoredItem &linked = *it->second;
         if (linked.mode == MonitoringMode::Sampling && linked.hasQueued() && !linked.ready) {
             linked.ready = true;
-            s.ready.push_back(id);
+            s.ready.push_back(&linked);
         }
     }
 }
