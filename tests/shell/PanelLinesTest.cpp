@@ -95,11 +95,14 @@ TEST_F(PanelLines, ALineWhoseDeviceIsMissingOrGoesAwayIsReopenedWhenItComesBack)
     ASSERT_TRUE(waitFor([&] { return s.value("C01.NPanel") == "31"; }));
     EXPECT_EQ(s.value("C01.Error_Comm"), "0"); // cleared by the first frame
 
-    device.reset(); // unplugged
+    // Unplugged: its name goes first (as udev removes it), so that no other pseudo-terminal
+    // that takes the freed number can be opened in its place.
+    ASSERT_TRUE(QFile::remove(link));
+    device.reset();
     ASSERT_TRUE(waitFor([&] { return !lines.port(0)->PortOpen(); }));
     ASSERT_TRUE(triesPass());
     auto replugged = std::make_unique<PtyPair>();
-    ASSERT_TRUE(QFile::remove(link) && QFile::link(replugged->slavePath(), link));
+    ASSERT_TRUE(QFile::link(replugged->slavePath(), link));
     ASSERT_TRUE(waitFor([&] { return lines.port(0)->PortOpen(); }));
     EXPECT_FALSE(lines.reopenTimer().isActive());
     ASSERT_TRUE(replugged->write(offFrame(32)));

@@ -148,17 +148,17 @@ TEST_F(SubscriptionTest, FiltersInitialValuesAndDataChangesFromTheToolkit)
     name.itemToMonitor.attributeId = Attr::DisplayName;
     ExtensionObject eventFilter{
         NodeId(0, Id::EventFilter_Binary), ExtensionObject::Encoding::ByteString, QByteArray(8, '\0'), {}, {}};
-    EXPECT_EQ(
-        statuses(
-            monitor(filtered.subscriptionId,
-                    {watch("Test.Dbl", 1, 10, 0, filter(1, 1, 5.0)), watch("Test.Long", 2, 10, 0, filter(0)),
-                     watch("Test.Int", 3, 10, 0, filter(1, 2, 10.0)), // no EURange
-                     watch("Test.Str", 4, 10, 0, filter(1, 1, 1.0)), watch("Test.Int", 5, 10, 0, filter(1, 1, -1.0)),
-                     name, watch("Test.Dbl", 7, 1, 0, eventFilter), watch("Test.Int", 8, 10, 0, filter(3)),
-                     watch("Test.Long", 9, 10, 0, filter(2))})),
-        (Codes{Status::Good, Status::Good, Status::BadDeadbandFilterInvalid, Status::BadFilterNotAllowed,
-               Status::BadDeadbandFilterInvalid, Status::BadFilterNotAllowed, Status::BadMonitoredItemFilterUnsupported,
-               Status::BadMonitoredItemFilterUnsupported, Status::Good}));
+    const auto created =
+        monitor(filtered.subscriptionId,
+                {watch("Test.Dbl", 1, 10, 0, filter(1, 1, 5.0)), watch("Test.Long", 2, 10, 0, filter(0)),
+                 watch("Test.Int", 3, 10, 0, filter(1, 2, 10.0)), // no EURange
+                 watch("Test.Str", 4, 10, 0, filter(1, 1, 1.0)), watch("Test.Int", 5, 10, 0, filter(1, 1, -1.0)), name,
+                 watch("Test.Dbl", 7, 1, 0, eventFilter), watch("Test.Int", 8, 10, 0, filter(3)),
+                 watch("Test.Long", 9, 10, 0, filter(2))});
+    EXPECT_EQ(statuses(created), (Codes{Status::Good, Status::Good, Status::BadDeadbandFilterInvalid,
+                                        Status::BadFilterNotAllowed, Status::BadDeadbandFilterInvalid,
+                                        Status::BadFilterNotAllowed, Status::BadMonitoredItemFilterUnsupported,
+                                        Status::BadMonitoredItemFilterUnsupported, Status::Good}));
     EXPECT_EQ(publishChanges().values, (Values{{1, {0.5}}, {2, {0}}, {9, {0}}}));
     for (double v : {3.0, 5.5, 12.0, 14.0, 20.0}) // 0.5 -> 12 and 12 -> 20 pass; the rest stay within 5
         ua.set("Test.Dbl", ::Variant(v));
@@ -171,6 +171,17 @@ TEST_F(SubscriptionTest, FiltersInitialValuesAndDataChangesFromTheToolkit)
     ua.server.Tags().Item("Test.Long")->SetVQT(::Variant(std::int32_t(42)), std::int16_t(0x40), later);
     ua.server.Tags().Item("Test.Dbl")->SetVQT(::Variant(20.0), Quality::Good, later);
     EXPECT_EQ(publishChanges().values, (Values{{9, {42}}}));
+    // Triggers swapped by ModifyMonitoredItems: now a timestamp alone reaches item 1 only.
+    const ModifyMonitoredItemsRequest swap{{},
+                                           filtered.subscriptionId,
+                                           2,
+                                           {{created[0].monitoredItemId, {1, 0, filter(2), 10, true}},
+                                            {created[8].monitoredItemId, {9, 0, filter(1), 10, true}}}};
+    EXPECT_EQ(p->faultOf(swap), Status::Good);
+    for (const char *id : {"Test.Long", "Test.Dbl"})
+        ua.server.Tags().Item(id)->SetVQT(ua.server.Tags().Item(id)->Value(), ua.server.Tags().Item(id)->Quality(),
+                                          later.addSecs(1));
+    EXPECT_EQ(publishChanges().values, (Values{{1, {20}}}));
     EXPECT_EQ(p->faultOf(DeleteSubscriptionsRequest{{}, {filtered.subscriptionId}}), Status::Good);
 
     const auto sub = subscribe(20);
@@ -206,6 +217,22 @@ TEST_F(SubscriptionTest, FiltersInitialValuesAndDataChangesFromTheToolkit)
               std::tuple(15.0, 1u, 3u));
     modify.subscriptionId = 4242;
     EXPECT_EQ(p->faultOf(modify), Status::BadSubscriptionIdInvalid);
+}
+
+// Cycles fall on multiples of their interval, a full interval or more after the subscription
+// is made, so that subscriptions of one interval share the server's wake-ups.
+TEST_F(SubscriptionTest, CyclesOfOneIntervalFallOnTheSameTicks)
+{
+    start();
+    ua.advance(30);
+    subscribe();
+    ua.advance(40);
+    subscribe();
+    const std::uint32_t first = sendPublish(), second = sendPublish();
+    ua.advance(100); // 170 ms: a full interval after the first, not yet a tick
+    EXPECT_FALSE(p->frameWaiting());
+    ua.advance(30); // 200 ms: both answer
+    EXPECT_EQ(std::pair(await(first, 0).fault, await(second, 0).fault), std::pair(Status::Good, Status::Good));
 }
 
 TEST_F(SubscriptionTest, QueuesOverflowAndChangesAreSplitOverMessages)
