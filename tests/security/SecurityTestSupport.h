@@ -1,25 +1,16 @@
 #pragma once
+#include "TestSupport.h"
 #include "security/Certificate.h"
 #include "security/SecurityPolicy.h"
 
-#include <QFile>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
 namespace SecurityTest {
 
 // A JSON file of tests/security (cases.json: cases that are plain data, what goes in
-// and what must come out); one that does not parse fails the test.
-inline QJsonObject readJson(const QString &name)
-{
-    QFile file(qEnvironmentVariable("KV7_SOURCE_DIR") + QStringLiteral("/tests/security/") + name);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << "KV7_SOURCE_DIR names the source tree";
-    QJsonParseError error;
-    const QJsonObject root = QJsonDocument::fromJson(file.readAll(), &error).object();
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << name.toStdString() << ": " << error.errorString().toStdString();
-    return root;
-}
+// and what must come out).
+inline QJsonObject readJson(const QString &name) { return sourceJson(QStringLiteral("tests/security/") + name); }
 
 // Known answers made once by node-opcua, a stack written independently of ours
 // (vectors/vectors.json, made by vectors/make-vectors.js), and the keys in them.

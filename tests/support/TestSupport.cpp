@@ -6,9 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QTimer>
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -116,6 +118,17 @@ QString sourceFile(const QString &relative)
 {
     const QString dir = qEnvironmentVariable("KV7_SOURCE_DIR"); // else run by hand: this file's tree
     return (dir.isEmpty() ? QFileInfo(__FILE__).absolutePath() + "/../.." : dir) + '/' + relative;
+}
+
+QJsonObject sourceJson(const QString &relative)
+{
+    QFile file(sourceFile(relative));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+    QJsonParseError error;
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll(), &error).object();
+    EXPECT_EQ(error.error, QJsonParseError::NoError)
+        << relative.toStdString() << ": " << error.errorString().toStdString();
+    return root;
 }
 
 PtyPair::PtyPair()

@@ -3,6 +3,7 @@
 #include "log/Log.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -72,6 +73,9 @@ inline std::vector<std::pair<QString, QString>> pairs(const QString &spec, QChar
 // Where the built programs are, and a file of the source tree.
 QString binDir();
 QString sourceFile(const QString &relative);
+// A JSON file of the source tree (test cases that are plain data); one that cannot be
+// read or parsed fails the test.
+QJsonObject sourceJson(const QString &relative);
 
 // A pseudo-terminal in raw mode at 4800 baud: the test writes on the master side
 // what a panel would send; the code under test opens the slave path as its port.

@@ -1,12 +1,11 @@
 #pragma once
+#include "TestSupport.h"
 #include "UaTestClient.h"
 #include "common/Error.h"
 
 #include "opc/OPCServer.h"
 #include "ua/UaServerCore.h"
-#include <QDir>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -25,9 +24,7 @@ template <class Resp, class Req> Resp ask(UaTestPeer &p, Req request)
 // The rows of a table of literal inputs and what they must give, from UaCases.json beside these tests.
 inline QJsonArray uaCases(const char *table)
 {
-    QFile file(QFileInfo(QStringLiteral(KV7_UA_GOLDEN)).dir().filePath(QStringLiteral("../UaCases.json")));
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
-    const QJsonArray rows = QJsonDocument::fromJson(file.readAll())[QLatin1String(table)].toArray();
+    const QJsonArray rows = sourceJson(QStringLiteral("tests/ua/UaCases.json"))[QLatin1String(table)].toArray();
     EXPECT_FALSE(rows.isEmpty()) << table;
     return rows;
 }
