@@ -25,17 +25,14 @@ BrowseResult browseNext(UaTestPeer &p, const QByteArray &point, bool release = f
     return response.results.empty() ? BrowseResult{} : response.results[0];
 }
 
-// The browse names of the references found, in their order, space-separated.
-std::string names(const BrowseResult &r)
+// What a browse found: the browse names of the references in their order, or its status when it failed.
+std::string found(const BrowseResult &r)
 {
-    QStringList out;
+    QStringList names;
     for (const auto &ref : r.references)
-        out << ref.browseName.name;
-    return out.join(u' ').toStdString();
+        names << ref.browseName.name;
+    return isGood(r.statusCode) ? names.join(u' ').toStdString() : statusName(r.statusCode);
 }
-
-// What a browse found: those names, or its status when it failed.
-std::string found(const BrowseResult &r) { return isGood(r.statusCode) ? names(r) : statusName(r.statusCode); }
 
 } // namespace
 
@@ -84,12 +81,13 @@ TEST(UaBrowse, EveryNodeIsReachableFromRootAndFoldersFollowThePathDelimiter)
     EXPECT_TRUE(r[0].references.at(0).referenceTypeId.isNumeric(Id::Organizes) && !r[1].references.at(0).isForward);
     // Items added after the start appear on the next request.
     ua.server.Tags().Add(QStringLiteral("Line/Zone/Late"), AccessRights::Read, ::Variant(false), Quality::Good);
-    EXPECT_EQ(names(browse(p, {describe(NodeId(1, QStringLiteral("Line/Zone")))})[0]), "Gas Late");
+    EXPECT_EQ(found(browse(p, {describe(NodeId(1, QStringLiteral("Line/Zone")))})[0]), "Gas Late");
 }
 
-TEST(UaBrowse, FiltersMasksPerNodeErrorsAndTypeHierarchies)
+TEST(UaBrowse, FiltersMasksPerNodeErrorsTypeHierarchiesBrowsePathsAndRegisterNodes)
 {
     UaCore ua;
+    ua.addPanelItems();
     ua.start();
     MemoryPeer &p = ua.client();
     // Rows of node, direction, reference type, its subtypes too, node class mask, what is found, and why.
@@ -110,6 +108,31 @@ TEST(UaBrowse, FiltersMasksPerNodeErrorsAndTypeHierarchies)
     EXPECT_EQ(p.faultOf(request), Status::BadViewIdUnknown);
     request.nodesToBrowse.clear();
     EXPECT_EQ(p.faultOf(request), Status::BadNothingToDo);
+
+    // Rows of start node, path of "namespace:name" steps, and what it leads to.
+    const QJsonArray paths = uaCases("browsePaths");
+    TranslateBrowsePathsToNodeIdsRequest translate;
+    for (const QJsonValue &row : paths) {
+        BrowsePath &path = translate.browsePaths.emplace_back(BrowsePath{nodeIdOf(row[0]), {}});
+        for (const QString &step : row[1].toString().split(u'/', Qt::SkipEmptyParts))
+            path.relativePath.elements.push_back(
+                {NodeId(0, Id::HierarchicalReferences), false, true,
+                 QualifiedName{std::uint16_t(step.section(u':', 0, 0).toUInt()), step.section(u':', 1)}});
+    }
+    const auto response = ask<TranslateBrowsePathsToNodeIdsResponse>(p, translate);
+    ASSERT_EQ(response.results.size(), std::size_t(paths.size()));
+    for (std::size_t k = 0; k < response.results.size(); ++k) {
+        std::string outcome = statusName(response.results[k].statusCode);
+        for (const BrowsePathTarget &t : response.results[k].targets) // the whole path followed: no index left
+            outcome +=
+                (t.remainingPathIndex == 0xFFFFFFFFu ? " " : " partly ") + t.targetId.nodeId.toString().toStdString();
+        EXPECT_EQ(outcome, str(paths[qsizetype(k)][2])) << str(paths[qsizetype(k)][1]);
+    }
+
+    RegisterNodesRequest reg{{}, {item("C01.Panel"), NodeId(0, Id::State)}};
+    EXPECT_EQ(ask<RegisterNodesResponse>(p, reg).registeredNodeIds, reg.nodesToRegister);
+    EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, reg.nodesToRegister}), Status::Good);
+    EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, {}}), Status::BadNothingToDo);
 }
 
 TEST(UaBrowse, ContinuationPointsPageThroughALargeFolder)
@@ -144,36 +167,4 @@ TEST(UaBrowse, ContinuationPointsPageThroughALargeFolder)
     // Continuation points belong to their session.
     EXPECT_EQ(found(browseNext(ua.client(), held[1].continuationPoint)), "BadContinuationPointInvalid");
     EXPECT_EQ(browseNext(p, held[1].continuationPoint).references.size(), 10u);
-}
-
-TEST(UaBrowse, TranslateBrowsePathsFollowsNamesAndRegisterNodesHandsIdsBack)
-{
-    UaCore ua;
-    ua.addPanelItems();
-    ua.start();
-    MemoryPeer &p = ua.client();
-    // Rows of start node, path of "namespace:name" steps, and what it leads to.
-    const QJsonArray rows = uaCases("browsePaths");
-    TranslateBrowsePathsToNodeIdsRequest request;
-    for (const QJsonValue &row : rows) {
-        BrowsePath &path = request.browsePaths.emplace_back(BrowsePath{nodeIdOf(row[0]), {}});
-        for (const QString &step : row[1].toString().split(u'/', Qt::SkipEmptyParts))
-            path.relativePath.elements.push_back(
-                {NodeId(0, Id::HierarchicalReferences), false, true,
-                 QualifiedName{std::uint16_t(step.section(u':', 0, 0).toUInt()), step.section(u':', 1)}});
-    }
-    const auto response = ask<TranslateBrowsePathsToNodeIdsResponse>(p, request);
-    ASSERT_EQ(response.results.size(), std::size_t(rows.size()));
-    for (std::size_t k = 0; k < response.results.size(); ++k) {
-        std::string outcome = statusName(response.results[k].statusCode);
-        for (const BrowsePathTarget &t : response.results[k].targets) // the whole path followed: no index left
-            outcome +=
-                (t.remainingPathIndex == 0xFFFFFFFFu ? " " : " partly ") + t.targetId.nodeId.toString().toStdString();
-        EXPECT_EQ(outcome, str(rows[qsizetype(k)][2])) << str(rows[qsizetype(k)][1]);
-    }
-
-    RegisterNodesRequest reg{{}, {item("C01.Panel"), NodeId(0, Id::State)}};
-    EXPECT_EQ(ask<RegisterNodesResponse>(p, reg).registeredNodeIds, reg.nodesToRegister);
-    EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, reg.nodesToRegister}), Status::Good);
-    EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, {}}), Status::BadNothingToDo);
 }

@@ -38,7 +38,7 @@ inline Ua::NodeId nodeIdOf(const QJsonValue &v)
     return id.startsWith(u'b') ? Ua::NodeId::ofBytes(ns, QByteArray::fromBase64(id.mid(2).toLatin1()))
                                : Ua::NodeId(ns, id.mid(2).toUInt());
 }
-// A UA value written as [type, value]: ["Int16", 7], ["String", null] (the null String), ["String", ["a", "b"]]
+// A UA value written as [type, value]: ["Int16", 7], ["String", null] (the null String), ["Int16", [1, 2]]
 // (an array), ["NodeId", "i=4"], ["QualifiedName", "1:Name"], ["DateTime", "2020-01-02T03:04:05Z"]; [] for none.
 inline Ua::Variant uaValueOf(const QJsonValue &v)
 {
@@ -51,14 +51,17 @@ inline Ua::Variant uaValueOf(const QJsonValue &v)
     const auto type = BuiltinType(types.indexOf(v[0].toString()) + 1);
     const QJsonValue x = v[1];
     const QString text = x.isNull() ? QString() : x.toString() + QStringLiteral(""); // "" stays the empty String
-    std::vector<QString> texts;
-    for (const QJsonValue &e : x.toArray())
-        texts.push_back(e.toString());
+    if (x.isArray()) {
+        std::vector<Variant> elements;
+        for (const QJsonValue &e : x.toArray())
+            elements.push_back(uaValueOf(QJsonArray{v[0], e}));
+        return Variant::array(type, elements);
+    }
     switch (type) {
     case BuiltinType::Null: return {};
     case BuiltinType::Float:
     case BuiltinType::Double: return Variant::real(type, x.toDouble());
-    case BuiltinType::String: return x.isArray() ? Variant::stringArray(texts) : Variant::string(text);
+    case BuiltinType::String: return Variant::string(text);
     case BuiltinType::DateTime: return Variant::dateTime(Ua::toDateTime(QDateTime::fromString(text, Qt::ISODate)));
     case BuiltinType::ByteString: return Variant::byteString(x.isNull() ? QByteArray() : text.toLatin1());
     case BuiltinType::NodeId: return Variant::nodeId(nodeIdOf(x));
@@ -107,9 +110,9 @@ struct UaCore {
     OPCServer server;
     Ua::ServerConfig config;
     ManualClock clock;
-    std::unique_ptr<Ua::ServerCore> core;
-    std::vector<std::unique_ptr<MemoryPeer>> peers;
     std::vector<QString> traces;
+    std::vector<std::unique_ptr<MemoryPeer>> peers;
+    std::unique_ptr<Ua::ServerCore> core; // the last member: it says goodbye to the peers as it goes
 
     UaCore()
     {
@@ -120,12 +123,6 @@ struct UaCore {
         config.productUri = QStringLiteral("urn:QUARLEN:OPC-KV7");
         config.namespaceUri = QStringLiteral("urn:QUARLEN.KV7.1");
         server.OnTraceMessage = [this](const QString &line) { traces.push_back(line); };
-    }
-    ~UaCore()
-    {
-        // The core says goodbye to its connections, so the peers must still listen.
-        core.reset();
-        peers.clear();
     }
 
     void addPanelItems(int bigFolderItems = 0)

@@ -1,11 +1,11 @@
-// Sessions and discovery: creation and activation through the access control, the
-// toolkit's client events, time-outs, limits and budgets, the endpoints a client is
-// shown, and the trace lines.
+// Sessions and discovery: creation and activation through the access control, the toolkit's client events, time-outs,
+// limits and budgets, the endpoints a client is shown, and the trace lines.
 #include "UaFixture.h"
 
 #include <QRegularExpression>
 
 using namespace Ua;
+using namespace Ua::Status;
 
 namespace {
 StatusCode readFault(UaTestPeer &p) { return p.faultOf(ReadRequest{{}, 0, 0, {readId(NodeId(0, Id::State))}}); }
@@ -30,30 +30,28 @@ TEST(UaSession, LimitsTimeOutsAndTheToolkitsClientEvents)
     MemoryPeer &unactivated = ua.channel(), &refused = ua.channel(), &extra = ua.channel();
     ASSERT_TRUE(!unactivated.createSession(1000) && !refused.createSession(1000));
     // The oldest session never activated makes room; a refused connect fails the activation.
-    EXPECT_EQ(extra.createSession(), Status::Good);
+    EXPECT_EQ(extra.createSession(), Good);
     accept = false;
     EXPECT_EQ((Codes{unactivated.activateSession(), refused.activateSession(), readFault(refused)}),
-              (Codes{Status::BadSessionIdInvalid, Status::BadUserAccessDenied, Status::BadSessionNotActivated}));
+              (Codes{BadSessionIdInvalid, BadUserAccessDenied, BadSessionNotActivated}));
     accept = true; // re-activation is not a second client
-    EXPECT_EQ(clients[0]->activateSession(), Status::Good);
+    EXPECT_EQ(clients[0]->activateSession(), Good);
     EXPECT_EQ(std::pair(connects.size(), ua.server.clientCount()), std::pair(std::size_t(51), 50));
 
     // Never activated: gone after its shorter time, which makes room, unknown to the toolkit.
     ua.advance(501);
-    EXPECT_EQ((Codes{extra.activateSession(), extra.createSession()}),
-              (Codes{Status::BadSessionIdInvalid, Status::Good}));
+    EXPECT_EQ((Codes{extra.activateSession(), extra.createSession()}), (Codes{BadSessionIdInvalid, Good}));
     EXPECT_TRUE(remaining.empty());
     // Activity keeps a session; silence past its time-out ends it.
     ua.advance(498);
-    EXPECT_EQ(readFault(*clients[0]), Status::Good);
+    EXPECT_EQ(readFault(*clients[0]), Good);
     ua.advance(1);
     EXPECT_EQ(ua.core->sessionCount(), 51u); // at its time-out, not yet
     ua.advance(1);
-    EXPECT_EQ((Codes{readFault(*clients[1]), readFault(*clients[0])}),
-              (Codes{Status::BadSessionIdInvalid, Status::Good}));
+    EXPECT_EQ((Codes{readFault(*clients[1]), readFault(*clients[0])}), (Codes{BadSessionIdInvalid, Good}));
     EXPECT_EQ(std::pair(remaining.size(), remaining.back()), std::pair(std::size_t(49), 1));
-    EXPECT_EQ(clients[0]->faultOf(CloseSessionRequest()), Status::Good);
-    EXPECT_EQ(std::pair(remaining.back(), readFault(*clients[0])), std::pair(0, Status::BadSessionIdInvalid));
+    EXPECT_EQ(clients[0]->faultOf(CloseSessionRequest()), Good);
+    EXPECT_EQ(std::pair(remaining.back(), readFault(*clients[0])), std::pair(0, BadSessionIdInvalid));
 }
 
 TEST(UaSession, DiscoveryNeedsNoSessionOtherRequestsAnActivatedOneOnTheirOwnChannel)
@@ -80,35 +78,32 @@ TEST(UaSession, DiscoveryNeedsNoSessionOtherRequestsAnActivatedOneOnTheirOwnChan
     find.serverUris = {QStringLiteral("urn:someone:else")};
     EXPECT_TRUE(ask<FindServersResponse>(p, find).servers.empty());
 
-    EXPECT_EQ(
-        (Codes{readFault(p), p.createSession(), readFault(p), p.activateSession(), readFault(p)}),
-        (Codes{Status::BadSessionIdInvalid, Status::Good, Status::BadSessionNotActivated, Status::Good, Status::Good}));
+    EXPECT_EQ((Codes{readFault(p), p.createSession(), readFault(p), p.activateSession(), readFault(p)}),
+              (Codes{BadSessionIdInvalid, Good, BadSessionNotActivated, Good, Good}));
     // The token used from another channel, and a made-up one.
     MemoryPeer &q = ua.channel();
     q.authenticationToken = p.authenticationToken;
-    EXPECT_EQ((Codes{readFault(q), q.faultOf(CloseSessionRequest())}), Codes(2, Status::BadSecureChannelIdInvalid));
+    EXPECT_EQ((Codes{readFault(q), q.faultOf(CloseSessionRequest())}), Codes(2, BadSecureChannelIdInvalid));
     q.authenticationToken = NodeId::ofBytes(1, QByteArray(32, 'z'));
-    EXPECT_EQ(readFault(q), Status::BadSessionIdInvalid);
+    EXPECT_EQ(readFault(q), BadSessionIdInvalid);
 
     // Anonymous is the only identity the default access control takes (the security tests try the others).
-    auto token = [](std::uint32_t type, const char *hex) {
-        return ExtensionObject{
-            NodeId(0, type), ExtensionObject::Encoding::ByteString, QByteArray::fromHex(hex), {}, {}};
+    const ExtensionObject truncated{NodeId(0, Id::AnonymousIdentityToken_Binary),
+                                    ExtensionObject::Encoding::ByteString,
+                                    QByteArray::fromHex("0a000000"),
+                                    {},
+                                    {}};
+    const std::pair<ExtensionObject, StatusCode> cases[] = {
+        {truncated, BadIdentityTokenInvalid},
+        {ExtensionObject(), Good},
+        {makeExtension(AnonymousIdentityToken{QStringLiteral("open62541-anonymous-policy")}), Good},
     };
-    const struct {
-        ExtensionObject token;
-        StatusCode expected;
-    } cases[] = {
-        {token(Id::AnonymousIdentityToken_Binary, "0a000000"), Status::BadIdentityTokenInvalid}, // truncated
-        {ExtensionObject(), Status::Good},
-        {makeExtension(AnonymousIdentityToken{QStringLiteral("open62541-anonymous-policy")}), Status::Good},
-    };
-    for (const auto &c : cases) {
-        ActivateSessionRequest request{{}, {}, {}, {}, c.token, {}};
+    for (const auto &[token, expected] : cases) {
+        ActivateSessionRequest request{{}, {}, {}, {}, token, {}};
         ActivateSessionResponse response;
         const StatusCode fault = p.call(request, response).fault;
-        EXPECT_EQ(std::pair(fault, response.serverNonce.size()), std::pair(c.expected, qsizetype(c.expected ? 0 : 32)))
-            << c.token.typeId.toString().toStdString();
+        EXPECT_EQ(std::pair(fault, response.serverNonce.size()), std::pair(expected, qsizetype(expected ? 0 : 32)))
+            << token.typeId.toString().toStdString();
     }
 }
 
@@ -118,25 +113,22 @@ TEST(UaSession, AccessControlDecidesIdentitiesRightsAndTokenPolicies)
     ua.addPanelItems();
     ua.config.accessControl = std::make_shared<NamedUsers>();
     ua.start();
-    ua.login("", Status::BadIdentityTokenRejected);
+    ua.login("", BadIdentityTokenRejected);
     MemoryPeer &reader = ua.login("reader"), &nobody = ua.login("nobody");
     const ReadResponse levels = reader.read({readId(item("Test.Int")), readId(item("Test.Int"), Attr::UserAccessLevel),
                                              readId(item("Test.Int"), Attr::AccessLevel)});
-    EXPECT_EQ(statuses(levels.results), (Codes(3, Status::Good)));
-    EXPECT_EQ(std::pair(levels.results.at(1).value.i, levels.results.at(2).value.i),
-              std::pair(std::int64_t(AccessLevel::CurrentRead), std::int64_t(3)));
-    EXPECT_EQ(reader.write(item("Test.Int"), Ua::Variant::integer(BuiltinType::Int16, 1)), Status::BadUserAccessDenied);
+    EXPECT_EQ(std::tuple(statuses(levels.results), levels.results.at(1).value.i, levels.results.at(2).value.i),
+              std::tuple(Codes(3, Good), std::int64_t(AccessLevel::CurrentRead), std::int64_t(3)));
+    EXPECT_EQ(reader.write(item("Test.Int"), Ua::Variant::integer(BuiltinType::Int16, 1)), BadUserAccessDenied);
     // standard nodes stay readable
     EXPECT_EQ(statuses(nobody.read({readId(item("Test.Int")), readId(NodeId(0, Id::State))}).results),
-              (Codes{Status::BadUserAccessDenied, Status::Good}));
+              (Codes{BadUserAccessDenied, Good}));
     const auto sub = ask<CreateSubscriptionResponse>(nobody, CreateSubscriptionRequest{{}, 100, 100, 10, 0, true, 0});
     const auto monitored = ask<CreateMonitoredItemsResponse>(
         nobody, CreateMonitoredItemsRequest{{}, sub.subscriptionId, 0, {{readId(item("Test.Int")), 2, {}}}});
-    EXPECT_EQ(statuses(monitored.results), Codes{Status::BadUserAccessDenied});
-    const auto endpoints = ask<GetEndpointsResponse>(reader, GetEndpointsRequest{}).endpoints;
-    ASSERT_EQ(endpoints.size(), 1u);
-    EXPECT_EQ(std::pair(endpoints[0].userIdentityTokens.size(), endpoints[0].userIdentityTokens.at(0).policyId),
-              std::pair(std::size_t(1), QStringLiteral("names")));
+    EXPECT_EQ(statuses(monitored.results), Codes{BadUserAccessDenied});
+    const auto tokens = ask<GetEndpointsResponse>(reader, GetEndpointsRequest{}).endpoints.at(0).userIdentityTokens;
+    EXPECT_EQ(std::pair(tokens.size(), tokens.at(0).policyId), std::pair(std::size_t(1), QStringLiteral("names")));
 }
 
 // What a hostile client cannot do: fill the tables from one address, or keep channels,
@@ -155,25 +147,25 @@ TEST(UaBudget, TablesKeepRoomForOthersAndWhatIsLeftOpenTimesOut)
         return p;
     };
     MemoryPeer &a1 = open("10.0.0.1:1", true), &a2 = open("10.0.0.1:2", true), &a3 = open("10.0.0.1:3", false);
-    EXPECT_EQ(a3.createSession(), Status::BadTooManySessions); // two from that address already
+    EXPECT_EQ(a3.createSession(), BadTooManySessions); // two from that address already
     EXPECT_FALSE(ua.core->admitConnection(QStringLiteral("10.0.0.1:4")));
     ASSERT_TRUE(ua.core->admitConnection(QStringLiteral("10.0.0.2:1")));
     MemoryPeer &b1 = open("10.0.0.2:1", true);
     // Full: the channel without a session makes room, then nothing does.
     EXPECT_TRUE(ua.core->admitConnection(QStringLiteral("[::1]:1")));
-    EXPECT_EQ(UaTestPeer::errorStatus(a3.nextFrame()), Status::BadTcpServerTooBusy);
+    EXPECT_EQ(UaTestPeer::errorStatus(a3.nextFrame()), BadTcpServerTooBusy);
     MemoryPeer &c1 = open("[::1]:1", true);
     EXPECT_FALSE(ua.core->admitConnection(QStringLiteral("[::1]:2")));
 
     // The session table gives up a session never activated first, then the longest
     // idle one without subscriptions; a subscription keeps a session.
     ask<CreateSubscriptionResponse>(b1, CreateSubscriptionRequest{{}, 1000, 30, 10, 0, true, 0});
-    EXPECT_EQ(readFault(a2), Status::Good);
+    EXPECT_EQ(readFault(a2), Good);
     MemoryPeer &d1 = open("10.0.0.4:1", false);
-    EXPECT_EQ((Codes{d1.createSession(), readFault(a1)}), (Codes{Status::Good, Status::BadSessionIdInvalid}));
+    EXPECT_EQ((Codes{d1.createSession(), readFault(a1)}), (Codes{Good, BadSessionIdInvalid}));
     MemoryPeer &e1 = open("10.0.0.5:1", false);
     EXPECT_EQ((Codes{e1.createSession(), d1.activateSession(), readFault(a2), readFault(b1)}),
-              (Codes{Status::Good, Status::BadSessionIdInvalid, Status::Good, Status::Good}));
+              (Codes{Good, BadSessionIdInvalid, Good, Good}));
 
     // A message started and not finished, and a channel left without a session.
     c1.sendBytes(c1.chunk('F', 99, QByteArray(100, 'x')).left(30));
@@ -181,9 +173,9 @@ TEST(UaBudget, TablesKeepRoomForOthersAndWhatIsLeftOpenTimesOut)
     EXPECT_FALSE(c1.closedByServer() || d1.closedByServer());
     ua.advance(1);
     EXPECT_EQ((Codes{UaTestPeer::errorStatus(c1.nextFrame()), UaTestPeer::errorStatus(d1.nextFrame())}),
-              Codes(2, Status::BadTimeout));
+              Codes(2, BadTimeout));
     EXPECT_FALSE(a2.closedByServer() || b1.closedByServer());
-    EXPECT_EQ(readFault(b1), Status::Good);
+    EXPECT_EQ(readFault(b1), Good);
 }
 
 TEST(UaSession, TraceLinesFollowTheLevelAndComTrace)
@@ -193,12 +185,9 @@ TEST(UaSession, TraceLinesFollowTheLevelAndComTrace)
     ua.server.SetTraceLevel(level);
     ua.start();
     ua.client();
-    auto count = [&](const char *text) {
-        return std::count_if(ua.traces.begin(), ua.traces.end(),
-                             [&](const QString &l) { return l.contains(QLatin1String(text)); });
-    };
-    EXPECT_EQ(std::vector<long>({count("secure channel"), count("activated"), count(" received "), count("Read")}),
-              std::vector<long>({1, 1, 0, 0}));
+    auto count = [&](const char *text) { return QStringList(ua.traces.begin(), ua.traces.end()).filter(text).size(); };
+    EXPECT_EQ(QList({count("secure channel"), count("activated"), count(" received "), count("Read")}),
+              QList<qsizetype>({1, 1, 0, 0}));
     ua.traces.clear();
     ua.server.ComTrace = true;
     level = 4;
@@ -209,11 +198,11 @@ TEST(UaSession, TraceLinesFollowTheLevelAndComTrace)
     CreateSessionResponse created;
     ASSERT_TRUE(p.call(forged, created).ok);
     p.authenticationToken = created.authenticationToken;
-    ASSERT_EQ(p.activateSession(), Status::Good);
+    ASSERT_EQ(p.activateSession(), Good);
     readFault(p);
-    EXPECT_EQ(std::vector<long>({count(" received "), count(" sent "), count("UA Read request"),
-                                 count("x\\x0d\\x0a(Server Status: Failed)\\x1b[2J")}),
-              std::vector<long>({5, 5, 1, 2}));
+    EXPECT_EQ(QList({count(" received "), count(" sent "), count("UA Read request"),
+                     count("x\\x0d\\x0a(Server Status: Failed)\\x1b[2J")}),
+              QList<qsizetype>({5, 5, 1, 2}));
     for (const QString &line : ua.traces)
         EXPECT_TRUE(line.endsWith(QLatin1Char('\n')) &&
                     line.indexOf(QRegularExpression(QStringLiteral("[\\x00-\\x1f\\x7f]"))) == line.size() - 1)

@@ -1,18 +1,18 @@
-// Subscriptions and monitored items, from the first values to their transfer between
-// sessions, with the Server object's methods and the diagnostics counters; time moves
-// on the manual clock, one publishing interval at a time.
+// Subscriptions and monitored items, from the first values to their transfer between sessions, with the Server object's
+// methods and the diagnostics counters; time moves on the manual clock, one publishing interval at a time.
 #include "UaFixture.h"
 
 #include <map>
 
 using namespace Ua;
+using namespace Ua::Status;
 
 namespace {
 
 using Values = std::map<std::uint32_t, std::vector<double>>; // numbers by client handle, in the order published
 
 struct Published {
-    StatusCode fault = Status::BadCommunicationError; // none came
+    StatusCode fault = BadCommunicationError; // none came
     PublishResponse response;
     std::vector<MonitoredItemNotification> changes;
     Codes codes; // each change's status
@@ -116,7 +116,7 @@ struct SubscriptionTest : ::testing::Test {
     // The session of p ends: closed keeping its subscriptions, or by silence past its 10 s.
     void end(bool timeOut)
     {
-        EXPECT_EQ(timeOut ? Status::Good : p->faultOf(CloseSessionRequest{{}, false}), Status::Good);
+        EXPECT_EQ(timeOut ? Good : p->faultOf(CloseSessionRequest{{}, false}), Good);
         cycles(timeOut ? 101 : 0);
     }
     // alice's subscription watching Test.Int, its first value published and not acknowledged,
@@ -155,10 +155,9 @@ TEST_F(SubscriptionTest, FiltersInitialValuesAndDataChangesFromTheToolkit)
                  watch("Test.Str", 4, 10, 0, filter(1, 1, 1.0)), watch("Test.Int", 5, 10, 0, filter(1, 1, -1.0)), name,
                  watch("Test.Dbl", 7, 1, 0, eventFilter), watch("Test.Int", 8, 10, 0, filter(3)),
                  watch("Test.Long", 9, 10, 0, filter(2))});
-    EXPECT_EQ(statuses(created), (Codes{Status::Good, Status::Good, Status::BadDeadbandFilterInvalid,
-                                        Status::BadFilterNotAllowed, Status::BadDeadbandFilterInvalid,
-                                        Status::BadFilterNotAllowed, Status::BadMonitoredItemFilterUnsupported,
-                                        Status::BadMonitoredItemFilterUnsupported, Status::Good}));
+    EXPECT_EQ(statuses(created),
+              (Codes{Good, Good, BadDeadbandFilterInvalid, BadFilterNotAllowed, BadDeadbandFilterInvalid,
+                     BadFilterNotAllowed, BadMonitoredItemFilterUnsupported, BadMonitoredItemFilterUnsupported, Good}));
     EXPECT_EQ(publishChanges().values, (Values{{1, {0.5}}, {2, {0}}, {9, {0}}}));
     for (double v : {3.0, 5.5, 12.0, 14.0, 20.0}) // 0.5 -> 12 and 12 -> 20 pass; the rest stay within 5
         ua.set("Test.Dbl", ::Variant(v));
@@ -172,17 +171,13 @@ TEST_F(SubscriptionTest, FiltersInitialValuesAndDataChangesFromTheToolkit)
     ua.server.Tags().Item("Test.Dbl")->SetVQT(::Variant(20.0), Quality::Good, later);
     EXPECT_EQ(publishChanges().values, (Values{{9, {42}}}));
     // Triggers swapped by ModifyMonitoredItems: now a timestamp alone reaches item 1 only.
-    const ModifyMonitoredItemsRequest swap{{},
-                                           filtered.subscriptionId,
-                                           2,
-                                           {{created[0].monitoredItemId, {1, 0, filter(2), 10, true}},
-                                            {created[8].monitoredItemId, {9, 0, filter(1), 10, true}}}};
-    EXPECT_EQ(p->faultOf(swap), Status::Good);
-    for (const char *id : {"Test.Long", "Test.Dbl"})
-        ua.server.Tags().Item(id)->SetVQT(ua.server.Tags().Item(id)->Value(), ua.server.Tags().Item(id)->Quality(),
-                                          later.addSecs(1));
+    const std::vector<MonitoredItemModifyRequest> swap{{created[0].monitoredItemId, {1, 0, filter(2), 10, true}},
+                                                       {created[8].monitoredItemId, {9, 0, filter(1), 10, true}}};
+    EXPECT_EQ(p->faultOf(ModifyMonitoredItemsRequest{{}, filtered.subscriptionId, 2, swap}), Good);
+    ua.server.Tags().Item("Test.Long")->SetVQT(::Variant(std::int32_t(42)), std::int16_t(0x40), later.addSecs(1));
+    ua.server.Tags().Item("Test.Dbl")->SetVQT(::Variant(20.0), Quality::Good, later.addSecs(1));
     EXPECT_EQ(publishChanges().values, (Values{{1, {20}}}));
-    EXPECT_EQ(p->faultOf(DeleteSubscriptionsRequest{{}, {filtered.subscriptionId}}), Status::Good);
+    EXPECT_EQ(p->faultOf(DeleteSubscriptionsRequest{{}, {filtered.subscriptionId}}), Good);
 
     const auto sub = subscribe(20);
     EXPECT_EQ(sub.revisedPublishingInterval, 20.0);
@@ -190,8 +185,7 @@ TEST_F(SubscriptionTest, FiltersInitialValuesAndDataChangesFromTheToolkit)
     const auto results =
         monitor(sub.subscriptionId, {watch("C01.Z1.D1.Measure", 1), watch("C01.Z1.G1.Gas", 2), watch("i=2259", 3),
                                      watch("No.Such.Item", 4), watch("Test.WriteOnly", 5)});
-    EXPECT_EQ(statuses(results),
-              (Codes{Status::Good, Status::Good, Status::Good, Status::BadNodeIdUnknown, Status::BadNotReadable}));
+    EXPECT_EQ(statuses(results), (Codes{Good, Good, Good, BadNodeIdUnknown, BadNotReadable}));
     EXPECT_NE(results[0].monitoredItemId, results[1].monitoredItemId);
 
     const Published first = publishChanges();
@@ -207,7 +201,7 @@ TEST_F(SubscriptionTest, FiltersInitialValuesAndDataChangesFromTheToolkit)
     const Published next = publishChanges(); // unchanged items stay quiet
     EXPECT_EQ(std::pair(next.values, next.sequence()), std::pair(Values{{1, {7.5}}}, 2u));
     ua.set("C01.Z1.D1.Measure", std::nullopt, Quality::Bad); // a quality change alone is a change
-    EXPECT_EQ(publishChanges().codes, Codes{Status::Bad});
+    EXPECT_EQ(publishChanges().codes, Codes{Bad});
 
     // Below every floor: revised upwards, the lifetime to three keep-alives.
     ua.server.MinUpdatePeriod = 15;
@@ -216,7 +210,7 @@ TEST_F(SubscriptionTest, FiltersInitialValuesAndDataChangesFromTheToolkit)
     EXPECT_EQ(std::tuple(m.revisedPublishingInterval, m.revisedMaxKeepAliveCount, m.revisedLifetimeCount),
               std::tuple(15.0, 1u, 3u));
     modify.subscriptionId = 4242;
-    EXPECT_EQ(p->faultOf(modify), Status::BadSubscriptionIdInvalid);
+    EXPECT_EQ(p->faultOf(modify), BadSubscriptionIdInvalid);
 }
 
 // Cycles fall on multiples of their interval, a full interval or more after the subscription
@@ -231,8 +225,9 @@ TEST_F(SubscriptionTest, CyclesOfOneIntervalFallOnTheSameTicks)
     const std::uint32_t first = sendPublish(), second = sendPublish();
     ua.advance(100); // 170 ms: a full interval after the first, not yet a tick
     EXPECT_FALSE(p->frameWaiting());
-    ua.advance(30); // 200 ms: both answer
-    EXPECT_EQ(std::pair(await(first, 0).fault, await(second, 0).fault), std::pair(Status::Good, Status::Good));
+    ua.advance(30); // 200 ms: both answer, read here in the order they come
+    const Published a = await(first, 0), b = await(second, 0);
+    EXPECT_EQ(std::pair(a.fault, b.fault), std::pair(Good, Good));
 }
 
 TEST_F(SubscriptionTest, QueuesOverflowAndChangesAreSplitOverMessages)
@@ -250,20 +245,18 @@ TEST_F(SubscriptionTest, QueuesOverflowAndChangesAreSplitOverMessages)
         ua.set("Test.Int", ::Variant(std::int16_t(k)));
         ua.set("Test.Long", ::Variant(std::int32_t(k)));
     }
-    // Seven notifications, three to a message at most: the last message says no more follow.
-    Published all;
-    std::vector<std::pair<std::size_t, bool>> messages;
+    // Seven notifications, three to a message at most: the last message says no more follow. Item 3 keeps its
+    // oldest values, the newest replacing the last.
+    using Message = std::tuple<Values, Codes, bool>;
+    std::vector<Message> messages;
     for (int message = 0; message < 3; ++message) {
         const Published m = publishChanges();
-        messages.emplace_back(m.changes.size(), m.response.moreNotifications);
-        all.codes.insert(all.codes.end(), m.codes.begin(), m.codes.end());
-        for (const auto &[handle, values] : m.values)
-            all.values[handle].insert(all.values[handle].end(), values.begin(), values.end());
+        messages.emplace_back(m.values, m.codes, m.response.moreNotifications);
     }
-    EXPECT_EQ(messages, (std::vector<std::pair<std::size_t, bool>>{{3, true}, {3, true}, {1, false}}));
-    EXPECT_EQ(all.values, (Values{{1, {3, 4, 5}}, {2, {5}}, {3, {0, 1, 5}}})); // 3: the newest replaces the last
-    constexpr StatusCode overflow = Status::InfoTypeDataValue | Status::Overflow;
-    EXPECT_EQ(all.codes, (Codes{overflow, 0, 0, 0, 0, 0, overflow}));
+    constexpr StatusCode overflow = InfoTypeDataValue | Overflow;
+    EXPECT_EQ(messages, (std::vector<Message>{{Values{{1, {3, 4, 5}}}, Codes{overflow, 0, 0}, true},
+                                              {Values{{2, {5}}, {3, {0, 1}}}, Codes{0, 0, 0}, true},
+                                              {Values{{3, {5}}}, Codes{overflow}, false}}));
     EXPECT_EQ(ua.core->notificationsSent(), 7u); // the statistics list's count
 }
 
@@ -295,15 +288,14 @@ TEST_F(SubscriptionTest, KeepAlivesAcknowledgementsRepublishAndTheSessionsBudget
     const auto copy = ask<RepublishResponse>(*p, again);
     EXPECT_EQ(std::pair(copy.notificationMessage.sequenceNumber, copy.notificationMessage.notificationData.size()),
               std::pair(4u, std::size_t(1)));
-    EXPECT_EQ(p->faultOf(RepublishRequest{{}, sub.subscriptionId, 2}), Status::BadMessageNotAvailable); // not kept
+    EXPECT_EQ(p->faultOf(RepublishRequest{{}, sub.subscriptionId, 2}), BadMessageNotAvailable); // not kept
 
     // Acknowledged: gone from the retransmission queue; unknown ones are reported.
     const Published acked = publish({{sub.subscriptionId, 4}, {sub.subscriptionId, 99}, {999, 1}});
-    EXPECT_EQ(acked.response.results,
-              (Codes{Status::Good, Status::BadSequenceNumberUnknown, Status::BadSubscriptionIdInvalid}));
+    EXPECT_EQ(acked.response.results, (Codes{Good, BadSequenceNumberUnknown, BadSubscriptionIdInvalid}));
     EXPECT_EQ(acked.response.availableSequenceNumbers, (std::vector<std::uint32_t>{3, 5}));
-    EXPECT_EQ(p->faultOf(again), Status::BadMessageNotAvailable);
-    EXPECT_EQ(p->faultOf(RepublishRequest{{}, 999, 5}), Status::BadSubscriptionIdInvalid);
+    EXPECT_EQ(p->faultOf(again), BadMessageNotAvailable);
+    EXPECT_EQ(p->faultOf(RepublishRequest{{}, 999, 5}), BadSubscriptionIdInvalid);
 
     // Queues and messages kept for Republish share the session's budgets (a new session's).
     p = &ua.client();
@@ -312,14 +304,13 @@ TEST_F(SubscriptionTest, KeepAlivesAcknowledgementsRepublishAndTheSessionsBudget
     EXPECT_EQ(
         std::vector<std::uint32_t>({first[0].revisedQueueSize, first[1].revisedQueueSize, first[2].revisedQueueSize}),
         std::vector<std::uint32_t>({8, 4, 1}));
-    EXPECT_EQ(p->faultOf(DeleteMonitoredItemsRequest{{}, budgeted.subscriptionId, {first[0].monitoredItemId}}),
-              Status::Good);
+    EXPECT_EQ(p->faultOf(DeleteMonitoredItemsRequest{{}, budgeted.subscriptionId, {first[0].monitoredItemId}}), Good);
     EXPECT_EQ(monitor(budgeted.subscriptionId, {watch("Test.Int", 1, 8, 100)}).at(0).revisedQueueSize, 8u);
     // Past the budget of notifications (three a message here) the oldest message kept goes.
     EXPECT_EQ(publish().response.availableSequenceNumbers, std::vector<std::uint32_t>{1});
     ua.set("Test.Int", ::Variant(std::int16_t(5)));
     EXPECT_EQ(publish().response.availableSequenceNumbers, std::vector<std::uint32_t>{2});
-    EXPECT_EQ(p->faultOf(RepublishRequest{{}, budgeted.subscriptionId, 1}), Status::BadMessageNotAvailable);
+    EXPECT_EQ(p->faultOf(RepublishRequest{{}, budgeted.subscriptionId, 1}), BadMessageNotAvailable);
 }
 
 TEST_F(SubscriptionTest, LimitsTimeOutsAndCancel)
@@ -331,36 +322,35 @@ TEST_F(SubscriptionTest, LimitsTimeOutsAndCancel)
     std::vector<std::uint32_t> ids;
     for (int k = 0; k < 3; ++k)
         ids.push_back(subscribe(1000, 100000, 1000).subscriptionId);
-    EXPECT_EQ(p->faultOf(CreateSubscriptionRequest{{}, 1000, 100, 10, 0, true, 0}), Status::BadTooManySubscriptions);
+    EXPECT_EQ(p->faultOf(CreateSubscriptionRequest{{}, 1000, 100, 10, 0, true, 0}), BadTooManySubscriptions);
 
     // A Publish request waits no longer than its time-out hint (here less than a cycle).
     const std::uint32_t hurried = sendPublish({}, 500);
     ua.advance(500);
     EXPECT_FALSE(p->frameWaiting());
     ua.advance(1);
-    EXPECT_EQ(await(hurried, 0).fault, Status::BadTimeout);
+    EXPECT_EQ(await(hurried, 0).fault, BadTimeout);
     // A waiting Publish request can be cancelled by its handle.
     const std::uint32_t cancelled = sendPublish();
     CancelRequest cancel{{}, p->requestHandle};
     const std::uint32_t cancelId = p->send(cancel);
-    EXPECT_EQ(await(cancelled, 0).fault, Status::BadRequestCancelledByClient);
+    EXPECT_EQ(await(cancelled, 0).fault, BadRequestCancelledByClient);
     CancelResponse cancelResponse;
     EXPECT_TRUE(p->receive(cancelId, cancelResponse).ok && cancelResponse.cancelCount == 1);
     // Long keep-alives: Publish requests wait, and only two may.
     sendPublish();
     sendPublish();
-    EXPECT_EQ(await(sendPublish(), 0).fault, Status::BadTooManyPublishRequests);
+    EXPECT_EQ(await(sendPublish(), 0).fault, BadTooManyPublishRequests);
 
     const std::vector<MonitoredItemCreateRequest> many(5, watch("Test.Int", 1));
-    EXPECT_EQ(statuses(monitor(ids[0], many)),
-              (Codes{Status::Good, Status::Good, Status::Good, Status::Good, Status::BadTooManyMonitoredItems}));
+    EXPECT_EQ(statuses(monitor(ids[0], many)), (Codes{Good, Good, Good, Good, BadTooManyMonitoredItems}));
     EXPECT_EQ((Codes{p->faultOf(CreateMonitoredItemsRequest{{}, 999, 0, many}),
                      p->faultOf(CreateMonitoredItemsRequest{{}, ids[0], 7, many}),
                      p->faultOf(CreateMonitoredItemsRequest{{}, ids[0], 0, {}})}),
-              (Codes{Status::BadSubscriptionIdInvalid, Status::BadTimestampsToReturnInvalid, Status::BadNothingToDo}));
+              (Codes{BadSubscriptionIdInvalid, BadTimestampsToReturnInvalid, BadNothingToDo}));
 
     // Whatever is asked stays bounded; the lifetime goes beyond the hour only for keep-alives.
-    EXPECT_EQ(p->faultOf(DeleteSubscriptionsRequest{{}, {ids[2]}}), Status::Good);
+    EXPECT_EQ(p->faultOf(DeleteSubscriptionsRequest{{}, {ids[2]}}), Good);
     const auto huge = subscribe(1e12, 0xFFFFFFFFu, 0xFFFFFFFFu);
     EXPECT_EQ(
         std::tuple(huge.revisedPublishingInterval, huge.revisedMaxKeepAliveCount, huge.revisedLifetimeCount),
@@ -375,25 +365,23 @@ TEST_F(SubscriptionTest, MonitoringAndPublishingModesModifyDeleteSamplingAndTheS
     const std::uint32_t intId = results[0].monitoredItemId, longId = results[1].monitoredItemId;
     publishChanges();
     SetMonitoringModeRequest mode{{}, sub.subscriptionId, MonitoringMode::Disabled, {intId, 4242}};
-    EXPECT_EQ(ask<SetMonitoringModeResponse>(*p, mode).results,
-              (Codes{Status::Good, Status::BadMonitoredItemIdInvalid}));
+    EXPECT_EQ(ask<SetMonitoringModeResponse>(*p, mode).results, (Codes{Good, BadMonitoredItemIdInvalid}));
     ua.set("Test.Int", ::Variant(std::int16_t(11)));
     ua.set("Test.Long", ::Variant(std::int32_t(22)));
     EXPECT_EQ(publishChanges().values, (Values{{2, {22}}}));
     mode = {{}, sub.subscriptionId, MonitoringMode::Reporting, {intId}}; // enabled again: the value of now first
-    EXPECT_EQ(p->faultOf(mode), Status::Good);
+    EXPECT_EQ(p->faultOf(mode), Good);
     EXPECT_EQ(publishChanges().values, (Values{{1, {11}}}));
     mode.monitoringMode = 3;
-    EXPECT_EQ(p->faultOf(mode), Status::BadMonitoringModeInvalid);
+    EXPECT_EQ(p->faultOf(mode), BadMonitoringModeInvalid);
 
     // Publishing off: keep-alives only, the changes wait.
     SetPublishingModeRequest publishing{{}, false, {sub.subscriptionId, 4242}};
-    EXPECT_EQ(ask<SetPublishingModeResponse>(*p, publishing).results,
-              (Codes{Status::Good, Status::BadSubscriptionIdInvalid}));
+    EXPECT_EQ(ask<SetPublishingModeResponse>(*p, publishing).results, (Codes{Good, BadSubscriptionIdInvalid}));
     ua.set("Test.Long", ::Variant(std::int32_t(23)));
     EXPECT_TRUE(publish().keepAlive());
     publishing.publishingEnabled = true;
-    EXPECT_EQ(p->faultOf(publishing), Status::Good);
+    EXPECT_EQ(p->faultOf(publishing), Good);
     EXPECT_EQ(publishChanges().values, (Values{{2, {23}}}));
 
     // A refused change leaves the item as it was; an accepted one is revised to the limits.
@@ -402,8 +390,7 @@ TEST_F(SubscriptionTest, MonitoringAndPublishingModesModifyDeleteSamplingAndTheS
     modify.itemsToModify[0].requestedParameters.filter = filter(1, 2, 1.0);
     modify.itemsToModify[2].monitoredItemId = 4242;
     const auto modified = ask<ModifyMonitoredItemsResponse>(*p, modify);
-    EXPECT_EQ(statuses(modified.results),
-              (Codes{Status::BadDeadbandFilterInvalid, Status::Good, Status::BadMonitoredItemIdInvalid}));
+    EXPECT_EQ(statuses(modified.results), (Codes{BadDeadbandFilterInvalid, Good, BadMonitoredItemIdInvalid}));
     EXPECT_EQ(std::pair(modified.results.at(1).revisedQueueSize, modified.results[1].revisedSamplingInterval),
               std::pair(ua.config.maxQueueSize, sub.revisedPublishingInterval));
     ua.set("Test.Long", ::Variant(std::int32_t(24)));
@@ -411,9 +398,9 @@ TEST_F(SubscriptionTest, MonitoringAndPublishingModesModifyDeleteSamplingAndTheS
 
     EXPECT_EQ(ask<DeleteMonitoredItemsResponse>(*p, DeleteMonitoredItemsRequest{{}, sub.subscriptionId, {intId, intId}})
                   .results,
-              (Codes{Status::Good, Status::BadMonitoredItemIdInvalid}));
+              (Codes{Good, BadMonitoredItemIdInvalid}));
     EXPECT_EQ(ua.core->monitoredItemCount(), 1u);
-    EXPECT_EQ(p->faultOf(DeleteSubscriptionsRequest{{}, {sub.subscriptionId}}), Status::Good);
+    EXPECT_EQ(p->faultOf(DeleteSubscriptionsRequest{{}, {sub.subscriptionId}}), Good);
 
     const auto gate = subscribe();
     MonitoredItemCreateRequest sampling = watch("Test.Long", 2);
@@ -431,20 +418,18 @@ TEST_F(SubscriptionTest, MonitoringAndPublishingModesModifyDeleteSamplingAndTheS
     cycles(3);
     EXPECT_FALSE(p->frameWaiting());
     EXPECT_EQ(await(waiting).values, (Values{{1, {3}}}));
-    EXPECT_EQ(p->faultOf(SetMonitoringModeRequest{{}, gate.subscriptionId, 2, {items[1].monitoredItemId}}),
-              Status::Good);
+    EXPECT_EQ(p->faultOf(SetMonitoringModeRequest{{}, gate.subscriptionId, 2, {items[1].monitoredItemId}}), Good);
     EXPECT_EQ(publishChanges().values, (Values{{2, {24, 1, 2, 3}}}));
 
     // Item values are refused while the server is neither running nor in test.
     ua.server.setServerState(ServerStates::Suspended);
     const Published off = publishChanges();
     EXPECT_EQ(std::pair(off.codes, off.values), // 3: Suspended
-              std::pair(Codes{Status::BadOutOfService, Status::BadOutOfService, Status::Good},
-                        Values{{1, {0}}, {2, {0}}, {3, {3}}}));
+              std::pair(Codes{BadOutOfService, BadOutOfService, Good}, Values{{1, {0}}, {2, {0}}, {3, {3}}}));
     EXPECT_FALSE(off.changes[0].value.mask & DataValue::HasValue);
     ua.server.setServerState(ServerStates::Test);
     const Published on = publishChanges();
-    EXPECT_EQ(std::pair(on.codes, on.values), std::pair(Codes(3, Status::Good), Values{{1, {3}}, {2, {3}}, {3, {5}}}));
+    EXPECT_EQ(std::pair(on.codes, on.values), std::pair(Codes(3, Good), Values{{1, {3}}, {2, {3}}, {3, {5}}}));
 }
 
 TEST_F(SubscriptionTest, DeletingSubscriptionsEndingSessionsAndLifetimesCleanUpLostChannelsDoNot)
@@ -457,22 +442,21 @@ TEST_F(SubscriptionTest, DeletingSubscriptionsEndingSessionsAndLifetimesCleanUpL
     EXPECT_EQ(ua.core->monitoredItemCount(), 3u);
     std::uint32_t waiting = sendPublish();
     DeleteSubscriptionsRequest del{{}, {a.subscriptionId, 4242}};
-    EXPECT_EQ(ask<DeleteSubscriptionsResponse>(*p, del).results,
-              (Codes{Status::Good, Status::BadSubscriptionIdInvalid}));
+    EXPECT_EQ(ask<DeleteSubscriptionsResponse>(*p, del).results, (Codes{Good, BadSubscriptionIdInvalid}));
     EXPECT_EQ(std::pair(ua.core->monitoredItemCount(), ua.core->subscriptionCount()),
               std::pair(std::size_t(1), std::size_t(1)));
     ua.set("Test.Int", ::Variant(std::int16_t(9)));
     // Deleting the last one answers the waiting Publish requests, after its own answer.
     del.subscriptionIds = {b.subscriptionId};
     ask<DeleteSubscriptionsResponse>(*p, del);
-    EXPECT_EQ(await(waiting, 0).fault, Status::BadNoSubscription);
+    EXPECT_EQ(await(waiting, 0).fault, BadNoSubscription);
 
     // Closing the session ends the rest; a waiting Publish request is answered first.
     subscribe(1000, 100000, 1000);
     waiting = sendPublish();
     CloseSessionRequest close{{}, true}; // deleteSubscriptions
     const std::uint32_t closing = p->send(close);
-    EXPECT_EQ(await(waiting, 0).fault, Status::BadSessionClosed);
+    EXPECT_EQ(await(waiting, 0).fault, BadSessionClosed);
     CloseSessionResponse closed;
     EXPECT_TRUE(p->receive(closing, closed).ok);
     EXPECT_EQ(ua.core->subscriptionCount(), 0u);
@@ -492,9 +476,9 @@ TEST_F(SubscriptionTest, DeletingSubscriptionsEndingSessionsAndLifetimesCleanUpL
     EXPECT_EQ(ua.core->subscriptionCount() + ua.core->monitoredItemCount(), 0u);
     const Published told = publish();
     EXPECT_EQ(std::pair(told.response.subscriptionId, told.statusChanges),
-              std::pair(expiring.subscriptionId, Codes{Status::BadTimeout}));
-    EXPECT_EQ(publish().fault, Status::BadNoSubscription); // nothing more to publish
-    ua.set("Test.Int", ::Variant(std::int16_t(5)));        // changes of the item it watched go nowhere
+              std::pair(expiring.subscriptionId, Codes{BadTimeout}));
+    EXPECT_EQ(publish().fault, BadNoSubscription);  // nothing more to publish
+    ua.set("Test.Int", ::Variant(std::int16_t(5))); // changes of the item it watched go nowhere
 
     // A lost channel keeps the subscriptions until the session times out.
     MemoryPeer &first = ua.client(1000);
@@ -508,17 +492,17 @@ TEST_F(SubscriptionTest, DeletingSubscriptionsEndingSessionsAndLifetimesCleanUpL
     // It comes back on a new channel, activates its session there and finds its data.
     MemoryPeer &second = ua.channel();
     second.authenticationToken = first.authenticationToken;
-    ASSERT_EQ(second.activateSession(), Status::Good);
+    ASSERT_EQ(second.activateSession(), Good);
     p = &second;
     EXPECT_EQ(publishChanges().values, (Values{{1, {5, 7}}}));
     // Timed out, its subscription waits for a transfer to the same client application (anonymous).
     ua.advance(1001);
-    EXPECT_EQ(second.activateSession(), Status::BadSessionIdInvalid);
+    EXPECT_EQ(second.activateSession(), BadSessionIdInvalid);
     MemoryPeer &stranger = ua.channel();
     stranger.applicationUri = QStringLiteral("urn:test:another-client");
     ASSERT_TRUE(stranger.session());
-    EXPECT_EQ(statuses(transfer(stranger, {sub.subscriptionId})), Codes{Status::BadUserAccessDenied});
-    EXPECT_EQ(statuses(transfer(ua.client(), {sub.subscriptionId})), Codes{Status::Good});
+    EXPECT_EQ(statuses(transfer(stranger, {sub.subscriptionId})), Codes{BadUserAccessDenied});
+    EXPECT_EQ(statuses(transfer(ua.client(), {sub.subscriptionId})), Codes{Good});
 }
 
 TEST_F(SubscriptionTest, TransferSubscriptionsOnlyToTheSameUser)
@@ -530,17 +514,17 @@ TEST_F(SubscriptionTest, TransferSubscriptionsOnlyToTheSameUser)
     monitor(sub.subscriptionId, {watch("C01.Panel", 100)});
     EXPECT_EQ(publishChanges().values, (Values{{100, {7}}}));
     const std::vector<std::uint32_t> ids{sub.subscriptionId, 987654};
-    EXPECT_EQ(statuses(transfer(again, ids)), (Codes{Status::Good, Status::BadSubscriptionIdInvalid}));
+    EXPECT_EQ(statuses(transfer(again, ids)), (Codes{Good, BadSubscriptionIdInvalid}));
     // Without sendInitialValues nothing comes again; with it, the values of now.
     p = &again;
     EXPECT_TRUE(publish().keepAlive());
     p = &ua.login("alice");
-    EXPECT_EQ(transfer(*p, ids, true).at(0).statusCode, Status::Good);
+    EXPECT_EQ(transfer(*p, ids, true).at(0).statusCode, Good);
     EXPECT_EQ(publishChanges().values, (Values{{100, {7}}}));
     // The old session hears of it once, then has nothing left.
     p = &first;
-    EXPECT_EQ(publish().statusChanges, Codes{Status::GoodSubscriptionTransferred});
-    EXPECT_EQ(publish().fault, Status::BadNoSubscription);
+    EXPECT_EQ(publish().statusChanges, Codes{GoodSubscriptionTransferred});
+    EXPECT_EQ(publish().fault, BadNoSubscription);
 }
 
 TEST_F(SubscriptionTest, SubscriptionsWithoutASessionMakeRoomForTheItemsOfAClient)
@@ -551,8 +535,8 @@ TEST_F(SubscriptionTest, SubscriptionsWithoutASessionMakeRoomForTheItemsOfAClien
     p = &ua.login("bob");
     EXPECT_EQ(statuses(monitor(subscribe().subscriptionId,
                                {watch("Test.Int", 1), watch("Test.Dbl", 2), watch("Test.Long", 3)})),
-              (Codes{Status::Good, Status::Good, Status::BadTooManyMonitoredItems}));
-    EXPECT_EQ(transfer(ua.login("alice"), {id}).at(0).statusCode, Status::BadSubscriptionIdInvalid);
+              (Codes{Good, Good, BadTooManyMonitoredItems}));
+    EXPECT_EQ(transfer(ua.login("alice"), {id}).at(0).statusCode, BadSubscriptionIdInvalid);
 }
 
 // Subscriptions outlive their session (closed, or timed out with the parameter true): they
@@ -567,11 +551,11 @@ TEST_P(OrphanTest, TheSameUsersNextSessionTakesItOverWithWhatItQueuedOrItLivesOu
     cycles(3);
     ua.set("Test.Int", ::Variant(std::int16_t(2)));
     cycles(3);
-    EXPECT_EQ(transfer(ua.login("bob"), {id}).at(0).statusCode, Status::BadUserAccessDenied);
+    EXPECT_EQ(transfer(ua.login("bob"), {id}).at(0).statusCode, BadUserAccessDenied);
     p = &ua.login("alice");
     const TransferResult taken = transfer(*p, {id}).at(0);
     EXPECT_EQ(std::pair(taken.statusCode, taken.availableSequenceNumbers),
-              std::pair(Status::Good, std::vector<std::uint32_t>{sequence}));
+              std::pair(Good, std::vector<std::uint32_t>{sequence}));
     const Published published = publish();
     EXPECT_EQ(std::pair(published.response.subscriptionId, published.values), std::pair(id, Values{{1, {1, 2}}}));
 
@@ -584,7 +568,7 @@ TEST_P(OrphanTest, TheSameUsersNextSessionTakesItOverWithWhatItQueuedOrItLivesOu
     EXPECT_EQ(ua.core->subscriptionCount(), 1u); // one cycle short of its lifetime
     cycles(1);
     EXPECT_EQ(ua.core->subscriptionCount() + ua.core->monitoredItemCount(), 0u);
-    EXPECT_EQ(transfer(ua.login("alice"), {id}).at(0).statusCode, Status::BadSubscriptionIdInvalid);
+    EXPECT_EQ(transfer(ua.login("alice"), {id}).at(0).statusCode, BadSubscriptionIdInvalid);
 }
 
 INSTANTIATE_TEST_SUITE_P(, OrphanTest, ::testing::Bool());
@@ -601,8 +585,7 @@ TEST_P(OrphanBudgetTest, TheOldestGoesFirst)
     for (int k = 0; k < 3; ++k)
         ids.push_back(orphan(false).first);
     EXPECT_EQ(ua.core->subscriptionCount(), 2u);
-    EXPECT_EQ(statuses(transfer(ua.login("alice"), ids)),
-              (Codes{Status::BadSubscriptionIdInvalid, Status::Good, Status::Good}));
+    EXPECT_EQ(statuses(transfer(ua.login("alice"), ids)), (Codes{BadSubscriptionIdInvalid, Good, Good}));
 }
 
 INSTANTIATE_TEST_SUITE_P(, OrphanBudgetTest,
@@ -616,30 +599,27 @@ TEST_F(SubscriptionTest, TheServerObjectsMethodsOnOwnSubscriptionsOnlyAndTrigger
     const auto listed = monitor(sub.subscriptionId, {watch("C01.Panel", 7), watch("Test.Int", 8)});
     publishChanges();
     auto u32 = [](std::uint32_t v) { return Ua::Variant::integer(BuiltinType::UInt32, v); };
-    auto method = [](NodeId object, std::uint32_t id, std::vector<Ua::Variant> in) {
+    auto method = [](std::uint32_t id, std::vector<Ua::Variant> in, NodeId object = NodeId(0, Id::Server)) {
         return CallMethodRequest{std::move(object), NodeId(0, id), std::move(in)};
     };
-    const NodeId server(0, Id::Server);
     const Ua::Variant id = u32(sub.subscriptionId);
     const CallRequest call{{},
-                           {method(server, Id::GetMonitoredItems, {id}), method(server, Id::ResendData, {id}),
-                            method(server, Id::ServerArray, {id}), method(item("No.Such"), Id::GetMonitoredItems, {id}),
-                            method(server, Id::GetMonitoredItems, {}), method(server, Id::ResendData, {id, id}),
-                            method(server, Id::GetMonitoredItems, {Ua::Variant::string(QStringLiteral("1"))}),
-                            method(server, Id::ResendData, {u32(987654)})}};
+                           {method(Id::GetMonitoredItems, {id}), method(Id::ResendData, {id}),
+                            method(Id::ServerArray, {id}), method(Id::GetMonitoredItems, {id}, item("No.Such")),
+                            method(Id::GetMonitoredItems, {}), method(Id::ResendData, {id, id}),
+                            method(Id::GetMonitoredItems, {Ua::Variant::string(QStringLiteral("1"))}),
+                            method(Id::ResendData, {u32(987654)})}};
     const auto called = ask<CallResponse>(*p, call);
-    EXPECT_EQ(statuses(called.results),
-              (Codes{Status::Good, Status::Good, Status::BadMethodInvalid, Status::BadNodeIdUnknown,
-                     Status::BadArgumentsMissing, Status::BadTooManyArguments, Status::BadInvalidArgument,
-                     Status::BadSubscriptionIdInvalid}));
+    EXPECT_EQ(statuses(called.results), (Codes{Good, Good, BadMethodInvalid, BadNodeIdUnknown, BadArgumentsMissing,
+                                               BadTooManyArguments, BadInvalidArgument, BadSubscriptionIdInvalid}));
     EXPECT_EQ(called.results.at(0).outputArguments,
               (std::vector<Ua::Variant>{Ua::Variant::array(BuiltinType::UInt32, {u32(listed[0].monitoredItemId),
                                                                                  u32(listed[1].monitoredItemId)}),
                                         Ua::Variant::array(BuiltinType::UInt32, {u32(7), u32(8)})}));
     EXPECT_EQ(publishChanges().values, (Values{{7, {7}}, {8, {0}}})); // resent, unchanged
     const auto elsewhere = ask<CallResponse>(ua.login("alice"), CallRequest{{}, {call.methodsToCall[0]}});
-    EXPECT_EQ(statuses(elsewhere.results), Codes{Status::BadUserAccessDenied});
-    EXPECT_EQ(p->faultOf(DeleteSubscriptionsRequest{{}, {sub.subscriptionId}}), Status::Good);
+    EXPECT_EQ(statuses(elsewhere.results), Codes{BadUserAccessDenied});
+    EXPECT_EQ(p->faultOf(DeleteSubscriptionsRequest{{}, {sub.subscriptionId}}), Good);
 
     // Triggering links end with their removal or their item.
     const auto links = subscribe();
@@ -650,31 +630,29 @@ TEST_F(SubscriptionTest, TheServerObjectsMethodsOnOwnSubscriptionsOnlyAndTrigger
     publishChanges(); // the triggering item's first value
     const SetTriggeringRequest link{
         {}, links.subscriptionId, r[0].monitoredItemId, {r[1].monitoredItemId, r[2].monitoredItemId, 4242}, {}};
-    EXPECT_EQ(ask<SetTriggeringResponse>(*p, link).addResults,
-              (Codes{Status::Good, Status::Good, Status::BadMonitoredItemIdInvalid}));
+    EXPECT_EQ(ask<SetTriggeringResponse>(*p, link).addResults, (Codes{Good, Good, BadMonitoredItemIdInvalid}));
     ua.set("Test.Int", ::Variant(std::int16_t(1)));
     EXPECT_EQ(publishChanges().values, (Values{{100, {1}}, {101, {7}}, {102, {3}}}));
     SetTriggeringRequest unlink{
         {}, links.subscriptionId, r[0].monitoredItemId, {}, {r[1].monitoredItemId, r[1].monitoredItemId}};
-    EXPECT_EQ(ask<SetTriggeringResponse>(*p, unlink).removeResults,
-              (Codes{Status::Good, Status::BadMonitoredItemIdInvalid}));
+    EXPECT_EQ(ask<SetTriggeringResponse>(*p, unlink).removeResults, (Codes{Good, BadMonitoredItemIdInvalid}));
     ua.set("C01.Z1.State", ::Variant(std::uint8_t(4)));
     ua.set("C01.Panel", ::Variant(std::int16_t(8)));
     ua.set("Test.Int", ::Variant(std::int16_t(2)));
     EXPECT_EQ(publishChanges().values, (Values{{100, {2}}, {102, {4}}}));
 
-    EXPECT_EQ(p->faultOf(DeleteMonitoredItemsRequest{{}, links.subscriptionId, {r[0].monitoredItemId}}), Status::Good);
-    EXPECT_EQ(p->faultOf(link), Status::BadMonitoredItemIdInvalid);
+    EXPECT_EQ(p->faultOf(DeleteMonitoredItemsRequest{{}, links.subscriptionId, {r[0].monitoredItemId}}), Good);
+    EXPECT_EQ(p->faultOf(link), BadMonitoredItemIdInvalid);
 }
 TEST_F(SubscriptionTest, DiagnosticsCountRefusedSessionsAndTimeOuts)
 {
     startWithUsers();
-    ua.login("", Status::BadIdentityTokenRejected);
+    ua.login("", BadIdentityTokenRejected);
     p = &ua.login("alice");
     subscribe();
     ua.login("bob");
-    ua.login("carol");                                     // the unactivated session above still holds a place
-    EXPECT_EQ(ua.channel().createSession(), Status::Good); // the unactivated one is given up for it
+    ua.login("carol");                             // the unactivated session above still holds a place
+    EXPECT_EQ(ua.channel().createSession(), Good); // the unactivated one is given up for it
     // As clients read them: each counter, and the summary that holds them all.
     std::vector<ReadValueId> ids;
     for (std::uint32_t id : {Id::RejectedSessionCount, Id::SecurityRejectedSessionCount, Id::RejectedRequestsCount,
@@ -696,7 +674,7 @@ TEST_F(SubscriptionTest, DiagnosticsCountRefusedSessionsAndTimeOuts)
     ua.advance(10001);
     const ServerDiagnosticsSummaryDataType ended = ua.core->diagnosticsSummary();
     EXPECT_EQ(std::pair(ended.sessionTimeoutCount, ended.sessionAbortCount), std::pair(4u, 1u));
-    EXPECT_EQ(ua.channel().createSession(), Status::Good);
+    EXPECT_EQ(ua.channel().createSession(), Good);
     ua.core->stop();
     EXPECT_EQ(ua.core->diagnosticsSummary().sessionAbortCount, 2u);
 }

@@ -240,9 +240,7 @@ StatusCode UaTestPeer::activateSession()
 
 ReadResponse UaTestPeer::read(const std::vector<ReadValueId> &ids, std::int32_t timestamps)
 {
-    ReadRequest request;
-    request.timestampsToReturn = timestamps;
-    request.nodesToRead = ids;
+    ReadRequest request{{}, 0, timestamps, ids};
     ReadResponse response;
     const Reply reply = call(request, response);
     return reply.ok && !reply.fault ? response : ReadResponse();
@@ -256,8 +254,7 @@ DataValue UaTestPeer::read(const NodeId &id, std::uint32_t attribute)
 
 StatusCode UaTestPeer::write(const NodeId &id, const Variant &v, std::uint32_t attribute)
 {
-    WriteRequest request;
-    request.nodesToWrite = {WriteValue{id, attribute, {}, {}}};
+    WriteRequest request{{}, {WriteValue{id, attribute, {}, {}}}};
     request.nodesToWrite[0].value.setValue(v);
     WriteResponse response;
     const Reply reply = call(request, response);

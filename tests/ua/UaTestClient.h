@@ -5,18 +5,16 @@
 #include "ua/UaStructures.h"
 
 #include <QByteArray>
-#include <QTcpSocket>
 #include <map>
 
 // The client side of opc.tcp, just enough to drive the server in tests and the fuzzer, built on our own encoder
 // (which the golden vectors pin down). Frames travel either straight into a Ua::Connection (MemoryPeer) or over a
-// loopback socket (SocketPeer, UaSocketPeer.cpp).
+// loopback socket (SocketPeer, in the transport tests).
 class UaTestPeer {
 public:
     virtual ~UaTestPeer() = default;
     virtual void sendBytes(const QByteArray &bytes) = 0;
-    // The next complete frame from the server; empty when none came in time.
-    virtual QByteArray nextFrame() = 0;
+    virtual QByteArray nextFrame() = 0; // the next complete frame from the server; empty when none came in time
     virtual bool closedByServer() = 0;
 
     static QByteArray helloFrame(std::uint32_t receiveBuffer = 65536, std::uint32_t sendBuffer = 65536,
@@ -120,18 +118,6 @@ public:
     Ua::Connection &connection;
     QByteArray output;
     bool closed = false;
-};
-
-class SocketPeer : public UaTestPeer {
-public:
-    explicit SocketPeer(quint16 port);
-    void sendBytes(const QByteArray &bytes) override;
-    QByteArray nextFrame() override;
-    bool closedByServer() override;
-    QTcpSocket socket;
-
-private:
-    QByteArray input_;
 };
 
 inline Ua::ReadValueId readId(const Ua::NodeId &id, std::uint32_t attribute = Ua::Attr::Value)
