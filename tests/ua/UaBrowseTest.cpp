@@ -84,10 +84,11 @@ TEST(UaBrowse, EveryNodeIsReachableFromRootAndFoldersFollowThePathDelimiter)
     EXPECT_EQ(found(browse(p, {describe(NodeId(1, QStringLiteral("Line/Zone")))})[0]), "Gas Late");
 }
 
-TEST(UaBrowse, FiltersMasksPerNodeErrorsTypeHierarchiesBrowsePathsAndRegisterNodes)
+TEST(UaBrowse, FiltersMasksPerNodeErrorsTypeHierarchiesBrowsePathsRegisterNodesAndContinuationPoints)
 {
     UaCore ua;
-    ua.addPanelItems();
+    ua.addPanelItems(95);
+    ua.config.maxContinuationPoints = 2;
     ua.start();
     MemoryPeer &p = ua.client();
     // Rows of node, direction, reference type, its subtypes too, node class mask, what is found, and why.
@@ -133,15 +134,8 @@ TEST(UaBrowse, FiltersMasksPerNodeErrorsTypeHierarchiesBrowsePathsAndRegisterNod
     EXPECT_EQ(ask<RegisterNodesResponse>(p, reg).registeredNodeIds, reg.nodesToRegister);
     EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, reg.nodesToRegister}), Status::Good);
     EXPECT_EQ(p.faultOf(UnregisterNodesRequest{{}, {}}), Status::BadNothingToDo);
-}
 
-TEST(UaBrowse, ContinuationPointsPageThroughALargeFolder)
-{
-    UaCore ua;
-    ua.addPanelItems(95);
-    ua.config.maxContinuationPoints = 2;
-    ua.start();
-    MemoryPeer &p = ua.client();
+    // Continuation points page through a large folder.
     const BrowseDescription big = describe(NodeId(1, QStringLiteral("Big")), 0, Id::Organizes);
     BrowseResult page = browse(p, {big}, 10)[0];
     const QByteArray first = page.continuationPoint;

@@ -25,7 +25,7 @@ UaValue integer(BuiltinType t, std::int64_t v) { return UaValue::integer(t, v); 
 UaValue text(const char *t) { return UaValue::localizedText({{}, QString::fromLatin1(t)}); }
 } // namespace
 
-TEST_F(ReadTest, EveryAttributeOfEveryNodeClassValuesIndexRangesAndEncodings)
+TEST_F(ReadTest, EveryAttributeOfEveryNodeClassValuesIndexRangesEncodingsTheServerStateGateAndOnRead)
 {
     // Rows of node, its class, and the attributes it has beyond the common ones 1..7 (OPC 10000-3).
     for (const QJsonValue &row : uaCases("nodeClasses")) {
@@ -53,10 +53,7 @@ TEST_F(ReadTest, EveryAttributeOfEveryNodeClassValuesIndexRangesAndEncodings)
                   std::tuple(str(row[4]), value, value.s.isNull()))
             << str(row[0]) << " " << row[1].toInt() << " " << str(row[2]);
     }
-}
 
-TEST_F(ReadTest, ServerStateGatesItemValuesAndOnReadIsRaisedOncePerRequest)
-{
     std::vector<std::size_t> reads; // item values per OnRead
     std::int32_t answer = S_OK_;
     ua.server.OnRead = [&](std::int32_t count, const std::vector<OPCItem *> &, std::vector<std::int32_t> &errors,

@@ -22,8 +22,8 @@ struct Published {
     std::uint32_t sequence() const { return response.notificationMessage.sequenceNumber; }
 };
 
-MonitoredItemCreateRequest watch(const char *id, std::uint32_t handle, std::uint32_t queueSize = 10,
-                                 double sampling = 0, ExtensionObject filter = {})
+MonitoredItemCreateRequest watch(const char *id, std::uint32_t handle, ExtensionObject filter = {},
+                                 std::uint32_t queueSize = 10, double sampling = 0)
 {
     const NodeId node = id[0] == 'i' ? NodeId(0, QByteArray(id + 2).toUInt()) : item(id);
     return {readId(node), MonitoringMode::Reporting, {handle, sampling, std::move(filter), queueSize, true}};
@@ -144,17 +144,16 @@ TEST_F(SubscriptionTest, FiltersInitialValuesAndDataChangesFromTheToolkit)
 {
     start();
     const auto filtered = subscribe();
-    MonitoredItemCreateRequest name = watch("Test.Dbl", 6, 1, 0, filter(1));
+    MonitoredItemCreateRequest name = watch("Test.Dbl", 6, filter(1), 1);
     name.itemToMonitor.attributeId = Attr::DisplayName;
     ExtensionObject eventFilter{
         NodeId(0, Id::EventFilter_Binary), ExtensionObject::Encoding::ByteString, QByteArray(8, '\0'), {}, {}};
-    const auto created =
-        monitor(filtered.subscriptionId,
-                {watch("Test.Dbl", 1, 10, 0, filter(1, 1, 5.0)), watch("Test.Long", 2, 10, 0, filter(0)),
-                 watch("Test.Int", 3, 10, 0, filter(1, 2, 10.0)), // no EURange
-                 watch("Test.Str", 4, 10, 0, filter(1, 1, 1.0)), watch("Test.Int", 5, 10, 0, filter(1, 1, -1.0)), name,
-                 watch("Test.Dbl", 7, 1, 0, eventFilter), watch("Test.Int", 8, 10, 0, filter(3)),
-                 watch("Test.Long", 9, 10, 0, filter(2))});
+    // Item 3 asks for a percent deadband without an EURange, 4 for a deadband on a String, 5 for a negative one.
+    const auto created = monitor(filtered.subscriptionId,
+                                 {watch("Test.Dbl", 1, filter(1, 1, 5.0)), watch("Test.Long", 2, filter(0)),
+                                  watch("Test.Int", 3, filter(1, 2, 10.0)), watch("Test.Str", 4, filter(1, 1, 1.0)),
+                                  watch("Test.Int", 5, filter(1, 1, -1.0)), name, watch("Test.Dbl", 7, eventFilter, 1),
+                                  watch("Test.Int", 8, filter(3)), watch("Test.Long", 9, filter(2))});
     EXPECT_EQ(statuses(created),
               (Codes{Good, Good, BadDeadbandFilterInvalid, BadFilterNotAllowed, BadDeadbandFilterInvalid,
                      BadFilterNotAllowed, BadMonitoredItemFilterUnsupported, BadMonitoredItemFilterUnsupported, Good}));
@@ -235,11 +234,11 @@ TEST_F(SubscriptionTest, QueuesOverflowAndChangesAreSplitOverMessages)
     ua.config.maxNotificationsPerMessage = 3;
     start();
     const auto sub = subscribe();
-    MonitoredItemCreateRequest oldestKept = watch("Test.Long", 3, 3);
+    MonitoredItemCreateRequest oldestKept = watch("Test.Long", 3, {}, 3);
     oldestKept.requestedParameters.discardOldest = false;
-    EXPECT_EQ(
-        monitor(sub.subscriptionId, {watch("Test.Dbl", 1, 3), watch("Test.Int", 2, 1), oldestKept})[0].revisedQueueSize,
-        3u);
+    EXPECT_EQ(monitor(sub.subscriptionId, {watch("Test.Dbl", 1, {}, 3), watch("Test.Int", 2, {}, 1), oldestKept})[0]
+                  .revisedQueueSize,
+              3u);
     for (int k = 1; k <= 5; ++k) {
         ua.set("Test.Dbl", ::Variant(double(k)));
         ua.set("Test.Int", ::Variant(std::int16_t(k)));
@@ -300,12 +299,12 @@ TEST_F(SubscriptionTest, KeepAlivesAcknowledgementsRepublishAndTheSessionsBudget
     // Queues and messages kept for Republish share the session's budgets (a new session's).
     p = &ua.client();
     const auto budgeted = subscribe(1000, 30, 10);
-    const auto first = monitor(budgeted.subscriptionId, std::vector(3, watch("Test.Int", 1, 8, 100)));
+    const auto first = monitor(budgeted.subscriptionId, std::vector(3, watch("Test.Int", 1, {}, 8, 100)));
     EXPECT_EQ(
         std::vector<std::uint32_t>({first[0].revisedQueueSize, first[1].revisedQueueSize, first[2].revisedQueueSize}),
         std::vector<std::uint32_t>({8, 4, 1}));
     EXPECT_EQ(p->faultOf(DeleteMonitoredItemsRequest{{}, budgeted.subscriptionId, {first[0].monitoredItemId}}), Good);
-    EXPECT_EQ(monitor(budgeted.subscriptionId, {watch("Test.Int", 1, 8, 100)}).at(0).revisedQueueSize, 8u);
+    EXPECT_EQ(monitor(budgeted.subscriptionId, {watch("Test.Int", 1, {}, 8, 100)}).at(0).revisedQueueSize, 8u);
     // Past the budget of notifications (three a message here) the oldest message kept goes.
     EXPECT_EQ(publish().response.availableSequenceNumbers, std::vector<std::uint32_t>{1});
     ua.set("Test.Int", ::Variant(std::int16_t(5)));
@@ -405,7 +404,7 @@ TEST_F(SubscriptionTest, MonitoringAndPublishingModesModifyDeleteSamplingAndTheS
     const auto gate = subscribe();
     MonitoredItemCreateRequest sampling = watch("Test.Long", 2);
     sampling.monitoringMode = MonitoringMode::Sampling;
-    const auto items = monitor(gate.subscriptionId, {watch("Test.Int", 1, 10, 500), sampling, watch("i=2259", 3)});
+    const auto items = monitor(gate.subscriptionId, {watch("Test.Int", 1, {}, 10, 500), sampling, watch("i=2259", 3)});
     EXPECT_EQ(items[0].revisedSamplingInterval, 500.0);
     EXPECT_EQ(publishChanges().values, (Values{{1, {11}}, {3, {0}}}));
 
