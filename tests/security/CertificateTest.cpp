@@ -17,8 +17,7 @@ using Check = CertificateCheck;
 
 namespace {
 
-// A certificate valid through 2026 and 2027: an application's, or a CA's that
-// signs certificates and revocation lists.
+// A certificate valid through 2026 and 2027: an application's, or a CA's.
 CertificateRequest request(const QString &name, bool ca = false)
 {
     CertificateRequest r;
@@ -82,7 +81,6 @@ TEST(Certificate, ReadsWhatNodeOpcuaMade)
 
     EXPECT_FALSE(Certificate::fromDer(der.chopped(5) + char(der[der.size() - 5] ^ 1) + der.last(4))->isSelfSigned())
         << "a signature bit flipped";
-    // Damaged bytes give no certificate, and no chain.
     for (const QByteArray &bad : {der.chopped(1), der + '\0', QByteArray("\x30\x82\xff\xff"), QByteArray()}) {
         EXPECT_FALSE(Certificate::fromDer(bad));
         EXPECT_TRUE(Certificate::chainFromDer(der + bad).size() == (bad.isEmpty() ? 1u : 0u));
@@ -115,7 +113,6 @@ TEST(Certificate, FirstStartMakesTheApplicationCertificateAndAFolderThatCannotBe
         EXPECT_EQ(QString::number(info.st_mode & 07777, 8), mode) << qPrintable(path);
     }
 
-    // The next start loads the same pair.
     CertificateStore again(pki, clock);
     ASSERT_EQ(again.open(Identity), QString());
     EXPECT_EQ(again.ownCertificate().der(), own.der());
@@ -171,7 +168,6 @@ TEST(CertificateStore, AnUntrustedClientIsRejectedUntilTrustedAndTimeUriUseChain
     EXPECT_EQ(rejected.size(), CertificateStore::MaxRejected);
     EXPECT_EQ(rejected.filter(QStringLiteral("flood %1 ").arg(CertificateStore::MaxRejected)).size(), 1);
 
-    // With auto-trust another one goes straight to trusted.
     store.setAutoTrust(true);
     const Certificate other = issue(request("other"), key("client"));
     EXPECT_EQ(store.validate(other.der(), {}), Check::Good);
@@ -179,8 +175,7 @@ TEST(CertificateStore, AnUntrustedClientIsRejectedUntilTrustedAndTimeUriUseChain
     EXPECT_EQ(files("rejected/certs").size(), CertificateStore::MaxRejected);
     store.setAutoTrust(false);
 
-    // A root CA, an intermediate CA below it, a client below each, and variants of a
-    // self-signed client; files and chains take them by name.
+    // A root CA, an intermediate below it, a client below each, variants of a self-signed client.
     const RsaKey rootKey = key("server2048"), middleKey = key("server4096"), clientKey = key("client");
     const Certificate root = issue(request("Root CA", true), rootKey);
     const Certificate middle = issue(request("Middle CA", true), middleKey, &root, rootKey);

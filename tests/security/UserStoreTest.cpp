@@ -97,7 +97,6 @@ TEST_F(Users, StoresSaltedHashesAndRefusesNamesItCannotHoldAndKeepsDamagedLinesA
     EXPECT_EQ(checks({{"anna", "new one"}, {"Jürgen", "s3cret: ok"}}),
               std::vector({Check::UnknownUser, Check::Accepted}));
 
-    // Names the file cannot hold are refused.
     for (const QString &bad : QStringList{"", "a:b", "two\nlines", "tab\t", "#admin", " padded", "padded ",
                                           QString(UserStore::MaxNameLength + 1, 'x')})
         EXPECT_FALSE(UserStore::nameProblem(bad).isEmpty()) << bad.toStdString();
@@ -119,8 +118,7 @@ TEST_F(Users, StoresSaltedHashesAndRefusesNamesItCannotHoldAndKeepsDamagedLinesA
         problems << QStringLiteral("Line %1 of %2 is damaged and is ignored").arg(line).arg(path);
     EXPECT_EQ(store.problems(), problems);
 
-    // Changing another user keeps every line it does not understand; setting a
-    // damaged user's password mends its line.
+    // Another user's change keeps the lines not understood; a new password mends its line.
     ASSERT_EQ(store.setPassword("new", "pw", Fast) + store.setPassword("eve", "pw", Fast), QString());
     const QByteArray after = contents();
     for (const QByteArray &kept : damaged.split('\n'))
@@ -128,7 +126,6 @@ TEST_F(Users, StoresSaltedHashesAndRefusesNamesItCannotHoldAndKeepsDamagedLinesA
     EXPECT_EQ(store.verify("eve", "pw"), Check::Accepted);
     EXPECT_EQ(store.problems().size(), 4);
 
-    // An unreadable file is reported with its path and not replaced.
     ASSERT_TRUE(QFile::remove(path) && QDir().mkpath(path)); // a folder where the file should be
     EXPECT_EQ(store.verify("op", "pw"), Check::Unreadable);
     ASSERT_EQ(store.problems().size(), 1);

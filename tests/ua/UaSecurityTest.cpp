@@ -13,8 +13,8 @@ namespace {
 
 const Security::SecurityPolicy &Basic256 = *Security::findSecurityPolicy(u"Basic256Sha256");
 
-// A PKI folder with our certificate, a users file that knows "operator" with the
-// password "secret", and a client's key and certificate, made once: RSA keys take a while.
+// Our PKI, a users file with "operator" (password "secret"), a client's key and certificate:
+// made once, as RSA keys take a while.
 struct Pki {
     QTemporaryDir dir;
     std::shared_ptr<Security::CertificateStore> store =
@@ -48,8 +48,7 @@ template <class T> ExtensionObject received(const T &token)
     return raw(T::binaryEncodingId, body);
 }
 
-// A UserName token as a client builds it: the password and the server nonce,
-// encrypted with our public key as Basic256Sha256 does it.
+// A UserName token as a client builds it, encrypted with our public key as Basic256Sha256 does.
 const QByteArray Nonce(32, 'n');
 UserNameIdentityToken userName(const QByteArray &password = "secret", const QByteArray &nonce = Nonce)
 {
@@ -67,8 +66,7 @@ TEST(UaSecurity, ClientCertificatesAreCheckedAndIdentityTokensGetTheStatusTheirE
     Pki &pki = Pki::get();
     const CryptoPolicy server(Basic256, pki.store);
     const QByteArray ours = pki.store->ownCertificate().thumbprint(), another = ours.mid(1) + ours.left(1);
-    // The sender's certificate, the thumbprint it names as the receiver's, the status
-    // and what the trace says why.
+    // The sender's certificate, the receiver's thumbprint it names, the status, why in the trace.
     const std::tuple<QByteArray, QByteArray, StatusCode, const char *> cases[] = {
         {pki.clientCert.der(), another, Status::BadCertificateInvalid, "not meant for our certificate"},
         {"not a certificate", ours, Status::BadSecurityChecksFailed, "refused: BadCertificateInvalid"},
@@ -182,8 +180,7 @@ TEST(UaSecuritySetup, SettingsAndPkiProblemsAreReportedAndTheRestIsServed)
             tokens << QString::number(p.tokenType);
         return std::tuple(problems.join('\n'), offered.join(' '), tokens.join(' '));
     };
-    // What the defaults give, the interop tests see in the endpoints. Anonymous stays
-    // on, its default.
+    // What the defaults give, the interop tests see in the endpoints.
     std::tie(settings.policies, settings.anonymous, settings.autoTrust) =
         std::tuple(" Aes256_Sha256_RsaPss , Bogus", "yes", "2");
     EXPECT_EQ(configure(), std::tuple(QString("UaSecurityPolicies: unknown security policy \"Bogus\" ignored\n"
@@ -193,8 +190,7 @@ TEST(UaSecuritySetup, SettingsAndPkiProblemsAreReportedAndTheRestIsServed)
     settings.policies = "";
     EXPECT_EQ(std::get<1>(configure()).count(' '), 6) << "nothing named: all of them";
 
-    // A PKI folder that cannot be made: one message naming the path, None served
-    // alone, and no UserName without a key to decrypt passwords.
+    // A PKI folder that cannot be made: None alone, and no UserName without a key for passwords.
     QFile blocker(app.path() + "/blocked");
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     settings.applicationFolder = blocker.fileName();
@@ -230,8 +226,7 @@ TEST(UaSecureChannel, SecuredChannelsServeAndEndAloneOnATamperedOrReplayedChunk)
         peers.push_back(&p);
     }
 
-    // Without a None endpoint a channel without security serves discovery only (what
-    // it lists, and renewals, the interop tests see through a real client).
+    // Without a None endpoint a channel without security serves discovery only.
     MemoryPeer &discovery = ua.channel();
     EXPECT_EQ(ask<GetEndpointsResponse>(discovery, GetEndpointsRequest{}).endpoints.size(), peers.size());
     EXPECT_EQ(discovery.createSession(), Status::BadSecurityPolicyRejected);
