@@ -2,12 +2,9 @@
 // independently of ours: after `make interop-deps`, `node tests/security/vectors/make-vectors.js`
 // writes vectors.json beside it, with keys and certificates made afresh on every run.
 "use strict";
-const fs = require("node:fs");
-const path = require("node:path");
-const crypto = require("node:crypto");
-
-const load = (name) => require(path.join(__dirname, "../../interop/node_modules", name));
-const [oc, sc, ssc] = ["crypto", "secure-channel", "service-secure-channel"].map((name) => load(`node-opcua-${name}`));
+const [fs, path, crypto] = ["fs", "path", "crypto"].map((name) => require(`node:${name}`));
+const [oc, sc, ssc] = ["crypto", "secure-channel", "service-secure-channel"].map((name) =>
+    require(path.join(__dirname, "../../interop/node_modules", `node-opcua-${name}`)));
 
 const b64 = (buffer) => Buffer.from(buffer).toString("base64");
 // Deterministic filler, so that a body is recognisable when a test prints it.
