@@ -158,8 +158,9 @@ TEST(UaIdentity, RefusedPasswordsAreAnsweredLateWithoutHoldingUpOtherClients)
     ActivateSessionResponse response;
     EXPECT_EQ(guesser.receive(right, response).fault, Status::BadUserAccessDenied);
     EXPECT_EQ(guesser.receive(attempt("secret"), response).fault, Status::Good) << "answered at once";
+    EXPECT_EQ(answerAfter(attempt("guess 4"), 500), Status::BadUserAccessDenied) << "a login starts the delays anew";
     EXPECT_TRUE(std::any_of(ua.traces.begin(), ua.traces.end(), [](const QString &t) {
-        return t.contains("user \"operator\" refused (3 in a row, 3 in all)");
+        return t.contains("user \"operator\" refused (1 in a row, 4 in all), answered in 500 ms");
     }));
 }
 
