@@ -51,17 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check((e.CommError() == 0 || e.CommError() == 1) && e.Silence() >= 0 && e.Silence() <= e.TimeoutError() + 1);
     for (int z = 1; z <= cTarvolin::Zones; ++z) {
         const cTarvolin::ZoneStatus &s = e.zone(z);
-        check(s.State >= 0 && s.State <= 2 && s.ZoneSilence >= 0 && s.ZoneSilence <= e.TimeoutError());
+        check(s.State >= 0 && s.State <= 2 && s.ZoneSilence >= 0 && s.ZoneSilence <= e.TimeoutError() &&
+              (s.PrgUsr == 0 || s.PrgUsr == 1));
         for (std::int16_t hold : {s.PrgIng, s.FailPower, s.FailBat, s.FailGroup})
             check(hold >= 0 && hold <= cTarvolin::FlagHoldTicks);
-        check(s.PrgUsr == 0 || s.PrgUsr == 1);
     }
+    // Every item keeps the type it was created with, and its table entry.
     int i = 0;
-    for (OPCItem *item : world->server.Tags()) {
-        // Every item keeps the type it was created with, and its table entry.
-        check(item->DataType() == world->types[std::size_t(i)] && item->Value().type() == item->DataType());
-        check(item->UserIndex() == ++i);
-    }
+    for (OPCItem *item : world->server.Tags())
+        check(item->DataType() == world->types[std::size_t(i)] && item->Value().type() == item->DataType() &&
+              item->UserIndex() == ++i);
     check(world->server.Tags().Item("C01.Error_Comm")->Value() == Variant(std::uint8_t(e.CommError())));
     return 0;
 }

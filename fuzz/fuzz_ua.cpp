@@ -128,8 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 client.output.clear(); // only what comes next matters; memory stays flat
             }
         } else {
-            check(client.hello(8192, 8192) && client.openChannel() && client.session());
-            check(world.server.clientCount() == clientsBefore + 1);
+            check(client.hello(8192, 8192) && client.openChannel() && client.session() &&
+                  world.server.clientCount() == clientsBefore + 1);
             for (std::size_t at = 0; at + 3 <= restSize && !client.closed;) {
                 const std::uint32_t service = Services[std::uint8_t(rest[at]) % std::size(Services)];
                 const std::size_t length = std::min<std::size_t>(
@@ -165,8 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             }
         }
         core.stop();
-        check(core.sessionCount() == 0);
-        check(core.subscriptionCount() == 0 && core.monitoredItemCount() == 0);
+        check(core.sessionCount() == 0 && core.subscriptionCount() == 0 && core.monitoredItemCount() == 0);
         world.server.setServerState(ServerStates::Running);
     }
     check(world.server.clientCount() == clientsBefore);

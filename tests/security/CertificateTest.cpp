@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QJsonArray>
-#include <functional>
 #include <gtest/gtest.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
@@ -18,8 +17,7 @@ using Check = CertificateCheck;
 
 namespace {
 
-// A certificate valid through 2026 and 2027: an application's, or a CA's that
-// signs certificates and revocation lists.
+// A certificate valid through 2026 and 2027: an application's, or a CA's.
 CertificateRequest request(const QString &name, bool ca = false)
 {
     CertificateRequest r;
@@ -45,7 +43,6 @@ QByteArray revocationList(const Certificate &issuer, const RsaKey &issuerKey,
 {
     X509_CRL *crl = X509_CRL_new();
     ASN1_TIME *now = ASN1_TIME_set(nullptr, QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch());
-    X509_CRL_set_version(crl, X509_CRL_VERSION_2);
     X509_CRL_set_issuer_name(crl, X509_get_subject_name(issuer.get()));
     X509_CRL_set1_lastUpdate(crl, now);
     for (const Certificate &certificate : revoked) {
@@ -55,40 +52,17 @@ QByteArray revocationList(const Certificate &issuer, const RsaKey &issuerKey,
         X509_CRL_add0_revoked(crl, entry);
     }
     X509_CRL_sign(crl, issuerKey.get(), EVP_sha256());
-    unsigned char *der = nullptr;
-    const int size = i2d_X509_CRL(crl, &der);
-    const QByteArray result(reinterpret_cast<const char *>(der), size);
-    OPENSSL_free(der);
+    QByteArray der(i2d_X509_CRL(crl, nullptr), '\0');
+    auto *at = reinterpret_cast<unsigned char *>(der.data());
+    i2d_X509_CRL(crl, &at);
     ASN1_TIME_free(now);
     X509_CRL_free(crl);
-    return result;
+    return der;
 }
 
 const QDateTime June2026(QDate(2026, 6, 1), QTime(0, 0), Qt::UTC);
 const ApplicationIdentity Identity{"urn:host1:QUARLEN:OPC-KV7",      "OPC-KV7", "QUARLEN",
                                    {"host1.example", "192.168.7.9"}, 2048,      3};
-
-class CertificateValidation : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        // Our own pair is put in place, so that no key is generated.
-        QDir().mkpath(pki + "/own/private");
-        put("own/certs", "application.der", issue(request("server"), key("server2048")).der());
-        Files::writeFileAtomically(pki + "/own/private/application.pem", key("server2048").privateKeyPem(), 0600);
-        ASSERT_EQ(store.open({}), QString());
-    }
-    void put(const QString &subfolder, const QString &name, const QByteArray &bytes)
-    {
-        QDir().mkpath(pki + '/' + subfolder);
-        ASSERT_EQ(Files::writeFileAtomically(pki + '/' + subfolder + '/' + name, bytes, 0644), QString());
-    }
-    QStringList files(const QString &subfolder) const { return QDir(pki + '/' + subfolder).entryList(QDir::Files); }
-    TempAppFolder folder;
-    ManualClock clock{June2026};
-    const QString pki = folder.file("pki");
-    CertificateStore store{pki, clock};
-};
 
 } // namespace
 
@@ -105,10 +79,8 @@ TEST(Certificate, ReadsWhatNodeOpcuaMade)
     EXPECT_TRUE(certificate->publicKey().sameKeyAs(key("client")) && certificate->isSelfSigned());
     EXPECT_EQ(Certificate::chainFromDer(der + der).size(), 2u);
 
-    QByteArray signatureFlipped = der;
-    signatureFlipped[der.size() - 5] = char(signatureFlipped[der.size() - 5] ^ 1);
-    EXPECT_FALSE(Certificate::fromDer(signatureFlipped)->isSelfSigned());
-    // Damaged bytes give no certificate, and no chain.
+    EXPECT_FALSE(Certificate::fromDer(der.chopped(5) + char(der[der.size() - 5] ^ 1) + der.last(4))->isSelfSigned())
+        << "a signature bit flipped";
     for (const QByteArray &bad : {der.chopped(1), der + '\0', QByteArray("\x30\x82\xff\xff"), QByteArray()}) {
         EXPECT_FALSE(Certificate::fromDer(bad));
         EXPECT_TRUE(Certificate::chainFromDer(der + bad).size() == (bad.isEmpty() ? 1u : 0u));
@@ -141,7 +113,6 @@ TEST(Certificate, FirstStartMakesTheApplicationCertificateAndAFolderThatCannotBe
         EXPECT_EQ(QString::number(info.st_mode & 07777, 8), mode) << qPrintable(path);
     }
 
-    // The next start loads the same pair.
     CertificateStore again(pki, clock);
     ASSERT_EQ(again.open(Identity), QString());
     EXPECT_EQ(again.ownCertificate().der(), own.der());
@@ -149,37 +120,47 @@ TEST(Certificate, FirstStartMakesTheApplicationCertificateAndAFolderThatCannotBe
 
     const QString cert = pki + "/own/certs/application.der", key = pki + "/own/private/application.pem";
     const QByteArray keyBytes = folder.read("pki/own/private/application.pem");
-    // Each case damages the folder; a message names the path, and the folder is mended.
-    const std::tuple<const char *, std::function<void()>, QString> cases[] = {
-        {"key missing", [&] { QFile::remove(key); }, key},
-        {"key is a folder", [&] { QFile::remove(key) && QDir().mkpath(key); }, key},
-        {"certificate is garbage", [&] { Files::writeFileAtomically(cert, "garbage", 0644); }, cert},
-        {"key of another certificate",
-         [&] { Files::writeFileAtomically(key, SecurityTest::key("client").privateKeyPem(), 0600); }, key},
-        {"a folder is a file",
-         [&] { QDir(pki + "/issuers").removeRecursively() && QFile(pki + "/issuers").open(QIODevice::WriteOnly); },
-         pki + "/issuers"},
-    };
-    for (const auto &[what, damage, path] : cases) {
-        damage();
+    // A key missing, a certificate of garbage, another's key, a file where a folder belongs: a
+    // message names the path and no key is taken; the folder is mended for the next case.
+    for (const auto &[path, bytes] : {std::pair{key, QByteArray()},
+                                      {cert, QByteArray("garbage")},
+                                      {key, SecurityTest::key("client").privateKeyPem()},
+                                      {pki + "/issuers", "file"}}) {
+        QDir(path).removeRecursively();
+        QFile::remove(path);
+        if (!bytes.isEmpty())
+            Files::writeFileAtomically(path, bytes, 0600);
         CertificateStore damaged(pki);
         const QString message = damaged.open(Identity);
-        EXPECT_TRUE(message.contains(path) && damaged.ownKey().isNull()) << what << ": " << message.toStdString();
-        QDir(key).removeRecursively();
+        EXPECT_TRUE(message.contains(path) && damaged.ownKey().isNull()) << message.toStdString();
         Files::writeFileAtomically(cert, own.der(), 0644);
         Files::writeFileAtomically(key, keyBytes, 0600);
     }
 }
 
-TEST_F(CertificateValidation, AnUntrustedClientIsRejectedUntilMovedToTrustedAndRejectsNeverPileUp)
+TEST(CertificateStore, AnUntrustedClientIsRejectedUntilTrustedAndTimeUriUseChainsAndRevocationListsDecide)
 {
-    const Certificate client = issue(request("Some Client/1"), key("client"));
-    EXPECT_EQ(store.validate(client.der(), {}), Check::Untrusted);
-    const QString name = certificateFileName(client);
+    TempAppFolder folder;
+    ManualClock clock{June2026};
+    const QString pki = folder.file("pki");
+    const auto put = [&](const QString &subfolder, const QString &name, const QByteArray &bytes) {
+        QDir().mkpath(pki + '/' + subfolder);
+        ASSERT_EQ(Files::writeFileAtomically(pki + '/' + subfolder + '/' + name, bytes, 0600), QString());
+    };
+    const auto files = [&](const QString &subfolder) { return QDir(pki + '/' + subfolder).entryList(QDir::Files); };
+    // Our own pair is put in place, so that no key is generated.
+    put("own/certs", "application.der", issue(request("server"), key("server2048")).der());
+    put("own/private", "application.pem", key("server2048").privateKeyPem());
+    CertificateStore store{pki, clock};
+    ASSERT_EQ(store.open({}), QString());
+
+    const Certificate stranger = issue(request("Some Client/1"), key("client"));
+    EXPECT_EQ(store.validate(stranger.der(), {}), Check::Untrusted);
+    const QString name = certificateFileName(stranger);
     EXPECT_TRUE(name.startsWith("Some Client_1 [") && name.endsWith("].der")) << name.toStdString();
     ASSERT_EQ(files("rejected/certs"), QStringList{name});
     ASSERT_TRUE(QFile::rename(pki + "/rejected/certs/" + name, pki + "/trusted/certs/" + name));
-    EXPECT_EQ(store.validate(client.der(), client.applicationUri()), Check::Good);
+    EXPECT_EQ(store.validate(stranger.der(), stranger.applicationUri()), Check::Good);
 
     for (int i = 0; i <= CertificateStore::MaxRejected; ++i)
         store.validate(issue(request(QStringLiteral("flood %1").arg(i)), key("client")).der(), {});
@@ -187,18 +168,14 @@ TEST_F(CertificateValidation, AnUntrustedClientIsRejectedUntilMovedToTrustedAndR
     EXPECT_EQ(rejected.size(), CertificateStore::MaxRejected);
     EXPECT_EQ(rejected.filter(QStringLiteral("flood %1 ").arg(CertificateStore::MaxRejected)).size(), 1);
 
-    // With auto-trust another one goes straight to trusted.
     store.setAutoTrust(true);
     const Certificate other = issue(request("other"), key("client"));
     EXPECT_EQ(store.validate(other.der(), {}), Check::Good);
     EXPECT_EQ(files("trusted/certs"), QStringList({certificateFileName(other), name}));
     EXPECT_EQ(files("rejected/certs").size(), CertificateStore::MaxRejected);
-}
+    store.setAutoTrust(false);
 
-TEST_F(CertificateValidation, TimeUriUseChainsAndRevocationListsDecide)
-{
-    // A root CA, an intermediate CA below it, a client below each, and variants of a
-    // self-signed client; files and chains take them by name.
+    // A root CA, an intermediate below it, a client below each, variants of a self-signed client.
     const RsaKey rootKey = key("server2048"), middleKey = key("server4096"), clientKey = key("client");
     const Certificate root = issue(request("Root CA", true), rootKey);
     const Certificate middle = issue(request("Middle CA", true), middleKey, &root, rootKey);

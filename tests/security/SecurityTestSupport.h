@@ -6,21 +6,17 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+// Cases that are plain data (cases.json), and known answers made once by node-opcua, a stack
+// written independently of ours (vectors/vectors.json, by vectors/make-vectors.js).
 namespace SecurityTest {
 
-// A JSON file of tests/security (cases.json: cases that are plain data, what goes in
-// and what must come out).
 inline QJsonObject readJson(const QString &name) { return sourceJson(QStringLiteral("tests/security/") + name); }
-
-// Known answers made once by node-opcua, a stack written independently of ours
-// (vectors/vectors.json, made by vectors/make-vectors.js), and the keys in them.
 inline const QJsonObject &vectors()
 {
     static const QJsonObject root = readJson("vectors/vectors.json");
     return root;
 }
 inline QByteArray bytes(const QJsonValue &base64) { return QByteArray::fromBase64(base64.toString().toLatin1()); }
-
 // "client", "server2048" or "server4096".
 inline Security::RsaKey key(const QString &name)
 {

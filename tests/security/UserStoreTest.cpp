@@ -27,23 +27,18 @@ struct Outcome {
     QString out, err;
 };
 
-Outcome run(const QStringList &arguments, const QString &usersFile, int inputFd)
+// A command whose standard input is inputFd, or else a pipe holding these bytes.
+Outcome run(const QStringList &arguments, const QString &usersFile, const QByteArray &input, int inputFd = -1)
 {
+    int fds[2] = {inputFd, -1};
+    if (inputFd < 0 && (::pipe(fds) != 0 || ::write(fds[1], input.constData(), size_t(input.size())) != input.size() ||
+                        ::close(fds[1]) != 0))
+        return {};
     Outcome o;
     QTextStream out(&o.out), err(&o.err);
-    o.status = runUserCommand(QStringList{"opc-kv7"} + arguments, usersFile, inputFd, out, err);
-    return o;
-}
-
-// A command whose standard input is a pipe holding these bytes.
-Outcome runPiped(const QStringList &arguments, const QString &usersFile, const QByteArray &input)
-{
-    int fds[2];
-    if (::pipe(fds) != 0 || ::write(fds[1], input.constData(), size_t(input.size())) != input.size())
-        return {};
-    ::close(fds[1]);
-    const Outcome o = run(arguments, usersFile, fds[0]);
-    ::close(fds[0]);
+    o.status = runUserCommand(QStringList{"opc-kv7"} + arguments, usersFile, fds[0], out, err);
+    if (inputFd < 0)
+        ::close(fds[0]);
     return o;
 }
 
@@ -51,12 +46,10 @@ Outcome runPiped(const QStringList &arguments, const QString &usersFile, const Q
 QByteArray readScreen(int master, const QByteArray &until)
 {
     QByteArray seen;
-    for (int i = 0; i < 100 && !seen.contains(until); ++i) {
-        pollfd p{master, POLLIN, 0};
-        char buffer[256];
-        const ssize_t n = ::poll(&p, 1, 100) == 1 ? ::read(master, buffer, sizeof buffer) : 0;
-        seen.append(buffer, qMax<ssize_t>(n, 0));
-    }
+    char buffer[256];
+    for (int i = 0; i < 100 && !seen.contains(until); ++i)
+        if (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 100) == 1)
+            seen.append(buffer, qMax<ssize_t>(::read(master, buffer, sizeof buffer), 0));
     return seen;
 }
 
@@ -70,7 +63,7 @@ struct Users : ::testing::Test {
 
 } // namespace
 
-TEST_F(Users, StoresSaltedHashesChecksPasswordsAndRefusesNamesItCannotHold)
+TEST_F(Users, StoresSaltedHashesAndRefusesNamesItCannotHoldAndKeepsDamagedLinesAndUnreadableFiles)
 {
     EXPECT_EQ(path, folder.file("OPC-KV7.users"));
     UserStore store(path), other(path);                            // the server's, and a command's
@@ -104,18 +97,14 @@ TEST_F(Users, StoresSaltedHashesChecksPasswordsAndRefusesNamesItCannotHold)
     EXPECT_EQ(checks({{"anna", "new one"}, {"Jürgen", "s3cret: ok"}}),
               std::vector({Check::UnknownUser, Check::Accepted}));
 
-    // Names the file cannot hold are refused.
     for (const QString &bad : QStringList{"", "a:b", "two\nlines", "tab\t", "#admin", " padded", "padded ",
                                           QString(UserStore::MaxNameLength + 1, 'x')})
         EXPECT_FALSE(UserStore::nameProblem(bad).isEmpty()) << bad.toStdString();
     for (const QString &good : QStringList{"op", "Jürgen Müller", "a.b-c_d@e", QString(UserStore::MaxNameLength, 'x')})
         EXPECT_EQ(UserStore::nameProblem(good), QString()) << good.toStdString();
-}
 
-TEST_F(Users, DamagedLinesAndUnreadableFilesAreReportedAndKept)
-{
-    UserStore store(path);
-    ASSERT_EQ(store.setPassword("good", "pw", Fast), QString());
+    // Damaged lines are reported and kept.
+    ASSERT_TRUE(QFile::remove(path) && store.setPassword("good", "pw", Fast).isEmpty());
     const QByteArray good = contents();
     ASSERT_EQ(store.setPassword("good", "other", Fast), QString()); // a second line for the name does not count
     QByteArray damaged;                                             // lines 1 to 6, the first of them a comment
@@ -124,13 +113,12 @@ TEST_F(Users, DamagedLinesAndUnreadableFilesAreReportedAndKept)
     ASSERT_EQ(Files::writeFileAtomically(path, damaged + good + contents(), 0600), QString());
     EXPECT_EQ(std::vector({store.verify("good", "pw"), store.verify("good", "other"), store.verify("eve", "pw")}),
               std::vector({Check::Accepted, Check::WrongPassword, Check::UnknownUser}));
-    EXPECT_EQ(store.problems().size(), 5);
-    const QString problems = store.problems().join('\n');
-    for (const char *line : {"Line 2 ", "Line 3 ", "Line 4 ", "Line 5 ", "Line 6 "})
-        EXPECT_TRUE(problems.contains(line)) << problems.toStdString();
+    QStringList problems;
+    for (int line = 2; line <= 6; ++line)
+        problems << QStringLiteral("Line %1 of %2 is damaged and is ignored").arg(line).arg(path);
+    EXPECT_EQ(store.problems(), problems);
 
-    // Changing another user keeps every line it does not understand; setting a
-    // damaged user's password mends its line.
+    // Another user's change keeps the lines not understood; a new password mends its line.
     ASSERT_EQ(store.setPassword("new", "pw", Fast) + store.setPassword("eve", "pw", Fast), QString());
     const QByteArray after = contents();
     for (const QByteArray &kept : damaged.split('\n'))
@@ -138,7 +126,6 @@ TEST_F(Users, DamagedLinesAndUnreadableFilesAreReportedAndKept)
     EXPECT_EQ(store.verify("eve", "pw"), Check::Accepted);
     EXPECT_EQ(store.problems().size(), 4);
 
-    // An unreadable file is reported with its path and not replaced.
     ASSERT_TRUE(QFile::remove(path) && QDir().mkpath(path)); // a folder where the file should be
     EXPECT_EQ(store.verify("op", "pw"), Check::Unreadable);
     ASSERT_EQ(store.problems().size(), 1);
@@ -147,7 +134,7 @@ TEST_F(Users, DamagedLinesAndUnreadableFilesAreReportedAndKept)
     EXPECT_TRUE(QFileInfo(path).isDir());
     folder.write("plain", "x"); // and a users file below a regular file
     EXPECT_TRUE(UserStore(folder.file("plain/users")).setPassword("op", "pw", Fast).contains(folder.file("plain")));
-    const Outcome o = runPiped(Add, folder.file("plain/users"), "pw\n"); // the command names it too
+    const Outcome o = run(Add, folder.file("plain/users"), "pw\n"); // the command names it too
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(o.err.contains(folder.file("plain")));
 }
@@ -157,7 +144,7 @@ TEST_F(Users, TheCommandTakesThePasswordFromStandardInputAndRefusesWhatItCannotD
     // Each step's status, what it says, and the password "op" has after it (none: no user "op").
     for (const QJsonValue step : SecurityTest::readJson("cases.json")["userCommand"].toArray()) {
         const QStringList arguments = step["arguments"].toVariant().toStringList();
-        const Outcome o = runPiped(arguments, path, step["input"].toString().toUtf8());
+        const Outcome o = run(arguments, path, step["input"].toString().toUtf8());
         const QString said = step["says"].toString();
         const QByteArray password = step["password"].toString().toUtf8();
         EXPECT_EQ(o.status, step["status"].toInt()) << step["why"].toString().toStdString();
@@ -168,7 +155,7 @@ TEST_F(Users, TheCommandTakesThePasswordFromStandardInputAndRefusesWhatItCannotD
         EXPECT_EQ(UserStore(path).verify("op", password.isEmpty() ? "second pw" : password),
                   password.isEmpty() ? Check::UnknownUser : Check::Accepted);
     }
-    EXPECT_EQ(run({"--service"}, path, 0).status, std::nullopt);
+    EXPECT_EQ(run({"--service"}, path, {}, 0).status, std::nullopt);
 }
 
 TEST_F(Users, TheCommandReadsThePasswordTwiceFromATerminalWithoutEcho)
@@ -177,15 +164,16 @@ TEST_F(Users, TheCommandReadsThePasswordTwiceFromATerminalWithoutEcho)
         int master = -1, slave = -1;
         ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
         Outcome outcome;
-        std::thread command([&] { outcome = run(Add, path, slave); });
-        QByteArray screen = readScreen(master, "Password for op: ");
-        EXPECT_EQ(::write(master, "t0p secret\n", 11), 11);
-        screen += readScreen(master, "Repeat the password: ");
-        EXPECT_EQ(::write(master, second.constData(), size_t(second.size())), second.size());
+        std::thread command([&] { outcome = run(Add, path, {}, slave); });
+        QByteArray screen;
+        for (const auto &[prompt, typed] :
+             {std::pair{"Password for op: ", QByteArray("t0p secret\n")}, {"Repeat the password: ", second}}) {
+            screen += readScreen(master, prompt);
+            EXPECT_TRUE(screen.endsWith(prompt) &&
+                        ::write(master, typed.constData(), size_t(typed.size())) == typed.size());
+        }
         command.join();
         screen += readScreen(master, "\n");
-        EXPECT_TRUE(screen.contains("Password for op: ") && screen.contains("Repeat the password: "))
-            << screen.constData();
         EXPECT_FALSE(screen.contains("t0p") || screen.contains("typo")) << "echoed: " << screen.constData();
         termios settings{};
         ASSERT_EQ(::tcgetattr(slave, &settings), 0);

@@ -2,14 +2,9 @@
 // independently of ours: after `make interop-deps`, `node tests/security/vectors/make-vectors.js`
 // writes vectors.json beside it, with keys and certificates made afresh on every run.
 "use strict";
-const fs = require("node:fs");
-const path = require("node:path");
-const crypto = require("node:crypto");
-
-const load = (name) => require(path.join(__dirname, "../../interop/node_modules", name));
-const oc = load("node-opcua-crypto");
-const sc = load("node-opcua-secure-channel");
-const ssc = load("node-opcua-service-secure-channel");
+const [fs, path, crypto] = ["fs", "path", "crypto"].map((name) => require(`node:${name}`));
+const [oc, sc, ssc] = ["crypto", "secure-channel", "service-secure-channel"].map((name) =>
+    require(path.join(__dirname, "../../interop/node_modules", `node-opcua-${name}`)));
 
 const b64 = (buffer) => Buffer.from(buffer).toString("base64");
 // Deterministic filler, so that a body is recognisable when a test prints it.
@@ -28,8 +23,7 @@ function rsaKey(bits) {
 
 // One chunk as node-opcua's secure channel sends it, and where its parts begin.
 function chunk(mode, msgType, securityHeader, securityOptions, body) {
-    const chunks = [];
-    const manager = new sc.SecureMessageChunkManager(
+    const chunks = [], manager = new sc.SecureMessageChunkManager(
         mode, msgType, 7, { chunkSize: 65536, requestId: 3, sequenceHeaderSize: 8, ...securityOptions },
         securityHeader, new sc.SequenceNumberGenerator());
     manager.on("chunk", (c) => chunks.push(Buffer.from(c)));
@@ -40,8 +34,7 @@ function chunk(mode, msgType, securityHeader, securityOptions, body) {
 }
 
 async function main() {
-    const client = rsaKey(2048);
-    const servers = { 2048: rsaKey(2048), 4096: rsaKey(4096) };
+    const [client, servers] = [rsaKey(2048), { 2048: rsaKey(2048), 4096: rsaKey(4096) }];
     const clientCert = await oc.createSelfSignedCertificate({
         privateKey: await oc.pemToPrivateKey(client.pem), subject: "/CN=Vector Client/O=node-opcua",
         applicationUri: "urn:vectors:client", dns: ["client.example"], ip: ["10.1.2.3"],
@@ -49,7 +42,6 @@ async function main() {
     });
     const clientCertDer = oc.convertPEMtoDER(clientCert.cert);
     const [clientNonce, serverNonce] = [filler("client nonce", 32), filler("server nonce", 32)];
-    const [secret, seed] = [filler("prf secret", 32), filler("prf seed", 45)];
     const out = {
         keys: { client: client.pem, server2048: servers[2048].pem, server4096: servers[4096].pem },
         clientCertificate: {
@@ -57,17 +49,12 @@ async function main() {
             applicationUri: "urn:vectors:client", hostNames: ["client.example", "10.1.2.3"],
             notBefore: "2025-01-01T00:00:00Z",
         },
-        pSha256: { secret: b64(secret), seed: b64(seed), output: b64(oc.makePseudoRandomBuffer(secret, seed, 100, "SHA256")) },
-        clientNonce: b64(clientNonce),
-        serverNonce: b64(serverNonce),
-        policies: [],
+        clientNonce: b64(clientNonce), serverNonce: b64(serverNonce), policies: [],
     };
 
     // Aes256_Sha256_RsaPss with the larger key brings the second padding size byte.
     for (const [name, serverBits] of [["Basic256Sha256", 2048], ["Aes128_Sha256_RsaOaep", 2048], ["Aes256_Sha256_RsaPss", 4096]]) {
-        const policy = sc.SecurityPolicy[name];
-        const factory = sc.getCryptoFactory(policy);
-        const server = servers[serverBits];
+        const [policy, server] = [sc.SecurityPolicy[name], servers[serverBits]], factory = sc.getCryptoFactory(policy);
         const keys = sc.computeDerivedKeys(factory, serverNonce, clientNonce);
         // Signing key, encrypting key and initialization vector, one after the other.
         const keyJson = (k) => b64(Buffer.concat([k.signingKey, k.encryptingKey, k.initializationVector]));
@@ -91,19 +78,14 @@ async function main() {
                 sc.getOptionsForSymmetricSignAndEncrypt(ssc.MessageSecurityMode[mode], keys.derivedClientKeys),
                 filler(`${name} ${mode} body`, 117));
 
-        const data = filler(`${name} signed data`, 300);
         const password = Buffer.from("Grüße, Prüfer!", "utf8");
         // The legacy secret as node-opcua's client builds it for a UserName token.
-        const length = Buffer.alloc(4);
-        length.writeUInt32LE(password.length + serverNonce.length, 0);
+        const length = Buffer.from([password.length + serverNonce.length, 0, 0, 0]); // UInt32 little-endian
         out.policies.push({
             name, uri: policy, clientKeys: keyJson(keys.derivedClientKeys), serverKeys: keyJson(keys.derivedServerKeys),
             openSecureChannel, symmetric,
-            signature: { data: b64(data), value: b64(factory.asymmetricSign(data, client.signer)) },
-            userSecret: {
-                serverBits, password: b64(password),
-                encrypted: b64(factory.asymmetricEncrypt(Buffer.concat([length, password, serverNonce]), server.public)),
-            },
+            userSecret: { password: b64(password),
+                encrypted: b64(factory.asymmetricEncrypt(Buffer.concat([length, password, serverNonce]), server.public)) },
         });
     }
     fs.writeFileSync(path.join(__dirname, "vectors.json"), JSON.stringify(out, null, 1) + "\n");
