@@ -77,7 +77,6 @@ TEST(Service, JournalPrioritiesNotifierMessagesAndTheRealProgramAsAServiceWithou
         {"UA connection from 127.0.0.1:50212 closed", P::Info},
         {"UA 127.0.0.1:50212 secure channel 7 opened, token 1, lifetime 600000 ms", P::Info},
         {"UA session ns=1;i=3 \"client\" ended: closed by the client", P::Info},
-        {"UA subscription 1 sends 3 data changes, sequence 9", P::Debug},
         {"(Server Status: Error)", P::Info},
         {"UA Read of 2 attributes, 1 item values; Error: none", P::Debug},
         {"(Session opened by hand, then more)", P::Debug},

@@ -220,8 +220,10 @@ struct Process : ShellTest {
         p.setProcessEnvironment(env);
         p.start(binDir() + "/opc-kv7", arguments);
     }
-    static bool serving(QProcess &p)
+    // Starts the server and waits until it serves.
+    bool serving(QProcess &p) const
     {
+        start(p);
         waitFor([&] { return p.canReadLine() || p.state() == QProcess::NotRunning; }, 20000);
         return p.readLine().startsWith("Serving OPC UA at opc.tcp://");
     }
@@ -258,7 +260,6 @@ TEST_F(Process, RegistrationASecondInstanceSignalsAndStartupErrors)
 
     // A second instance ends silently; signals close cleanly.
     QProcess first;
-    start(first);
     ASSERT_TRUE(serving(first)) << first.readAllStandardError().constData();
     EXPECT_EQ(run({"-regserver"}), std::make_pair(0, QByteArray()));
     EXPECT_FALSE(QFileInfo::exists(registration()));
@@ -270,7 +271,6 @@ TEST_F(Process, RegistrationASecondInstanceSignalsAndStartupErrors)
     // Killed hard, a server leaves no lock behind; SIGINT closes as SIGTERM does.
     for (const int signal : {SIGKILL, SIGINT}) {
         QProcess next;
-        start(next);
         ASSERT_TRUE(serving(next)) << next.readAllStandardError().constData();
         EXPECT_EQ(stop(next, signal), signal == SIGKILL ? -1 : 0);
     }
