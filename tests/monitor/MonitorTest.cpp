@@ -12,22 +12,17 @@
 
 namespace {
 
-struct MonitorTest : ::testing::Test {
+// No language file: the designed captions. The statistics list samples the figures set here.
+struct MonitorTest : ::testing::Test, StatisticsSource {
     TempAppFolder folder;
     DialogRecorder dialogs;
     // Local time, so the stamps read the same in every time zone.
     ManualClock clock{QDateTime(QDate(2024, 5, 17), QTime(9, 3, 41), Qt::LocalTime)};
     FrameMonitor monitor{clock, folder.file("KV7.log")};
-};
-
-struct StatisticsTest : ::testing::Test, StatisticsSource {
     std::vector<Line> lineFigures{{"C01", 40, 2, -1, true}, {"C02", 0, 0, -1, false}};
     Server serverFigures{3, 2, 40, 1000};
     std::vector<Line> lines() const override { return lineFigures; }
     Server server() const override { return serverFigures; }
-
-    TempAppFolder folder; // no language file: the designed captions
-    ManualClock clock;
     StatisticsModel model{*this, clock};
 };
 
@@ -35,7 +30,7 @@ QString decimal(double value) { return QLocale::system().toString(value, 'f', 1)
 
 } // namespace
 
-TEST_F(MonitorTest, FramesAreListedWithTheirDirectionFollowedCappedAt500AndLoggedWithStamps)
+TEST_F(MonitorTest, FramesAreListedCappedAndLoggedInABoundedLogAndTheStatisticsAreRatesAndAgesFromTheClock)
 {
     QSignalSpy follow(&monitor, &FrameMonitor::followLine);
     monitor.frameReceived("ignored"); // nothing is taken before the monitor loads
@@ -78,25 +73,21 @@ TEST_F(MonitorTest, FramesAreListedWithTheirDirectionFollowedCappedAt500AndLogge
     EXPECT_EQ(folder.read("KV7.log"), "2024/05/17 09:03:41 " + start + "2024/05/17 09:03:41 RX:<<W0102\r\r\n" +
                                           "2024/05/17 09:03:42 " + stop + "2024/05/17 09:03:42 " + start +
                                           "2024/05/17 09:03:42 " + stop);
-    EXPECT_FALSE(monitor.BusMonitorOn());
-    EXPECT_EQ(monitor.rowCount(), 0);
     EXPECT_TRUE(dialogs.requests().empty());
-}
 
-TEST_F(MonitorTest, TheLogIsBoundedToOneOldFileAndAFailureIsReportedOnceWhileCaptureGoesOn)
-{
-    const QString path = folder.file("KV7.log");
+    // A log is bounded to one old file; a failure is reported once while capture goes on.
+    const QString path = folder.file("frames.log");
     FrameLog log(clock, path, 100);
     ASSERT_TRUE(log.open());
     for (int i = 0; i < 12; ++i) // lines of 30 bytes
         log.write(QStringLiteral("frame %1").arg(i, 2, 10, QLatin1Char('0')));
-    EXPECT_EQ(folder.read("KV7.log.1"),
-              "2024/05/17 09:03:41 frame 06\r\n2024/05/17 09:03:41 frame 07\r\n2024/05/17 09:03:41 frame 08\r\n");
-    EXPECT_TRUE(folder.read("KV7.log").startsWith("2024/05/17 09:03:41 frame 09\r\n"));
+    EXPECT_EQ(folder.read("frames.log.1"),
+              "2024/05/17 09:03:42 frame 06\r\n2024/05/17 09:03:42 frame 07\r\n2024/05/17 09:03:42 frame 08\r\n");
+    EXPECT_TRUE(folder.read("frames.log").startsWith("2024/05/17 09:03:42 frame 09\r\n"));
     EXPECT_EQ(QFileInfo(path).size(), 90);
     // An old file that cannot be moved aside stops the log.
     QFile::remove(path + ".1");
-    QDir(folder.path()).mkpath("KV7.log.1/keep");
+    QDir(folder.path()).mkpath("frames.log.1/keep");
     log.write("frame 12");
     log.write("frame 13");
     EXPECT_FALSE(log.isOpen());
@@ -115,10 +106,8 @@ TEST_F(MonitorTest, TheLogIsBoundedToOneOldFileAndAFailureIsReportedOnceWhileCap
     EXPECT_EQ(std::make_pair(unopenable.rowCount(), full.rowCount()), std::make_pair(2, 3));
     ASSERT_EQ(dialogs.requests().size(), 3u);
     EXPECT_TRUE(dialogs.requests()[1].text.startsWith("Cannot write the frame log " + folder.file("blocker/KV7.log")));
-}
 
-TEST_F(StatisticsTest, FiguresAreSampledRatesAndAgesFromTheClock)
-{
+    // The statistics list: figures are sampled rates and ages from the clock.
     model.start();
     EXPECT_EQ(model.rowCount(), 2 * 4 + 4);
     EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "Value");
@@ -127,7 +116,7 @@ TEST_F(StatisticsTest, FiguresAreSampledRatesAndAgesFromTheClock)
     EXPECT_EQ(model.value("C01: Communication error"), "Yes");
 
     clock.advance(2500);
-    lineFigures[0] = {"C01", 65, 3, 2000, false};
+    lineFigures[0] = {"C01", 65, 3, 3500, false}; // the log above moved the clock 1.5 s
     serverFigures = {4, 1, 30, 1500};
     model.sample();
     QStringList values;

@@ -1,6 +1,5 @@
 // The operator's windows in the running server: the session the password file opens, the
-// item detail and its test write, the windows the menus open, the monitor and the statistics
-// list, and the language menu.
+// item detail and its test write, the windows the menus open, and the language menu.
 #include "ShellFixture.h"
 #include "ui/PeriodDialogs.h"
 #include "ui/fCambioCodigo.h"
@@ -10,7 +9,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeView>
 #include <QTreeWidget>
 
 namespace {
@@ -19,7 +17,6 @@ struct Operator : ShellTest {
     void SetUp() override
     {
         ShellTest::SetUp();
-        folder.write("KV7.ini", crlf("[KV7]\nC1-On=1\nC1-Com=0\n"));
         folder.write("OPC-KV7.ini", crlf("[Configuracion]\nTiempoSesion=3\nLanguage=1\n"));
     }
     // The dialog of that kind a menu item has just opened.
@@ -32,23 +29,15 @@ struct Operator : ShellTest {
         return nullptr;
     }
     static QLineEdit *field(QWidget *dialog, const QString &name) { return dialog->findChild<QLineEdit *>(name); }
-    static QString enabled(fMainOPC &w) // those of the menus a session unlocks
-    {
-        QString names;
-        for (const char *menu : {"mnuFileExit", "mnuFileForceExit", "mnuTrace", "mnuEditConfiguracion"})
-            names += w.controlEnabled(menu) ? QString(menu) + ' ' : QString();
-        return names;
-    }
-    static void type(QWidget *dialog, const QString &name, const QString &text) { field(dialog, name)->setText(text); }
-    static QStringList captions(fMainOPC &w)
+    // The captions, a language's menu item marked * when checked.
+    static QString captions(fMainOPC &w)
     {
         QStringList texts;
         for (const char *c : {"mnuFile", "mnuFileExit", "mnuEditConfiguracion", "lblTagValue", "lblTagTimestamp",
                               "txtTagValue", "mnuCISel(0)", "mnuCISel(1)", "mnuTrace"})
-            texts << w.controlText(c);
-        return texts;
+            texts << w.controlText(c) + (QString(c).startsWith("mnuCISel") && w.action(c)->isChecked() ? "*" : "");
+        return texts.join('|');
     }
-    // Typed key by key, then Enter.
     static void enter(QWidget *dialog, const QString &name, const QString &text)
     {
         QTest::keyClicks(field(dialog, name), text);
@@ -64,7 +53,6 @@ TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
     ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
     fMainOPC &w = *s.window;
     EXPECT_EQ(s.session(), closed);
-    EXPECT_FALSE(s.logic().requestClose(MainOPC::UnloadMode::CloseBox));
     // A click in the tree shows the detail; without a session its value box writes nothing.
     ASSERT_EQ(w.tree()->topLevelItemCount(), 1);
     EXPECT_EQ(w.tree()->topLevelItem(0)->text(0), "C01");
@@ -104,7 +92,6 @@ TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
     QTest::keyClick(value, Qt::Key_Return);
     EXPECT_EQ(s.value("C01.Z1.State"), "2");
     EXPECT_TRUE(dialogs.requests().empty());
-    EXPECT_EQ(enabled(w), "mnuFileExit mnuFileForceExit mnuTrace mnuEditConfiguracion ");
 
     // The change of password walks its boxes, clears a repeat that differs, and writes the file.
     fCambioCodigo *change = opened<fCambioCodigo>(w, "mnuCPassword");
@@ -124,8 +111,8 @@ TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
     // The old password is now wrong: the dialog closes with the message.
     change = opened<fCambioCodigo>(w, "mnuCPassword");
     ASSERT_TRUE(change);
-    type(change, "txtPassword", "abc");
-    type(change, "txtPasswordNuevo", "new");
+    field(change, "txtPassword")->setText("abc");
+    field(change, "txtPasswordNuevo")->setText("new");
     enter(change, "txtPasswordNuevoRep", "new");
     EXPECT_FALSE(change->isVisible());
     ASSERT_EQ(dialogs.requests().size(), 1u);
@@ -140,19 +127,40 @@ TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
         panels << s.session();
     }
     EXPECT_EQ(panels, QStringList({"2 edit+login open [1]", "3 edit+login open [0]", closed}));
-    EXPECT_EQ(enabled(w), "");
 }
 
-TEST_F(Operator, TheEditMenuOpensTheEditorAndThePeriodDialogs)
+// An automatic session: the language menu, a damaged language file, and the edit menu's windows.
+TEST_F(Operator, TheLanguageMenuIsStoredADamagedFileLeavesTheShippedTextsAndTheEditMenuOpensItsDialogs)
 {
     folder.write("KV7.ini", crlf("[KV7]\nC1-On=1\nC1-Com=0\nAutoSesion=1\n"));
+    // A header that declares no language, then binary noise; later the file is mended.
+    folder.write("OPC-KV7.LNG", QByteArray("Clave\tSoftware\r\n\x01\xff\t\t\0\0mnuArchivo\r\n", 31));
+    Ini::IniPutString("Configuracion", "Language", "5"); // beyond the file's languages
+    const QString english = "&File|&Exit|&Configuration...|Current Value|Timestamp|To test, edit and press Enter|"
+                            "&Spanish|&English*|&Trace";
+    {
+        Server s;
+        ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
+        EXPECT_TRUE(captions(*s.window).startsWith("&Archivo|&Salir|&Configuración...|Valor actual|"));
+        EXPECT_EQ(s.trace().filter("OPC-KV7.LNG is damaged").size(), 1);
+        EXPECT_TRUE(s.trace().filter("???").isEmpty());
+        folder.installLanguageFile();
+        s.logic().mnuCISel_Click(1);
+        EXPECT_EQ(captions(*s.window), english);
+        s.logic().mnuFileForceExit_Click();
+    }
     Server s;
     ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
     fMainOPC &w = *s.window;
+    EXPECT_EQ(captions(w), english);
     EXPECT_TRUE(s.trace().contains("(Auto Session opened)"));
     for (int i = 0; i < 5; ++i) // past "TiempoSesion": an automatic session never expires
         s.logic().tmrMain_Timer();
     EXPECT_EQ(s.session(), "1 edit open []");
+    w.action("mnuCISel(0)")->trigger();
+    EXPECT_EQ(captions(w), "&Archivo|&Salir|&Configuración...|Valor actual|Fecha y hora|"
+                           "Para probar, edite y pulse Intro|&Español*|&Inglés|&Trace");
+    EXPECT_EQ(ini("Language"), "0");
 
     fConfTarvolin *editor = opened<fConfTarvolin>(w, "mnuEditConfiguracion");
     ASSERT_TRUE(editor);
@@ -161,7 +169,6 @@ TEST_F(Operator, TheEditMenuOpensTheEditorAndThePeriodDialogs)
     EXPECT_TRUE(editor->exitForced());
     s.logic().CloseForced = false;
     editor->reject();
-    EXPECT_FALSE(editor->isVisible());
 
     // Each period dialog shows the toolkit's value; OK stores a value in range in
     // the toolkit (the statistics list samples at the new period); Cancel changes nothing.
@@ -170,7 +177,7 @@ TEST_F(Operator, TheEditMenuOpensTheEditorAndThePeriodDialogs)
         if (!d)
             return QString("no dialog");
         const QString shown = d->findChild<QLineEdit *>(field)->text();
-        type(d, field, typed);
+        d->findChild<QLineEdit *>(field)->setText(typed);
         ok ? d->cmdOK_Click() : d->reject();
         return QStringList({shown, d->isVisible() ? "stays" : "closed", QString::number(s.opc().StatisticsPeriod),
                             QString::number(s.logic().statistics().period()), QString::number(s.opc().MinUpdatePeriod)})
@@ -180,94 +187,6 @@ TEST_F(Operator, TheEditMenuOpensTheEditorAndThePeriodDialogs)
     EXPECT_EQ(period("mnuEditStatPeriod", "txtSamplePeriod", "60000", false), "100 closed 100 100 50");
     EXPECT_EQ(period("mnuEditGroupMinUpdPer", "txtGroupPeriod", "10", true), "50 closed 100 100 10");
     EXPECT_EQ(period("mnuEditGroupMinUpdPer", "txtGroupPeriod", "60000", false), "10 closed 100 100 10");
-    EXPECT_TRUE(dialogs.requests().empty());
-}
-
-// Two pseudo-terminals feed a server started with the debug word: the monitor
-// takes frames before its window opens, the statistics list counts them, and the
-// shutdown closes the monitor and its log.
-TEST_F(Operator, ADebugStartShowsTrafficInTheMonitorAndTheStatistics)
-{
-    PtyPair lines[2];
-    folder.write("KV7.ini", crlf("[KV7]\nC1-On=1\nC1-Com=1\nC1-Nm=North\nC2-On=1\nC2-Com=2\n"));
-    folder.write("OPC-KV7.ini",
-                 crlf(QStringLiteral("[Configuracion]\nTiempoSesion=3\nLanguage=1\n[Ports]\nCOM1=%1\nCOM2=%2\n")
-                          .arg(lines[0].slavePath(), lines[1].slavePath())
-                          .toLatin1()));
-    {
-        Server s;
-        ASSERT_EQ(s.load({"vortelmax"}), MainOPC::LoadResult::Running);
-        EXPECT_TRUE(DebugMode && s.trace().contains("(Session opened)"));
-        for (int i = 0; i < 5; ++i) // a debug session never expires either
-            s.logic().tmrMain_Timer();
-        EXPECT_EQ(s.session(), "1 edit+login open []");
-        FrameMonitor &monitor = s.logic().monitor();
-        for (int n = 0; n < 10; ++n)
-            ASSERT_TRUE(lines[n % 2].write(n % 2 ? "W12 1OF\r" : "W11 1OF\r") &&
-                        waitFor([&] { return monitor.rowCount() > n; }));
-        EXPECT_TRUE(monitor.lineText(0).startsWith("RX:<<W11 1OF")) << monitor.lineText(0).toStdString();
-
-        StatisticsModel &stats = s.logic().statistics();
-        EXPECT_EQ(s.window->statisticsList()->model(), &stats);
-        const auto figure = [&](const QString &name) { return stats.value(name); };
-        ASSERT_TRUE(waitFor([&] {
-            return figure("North (1): Frames per second").toDouble() > 0 &&
-                   figure("Panel 2: Frames per second").toDouble() > 0;
-        }));
-        EXPECT_EQ(stats.rowCount(), 12);
-        EXPECT_EQ(QStringList({figure("North (1): Frames dropped"), figure("Panel 2: Communication error"),
-                               figure("OPC UA sessions"), figure("Subscriptions"), figure("Notifications per second")}),
-                  QStringList({"0", "No", "0", "0", "0.0"}));
-        EXPECT_LT(figure("Panel 2: Seconds since the last frame").toDouble(), 5.0);
-
-        // One monitor window, however often the menu item is used.
-        s.window->action("mnuVBus")->trigger();
-        s.window->action("mnuVBus")->trigger();
-        ASSERT_TRUE(s.window->monitorWindow());
-        EXPECT_TRUE(s.window->findChildren<fBus *>().size() == 1 && s.window->monitorWindow()->isVisible());
-        monitor.setLogging(true);
-        s.logic().mnuFileForceExit_Click();
-        EXPECT_FALSE(monitor.BusMonitorOn() || monitor.logging());
-    }
-    const QList<QByteArray> log = folder.read("KV7.log").split('\n');
-    ASSERT_GE(log.size(), 3);
-    EXPECT_TRUE(log[0].endsWith("START REGISTER *********************\r"));
-    EXPECT_TRUE(log[log.size() - 2].endsWith("STOP REGISTER *********************\r"));
-    DebugMode = false;
-}
-
-TEST_F(Operator, TheLanguageMenuChangesTheCaptionsAndIsStoredAndADamagedFileLeavesTheShippedTexts)
-{
-    // A header that declares no language, then binary noise; later the file is mended.
-    folder.write("OPC-KV7.LNG", QByteArray("Clave\tSoftware\r\n\x01\xff\t\t\0\0mnuArchivo\r\n", 31));
-    Ini::IniPutString("Configuracion", "Language", "5"); // beyond the file's languages
-    const QString english = "&File|&Exit|&Configuration...|Current Value|Timestamp|To test, edit and press Enter|"
-                            "&Spanish|&English|&Trace";
-    {
-        Server s;
-        ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
-        EXPECT_EQ(s.opc().Tags().Count(), 478);
-        EXPECT_EQ(captions(*s.window).mid(0, 4),
-                  QStringList({"&Archivo", "&Salir", "&Configuración...", "Valor actual"}));
-        EXPECT_EQ(s.trace().filter("OPC-KV7.LNG is damaged").size(), 1);
-        EXPECT_TRUE(s.trace().filter("???").isEmpty());
-        folder.installLanguageFile();
-        s.logic().session().Sesion_Iniciar(true);
-        s.logic().mnuCISel_Click(1);
-        EXPECT_EQ(captions(*s.window).join('|'), english);
-        EXPECT_EQ(ini("Language"), "1");
-        s.logic().mnuFileForceExit_Click();
-    }
-    Server s;
-    ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
-    EXPECT_EQ(captions(*s.window).join('|'), english);
-    EXPECT_TRUE(s.checked("mnuCISel(1)") && !s.checked("mnuCISel(0)"));
-    s.logic().session().Sesion_Iniciar(true);
-    s.window->action("mnuCISel(0)")->trigger();
-    EXPECT_EQ(captions(*s.window).join('|'), "&Archivo|&Salir|&Configuración...|Valor actual|Fecha y hora|"
-                                             "Para probar, edite y pulse Intro|&Español|&Inglés|&Trace");
-    EXPECT_EQ(ini("Language"), "0");
-    EXPECT_TRUE(s.checked("mnuCISel(0)") && !s.checked("mnuCISel(1)"));
     EXPECT_TRUE(dialogs.requests().empty());
 }
 

@@ -6,6 +6,7 @@
 #include "shell/ServiceMode.h"
 
 #include <QFile>
+#include <QTreeView>
 #include <memory>
 
 namespace {
@@ -16,8 +17,9 @@ struct PanelLines : ShellTest {
     void configure(const QByteArray &connections, const QString &com1, const QString &com2, const QString &com3)
     {
         folder.write("KV7.ini", crlf("[KV7]\n" + connections));
-        folder.write("OPC-KV7.ini",
-                     crlf(QStringLiteral("[Ports]\nCOM1=%1\nCOM2=%2\nCOM3=%3\n").arg(com1, com2, com3).toLatin1()));
+        const QString ini = "[OPC-KV7]\nUaPort=0\n[Configuracion]\nTiempoSesion=3\nLanguage=1\n"
+                            "[Ports]\nCOM1=%1\nCOM2=%2\nCOM3=%3\n";
+        folder.write("OPC-KV7.ini", crlf(ini.arg(com1, com2, com3).toLatin1()));
     }
     static QByteArray offFrame(int panel) { return QStringLiteral("W%1 1OF\r").arg(panel).toLatin1(); }
     static QString openStates(Server &s)
@@ -31,39 +33,74 @@ struct PanelLines : ShellTest {
     }
 };
 
-TEST_F(PanelLines, FramesReachTheirConnectionsItemsAndPortsThatCannotBeOpenedAreReported)
+// A start with the debug word. COM2 is missing; COM1 serves two connections, which would read
+// each other's bytes: the second is refused. A connection on port 0 runs without a port. Frames
+// reach their connection's items, the monitor (before its window opens) and the statistics list;
+// the shutdown stops the engines and closes every port, the monitor and its log.
+TEST_F(PanelLines, ADebugStartsFramesReachItemsMonitorAndStatisticsAndPortsThatCannotBeOpenedAreReported)
 {
-    // COM2 is missing; COM1 serves two connections, which would read each other's
-    // bytes: the second is refused. A connection on port 0 runs without a port.
-    configure("C1-On=1\nC1-Com=1\nC2-On=1\nC2-Com=2\nC3-On=1\nC3-Com=1\nC4-On=1\nC4-Com=0\nC5-On=1\nC5-Com=3\n",
+    configure("C1-On=1\nC1-Com=1\nC1-Nm=North\nC2-On=1\nC2-Com=2\nC3-On=1\nC3-Com=1\nC4-On=1\nC4-Com=0\nC5-On=1\n"
+              "C5-Com=3\n",
               pty[0].slavePath(), folder.file("no-such-tty"), pty[2].slavePath());
-    Server s;
-    ASSERT_EQ(s.load(), MainOPC::LoadResult::Running) << qPrintable(s.logic().startupError());
-    EXPECT_EQ(openStates(s), "0+1-2-3+4+");
-    EXPECT_EQ(s.opc().Tags().Count(), 5 * 478);
-    EXPECT_FALSE(s.logic().connections().port(3)->PortOpen());
-    const QStringList errors = s.trace().filter("No se puede abrir");
-    ASSERT_EQ(errors.size(), 2);
-    EXPECT_TRUE(errors[0].startsWith("(No se puede abrir COM2. Protocolo:KV7  Error: ")) << qPrintable(errors[0]);
-    EXPECT_EQ(errors[1], "(No se puede abrir COM1. Protocolo:KV7  Error: Port already used by connection 1)");
-    // Every engine runs; those without data keep their communication error.
-    const ConnectionTable &table = s.logic().connections().table();
-    for (int i = 1; i <= 5; ++i)
-        EXPECT_TRUE(table.Connections[std::size_t(i)].Engine->Running()) << i;
-    EXPECT_EQ(s.logic().connections().firstEngine(), table.Connections[1].Engine);
-    ASSERT_TRUE(pty[0].write(offFrame(21) + offFrame(22)) && pty[2].write("W25 1O"));
-    ASSERT_TRUE(waitFor([&] { return s.value("C01.NPanel") == "22"; }));
-    ASSERT_TRUE(pty[2].write("F\r")); // the rest of a line in a second burst
-    ASSERT_TRUE(waitFor([&] { return s.value("C05.NPanel") == "25"; }));
-    EXPECT_EQ(QStringList({s.value("C01.Z1.StateStr"), s.value("C05.Z1.StateStr"), s.value("C01.Error_Comm"),
-                           s.value("C05.Error_Comm"), s.value("C02.Error_Comm"), s.value("C03.NPanel"),
-                           s.value("C04.Error_Comm")}),
-              QStringList({"OFF", "OFF", "0", "0", "1", "0", "1"}));
-    // Shutdown stops the engines and closes every port.
-    s.logic().mnuFileForceExit_Click();
-    EXPECT_EQ(s.logic().connections().table().ConnectionCount, 0);
-    for (int k = 0; k < s.logic().connections().portCount(); ++k)
-        EXPECT_FALSE(s.logic().connections().port(k)->PortOpen()) << k;
+    {
+        Server s;
+        ASSERT_EQ(s.load({"vortelmax"}), MainOPC::LoadResult::Running) << qPrintable(s.logic().startupError());
+        EXPECT_TRUE(DebugMode && s.trace().contains("(Session opened)"));
+        for (int i = 0; i < 5; ++i) // past "TiempoSesion": a debug session never expires
+            s.logic().tmrMain_Timer();
+        EXPECT_EQ(s.session(), "1 edit+login open []");
+        EXPECT_EQ(openStates(s), "0+1-2-3+4+");
+        EXPECT_EQ(s.opc().Tags().Count(), 5 * 478);
+        EXPECT_FALSE(s.logic().connections().port(3)->PortOpen());
+        const QStringList errors = s.trace().filter("Cannot open");
+        ASSERT_EQ(errors.size(), 2);
+        EXPECT_TRUE(errors[0].startsWith("(Cannot open COM2. Protocol:KV7  Error: ")) << qPrintable(errors[0]);
+        EXPECT_EQ(errors[1], "(Cannot open COM1. Protocol:KV7  Error: Port already used by connection 1)");
+        // Every engine runs; those without data keep their communication error.
+        const ConnectionTable &table = s.logic().connections().table();
+        for (int i = 1; i <= 5; ++i)
+            EXPECT_TRUE(table.Connections[std::size_t(i)].Engine->Running()) << i;
+        EXPECT_EQ(s.logic().connections().firstEngine(), table.Connections[1].Engine);
+        ASSERT_TRUE(pty[0].write(offFrame(21) + offFrame(22)) && pty[2].write("W25 1O"));
+        ASSERT_TRUE(waitFor([&] { return s.value("C01.NPanel") == "22"; }));
+        ASSERT_TRUE(pty[2].write("F\r")); // the rest of a line in a second burst
+        ASSERT_TRUE(waitFor([&] { return s.value("C05.NPanel") == "25"; }));
+        EXPECT_EQ(QStringList({s.value("C01.Z1.StateStr"), s.value("C05.Z1.StateStr"), s.value("C01.Error_Comm"),
+                               s.value("C05.Error_Comm"), s.value("C02.Error_Comm"), s.value("C03.NPanel"),
+                               s.value("C04.Error_Comm")}),
+                  QStringList({"OFF", "OFF", "0", "0", "1", "0", "1"}));
+        FrameMonitor &monitor = s.logic().monitor();
+        EXPECT_EQ(QStringList({monitor.lineText(0), monitor.lineText(2)}),
+                  QStringList({"RX:<<W21 1OF\r", "RX:<<W25 1OF\r"}));
+
+        StatisticsModel &stats = s.logic().statistics();
+        EXPECT_EQ(s.window->statisticsList()->model(), &stats);
+        ASSERT_TRUE(waitFor([&] {
+            return stats.value("North (1): Frames per second").toDouble() > 0 &&
+                   stats.value("Panel 5: Frames per second").toDouble() > 0;
+        }));
+        EXPECT_EQ(stats.rowCount(), 5 * 4 + 4);
+        EXPECT_EQ(QStringList({stats.value("North (1): Frames dropped"), stats.value("Panel 2: Communication error"),
+                               stats.value("OPC UA sessions"), stats.value("Subscriptions"),
+                               stats.value("Notifications per second")}),
+                  QStringList({"0", "Yes", "0", "0", "0.0"}));
+        EXPECT_LT(stats.value("Panel 5: Seconds since the last frame").toDouble(), 5.0);
+
+        // One monitor window, however often the menu item is used.
+        s.window->action("mnuVBus")->trigger();
+        s.window->action("mnuVBus")->trigger();
+        ASSERT_TRUE(s.window->monitorWindow());
+        EXPECT_TRUE(s.window->findChildren<fBus *>().size() == 1 && s.window->monitorWindow()->isVisible());
+        monitor.setLogging(true);
+        s.logic().mnuFileForceExit_Click();
+        EXPECT_FALSE(monitor.BusMonitorOn() || monitor.logging());
+        EXPECT_EQ(s.logic().connections().table().ConnectionCount, 0);
+        for (int k = 0; k < s.logic().connections().portCount(); ++k)
+            EXPECT_FALSE(s.logic().connections().port(k)->PortOpen()) << k;
+    }
+    const QByteArray log = folder.read("KV7.log");
+    EXPECT_TRUE(log.left(log.indexOf('\n')).endsWith("START REGISTER *********************\r") &&
+                log.endsWith("STOP REGISTER *********************\r\n"));
     EXPECT_TRUE(dialogs.requests().empty());
 }
 
@@ -111,7 +148,7 @@ TEST_F(PanelLines, ALineWhoseDeviceIsMissingOrGoesAwayIsReopenedWhenItComesBack)
 
     // Each loss and each return is traced once, whatever the number of tries.
     const QStringList trace = s.trace();
-    EXPECT_EQ(trace.filter("No se puede abrir COM1").size(), 1);
+    EXPECT_EQ(trace.filter("Cannot open COM1").size(), 1);
     EXPECT_EQ(trace.filter("COM1 " + link + " closed: the device went away").size(), 1);
     EXPECT_EQ(trace.filter("(COM1 " + link + " open again)").size(), 2);
 }
@@ -122,7 +159,6 @@ TEST_F(PanelLines, TheServiceStatusLineCountsEachLinesFramesSinceTheLastOne)
 {
     configure("C1-On=1\nC1-Com=1\nC2-On=1\nC2-Com=0\nC3-On=1\nC3-Com=3\n", pty[0].slavePath(), pty[1].slavePath(),
               pty[2].slavePath());
-    Ini::IniPutString("OPC-KV7", "UaPort", "0");
     ServiceMode service;
     ASSERT_EQ(service.start({"opc-kv7", "--service"}), MainOPC::LoadResult::Running);
     OPCServer &opc = service.server().server();
@@ -136,16 +172,6 @@ TEST_F(PanelLines, TheServiceStatusLineCountsEachLinesFramesSinceTheLastOne)
     settle();
     EXPECT_EQ(service.statusLine(),
               "Service status: frames C01 1, C02 0, C03 0; 2 in communication error; 0 sessions, 0 subscriptions");
-}
-
-TEST_F(PanelLines, MissingOrDamagedIniFilesStillServe)
-{
-    folder.write("KV7.ini", QByteArray());
-    folder.write("OPC-KV7.ini", QByteArray("\xff\xfe[Configur\r\n=\r\n[[[\r\nMainWidth\r\n\0\0garbage", 40));
-    Server s;
-    ASSERT_EQ(s.load(), MainOPC::LoadResult::Running) << qPrintable(s.logic().startupError());
-    EXPECT_EQ(s.opc().Tags().Count(), 0);
-    EXPECT_EQ(s.opc().ServerState(), ServerStates::Running);
 }
 
 } // namespace

@@ -13,7 +13,6 @@
 // INI text as the program keeps it on disk: CR LF line ends.
 inline QByteArray crlf(QByteArray text) { return text.replace("\n", "\r\n"); }
 
-// One server window on the test's application folder.
 struct Server {
     std::unique_ptr<fMainOPC> window = std::make_unique<fMainOPC>();
     MainOPC &logic() { return window->logic(); }
@@ -39,21 +38,30 @@ struct Server {
             .arg(logic().tmrMain().isActive() ? logic().tmrMain().interval() : 0)
             .arg(logic().isUnloaded() ? "unloaded" : "loaded");
     }
-    // The session at a glance: seconds, the menus it unlocks, the value box, the panel.
+    // The session at a glance: seconds, the menus it unlocks (all, some or none), the value box, the panel.
     QString session()
     {
+        int unlocked = 0;
+        for (const char *menu : {"mnuEdit", "mnuFileExit", "mnuFileForceExit", "mnuTrace", "mnuEditConfiguracion"})
+            unlocked += window->controlEnabled(menu);
         return QStringLiteral("%1 %2%3 %4 [%5]")
             .arg(logic().session().SessionSeconds())
-            .arg(window->controlEnabled("mnuEdit") ? "edit" : "-")
+            .arg(unlocked == 5 ? "edit" : QString(unlocked ? "some" : "-"))
             .arg(window->controlEnabled("mnuAInicioSesion") ? "+login" : "")
             .arg(window->detailField("txtTagValue")->isReadOnly() ? "locked" : "open", window->sessionPanel());
     }
 };
 
-// An application folder with the language file; every dialog is answered.
+// An application folder with the language file and one panel line that needs no serial port
+// (port 0), so the whole start-up runs; every dialog is answered.
 struct ShellTest : ::testing::Test {
     TempAppFolder folder;
     DialogRecorder dialogs;
-    void SetUp() override { folder.installLanguageFile(); }
+    void SetUp() override
+    {
+        folder.installLanguageFile();
+        folder.write("KV7.ini", crlf("[KV7]\nC1-On=1\nC1-Com=0\n"));
+    }
+    void TearDown() override { DebugMode = false; } // what a start with the debug word set
     QString ini(const QString &key) const { return Ini::IniGetString("Configuracion", key, "<none>"); }
 };

@@ -8,21 +8,15 @@ const {
 } = require("node-opcua-client");
 const { withTimeout } = require("./harness");
 
-const REQUEST_TIMEOUT_MS = 20000;
+const disconnect = (client) => withTimeout(client.disconnect(), 5000, "disconnect").catch(() => {});
 
 /** A client without security unless `options` (OPCUAClient.create's) say otherwise. */
-function makeClient({ name = "NodeOPCUA-Client", sessionTimeoutMs = 60000, ...options } = {}) {
+function makeClient({ name = "NodeOPCUA-Client", ...options } = {}) {
   return OPCUAClient.create({
-    applicationName: name,
-    endpointMustExist: false,
-    securityMode: MessageSecurityMode.None,
-    securityPolicy: SecurityPolicy.None,
-    keepSessionAlive: false,
-    requestedSessionTimeout: sessionTimeoutMs,
-    defaultTransactionTimeout: REQUEST_TIMEOUT_MS,
-    transportTimeout: REQUEST_TIMEOUT_MS,
-    connectionStrategy: { maxRetry: 0, initialDelay: 100, maxDelay: 200 },
-    ...options,
+    applicationName: name, endpointMustExist: false, keepSessionAlive: false, requestedSessionTimeout: 60000,
+    securityMode: MessageSecurityMode.None, securityPolicy: SecurityPolicy.None,
+    defaultTransactionTimeout: 20000, transportTimeout: 20000,
+    connectionStrategy: { maxRetry: 0, initialDelay: 100, maxDelay: 200 }, ...options,
   });
 }
 
@@ -30,29 +24,25 @@ function makeClient({ name = "NodeOPCUA-Client", sessionTimeoutMs = 60000, ...op
  * Connects and opens a session, anonymous unless `user` says otherwise; resolves {client, session, close()}.
  * `client` is a client made elsewhere (another security policy), else one without security.
  */
-async function connect(endpoint, { name, timeoutMs = 15000, sessionTimeoutMs, client: given, user } = {}) {
-  const client = given || makeClient({ name, sessionTimeoutMs });
+async function connect(endpoint, { timeoutMs = 15000, client = makeClient(), user } = {}) {
   try {
     await withTimeout(client.connect(endpoint), timeoutMs, `connect ${endpoint}`);
     const session = await withTimeout(client.createSession(user), timeoutMs, "CreateSession/ActivateSession");
-    return {
-      client,
-      session,
-      async close() {
-        await withTimeout(session.close(true), 5000, "CloseSession").catch(() => {});
-        await withTimeout(client.disconnect(), 5000, "disconnect").catch(() => {});
-      },
+    const close = async () => {
+      await withTimeout(session.close(true), 5000, "CloseSession").catch(() => {});
+      await disconnect(client);
     };
+    return { client, session, close };
   } catch (e) {
-    await withTimeout(client.disconnect(), 5000, "disconnect").catch(() => {});
+    await disconnect(client);
     throw e;
   }
 }
 
 /** A started subscription on `session`; `end()` deletes it within a bounded wait. */
-async function subscribe(session, { interval = 100, keepAlive = 10, lifetime = 600 } = {}) {
+async function subscribe(session, { interval = 100 } = {}) {
   const sub = ClientSubscription.create(session, {
-    requestedPublishingInterval: interval, requestedLifetimeCount: lifetime, requestedMaxKeepAliveCount: keepAlive,
+    requestedPublishingInterval: interval, requestedLifetimeCount: 600, requestedMaxKeepAliveCount: 10,
     maxNotificationsPerPublish: 0, publishingEnabled: true, priority: 1,
   });
   await withTimeout(new Promise((resolve, reject) => {

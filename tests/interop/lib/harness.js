@@ -24,8 +24,6 @@ function track(proc) {
   return { proc, exited: new Promise((r) => proc.once("exit", r)) };
 }
 
-const delay = (ms) => new Promise((r) => setTimeout(r, ms));
-
 /** Rejects with `what` when `promise` has not settled within `ms`. */
 function withTimeout(promise, ms, what) {
   let timer;
@@ -58,28 +56,24 @@ async function openPanels(count) {
   const script = path.join(__dirname, "ptys.py");
   const { proc, exited } = track(spawn("python3", [script, String(count)], { stdio: ["pipe", "pipe", "inherit"] }));
   const paths = [];
-  const waiting = new Map();
-  let nextId = 1;
-  let readyResolve;
-  const ready = new Promise((r) => (readyResolve = r));
+  const waiting = []; // ptys.py answers the writes in their order
+  let ready, isReady = false;
+  const readyLine = new Promise((r) => (ready = r));
   readline.createInterface({ input: proc.stdout }).on("line", (line) => {
-    if (line === "READY") return readyResolve();
-    if (!line.startsWith("{")) return paths.push(line.trim());
-    const ans = JSON.parse(line);
-    const w = waiting.get(ans.id);
-    waiting.delete(ans.id);
-    if (w) ans.ok ? w.resolve() : w.reject(new Error(ans.error));
+    const w = isReady && waiting.shift();
+    if (w) line === "ok" ? w.resolve() : w.reject(new Error(line));
+    else if (line === "READY") ready((isReady = true));
+    else if (!isReady) paths.push(line.trim());
   });
   const failed = exited.then(() => Promise.reject(new Error("ptys.py exited")));
-  await withTimeout(Promise.race([ready, failed]), 10000, "pseudo-terminals");
+  await withTimeout(Promise.race([readyLine, failed]), 10000, "pseudo-terminals");
   if (paths.length !== count) throw new Error(`ptys.py gave ${paths.length} paths, wanted ${count}`);
   return {
     paths,
     /** Writes one frame, ended by CR, on panel line `line` (1-based). */
     frame(line, text) {
-      const id = nextId++;
-      const p = new Promise((resolve, reject) => waiting.set(id, { resolve, reject }));
-      proc.stdin.write(JSON.stringify({ id, line, data: text + "\r" }) + "\n");
+      const p = new Promise((resolve, reject) => waiting.push({ resolve, reject }));
+      proc.stdin.write(`${line} ${text}\n`, "latin1");
       return withTimeout(p, 5000, `write on line ${line}`);
     },
     async close() {
@@ -124,8 +118,8 @@ async function startServer({ lines = 16, startTimeoutMs = 30000, port: fixedPort
     fs.writeFileSync(path.join(home, "KV7.ini"), iniText({ KV7: kv7 }));
     fs.copyFileSync(path.join(SOURCE_DIR, "data", "OPC-KV7.LNG"), path.join(home, "OPC-KV7.LNG"));
     fs.mkdirSync(path.join(home, "xdg"));
-    const env = { ...process.env, OPC_KV7_HOME: home, XDG_CONFIG_HOME: path.join(home, "xdg") };
-    env.QT_QPA_PLATFORM = "offscreen";
+    const env = { ...process.env, OPC_KV7_HOME: home, XDG_CONFIG_HOME: path.join(home, "xdg"),
+      QT_QPA_PLATFORM: "offscreen" };
     server = track(spawn(SERVER_BIN, [], { cwd: home, env, stdio: ["ignore", "pipe", "pipe"] }));
     const { proc } = server;
     // The server says where it serves once its listener is bound.
@@ -152,7 +146,7 @@ async function poll(check, { tries = 100, everyMs = 100 } = {}) {
   let last;
   for (let i = 0; i < tries; i++) {
     if ((last = await check())) return last;
-    await delay(everyMs);
+    await new Promise((r) => setTimeout(r, everyMs));
   }
   return last;
 }

@@ -30,11 +30,8 @@ const detectorItems = [
 const pad2 = (n) => String(n).padStart(2, "0");
 const item = (id, [type, description], initial = type === "String" ? "" : 0) => ({ id, type, description, initial });
 
-/**
- * Items of panel line `line` (1-based), in creation order: {id, type, description, initial}.
- * Every code starts at 0, every text empty, every measure 0.0; the line is in communication
- * error (Error_Comm 1) until its first frame.
- */
+/** Items of panel line `line` (1-based), in creation order: {id, type, description, initial}; a
+ * line is in communication error (Error_Comm 1) until its first frame, all else is 0 or empty. */
 function lineItems(line) {
   const p = `C${pad2(line)}`;
   const out = [item(`${p}.Error_Comm`, ["Byte", `Communication Error with Panel. Connexion:${line}`], 1),
