@@ -1,6 +1,5 @@
-// The epoll event loop of the headless server, run on a thread of its own: timers,
-// zero timers and posted events, a notifier on a pipe up to its hang-up, a timer
-// stopped by another in the same turn, wake-ups from another thread, and quitting.
+// The epoll event loop of the headless server on a thread of its own: timers, zero timers and posted events, a
+// notifier on a pipe up to its hang-up, a timer stopped by another in the same turn, wake-ups from another thread.
 #include "common/EpollEventDispatcher.h"
 
 #include <QSemaphore>

@@ -1,5 +1,4 @@
-// The INI engine with the Windows profile rules, the two INI files, and the
-// settings and connection table read from them.
+// The INI engine with the Windows profile rules, the two INI files, and the settings and connections read from them.
 #include "config/Ini.h"
 #include "config/ProfileFile.h"
 #include "config/Settings.h"
@@ -138,8 +137,7 @@ TEST(ProfileFile, WritesAreByteExactReplaceTheFileWholeOrFailAndLeaveItTheTwoFil
     struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 64;
+    const rlimit small{64, old.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool full = writeString(folder.file("plain.ini"), "S", "K", QString(500, QLatin1Char('x')));
     setrlimit(RLIMIT_FSIZE, &old);

@@ -1,5 +1,4 @@
-// The message dialog and the about box: what they ask of the dialog seam, and the
-// real windows behind it driven by keys.
+// The message dialog and the about box: what they ask of the dialog seam, and the real windows behind it.
 #include "common/AppInfo.h"
 #include "dialogs/AboutBox.h"
 #include "dialogs/MsgBox.h"
@@ -46,7 +45,7 @@ struct DialogsTest : ::testing::Test {
 
 TEST_F(DialogsTest, MessageDialogAndAboutBoxFollowTheirArgumentsAndTheLanguageAndKeysAnswerTheRealWindows)
 {
-    const QString ok = GetLangText("&Aceptar"), exit = GetLangText("&Salir");
+    const QString ok = GetLangText("&Aceptar"), exit = GetLangText("&Salir"), cancel = GetLangText("&Cancelar");
     ASSERT_NE(ok, "&Aceptar"); // the language's captions, not the designed ones
     struct Case {
         QString message, title;
@@ -81,7 +80,6 @@ TEST_F(DialogsTest, MessageDialogAndAboutBoxFollowTheirArgumentsAndTheLanguageAn
     }
 
     // The real windows: keys and the close box answer them.
-    const QString cancel = GetLangText("&Cancelar");
     answer(Qt::Key_Return);
     EXPECT_EQ(ShowMessage("line 1\nline 2", "t", 1, 1, 2, ok, cancel), 1);
     EXPECT_EQ(seen, "t|line 1\nline 2");

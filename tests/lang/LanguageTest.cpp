@@ -16,7 +16,7 @@ const QByteArray kTwoLanguages = "Clave\tEspa\xF1ol \t English\tSoftware\r\n* co
                                  "SelCom\tSeleccione el puerto\tSelect the port\r\nselcom\tduplicado\tduplicate\r\n"
                                  " Spaced \t con espacios \t with spaces \r\nOnlyKey\r\nExtra\tuno\tone\tignored\r\n";
 
-TEST(Language, TextsOfEitherLanguageByKeyWithoutCaseTheHeaderAndLineRulesAndTheShippedFile)
+TEST(Language, TextsByKeyWithoutCaseTheHeaderAndLineRulesTheShippedFileAndTheFallBackFromAMissingOrDamagedOne)
 {
     TempAppFolder folder;
     folder.write("OPC-KV7.LNG", kTwoLanguages);
@@ -89,27 +89,25 @@ TEST(Language, TextsOfEitherLanguageByKeyWithoutCaseTheHeaderAndLineRulesAndTheS
             EXPECT_FALSE(text.isEmpty() || text == "???") << qPrintable(key) << " in language " << index;
         }
     }
-}
 
-TEST(Language, MissingOrDamagedFilesFallBackToTheShippedTextsWithOneMessage)
-{
-    TempAppFolder folder;
+    // A missing or damaged file falls back to the shipped texts, with one message.
     const QString mainPath = folder.file("OPC-KV7.LNG");
+    QFile::remove(mainPath);
     const QString shipped = "; using the texts built into the program";
-    DialogRecorder dialogs;
+    DialogRecorder notices;
     TraceRecorder trace;
     EXPECT_EQ(Language::LoadLanguageFile(1), LoadResult::Shipped);
     EXPECT_EQ(Language::LoadLanguageFile(1), LoadResult::Shipped); // read again: told once
     EXPECT_EQ(GetLangText("mnuArchivo"), "&File");
     EXPECT_EQ(Language::Languages().size(), 2);
     EXPECT_EQ(trace.lines, QStringList({"Language file " + mainPath + " not found" + shipped}));
-    EXPECT_TRUE(dialogs.requests().empty());
+    EXPECT_TRUE(notices.requests().empty());
     trace.lines.clear();
     // The fallback file serves when the title's file is missing.
     folder.write("RESOURCES.LNG", kTwoLanguages);
     EXPECT_EQ(Language::LoadLanguageFile(0), LoadResult::Ok);
     EXPECT_EQ(GetLangText("SelCom"), "Seleccione el puerto");
-    EXPECT_EQ(dialogs.texts(), QStringList({"Duplicated register in " + folder.file("RESOURCES.LNG") + "\rselcom"}));
+    EXPECT_EQ(notices.texts(), QStringList({"Duplicated register in " + folder.file("RESOURCES.LNG") + "\rselcom"}));
     EXPECT_EQ(trace.lines.filter("Language file"),
               QStringList({"Language file " + mainPath + " not found; using " + folder.file("RESOURCES.LNG")}));
     trace.lines.clear();
@@ -122,7 +120,7 @@ TEST(Language, MissingOrDamagedFilesFallBackToTheShippedTextsWithOneMessage)
     }
     EXPECT_EQ(trace.lines.filter("Language file"),
               QStringList(3, "Language file " + mainPath + " is damaged: its first line names no language" + shipped));
-    EXPECT_EQ(dialogs.requests().size(), 1u);
+    EXPECT_EQ(notices.requests().size(), 1u);
 }
 
 } // namespace

@@ -213,9 +213,8 @@ TEST_F(Toolkit, ItemDetailShowsItsItemFollowsOnlyThatOneAndStampsItsRegionalText
     for (const char *region : {"C", "en_US", "de_DE", "fr_FR", "ja_JP"}) {
         const QLocale locale(QString::fromLatin1(region));
         const QString text = GeneralDateText(stamp, locale);
-        EXPECT_TRUE(text.startsWith(locale.toString(stamp.toLocalTime().date(), QLocale::ShortFormat) + " "))
-            << text.toStdString();
-        EXPECT_TRUE(text.contains(local)) << region << ": " << text.toStdString();
+        const QString date = locale.toString(stamp.toLocalTime().date(), QLocale::ShortFormat);
+        EXPECT_TRUE(text.startsWith(date + " ") && text.contains(local)) << region << ": " << text.toStdString();
     }
 }
 

@@ -100,9 +100,8 @@ TEST_F(Serial, APortRefusesBadSettingsAndFeedsTheEngineWhateverTheBurstsAndTheSi
     sim.start(simulator, {"--device", device.slavePath(), "--rate", "100"});
     QByteArray output;
     ASSERT_TRUE(waitFor([&] { return (output += device.readMaster()).size() >= 200; }, 10000));
-    const QList<QByteArray> lines = output.split('\r');
-    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
-        EXPECT_TRUE(lines[i].startsWith("W01 ")) << lines[i].constData();
+    EXPECT_TRUE(QRegularExpression("^(W01 [^\r]*\r)+[^\r]*$").match(QString::fromLatin1(output)).hasMatch())
+        << output.constData();
     EXPECT_EQ(lineSettings(device.slaveFd()), "4800/1");
     ::kill(pid_t(sim.processId()), SIGTERM);
     ASSERT_TRUE(sim.waitForFinished(5000));
