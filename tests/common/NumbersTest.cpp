@@ -41,7 +41,7 @@ TEST(Numbers, ValReadsTheLeadingNumberConversionsRoundHalfToEvenOrOverflowDatesC
     };
     for (const auto &f : overflows)
         EXPECT_EQ(errorOf(f), ErrorNumber::Overflow);
-    // The regional number takes whole numbers only.
+    // The regional number takes a text that is a number as a whole.
     EXPECT_EQ(std::make_pair(RegionalNumber(" 2.5 "), RegionalNumber("-1e3")), std::make_pair(2.5, -1000.0));
     for (const char *bad : {"", "12abc", "1 2", "abc"})
         EXPECT_EQ(errorOf([&] { RegionalNumber(QLatin1String(bad)); }), ErrorNumber::TypeMismatch) << bad;

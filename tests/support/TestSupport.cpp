@@ -46,7 +46,12 @@ QByteArray TempAppFolder::read(const QString &name) const
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void TempAppFolder::installLanguageFile() const { QFile::copy(sourceFile("data/OPC-KV7.LNG"), file("OPC-KV7.LNG")); }
+void TempAppFolder::installLanguageFile() const
+{
+    QFile f(sourceFile("data/OPC-KV7.LNG"));
+    if (f.open(QIODevice::ReadOnly))
+        write("OPC-KV7.LNG", f.readAll());
+}
 
 DialogRecorder::DialogRecorder(std::function<Dialogs::Answer(const Dialogs::Request &)> answer)
 {
