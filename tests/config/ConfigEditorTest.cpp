@@ -4,31 +4,22 @@
 #include <QDir>
 #include <gtest/gtest.h>
 
-namespace {
-
 using Problem = ConfigEditor::Problem;
 
-struct ConfigEditorTest : ::testing::Test {
+TEST(ConfigEditor, ChecksRefuseBadTablesTheTimeoutIsAWholeNumberInRangeAndSavingRewritesEveryKeyInPlace)
+{
     TempAppFolder folder; // no language file: the designed texts
     DialogRecorder dialogs;
     ConfigEditor editor;
-    void mark(int slot, int portEntry)
-    {
+    const auto mark = [&](int slot, int portEntry) {
         editor.setInUse(slot, true);
         editor.selectSlot(slot);
         editor.choosePort(portEntry);
-    }
-};
-
-} // namespace
-
-TEST_F(ConfigEditorTest, ChecksRefuseNoSlotTwoSlotsOnOnePortAndNamesTheFileWouldChange)
-{
+    };
     folder.write("KV7.ini", "[KV7]\r\nC4-Nm=" + QByteArray(300, 'x') + "\r\n");
     editor.LoadEditor();
-    EXPECT_EQ(editor.entryText(16), "Panel 16 (COM 16)");
-    EXPECT_EQ(editor.timeoutText(), "100");
-    EXPECT_EQ(editor.slot(4).name.size(), 300); // shown whole, not cut
+    EXPECT_EQ(QStringList({editor.entryText(16), editor.timeoutText(), editor.slot(4).name}), // the name whole, not cut
+              QStringList({"Panel 16 (COM 16)", "100", QString(300, 'x')}));
     EXPECT_EQ(editor.CheckBeforeSave().message, "Check at least one panel.");
 
     mark(3, 6); // COM 7 three times, but slot 3 is not in use
@@ -54,10 +45,7 @@ TEST_F(ConfigEditorTest, ChecksRefuseNoSlotTwoSlotsOnOnePortAndNamesTheFileWould
         EXPECT_EQ(editor.CurrentSlot(), fits ? 2 : 4);
     }
     EXPECT_TRUE(p.message.isEmpty());
-}
 
-TEST_F(ConfigEditorTest, TheTimeoutIsAWholeNumberInRangeAndSavingRewritesEveryKeyInPlaceKeepingTheRest)
-{
     for (const auto &[typed, kept] : pairs("50=100|500=200|abc=100|150.7=151|1e2=100|150 s=150")) {
         editor.editTimeout(typed);
         editor.leaveTimeout();
@@ -90,6 +78,5 @@ TEST_F(ConfigEditorTest, TheTimeoutIsAWholeNumberInRangeAndSavingRewritesEveryKe
     editor.setInUse(2, false);
     EXPECT_FALSE(editor.SaveEditor());
     EXPECT_TRUE(editor.Dirty);
-    ASSERT_EQ(dialogs.requests().size(), 1u);
-    EXPECT_EQ(dialogs.requests()[0].text, "Error writing to KV7.ini");
+    EXPECT_EQ(dialogs.texts(), QStringList{"Error writing to KV7.ini"});
 }

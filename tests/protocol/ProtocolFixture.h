@@ -76,10 +76,9 @@ protected:
         const OPCItem *i = server.Tags().find(id);
         return i ? i->Value() : Variant();
     }
-    // A spec "Z1.State=2 #Z1.State=3 %Z1.State=17 @error=0" of what it names: an item's
-    // value as text (IDs without "C01."), how often the engine wrote it ("#"), the type
-    // code of its last write ("%"), or the engine's own state: "@error", "@silence",
-    // "@buffer", "@dropped", "@lines" (observed), and "@zone2"
+    // A spec "Z1.State=2 #Z1.State=3 %Z1.State=17 @error=0" of what it names: an item's value as text (IDs without
+    // "C01."), how often the engine wrote it ("#"), the type code of its last write ("%"), or the engine's own state:
+    // "@error", "@silence", "@buffer", "@dropped", "@lines" (observed), "@written" (items written) and "@zone2"
     // (state/silence/PrgIng/PrgUsr/FailPower/FailBat/FailGroup).
     QString items(const char *spec) const
     {
@@ -93,7 +92,8 @@ protected:
             const std::map<QString, QString> state = {
                 {"@error", n(engine->CommError())},     {"@silence", n(engine->Silence())},
                 {"@buffer", n(engine->rxBufferSize())}, {"@dropped", n(qint64(engine->discardedLines()))},
-                {"@lines", n(observed.size())},         {"@zone", zone.join('/')}};
+                {"@lines", n(observed.size())},         {"@zone", zone.join('/')},
+                {"@written", n(qint64(writes.size()))}};
             actual << id + '=' +
                           (id.startsWith('#')   ? n(writes.count(item) ? writes.at(item) : 0)
                            : id.startsWith('%') ? n(qint64(written.at(item).type()))
@@ -102,13 +102,7 @@ protected:
         }
         return actual.join(' ');
     }
-    // Feeds each step's lines (the last CR is added) and expects its spec to hold.
-    void run(std::initializer_list<std::pair<QByteArray, const char *>> steps)
-    {
-        for (const auto &[lines, spec] : steps)
-            play({{lines, 0, spec}});
-    }
-    // The same with time: feeds the lines (if any), lets the ticks pass, then expects.
+    // Feeds each step's lines (if any, the last CR added), lets the ticks pass, then expects its spec.
     void play(std::initializer_list<std::tuple<QByteArray, int, const char *>> steps)
     {
         for (const auto &[lines, ticks, spec] : steps) {
@@ -129,11 +123,9 @@ protected:
     std::unique_ptr<cTarvolin> engine;
 };
 
-// Expects the items of a spec to hold its values.
 #define EXPECT_ITEMS(spec) EXPECT_EQ(items(spec), QString::fromLatin1(spec))
 
-// A "Gr" line: zone z, group g, gas (3), group state (4), detector d, measure (6),
-// detector state (6), panel p.
+// A "Gr" line: zone z, group g, gas (3), group state (4), detector d, measure (6), detector state (6), panel p.
 inline QByteArray grLine(int z, int g, const char *gas, const char *groupState, int d, const char *measure,
                          const char *detectorState, int p = 1)
 {

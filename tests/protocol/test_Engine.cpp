@@ -9,30 +9,42 @@ namespace {
 using Decode = EngineFixture;
 using Link = EngineFixture;
 
-TEST_F(Decode, EveryFieldOfAGroupReportAndEveryMeasure)
+TEST_F(Decode, NumbersWithoutItemsWriteNothingOfTheirOwnAndGroupReportsEveryFieldAndMeasure)
 {
-    run({{grLine(2, 3, "CO2", "Manu", 5, " 12.5 ", "Alarma", 7),
-          "NPanel=7 Z2.G3.State=3 Z2.G3.StateStr=MANU Z2.G3.Gas=2 Z2.G3.GasStr=CO2 Z2.D05.Gas=2 Z2.D05.GasStr=CO2 "
-          "Z2.D05.Group=3 %Z2.D05.Group=17 Z2.D05.Value=12.5 %Z2.D05.Value=4 Z2.D05.State=4 Z2.D05.StateStr=ALARMA "
-          "Z2.State=2 Z2.StateStr=ON"},
-         // Texts lose their blanks only, states are upper-cased, gas is kept as sent.
-         {grLine(1, 1, "CO ", "Stop", 1, "  3   ", "Warn. "),
-          "Z1.G1.GasStr=CO Z1.G1.Gas=1 Z1.G1.StateStr=STOP Z1.G1.State=1 Z1.D01.StateStr=WARN. Z1.D01.State=7"},
-         // Bytes above 127 are Latin-1 characters; unknown texts get their codes.
-         {grLine(1, 2, "\tco", "\xe9t\xe9 ", 2, "1     ", "\xfd\x62\x63   "),
-          "Z1.G2.GasStr=\tco Z1.G2.Gas=0 Z1.G2.StateStr=\xc9T\xc9 Z1.G2.State=255 Z1.D02.StateStr=\xdd\x42\x43 "
-          "Z1.D02.State=1"},
-         // A saturated measure overrides the detector state; the next reading clears it.
-         {grLine(1, 1, "EXP", "Auto", 4, "satura", "Aviso "),
-          "Z1.D04.Value=99999 Z1.D04.StateStr=SATURA Z1.D04.State=9"},
-         {grLine(1, 1, "EXP", "Auto", 4, "  40  ", "Aviso "), "Z1.D04.Value=40 Z1.D04.StateStr=AVISO Z1.D04.State=7"},
-         // A measure beyond the float range is not written; the rest of the line is.
-         {grLine(1, 1, "EXP", "Auto", 4, "9E99  ", "Alarma"), "Z1.D04.Value=40 #Z1.D04.Value=2 Z1.D04.State=4"},
-         // Panel numbers that do not fit a byte read 0.
-         {"W99 1OF", "NPanel=99"},
-         {"W-1 1OF", "NPanel=0"},
-         {"W 7 1OF", "NPanel=7"}});
-    EXPECT_FALSE(engine->Saturated());
+    QByteArray noDetector = grLine(1, 1, "NO ", "Ven1", 3, "  5   ", "Preala");
+    noDetector.replace(21, 2, "-1"); // a number that does not fit a byte is 0: none
+    // No detector 17; no group 5, which the detector still records; a group report one character short writes the panel
+    // and the zone's silence only. Zones outside 1 to 4, and lines below 7 characters, only prove the line alive.
+    feed(grLine(1, 2, "NO ", "Ven1", 17, "  5   ", "Preala") + '\r' +
+         grLine(1, 5, "NO ", "Ven1", 3, "  5   ", "Preala") + '\r' + noDetector + '\r' +
+         grLine(2, 1, "CO ", "Auto", 1, "  9   ", "Alarma").left(36) +
+         "\rW05 5OF\rW05 0OF\rW05 xOF\rW05 \xb9OF\rW05 -OF\rW01 1O\r");
+    // Written: the four fields of groups 1 and 2 and the six of detector 3, and these.
+    EXPECT_ITEMS("Z1.G2.State=4 Z1.D03.Group=5 Z1.G1.State=4 Z1.State=2 @zone2=0/100/0/0/0/0/0 #Z1.G2.State=1 "
+                 "#Z1.G1.State=1 #Z1.D03.State=1 #Error_Comm=1 #NPanel=4 #Z1.State=3 #Z1.StateStr=3 @written=18");
+
+    play({{grLine(2, 3, "CO2", "Manu", 5, " 12.5 ", "Alarma", 7), 0,
+           "NPanel=7 Z2.G3.State=3 Z2.G3.StateStr=MANU Z2.G3.Gas=2 Z2.G3.GasStr=CO2 Z2.D05.Gas=2 Z2.D05.GasStr=CO2 "
+           "Z2.D05.Group=3 %Z2.D05.Group=17 Z2.D05.Value=12.5 %Z2.D05.Value=4 Z2.D05.State=4 Z2.D05.StateStr=ALARMA "
+           "Z2.State=2 Z2.StateStr=ON"},
+          // Texts lose their blanks only, states are upper-cased, gas is kept as sent.
+          {grLine(1, 1, "CO ", "Stop", 1, "  3   ", "Warn. "), 0,
+           "Z1.G1.GasStr=CO Z1.G1.Gas=1 Z1.G1.StateStr=STOP Z1.G1.State=1 Z1.D01.StateStr=WARN. Z1.D01.State=7"},
+          // Bytes above 127 are Latin-1 characters; unknown texts get their codes.
+          {grLine(1, 2, "\tco", "\xe9t\xe9 ", 2, "1     ", "\xfd\x62\x63   "), 0,
+           "Z1.G2.GasStr=\tco Z1.G2.Gas=0 Z1.G2.StateStr=\xc9T\xc9 Z1.G2.State=255 Z1.D02.StateStr=\xdd\x42\x43 "
+           "Z1.D02.State=1"},
+          // A saturated measure overrides the detector state; the next reading clears it.
+          {grLine(1, 1, "EXP", "Auto", 4, "satura", "Aviso "), 0,
+           "Z1.D04.Value=99999 Z1.D04.StateStr=SATURA Z1.D04.State=9"},
+          {grLine(1, 1, "EXP", "Auto", 4, "  40  ", "Aviso "), 0,
+           "Z1.D04.Value=40 Z1.D04.StateStr=AVISO Z1.D04.State=7"},
+          // A measure beyond the float range is not written; the rest of the line is.
+          {grLine(1, 1, "EXP", "Auto", 4, "9E99  ", "Alarma"), 0, "Z1.D04.Value=40 #Z1.D04.Value=2 Z1.D04.State=4"},
+          // Panel numbers that do not fit a byte read 0.
+          {"W99 1OF", 0, "NPanel=99"},
+          {"W-1 1OF", 0, "NPanel=0"},
+          {"W 7 1OF", 0, "NPanel=7"}});
     for (OPCItem *i : server.Tags())
         ASSERT_EQ(i->Quality(), Quality::Good);
     // Measures read as the number parse reads them.
@@ -46,77 +58,33 @@ TEST_F(Decode, EveryFieldOfAGroupReportAndEveryMeasure)
     }
 }
 
-TEST_F(Decode, NumbersWithoutItemsWriteNothingOfTheirOwn)
+TEST_F(Decode, ConnectionsCreateTheirItemsInOrderWithTheirEntriesRefuseDuplicatesAndTheZoneStatesAndFlags)
 {
-    QByteArray noDetector = grLine(1, 1, "NO ", "Ven1", 3, "  5   ", "Preala");
-    noDetector.replace(21, 2, "-1"); // a number that does not fit a byte is 0: none
-    // No detector 17; no group 5, which the detector still records; a group report one
-    // character short writes the panel and the zone's silence only. Zones outside 1 to 4,
-    // and lines below 7 characters, only prove the line alive.
-    run({{grLine(1, 2, "NO ", "Ven1", 17, "  5   ", "Preala") + '\r' +
-              grLine(1, 5, "NO ", "Ven1", 3, "  5   ", "Preala") + '\r' + noDetector + '\r' +
-              grLine(2, 1, "CO ", "Auto", 1, "  9   ", "Alarma").left(36) +
-              "\rW05 5OF\rW05 0OF\rW05 xOF\rW05 \xb9OF\rW05 -OF\rW01 1O",
-          "Z1.G2.State=4 Z1.D03.Group=5 Z1.G1.State=4 Z1.State=2 @zone2=0/100/0/0/0/0/0 #Z1.G2.State=1 #Z1.G1.State=1 "
-          "#Z1.D03.State=1"}});
-    QStringList counts;
-    for (const auto &[id, count] : writes)
-        if (!id.contains("Z1.G2.") && !id.contains("Z1.D03.") && !id.contains("Z1.G1."))
-            counts << id + '=' + QString::number(count);
-    EXPECT_EQ(counts, QStringList({"C01.Error_Comm=1", "C01.NPanel=4", "C01.Z1.State=3", "C01.Z1.StateStr=3"}));
-}
-
-TEST_F(Decode, ZoneStatesAndTheirFlags)
-{
-    run({{grLine(1, 4, "H2S", "Auto", 16, " 33.0 ", "Alarm "), ""},
-         // Switching OFF clears that zone's groups and detectors, with 16-bit zeros;
-         // already OFF, the zone items are written again and the detail is not.
-         {"W01 1OF\rW01 1OF", "Z1.State=1 #Z1.State=3 Z1.StateStr=OFF Z1.D16.Value=0 %Z1.D16.Value=2 Z1.D16.StateStr= "
-                              "Z1.G4.GasStr= Z1.G4.State=0 #Z1.D01.Gas=1 #Z2.D01.Gas=0"},
-         // Flag frames set flags (16-bit ones) and holds; PI and PU turn the zone OFF.
-         {"W01 2PI\rW01 2PU\rW01 2FR\rW01 2FB\rW01 2FG",
-          "Z2.StsPrgIng=1 Z2.StsPrgUsr=1 Z2.StsFailPower=1 Z2.StsFailBat=1 Z2.StsFailGroup=1 %Z2.StsFailBat=2 "
-          "@zone2=1/100/100/1/100/100/100 #Z2.State=2"},
-         // Turning ON clears them all.
-         {grLine(2, 1, "CO ", "Auto", 1, "  1   ", "      "),
-          "Z2.StsPrgIng=0 Z2.StsPrgUsr=0 Z2.StsFailPower=0 Z2.StsFailBat=0 Z2.StsFailGroup=0 @zone2=2/100/0/0/0/0/0"},
-         // An unknown (or lower-case) type makes the zone unknown, clearing nothing.
-         {"W01 2FG\rW01 2XX\rW01 4of", "Z2.State=0 Z2.StateStr= Z2.D01.Value=1 Z2.StsFailGroup=1 Z4.StateStr= "
-                                       "#Z4.State=1 @zone2=0/100/0/0/0/0/100"}});
-}
-
-TEST(PanelTexts, CodesMatchWholeFieldsCaseSensitively)
-{
-    auto check = [](std::uint8_t (*code)(QByteArrayView), const char *spec) {
-        for (const auto &[text, expected] : pairs(spec))
-            EXPECT_EQ(code(text.toLatin1()), expected.toInt()) << qPrintable(text);
+    // Every item in order, with its description.
+    const auto zone = pairs("State=Zone State|StateStr=Zone State String|StsPrgIng=Zone in Prog.Ingenier|"
+                            "StsPrgUsr=Zone in Prog.User|StsFailPower=Zone with power fail|"
+                            "StsFailBat=Zone with battery fail|StsFailGroup=Zone with group fail");
+    const auto group = pairs("State=Group State|StateStr=Group State String|Gas=Group Gas|GasStr=Group Gas String");
+    const auto detector = pairs("Group=Group associated to Detector|Value=Detector value of mesure|"
+                                "State=Detector State|StateStr=Detector State String|Gas=Detector Gas|"
+                                "GasStr=Detector Gas String");
+    QStringList expected{"C01.Error_Comm=Communication Error with Panel. Connexion:1",
+                         "C01.NPanel=Number of the Panel"};
+    const auto add = [&](const QString &prefix, const auto &fields) {
+        for (const auto &[field, text] : fields)
+            expected << prefix + field + '=' + text;
     };
-    check(PanelTexts::GroupStateCode, "Stop=1|Auto=2|Manu=3|Ven1=4|Ven2=5|Goff=6|V CI=7|stop=255|Sto=255|=255");
-    check(PanelTexts::GasCode, "CO =1|CO2=2|NO =3|NO2=4|H2S=5|SO2=6|CL2=7|HCL=8|O2 =9|EXP=10|NH3=11|CO=0|co2=0|O2=0");
-    check(PanelTexts::DetectorStateCode, "N.Ven1=2|L.Ven1=2|N.Ven2=3|L.Ven2=3|Alarma=4|Alarm =4|Error =5|ErrSen=6|"
-                                         "DetFau=6|Aviso =7|Warn. =7|Preala=8|Satura=9|SATURA=1|Alarm!=1|Alarm=1|=1");
-}
-
-TEST_F(Decode, ConnectionsCreateTheirItemsInOrderWithTheirEntriesAndRefuseDuplicates)
-{
-    QStringList expected{"C01.Error_Comm", "C01.NPanel"};
     for (int z = 1; z <= 4; ++z) {
-        const QString Z = QStringLiteral("C01.Z%1.").arg(z);
-        for (const char *s :
-             {"State", "StateStr", "StsPrgIng", "StsPrgUsr", "StsFailPower", "StsFailBat", "StsFailGroup"})
-            expected << Z + s;
+        add(QStringLiteral("C01.Z%1.").arg(z), zone);
         for (int g = 1; g <= 4; ++g)
-            for (const char *s : {".State", ".StateStr", ".Gas", ".GasStr"})
-                expected << Z + "G" + QString::number(g) + s;
+            add(QStringLiteral("C01.Z%1.G%2.").arg(z).arg(g), group);
         for (int d = 1; d <= 16; ++d)
-            for (const char *s : {".Group", ".Value", ".State", ".StateStr", ".Gas", ".GasStr"})
-                expected << Z + "D" + QString::asprintf("%02d", d) + s;
+            add(QStringLiteral("C01.Z%1.D%2.").arg(z).arg(d, 2, 10, QChar('0')), detector);
     }
-    QStringList names;
+    QStringList listed;
     for (OPCItem *i : server.Tags()) {
-        names << i->ItemID();
-        EXPECT_EQ(i->UserIndex(), names.size());
-        EXPECT_EQ(table[i->UserIndex()].Tag, i);
+        listed << i->ItemID() + '=' + table[i->UserIndex()].Description;
+        EXPECT_EQ(table[listed.size()].Tag, i);
         EXPECT_EQ(std::make_pair(i->AccessRights(), i->Quality()), std::make_pair(AccessRights::Read, Quality::Good));
         const QString &id = i->ItemID();
         const Variant initial = id == "C01.Error_Comm"  ? Variant(std::uint8_t(1))
@@ -125,22 +93,11 @@ TEST_F(Decode, ConnectionsCreateTheirItemsInOrderWithTheirEntriesAndRefuseDuplic
                                                         : Variant(std::uint8_t(0));
         EXPECT_EQ(i->Value(), initial) << qPrintable(id);
     }
-    EXPECT_EQ(names, expected);
+    EXPECT_EQ(listed, expected);
     EXPECT_EQ(std::make_tuple(table.ItemCount(), engine->ErrCommIndex(), engine->NPanelIndex()),
               std::make_tuple(478, 1, 2));
-    const char *descriptions =
-        "Error_Comm=Communication Error with Panel. Connexion:1|NPanel=Number of the Panel|Z3.State=Zone State|"
-        "Z3.StateStr=Zone State String|Z3.StsPrgIng=Zone in Prog.Ingenier|Z3.StsPrgUsr=Zone in Prog.User|"
-        "Z3.StsFailPower=Zone with power fail|Z3.StsFailBat=Zone with battery fail|"
-        "Z3.StsFailGroup=Zone with group fail|Z1.G2.State=Group State|Z1.G2.StateStr=Group State String|"
-        "Z1.G2.Gas=Group Gas|Z1.G2.GasStr=Group Gas String|Z4.D16.Group=Group associated to Detector|"
-        "Z4.D16.Value=Detector value of mesure|Z4.D16.State=Detector State|Z4.D16.StateStr=Detector State String|"
-        "Z4.D16.Gas=Detector Gas|Z4.D16.GasStr=Detector Gas String";
-    for (const auto &[id, text] : pairs(descriptions))
-        EXPECT_EQ(table[server.Tags().find("C01." + id)->UserIndex()].Description, text) << qPrintable(id);
 
-    // Further connections follow in the table, named by their number, and each
-    // engine writes only its own items.
+    // Further connections follow in the table, named by their number, and each engine writes only its own items.
     auto seventh = makeEngine(7);
     auto last = makeEngine(123);
     EXPECT_EQ(std::make_pair(seventh->ErrCommIndex(), last->ErrCommIndex()), std::make_pair(479, 957));
@@ -172,6 +129,35 @@ TEST_F(Decode, ConnectionsCreateTheirItemsInOrderWithTheirEntriesAndRefuseDuplic
     timers.fire(XTimerAccess::TimerID(bare.timer()), 250);
     EXPECT_EQ(std::make_pair(int(bare.zone(2).State), int(bare.CommError())), std::make_pair(0, 1));
     EXPECT_TRUE(timers.running.count(XTimerAccess::TimerID(bare.timer())));
+
+    // Zone states and their flags, on the first connection, which nothing has written yet.
+    play({{grLine(1, 4, "H2S", "Auto", 16, " 33.0 ", "Alarm "), 0, ""},
+          // Switching OFF clears that zone's groups and detectors, with 16-bit zeros;
+          // already OFF, the zone items are written again and the detail is not.
+          {"W01 1OF\rW01 1OF", 0,
+           "Z1.State=1 #Z1.State=3 Z1.StateStr=OFF Z1.D16.Value=0 %Z1.D16.Value=2 Z1.D16.StateStr= "
+           "Z1.G4.GasStr= Z1.G4.State=0 #Z1.D01.Gas=1 #Z2.D01.Gas=0"},
+          // Flag frames set flags (16-bit ones) and holds; PI and PU turn the zone OFF.
+          {"W01 2PI\rW01 2PU\rW01 2FR\rW01 2FB\rW01 2FG", 0,
+           "Z2.StsPrgIng=1 Z2.StsPrgUsr=1 Z2.StsFailPower=1 Z2.StsFailBat=1 Z2.StsFailGroup=1 %Z2.StsFailBat=2 "
+           "@zone2=1/100/100/1/100/100/100 #Z2.State=2"},
+          // Turning ON clears them all.
+          {grLine(2, 1, "CO ", "Auto", 1, "  1   ", "      "), 0,
+           "Z2.StsPrgIng=0 Z2.StsPrgUsr=0 Z2.StsFailPower=0 Z2.StsFailBat=0 Z2.StsFailGroup=0 @zone2=2/100/0/0/0/0/0"},
+          // An unknown (or lower-case) type makes the zone unknown, clearing nothing.
+          {"W01 2FG\rW01 2XX\rW01 4of", 0,
+           "Z2.State=0 Z2.StateStr= Z2.D01.Value=1 Z2.StsFailGroup=1 Z4.StateStr= #Z4.State=1 "
+           "@zone2=0/100/0/0/0/0/100"}});
+
+    // The panel texts' codes match whole fields, case-sensitively.
+    auto check = [](std::uint8_t (*code)(QByteArrayView), const char *spec) {
+        for (const auto &[text, expected] : pairs(spec))
+            EXPECT_EQ(code(text.toLatin1()), expected.toInt()) << qPrintable(text);
+    };
+    check(PanelTexts::GroupStateCode, "Stop=1|Auto=2|Manu=3|Ven1=4|Ven2=5|Goff=6|V CI=7|stop=255|Sto=255|=255");
+    check(PanelTexts::GasCode, "CO =1|CO2=2|NO =3|NO2=4|H2S=5|SO2=6|CL2=7|HCL=8|O2 =9|EXP=10|NH3=11|CO=0|co2=0|O2=0");
+    check(PanelTexts::DetectorStateCode, "N.Ven1=2|L.Ven1=2|N.Ven2=3|L.Ven2=3|Alarma=4|Alarm =4|Error =5|ErrSen=6|"
+                                         "DetFau=6|Aviso =7|Warn. =7|Preala=8|Satura=9|SATURA=1|Alarm!=1|Alarm=1|=1");
 }
 
 TEST_F(Link, LinesAreCutAtCarriageReturnsWhateverTheChunks)
@@ -228,7 +214,7 @@ TEST_F(Link, PartialLineBeyondTheLimitIsDroppedWithItsTail)
     EXPECT_ITEMS("Z2.State=1 Z3.State=1");
 }
 
-TEST_F(Link, SilenceRaisesTheErrorOnTheTickAfterTheLimitAndStopStartKeepsTheCount)
+TEST_F(Link, SilenceRaisesTheErrorOnTheTickAfterTheLimitFromTheProtocolFileAndStopStartKeepsTheCount)
 {
     // A fresh connection is in error until its first frame; ticks do not count then.
     play({{"", 300, "@silence=0 Error_Comm=1"}, {"W01 1OF", 60, ""}});
@@ -240,6 +226,19 @@ TEST_F(Link, SilenceRaisesTheErrorOnTheTickAfterTheLimitAndStopStartKeepsTheCoun
           {"", 1, "Error_Comm=1 #Error_Comm=2 %Error_Comm=2"},
           {"", 50, "@silence=101 #Error_Comm=2"},
           {"W", 0, "@silence=0 Error_Comm=0"}});
+    // The limit comes from the protocol file, and its largest does not overflow.
+    std::int16_t index = 1;
+    for (const auto &[setting, limit] : pairs("150=150|50=100|40000=100|abc=100| 2 00 =200|32767=32767")) {
+        folder.write("KV7.ini", "[KV7]\r\nTimeoutError=" + setting.toLatin1() + "\r\n");
+        engine = makeEngine(++index);
+        EXPECT_EQ(engine->TimeoutError(), limit.toInt()) << qPrintable(setting);
+    }
+    engine->ProtocolStart();
+    engine->Receive("W01 1OF\rW01 2OF\r");
+    tick(32767);
+    EXPECT_EQ(engine->zone(2).State + engine->CommError(), 0);
+    tick();
+    EXPECT_EQ(engine->CommError(), 1);
 }
 
 TEST_F(Link, SilentZonesAreResetAndFlagHoldsFallBack)
@@ -261,22 +260,6 @@ TEST_F(Link, SilentZonesAreResetAndFlagHoldsFallBack)
           {"", 1, "Z4.StsFailGroup=0 Z2.StsPrgIng=0 Z2.StsPrgUsr=1"},
           {"", 50, "Z2.State=0 Z2.StsPrgUsr=0 #Z2.State=6"},
           {"", 200, "#Z2.State=6"}}); // an unknown zone is not reset again
-}
-
-TEST_F(Link, TimeoutErrorComesFromTheProtocolFileAndItsLargestDoesNotOverflow)
-{
-    std::int16_t index = 1;
-    for (const auto &[setting, limit] : pairs("150=150|50=100|40000=100|abc=100| 2 00 =200|32767=32767")) {
-        folder.write("KV7.ini", "[KV7]\r\nTimeoutError=" + setting.toLatin1() + "\r\n");
-        engine = makeEngine(++index);
-        EXPECT_EQ(engine->TimeoutError(), limit.toInt()) << qPrintable(setting);
-    }
-    engine->ProtocolStart();
-    engine->Receive("W01 1OF\rW01 2OF\r");
-    tick(32767);
-    EXPECT_EQ(engine->zone(2).State + engine->CommError(), 0);
-    tick();
-    EXPECT_EQ(engine->CommError(), 1);
 }
 
 } // namespace

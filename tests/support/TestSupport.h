@@ -73,8 +73,7 @@ inline std::vector<std::pair<QString, QString>> pairs(const QString &spec, QChar
 // Where the built programs are, and a file of the source tree.
 QString binDir();
 QString sourceFile(const QString &relative);
-// A JSON file of the source tree (test cases that are plain data); one that cannot be
-// read or parsed fails the test.
+// A JSON file of the source tree (test cases that are plain data); one that cannot be read or parsed fails the test.
 QJsonObject sourceJson(const QString &relative);
 
 // A pseudo-terminal in raw mode at 4800 baud: the test writes on the master side
