@@ -18,7 +18,21 @@ OPCItem *OPCTags::Add(const QString &itemId, std::uint8_t accessRights, const Va
     return item;
 }
 
-OPCItem *OPCTags::find(const QString &itemId) const { return byId_.value(itemId, nullptr); }
+OPCItem *OPCTags::find(const QString &itemId) const
+{
+    // Clients mostly ask for items in the order they browsed them, which is the order of
+    // creation. The item after the last one found is tried first: walking the items in
+    // order is cheap, where each hash lookup costs cache misses (a fifth of the CPU of a
+    // Read of all items), and a wrong guess costs one comparison with a neighbour.
+    if (const std::size_t next = lastFound_ + 1; next < items_.size() && items_[next]->ItemID() == itemId) {
+        lastFound_ = next;
+        return items_[next].get();
+    }
+    OPCItem *item = byId_.value(itemId, nullptr);
+    if (item)
+        lastFound_ = std::size_t(item->handle());
+    return item;
+}
 
 OPCItem *OPCTags::Item(const QString &itemId) const
 {

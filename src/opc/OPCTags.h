@@ -47,4 +47,5 @@ private:
     OPCServer *owner_;
     std::vector<std::unique_ptr<OPCItem>> items_;
     QHash<QString, OPCItem *> byId_;
+    mutable std::size_t lastFound_ = 0; // where find() looks first
 };
