@@ -58,16 +58,14 @@ bool passesFilter(const MonitoredItem &m, const DataValue &v)
     } else if (!(last.value == v.value)) {
         return true;
     }
-    return m.trigger == 2 && last.sourceTimestamp != v.sourceTimestamp;
+    return m.reportsTimestamps() && last.sourceTimestamp != v.sourceTimestamp;
 }
 
 void enqueue(Subscription &s, MonitoredItem &m, DataValue v)
 {
     m.push(std::move(v));
-    if (m.mode == MonitoringMode::Reporting && !m.ready) {
-        m.ready = true;
-        s.ready.push_back(&m);
-    }
+    if (m.mode == MonitoringMode::Reporting)
+        s.markReady(m);
     if (!s.triggerLinks.empty() && m.mode != MonitoringMode::Disabled)
         fireTriggers(s, m);
 }
@@ -212,7 +210,7 @@ void ServerCore::itemChanged(OPCItem &item)
     const DateTime stamp = this->now();
     std::optional<DataValue> value; // taken once for every watcher that samples now
     for (MonitoredItem *m : watchers.items) {
-        if (m->mode == MonitoringMode::Disabled || (onlyTimestamp && m->trigger < 2))
+        if (m->mode == MonitoringMode::Disabled || (onlyTimestamp && !m->reportsTimestamps()))
             continue;
         if (double(now - m->lastSampleMs) >= m->samplingInterval) {
             if (!value)
@@ -379,7 +377,7 @@ void ServerCore::createMonitoredItems(RequestContext &context, const CreateMonit
             if (std::size_t(ref.item->handle()) >= watchers_.size())
                 watchers_.resize(std::size_t(ref.item->handle()) + 1);
             watchers_[ref.item->handle()].items.push_back(&ref);
-            watchers_[ref.item->handle()].timestampTriggered += ref.trigger == 2;
+            watchers_[ref.item->handle()].timestampTriggered += ref.reportsTimestamps();
         }
         if (ref.polled)
             s->polled.push_back(ref.id);
@@ -423,9 +421,9 @@ void ServerCore::modifyMonitoredItems(RequestContext &context, const ModifyMonit
             queued += m.queueSize - 1;
             continue;
         }
-        const bool timestampTriggered = m.trigger == 2;
+        const bool timestampTriggered = m.reportsTimestamps();
         applyParameters(m, *s, rq.requestedParameters, result.revisedSamplingInterval, result.revisedQueueSize);
-        if (m.item && timestampTriggered != (m.trigger == 2)) {
+        if (m.item && timestampTriggered != m.reportsTimestamps()) {
             std::size_t &count = watchers_[m.item->handle()].timestampTriggered;
             count = timestampTriggered ? count - 1 : count + 1;
         }
@@ -467,9 +465,8 @@ void ServerCore::setMonitoringMode(RequestContext &context, const SetMonitoringM
             m.hasLast = false;
         } else if (before == MonitoringMode::Disabled) {
             sample(m, now, stamp); // enabled again: the value of now comes first
-        } else if (m.mode == MonitoringMode::Reporting && m.hasQueued() && !m.ready) {
-            m.ready = true;
-            s->ready.push_back(&m);
+        } else if (m.mode == MonitoringMode::Reporting && m.hasQueued()) {
+            s->markReady(m);
         }
     }
     if (traceOn(3))
@@ -504,7 +501,7 @@ void ServerCore::removeMonitoredItem(Session &session, Subscription &s, std::uin
     MonitoredItem *m = it->second.get();
     if (m->item) {
         std::erase(watchers_[m->item->handle()].items, m);
-        watchers_[m->item->handle()].timestampTriggered -= m->trigger == 2;
+        watchers_[m->item->handle()].timestampTriggered -= m->reportsTimestamps();
     }
     if (m->ready)
         std::erase(s.ready, m);

@@ -54,6 +54,7 @@ struct MonitoredItem {
     bool sampledOnce = false;
 
     bool hasQueued() const { return queueSize <= 1 ? lastPending : count > 0; }
+    bool reportsTimestamps() const { return trigger == 2; } // a new timestamp alone is a change
     std::size_t queued() const { return queueSize <= 1 ? std::size_t(lastPending) : count; }
     void push(DataValue v); // with the overflow rules of the OPC UA standard
     DataValue takeOldest();
@@ -83,6 +84,15 @@ struct Subscription {
     std::size_t retained = 0; // notifications in the retransmission queue
     // Triggering links: a triggering item's id and the ids of the items it triggers.
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> triggerLinks;
+
+    // Lists m among the items with something to send, once.
+    void markReady(MonitoredItem &m)
+    {
+        if (!m.ready) {
+            m.ready = true;
+            ready.push_back(&m);
+        }
+    }
 };
 
 // A Publish request waiting for something to carry.

@@ -151,10 +151,7 @@ void ServerCore::resendValues(Subscription &s)
         // A waiting queue ends with the latest value already.
         if (!m->hasQueued())
             m->push(m->last);
-        if (!m->ready) {
-            m->ready = true;
-            s.ready.push_back(m.get());
-        }
+        s.markReady(*m);
     }
 }
 

@@ -17,10 +17,8 @@ void fireTriggers(Subscription &s, const MonitoredItem &m)
         if (it == s.items.end())
             continue;
         MonitoredItem &linked = *it->second;
-        if (linked.mode == MonitoringMode::Sampling && linked.hasQueued() && !linked.ready) {
-            linked.ready = true;
-            s.ready.push_back(&linked);
-        }
+        if (linked.mode == MonitoringMode::Sampling && linked.hasQueued())
+            s.markReady(linked);
     }
 }
 
