@@ -5,10 +5,37 @@
 #include <QHostInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <cerrno>
+#include <sys/socket.h>
 
 namespace {
 // Time-outs are checked this often.
 constexpr int TickIntervalMs = 250;
+
+// Most answers fit in the socket's kernel buffer. Written at once, an answer costs one
+// system call; QTcpSocket's buffered write instead waits a turn of the event loop for
+// the socket to be writable, switching that notification on and off around it. Only
+// what the kernel does not take, or what would pass bytes still queued, goes through
+// QTcpSocket.
+void send(QTcpSocket *socket, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    if (socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState) {
+        const int fd = int(socket->socketDescriptor());
+        while (done < bytes.size()) {
+            const ssize_t n =
+                ::send(fd, bytes.constData() + done, std::size_t(bytes.size() - done), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0)
+                done += n;
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                break; // full, or failed: QTcpSocket reports a failure as it would its own
+        }
+    }
+    if (done < bytes.size())
+        socket->write(bytes.constData() + done, bytes.size() - done);
+}
 } // namespace
 
 UaServer::UaServer(OPCServer &server, QString host, quint16 port, Ua::DescriptionFn describe, QObject *parent,
@@ -152,7 +179,7 @@ void UaServer::onNewConnection()
                 cutOff(socket);
                 return;
             }
-            socket->write(bytes);
+            send(socket, bytes);
         };
         connection->onClose = [this, socket] {
             markDead(socket);
