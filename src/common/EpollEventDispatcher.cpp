@@ -28,26 +28,30 @@ constexpr qint64 NsPerMs = 1000000;
 
 EpollEventDispatcher *EpollEventDispatcher::create()
 {
-    const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
-    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int fds[] = {::epoll_create1(EPOLL_CLOEXEC), ::epoll_create1(EPOLL_CLOEXEC),
+                       ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     epoll_event event{};
     event.events = EPOLLIN;
-    event.data.fd = wake;
-    if (epoll < 0 || wake < 0 || ::epoll_ctl(epoll, EPOLL_CTL_ADD, wake, &event) != 0) {
-        if (epoll >= 0)
-            ::close(epoll);
-        if (wake >= 0)
-            ::close(wake);
+    event.data.fd = fds[2];
+    if (std::ranges::any_of(fds, [](int fd) { return fd < 0; }) ||
+        ::epoll_ctl(fds[0], EPOLL_CTL_ADD, fds[2], &event) != 0) {
+        for (const int fd : fds)
+            if (fd >= 0)
+                ::close(fd);
         return nullptr;
     }
-    return new EpollEventDispatcher(epoll, wake);
+    return new EpollEventDispatcher(fds[0], fds[1], fds[2]);
 }
 
-EpollEventDispatcher::EpollEventDispatcher(int epoll, int wake) : epoll_(epoll), wake_(wake) {}
+EpollEventDispatcher::EpollEventDispatcher(int epoll, int deferred, int wake)
+    : epoll_(epoll), deferred_(deferred), wake_(wake)
+{
+}
 
 EpollEventDispatcher::~EpollEventDispatcher()
 {
     ::close(wake_);
+    ::close(deferred_);
     ::close(epoll_);
 }
 
@@ -64,13 +68,22 @@ bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
         return false;
     wakeUpPending_ = false;
 
-    epoll_event events[64];
-    int ready = ::epoll_wait(epoll_, events, 64, wait ? waitMs(nowNs()) : 0);
-    if (ready < 0) // EINTR: a signal; the loop comes round again
-        ready = 0;
     const bool notifiers = !(flags & QEventLoop::ExcludeSocketNotifiers);
+    int handled = activateReady(epoll_, notifiers, wait ? waitMs(nowNs()) : 0);
+    if (!deferredFds_.empty()) // before the timers: a frame read now makes this publishing cycle
+        handled += activateReady(deferred_, notifiers, 0);
+    if (notifiers)
+        for (const int fd : std::vector<int>(alwaysReady_))
+            handled += activateNotifiers(fd, EPOLLIN | EPOLLOUT);
+    return handled + activateTimers() > 0;
+}
+
+int EpollEventDispatcher::activateReady(int epoll, bool notifiers, int timeoutMs)
+{
+    epoll_event events[64];
+    const int ready = ::epoll_wait(epoll, events, 64, timeoutMs);
     int handled = 0;
-    for (int k = 0; k < ready; ++k) {
+    for (int k = 0; k < ready; ++k) { // none on EINTR: a signal; the loop comes round again
         const int fd = events[k].data.fd;
         if (fd == wake_) {
             wakeUpWritten_.store(false);
@@ -81,10 +94,7 @@ bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
             handled += activateNotifiers(fd, events[k].events);
         }
     }
-    if (notifiers)
-        for (const int fd : std::vector<int>(alwaysReady_))
-            handled += activateNotifiers(fd, EPOLLIN | EPOLLOUT);
-    return handled + activateTimers() > 0;
+    return handled;
 }
 
 // --- Socket notifiers ------------------------------------------------------------------
@@ -126,23 +136,37 @@ void EpollEventDispatcher::updateWatch(int fd)
                    (w.exception ? std::uint32_t(EPOLLPRI) : 0u);
     event.data.fd = fd;
     std::erase(alwaysReady_, fd);
+    const bool deferred = std::ranges::find(deferredFds_, fd) != deferredFds_.end();
+    const int set = deferred ? deferred_ : epoll_;
     if (!event.events) {
         // The descriptor may be closed already, which took it out of the epoll set.
-        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        ::epoll_ctl(set, EPOLL_CTL_DEL, fd, nullptr);
         watches_.erase(it);
+        std::erase(deferredFds_, fd); // its number may come back as another descriptor
         return;
     }
     // A descriptor closed and opened again under the same number left the set on
     // its own, so a change may need an addition and an addition a change.
-    if (::epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event) == 0)
+    if (::epoll_ctl(set, EPOLL_CTL_MOD, fd, &event) == 0)
         return;
-    if (errno == ENOENT && ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) == 0)
+    if (errno == ENOENT && ::epoll_ctl(set, EPOLL_CTL_ADD, fd, &event) == 0)
         return;
     // Regular files cannot be watched: poll() calls them always ready, and so do we.
     if (errno == EPERM)
         alwaysReady_.push_back(fd);
     else
         qWarning("Event loop: descriptor %d cannot be watched (%s)", fd, strerror(errno));
+}
+
+void EpollEventDispatcher::deferReading(qintptr fd)
+{
+    auto *self = dynamic_cast<EpollEventDispatcher *>(QAbstractEventDispatcher::instance());
+    if (!self || !self->watches_.contains(int(fd)) ||
+        std::ranges::find(self->deferredFds_, int(fd)) != self->deferredFds_.end())
+        return;
+    ::epoll_ctl(self->epoll_, EPOLL_CTL_DEL, int(fd), nullptr);
+    self->deferredFds_.push_back(int(fd));
+    self->updateWatch(int(fd));
 }
 
 int EpollEventDispatcher::activateNotifiers(int fd, std::uint32_t events)
@@ -209,7 +233,7 @@ int EpollEventDispatcher::waitMs(qint64 now) const
 {
     if (!alwaysReady_.empty())
         return 0;
-    qint64 next = -1;
+    qint64 next = deferredFds_.empty() ? -1 : now + DeferredCheckMs * NsPerMs;
     for (const Timer &t : timers_)
         if (next < 0 || t.dueNs < next)
             next = t.dueNs;

@@ -29,8 +29,17 @@ public:
     void wakeUp() override;
     void interrupt() override;
 
+    // A descriptor whose notifiers need not wake the loop: they are served whenever the
+    // loop is awake, before its timers, and at least every DeferredCheckMs. Serial lines
+    // bring hundreds of short frames a second, each of which woke the server on its own;
+    // a frame waits at most this long, and never misses the publishing cycle it reached.
+    // Applies to a descriptor with notifiers on this thread's dispatcher, if it is one,
+    // until its last notifier goes.
+    static void deferReading(qintptr fd);
+    static constexpr int DeferredCheckMs = 20;
+
 private:
-    EpollEventDispatcher(int epoll, int wake);
+    EpollEventDispatcher(int epoll, int deferred, int wake);
     struct Watch {
         QSocketNotifier *read = nullptr, *write = nullptr, *exception = nullptr;
     };
@@ -46,11 +55,14 @@ private:
     QSocketNotifier *&slot(Watch &watch, const QSocketNotifier *notifier) const;
     int waitMs(qint64 nowNs) const;
     int activateNotifiers(int fd, std::uint32_t events);
+    int activateReady(int epoll, bool notifiers, int timeoutMs);
     int activateTimers();
     Timer *findTimer(int timerId);
 
     const int epoll_;
-    const int wake_; // eventfd: wake-ups from other threads
+    const int deferred_; // epoll of the deferred descriptors, itself in no set
+    const int wake_;     // eventfd: wake-ups from other threads
+    std::vector<int> deferredFds_;
     std::unordered_map<int, Watch> watches_;
     std::vector<int> alwaysReady_; // regular files, which epoll refuses and poll() calls ready
     std::vector<Timer> timers_;

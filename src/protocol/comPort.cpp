@@ -1,4 +1,5 @@
 #include "protocol/comPort.h"
+#include "common/EpollEventDispatcher.h"
 #include "common/Error.h"
 #include "config/Ini.h"
 #include "log/Log.h"
@@ -151,6 +152,7 @@ void comPort::setPortOpen(bool open)
     }
     commEvent_ = 0;
     applyModemLines();
+    EpollEventDispatcher::deferReading(port_.handle());
 }
 
 void comPort::setDTREnable(bool enable)

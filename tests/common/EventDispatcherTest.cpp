@@ -1,7 +1,9 @@
 // The epoll event loop of the headless server on a thread of its own: timers, zero timers and posted events, a
-// notifier on a pipe up to its hang-up, a timer stopped by another in the same turn, wake-ups from another thread.
+// notifier on a pipe up to its hang-up, a timer stopped by another in the same turn, wake-ups from another thread,
+// a deferred descriptor.
 #include "common/EpollEventDispatcher.h"
 
+#include <QElapsedTimer>
 #include <QSemaphore>
 #include <QSocketNotifier>
 #include <QThread>
@@ -92,10 +94,33 @@ TEST(EpollEventDispatcher, RunsTimersNotifiersAndPostedEventsOnItsThread)
     ASSERT_TRUE(events.tryAcquire(1, 5000));
     EXPECT_EQ(take(), (QStringList{"read abc", "called", "hang-up"}));
 
+    // A deferred descriptor waits for the loop's next turn, which comes within the check period even when nothing
+    // else wakes it. Written from a timer, after the turn's check: served a period later, not at once.
+    int deferredFds[2];
+    ASSERT_EQ(::pipe(deferredFds), 0);
+    QElapsedTimer written;
+    inThread([&] {
+        auto *deferred = new QSocketNotifier(deferredFds[0], QSocketNotifier::Read, &context);
+        QObject::connect(deferred, &QSocketNotifier::activated, [&] {
+            char c;
+            log(::read(deferredFds[0], &c, 1) == 1 && written.elapsed() >= EpollEventDispatcher::DeferredCheckMs - 2
+                    ? QStringLiteral("deferred")
+                    : QStringLiteral("served after %1 ms").arg(written.elapsed()));
+        });
+        EpollEventDispatcher::deferReading(deferredFds[0]);
+        QTimer::singleShot(1, &context, [&] {
+            written.start();
+            [[maybe_unused]] const ssize_t n = ::write(deferredFds[1], "x", 1);
+        });
+    });
+    ASSERT_TRUE(events.tryAcquire(1, 5000));
+    EXPECT_EQ(take(), QStringList{"deferred"});
+
     inThread([&] { qDeleteAll(context.children()); });
     thread.quit();
     EXPECT_TRUE(thread.wait(5000));
-    ::close(pipeFds[0]);
+    for (const int fd : {pipeFds[0], deferredFds[0], deferredFds[1]})
+        ::close(fd);
 }
 
 } // namespace
