@@ -1,5 +1,5 @@
-// What node-opcua, a stack written independently of ours, made (vectors/, by make-vectors.js) read and made again by
-// us; the PKI folder: our certificate made on first start, and the check of a client's by trust, time, use and chain.
+// What node-opcua, a stack written independently of ours, made (vectors/, by make-vectors.js), read and made again by
+// us; the PKI folder: our own certificate made on first start, and the checks of a client's certificate.
 #include "TestSupport.h"
 #include "common/SecureFiles.h"
 #include "security/CertificateStore.h"
@@ -256,7 +256,8 @@ TEST(KnownAnswers, WhatNodeOpcuaMadeReadsAndEveryPolicyAgreesWithItAndRefusesWha
 
     EXPECT_FALSE(Certificate::fromDer(der.chopped(5) + char(der[der.size() - 5] ^ 1) + der.last(4))->isSelfSigned())
         << "a signature bit flipped";
-    for (const QByteArray &bad : {der.chopped(1), der + '\0', QByteArray("\x30\x82\xff\xff"), QByteArray()}) {
+    for (const QByteArray &bad : // cut, more after it, not DER, nothing, a chain longer than any we take
+         {der.chopped(1), der + '\0', QByteArray("\x30\x82\xff\xff"), QByteArray(), der.repeated(64)}) {
         EXPECT_FALSE(Certificate::fromDer(bad));
         EXPECT_TRUE(Certificate::chainFromDer(der + bad).size() == (bad.isEmpty() ? 1u : 0u));
     }

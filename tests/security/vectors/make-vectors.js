@@ -54,12 +54,11 @@ async function main() {
         // The client's OpenSecureChannel: signed by the client, encrypted to the server.
         const asymmetricHeader = new ssc.AsymmetricAlgorithmSecurityHeader({ securityPolicyUri: policy,
             senderCertificate: clientCertDer, receiverCertificateThumbprint: filler("thumbprint", 20) });
-        const openSecureChannel = chunk(ssc.MessageSecurityMode.SignAndEncrypt, "OPN", asymmetricHeader, {
+        const openSecureChannel = { serverBits, ...chunk(ssc.MessageSecurityMode.SignAndEncrypt, "OPN", asymmetricHeader, {
             signatureLength: client.bits / 8, signBufferFunc: (c) => factory.asymmetricSign(c, client.signer),
             cipherBlockSize: server.bits / 8, plainBlockSize: server.bits / 8 - factory.blockPaddingSize,
             encryptBufferFunc: (c) => factory.asymmetricEncrypt(c, server.public),
-        }, filler(`${name} open body`, 700));
-        openSecureChannel.serverBits = serverBits;
+        }, filler(`${name} open body`, 700)) };
 
         const symmetric = {};
         for (const mode of ["Sign", "SignAndEncrypt"])
