@@ -1,5 +1,4 @@
-// The secure side of the server: certificate checks, identity tokens, delayed refusals,
-// the security settings, and channels per policy and mode.
+// The secure side: certificate checks, identity tokens, delayed refusals, security settings, channels per policy.
 #include "UaFixture.h"
 #include "security/UserStore.h"
 #include "ua/UaSecuritySetup.h"
@@ -13,8 +12,7 @@ namespace {
 
 const Security::SecurityPolicy &Basic256 = *Security::findSecurityPolicy(u"Basic256Sha256");
 
-// Our PKI, a users file with "operator" (password "secret"), a client's key and certificate:
-// made once, as RSA keys take a while.
+// Our PKI, a users file with "operator" (password "secret"), a client's key and certificate: made once (RSA is slow).
 struct Pki {
     QTemporaryDir dir;
     std::shared_ptr<Security::CertificateStore> store =
@@ -22,15 +20,13 @@ struct Pki {
     std::shared_ptr<Security::UserStore> users = std::make_shared<Security::UserStore>(dir.path() + "/users");
     Security::RsaKey clientKey = Security::RsaKey::generate(2048);
     Security::Certificate clientCert = UaTestPeer::clientCertificate("client", clientKey);
+    const QString problems = store->open({"urn:testhost:QUARLEN.KV7.1", "OPC-KV7", {}, {"testhost"}}) +
+                             users->setPassword("operator", "secret", 1000);
 
-    Pki()
-    {
-        EXPECT_EQ(store->open({"urn:testhost:QUARLEN.KV7.1", "OPC-KV7", {}, {"testhost"}}), QString());
-        EXPECT_EQ(users->setPassword("operator", "secret", 1000), QString());
-    }
     static Pki &get()
     {
         static Pki pki;
+        EXPECT_EQ(pki.problems, QString());
         return pki;
     }
 };
@@ -98,8 +94,7 @@ TEST(UaSecurity, ClientCertificatesAreCheckedAndIdentityTokensGetTheStatusTheirE
     UserNameIdentityToken wrongAlgorithm = userName(), wrongPolicyId = userName();
     wrongAlgorithm.encryptionAlgorithm = "http://www.w3.org/2001/04/xmlenc#rsa-oaep-sha256";
     wrongPolicyId.policyId = "password";
-    // What is tried, where, with what token, and the status (the interop tests try wrong
-    // passwords, unknown users and anonymous ones refused through a real client).
+    // What is tried, where, with what token, and the status (wrong passwords of real clients: the interop tests).
     const std::tuple<const char *, const AccessControl &, QString, ExtensionObject, StatusCode> tokens[] = {
         {"no token", open, none, ExtensionObject{}, Status::Good},
         {"anonymous", open, secure, received(AnonymousIdentityToken{"anonymous"}), Status::Good},
@@ -140,26 +135,23 @@ TEST(UaIdentity, RefusedPasswordsAreAnsweredLateWithoutHoldingUpOtherClients)
         return guesser.send(request);
     };
     auto answerAfter = [&](std::uint32_t requestId, qint64 ms) {
-        ua.clock.advance(ms - 1);
-        ua.core->tick();
+        ua.advance(ms - 1);
         EXPECT_FALSE(guesser.frameWaiting()) << "answered before " << ms << " ms";
         EXPECT_TRUE(other.read(NodeId(0, 2259)).status == Status::Good) << "others are served meanwhile";
-        ua.clock.advance(1);
-        ua.core->tick();
+        ua.advance(1);
         ActivateSessionResponse response;
         return guesser.receive(requestId, response).fault;
     };
     EXPECT_EQ(answerAfter(attempt("guess 1"), 500), Status::BadUserAccessDenied);
     EXPECT_EQ(answerAfter(attempt("guess 2"), 1000), Status::BadUserAccessDenied) << "the delay doubles";
     // While a delay runs, not even the right password is checked.
-    const std::uint32_t early = attempt("guess 3");
-    const std::uint32_t right = attempt("secret");
+    const std::uint32_t early = attempt("guess 3"), right = attempt("secret");
     EXPECT_EQ(answerAfter(early, 2000), Status::BadUserAccessDenied);
     ActivateSessionResponse response;
     EXPECT_EQ(guesser.receive(right, response).fault, Status::BadUserAccessDenied);
     EXPECT_EQ(guesser.receive(attempt("secret"), response).fault, Status::Good) << "answered at once";
     EXPECT_EQ(answerAfter(attempt("guess 4"), 500), Status::BadUserAccessDenied) << "a login starts the delays anew";
-    EXPECT_TRUE(std::any_of(ua.traces.begin(), ua.traces.end(), [](const QString &t) {
+    EXPECT_TRUE(std::ranges::any_of(ua.traces, [](const QString &t) {
         return t.contains("user \"operator\" refused (1 in a row, 4 in all), answered in 500 ms");
     }));
 }
@@ -239,14 +231,21 @@ TEST(UaSecureChannel, SecuredChannelsServeAndEndAloneOnATamperedOrReplayedChunk)
     QByteArray tampered = peers[0]->chunk('F', 99, body);
     tampered[tampered.size() - 3] = char(tampered[tampered.size() - 3] ^ 0x40);
     peers[0]->sendBytes(tampered);
-    EXPECT_EQ(UaTestPeer::errorStatus(peers[0]->nextFrame()), Status::BadSecurityChecksFailed);
-    EXPECT_TRUE(peers[0]->closedByServer());
+    EXPECT_TRUE(UaTestPeer::errorStatus(peers[0]->nextFrame()) == Status::BadSecurityChecksFailed &&
+                peers[0]->closedByServer());
     const QByteArray once = peers[3]->chunk('F', 98, body);
     peers[3]->sendBytes(once);
     ASSERT_FALSE(peers[3]->nextFrame().isEmpty());
     peers[3]->sendBytes(once);
     EXPECT_EQ(UaTestPeer::errorStatus(peers[3]->nextFrame()), Status::BadSecurityChecksFailed);
     EXPECT_EQ(peers[5]->read(measure).value.d, 1.25);
+
+    // A renewal comes with the certificate the channel was opened with, even one of the same key.
+    MemoryPeer &renewer = *peers[1];
+    ASSERT_TRUE(renewer.openChannel(1));
+    renewer.secure.certificate = UaTestPeer::clientCertificate("another", pki.clientKey).der();
+    renewer.sendBytes(renewer.openFrame(1, renewer.channelId));
+    EXPECT_EQ(UaTestPeer::errorStatus(renewer.nextFrame()), Status::BadSecurityChecksFailed);
 
     // A session's proof must come from the channel's key.
     MemoryPeer &forger = *peers[2];

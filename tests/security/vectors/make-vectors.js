@@ -8,17 +8,13 @@ const [oc, sc, ssc] = ["crypto", "secure-channel", "service-secure-channel"].map
 
 const b64 = (buffer) => Buffer.from(buffer).toString("base64");
 // Deterministic filler, so that a body is recognisable when a test prints it.
-const filler = (label, length) => {
-    let out = Buffer.alloc(0);
-    for (let i = 0; out.length < length; ++i)
-        out = Buffer.concat([out, crypto.createHash("sha256").update(`${label}/${i}`).digest()]);
-    return out.subarray(0, length);
-};
+const filler = (label, length) => Buffer.concat(Array.from({ length: Math.ceil(length / 32) },
+    (_, i) => crypto.createHash("sha256").update(`${label}/${i}`).digest())).subarray(0, length);
 
 function rsaKey(bits) {
     const { privateKey } = crypto.generateKeyPairSync("rsa", { modulusLength: bits });
-    const pem = privateKey.export({ type: "pkcs8", format: "pem" });
-    return { bits, pem, signer: { hidden: privateKey }, public: crypto.createPublicKey(privateKey) };
+    return { bits, pem: privateKey.export({ type: "pkcs8", format: "pem" }), signer: { hidden: privateKey },
+        public: crypto.createPublicKey(privateKey) };
 }
 
 // One chunk as node-opcua's secure channel sends it, and where its parts begin.
@@ -27,8 +23,7 @@ function chunk(mode, msgType, securityHeader, securityOptions, body) {
         mode, msgType, 7, { chunkSize: 65536, requestId: 3, sequenceHeaderSize: 8, ...securityOptions },
         securityHeader, new sc.SequenceNumberGenerator());
     manager.on("chunk", (c) => chunks.push(Buffer.from(c)));
-    manager.write(body);
-    manager.end();
+    manager.write(body), manager.end();
     if (chunks.length !== 1) throw new Error("expected one chunk");
     return { chunk: b64(chunks[0]), plainStart: 12 + securityHeader.binaryStoreSize(), body: b64(body) };
 }
@@ -44,11 +39,8 @@ async function main() {
     const [clientNonce, serverNonce] = [filler("client nonce", 32), filler("server nonce", 32)];
     const out = {
         keys: { client: client.pem, server2048: servers[2048].pem, server4096: servers[4096].pem },
-        clientCertificate: {
-            der: b64(clientCertDer), thumbprint: oc.makeSHA1Thumbprint(clientCertDer).toString("hex"),
-            applicationUri: "urn:vectors:client", hostNames: ["client.example", "10.1.2.3"],
-            notBefore: "2025-01-01T00:00:00Z",
-        },
+        clientCertificate: { der: b64(clientCertDer), thumbprint: oc.makeSHA1Thumbprint(clientCertDer).toString("hex"),
+            applicationUri: "urn:vectors:client", hostNames: ["client.example", "10.1.2.3"], notBefore: "2025-01-01T00:00:00Z" },
         clientNonce: b64(clientNonce), serverNonce: b64(serverNonce), policies: [],
     };
 
@@ -60,17 +52,13 @@ async function main() {
         const keyJson = (k) => b64(Buffer.concat([k.signingKey, k.encryptingKey, k.initializationVector]));
 
         // The client's OpenSecureChannel: signed by the client, encrypted to the server.
-        const asymmetricHeader = new ssc.AsymmetricAlgorithmSecurityHeader({
-            securityPolicyUri: policy, senderCertificate: clientCertDer, receiverCertificateThumbprint: filler("thumbprint", 20),
-        });
-        const openSecureChannel = chunk(ssc.MessageSecurityMode.SignAndEncrypt, "OPN", asymmetricHeader, {
-            signatureLength: client.bits / 8,
-            signBufferFunc: (c) => factory.asymmetricSign(c, client.signer),
-            cipherBlockSize: server.bits / 8,
-            plainBlockSize: server.bits / 8 - factory.blockPaddingSize,
+        const asymmetricHeader = new ssc.AsymmetricAlgorithmSecurityHeader({ securityPolicyUri: policy,
+            senderCertificate: clientCertDer, receiverCertificateThumbprint: filler("thumbprint", 20) });
+        const openSecureChannel = { serverBits, ...chunk(ssc.MessageSecurityMode.SignAndEncrypt, "OPN", asymmetricHeader, {
+            signatureLength: client.bits / 8, signBufferFunc: (c) => factory.asymmetricSign(c, client.signer),
+            cipherBlockSize: server.bits / 8, plainBlockSize: server.bits / 8 - factory.blockPaddingSize,
             encryptBufferFunc: (c) => factory.asymmetricEncrypt(c, server.public),
-        }, filler(`${name} open body`, 700));
-        openSecureChannel.serverBits = serverBits;
+        }, filler(`${name} open body`, 700)) };
 
         const symmetric = {};
         for (const mode of ["Sign", "SignAndEncrypt"])
@@ -91,7 +79,4 @@ async function main() {
     fs.writeFileSync(path.join(__dirname, "vectors.json"), JSON.stringify(out, null, 1) + "\n");
 }
 
-main().catch((err) => {
-    console.error(err);
-    process.exit(1);
-});
+main().catch((err) => (console.error(err), process.exit(1)));
