@@ -17,7 +17,7 @@ constexpr int TickIntervalMs = 250;
 // the socket to be writable, switching that notification on and off around it. Only
 // what the kernel does not take, or what would pass bytes still queued, goes through
 // QTcpSocket.
-void send(QTcpSocket *socket, const QByteArray &bytes)
+void sendNow(QTcpSocket *socket, const QByteArray &bytes)
 {
     qsizetype done = 0;
     if (socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState) {
@@ -179,7 +179,7 @@ void UaServer::onNewConnection()
                 cutOff(socket);
                 return;
             }
-            send(socket, bytes);
+            sendNow(socket, bytes);
         };
         connection->onClose = [this, socket] {
             markDead(socket);
