@@ -121,11 +121,13 @@ TEST(Service, JournalPrioritiesNotifierMessagesAndTheRealProgramAsAServiceWithou
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
     const quint16 port = probe.serverPort();
     probe.close();
-    folder.write("OPC-KV7.ini", QStringLiteral("[OPC-KV7]\r\nUaHost=127.0.0.1\r\nUaPort=%1\r\n[Ports]\r\nCOM5=%2\r\n")
-                                    .arg(port)
-                                    .arg(folder.file("no-such-tty"))
-                                    .toLatin1());
-    folder.write("KV7.ini", "[KV7]\r\nC1-On=1\r\nC1-Com=0\r\nC2-On=1\r\nC2-Com=5\r\n");
+    PtyPair line; // COM6: the service's own event loop reads its frames
+    folder.write("OPC-KV7.ini",
+                 QStringLiteral("[OPC-KV7]\r\nUaHost=127.0.0.1\r\nUaPort=%1\r\n[Ports]\r\nCOM5=%2\r\nCOM6=%3\r\n")
+                     .arg(port)
+                     .arg(folder.file("no-such-tty"), line.slavePath())
+                     .toLatin1());
+    folder.write("KV7.ini", "[KV7]\r\nC1-On=1\r\nC1-Com=0\r\nC2-On=1\r\nC2-Com=5\r\nC3-On=1\r\nC3-Com=6\r\n");
     NotifySocket supervisor("200000"); // the child inherits it; pings every 100 ms
     QProcess server;
     server.start(binDir() + "/opc-kv7", {"--service"});
@@ -136,7 +138,15 @@ TEST(Service, JournalPrioritiesNotifierMessagesAndTheRealProgramAsAServiceWithou
     client.connectToHost(QHostAddress::LocalHost, port);
     EXPECT_TRUE(client.waitForConnected(5000));
     EXPECT_TRUE(waitFor([&] { return supervisor.messages().count("WATCHDOG=1") >= 3; }, 10000));
-    EXPECT_TRUE(supervisor.messages().contains("STATUS=2 panel lines, 2 in communication error, 0 clients connected"))
+    EXPECT_TRUE(supervisor.messages().contains("STATUS=3 panel lines, 3 in communication error, 0 clients connected"))
+        << qPrintable(supervisor.messages().join('|'));
+    ASSERT_TRUE(line.write("W11 1OF\r"));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return supervisor.messages().contains(
+                "STATUS=3 panel lines, 2 in communication error, 0 clients connected");
+        },
+        10000))
         << qPrintable(supervisor.messages().join('|'));
     QFile maps(QStringLiteral("/proc/%1/maps").arg(server.processId()));
     const QByteArray mapped = maps.open(QIODevice::ReadOnly) ? maps.readAll() : QByteArray();
