@@ -75,7 +75,10 @@ bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
     if (notifiers)
         for (const int fd : std::vector<int>(alwaysReady_))
             handled += activateNotifiers(fd, EPOLLIN | EPOLLOUT);
-    return handled + activateTimers() > 0;
+    handled += activateTimers();
+    if (eachTurn_ && eachTurn_(flags))
+        ++handled;
+    return handled > 0;
 }
 
 int EpollEventDispatcher::activateReady(int epoll, bool notifiers, int timeoutMs)

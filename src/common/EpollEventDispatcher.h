@@ -3,10 +3,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
-// The event loop of the headless server on Linux epoll. Qt's own dispatchers poll()
+// The event loop of the headless server (and of the window on the offscreen
+// platform) on Linux epoll. Qt's own dispatchers poll()
 // every descriptor on every turn; with sixteen serial lines and the clients' sockets
 // that scan, and glib's wake-up on every notifier toggled, cost more than the work a
 // panel frame brings. Here a descriptor is registered once and a turn touches only
@@ -38,6 +40,10 @@ public:
     static void deferReading(qintptr fd);
     static constexpr int DeferredCheckMs = 20;
 
+    // Work a platform adds to the end of every turn, as Qt's own platform dispatchers
+    // deliver the window system's queued events there; returns whether it did any.
+    void setEachTurn(std::function<bool(QEventLoop::ProcessEventsFlags)> work) { eachTurn_ = std::move(work); }
+
 private:
     EpollEventDispatcher(int epoll, int deferred, int wake);
     struct Watch {
@@ -66,6 +72,7 @@ private:
     std::unordered_map<int, Watch> watches_;
     std::vector<int> alwaysReady_; // regular files, which epoll refuses and poll() calls ready
     std::vector<Timer> timers_;
+    std::function<bool(QEventLoop::ProcessEventsFlags)> eachTurn_;
     std::uint64_t turn_ = 0;
     bool wakeUpPending_ = false;             // a wake-up from this thread: do not block
     std::atomic<bool> wakeUpWritten_{false}; // the eventfd holds a wake-up not yet read

@@ -1,6 +1,7 @@
 // The server with its main window: the entry of the window module, which main()
 // loads unless the server runs as a service, so a service maps no widget library.
 #include "common/AppInfo.h"
+#include "common/EpollEventDispatcher.h"
 #include "log/Log.h"
 #include "shell/MainOPC.h"
 #include "shell/SignalClose.h"
@@ -10,6 +11,7 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <qpa/qwindowsysteminterface.h>
 
 namespace {
 
@@ -23,6 +25,19 @@ bool chooseHeadlessPlatform()
         return true;
     }
     return false;
+}
+
+// Headless, the window runs on the service's event loop: Qt's own polls every serial
+// line and socket on each of the hundreds of wake-ups a second that the panels bring.
+// A display keeps Qt's, which also reads the display connection (xcb does that in its
+// own dispatcher). The offscreen platform queues its few window events (expose,
+// activation) like any other and needs them delivered each turn, as Qt's does.
+void useServiceEventLoop()
+{
+    if (EpollEventDispatcher *dispatcher = EpollEventDispatcher::create()) {
+        dispatcher->setEachTurn(&QWindowSystemInterface::sendWindowSystemEvents);
+        QCoreApplication::setEventDispatcher(dispatcher);
+    }
 }
 
 QtMessageHandler defaultHandler = nullptr;
@@ -45,6 +60,8 @@ extern "C" int opcKv7WindowMain(int argc, char **argv)
     const bool headless = chooseHeadlessPlatform();
     if (headless)
         defaultHandler = qInstallMessageHandler(headlessMessages);
+    if (headless)
+        useServiceEventLoop();
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppInfo::Title);
     QApplication::setApplicationVersion(AppInfo::versionText());
