@@ -7,13 +7,13 @@
 #include <unordered_map>
 #include <vector>
 
-// The event loop of the headless server (and of the window on the offscreen
-// platform) on Linux epoll. Qt's own dispatchers poll()
-// every descriptor on every turn; with sixteen serial lines and the clients' sockets
-// that scan, and glib's wake-up on every notifier toggled, cost more than the work a
-// panel frame brings. Here a descriptor is registered once and a turn touches only
-// those that are ready. Timers keep Qt's rules: each fires at most once per turn, at
-// its interval after the previous due time, never in the turn that started it.
+// The event loop of the headless server, with or without its window, on Linux epoll.
+// Qt's own dispatchers poll() every descriptor on every turn; with sixteen serial lines
+// and the clients' sockets that scan, and glib's wake-up on every notifier toggled,
+// cost more than the work a panel frame brings. Here a descriptor is registered once
+// and a turn touches only those that are ready. Timers keep Qt's rules: each fires at
+// most once per turn, at its interval after the previous due time, never in the turn
+// that started it.
 class EpollEventDispatcher final : public QAbstractEventDispatcher {
 public:
     // nullptr when the system refuses an epoll or eventfd descriptor: Qt's default then.
