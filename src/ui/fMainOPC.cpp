@@ -210,8 +210,7 @@ void fMainOPC::buildTabs()
     tvNamespace_->setItemDelegate(new NodeImages(tvNamespace_));
     namespace_ = new NamespaceModel(this);
     tvNamespace_->setModel(namespace_);
-    connect(tvNamespace_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex &current) { nodeClicked(current); });
+    connect(tvNamespace_->selectionModel(), &QItemSelectionModel::currentChanged, this, &fMainOPC::nodeClicked);
     connect(tvNamespace_, &QTreeView::clicked, this, &fMainOPC::nodeClicked);
     auto expandOrCollapse = [this](const QModelIndex &node) {
         tvNamespace_->setCurrentIndex(node);
