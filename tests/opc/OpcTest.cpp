@@ -114,7 +114,7 @@ TEST_F(Toolkit, ItemsKeepOrderTypeAndUniqueIdsTellTheirObserversAndServeClientsB
 TEST_F(Toolkit, NamespaceTreeFoldersLeavesPathsImagesAndLookupsAndTheCodeTexts)
 {
     for (const char *id : {"C01.Z1.State", "C01.Z1.StateStr", "C01.NPanel", "Alone", "C02.Z1.D01.Value", "C01.Z1",
-                           "Alone.X", "C01.NPanel.Y", "K-2-L", "K.L"})
+                           "Alone.X", "C01.NPanel.Y", "K-2-L", "K.L", "X.Y"})
         add(id, Variant(std::uint8_t(0)));
     NamespaceModel tree;
     tree.setTags(server.Tags());
@@ -142,17 +142,19 @@ TEST_F(Toolkit, NamespaceTreeFoldersLeavesPathsImagesAndLookupsAndTheCodeTexts)
                                ">NPanel|C01.NPanel|33|C01.NPanel >Y|C01.NPanel.Y|33|C01.Y Alone|Alone|12|Alone "
                                "C02||12|C02 >Z1||12|C02.Z1 >>D01||12|C02.Z1.D01 "
                                ">>>Value|C02.Z1.D01.Value|33|C02.Z1.D01.Value X|Alone.X|12|X K-2-L|K-2-L|12|K-2-L "
-                               "K||12|K");
+                               "K||12|K X||12|X >Y|X.Y|33|X.Y");
+    // A path finds the first node top down that has it: past the leaf X to the folder X for X.Y.
     QStringList found;
-    for (const char *path :
-         {"C02.Z1.D01.Value", "C01.Z1.", "C01.Z1", "C01.Y", "K", "C01.NPanel.Y", "C02.Z1.D01.Value.", "", "Z1"}) {
+    for (const char *path : {"C02.Z1.D01.Value", "C01.Z1.", "C01.Z1", "C01.Y", "K", "C01.NPanel.Y", "C02.Z1.D01.Value.",
+                             "", "Z1", "X", "X.Y"}) {
         const QModelIndex n = tree.find(path);
         found << (n.isValid() ? tree.fullPath(n) + '=' + n.data(NamespaceModel::TagRole).toString() : "-");
     }
-    EXPECT_EQ(found.join(' '),
-              "C02.Z1.D01.Value=C02.Z1.D01.Value C01.Z1.=C01.Z1 C01.Z1= C01.Y=C01.NPanel.Y K= - - - -");
+    EXPECT_EQ(
+        found.join(' '),
+        "C02.Z1.D01.Value=C02.Z1.D01.Value C01.Z1.=C01.Z1 C01.Z1= C01.Y=C01.NPanel.Y K= - - - - X=Alone.X X.Y=X.Y");
     const QModelIndex c01 = tree.index(0, 0);
-    EXPECT_EQ(QList<QModelIndex>({tree.index(6, 0), tree.index(0, 1), tree.index(3, 0, c01), tree.parent(c01)}),
+    EXPECT_EQ(QList<QModelIndex>({tree.index(7, 0), tree.index(0, 1), tree.index(3, 0, c01), tree.parent(c01)}),
               QList<QModelIndex>(4));
     EXPECT_EQ(QList<int>({tree.rowCount(tree.find("C01.Z1.State")), tree.rowCount(tree.find("K")), tree.rowCount(c01),
                           tree.columnCount()}),
