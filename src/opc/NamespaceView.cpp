@@ -4,9 +4,7 @@
 #include "opc/ItemValues.h"
 #include "opc/OPCServer.h"
 
-#include <QHash>
 #include <QLocale>
-#include <QSet>
 
 QString GeneralDateText(const QDateTime &stamp, const QLocale &locale)
 {
@@ -23,71 +21,6 @@ QString GeneralDateText(const QDateTime &stamp, const QLocale &locale)
     }
     const QDateTime local = stamp.toLocalTime();
     return locale.toString(local.date(), QLocale::ShortFormat) + QLatin1Char(' ') + locale.toString(local.time(), time);
-}
-
-std::vector<NamespaceNode> BuildNamespaceTree(const OPCServer &server)
-{
-    // Thousands of items at start-up: the ID is split in place, and the tables are
-    // sized once.
-    std::vector<NamespaceNode> nodes;
-    nodes.reserve(std::size_t(server.Tags().Count()) * 9 / 8);
-    QHash<QString, int> folders; // folder key -> position in nodes, only while building
-    QSet<QString> keys;          // every key used: a key is never given twice
-    keys.reserve(qsizetype(nodes.capacity()));
-    const QChar separator = QLatin1Char('.');
-
-    for (const OPCItem *item : server.Tags()) {
-        const QString &id = item->ItemID();
-        QStringView rest = id;
-        QString key;
-        key.reserve(id.size() + 16);
-        QString parent;
-        QStringView segment;
-        for (int level = 1;; ++level) {
-            const qsizetype dot = rest.indexOf(separator);
-            if (dot < 0) {
-                segment = rest;
-                rest = {};
-            } else {
-                segment = rest.left(dot);
-                rest = rest.mid(dot + 1);
-            }
-            key += QString::number(level);
-            key += QLatin1Char('-');
-            key += segment;
-            key += QLatin1Char('-');
-            if (const auto found = folders.constFind(key); found != folders.constEnd()) {
-                parent = key;
-                continue;
-            }
-            if (rest.isEmpty())
-                break;
-            if (keys.contains(key))
-                continue; // a leaf already holds this key: the folder cannot be added
-            NamespaceNode folder;
-            folder.key = key;
-            folder.text = segment.toString();
-            folder.parentKey = parent;
-            folder.image = 1;
-            folder.selectedImage = 2;
-            folders.insert(key, int(nodes.size()));
-            keys.insert(key);
-            nodes.push_back(folder);
-            parent = key;
-        }
-        if (keys.contains(key))
-            continue; // duplicate key: the leaf cannot be added
-        NamespaceNode leaf;
-        leaf.key = key;
-        leaf.text = segment.toString();
-        leaf.parentKey = parent;
-        leaf.tag = id;
-        leaf.image = parent.isEmpty() ? 1 : 3;
-        leaf.selectedImage = parent.isEmpty() ? 2 : 3;
-        keys.insert(key);
-        nodes.push_back(leaf);
-    }
-    return nodes;
 }
 
 void ShowNodeDetail(ItemDetail &detail, const QString &fullPath, const QString &tag, const OPCServer &server,

@@ -3,30 +3,14 @@
 #include <QLocale>
 #include <QString>
 #include <functional>
-#include <vector>
 
 class OPCServer;
 class ItemTable;
 class ItemValues;
 
-// One node of the namespace tree as the window shows it.
-struct NamespaceNode {
-    QString key;       // level by level: "1-C01-", "1-C01-2-Z1-", ...
-    QString text;      // one segment of the item ID
-    QString parentKey; // empty at the top
-    QString tag;       // the full item ID on leaves, empty on folders
-    int image = 0;
-    int selectedImage = 0;
-};
-
 // A time stamp as the operator's region writes a date with its time, always to
 // the second (the short time format of many regions stops at the minute).
 QString GeneralDateText(const QDateTime &stamp, const QLocale &locale);
-
-// The tree of the toolkit's items, in the order the nodes are added. Folders
-// come from the leading parts of the IDs split at "."; a node's full path (texts
-// joined with ".") is its item ID.
-std::vector<NamespaceNode> BuildNamespaceTree(const OPCServer &server);
 
 // The seven fields of the item detail.
 struct ItemDetail {

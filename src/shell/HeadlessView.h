@@ -30,7 +30,7 @@ public:
     void setStatusChecked(int) override {}
     void showTraceLevel(int) override {}
 
-    void showNamespace(const std::vector<NamespaceNode> &) override {}
+    void showNamespace(const OPCTags &) override {}
     void showDetail(const ItemDetail &) override {}
 
 private:

@@ -362,7 +362,7 @@ void MainOPC::InitializeServer()
     // the title's section wins, so both places work.
     std::int32_t level = Ini::IniGetInt(Configuracion, QStringLiteral("TraceLevel"), 0);
     level = Ini::IniGetInt(AppInfo::Title, QStringLiteral("TraceLevel"), level);
-    view_.showNamespace(BuildNamespaceTree(server_));
+    view_.showNamespace(server_.Tags());
     server_.SetTraceLevel(level, 3);
     view_.showTraceLevel(level);
     server_.StartServer();

@@ -5,7 +5,8 @@
 #include <QRectF>
 #include <QString>
 #include <QStringList>
-#include <vector>
+
+class OPCTags;
 
 // What the server's logic needs of its main window. The window only holds the
 // widgets; every decision is made by MainOPC.
@@ -39,7 +40,8 @@ public:
     // Checks the trace level's item (0..4); any other value checks none.
     virtual void showTraceLevel(int level) = 0;
 
-    virtual void showNamespace(const std::vector<NamespaceNode> &nodes) = 0;
+    // The tree of the toolkit's items; `tags` outlives the view.
+    virtual void showNamespace(const OPCTags &tags) = 0;
     virtual void showDetail(const ItemDetail &detail) = 0;
     // The shutdown: the communications monitor's window, if open, goes too.
     virtual void closeMonitorWindow() {}

@@ -1,5 +1,6 @@
 #include "ui/fMainOPC.h"
 #include "log/Log.h"
+#include "opc/NamespaceModel.h"
 #include "shell/Placement.h"
 #include "ui/PeriodDialogs.h"
 #include "ui/fBus.h"
@@ -21,16 +22,13 @@
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTreeView>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace {
 
-constexpr int TagRole = Qt::UserRole;
-constexpr int ImageRole = Qt::UserRole + 1;
-constexpr int SelectedImageRole = Qt::UserRole + 2;
 constexpr int TraceLines = 5000; // the pane keeps the latest lines only
 
 // Detail fields with their designed labels, in display order.
@@ -52,6 +50,36 @@ void openPeriodDialog(PeriodDialog *dialog, std::int32_t current, std::function<
     QObject::connect(dialog, &QDialog::accepted, dialog, [dialog, store] { store(dialog->value()); });
     dialog->open();
 }
+
+// Draws a node of the namespace tree with the image its model names: the
+// selected image on the current node, the plain one elsewhere.
+class NodeImages : public QStyledItemDelegate {
+public:
+    explicit NodeImages(QTreeView *view)
+        : QStyledItemDelegate(view),
+          view_(view), images_{QIcon(), view->style()->standardIcon(QStyle::SP_DirClosedIcon),
+                               view->style()->standardIcon(QStyle::SP_DirOpenIcon),
+                               view->style()->standardIcon(QStyle::SP_FileIcon)}
+    {
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const int role = index == view_->currentIndex() ? NamespaceModel::SelectedImageRole : NamespaceModel::ImageRole;
+        const QIcon &icon = images_[std::clamp(index.data(role).toInt(), 0, 3)];
+        if (icon.isNull())
+            return;
+        option->features |= QStyleOptionViewItem::HasDecoration;
+        option->icon = icon;
+        option->decorationSize = option->decorationSize.boundedTo(icon.actualSize(option->decorationSize));
+    }
+
+private:
+    QTreeView *view_;
+    QIcon images_[4];
+};
 
 } // namespace
 
@@ -174,18 +202,22 @@ void fMainOPC::buildTabs()
 
     auto *page = new QWidget(tabMain_);
     auto *row = new QHBoxLayout(page);
-    tvNamespace_ = new QTreeWidget(page);
+    tvNamespace_ = new QTreeView(page);
     tvNamespace_->setObjectName(QStringLiteral("tvNamespace"));
     tvNamespace_->setHeaderHidden(true);
+    tvNamespace_->setUniformRowHeights(true);
     tvNamespace_->setMinimumWidth(Placement::twipsToPixels(1748, logicalDpiX()));
-    connect(tvNamespace_, &QTreeWidget::currentItemChanged, this, &fMainOPC::nodeSelected);
-    connect(tvNamespace_, &QTreeWidget::itemClicked, this, &fMainOPC::nodeClicked);
-    auto expandOrCollapse = [this](QTreeWidgetItem *node) {
-        tvNamespace_->setCurrentItem(node);
+    tvNamespace_->setItemDelegate(new NodeImages(tvNamespace_));
+    namespace_ = new NamespaceModel(this);
+    tvNamespace_->setModel(namespace_);
+    connect(tvNamespace_->selectionModel(), &QItemSelectionModel::currentChanged, this, &fMainOPC::nodeClicked);
+    connect(tvNamespace_, &QTreeView::clicked, this, &fMainOPC::nodeClicked);
+    auto expandOrCollapse = [this](const QModelIndex &node) {
+        tvNamespace_->setCurrentIndex(node);
         nodeClicked(node);
     };
-    connect(tvNamespace_, &QTreeWidget::itemExpanded, this, expandOrCollapse);
-    connect(tvNamespace_, &QTreeWidget::itemCollapsed, this, expandOrCollapse);
+    connect(tvNamespace_, &QTreeView::expanded, this, expandOrCollapse);
+    connect(tvNamespace_, &QTreeView::collapsed, this, expandOrCollapse);
 
     auto *frame = new QGroupBox(QStringLiteral("Tag Detail"), page);
     frame->setObjectName(QStringLiteral("fraTagDetail"));
@@ -215,10 +247,8 @@ void fMainOPC::buildTabs()
     QLineEdit *value = detailFields_.value(QStringLiteral("txtTagValue"));
     value->setToolTip(QStringLiteral("To test, edit and press Enter"));
     controls_.insert(QStringLiteral("txtTagValue"), value);
-    connect(value, &QLineEdit::returnPressed, this, [this, value] {
-        const QTreeWidgetItem *node = tvNamespace_->currentItem();
-        logic_->txtTagValue_Enter(node ? node->data(0, TagRole).toString() : QString(), value->text());
-    });
+    connect(value, &QLineEdit::returnPressed, this,
+            [this, value] { logic_->txtTagValue_Enter(namespace_->tag(tvNamespace_->currentIndex()), value->text()); });
     row->addWidget(tvNamespace_, 1);
     row->addWidget(frame, 0);
     tabMain_->addTab(page, QStringLiteral("Namespace"));
@@ -355,55 +385,12 @@ void fMainOPC::showTraceLevel(int level)
         traceEntries_[i]->setChecked(int(i) == level);
 }
 
-void fMainOPC::showNamespace(const std::vector<NamespaceNode> &nodes)
-{
-    tvNamespace_->clear();
-    const QIcon images[] = {QIcon(), style()->standardIcon(QStyle::SP_DirClosedIcon),
-                            style()->standardIcon(QStyle::SP_DirOpenIcon), style()->standardIcon(QStyle::SP_FileIcon)};
-    // The items are built outside the tree and join it at once: an item in the tree
-    // tells its view of every field set, which made this the longest step of the start.
-    QHash<QString, QTreeWidgetItem *> byKey;
-    byKey.reserve(qsizetype(nodes.size()));
-    QList<QTreeWidgetItem *> top;
-    for (const NamespaceNode &n : nodes) {
-        auto *item = new QTreeWidgetItem;
-        item->setText(0, n.text);
-        item->setData(0, TagRole, n.tag);
-        item->setData(0, ImageRole, n.image);
-        item->setData(0, SelectedImageRole, n.selectedImage);
-        item->setIcon(0, images[std::clamp(n.image, 0, 3)]);
-        if (QTreeWidgetItem *parent = byKey.value(n.parentKey))
-            parent->addChild(item);
-        else
-            top.append(item);
-        byKey.insert(n.key, item);
-    }
-    tvNamespace_->addTopLevelItems(top);
-}
+void fMainOPC::showNamespace(const OPCTags &tags) { namespace_->setTags(tags); }
 
-void fMainOPC::nodeSelected(QTreeWidgetItem *current, QTreeWidgetItem *previous)
+void fMainOPC::nodeClicked(const QModelIndex &node)
 {
-    const QIcon images[] = {QIcon(), style()->standardIcon(QStyle::SP_DirClosedIcon),
-                            style()->standardIcon(QStyle::SP_DirOpenIcon), style()->standardIcon(QStyle::SP_FileIcon)};
-    if (previous)
-        previous->setIcon(0, images[std::clamp(previous->data(0, ImageRole).toInt(), 0, 3)]);
-    if (current)
-        current->setIcon(0, images[std::clamp(current->data(0, SelectedImageRole).toInt(), 0, 3)]);
-    nodeClicked(current);
-}
-
-void fMainOPC::nodeClicked(const QTreeWidgetItem *node)
-{
-    if (node && logic_)
-        logic_->tvNamespace_NodeClick(fullPath(node), node->data(0, TagRole).toString());
-}
-
-QString fMainOPC::fullPath(const QTreeWidgetItem *node)
-{
-    QStringList parts;
-    for (; node; node = node->parent())
-        parts.prepend(node->text(0));
-    return parts.join(QLatin1Char('.'));
+    if (node.isValid() && logic_)
+        logic_->tvNamespace_NodeClick(namespace_->fullPath(node), namespace_->tag(node));
 }
 
 void fMainOPC::showDetail(const ItemDetail &detail)
@@ -502,18 +489,15 @@ QString fMainOPC::sessionPanel() const { return sessionPanel_->text(); }
 
 bool fMainOPC::selectNode(const QString &path)
 {
-    QTreeWidgetItemIterator it(tvNamespace_);
-    for (; *it; ++it) {
-        if (fullPath(*it) == path) {
-            // Open the way first: an expansion selects the node it opens.
-            for (QTreeWidgetItem *up = (*it)->parent(); up; up = up->parent())
-                up->setExpanded(true);
-            tvNamespace_->setCurrentItem(*it);
-            nodeClicked(*it);
-            return true;
-        }
-    }
-    return false;
+    const QModelIndex node = namespace_->find(path);
+    if (!node.isValid())
+        return false;
+    // Open the way first: an expansion selects the node it opens.
+    for (QModelIndex up = node.parent(); up.isValid(); up = up.parent())
+        tvNamespace_->expand(up);
+    tvNamespace_->setCurrentIndex(node);
+    nodeClicked(node);
+    return true;
 }
 
 void fMainOPC::showEvent(QShowEvent *event)

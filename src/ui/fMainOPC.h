@@ -15,9 +15,9 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QTabWidget;
-class QTreeWidget;
 class QTreeView;
-class QTreeWidgetItem;
+class NamespaceModel;
+class QModelIndex;
 
 // The main window: menus, the tabs with the namespace tree and item detail, the
 // statistics list and the trace pane, and the status bar. It holds widgets and
@@ -50,7 +50,7 @@ public:
     void setSessionPanel(const QString &text) override;
     void setStatusChecked(int n) override;
     void showTraceLevel(int level) override;
-    void showNamespace(const std::vector<NamespaceNode> &nodes) override;
+    void showNamespace(const OPCTags &tags) override;
     void showDetail(const ItemDetail &detail) override;
     void closeMonitorWindow() override;
 
@@ -58,7 +58,7 @@ public:
     QString controlText(const QString &control) const;
     bool controlEnabled(const QString &control) const;
     QAction *action(const QString &control) const;
-    QTreeWidget *tree() const { return tvNamespace_; }
+    QTreeView *tree() const { return tvNamespace_; }
     QLineEdit *detailField(const QString &name) const;
     QPlainTextEdit *tracePane() const { return txtTraceMsgs_; }
     QTreeView *statisticsList() const { return lvStats_; }
@@ -67,7 +67,6 @@ public:
     QString sessionPanel() const;
     // Selects the node whose full path is `path`; false when there is none.
     bool selectNode(const QString &path);
-    static QString fullPath(const QTreeWidgetItem *node);
 
     // The operator's windows, opened from the menus. The dialogs are window-modal
     // and return at once; each acts when it closes.
@@ -87,8 +86,7 @@ private:
     void buildTabs();
     QAction *addAction(QMenu *menu, const QString &name, const QString &caption);
     QMenu *addMenu(QMenu *parent, const QString &name, const QString &caption);
-    void nodeSelected(QTreeWidgetItem *current, QTreeWidgetItem *previous);
-    void nodeClicked(const QTreeWidgetItem *node);
+    void nodeClicked(const QModelIndex &node);
 
     MainOPC *logic_ = nullptr;
     QHash<QString, QObject *> controls_;
@@ -97,7 +95,8 @@ private:
     std::vector<QAction *> traceEntries_;
     QMenu *languageMenu_ = nullptr;
     QTabWidget *tabMain_ = nullptr;
-    QTreeWidget *tvNamespace_ = nullptr;
+    QTreeView *tvNamespace_ = nullptr;
+    NamespaceModel *namespace_ = nullptr;
     QTreeView *lvStats_ = nullptr;
     QPointer<fBus> bus_;
     QPlainTextEdit *txtTraceMsgs_ = nullptr;

@@ -4,6 +4,7 @@
 #include "opc/CodeText.h"
 #include "opc/ItemTable.h"
 #include "opc/ItemValues.h"
+#include "opc/NamespaceModel.h"
 #include "opc/NamespaceView.h"
 #include "opc/OPCServer.h"
 
@@ -11,6 +12,7 @@
 
 #include <QLocale>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -109,25 +111,54 @@ TEST_F(Toolkit, ItemsKeepOrderTypeAndUniqueIdsTellTheirObserversAndServeClientsB
     EXPECT_EQ(trace.lines, QStringList({"4"})); // the level is held within 0 to 4
 }
 
-TEST_F(Toolkit, NamespaceTreeFoldersLeavesKeysAndImagesAndTheCodeTexts)
+TEST_F(Toolkit, NamespaceTreeFoldersLeavesPathsImagesAndLookupsAndTheCodeTexts)
 {
-    for (const char *id : {"C01.Z1.State", "C01.Z1.StateStr", "C01.NPanel", "Alone", "C02.Z1.D01.Value", "C01.Z1"})
+    for (const char *id : {"C01.Z1.State", "C01.Z1.StateStr", "C01.NPanel", "Alone", "C02.Z1.D01.Value", "C01.Z1",
+                           "Alone.X", "C01.NPanel.Y", "K-2-L", "K.L", "X.Y"})
         add(id, Variant(std::uint8_t(0)));
+    NamespaceModel tree;
+    tree.setTags(server.Tags());
+    // Top down, a node as depth, text, tag, images and full path; each is where its parent says.
     QStringList nodes;
-    for (const NamespaceNode &n : BuildNamespaceTree(server))
-        nodes << QStringLiteral("%1|%2|%3|%4|%5%6")
-                     .arg(n.key, n.text, n.parentKey, n.tag)
-                     .arg(n.image)
-                     .arg(n.selectedImage);
-    // An ID without "." is a leaf at the top, with the folder images; an ID that is a
-    // folder's path gets one more level with an empty segment.
-    EXPECT_EQ(nodes.join(' '),
-              "1-C01-|C01|||12 1-C01-2-Z1-|Z1|1-C01-||12 1-C01-2-Z1-3-State-|State|1-C01-2-Z1-|C01.Z1.State|33 "
-              "1-C01-2-Z1-3-StateStr-|StateStr|1-C01-2-Z1-|C01.Z1.StateStr|33 "
-              "1-C01-2-NPanel-|NPanel|1-C01-|C01.NPanel|33 1-Alone-|Alone||Alone|12 1-C02-|C02|||12 "
-              "1-C02-2-Z1-|Z1|1-C02-||12 1-C02-2-Z1-3-D01-|D01|1-C02-2-Z1-||12 "
-              "1-C02-2-Z1-3-D01-4-Value-|Value|1-C02-2-Z1-3-D01-|C02.Z1.D01.Value|33 "
-              "1-C01-2-Z1-3--||1-C01-2-Z1-|C01.Z1|33");
+    const std::function<void(const QModelIndex &, int)> walk = [&](const QModelIndex &parent, int depth) {
+        for (int row = 0; row < tree.rowCount(parent); ++row) {
+            const QModelIndex n = tree.index(row, 0, parent);
+            EXPECT_EQ(tree.parent(n), parent);
+            EXPECT_EQ(n.row(), row);
+            nodes << QStringLiteral("%1%2|%3|%4%5|%6")
+                         .arg(QString(depth, '>'), n.data().toString(), tree.tag(n))
+                         .arg(n.data(NamespaceModel::ImageRole).toInt())
+                         .arg(n.data(NamespaceModel::SelectedImageRole).toInt())
+                         .arg(tree.fullPath(n));
+            walk(n, depth + 1);
+        }
+    };
+    walk({}, 0);
+    // An ID without "." is a leaf at the top, with the folder images; an ID that is a folder's
+    // path gets one more level with an empty segment; a key a leaf holds ("1-Alone-",
+    // "1-C01-2-NPanel-") makes no folder, and a leaf whose key is taken ("1-K-2-L-") is left out.
+    EXPECT_EQ(nodes.join(' '), "C01||12|C01 >Z1||12|C01.Z1 >>State|C01.Z1.State|33|C01.Z1.State "
+                               ">>StateStr|C01.Z1.StateStr|33|C01.Z1.StateStr >>|C01.Z1|33|C01.Z1. "
+                               ">NPanel|C01.NPanel|33|C01.NPanel >Y|C01.NPanel.Y|33|C01.Y Alone|Alone|12|Alone "
+                               "C02||12|C02 >Z1||12|C02.Z1 >>D01||12|C02.Z1.D01 "
+                               ">>>Value|C02.Z1.D01.Value|33|C02.Z1.D01.Value X|Alone.X|12|X K-2-L|K-2-L|12|K-2-L "
+                               "K||12|K X||12|X >Y|X.Y|33|X.Y");
+    // A path finds the first node top down that has it: past the leaf X to the folder X for X.Y.
+    QStringList found;
+    for (const char *path : {"C02.Z1.D01.Value", "C01.Z1.", "C01.Z1", "C01.Y", "K", "C01.NPanel.Y", "C02.Z1.D01.Value.",
+                             "", "Z1", "X", "X.Y"}) {
+        const QModelIndex n = tree.find(path);
+        found << (n.isValid() ? tree.fullPath(n) + '=' + n.data(NamespaceModel::TagRole).toString() : "-");
+    }
+    EXPECT_EQ(
+        found.join(' '),
+        "C02.Z1.D01.Value=C02.Z1.D01.Value C01.Z1.=C01.Z1 C01.Z1= C01.Y=C01.NPanel.Y K= - - - - X=Alone.X X.Y=X.Y");
+    const QModelIndex c01 = tree.index(0, 0);
+    EXPECT_EQ(QList<QModelIndex>({tree.index(7, 0), tree.index(0, 1), tree.index(3, 0, c01), tree.parent(c01)}),
+              QList<QModelIndex>(4));
+    EXPECT_EQ(QList<int>({tree.rowCount(tree.find("C01.Z1.State")), tree.rowCount(tree.find("K")), tree.rowCount(c01),
+                          tree.columnCount()}),
+              QList<int>({0, 0, 3, 1}));
 
     // ConvertValue never fails; quality, type, rights and status have their texts.
     QStringList texts;

@@ -1,6 +1,7 @@
 // The operator's windows in the running server: the session the password file opens, the
 // item detail and its test write, the windows the menus open, and the language menu.
 #include "ShellFixture.h"
+#include "opc/NamespaceModel.h"
 #include "ui/PeriodDialogs.h"
 #include "ui/fCambioCodigo.h"
 #include "ui/fCodigo.h"
@@ -9,7 +10,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace {
 
@@ -54,11 +55,16 @@ TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
     fMainOPC &w = *s.window;
     EXPECT_EQ(s.session(), closed);
     // A click in the tree shows the detail; without a session its value box writes nothing.
-    ASSERT_EQ(w.tree()->topLevelItemCount(), 1);
-    EXPECT_EQ(w.tree()->topLevelItem(0)->text(0), "C01");
+    const QAbstractItemModel &tree = *w.tree()->model();
+    ASSERT_EQ(tree.rowCount(), 1);
+    EXPECT_EQ(tree.index(0, 0).data().toString(), "C01");
+    EXPECT_FALSE(w.selectNode("C01.Z9"));
     ASSERT_TRUE(w.selectNode("C01.Z1"));
     EXPECT_EQ(w.detailField("txtTagFQID")->text() + '|' + w.detailField("txtTagCanDT")->text(), "C01.Z1|");
     ASSERT_TRUE(w.selectNode("C01.Z1.State"));
+    const QModelIndex state = w.tree()->currentIndex();
+    EXPECT_EQ(state.data().toString() + '|' + state.data(NamespaceModel::TagRole).toString(), "State|C01.Z1.State");
+    EXPECT_TRUE(w.tree()->isExpanded(state.parent()) && w.tree()->isExpanded(state.parent().parent()));
     QLineEdit *value = w.detailField("txtTagValue");
     EXPECT_EQ(QStringList({w.detailField("txtTagDesc")->text(), w.detailField("txtTagCanDT")->text(), value->text()}),
               QStringList({"Zone State", "Byte", "0"}));
@@ -91,6 +97,9 @@ TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
     value->setText("7");
     QTest::keyClick(value, Qt::Key_Return);
     EXPECT_EQ(s.value("C01.Z1.State"), "2");
+    // Collapsing a folder selects it and shows its detail.
+    w.tree()->collapse(w.tree()->currentIndex().parent());
+    EXPECT_EQ(w.detailField("txtTagFQID")->text() + '|' + w.tree()->currentIndex().data().toString(), "C01|C01");
     EXPECT_TRUE(dialogs.requests().empty());
 
     // The change of password walks its boxes, clears a repeat that differs, and writes the file.

@@ -16,7 +16,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <cstdio>
 
 namespace {
@@ -106,8 +106,7 @@ int main(int argc, char **argv)
             window.resize(880, 560);
             runEventsFor(4000); // let the panels report
             window.selectNode(QStringLiteral("C01.Z1.D01.Value"));
-            if (QTreeWidgetItem *node = window.tree()->currentItem())
-                window.tree()->scrollToItem(node);
+            window.tree()->scrollTo(window.tree()->currentIndex());
             QWidget *grabbed = openWindow(window, shown);
             if (grabbed && grabbed != &window)
                 grabbed->resize(grabbed->sizeHint().expandedTo(QSize(shown == QLatin1String("login") ? 320 : 560, 0)));
