@@ -135,7 +135,7 @@ void applyIndexRange(DataValue &dv, const QString &text)
         return;
     }
     if (v.type == BuiltinType::String || v.type == BuiltinType::ByteString) {
-        const qsizetype size = v.type == BuiltinType::String ? v.s.size() : v.bytes.size();
+        const qsizetype size = v.type == BuiltinType::String ? v.s.size() : v.bytes().size();
         if (qsizetype(r.first) >= size) {
             noData();
             return;
@@ -144,7 +144,7 @@ void applyIndexRange(DataValue &dv, const QString &text)
         if (v.type == BuiltinType::String)
             v.s = v.s.mid(r.first, count);
         else
-            v.bytes = v.bytes.mid(r.first, count);
+            v = Variant::byteString(v.bytes().mid(r.first, count));
         return;
     }
     noData();

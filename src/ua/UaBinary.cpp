@@ -103,6 +103,14 @@ Variant Variant::extensionObject(ExtensionObject e)
     return holding(BuiltinType::ExtensionObject, &VariantData::extensionObject, std::move(e));
 }
 
+Variant Variant::byteString(QByteArray v, BuiltinType t) { return holding(t, &VariantData::bytes, std::move(v)); }
+
+const QByteArray &Variant::bytes() const
+{
+    static const QByteArray none;
+    return x ? x->bytes : none;
+}
+
 Variant Variant::array(BuiltinType elementType, std::vector<Variant> elements)
 {
     Variant r;
@@ -125,10 +133,14 @@ const std::vector<Variant> &Variant::elements() const { return x ? x->elements :
 
 bool Variant::operator==(const Variant &o) const
 {
-    if (type != o.type || isArray != o.isArray || i != o.i || s != o.s || bytes != o.bytes)
+    if (type != o.type || isArray != o.isArray || s != o.s)
         return false;
-    if (!(d == o.d || (d != d && o.d != o.d)))
+    if (type == BuiltinType::Float || type == BuiltinType::Double) {
+        if (!(d == o.d || (d != d && o.d != o.d)))
+            return false;
+    } else if (i != o.i) {
         return false;
+    }
     if (bool(x) != bool(o.x))
         return false;
     return !x || *x == *o.x;
@@ -522,7 +534,7 @@ void encodeScalar(Encoder &e, const Variant &v)
     case BuiltinType::Double: e.f64(v.d); return;
     case BuiltinType::String: e.string(v.s); return;
     case BuiltinType::ByteString:
-    case BuiltinType::XmlElement: e.byteString(v.bytes); return;
+    case BuiltinType::XmlElement: e.byteString(v.bytes()); return;
     case BuiltinType::Guid: encodeGuid(e, v.x ? v.x->guid : Guid{}); return;
     case BuiltinType::NodeId: encodeNodeId(e, v.x ? v.x->nodeId : NodeId{}); return;
     case BuiltinType::ExpandedNodeId: encodeExpandedNodeId(e, v.x ? v.x->expandedNodeId : ExpandedNodeId{}); return;
@@ -539,8 +551,7 @@ Variant decodeScalar(Decoder &d, BuiltinType t)
 {
     Variant v;
     v.type = t;
-    if (t >= BuiltinType::Guid && t != BuiltinType::ByteString && t != BuiltinType::XmlElement &&
-        t != BuiltinType::StatusCode && t != BuiltinType::Variant)
+    if (t >= BuiltinType::Guid && t != BuiltinType::StatusCode && t != BuiltinType::Variant)
         d.charge(sizeof(VariantData));
     switch (t) {
     case BuiltinType::Null: break;
@@ -559,7 +570,7 @@ Variant decodeScalar(Decoder &d, BuiltinType t)
     case BuiltinType::Double: v.d = d.f64(); break;
     case BuiltinType::String: v.s = d.string(); break;
     case BuiltinType::ByteString:
-    case BuiltinType::XmlElement: v.bytes = d.byteString(); break;
+    case BuiltinType::XmlElement: data(v).bytes = d.byteString(); break;
     case BuiltinType::Guid: data(v).guid = decodeGuid(d); break;
     case BuiltinType::NodeId: data(v).nodeId = decodeNodeId(d); break;
     case BuiltinType::ExpandedNodeId: data(v).expandedNodeId = decodeExpandedNodeId(d); break;

@@ -136,16 +136,19 @@ struct VariantData;
 struct DataValue;
 
 // A Variant: scalars keep numbers inline and texts in implicitly shared Qt
-// strings, so values taken from items cost no copy; the rarer complex values and
-// arrays live in a shared block.
+// strings, so values taken from items cost no copy; the rarer byte strings, complex
+// values and arrays live in a shared block. Every monitored item holds one, so the
+// number fields share their place (the type says which one holds the value), and the
+// small fields come last, where a DataValue puts its own small fields beside them.
 struct Variant {
+    union {
+        std::int64_t i = 0; // Boolean, integers, DateTime, StatusCode (UInt64 by bit pattern)
+        double d;           // Float, Double
+    };
+    QString s; // String
+    std::shared_ptr<VariantData> x;
     BuiltinType type = BuiltinType::Null;
     bool isArray = false;
-    std::int64_t i = 0; // Boolean, integers, DateTime, StatusCode (UInt64 by bit pattern)
-    double d = 0;       // Float, Double
-    QString s;          // String
-    QByteArray bytes;   // ByteString, XmlElement
-    std::shared_ptr<VariantData> x;
 
     bool isNull() const { return type == BuiltinType::Null; }
 
@@ -171,13 +174,7 @@ struct Variant {
         r.s = std::move(v);
         return r;
     }
-    static Variant byteString(QByteArray v)
-    {
-        Variant r;
-        r.type = BuiltinType::ByteString;
-        r.bytes = std::move(v);
-        return r;
-    }
+    static Variant byteString(QByteArray v, BuiltinType t = BuiltinType::ByteString); // or XmlElement
     static Variant dateTime(DateTime t) { return integer(BuiltinType::DateTime, t); }
     static Variant nodeId(NodeId id);
     static Variant qualifiedName(QualifiedName q);
@@ -188,6 +185,8 @@ struct Variant {
 
     // Element access for arrays (empty for scalars).
     const std::vector<Variant> &elements() const;
+    // A ByteString's or XmlElement's bytes (empty for other types).
+    const QByteArray &bytes() const;
 
     bool operator==(const Variant &o) const;
 };
@@ -201,11 +200,12 @@ struct DataValue {
         HasSourcePicoseconds = 0x10,
         HasServerPicoseconds = 0x20
     };
+    // The small fields fill the end of the value's last word.
+    [[no_unique_address]] Variant value;
     std::uint8_t mask = 0;
-    Variant value;
-    StatusCode status = 0;
-    DateTime sourceTimestamp = 0, serverTimestamp = 0;
     std::uint16_t sourcePicoseconds = 0, serverPicoseconds = 0;
+    DateTime sourceTimestamp = 0, serverTimestamp = 0;
+    StatusCode status = 0;
 
     void setValue(Variant v)
     {
@@ -224,6 +224,7 @@ struct DataValue {
 };
 
 struct VariantData {
+    QByteArray bytes;
     NodeId nodeId;
     ExpandedNodeId expandedNodeId;
     QualifiedName qualifiedName;

@@ -51,8 +51,8 @@ CallMethodResult ServerCore::callMethod(Session &session, const CallMethodReques
         return result;
     }
     std::vector<Variant> serverHandles, clientHandles;
-    for (const auto &[itemId, m] : s->items) {
-        serverHandles.push_back(Variant::integer(BuiltinType::UInt32, itemId));
+    for (const auto &m : s->items) {
+        serverHandles.push_back(Variant::integer(BuiltinType::UInt32, m->id));
         clientHandles.push_back(Variant::integer(BuiltinType::UInt32, m->clientHandle));
     }
     result.outputArguments = {Variant::array(BuiltinType::UInt32, std::move(serverHandles)),

@@ -82,27 +82,30 @@ void MonitoredItem::push(DataValue v)
         return;
     }
     last = v;
+    if (!ring)
+        ring = std::make_unique<Ring>();
+    Ring &r = *ring;
     constexpr StatusCode overflow = Status::InfoTypeDataValue | Status::Overflow;
-    auto at = [this](std::uint32_t k) -> DataValue & { return ring[(head + k) % ring.size()]; };
-    if (count == queueSize) {
+    auto at = [&r](std::uint32_t k) -> DataValue & { return r.values[(r.head + k) % r.values.size()]; };
+    if (r.count == queueSize) {
         if (discardOldest) {
             at(0) = std::move(v); // the oldest slot becomes the newest
-            head = (head + 1) % std::uint32_t(ring.size());
+            r.head = (r.head + 1) % std::uint32_t(r.values.size());
             at(0).setStatus(at(0).status | overflow);
         } else {
-            at(count - 1) = std::move(v);
-            at(count - 1).setStatus(at(count - 1).status | overflow);
+            at(r.count - 1) = std::move(v);
+            at(r.count - 1).setStatus(at(r.count - 1).status | overflow);
         }
         return;
     }
-    if (count == ring.size()) { // full but below the queue size: grow in order
-        std::rotate(ring.begin(), ring.begin() + head, ring.end());
-        head = 0;
-        ring.push_back(std::move(v));
+    if (r.count == r.values.size()) { // full but below the queue size: grow in order
+        std::rotate(r.values.begin(), r.values.begin() + r.head, r.values.end());
+        r.head = 0;
+        r.values.push_back(std::move(v));
     } else {
-        at(count) = std::move(v);
+        at(r.count) = std::move(v);
     }
-    ++count;
+    ++r.count;
 }
 
 DataValue MonitoredItem::takeOldest()
@@ -111,18 +114,18 @@ DataValue MonitoredItem::takeOldest()
         lastPending = false;
         return last;
     }
-    DataValue v = std::move(ring[head]);
-    head = (head + 1) % std::uint32_t(ring.size());
-    if (--count == 0)
-        head = 0;
+    Ring &r = *ring;
+    DataValue v = std::move(r.values[r.head]);
+    r.head = (r.head + 1) % std::uint32_t(r.values.size());
+    if (--r.count == 0)
+        r.head = 0;
     return v;
 }
 
 void MonitoredItem::clearQueue()
 {
     lastPending = false;
-    ring = {};
-    head = count = 0;
+    ring.reset();
 }
 
 void MonitoredItem::resizeQueue(std::uint32_t size)
@@ -142,6 +145,23 @@ void MonitoredItem::resizeQueue(std::uint32_t size)
         push(std::move(kept[k]));
     hasLast = had;
     last = newest;
+}
+
+MonitoredItem *MonitoredItemTable::find(std::uint32_t id) const
+{
+    const auto it =
+        std::lower_bound(items_.begin(), items_.end(), id, [](const Entry &m, std::uint32_t id) { return m->id < id; });
+    return it != items_.end() && (*it)->id == id ? it->get() : nullptr;
+}
+
+MonitoredItem &MonitoredItemTable::insert(Entry m)
+{
+    // Nearly always the highest id so far; in order anyway, should the ids wrap.
+    auto at = items_.end();
+    if (!items_.empty() && items_.back()->id > m->id)
+        at = std::lower_bound(items_.begin(), items_.end(), m->id,
+                              [](const Entry &e, std::uint32_t id) { return e->id < id; });
+    return **items_.insert(at, std::move(m));
 }
 
 void ServerCore::watchItems()
@@ -190,11 +210,9 @@ void ServerCore::sampleDue(Subscription &s, qint64 now)
             return false;
         return true;
     });
-    for (std::uint32_t id : s.polled) {
-        auto it = s.items.find(id);
-        if (it != s.items.end() && it->second->mode != MonitoringMode::Disabled && due(*it->second))
-            sample(*it->second, now, stamp);
-    }
+    for (MonitoredItem *m : s.polled)
+        if (m->mode != MonitoringMode::Disabled && due(*m))
+            sample(*m, now, stamp);
 }
 
 void ServerCore::itemChanged(OPCItem &item)
@@ -231,7 +249,7 @@ void ServerCore::serverStateChanged()
     const DateTime stamp = this->now();
     forEachSubscriber([&](const Session &session) {
         for (auto &s : session.subscriptions.subscriptions)
-            for (auto &[id, m] : s->items)
+            for (auto &m : s->items)
                 if (m->mode != MonitoringMode::Disabled && m->attributeId == Attr::Value && (m->item || m->polled))
                     sample(*m, now, stamp);
     });
@@ -367,8 +385,7 @@ void ServerCore::createMonitoredItems(RequestContext &context, const CreateMonit
         }
         m->id = nextMonitoredItemId_++;
         result.monitoredItemId = m->id;
-        MonitoredItem &ref = *m;
-        s->items.emplace(m->id, std::move(m));
+        MonitoredItem &ref = s->items.insert(std::move(m));
         ++session.subscriptions.monitoredItems;
         session.subscriptions.queuedValues += ref.queueSize - 1;
         ++monitoredItemTotal_;
@@ -376,11 +393,15 @@ void ServerCore::createMonitoredItems(RequestContext &context, const CreateMonit
         if (ref.item) {
             if (std::size_t(ref.item->handle()) >= watchers_.size())
                 watchers_.resize(std::size_t(ref.item->handle()) + 1);
-            watchers_[ref.item->handle()].items.push_back(&ref);
+            // Grown by half, not doubled: each item has as many watchers as sessions watch it.
+            std::vector<MonitoredItem *> &watching = watchers_[ref.item->handle()].items;
+            if (watching.size() == watching.capacity())
+                watching.reserve(watching.size() + watching.size() / 2 + 1);
+            watching.push_back(&ref);
             watchers_[ref.item->handle()].timestampTriggered += ref.reportsTimestamps();
         }
         if (ref.polled)
-            s->polled.push_back(ref.id);
+            s->polled.push_back(&ref);
         // The first notification is the value of now.
         if (ref.mode != MonitoringMode::Disabled)
             sample(ref, now, stamp);
@@ -401,13 +422,13 @@ void ServerCore::modifyMonitoredItems(RequestContext &context, const ModifyMonit
     for (std::size_t k = 0; k < request.itemsToModify.size(); ++k) {
         const MonitoredItemModifyRequest &rq = request.itemsToModify[k];
         MonitoredItemModifyResult &result = response.results[k];
-        auto it = s->items.find(rq.monitoredItemId);
-        if (it == s->items.end()) {
+        MonitoredItem *found = s->items.find(rq.monitoredItemId);
+        if (!found) {
             result.statusCode = Status::BadMonitoredItemIdInvalid;
             continue;
         }
         // Checked on a copy so that a refused change leaves the item as it was.
-        MonitoredItem &m = *it->second;
+        MonitoredItem &m = *found;
         MonitoredItem trial;
         trial.attributeId = m.attributeId;
         trial.item = m.item;
@@ -445,13 +466,13 @@ void ServerCore::setMonitoringMode(RequestContext &context, const SetMonitoringM
     const qint64 now = nowMs();
     const DateTime stamp = this->now();
     for (std::uint32_t id : request.monitoredItemIds) {
-        auto it = s->items.find(id);
-        if (it == s->items.end()) {
+        MonitoredItem *found = s->items.find(id);
+        if (!found) {
             response.results.push_back(Status::BadMonitoredItemIdInvalid);
             continue;
         }
         response.results.push_back(Status::Good);
-        MonitoredItem &m = *it->second;
+        MonitoredItem &m = *found;
         const std::int32_t before = m.mode;
         m.mode = std::uint8_t(request.monitoringMode);
         if (m.mode == before)
@@ -482,38 +503,39 @@ void ServerCore::deleteMonitoredItems(RequestContext &context, const DeleteMonit
     Session &session = *context.session;
     Subscription *s = &requireSubscription(session, request.subscriptionId);
     for (std::uint32_t id : request.monitoredItemIds) {
-        const bool known = s->items.count(id) != 0;
+        MonitoredItem *m = s->items.find(id);
+        const bool known = m && !m->removed; // an id named twice is gone the second time
         if (known)
-            removeMonitoredItem(session, *s, id);
+            m->removed = true;
         response.results.push_back(known ? Status::Good : Status::BadMonitoredItemIdInvalid);
     }
+    removeMarkedItems(session, *s);
     if (traceOn(3))
         trace(3, QStringLiteral("UA %1 monitored items deleted from subscription %2")
                      .arg(request.monitoredItemIds.size())
                      .arg(s->id));
 }
 
-void ServerCore::removeMonitoredItem(Session &session, Subscription &s, std::uint32_t id)
+void ServerCore::removeMarkedItems(Session &session, Subscription &s)
 {
-    auto it = s.items.find(id);
-    if (it == s.items.end())
-        return;
-    MonitoredItem *m = it->second.get();
-    if (m->item) {
-        std::erase(watchers_[m->item->handle()].items, m);
-        watchers_[m->item->handle()].timestampTriggered -= m->reportsTimestamps();
-    }
-    if (m->ready)
-        std::erase(s.ready, m);
-    if (m->changed)
-        std::erase(s.changed, m);
-    if (m->polled)
-        std::erase(s.polled, id);
-    session.subscriptions.queuedValues -= m->queueSize - 1;
-    s.triggerLinks.erase(id);
-    s.items.erase(it);
-    --session.subscriptions.monitoredItems;
-    --monitoredItemTotal_;
+    const auto marked = [](const MonitoredItem *m) { return m->removed; };
+    std::erase_if(s.ready, marked);
+    std::erase_if(s.changed, marked);
+    std::erase_if(s.polled, marked);
+    s.items.removeIf([&](const MonitoredItem &m) {
+        if (!m.removed)
+            return false;
+        if (m.item) {
+            Watchers &w = watchers_[m.item->handle()];
+            std::erase(w.items, &m);
+            w.timestampTriggered -= m.reportsTimestamps();
+        }
+        session.subscriptions.queuedValues -= m.queueSize - 1;
+        s.triggerLinks.erase(m.id);
+        --session.subscriptions.monitoredItems;
+        --monitoredItemTotal_;
+        return true;
+    });
 }
 
 } // namespace Ua

@@ -308,7 +308,9 @@ private:
     void deleteMonitoredItems(RequestContext &, const DeleteMonitoredItemsRequest &, DeleteMonitoredItemsResponse &);
     StatusCode applyParameters(MonitoredItem &m, const Subscription &s, const MonitoringParameters &p,
                                double &revisedInterval, std::uint32_t &revisedQueue);
-    void removeMonitoredItem(Session &session, Subscription &s, std::uint32_t id);
+    // Removes the monitored items of s marked removed, with everything that points to
+    // them: one pass over each list, however many go.
+    void removeMarkedItems(Session &session, Subscription &s);
     // Takes a sample now (monotonic ms); stamp is the server timestamp it gets. value:
     // the item's value when the caller has it already (one change, many watchers).
     void sample(MonitoredItem &m, qint64 now, DateTime stamp, const DataValue *value = nullptr);

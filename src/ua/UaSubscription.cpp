@@ -187,14 +187,9 @@ void ServerCore::deleteSubscription(Session &session, std::uint32_t id, const QS
     if (it == list.end())
         return;
     Subscription &s = **it;
-    // The lists go first, so that removing thousands of items costs no search in them.
-    s.ready.clear();
-    s.changed.clear();
-    s.polled.clear();
-    for (auto &[mid, m] : s.items)
-        m->ready = m->changed = m->polled = false;
-    while (!s.items.empty())
-        removeMonitoredItem(session, s, s.items.begin()->first);
+    for (auto &m : s.items)
+        m->removed = true;
+    removeMarkedItems(session, s);
     trace(
         2,
         QStringLiteral("UA subscription %1 of session %2 deleted: %3").arg(id).arg(session.sessionId.toString(), why));

@@ -63,7 +63,7 @@ void ServerCore::transferSubscriptions(RequestContext &context, const TransferSu
             target.subscriptions.monitoredItems += moved->items.size();
             // The items' longer queues count against the session that holds them.
             std::size_t queued = 0;
-            for (const auto &[itemId, m] : moved->items)
+            for (const auto &m : moved->items)
                 queued += m->queueSize - 1;
             from.queuedValues -= queued;
             target.subscriptions.queuedValues += queued;
@@ -111,7 +111,7 @@ void ServerCore::keepOrphans(std::unique_ptr<Session> ended)
     // for Republish.
     auto weight = [](const Subscription &s) {
         std::size_t values = s.retained;
-        for (const auto &[id, m] : s.items)
+        for (const auto &m : s.items)
             values += m->queueSize;
         return values;
     };
@@ -145,7 +145,7 @@ void ServerCore::forgetEmptyOrphans()
 
 void ServerCore::resendValues(Subscription &s)
 {
-    for (auto &[id, m] : s.items) {
+    for (auto &m : s.items) {
         if (m->mode != MonitoringMode::Reporting || !m->hasLast)
             continue;
         // A waiting queue ends with the latest value already.

@@ -13,12 +13,9 @@ void fireTriggers(Subscription &s, const MonitoredItem &m)
     if (links == s.triggerLinks.end())
         return;
     for (std::uint32_t id : links->second) {
-        const auto it = s.items.find(id);
-        if (it == s.items.end())
-            continue;
-        MonitoredItem &linked = *it->second;
-        if (linked.mode == MonitoringMode::Sampling && linked.hasQueued())
-            s.markReady(linked);
+        MonitoredItem *linked = s.items.find(id);
+        if (linked && linked->mode == MonitoringMode::Sampling && linked->hasQueued())
+            s.markReady(*linked);
     }
 }
 
@@ -30,7 +27,7 @@ void ServerCore::setTriggering(RequestContext &context, const SetTriggeringReque
         throw ServiceError{Status::BadNothingToDo};
     if (request.linksToAdd.size() + request.linksToRemove.size() > config_.maxNodesPerRequest)
         throw ServiceError{Status::BadTooManyOperations};
-    if (!s.items.count(request.triggeringItemId))
+    if (!s.items.find(request.triggeringItemId))
         throw ServiceError{Status::BadMonitoredItemIdInvalid};
     // Removals first, so that a link both removed and added in one request stays.
     std::vector<std::uint32_t> &links = s.triggerLinks[request.triggeringItemId];
@@ -41,7 +38,7 @@ void ServerCore::setTriggering(RequestContext &context, const SetTriggeringReque
             links.erase(it);
     }
     for (std::uint32_t id : request.linksToAdd) {
-        const bool known = s.items.count(id) != 0;
+        const bool known = s.items.find(id);
         response.addResults.push_back(known ? Status::Good : Status::BadMonitoredItemIdInvalid);
         if (known && std::find(links.begin(), links.end(), id) == links.end())
             links.push_back(id);

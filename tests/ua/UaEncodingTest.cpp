@@ -89,6 +89,25 @@ TEST(UaEncoding, BuiltinsTakeTheirLayoutsAndComeBackAlike)
         decodeExtension(roundTrip(Variant::extensionObject(makeExtension(BuildInfo{}))).x->extensionObject, wrong));
 }
 
+// A Variant's number fields share their place and its bytes live in its shared block: the type says what compares.
+TEST(UaEncoding, VariantsCompareWhatTheirTypeHolds)
+{
+    const Variant nan = Variant::real(BuiltinType::Double, std::nan(""));
+    const Variant bytes = Variant::byteString("ab");
+    const std::vector<std::tuple<Variant, Variant, bool>> rows{
+        {Variant::real(BuiltinType::Double, 0.0), Variant::real(BuiltinType::Double, -0.0), true},
+        {nan, nan, true},
+        {Variant::real(BuiltinType::Float, 1.5), Variant::real(BuiltinType::Float, 2.5), false},
+        {Variant::integer(BuiltinType::Int64, 1), Variant::integer(BuiltinType::Int64, 2), false},
+        {bytes, roundTrip(bytes), true},
+        {bytes, Variant::byteString("ac"), false},
+        {bytes, Variant::byteString("ab", BuiltinType::XmlElement), false}};
+    for (const auto &[a, b, same] : rows)
+        EXPECT_EQ(a == b, same) << encoded(a).toHex().toStdString() << " / " << encoded(b).toHex().toStdString();
+    EXPECT_EQ(std::pair(bytes.bytes(), Variant::string(QStringLiteral("ab")).bytes()),
+              std::pair(QByteArray("ab"), QByteArray()));
+}
+
 TEST(UaEncoding, MalformedOrOversizedInputGetsTheRightStatus)
 {
     DataValue value;

@@ -61,7 +61,13 @@ template <class T> void expectGolden(const char *name, const T &value)
 // A DataValue with the fields its mask names; both timestamps When, picoseconds 7 and 8.
 DataValue value(std::uint8_t mask, Variant v, StatusCode status = Status::Good)
 {
-    return DataValue{mask, std::move(v), status, When, When, 7, 8};
+    return DataValue{.value = std::move(v),
+                     .mask = mask,
+                     .sourcePicoseconds = 7,
+                     .serverPicoseconds = 8,
+                     .sourceTimestamp = When,
+                     .serverTimestamp = When,
+                     .status = status};
 }
 constexpr std::uint8_t Plain = DataValue::HasValue, WithStatus = Plain | DataValue::HasStatus,
                        Stamped = Plain | DataValue::HasSourceTimestamp | DataValue::HasServerTimestamp,

@@ -191,8 +191,10 @@ TEST_F(ReadTest, WrittenValuesAreConvertedToTheItemsTypeAndGoThroughTheToolkit)
                         {item("Test.Long"), Attr::Value, {}, {}},
                         {item("Test.Int"), Attr::Value, {}, {}},
                         {item("Test.Int"), Attr::Value, QStringLiteral("0"), {}}}};
-    write.nodesToWrite[0].value = {0x05, UaValue::real(BuiltinType::Double, 7.5), 0, toDateTime(when), 0, 0, 0};
-    write.nodesToWrite[1].value = {0x03, integer(BuiltinType::Int32, 6), UncertainLastUsableValue, 0, 0, 0, 0};
+    write.nodesToWrite[0].value = {
+        .value = UaValue::real(BuiltinType::Double, 7.5), .mask = 0x05, .sourceTimestamp = toDateTime(when)};
+    write.nodesToWrite[1].value = {
+        .value = integer(BuiltinType::Int32, 6), .mask = 0x03, .status = UncertainLastUsableValue};
     write.nodesToWrite[3].value.setValue(one);
     EXPECT_EQ(ask<WriteResponse>(*p, write).results, (Codes{Good, Good, BadTypeMismatch, BadWriteNotSupported}));
     EXPECT_EQ(std::pair(qualities, times),

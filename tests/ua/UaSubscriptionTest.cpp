@@ -526,6 +526,55 @@ TEST_F(SubscriptionTest, TransferSubscriptionsOnlyToTheSameUser)
     EXPECT_EQ(publish().fault, BadNoSubscription);
 }
 
+// Items go from among others while they hold values to send, a change waiting for its sampling time or a standard
+// variable's interval; those left keep their ids and values, also after a transfer and beside items made there.
+TEST_F(SubscriptionTest, ItemsDeletedFromAmongOthersAndIdsAfterATransfer)
+{
+    startWithUsers();
+    p = &ua.login("alice");
+    const std::uint32_t sub = subscribe().subscriptionId;
+    const auto made = monitor(sub, {watch("Test.Int", 1), watch("Test.Long", 2), watch("i=2258", 3),
+                                    watch("Test.Dbl", 4, {}, 10, 500), watch("C01.Panel", 5)});
+    std::vector<std::uint32_t> ids;
+    for (const auto &r : made)
+        ids.push_back(r.monitoredItemId);
+    ua.set("Test.Dbl", ::Variant(2.5)); // waits for its sampling time
+    const DeleteMonitoredItemsRequest middle{{}, sub, {ids[1], ids[2], ids[3]}};
+    EXPECT_EQ(ask<DeleteMonitoredItemsResponse>(*p, middle).results, Codes(3, Good));
+    ua.set("Test.Long", ::Variant(std::int32_t(9)));
+    cycles(10);
+    EXPECT_EQ(publishChanges().values, (Values{{1, {0}}, {5, {7}}}));
+    auto listed = [&](MemoryPeer &peer) {
+        const CallMethodRequest get{
+            NodeId(0, Id::Server), NodeId(0, Id::GetMonitoredItems), {Ua::Variant::integer(BuiltinType::UInt32, sub)}};
+        const auto called = ask<CallResponse>(peer, CallRequest{{}, {get}});
+        std::vector<std::uint32_t> handles;
+        for (const auto &out : called.results.at(0).outputArguments)
+            for (const Ua::Variant &v : out.elements())
+                handles.push_back(std::uint32_t(v.i));
+        return handles;
+    };
+    EXPECT_EQ(listed(*p), (std::vector<std::uint32_t>{ids[0], ids[4], 1, 5}));
+
+    p = &ua.login("alice");
+    EXPECT_EQ(transfer(*p, {sub}).at(0).statusCode, Good);
+    const std::uint32_t added = monitor(sub, {watch("Test.Long", 6)}).at(0).monitoredItemId;
+    EXPECT_GT(added, ids[4]);
+    const MonitoredItemModifyRequest modify{ids[0], {11, -1, {}, 1, true}};
+    ModifyMonitoredItemsRequest modifying{{}, sub, 2, {modify, modify, modify}};
+    modifying.itemsToModify[1].monitoredItemId = added;
+    modifying.itemsToModify[1].requestedParameters.clientHandle = 12;
+    modifying.itemsToModify[2].monitoredItemId = ids[1];
+    EXPECT_EQ(statuses(ask<ModifyMonitoredItemsResponse>(*p, modifying).results),
+              (Codes{Good, Good, BadMonitoredItemIdInvalid}));
+    EXPECT_EQ(p->faultOf(DeleteMonitoredItemsRequest{{}, sub, {ids[4]}}), Good);
+    ua.set("Test.Int", ::Variant(std::int16_t(3)));
+    ua.set("C01.Panel", ::Variant(std::int16_t(8)));
+    EXPECT_EQ(publishChanges().values, (Values{{11, {3}}, {12, {9}}}));
+    EXPECT_EQ(listed(*p), (std::vector<std::uint32_t>{ids[0], added, 11, 12}));
+    EXPECT_EQ(ua.core->monitoredItemCount(), 2u);
+}
+
 TEST_F(SubscriptionTest, SubscriptionsWithoutASessionMakeRoomForTheItemsOfAClient)
 {
     ua.config.maxMonitoredItems = 2;
