@@ -165,7 +165,7 @@ async function untilEndpoints(server, endpoint, t0Ns, capMs = 60000) {
 // server makes its 2048-bit key once in its life, not at every start (the Start-up
 // section measures that first start on its own).
 let keyFolder = null;
-async function applicationKey(feed, port) {
+async function applicationKey({ feed, port }) {
   if (keyFolder) return keyFolder;
   const home = kv7Home(feed.paths, port, "kv7-live-key-");
   const server = launch(path.join(build, "bin", "opc-kv7"), ["--service"], { cwd: home, env: kv7Env(home) });
@@ -180,9 +180,8 @@ async function applicationKey(feed, port) {
 }
 
 async function startKv7({ port, feed, args = [] }) {
-  const pki = await applicationKey(feed, port);
   const home = kv7Home(feed.paths, port, "kv7-live-");
-  fs.cpSync(pki, path.join(home, "pki"), { recursive: true });
+  fs.cpSync(keyFolder, path.join(home, "pki"), { recursive: true });
   const server = launch(path.join(build, "bin", "opc-kv7"), args, { cwd: home, env: kv7Env(home) });
   const stop = server.stop;
   server.stop = async () => {
@@ -195,9 +194,9 @@ async function startKv7({ port, feed, args = [] }) {
 const OPEN62541_PEER = path.join(build, "open62541", "open62541-peer");
 
 const SERVERS = [
-  { key: "kv7", name: "OPC-KV7", ours: true, serial: true, start: startKv7 },
+  { key: "kv7", name: "OPC-KV7", ours: true, serial: true, prepare: applicationKey, start: startKv7 },
   // The same server as systemd runs it: no window, no widget library.
-  { key: "kv7svc", name: "OPC-KV7 --service", ours: true, serial: true, start: (o) => startKv7({ ...o, args: ["--service"] }) },
+  { key: "kv7svc", name: "OPC-KV7 --service", ours: true, serial: true, prepare: applicationKey, start: (o) => startKv7({ ...o, args: ["--service"] }) },
   {
     key: "open62541",
     name: "open62541 1.5.7",
@@ -215,6 +214,7 @@ const SERVERS = [
  * idleRssKiB}, idle memory one second after that. `feed` gives OPC-KV7 its lines.
  */
 async function bringUp(server, { port, feed, feedPort, items }) {
+  if (server.prepare) await server.prepare({ port, feed });
   const t0 = nowNs();
   const proc = await server.start({ port, feed, feedPort, items });
   try {
