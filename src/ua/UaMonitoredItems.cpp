@@ -147,20 +147,22 @@ void MonitoredItem::resizeQueue(std::uint32_t size)
     last = newest;
 }
 
+std::vector<MonitoredItemTable::Entry>::const_iterator MonitoredItemTable::lowerBound(std::uint32_t id) const
+{
+    return std::lower_bound(items_.begin(), items_.end(), id,
+                            [](const Entry &m, std::uint32_t id) { return m->id < id; });
+}
+
 MonitoredItem *MonitoredItemTable::find(std::uint32_t id) const
 {
-    const auto it =
-        std::lower_bound(items_.begin(), items_.end(), id, [](const Entry &m, std::uint32_t id) { return m->id < id; });
+    const auto it = lowerBound(id);
     return it != items_.end() && (*it)->id == id ? it->get() : nullptr;
 }
 
 MonitoredItem &MonitoredItemTable::insert(Entry m)
 {
     // Nearly always the highest id so far; in order anyway, should the ids wrap.
-    auto at = items_.end();
-    if (!items_.empty() && items_.back()->id > m->id)
-        at = std::lower_bound(items_.begin(), items_.end(), m->id,
-                              [](const Entry &e, std::uint32_t id) { return e->id < id; });
+    const auto at = !items_.empty() && items_.back()->id > m->id ? lowerBound(m->id) : items_.cend();
     return **items_.insert(at, std::move(m));
 }
 

@@ -87,6 +87,9 @@ public:
     auto end() const { return items_.end(); }
 
 private:
+    // The first entry whose id is not below `id`.
+    std::vector<Entry>::const_iterator lowerBound(std::uint32_t id) const;
+
     std::vector<Entry> items_;
 };
 
