@@ -58,10 +58,10 @@ void headlessMessages(QtMsgType type, const QMessageLogContext &context, const Q
 extern "C" int opcKv7WindowMain(int argc, char **argv)
 {
     const bool headless = chooseHeadlessPlatform();
-    if (headless)
+    if (headless) {
         defaultHandler = qInstallMessageHandler(headlessMessages);
-    if (headless)
         useServiceEventLoop();
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppInfo::Title);
     QApplication::setApplicationVersion(AppInfo::versionText());
