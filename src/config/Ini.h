@@ -7,7 +7,7 @@
 
 // Access to the two INI files of the application folder: the application file
 // ("OPC-KV7.ini") and the protocol file, named after the section accessed
-// ("KV7.ini"). Every call goes to the file; nothing is cached. A failed write is
+// ("KV7.ini"). Every call sees the file as it is now. A failed write is
 // a notice to the operator (Log::NotifyOperator) and the caller goes on.
 namespace Ini {
 

@@ -1,9 +1,11 @@
 #include "config/ProfileFile.h"
 #include "common/Cp1252.h"
 #include "common/FileRead.h"
+#include "common/FileStamp.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <limits>
 #include <sys/stat.h>
@@ -276,20 +278,43 @@ std::int32_t parseProfileInt(const QString &text)
     return magnitude >= limit ? std::numeric_limits<std::int32_t>::max() : std::int32_t(magnitude);
 }
 
-QString readString(const QString &path, const QString &section, const QString &key, const QString &defaultValue)
+namespace {
+
+struct ParsedFile {
+    FileStamp stamp;
+    ProfileText text;
+};
+
+// A start reads the same two files a hundred times, one key at a time; each read
+// still sees the file as it is on disk.
+const ProfileText &currentText(const QString &path)
 {
+    static QHash<QString, ParsedFile> parsed;
+    static const ProfileText empty;
+    const FileStamp stamp = FileStamp::of(path);
+    const auto found = parsed.constFind(path);
+    if (found != parsed.cend() && found->stamp.settled && found->stamp == stamp)
+        return found->text;
     QByteArray bytes;
     bool exists = false;
-    readFile(path, bytes, exists); // an unreadable file reads as an empty one: the default
-    return ProfileText(bytes).getString(section, key, defaultValue);
+    // An unreadable file reads as an empty one: the default.
+    if (!stamp.exists || !readFile(path, bytes, exists) || !exists) {
+        parsed.remove(path);
+        return empty;
+    }
+    return parsed.insert(path, ParsedFile{stamp, ProfileText(std::move(bytes))})->text;
+}
+
+} // namespace
+
+QString readString(const QString &path, const QString &section, const QString &key, const QString &defaultValue)
+{
+    return currentText(path).getString(section, key, defaultValue);
 }
 
 std::int32_t readInt(const QString &path, const QString &section, const QString &key, std::int32_t defaultValue)
 {
-    QByteArray bytes;
-    bool exists = false;
-    readFile(path, bytes, exists);
-    return ProfileText(bytes).getInt(section, key, defaultValue);
+    return currentText(path).getInt(section, key, defaultValue);
 }
 
 bool writeString(const QString &path, const QString &section, const QString &key, const QString &value)

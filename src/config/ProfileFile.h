@@ -73,7 +73,8 @@ private:
 // The leading integer of a text as GetPrivateProfileInt reads it.
 std::int32_t parseProfileInt(const QString &text);
 
-// The file operations: each call reads the whole file anew.
+// The file operations: each call sees the file as it is now (a parsed copy is reused
+// only while the file is provably unchanged).
 QString readString(const QString &path, const QString &section, const QString &key, const QString &defaultValue);
 std::int32_t readInt(const QString &path, const QString &section, const QString &key, std::int32_t defaultValue);
 // False when the file could not be read or replaced; the file is then as before.

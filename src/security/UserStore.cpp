@@ -5,7 +5,6 @@
 
 #include <QFile>
 
-#include <sys/stat.h>
 
 namespace Security {
 
@@ -55,23 +54,10 @@ QString usersFilePath(const QString &applicationFolder)
 
 UserStore::UserStore(QString path) : path_(std::move(path)) {}
 
-UserStore::Stamp UserStore::stampOf(const QString &path)
-{
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return {};
-    return {true,
-            qint64(info.st_dev),
-            qint64(info.st_ino),
-            qint64(info.st_size),
-            qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-            qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
-}
-
 void UserStore::refresh()
 {
-    const Stamp stamp = stampOf(path_);
-    if (stamp_ && *stamp_ == stamp)
+    const FileStamp stamp = FileStamp::of(path_);
+    if (stamp_.settled && stamp_ == stamp)
         return;
     stamp_ = stamp;
     users_.clear();
@@ -149,7 +135,7 @@ QString UserStore::remove(const QString &name) { return rewrite(name, {}); }
 QString UserStore::rewrite(const QString &name, const QByteArray &newLine)
 {
     QByteArray bytes = NewFileHeader;
-    if (stampOf(path_).exists)
+    if (FileStamp::of(path_).exists)
         if (const QString error = Files::readFile(path_, bytes); !error.isEmpty())
             return error;
     QList<QByteArray> lines = linesOf(bytes);

@@ -1,9 +1,9 @@
 #pragma once
+#include "common/FileStamp.h"
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <map>
-#include <optional>
 
 // The users of OPC UA UserName tokens, in a text file of the application folder,
 // one line a user:
@@ -46,18 +46,11 @@ private:
         QByteArray salt;
         QByteArray hash;
     };
-    // What identifies one version of the file: an atomic replacement changes the inode.
-    struct Stamp {
-        bool exists = false;
-        qint64 device = 0, inode = 0, size = 0, modified = 0, changed = 0;
-        bool operator==(const Stamp &) const = default;
-    };
-    static Stamp stampOf(const QString &path);
     void refresh();
     QString rewrite(const QString &name, const QByteArray &newLine);
 
     QString path_;
-    std::optional<Stamp> stamp_;
+    FileStamp stamp_; // of the copy in users_; never settled before the first read
     std::map<QString, Entry> users_;
     QStringList problems_;
     bool readable_ = true;

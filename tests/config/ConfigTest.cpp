@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -214,6 +215,31 @@ TEST(ProfileFile, WritesAreByteExactReplaceTheFileWholeOrFailAndLeaveItTheTwoFil
     ASSERT_EQ(dialogs.texts(), QStringList({"Error al escribir en KV7.ini", "Error al escribir en OPC-KV7.ini"}));
     EXPECT_EQ(std::make_pair(dialogs.requests()[0].kind, dialogs.requests()[0].title),
               std::make_pair(Dialogs::Kind::StandardMessage, QString("OPC-KV7")));
+}
+
+// Reads reuse the parsed text of a file that has not changed, and see every change:
+// made in place with the same size, or by a replacement that may reuse the inode.
+TEST(ProfileFile, EveryReadSeesTheFileAsItIsNow)
+{
+    TempAppFolder folder;
+    const QString path = folder.file("KV7.ini");
+    const auto settle = [] { QThread::msleep(150); }; // older than a file time's tick
+    folder.write("KV7.ini", "[S]\r\nK=1\r\n");
+    settle();
+    EXPECT_EQ(readString(path, "S", "K", ""), "1");
+    EXPECT_EQ(readString(path, "S", "K", ""), "1");
+    QFile inPlace(path);
+    ASSERT_TRUE(inPlace.open(QIODevice::ReadWrite) && inPlace.seek(7) && inPlace.write("2") == 1);
+    inPlace.close();
+    EXPECT_EQ(readInt(path, "S", "K", 0), 2);
+    settle();
+    EXPECT_EQ(readInt(path, "S", "K", 0), 2);
+    for (const char *value : {"3", "4"}) {
+        ASSERT_TRUE(writeString(path, "S", "K", value));
+        EXPECT_EQ(readString(path, "S", "K", ""), value);
+    }
+    ASSERT_TRUE(QFile::remove(path) && QDir(folder.path()).mkdir("KV7.ini"));
+    EXPECT_EQ(readString(path, "S", "K", "gone"), "gone");
 }
 
 } // namespace

@@ -116,7 +116,8 @@ TEST_F(Users, StoresSaltedHashesAndRefusesNamesItCannotHoldAndKeepsDamagedLinesA
     const QByteArray after = contents();
     for (const QByteArray &kept : damaged.split('\n'))
         EXPECT_TRUE(after.contains(kept.trimmed()) != kept.startsWith("eve:")) << kept.constData();
-    EXPECT_EQ(std::pair(store.verify("eve", "pw"), store.problems().size()), std::pair(Check::Accepted, qsizetype(4)));
+    EXPECT_EQ(store.verify("eve", "pw"), Check::Accepted); // first: it reads the file the problems come from
+    EXPECT_EQ(store.problems().size(), 4);
 
     ASSERT_TRUE(QFile::remove(path) && QDir().mkpath(path)); // a folder where the file should be
     EXPECT_EQ(store.verify("op", "pw"), Check::Unreadable);
