@@ -24,6 +24,8 @@ public:
         entries_.push_back(std::move(record));
         return ItemCount();
     }
+    // Room for `more` entries, so that a start fills the table without copying it.
+    void reserve(int more) { entries_.reserve(entries_.size() + std::size_t(more)); }
     bool contains(int index) const { return index >= 1 && index <= ItemCount(); }
     ItemRecord &operator[](int index) { return entries_[std::size_t(index)]; }
     const ItemRecord &operator[](int index) const { return entries_[std::size_t(index)]; }

@@ -18,6 +18,12 @@ OPCItem *OPCTags::Add(const QString &itemId, std::uint8_t accessRights, const Va
     return item;
 }
 
+void OPCTags::reserve(int more)
+{
+    items_.reserve(items_.size() + std::size_t(more));
+    byId_.reserve(byId_.size() + more);
+}
+
 OPCItem *OPCTags::find(const QString &itemId) const
 {
     // Clients mostly ask for items in the order they browsed them, which is the order of

@@ -21,6 +21,8 @@ public:
     OPCItem *find(const QString &itemId) const;
 
     int Count() const { return int(items_.size()); }
+    // Room for `more` items, so that creating thousands at once does not regrow the index.
+    void reserve(int more);
     OPCItem *at(int handle) const { return items_[std::size_t(handle)].get(); }
 
     // Enumeration in creation order.

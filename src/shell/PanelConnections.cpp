@@ -17,6 +17,9 @@ PanelConnections::PanelConnections(OPCServer &server, ItemTable &items, ItemValu
     connect(ports_[0].get(), &comPort::deviceLost, this, &PanelConnections::deviceLost);
     reopen_.setInterval(ReopenIntervalMs);
     connect(&reopen_, &QTimer::timeout, this, &PanelConnections::reopenWaiting);
+    opening_.setSingleShot(true);
+    opening_.setInterval(0);
+    connect(&opening_, &QTimer::timeout, this, &PanelConnections::openNext);
 }
 
 PanelConnections::~PanelConnections()
@@ -41,7 +44,17 @@ void PanelConnections::Carga_General()
     LoadConnectionTable(table_);
     Ports_Crear();
     Protocolos_Crear();
-    Ports_Conectar();
+    nextToOpen_ = 1;
+    opening_.start();
+}
+
+void PanelConnections::openNext()
+{
+    if (nextToOpen_ < 1 || nextToOpen_ > table_.ConnectionCount)
+        return;
+    Ports_Conectar(nextToOpen_++);
+    if (nextToOpen_ <= table_.ConnectionCount)
+        opening_.start();
 }
 
 void PanelConnections::Ports_Crear()
@@ -75,6 +88,11 @@ void PanelConnections::Ports_Crear()
 
 void PanelConnections::Protocolos_Crear()
 {
+    int engines = 0;
+    for (int i = 1; i <= table_.ConnectionCount; ++i)
+        engines += table_[i].Enabled != 0 && table_[i].Protocol != 0;
+    items_.reserve(engines * cTarvolin::ItemsPerConnection);
+    server_.Tags().reserve(engines * cTarvolin::ItemsPerConnection);
     for (int i = 1; i <= table_.ConnectionCount; ++i) {
         ConnectionRecord &c = table_[i];
         c.Engine = nullptr;
@@ -187,6 +205,10 @@ void PanelConnections::Ports_Conectar(int index)
 
 void PanelConnections::Ports_Desconectar(int index)
 {
+    if (index <= 0) {
+        opening_.stop(); // a line still to open stays closed
+        nextToOpen_ = 0;
+    }
     const auto [first, last] = connectionRange(index);
     for (int i = first; i <= last; ++i) {
         ConnectionRecord &c = table_[i];

@@ -32,7 +32,8 @@ public:
     ~PanelConnections() override;
 
     // Rebuilds every connection from the configuration: stop and release the old
-    // ones, read the table, create ports and engines (with their items), open.
+    // ones, read the table, create ports and engines (with their items), then open
+    // the lines, one per turn of the event loop (see openingTimer()).
     void Carga_General();
 
     // Opens the port and starts the engine of connection `index`, or of all (0).
@@ -56,6 +57,10 @@ public:
     // The connections whose port waits for its device, and the timer that retries them.
     const QSet<int> &waitingForDevice() const { return waiting_; }
     QTimer &reopenTimer() { return reopen_; }
+    // Opening a line takes its lock file, which the system writes through to disk. The
+    // lines open one per turn of the event loop once it runs, so the server already
+    // serves and a client that comes meanwhile waits for one opening, not sixteen.
+    QTimer &openingTimer() { return opening_; }
 
     // Each line of a port that cannot be opened, as logged (for a clear message).
     std::function<void(const QString &line)> onPortError;
@@ -70,6 +75,7 @@ private:
     void openPort(comPort &p);
     void deviceLost(int k);
     void reopenWaiting();
+    void openNext();
     void wait(int i);
 
     OPCServer &server_;
@@ -81,4 +87,6 @@ private:
     QMap<QString, cTarvolin *> engineCollection_;
     QSet<int> waiting_; // connections whose device is missing
     QTimer reopen_;
+    QTimer opening_;
+    int nextToOpen_ = 0;
 };

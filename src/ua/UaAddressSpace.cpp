@@ -362,6 +362,9 @@ void AddressSpace::syncItems()
     if (int(itemParent_.size()) >= count)
         return;
     itemParent_.reserve(std::size_t(count));
+    // The panels' trees hold fewer folders than items: one reservation instead of a
+    // dozen copies of every node made so far.
+    nodes_.reserve(nodes_.size() + std::size_t(count) - itemParent_.size());
     const QString &delimiter = server_.PathDelimiter;
     for (int h = int(itemParent_.size()); h < count; ++h) {
         const QString &id = tags.at(h)->ItemID();
