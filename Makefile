@@ -7,7 +7,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 APT_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-private-dev qt6-base-dev-tools \
 	qt6-serialport-dev libssl-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
-	nodejs npm fonts-dejavu-core xauth libsystemd-dev clang-tidy
+	nodejs npm fonts-dejavu-core xauth clang-tidy
 # What `make package` and its check need beyond the build.
 PACKAGE_TOOLS := dpkg-dev fakeroot file lintian man-db systemd debootstrap
 

@@ -1,8 +1,6 @@
-# The server as a systemd service: readiness, status and watchdog through
-# libsystemd's sd_notify, and journal priorities for the trace lines.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(LIBSYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
-kv7_library(service PUBLIC Qt6::Core PRIVATE PkgConfig::LIBSYSTEMD)
+# The server as a systemd service: readiness, status and watchdog through systemd's
+# notification socket, and journal priorities for the trace lines.
+kv7_library(service PUBLIC Qt6::Core)
 
 file(GLOB SERVICE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/service/*.cpp)
 add_executable(test_service ${SERVICE_TEST_SOURCES})
