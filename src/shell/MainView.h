@@ -14,6 +14,9 @@ class MainView : public SessionView {
 public:
     virtual ~MainView() = default;
 
+    // The trace pane keeps the latest lines only.
+    static constexpr int TraceLines = 5000;
+
     virtual void setCaption(const QString &caption) = 0;
     // Outer placement in twips: left, top, width, height.
     virtual QRectF placementTwips() const = 0;
@@ -45,4 +48,6 @@ public:
     virtual void showDetail(const ItemDetail &detail) = 0;
     // The shutdown: the communications monitor's window, if open, goes too.
     virtual void closeMonitorWindow() {}
+    // A line of the trace, for the trace pane.
+    virtual void appendTrace(const QString &line) = 0;
 };

@@ -1,5 +1,5 @@
 #pragma once
-#include "shell/HeadlessView.h"
+#include "shell/StandInView.h"
 #include "shell/MainOPC.h"
 
 #include <QObject>
@@ -40,7 +40,7 @@ private:
     void stop();
     int linesInError();
 
-    HeadlessView view_;
+    StandInView view_;
     std::unique_ptr<MainOPC> server_;
     std::unique_ptr<ServiceNotifier> notifier_;
     QTimer statusTimer_;

@@ -7,7 +7,7 @@
 #include "shell/SignalClose.h"
 #include "shell/TerminationSignals.h"
 #include "ui/WidgetDialogs.h"
-#include "ui/fMainOPC.h"
+#include "ui/WindowedServer.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -74,8 +74,8 @@ extern "C" int opcKv7WindowMain(int argc, char **argv)
     if (!headless)
         WidgetDialogs::install();
 
-    fMainOPC window;
-    MainOPC &server = window.logic();
+    WindowedServer windowed;
+    MainOPC &server = windowed.logic();
     QObject::connect(
         &server, &MainOPC::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 

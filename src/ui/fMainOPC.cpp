@@ -29,7 +29,6 @@
 
 namespace {
 
-constexpr int TraceLines = 5000; // the pane keeps the latest lines only
 
 // Detail fields with their designed labels, in display order.
 struct DetailField {
@@ -83,7 +82,7 @@ private:
 
 } // namespace
 
-fMainOPC::fMainOPC(QWidget *parent) : QMainWindow(parent)
+fMainOPC::fMainOPC(MainOPC &logic, QWidget *parent) : QMainWindow(parent), logic_(&logic)
 {
     setObjectName(QStringLiteral("fMainOPC"));
     buildMenus();
@@ -92,17 +91,7 @@ fMainOPC::fMainOPC(QWidget *parent) : QMainWindow(parent)
     sessionPanel_->setMinimumWidth(60);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->addWidget(sessionPanel_);
-    // The trace sink shows its lines here, so an operator can follow the server.
-    previousListener_ = Log::setListener([this](const QString &line) { txtTraceMsgs_->appendPlainText(line); });
-    logic_ = new MainOPC(*this, this);
     lvStats_->setModel(&logic_->statistics());
-}
-
-fMainOPC::~fMainOPC()
-{
-    delete logic_;
-    Log::setListener(std::move(previousListener_));
-    logic_ = nullptr;
 }
 
 QMenu *fMainOPC::addMenu(QMenu *parent, const QString &name, const QString &caption)
@@ -263,7 +252,7 @@ void fMainOPC::buildTabs()
     txtTraceMsgs_->setObjectName(QStringLiteral("txtTraceMsgs"));
     txtTraceMsgs_->setReadOnly(true);
     txtTraceMsgs_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    txtTraceMsgs_->setMaximumBlockCount(TraceLines);
+    txtTraceMsgs_->setMaximumBlockCount(MainView::TraceLines);
     tabMain_->addTab(txtTraceMsgs_, QStringLiteral("Trace"));
 }
 
@@ -389,7 +378,7 @@ void fMainOPC::showNamespace(const OPCTags &tags) { namespace_->setTags(tags); }
 
 void fMainOPC::nodeClicked(const QModelIndex &node)
 {
-    if (node.isValid() && logic_)
+    if (node.isValid())
         logic_->tvNamespace_NodeClick(namespace_->fullPath(node), namespace_->tag(node));
 }
 
@@ -414,6 +403,8 @@ void fMainOPC::closeMonitorWindow()
         bus_->close();
 }
 
+void fMainOPC::appendTrace(const QString &line) { txtTraceMsgs_->appendPlainText(line); }
+
 // --- The operator's windows ------------------------------------------------------
 
 void fMainOPC::mnuAInicioSesion_Click()
@@ -434,7 +425,7 @@ void fMainOPC::mnuEditConfiguracion_Click()
 {
     auto *dialog = new fConfTarvolin(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->exitForced = [this] { return logic_ && logic_->CloseForced; };
+    dialog->exitForced = [this] { return logic_->CloseForced; };
     connect(dialog, &QDialog::finished, this, [this] {
         if (!logic_->CloseForced)
             activateWindow();

@@ -25,8 +25,8 @@ class QModelIndex;
 class fMainOPC : public QMainWindow, public MainView {
     Q_OBJECT
 public:
-    explicit fMainOPC(QWidget *parent = nullptr);
-    ~fMainOPC() override;
+    // The window of a running server's logic, which outlives it.
+    explicit fMainOPC(MainOPC &logic, QWidget *parent = nullptr);
 
     MainOPC &logic() { return *logic_; }
 
@@ -53,6 +53,7 @@ public:
     void showNamespace(const OPCTags &tags) override;
     void showDetail(const ItemDetail &detail) override;
     void closeMonitorWindow() override;
+    void appendTrace(const QString &line) override;
 
     // For the operator's actions and for tests: controls by their design names.
     QString controlText(const QString &control) const;
@@ -88,7 +89,7 @@ private:
     QMenu *addMenu(QMenu *parent, const QString &name, const QString &caption);
     void nodeClicked(const QModelIndex &node);
 
-    MainOPC *logic_ = nullptr;
+    MainOPC *const logic_;
     QHash<QString, QObject *> controls_;
     std::vector<QAction *> languageEntries_;
     std::vector<QAction *> statusEntries_;
@@ -103,7 +104,6 @@ private:
     QHash<QString, QLineEdit *> detailFields_;
     QLabel *sessionPanel_ = nullptr;
     bool closing_ = false;
-    std::function<void(const QString &)> previousListener_;
     // The frame is known only once the window shows: the stored outer placement
     // is applied again then, so it round-trips exactly.
     QRectF pendingPlacement_;

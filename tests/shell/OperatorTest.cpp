@@ -52,7 +52,7 @@ TEST_F(Operator, ThePasswordFileOpensATimedSessionThatUnlocksTheMenus)
     const QString closed = "0 -+login locked []", open = "1 edit+login open []";
     Server s;
     ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
-    fMainOPC &w = *s.window;
+    fMainOPC &w = *s.window();
     EXPECT_EQ(s.session(), closed);
     // A click in the tree shows the detail; without a session its value box writes nothing.
     const QAbstractItemModel &tree = *w.tree()->model();
@@ -150,17 +150,17 @@ TEST_F(Operator, TheLanguageMenuIsStoredADamagedFileLeavesTheShippedTextsAndTheE
     {
         Server s;
         ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
-        EXPECT_TRUE(captions(*s.window).startsWith("&Archivo|&Salir|&Configuración...|Valor actual|"));
+        EXPECT_TRUE(captions(*s.window()).startsWith("&Archivo|&Salir|&Configuración...|Valor actual|"));
         EXPECT_EQ(s.trace().filter("OPC-KV7.LNG is damaged").size(), 1);
         EXPECT_TRUE(s.trace().filter("???").isEmpty());
         folder.installLanguageFile();
         s.logic().mnuCISel_Click(1);
-        EXPECT_EQ(captions(*s.window), english);
+        EXPECT_EQ(captions(*s.window()), english);
         s.logic().mnuFileForceExit_Click();
     }
     Server s;
     ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
-    fMainOPC &w = *s.window;
+    fMainOPC &w = *s.window();
     EXPECT_EQ(captions(w), english);
     EXPECT_TRUE(s.trace().contains("(Auto Session opened)"));
     for (int i = 0; i < 5; ++i) // past "TiempoSesion": an automatic session never expires

@@ -74,7 +74,7 @@ TEST_F(PanelLines, ADebugStartsFramesReachItemsMonitorAndStatisticsAndPortsThatC
                   QStringList({"RX:<<W21 1OF\r", "RX:<<W25 1OF\r"}));
 
         StatisticsModel &stats = s.logic().statistics();
-        EXPECT_EQ(s.window->statisticsList()->model(), &stats);
+        EXPECT_EQ(s.window()->statisticsList()->model(), &stats);
         ASSERT_TRUE(waitFor([&] {
             return stats.value("North (1): Frames per second").toDouble() > 0 &&
                    stats.value("Panel 5: Frames per second").toDouble() > 0;
@@ -87,10 +87,10 @@ TEST_F(PanelLines, ADebugStartsFramesReachItemsMonitorAndStatisticsAndPortsThatC
         EXPECT_LT(stats.value("Panel 5: Seconds since the last frame").toDouble(), 5.0);
 
         // One monitor window, however often the menu item is used.
-        s.window->action("mnuVBus")->trigger();
-        s.window->action("mnuVBus")->trigger();
-        ASSERT_TRUE(s.window->monitorWindow());
-        EXPECT_TRUE(s.window->findChildren<fBus *>().size() == 1 && s.window->monitorWindow()->isVisible());
+        s.window()->action("mnuVBus")->trigger();
+        s.window()->action("mnuVBus")->trigger();
+        ASSERT_TRUE(s.window()->monitorWindow());
+        EXPECT_TRUE(s.window()->findChildren<fBus *>().size() == 1 && s.window()->monitorWindow()->isVisible());
         monitor.setLogging(true);
         s.logic().mnuFileForceExit_Click();
         EXPECT_FALSE(monitor.BusMonitorOn() || monitor.logging());

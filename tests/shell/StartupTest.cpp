@@ -31,23 +31,26 @@ TEST_F(Startup, StartsInOrderAndServesEveryItemWithTheStatusQuality)
     ManualClock clock;
     Server s;
     s.opc().setClock(clock);
-    ASSERT_EQ(s.load(), MainOPC::LoadResult::Running) << qPrintable(s.logic().startupError());
+    ASSERT_EQ(s.start(), MainOPC::LoadResult::Running) << qPrintable(s.logic().startupError());
+    settle();
     OPCServer &opc = s.opc();
-    // The registration file shows the rest of the identity; the period dialogs, the periods.
-    EXPECT_EQ(opc.PathDelimiter + s.window->windowTitle(), ".OPC-KV7");
+    // It serves before any widget exists.
+    EXPECT_TRUE(opc.serving() && s.logic().FirstTick && !s.window());
     EXPECT_TRUE(opc.RegistrationGuid1.startsWith('{') && opc.RegistrationGuid1 != opc.RegistrationGuid2);
-    EXPECT_TRUE(opc.serving() && s.logic().FirstTick);
-    EXPECT_EQ(s.status(), "state 1, hidden, timer 1000, loaded");
     // The engine made its items before serving started; the status gave them Good.
     ASSERT_EQ(opc.Tags().Count(), 478);
     EXPECT_TRUE(allQualities(opc, Quality::Good));
     EXPECT_EQ(opc.Tags().at(300)->Timestamp(), clock.now());
+    // A server started by hand makes and shows its window at the first tick, with all
+    // that start-up set: caption, trace, session, status.
+    s.logic().tmrMain_Timer();
+    ASSERT_TRUE(s.window());
+    EXPECT_EQ(s.status(), "state 1, shown, timer 1000, loaded");
+    EXPECT_EQ(opc.PathDelimiter + s.window()->windowTitle(), ".OPC-KV7");
     const QStringList trace = s.trace();
     const auto closed = trace.indexOf("(Session closed)"), done = trace.indexOf("(Server initialization completed.)");
     EXPECT_TRUE(closed >= 0 && closed < done && done < trace.indexOf("(Server Status: Running)"));
     EXPECT_EQ(s.session(), "0 -+login locked []");
-    s.logic().tmrMain_Timer(); // a server started by hand shows its window at the first tick
-    EXPECT_EQ(s.status(), "state 1, shown, timer 1000, loaded");
 
     // Each status gives every item its quality and checks its menu item; the values stay.
     const std::tuple<int, std::int16_t, const char *> statuses[] = {{4, 0x1C, "Suspended"},
@@ -66,11 +69,11 @@ TEST_F(Startup, StartsInOrderAndServesEveryItemWithTheStatusQuality)
     }
     EXPECT_EQ(s.value("C01.Error_Comm"), "1");
     // Toolkit trace lines reach the trace pane at the level chosen.
-    s.window->action("mnuTraceConnect")->trigger();
+    s.window()->action("mnuTraceConnect")->trigger();
     ASSERT_TRUE(opc.clientConnecting());
     EXPECT_EQ(s.trace().last(), "Client connected; clients: 1");
-    s.window->action("mnuTraceClear")->trigger();
-    EXPECT_TRUE(s.window->tracePane()->toPlainText().isEmpty());
+    s.window()->action("mnuTraceClear")->trigger();
+    EXPECT_TRUE(s.window()->tracePane()->toPlainText().isEmpty());
     EXPECT_TRUE(dialogs.requests().empty());
 }
 
@@ -79,12 +82,12 @@ TEST_F(Startup, PlacementIsSavedInOneReplacementAndCloseRequestsDependOnTheSessi
     {
         Server s;
         ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
-        const QRectF p = s.window->placementTwips();
+        const QRectF p = s.window()->placementTwips();
         EXPECT_TRUE(near(p.left(), 1000) && near(p.top(), 1000) && near(p.width(), 9000) && near(p.height(), 6500));
-        EXPECT_EQ(std::make_pair(s.window->windowStateCode(), s.window->selectedTab()), std::make_pair(0, 0));
+        EXPECT_EQ(std::make_pair(s.window()->windowStateCode(), s.window()->selectedTab()), std::make_pair(0, 0));
         s.logic().session().Sesion_Iniciar(true);
-        s.window->setPlacementTwips(QRectF(1500, 750, 9600, 7200));
-        s.window->setSelectedTab(2);
+        s.window()->setPlacementTwips(QRectF(1500, 750, 9600, 7200));
+        s.window()->setSelectedTab(2);
         s.logic().mnuTraceLevel_Click(3);
         ASSERT_TRUE(s.logic().requestClose(MainOPC::UnloadMode::Code));
         EXPECT_EQ(s.status(), "state 2, hidden, timer 0, unloaded");
@@ -97,8 +100,8 @@ TEST_F(Startup, PlacementIsSavedInOneReplacementAndCloseRequestsDependOnTheSessi
         Server s;
         ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
         s.logic().tmrMain_Timer();
-        EXPECT_EQ(s.window->placementTwips(), QRectF(1500, 750, 9600, 7200));
-        EXPECT_EQ(std::make_pair(s.window->selectedTab(), s.opc().TraceLevel()), std::make_pair(2, 3));
+        EXPECT_EQ(s.window()->placementTwips(), QRectF(1500, 750, 9600, 7200));
+        EXPECT_EQ(std::make_pair(s.window()->selectedTab(), s.opc().TraceLevel()), std::make_pair(2, 3));
         EXPECT_TRUE(s.checked("mnuTraceItem") && !s.checked("mnuTraceNone"));
         s.logic().mnuFileForceExit_Click();
     }
@@ -107,8 +110,8 @@ TEST_F(Startup, PlacementIsSavedInOneReplacementAndCloseRequestsDependOnTheSessi
     {
         Server s;
         ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
-        EXPECT_EQ(std::make_pair(s.window->selectedTab(), s.window->windowStateCode()),
-                  std::make_pair(s.window->tabCount() - 1, 1));
+        EXPECT_EQ(std::make_pair(s.window()->selectedTab(), s.window()->windowStateCode()),
+                  std::make_pair(s.window()->tabCount() - 1, 1));
         s.logic().mnuFileForceExit_Click();
         EXPECT_EQ(ini("WindowState") + ini("MainLeft"), "1<none>");
     }
@@ -122,9 +125,9 @@ TEST_F(Startup, PlacementIsSavedInOneReplacementAndCloseRequestsDependOnTheSessi
     {
         Server s;
         ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
-        EXPECT_EQ(std::make_pair(s.window->selectedTab(), int(s.opc().Tags().Count())), std::make_pair(0, 0));
+        EXPECT_EQ(std::make_pair(s.window()->selectedTab(), int(s.opc().Tags().Count())), std::make_pair(0, 0));
         EXPECT_EQ(s.trace().filter(QRegularExpression("^\\(Configuracion/Main(Left|Top): Type mismatch")).size(), 2);
-        EXPECT_TRUE(near(s.window->placementTwips().top(), 1000));
+        EXPECT_TRUE(near(s.window()->placementTwips().top(), 1000));
         s.logic().mnuFileForceExit_Click();
         EXPECT_TRUE(near(ini("MainTop").toInt(), 1000));
     }
@@ -138,8 +141,8 @@ TEST_F(Startup, PlacementIsSavedInOneReplacementAndCloseRequestsDependOnTheSessi
     {
         Server s;
         ASSERT_EQ(s.load(), MainOPC::LoadResult::Running);
-        s.window->setPlacementTwips(QRectF(1500, 750, 9600, 7200));
-        s.window->setSelectedTab(1);
+        s.window()->setPlacementTwips(QRectF(1500, 750, 9600, 7200));
+        s.window()->setSelectedTab(1);
         s.logic().mnuTraceLevel_Click(2);
         ASSERT_GE(
             ::inotify_add_watch(watch, QFile::encodeName(folder.path()).constData(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
@@ -178,9 +181,9 @@ TEST_F(Startup, PlacementIsSavedInOneReplacementAndCloseRequestsDependOnTheSessi
         EXPECT_EQ(unloadedSignal, launched);
         if (launched)
             continue;
-        s.window->setWindowStateCode(1);
+        s.window()->setWindowStateCode(1);
         EXPECT_FALSE(s.logic().requestClose(MainOPC::UnloadMode::CloseBox));
-        EXPECT_EQ(s.window->windowStateCode(), 0);
+        EXPECT_EQ(s.window()->windowStateCode(), 0);
         s.logic().session().Sesion_Iniciar(true);
         EXPECT_TRUE(s.logic().requestClose(MainOPC::UnloadMode::CloseBox));
         EXPECT_EQ(s.status(), "state 2, hidden, timer 0, unloaded");

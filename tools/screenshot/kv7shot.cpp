@@ -5,7 +5,7 @@
 #include "shell/MainOPC.h"
 #include "ui/fCodigo.h"
 #include "ui/fConfTarvolin.h"
-#include "ui/fMainOPC.h"
+#include "ui/WindowedServer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -98,11 +98,12 @@ int main(int argc, char **argv)
 
     int status = 0;
     {
-        fMainOPC window;
-        if (window.logic().Form_Load({QStringLiteral("opc-kv7")}) != MainOPC::LoadResult::Running) {
-            status = fail(QStringLiteral("start-up failed: ") + window.logic().startupError());
+        WindowedServer server;
+        if (server.logic().Form_Load({QStringLiteral("opc-kv7")}) != MainOPC::LoadResult::Running) {
+            status = fail(QStringLiteral("start-up failed: ") + server.logic().startupError());
         } else {
-            window.logic().tmrMain_Timer(); // the first tick shows the window
+            server.logic().tmrMain_Timer(); // the first tick makes and shows the window
+            fMainOPC &window = *server.window();
             window.resize(880, 560);
             runEventsFor(4000); // let the panels report
             window.selectNode(QStringLiteral("C01.Z1.D01.Value"));
@@ -115,7 +116,7 @@ int main(int argc, char **argv)
                 status = fail(QStringLiteral("no window \"%1\"").arg(shown));
             else if (!grabbed->grab().save(output, "PNG"))
                 status = fail(QStringLiteral("cannot write ") + output);
-            window.logic().mnuFileForceExit_Click();
+            server.logic().mnuFileForceExit_Click();
         }
     }
     sim.terminate();
