@@ -5,7 +5,6 @@
 
 #include <QFile>
 
-
 namespace Security {
 
 namespace {

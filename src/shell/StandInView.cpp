@@ -2,6 +2,8 @@
 #include "log/Log.h"
 #include "shell/Placement.h"
 
+#include <algorithm>
+
 StandInView::~StandInView()
 {
     if (listening_)
@@ -128,7 +130,8 @@ void StandInView::destroyWindow()
 void StandInView::setLanguageMenu(const QStringList &names)
 {
     languages_ = names;
-    languagesChecked_.assign(std::size_t(names.size()), false);
+    // The window's first entry stays even without a language file.
+    languagesChecked_.assign(std::size_t(std::max<qsizetype>(names.size(), 1)), false);
     if (window_)
         window_->setLanguageMenu(names);
 }

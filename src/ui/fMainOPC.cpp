@@ -26,6 +26,7 @@
 #include <QTabWidget>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <functional>
 
 namespace {
 

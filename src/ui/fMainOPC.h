@@ -6,7 +6,6 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QPointer>
-#include <functional>
 #include <vector>
 
 class QAction;
@@ -25,7 +24,7 @@ class QModelIndex;
 class fMainOPC : public QMainWindow, public MainView {
     Q_OBJECT
 public:
-    // The window of a running server's logic, which outlives it.
+    // A window for the server's logic, which outlives it.
     explicit fMainOPC(MainOPC &logic, QWidget *parent = nullptr);
 
     MainOPC &logic() { return *logic_; }

@@ -5,6 +5,7 @@
 #include "shell/PanelConnections.h"
 #include "shell/ServiceMode.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTreeView>
 #include <memory>
@@ -151,6 +152,28 @@ TEST_F(PanelLines, ALineWhoseDeviceIsMissingOrGoesAwayIsReopenedWhenItComesBack)
     EXPECT_EQ(trace.filter("Cannot open COM1").size(), 1);
     EXPECT_EQ(trace.filter("COM1 " + link + " closed: the device went away").size(), 1);
     EXPECT_EQ(trace.filter("(COM1 " + link + " open again)").size(), 2);
+}
+
+// The lines open once the server serves, one per turn of its loop; closing them all
+// before their turn leaves every one closed.
+TEST_F(PanelLines, LinesOpenAfterTheListenerAndACloseStopsTheOpeningsStillDue)
+{
+    configure("C1-On=1\nC1-Com=1\nC2-On=1\nC2-Com=2\nC3-On=1\nC3-Com=3\n", pty[0].slavePath(), pty[1].slavePath(),
+              pty[2].slavePath());
+    {
+        Server s;
+        ASSERT_EQ(s.start(), MainOPC::LoadResult::Running);
+        EXPECT_TRUE(s.opc().serving());
+        EXPECT_EQ(openStates(s), "0-1-2-");
+        settle();
+        EXPECT_EQ(openStates(s), "0+1+2+");
+    }
+    Server s;
+    ASSERT_EQ(s.start(), MainOPC::LoadResult::Running);
+    QCoreApplication::processEvents();
+    s.logic().connections().Ports_Desconectar();
+    settle();
+    EXPECT_EQ(openStates(s).count('+'), 0) << qPrintable(openStates(s));
 }
 
 // The server without a window, in this process: its status line counts each line's frames

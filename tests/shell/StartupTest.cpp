@@ -42,15 +42,20 @@ TEST_F(Startup, StartsInOrderAndServesEveryItemWithTheStatusQuality)
     EXPECT_TRUE(allQualities(opc, Quality::Good));
     EXPECT_EQ(opc.Tags().at(300)->Timestamp(), clock.now());
     // A server started by hand makes and shows its window at the first tick, with all
-    // that start-up set: caption, trace, session, status.
+    // that was set before: caption, trace, session, status, trace level.
+    s.logic().mnuEditStatusCurrent_Click(4);
+    s.logic().mnuTraceLevel_Click(2);
+    EXPECT_FALSE(s.window());
     s.logic().tmrMain_Timer();
     ASSERT_TRUE(s.window());
-    EXPECT_EQ(s.status(), "state 1, shown, timer 1000, loaded");
+    EXPECT_EQ(s.status(), "state 4, shown, timer 1000, loaded");
     EXPECT_EQ(opc.PathDelimiter + s.window()->windowTitle(), ".OPC-KV7");
     const QStringList trace = s.trace();
     const auto closed = trace.indexOf("(Session closed)"), done = trace.indexOf("(Server initialization completed.)");
     EXPECT_TRUE(closed >= 0 && closed < done && done < trace.indexOf("(Server Status: Running)"));
     EXPECT_EQ(s.session(), "0 -+login locked []");
+    EXPECT_TRUE(s.checked("mnuEditStatusCurrent(4)") && !s.checked("mnuEditStatusCurrent(1)") &&
+                s.checked("mnuTraceGroup") && !s.checked("mnuTraceNone"));
 
     // Each status gives every item its quality and checks its menu item; the values stay.
     const std::tuple<int, std::int16_t, const char *> statuses[] = {{4, 0x1C, "Suspended"},
