@@ -1,6 +1,7 @@
 #include "common/FileStamp.h"
 
 #include <QFile>
+#include <algorithm>
 #include <sys/stat.h>
 #include <time.h>
 

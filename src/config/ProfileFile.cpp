@@ -296,9 +296,9 @@ const ProfileText &currentText(const QString &path)
     if (found != parsed.cend() && found->stamp.settled && found->stamp == stamp)
         return found->text;
     QByteArray bytes;
-    bool exists = false;
-    // An unreadable file reads as an empty one: the default.
-    if (!stamp.exists || !readFile(path, bytes, exists) || !exists) {
+    // A missing or unreadable file reads as an empty one: the default. The stamp has
+    // told whether there is anything at the path; no second look is needed.
+    if (!stamp.exists || !readWholeFile(path, bytes)) {
         parsed.remove(path);
         return empty;
     }

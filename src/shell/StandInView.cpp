@@ -3,6 +3,7 @@
 #include "shell/Placement.h"
 
 #include <algorithm>
+#include <limits>
 
 StandInView::~StandInView()
 {

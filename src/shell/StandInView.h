@@ -4,7 +4,6 @@
 #include <QHash>
 #include <QStringList>
 #include <functional>
-#include <limits>
 #include <optional>
 #include <vector>
 

@@ -1,5 +1,4 @@
 #include "ui/fMainOPC.h"
-#include "log/Log.h"
 #include "opc/NamespaceModel.h"
 #include "shell/Placement.h"
 #include "ui/PeriodDialogs.h"
@@ -29,7 +28,6 @@
 #include <functional>
 
 namespace {
-
 
 // Detail fields with their designed labels, in display order.
 struct DetailField {

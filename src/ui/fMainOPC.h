@@ -27,8 +27,6 @@ public:
     // A window for the server's logic, which outlives it.
     explicit fMainOPC(MainOPC &logic, QWidget *parent = nullptr);
 
-    MainOPC &logic() { return *logic_; }
-
     // MainView.
     void setCaption(const QString &caption) override;
     QRectF placementTwips() const override;
